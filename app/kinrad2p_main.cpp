@@ -1,0 +1,3 @@
+#include "input/main_program.hpp"
+
+int main(int argc, char** argv) { return kinrad::kinrad2p_main(argc, argv); }

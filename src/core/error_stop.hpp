@@ -1,0 +1,53 @@
+#pragma once
+// The error stop. A failing routine fills variables.errmsg and calls stoponerror with its own
+// name; the stop unwinds to the main program as a ProgramStop, which then writes the screen
+// lines and "Kinrad2.ErrorMessage" (after every open file has been closed by the unwinding),
+// pauses 2 seconds and ends with the stop's exit status.
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "core/kinds.hpp"
+
+namespace kinrad {
+
+class ProgramStop : public std::exception {
+ public:
+  enum class Kind {
+    error,   // an error stop: messages, error file, pause, status 1
+    silent,  // a stop the program decides without a message: status 0
+  };
+
+  ProgramStop(Kind kind, int4 flag, std::string name)
+      : kind_(kind), flag_(flag), name_(std::move(name)) {}
+
+  Kind kind() const { return kind_; }
+  // 0: the memory flag (insufficient memory); otherwise the error lines are the message.
+  int4 flag() const { return flag_; }
+  const std::string& name() const { return name_; }
+  // Exit status of the program: a failure is never reported as success.
+  int status() const { return kind_ == Kind::error ? 1 : 0; }
+  const char* what() const noexcept override { return "program stop"; }
+
+ private:
+  Kind kind_;
+  int4 flag_;
+  std::string name_;
+};
+
+// Ends the program through the error stop. flag 0 reports insufficient memory in place of the
+// error lines; name is the failing routine as the caller spells it.
+[[noreturn]] void stoponerror(int4 flag, std::string_view name);
+// A data error: the message followed by the two fixed lines on errors in the data.
+[[noreturn]] void stopondataerror(std::string_view message);
+// A sort whose work stack is too small.
+[[noreturn]] void stackerror(std::string_view name);
+// A stop with exit status 0 and nothing written.
+[[noreturn]] void stop_silently();
+
+// Writes what an error stop shows: the screen lines (when this process displays) and the file
+// "Kinrad2.ErrorMessage" in the working directory, then pauses `pause_seconds`. Returns the
+// exit status. Called by the main program once the stop has unwound.
+int report_program_stop(const ProgramStop& stop, int pause_seconds = 2);
+
+}  // namespace kinrad

@@ -1,0 +1,342 @@
+#pragma once
+// Arrays with per-dimension lower bounds, stored column-major (the first subscript is
+// contiguous), zero-filled when allocated. Lists whose element 0 holds their count are
+// declared with lower bound 0. Subscripts are checked when KINRAD_BOUNDS_CHECK is set (Debug
+// and test builds) and not in Release, where the inner loops of the likelihood engine run.
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace kinrad {
+
+using index_t = std::ptrdiff_t;
+
+// One dimension: lo..hi; a single number n means 1..n.
+struct Dim {
+  index_t lo = 1;
+  index_t hi = 0;
+  constexpr Dim() = default;
+  constexpr Dim(index_t n) : lo(1), hi(n) {}  // NOLINT: Fortran's (n) means (1:n)
+  constexpr Dim(index_t l, index_t h) : lo(l), hi(h) {}
+  constexpr index_t extent() const { return hi >= lo ? hi - lo + 1 : 0; }
+};
+
+[[noreturn]] inline void farray_bounds_failure(int dim, index_t i, index_t lo, index_t hi) {
+  std::fprintf(stderr, "array subscript %td of dimension %d outside %td:%td\n", i, dim + 1, lo, hi);
+  std::abort();
+}
+
+template <class T, int R>
+class FView;
+
+template <class T, int R>
+class FArray {
+  static_assert(R >= 1 && R <= 5, "rank 1 to 5");
+
+ public:
+  using value_type = T;
+  static constexpr int rank = R;
+
+  constexpr FArray() = default;
+  constexpr ~FArray() { delete[] data_; }
+  FArray(const FArray&) = delete;
+  FArray& operator=(const FArray&) = delete;
+  FArray(FArray&& o) noexcept { steal(o); }
+  FArray& operator=(FArray&& o) noexcept {
+    if (this != &o) steal(o);
+    return *this;
+  }
+
+  explicit FArray(Dim d0)
+    requires(R == 1)
+  {
+    allocate(d0);
+  }
+  FArray(Dim d0, Dim d1)
+    requires(R == 2)
+  {
+    allocate(d0, d1);
+  }
+  FArray(Dim d0, Dim d1, Dim d2)
+    requires(R == 3)
+  {
+    allocate(d0, d1, d2);
+  }
+
+  // Allocates zero-filled storage; an allocated array is first released, as the design
+  // reallocates by deallocate followed by allocate.
+  void allocate(std::array<Dim, R> dims) {
+    deallocate();
+    index_t total = 1;
+    index_t stride = 1;
+    offset_ = 0;
+    for (int d = 0; d < R; ++d) {
+      lo_[d] = dims[d].lo;
+      ext_[d] = dims[d].extent();
+      stride_[d] = stride;
+      offset_ -= lo_[d] * stride;
+      stride *= ext_[d];
+      total *= ext_[d];
+    }
+    size_ = total;
+    data_ = new T[static_cast<std::size_t>(total > 0 ? total : 1)]();
+  }
+  void allocate(Dim d0)
+    requires(R == 1)
+  {
+    allocate(std::array<Dim, R>{d0});
+  }
+  void allocate(Dim d0, Dim d1)
+    requires(R == 2)
+  {
+    allocate(std::array<Dim, R>{d0, d1});
+  }
+  void allocate(Dim d0, Dim d1, Dim d2)
+    requires(R == 3)
+  {
+    allocate(std::array<Dim, R>{d0, d1, d2});
+  }
+  void allocate(Dim d0, Dim d1, Dim d2, Dim d3)
+    requires(R == 4)
+  {
+    allocate(std::array<Dim, R>{d0, d1, d2, d3});
+  }
+  void allocate(Dim d0, Dim d1, Dim d2, Dim d3, Dim d4)
+    requires(R == 5)
+  {
+    allocate(std::array<Dim, R>{d0, d1, d2, d3, d4});
+  }
+
+  // Allocation that reports failure instead of ending the program, for the routines that
+  // test their own allocations and stop through the memory flag of the error stop.
+  template <class... D>
+    requires(sizeof...(D) == R)
+  [[nodiscard]] bool try_allocate(D... dims) {
+    try {
+      allocate(std::array<Dim, R>{Dim(dims)...});
+      return true;
+    } catch (const std::bad_alloc&) {
+      deallocate();
+      return false;
+    }
+  }
+
+  void deallocate() {
+    delete[] data_;
+    data_ = nullptr;
+    size_ = 0;
+    for (int d = 0; d < R; ++d) {
+      lo_[d] = 1;
+      ext_[d] = 0;
+      stride_[d] = 0;
+    }
+    offset_ = 0;
+  }
+
+  bool allocated() const { return data_ != nullptr; }
+  index_t size() const { return size_; }
+  index_t size(int dim) const { return ext_[dim - 1]; }
+  index_t lbound(int dim) const { return lo_[dim - 1]; }
+  index_t ubound(int dim) const { return lo_[dim - 1] + ext_[dim - 1] - 1; }
+
+  template <class... I>
+    requires(sizeof...(I) == R)
+  T& operator()(I... idx) {
+    return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
+  }
+  template <class... I>
+    requires(sizeof...(I) == R)
+  const T& operator()(I... idx) const {
+    return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
+  }
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+
+  void fill(const T& v) {
+    for (index_t i = 0; i < size_; ++i) data_[static_cast<std::size_t>(i)] = v;
+  }
+
+  // An explicit deep copy; plain assignment only moves.
+  FArray copy() const {
+    FArray r;
+    if (!allocated()) return r;
+    std::array<Dim, R> dims{makedims()};
+    r.allocate(dims);
+    for (index_t i = 0; i < size_; ++i)
+      r.data_[static_cast<std::size_t>(i)] = data_[static_cast<std::size_t>(i)];
+    return r;
+  }
+
+  // A view of the whole array with the same bounds.
+  FView<T, R> view();
+
+ private:
+  std::array<Dim, R> makedims() const {
+    std::array<Dim, R> dims{};
+    for (int k = 0; k < R; ++k) dims[k] = Dim(lo_[k], lo_[k] + ext_[k] - 1);
+    return dims;
+  }
+
+  template <class... I>
+  index_t linear(I... idx) const {
+    const std::array<index_t, R> ix{idx...};
+    index_t off = offset_;
+    for (int d = 0; d < R; ++d) {
+#ifdef KINRAD_BOUNDS_CHECK
+      if (ix[d] < lo_[d] || ix[d] >= lo_[d] + ext_[d])
+        farray_bounds_failure(d, ix[d], lo_[d], lo_[d] + ext_[d] - 1);
+#endif
+      off += ix[d] * stride_[d];
+    }
+    return off;
+  }
+
+  void steal(FArray& o) {
+    delete[] data_;
+    data_ = o.data_;
+    o.data_ = nullptr;
+    lo_ = o.lo_;
+    ext_ = o.ext_;
+    stride_ = o.stride_;
+    offset_ = o.offset_;
+    size_ = o.size_;
+    o.deallocate();
+  }
+
+  T* data_ = nullptr;
+  std::array<index_t, R> lo_{};
+  std::array<index_t, R> ext_{};
+  std::array<index_t, R> stride_{};
+  index_t offset_ = 0;
+  index_t size_ = 0;
+};
+
+// A non-owning window with its own lower bounds: the design's references re-aimed at a block
+// of another array (`prt` pointing into `tgt`). Copies are shallow.
+template <class T, int R>
+class FView {
+ public:
+  constexpr FView() = default;
+  // A view of `ext` consecutive runs of storage starting at p, with the given bounds; the
+  // storage must be contiguous and column-major.
+  FView(T* p, std::array<Dim, R> dims) : base_(p) {
+    index_t stride = 1;
+    offset_ = 0;
+    for (int d = 0; d < R; ++d) {
+      lo_[d] = dims[d].lo;
+      ext_[d] = dims[d].extent();
+      stride_[d] = stride;
+      offset_ -= lo_[d] * stride;
+      stride *= ext_[d];
+    }
+    size_ = stride;
+  }
+
+  bool associated() const { return base_ != nullptr; }
+  void nullify() { *this = FView(); }
+  index_t size() const { return size_; }
+  index_t size(int dim) const { return ext_[dim - 1]; }
+  index_t lbound(int dim) const { return lo_[dim - 1]; }
+  index_t ubound(int dim) const { return lo_[dim - 1] + ext_[dim - 1] - 1; }
+  T* data() const { return base_; }
+
+  template <class... I>
+    requires(sizeof...(I) == R)
+  T& operator()(I... idx) const {
+    const std::array<index_t, R> ix{static_cast<index_t>(idx)...};
+    index_t off = offset_;
+    for (int d = 0; d < R; ++d) {
+#ifdef KINRAD_BOUNDS_CHECK
+      if (ix[d] < lo_[d] || ix[d] >= lo_[d] + ext_[d])
+        farray_bounds_failure(d, ix[d], lo_[d], lo_[d] + ext_[d] - 1);
+#endif
+      off += ix[d] * stride_[d];
+    }
+    return base_[off];
+  }
+
+ private:
+  T* base_ = nullptr;
+  std::array<index_t, R> lo_{};
+  std::array<index_t, R> ext_{};
+  std::array<index_t, R> stride_{};
+  index_t offset_ = 0;
+  index_t size_ = 0;
+};
+
+template <class T, int R>
+FView<T, R> FArray<T, R>::view() {
+  return FView<T, R>(data(), makedims());
+}
+
+// A rank-1 window of n elements of a rank-1 array, starting at element `first` and numbered
+// from `lo`: the design's pointer to arr(first:first+n-1) with bounds (lo:lo+n-1).
+template <class T>
+FView<T, 1> window(FArray<T, 1>& a, index_t first, index_t n, index_t lo = 1) {
+  if (n > 0) {
+#ifdef KINRAD_BOUNDS_CHECK
+    if (first < a.lbound(1) || first + n - 1 > a.ubound(1))
+      farray_bounds_failure(0, first + n - 1, a.lbound(1), a.ubound(1));
+#endif
+    return FView<T, 1>(&a(first), {Dim(lo, lo + n - 1)});
+  }
+  return FView<T, 1>(a.data(), {Dim(lo, lo - 1)});
+}
+
+template <class T>
+using FArray1 = FArray<T, 1>;
+template <class T>
+using FArray2 = FArray<T, 2>;
+template <class T>
+using FArray3 = FArray<T, 3>;
+
+}  // namespace kinrad
+
+namespace kinrad {
+
+// A fixed-size array with bounds Lo..Hi known at compile time: the design's explicit-shape
+// module arrays such as errmsg(1:5). Checked like FArray.
+template <class T, index_t Lo, index_t Hi>
+class FStatic {
+  static_assert(Hi >= Lo);
+
+ public:
+  static constexpr index_t lo = Lo;
+  static constexpr index_t hi = Hi;
+  constexpr T& operator()(index_t i) {
+#ifdef KINRAD_BOUNDS_CHECK
+    if (i < Lo || i > Hi) farray_bounds_failure(0, i, Lo, Hi);
+#endif
+    return a_[static_cast<std::size_t>(i - Lo)];
+  }
+  constexpr const T& operator()(index_t i) const {
+#ifdef KINRAD_BOUNDS_CHECK
+    if (i < Lo || i > Hi) farray_bounds_failure(0, i, Lo, Hi);
+#endif
+    return a_[static_cast<std::size_t>(i - Lo)];
+  }
+  static constexpr index_t lbound(int = 1) { return Lo; }
+  static constexpr index_t ubound(int = 1) { return Hi; }
+  static constexpr index_t size() { return Hi - Lo + 1; }
+  constexpr T* data() { return a_.data(); }
+  constexpr const T* data() const { return a_.data(); }
+  constexpr T* begin() { return a_.data(); }
+  constexpr T* end() { return a_.data() + size(); }
+  constexpr const T* begin() const { return a_.data(); }
+  constexpr const T* end() const { return a_.data() + size(); }
+  constexpr void fill(const T& v) { a_.fill(v); }
+
+ private:
+  std::array<T, static_cast<std::size_t>(Hi - Lo + 1)> a_{};
+};
+
+}  // namespace kinrad

@@ -1,0 +1,128 @@
+#include "input/main_program.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <new>
+
+#include "configuration/mid_result4.hpp"
+#include "core/clock.hpp"
+#include "core/command_line.hpp"
+#include "core/error_stop.hpp"
+#include "core/format_write.hpp"
+#include "core/variables.hpp"
+#include "input/check_data.hpp"
+#include "input/data_process.hpp"
+#include "input/get_commands.hpp"
+#include "input/initialize.hpp"
+#include "input/merge_file.hpp"
+#include "input/read_data.hpp"
+#include "input/run_archive.hpp"
+#include "likelihood/set_gtype2.hpp"
+#include "model/initial_fs_prob.hpp"
+#include "pairwise/pair_relation.hpp"
+#include "results/output.hpp"
+#include "results/sib_ne.hpp"
+#include "search/anneal.hpp"
+
+namespace kinrad {
+
+void initializethreads() {
+  variables.threadid = 0;
+  variables.numthreads = 1;
+  for (auto& line : variables.errmsg) line = "";
+  variables.fname.clear();
+}
+
+void displayversion() {
+  const std::string dashes(89, '-');
+  fwrite(std::cout, "(A)", "");
+  fwrite(std::cout, "(A)", dashes);
+  fwrite(std::cout, "(A)", "KINRAD, Version 2.0.7.1, Build 20240225");
+  fwrite(std::cout, "(A)", dashes);
+  fwrite(std::cout, "(A)", "");
+  std::cout.flush();
+  if (variables.igui != 1) pause_until_second_changes();
+}
+
+void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
+  real8 roundlogl[6] = {0, 0, 0, 0, 0, 0};  // indexed by round 1..5
+  for (variables.krun = 1; variables.krun <= variables.numrun; ++variables.krun) {
+    calls.anneal(firstq, round0);
+    roundlogl[round0] = variables.btloglikelihood;
+    for (int4 r = round0 + 1;; ++r) {
+      if (firstq == -1) return;
+      firstq = 0;
+      if (r > 5) break;
+      calls.anneal(firstq, r);
+      roundlogl[r] = variables.btloglikelihood;
+      const real8 a = roundlogl[r];
+      const real8 b = roundlogl[r - 1];
+      // Two zero values give a NaN, which fails the test: the rounds go on.
+      if (std::fabs(a - b) / (std::fabs(a) + std::fabs(b)) < 0.01) {
+        firstq = -1;
+        return;
+      }
+    }
+    if (variables.numrun > 1 && variables.threadid == 0) calls.savearchive(variables.krun);
+  }
+}
+
+void runsequence() {
+  initializethreads();
+  getcommands();
+  if (variables.showversion == 1 && variables.displayq == 1) displayversion();
+  readdata();
+  initialize();
+  dataprocess();
+  if (variables.threadid == 0) checkdata();
+  initialfsprob(1, 1, variables.numloci);
+
+  // The pairwise step writes its marker file when it completes; with the marker present it is
+  // skipped whatever the restart option says.
+  std::error_code ec;
+  if (!std::filesystem::exists(std::string(trim(variables.midfilename(5).view())), ec))
+    pairrelation();
+  if (variables.smplsize > 49) setcluster();
+
+  int4 round0 = 5;
+  if (variables.updateallelefre == 2) {
+    int4 status = 0;
+    int4 storedround = 0;
+    readmidresult4(status, storedround);
+    if (status != 0) {
+      round0 = 1;
+    } else {
+      round0 = storedround;
+      if (round0 > 5) stop_silently();
+    }
+  }
+
+  if (variables.locus2.allocated() && variables.locus2(0) > 2 * variables.numthreads) setgtype2();
+
+  int4 firstq = 1;
+  variables.krun = 1;
+  variables.bestlogl = -1e300;
+  runloop(round0, firstq,
+          RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
+                       [](int4 krun) { savearchive(krun); }});
+
+  selectrun(firstq);
+  output();
+  if (variables.numthreads > 1) mergefile(0, 3);
+  if (variables.threadid == 0) sibne();
+  if (variables.displayq == 1) fwrite(std::cout, "(/2A)", "Output to file : ", variables.fname);
+}
+
+int kinrad2p_main(int argc, const char* const* argv) {
+  set_command_line(argc, argv);
+  try {
+    runsequence();
+  } catch (const ProgramStop& stop) {
+    return report_program_stop(stop);
+  }
+  std::cout.flush();
+  return 0;
+}
+
+}  // namespace kinrad

@@ -1,0 +1,8 @@
+#include "likelihood/set_gtype2.hpp"
+
+namespace kinrad {
+
+// No unpacked copy yet.
+void setgtype2() {}
+
+}  // namespace kinrad

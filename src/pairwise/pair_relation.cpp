@@ -1,0 +1,9 @@
+#include "pairwise/pair_relation.hpp"
+
+namespace kinrad {
+
+// No pairwise step yet.
+void pairrelation() {}
+void setcluster() {}
+
+}  // namespace kinrad

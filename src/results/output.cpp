@@ -1,0 +1,8 @@
+#include "results/output.hpp"
+
+namespace kinrad {
+
+// No result files yet.
+void output() {}
+
+}  // namespace kinrad

@@ -1,0 +1,8 @@
+#include "results/sib_ne.hpp"
+
+namespace kinrad {
+
+// No estimate yet.
+void sibne() {}
+
+}  // namespace kinrad

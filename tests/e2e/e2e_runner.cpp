@@ -1,0 +1,134 @@
+// End-to-end cases: each folder under cases/ is one run of the built program in a fresh
+// temporary working directory.
+//   args             one command-line argument per line (optional)
+//   input/           files copied into the working directory before the run (optional)
+//   repo_inputs      repository files copied into the working directory, one path per line,
+//                    relative to the repository root (for the shipped example project)
+//   expected_status  the exit status (default 0)
+//   expected_stdout  the exact screen text (optional)
+//   expected/        files the run must leave, compared byte for byte after masking (optional)
+//   absent           names of files the run must not leave, one per line (optional)
+//   mask             regular expressions, one per line; matches are replaced by "<masked>" in
+//                    both the actual and the expected text before comparing (dates, times)
+// A case whose name ends in "_fails" must end with a non-zero status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> read_lines(const fs::path& p) {
+  std::vector<std::string> lines;
+  std::ifstream in(p);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::string shell_quote(const std::string& s) {
+  std::string r = "'";
+  for (char c : s) {
+    if (c == '\'')
+      r += "'\\''";
+    else
+      r += c;
+  }
+  return r + "'";
+}
+
+std::string apply_masks(std::string text, const std::vector<std::regex>& masks) {
+  for (const auto& m : masks) text = std::regex_replace(text, m, "<masked>");
+  return text;
+}
+
+std::vector<std::string> case_names() {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(KINRAD_E2E_CASES_DIR))
+    if (e.is_directory()) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class EndToEnd : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EndToEnd, Run) {
+  const fs::path dir = fs::path(KINRAD_E2E_CASES_DIR) / GetParam();
+  const fs::path work = fs::temp_directory_path() / ("kinrad_e2e_" + GetParam() + "_" +
+                                                     std::to_string(::getpid()));
+  fs::remove_all(work);
+  fs::create_directories(work);
+  if (fs::exists(dir / "input"))
+    fs::copy(dir / "input", work, fs::copy_options::recursive);
+  if (fs::exists(dir / "repo_inputs"))
+    for (const auto& rel : read_lines(dir / "repo_inputs"))
+      fs::copy_file(fs::path(KINRAD_SOURCE_DIR) / rel, work / fs::path(rel).filename());
+
+  std::string cmd = "cd " + shell_quote(work.string()) + " && " + shell_quote(KINRAD2P_EXE);
+  if (fs::exists(dir / "args"))
+    for (const auto& a : read_lines(dir / "args")) cmd += " " + shell_quote(a);
+  cmd += " > " + shell_quote((work / ".stdout").string()) + " 2> " +
+         shell_quote((work / ".stderr").string()) + " < /dev/null";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_NE(raw, -1);
+  ASSERT_TRUE(WIFEXITED(raw)) << "the program did not exit normally";
+  const int status = WEXITSTATUS(raw);
+
+  std::vector<std::regex> masks;
+  if (fs::exists(dir / "mask"))
+    for (const auto& m : read_lines(dir / "mask")) masks.emplace_back(m);
+
+  const bool must_fail = GetParam().size() > 6 && GetParam().ends_with("_fails");
+  int expected_status = 0;
+  if (fs::exists(dir / "expected_status"))
+    expected_status = std::stoi(read_file(dir / "expected_status"));
+  EXPECT_EQ(status, expected_status) << read_file(work / ".stderr");
+  if (must_fail) {
+    EXPECT_NE(status, 0) << "a case named _fails must fail";
+  }
+
+  if (fs::exists(dir / "expected_stdout")) {
+    EXPECT_EQ(apply_masks(read_file(work / ".stdout"), masks),
+              apply_masks(read_file(dir / "expected_stdout"), masks));
+  }
+  if (fs::exists(dir / "expected")) {
+    for (const auto& e : fs::recursive_directory_iterator(dir / "expected")) {
+      if (!e.is_regular_file()) continue;
+      const fs::path rel = fs::relative(e.path(), dir / "expected");
+      SCOPED_TRACE(rel.string());
+      ASSERT_TRUE(fs::exists(work / rel)) << "missing output file " << rel;
+      EXPECT_EQ(apply_masks(read_file(work / rel), masks),
+                apply_masks(read_file(e.path()), masks));
+    }
+  }
+  if (fs::exists(dir / "absent")) {
+    for (const auto& name : read_lines(dir / "absent")) {
+      EXPECT_FALSE(fs::exists(work / name)) << name << " should not exist";
+    }
+  }
+
+  if (!::testing::Test::HasFailure()) fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(case_names()),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+}  // namespace
