@@ -1,0 +1,3 @@
+#pragma once
+
+namespace kinrad { enum class IoStatus { ok, end, error }; }
