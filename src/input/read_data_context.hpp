@@ -1,0 +1,60 @@
+#pragma once
+// Shared state of one reading of the project input file: the open file, the two prefixes of the
+// error lines, and the failure paths that every stretch of the reader uses.
+#include <string>
+#include <string_view>
+
+#include "core/farray.hpp"
+#include "core/fixed_string.hpp"
+#include "core/kinds.hpp"
+#include "core/record_reader.hpp"
+
+namespace kinrad {
+
+struct InputReader {
+  RecordReader file;
+  // Error-line prefixes: items 1 to 13 name their line, later items only their content.
+  static constexpr std::string_view prefixline = "Error in reading line ";
+  static constexpr std::string_view prefix = "Error in reading ";
+  static constexpr std::string_view mustbeinteger = "It must be an integer.";
+
+  // Error line 1 = prefix + label, before an item is read.
+  void setitem(std::string_view pfx, std::string_view label);
+  // The common failure path of a read: line 3, when the reader put an explanation there, is
+  // joined to line 1; then the data error stop.
+  [[noreturn]] void readfailure();
+  // Stops with the trimmed error line 1 followed by a line feed.
+  [[noreturn]] void integerfailure();
+  // Reads one integer item: a token of 20 characters from a new record, converted with "(I9)".
+  int4 readintnumber(std::string_view pfx, std::string_view label);
+  // One list-directed read of an item; null values and "/" count as a failure of the item.
+  template <class... A>
+  void readitem(A&... items) {
+    if (file.read_list_strict(items...) != IoStatus::ok) readfailure();
+  }
+};
+
+// The integer of a token converted with the edit format fmt ("(I9)", "(I6)"); false when it
+// cannot be read.
+bool tokentointeger(std::string_view fmt, std::string_view token, int4& value);
+
+// Items 1 to 21: the run parameters and the settings derived from them.
+void readparameters(InputReader& in);
+
+// Items 22 to 25: marker identifiers, marker types, dropout and other-error rates.
+void readmarkers(InputReader& in);
+// Items 26 to 29: offspring genotypes, candidate proportions and numbers, candidate genotypes,
+// and the identity rules between individuals.
+void readgenotypes(InputReader& in);
+// Items 30 to 33: known parents and sibships, the monogamy test, excluded parents and sibships.
+// Closes the input file.
+void readrelationships(InputReader& in);
+
+// Replaces the allele labels of one individual by allele numbers of their locus, extending the
+// label lists. values(1:2, l) are the labels read at locus l (only the first counts(l) of them
+// are used); kind 0 stores offspring index into indivgtype, kind 1 or 2 the candidate index of
+// that sex into cndgtype.
+void convertgenotype(const FArray<int4, 2>& values, const FArray<int4, 1>& counts, int4 kind,
+                     int4 index);
+
+}  // namespace kinrad
