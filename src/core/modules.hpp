@@ -6,8 +6,11 @@
 
 namespace kinrad {
 
-// Current packed genotype column.
-struct Setgetgtype {};
+// Current packed genotype column: loci of at most two alleles hold 2-bit codes, eight
+// individuals a word; other loci one genotype number a word.
+struct Setgetgtype {
+  FView<int2, 1> locusgtypeptr{};
+};
 // Family graph and peeling state of the likelihood engine.
 struct Likelihoodvar {};
 // Per-locus work arrays of the family log likelihood.

@@ -88,6 +88,13 @@ struct Variables {
   // A carriage return and blanks: writing its first characters ends a progress line.
   FString<64> blkln{};
 
+  // Genotype numbering of the packed store, set by data preparation: genotypeid2(a1, a2) is
+  // the number of an allele pair (0 missing, homozygotes first, then heterozygotes), with
+  // bounds (0:maxobsnumallele, 0:maxobsnumallele); a 2-bit code equal to l23g(1) reads back
+  // as l23g(2).
+  FArray<int2, 2> genotypeid2{};
+  FStatic<int2, 1, 2> l23g{};
+
   // Random-number states and the offspring identifiers of the utilities.
   // The search stream: seed (negative until the stream is started), second generator, shuffle
   // table and last shuffle output. All four go into the checkpoints, so that a resumed search
