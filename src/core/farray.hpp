@@ -30,6 +30,22 @@ struct Dim {
   std::abort();
 }
 
+// Storage offset of a subscript tuple, checked against the bounds in checked builds.
+template <int R>
+inline index_t farray_offset(const std::array<index_t, R>& ix, index_t offset,
+                             const std::array<index_t, R>& lo, const std::array<index_t, R>& ext,
+                             const std::array<index_t, R>& stride) {
+  index_t off = offset;
+  for (int d = 0; d < R; ++d) {
+#ifdef KINRAD_BOUNDS_CHECK
+    if (ix[d] < lo[d] || ix[d] >= lo[d] + ext[d])
+      farray_bounds_failure(d, ix[d], lo[d], lo[d] + ext[d] - 1);
+#endif
+    off += ix[d] * stride[d];
+  }
+  return off;
+}
+
 template <class T, int R>
 class FView;
 
@@ -188,16 +204,7 @@ class FArray {
 
   template <class... I>
   index_t linear(I... idx) const {
-    const std::array<index_t, R> ix{idx...};
-    index_t off = offset_;
-    for (int d = 0; d < R; ++d) {
-#ifdef KINRAD_BOUNDS_CHECK
-      if (ix[d] < lo_[d] || ix[d] >= lo_[d] + ext_[d])
-        farray_bounds_failure(d, ix[d], lo_[d], lo_[d] + ext_[d] - 1);
-#endif
-      off += ix[d] * stride_[d];
-    }
-    return off;
+    return farray_offset<R>(std::array<index_t, R>{idx...}, offset_, lo_, ext_, stride_);
   }
 
   void steal(FArray& o) {
@@ -252,16 +259,8 @@ class FView {
   template <class... I>
     requires(sizeof...(I) == R)
   T& operator()(I... idx) const {
-    const std::array<index_t, R> ix{static_cast<index_t>(idx)...};
-    index_t off = offset_;
-    for (int d = 0; d < R; ++d) {
-#ifdef KINRAD_BOUNDS_CHECK
-      if (ix[d] < lo_[d] || ix[d] >= lo_[d] + ext_[d])
-        farray_bounds_failure(d, ix[d], lo_[d], lo_[d] + ext_[d] - 1);
-#endif
-      off += ix[d] * stride_[d];
-    }
-    return base_[off];
+    return base_[farray_offset<R>(std::array<index_t, R>{static_cast<index_t>(idx)...}, offset_,
+                                  lo_, ext_, stride_)];
   }
 
  private:
