@@ -33,7 +33,8 @@ struct Dim {
 // Storage offset of a subscript tuple, checked against the bounds in checked builds.
 template <int R>
 inline index_t farray_offset(const std::array<index_t, R>& ix, index_t offset,
-                             const std::array<index_t, R>& lo, const std::array<index_t, R>& ext,
+                             [[maybe_unused]] const std::array<index_t, R>& lo,
+                             [[maybe_unused]] const std::array<index_t, R>& ext,
                              const std::array<index_t, R>& stride) {
   index_t off = offset;
   for (int d = 0; d < R; ++d) {
