@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 namespace kinrad {
 namespace detail {
@@ -222,6 +224,10 @@ bool ListScanner::read_quoted(char quote, std::size_t token_begin) {
 
 bool RecordReader::open(const std::string& path) {
   close();
+  // Only a regular file is a text file; a directory would open on some systems and report a
+  // meaningless size.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   if (std::fseek(f, 0, SEEK_END) == 0) {

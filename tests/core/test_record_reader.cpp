@@ -4,6 +4,8 @@
 // values are worked out by hand from the rules in core/record_reader.hpp.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cmath>
 #include <limits>
 #include <span>
@@ -400,6 +402,19 @@ TEST(ListDirectedConversion, RealsAndIntegers) {
   EXPECT_FALSE(parse_integer("", big));
   EXPECT_TRUE(parse_integer("+007", big));
   EXPECT_EQ(big, 7);
+}
+
+}  // namespace
+}  // namespace kinrad
+
+namespace kinrad {
+namespace {
+
+TEST(RecordReader, DirectoryOrMissingFileDoesNotOpen) {
+  RecordReader r;
+  EXPECT_FALSE(r.open(std::filesystem::temp_directory_path().string()));
+  EXPECT_FALSE(r.open("no such file here.txt"));
+  EXPECT_FALSE(r.is_open());
 }
 
 }  // namespace
