@@ -19,4 +19,27 @@ struct Excludedlist {
   FArray<int4, 1> list{};
 };
 
+// Windows into a contiguous store of the same module (per-locus allele frequencies, the
+// observation tables of a locus's block, packed genotype columns); copies stay shallow.
+struct Dpdim1 {
+  FView<real8, 1> a{};
+};
+struct I2bdim1 {
+  FView<int2, 1> a{};
+};
+
+// Derived tables and run state: rank-2 windows (full-sib probability tables, cluster tables),
+// a flag that is set by re-aiming it at one of the two shared targets of its module, and the
+// archived configuration, whose layout belongs to the configuration model.
+struct Dpdim2 {
+  FView<real8, 2> a{};
+};
+struct I2bdim2 {
+  FView<int2, 2> a{};
+};
+struct Elementlogical {
+  bool* p = nullptr;
+};
+struct Config;
+
 }  // namespace kinrad

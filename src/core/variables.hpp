@@ -140,6 +140,144 @@ struct Variables {
   FStatic<int4, 1, 2> anyexcludedsibshipq{};
   // Scratch marks over candidate numbers (0 to the larger count), all 0 between uses.
   FArray<int1, 1> selectedprntq{};
+
+  // Genotype model: alleles and frequencies, observation tables, packed columns and the
+  // single-individual and two-allele genotype tables.
+  FArray<int4, 1> obsnumallele{};  // per locus: number of alleles after recoding
+  int4 maxobsnumallele = 0;
+  int4 maxnumgenotype = 0;  // m(m + 1)/2, m = maxobsnumallele
+  // (2, 0:maxnumgenotype): the allele pair of each genotype number.
+  FArray<int1, 2> genotypeid{};
+  // Per locus a window of max(obsnumallele, 2) current frequencies into obsallelefretgt.
+  FArray<Dpdim1, 1> obsallelefre{};
+  FArray<real8, 1> obsallelefretgt{};
+  FArray<int1, 1> locuserror{};  // per locus: 0 error-free, 1 with typing errors
+  FArray<int4, 1> locus2loc{};   // per locus: position in locus2, 0 when absent
+  // Per locus a view of its observation table (7 sharing classes, or 3 values at a dominant
+  // locus) into transratetgt; loci of one observation block may share storage.
+  FArray<Dpdim1, 1> transrate{};
+  FArray<real8, 1> transratetgt{};
+  // (2, locus): a haploid observed with its own allele, and with one given other allele.
+  FArray<real8, 2> transratehaploid{};
+  // Packed genotype columns per locus: views into indivgtype2tgt (offspring) and cndgtype2tgt
+  // (candidates, sex 2 after sex 1).
+  FArray<I2bdim1, 1> indivgtype2{};
+  FArray<I2bdim1, 1> cndgtype2{};
+  FArray<int2, 1> indivgtype2tgt{};
+  FArray<int2, 1> cndgtype2tgt{};
+  FArray<real8, 2> candidatelogl{};   // (candidate, sex): single-individual log likelihood
+  FStatic<real8, 1, 2> sumcndlogl{};  // per sex: the sum of candidatelogl
+  // (3, two-allele position): probability of each diploid observation (allele of a homozygote,
+  // 3 the heterozygote) of a random individual; 1.0 marks an entry not yet computed.
+  FArray<real8, 2> locus2logl{};
+  // (rows, 0:m): genotype-class and joint true/observed probabilities of the two-allele loci,
+  // column c for position l2lb(1) + c; l2lb(2) is the row offset of the haploid rows.
+  FArray<real8, 2> locus2gtypefre{};
+  FStatic<int4, 1, 2> l2lb{};
+  FArray<int4, 2> btinferparent{};  // (offspring, sex): best configuration's parent, 0 none
+  // (4, two-allele position): the first and second allele frequency, the inbreeding
+  // coefficient and the observation-table version the position's locus2logl entries were
+  // computed with; version 0 marks a position with nothing recorded.
+  FArray<real8, 2> locus2logl_key{};
+
+  // Derived tables and run state set up once per analysis, before the data are prepared.
+  FStatic<FString<8>, 1, 2> date2{};   // CCYYMMDD; element 2 is this process's start
+  FStatic<FString<10>, 1, 2> time2{};  // hhmmss.sss
+  real8 bigdblelog = 0.0;              // ln(1e290)
+  real8 prec1 = 0.0;                   // precision thresholds of the likelihood engine
+  real8 prec2 = 0.0;
+  real8 prec3 = 0.0;
+  FStatic<FString<1>, 1, 2> sexid{};  // "*" for fathers of a dioecious species, else "#"
+  int4 numfsgenotypeub = 0;
+  int4 unknowngen = 0;        // 1 when some offspring is also a candidate
+  int4 numallelemax = 0;      // most distinct alleles a full-sib family can show
+  int4 numhomozygotemax = 0;  // most distinct homozygotes a full-sib family can show
+  int4 chkidx1 = 0;
+  int4 chkidx2 = 0;
+  FStatic<int4, 1, 2> meannumcandidate{};  // per sex: mean admissible candidates, rounded up
+  FStatic<int4, 1, 2> sibshipdone{};       // per sex: every offspring has a known parent
+  FArray<real8, 2> logprior{};             // (1:2, sex): ln p and ln(1 - p) of a sampled parent
+  FStatic<int4, 1, 2> numcndinothersex{};
+  FStatic<int4, 1, 2> numcndinoffspring{};
+  FStatic<int4, 1, 2> anyprntconflictq{};
+  // The archive of configurations; empty until the search stores one.
+  Config* configptr = nullptr;
+  Config* configptr1 = nullptr;
+  Config* configptr2 = nullptr;
+  Config* confighead = nullptr;
+  Config* configtail = nullptr;
+  FArray<real8, 1> factorial{};  // (0:N): ln k!
+  FArray<real8, 1> logk{};       // (1:N): ln k
+  FArray<int4, 1> locusorder{};
+  FArray<int4, 1> number1tgt{};  // 1..smplsize
+  FStatic<I4bdim1, 1, 2> indivordertgt{};
+  FArray<int2, 1> indivclusteridx{};  // (0:smplsize+100): -1 marks a cluster list not in use
+  FArray<int2, 1> indivclusterindex{};
+  FArray<int4, 2> sibshipsizedist{};  // (0:(3 - numsex) smplsize, numsex)
+  // Memo of per-offspring log likelihoods; 1.0 marks a value not yet computed.
+  FArray<real8, 1> inbindivlogl{};
+  FArray<real8, 1> inbindivloglself{};
+  FArray<int4, 1> nchdflag{};
+  // Scratch flags aimed at falsetgt or truetgt; all false between uses.
+  FArray<Elementlogical, 1> selectedindivq{};
+  bool falsetgt = false;
+  bool truetgt = true;
+  FArray<int4, 1> kdxtgt{};
+  FArray<int4, 1> ldxtgt{};
+  // Individuals listed twice, matched by identifier; 0 where no match.
+  FArray<int4, 2> cndinothersex{};   // (candidate, sex): the same individual in the other sex
+  FArray<int4, 2> offspringincnd{};  // (offspring, sex): the offspring as a candidate
+  FArray<int4, 2> cndinoffspring{};  // (candidate, sex): the candidate as an offspring
+  // (offspring, sex): offspring whose known parent conflicts with an exclusion. The count of
+  // row i is offspring i's; its list is the one of row prntconflictid(i, sex), so that equal
+  // lists are held once.
+  FArray<Excludedlist, 2> prntconflict{};
+  FArray<int2, 2> prntconflictid{};
+  // Full-sib tables of error-free dominant loci, selected by class 1 to 3: views into
+  // fsprobdomnoerrtgt.
+  FArray<Dpdim2, 1> fsprobdomnoerr{};
+  FArray<real8, 1> fsprobdomnoerrtgt{};
+  FArray<int4, 2> offtgt{};
+  FArray<int4, 2> btindivloc{};
+  FArray<int4, 2> prnttgt{};
+  FArray<int4, 2> inferparent{};
+  FArray<int4, 2> inferparent2{};
+  FArray<int4, 2> setknownsibindiv{};  // (0:smplsize, sex)
+  FArray<int4, 1> parentchd{};
+  FArray<int2, 1> familymemtgt{};
+  FArray<int2, 1> familymembertgt{};
+  FArray<int1, 1> selectedfamily{};
+  FArray<int4, 1> fsprobloc{};
+  FArray<int2, 2> numfsgenotype{};
+  FArray<int2, 1> hsfamilysize{};
+  FArray<real8, 1> scale2{};  // (0:)
+  // Member lists of the clusters of the current configuration.
+  FArray<I2bdim1, 1> indivcluster{};
+  FArray<I2bdim1, 1> indivcluster1{};
+  FArray<I2bdim1, 1> indivcluster2{};
+  FArray<I2bdim1, 1> indivclustern{};
+  FArray<I2bdim1, 1> indivclusterm{};
+  FArray<I2bdim1, 1> indivclusterj{};
+  FArray<I2bdim2, 1> indivclusterf{};
+  FArray<real8, 1> indivlogl{};
+  FArray<real8, 1> crfamilylogl{};
+  FArray<real8, 1> indivloglself{};
+  // Offspring that are also candidates: their parent-offspring assignments.
+  FArray<int4, 2> poassign{};   // (2, smplsize)
+  FArray<int4, 1> npoassign{};  // (0:smplsize)
+  FArray<int4, 1> ipoassign{};
+  FView<int4, 1> clusterid{};  // column 3 of crindivloc
+
+  // Change detection: the comparison of the data with the copy kept under the stem, made once
+  // per analysis (-2: not made yet; else -1 no copy, 0 different, 1 the same).
+  int4 data_copy_status = -2;
+
+  // Data preparation: allele labels, starting frequencies and the genotype index.
+  // Per locus the raw label of each allele number, bounds (-1:k): element -1 is -1, 0 is 0.
+  FArray<I4bdim1, 1> rawallele{};
+  FArray<real8, 2> obsallelefre0{};  // (allele, locus): starting frequencies before correction
+  FArray<int4, 1> idxgtype{};        // per genotype number: itself, or 1 in a haplodiploid species
+  int4 numloci0 = 0;                 // loci at which no allele was seen
 };
 
 KINRAD_CONSTINIT inline Variables variables{};
