@@ -2,6 +2,7 @@
 // The work modules of the later phases. Each is one struct with a single global instance;
 // their members arrive with the phases that use them.
 #include "core/farray.hpp"
+#include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
 #include "core/record_types.hpp"
 
@@ -24,11 +25,35 @@ struct Likelihoodvar {
   FArray<int1, 1> allelehs{};
   FArray<int1, 1> allelehsnum{};
   FArray<int4, 1> allelehsloc{};
+
+  // First allocations of the per-analysis set-up; their users size and fill them.
+  FArray<int4, 2> scaleidx{};       // (2, 2)
+  FArray<int2, 1> userowsnp{};      // (1:1)
+  FArray<int4, 1> domfsibsave{};    // (1:1)
+  FArray<real8, 1> domconstlogl{};  // (1:1)
+  FArray<int2, 2> familyindivll{};  // (3, 1:1)
+  FArray<int2, 1> familyindiv{};    // (1:1)
+  FArray<int2, 4> fsfamilygtype{};  // (0:1, 2, 1, locus3 position)
+  FArray<I2bdim2, 1> prbindex{};    // per family allele count, tables built on first use
+  // Genotype numbers of the allele pairs of k alleles, one k x k table per k from position
+  // fsgtypeidloc(k) + 1; element 1 of both holds the total size of the tables.
+  FArray<int4, 1> fsgtypeidloc{};
+  FArray<int4, 1> fsgtypeid{};
 };
 // Per-locus work arrays of the family log likelihood.
 struct Familyloglvar {};
 // Work arrays of the pair absorption.
-struct Absorbvar {};
+struct Absorbvar {
+  // Genotype index holders and value triples of the absorption routines.
+  FStatic<Element, 1, 3> gtypeidx{};
+  FStatic<Element, 1, 3> gtypejdx{};
+  FStatic<Element, 1, 3> gtypekdx{};
+  FStatic<Element, 1, 3> gtypeldx{};
+  FStatic<Element, 1, 3> gtypemdx{};
+  FStatic<Element, 1, 3> gtypendx{};
+  FStatic<real8, 1, 3> xx{};
+  FStatic<real8, 1, 3> zz{};
+};
 // Search state of the annealing run. selectedprntidxq1 doubles as the zero-filled scratch
 // array of the linear-time index sorts.
 struct Annealvariables {
@@ -67,11 +92,21 @@ struct Annealvariables {
   FView<int4, 1> familyidx1{};
   FView<int4, 1> locpartner1{};
   FView<int4, 1> partner1{};
+
+  // Per-analysis set-up: the number of alleles over all loci, and per known sibship number
+  // (negative for the offspring of one known parent) a flag aimed at falsetgt or truetgt.
+  int4 nallallele = 0;
+  FArray<Elementlogical, 1> knownsibshipq{};
 };
 // Pairwise-step and threshold-simulation state.
 struct Simuvariables {};
 // Allele labels and frequencies as text.
-struct Writevar {};
+struct Writevar {
+  // calleleid(i): allele label i as text (-1:largest label, unallocated above 9999);
+  // cfre(i): the frequency i/10000 as text (0:10000).
+  FArray<FString<4>, 1> calleleid{};
+  FArray<FString<5>, 1> cfre{};
+};
 // Allele frequencies of the current locus for the dyad probabilities.
 struct Dyadprbvariables {
   // Dyad probabilities: frequencies of the pair's alleles at the current locus in the pair's

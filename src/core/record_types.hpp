@@ -24,6 +24,9 @@ struct Excludedlist {
 struct Dpdim1 {
   FView<real8, 1> a{};
 };
+struct I1bdim1 {
+  FView<int1, 1> a{};
+};
 struct I2bdim1 {
   FView<int2, 1> a{};
 };
@@ -41,5 +44,10 @@ struct Elementlogical {
   bool* p = nullptr;
 };
 struct Config;
+
+// A reference to one entry of a genotype index table.
+struct Element {
+  int4* p = nullptr;
+};
 
 }  // namespace kinrad

@@ -29,6 +29,16 @@ void allocate_transrate_per_locus() {
   ++g_transrate_version;
 }
 
+void give_own_transrate(int4 locfrom, int4 locto) {
+  Variables& v = variables;
+  if (!v.transrate_own_tgt.allocated()) v.transrate_own_tgt.allocate(Dim(7 * v.numloci));
+  for (int4 l = locfrom; l <= locto; ++l) {
+    const index_t n = v.dominantmarker(l) != 0 ? 3 : 7;
+    v.transrate(l).a = window(v.transrate_own_tgt, 7 * (l - 1) + 1, n);
+  }
+  ++g_transrate_version;
+}
+
 void phenotypegivengenotype(int4 locfrom, int4 locto) {
   Variables& v = variables;
   if (locfrom > locto) return;

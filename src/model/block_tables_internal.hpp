@@ -1,0 +1,30 @@
+#pragma once
+// Pieces of the table steps shared between their source files.
+#include "core/kinds.hpp"
+
+namespace kinrad::block_tables {
+
+// Row-by-row genotype number of a/b over k alleles (either order).
+inline int4 pair_number(int4 a, int4 b, int4 k) {
+  if (a > b) {
+    const int4 t = a;
+    a = b;
+    b = t;
+  }
+  return (a - 1) * k - (a - 1) * (a - 2) / 2 + (b - a + 1);
+}
+
+// Allocates the parent-offspring category holders, their common store and the bit sets for
+// allele numbers 2..k8 (the holders and the store only when not there yet).
+void allocate_categories(int4 k8);
+// Fills the categories and bit sets of the heterozygous (het = true) or homozygous offspring
+// genotypes for allele numbers up to k8.
+void fill_categories(int4 k8, bool het);
+
+// Observation blocks of loci locfrom..locto; with transrate views re-aimed at the block
+// storage in mode 1, and storage of their own for the loci of a mode-2 range.
+void number_blocks(int4 mode, int4 locfrom, int4 locto);
+// The constant compatibility masks of the error-free full-sib tables.
+void set_masks();
+
+}  // namespace kinrad::block_tables
