@@ -1,11 +1,39 @@
 #include "configuration/mid_result4.hpp"
 
+#include <string>
+#include <vector>
+
+#include "core/record_reader.hpp"
+#include "core/variables.hpp"
+#include "model/allele_fre_restart.hpp"
+
 namespace kinrad {
 
-// No checkpoint yet: always absent.
+// status 2: the file cannot be opened; 1: it was opened but not read whole and accepted.
 void readmidresult4(int4& status, int4& round) {
-  status = 1;
+  Variables& v = variables;
   round = 0;
+  RecordReader in;
+  if (!in.open(std::string(trim(v.midfilename(3).view())))) {
+    status = 2;
+    return;
+  }
+  status = 1;
+  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
+  for (int4 l = 1; l <= v.numloci; ++l) {
+    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
+    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
+    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return;
+  }
+  for (int4 l = 1; l <= v.numloci; ++l)
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
+      v.obsallelefre(l).a(a) =
+          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+  // The frequencies stand even when the round cannot be read.
+  int4 r = 0;
+  if (in.read_list(r) != IoStatus::ok) return;
+  round = r;
+  if (r > 0) status = 0;
 }
 
 }  // namespace kinrad

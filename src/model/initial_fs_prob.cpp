@@ -1,8 +1,71 @@
 #include "model/initial_fs_prob.hpp"
 
+#include <algorithm>
+
+#include "core/modules.hpp"
+#include "core/variables.hpp"
+#include "model/initial_fs_prob_steps.hpp"
+#include "model/probability_tables.hpp"
+#include "pairwise/pair_tables.hpp"
+
 namespace kinrad {
 
-// No probability tables yet.
-void initialfsprob(int4, int4, int4) {}
+void set_genotype_index_tables() {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 kmax = std::min(v.maxobsnumallele, 9);
+  int4 total = 0;  // 1^2 + ... + kmax^2
+  for (int4 k = 1; k <= kmax; ++k) total += k * k;
+  lv.fsgtypeidloc.allocate(Dim(kmax));
+  lv.fsgtypeid.allocate(Dim(v.maxobsnumallele + total));
+  if (kmax >= 1) {
+    int4 before = 0;
+    for (int4 j = 1; j < kmax; ++j) {
+      before += j * j;
+      lv.fsgtypeidloc(j + 1) = before;
+    }
+    // Table k holds, by columns, the row-by-row genotype number of the allele pair (a, b).
+    for (int4 k = 2; k <= kmax; ++k) {
+      const int4 base = lv.fsgtypeidloc(k);
+      for (int4 b = 1; b <= k; ++b) {
+        for (int4 a = 1; a <= k; ++a) {
+          const int4 lo = std::min(a, b);
+          const int4 hi = std::max(a, b);
+          lv.fsgtypeid(base + (b - 1) * k + a) =
+              (lo - 1) * k - (lo - 1) * (lo - 2) / 2 + hi - lo + 1;
+        }
+      }
+    }
+    lv.fsgtypeid(1) = total;
+    lv.fsgtypeidloc(1) = total;
+  }
+  lv.prbindex.allocate(Dim(std::min(v.maxobsnumallele, 8)));
+}
+
+void initialfsprob(int4 mode, int4 locfrom, int4 locto) {
+  Variables& v = variables;
+  const bool selfing = v.numsex == 1 && v.allowinbreeding == 1;
+  if (mode != 1) {
+    build_block_tables(mode, locfrom, locto);
+    initialprbgtop(locfrom, locto);
+    if (selfing) calculateprbgtopself(locfrom, locto);
+    return;
+  }
+  set_analysis_constants();
+  set_locus_lists();
+  pack_genotypes();
+  set_text_labels();
+  build_block_tables(1, 1, v.numloci);
+  set_offspring_locus_flags();
+  set_known_relationships();
+  // The observation tables and the dyad tables below are built from the restarted
+  // frequencies.
+  restart_allele_frequencies();
+  set_genotype_index_tables();
+  initialprbgtop(1, v.numloci);
+  calculatepairprob(1);
+  setgetbestcnd();
+  if (selfing) calculateprbgtopself(1, v.numloci);
+}
 
 }  // namespace kinrad

@@ -1,0 +1,83 @@
+#include "model/allele_fre_restart.hpp"
+
+#include <cmath>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "configuration/mid_result4.hpp"
+#include "core/modules.hpp"
+#include "core/record_reader.hpp"
+#include "core/variables.hpp"
+#include "model/initial_fs_prob_steps.hpp"
+
+namespace kinrad {
+
+namespace {
+
+// -0.001 in single precision, widened: the checkpoints were checked against this bound, which
+// lets a written -0.001 pass.
+constexpr real8 lowest_frequency = static_cast<real8>(-0.001f);
+
+}  // namespace
+
+bool restart_frequencies_acceptable(std::span<const real8> p) {
+  real8 sum = 0.0;
+  for (real8 x : p) {
+    // A NaN would pass both comparisons.
+    if (!std::isfinite(x) || x < lowest_frequency) return false;
+    sum += x;
+  }
+  return sum <= 1.05;
+}
+
+void readallelefre() {
+  Variables& v = variables;
+  RecordReader in;
+  if (!in.open(std::string(trim(v.midfilename(1).view())))) return;
+  int4 n = 0;
+  if (in.read_list(n) != IoStatus::ok || n != v.smplsize) return;
+  // The ten configuration columns are passed over through the first column of indivloc3.
+  FArray<int4, 2>& work = annealvariables.indivloc3;
+  std::span<int4> column;
+  if (work.allocated() && work.size(1) > 0 && work.size(2) > 0)
+    column = std::span<int4>(&work(work.lbound(1), work.lbound(2)),
+                             static_cast<std::size_t>(work.size(1)));
+  for (int4 r = 1; r <= 10; ++r)
+    if (in.read_list(column) != IoStatus::ok) return;
+  real8 x = 0.0;
+  if (in.read_list(x) != IoStatus::ok) return;
+  int4 j = 0;
+  if (in.read_list(j) != IoStatus::ok) return;
+  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
+  for (int4 l = 1; l <= v.numloci; ++l) {
+    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
+    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
+    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return;
+  }
+  for (int4 l = 1; l <= v.numloci; ++l)
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
+      v.obsallelefre(l).a(a) =
+          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+}
+
+void restart_allele_frequencies() {
+  Variables& v = variables;
+  if (v.updateallelefre == 1) {
+    readallelefre();
+  } else if (v.updateallelefre == 2) {
+    int4 flag = 0;
+    int4 round = 0;
+    readmidresult4(flag, round);
+    // Only a later round read whole keeps its frequencies; otherwise the search starts from
+    // frequencies moved halfway to uniform, which keeps rare alleles from being lost early.
+    if (flag == 0 && round != 1) return;
+    for (int4 l = 1; l <= v.numloci; ++l) {
+      const int4 k = v.obsnumallele(l);
+      if (k <= 2) continue;
+      for (int4 a = 1; a <= k; ++a) v.obsallelefre(l).a(a) = 0.5 * v.obsallelefre(l).a(a) + 0.5 / k;
+    }
+  }
+}
+
+}  // namespace kinrad

@@ -1,0 +1,9 @@
+#include "pairwise/pair_tables.hpp"
+
+namespace kinrad {
+
+// The dyad tables and the candidate ranking are not built yet.
+void calculatepairprob(int4) {}
+void setgetbestcnd() {}
+
+}  // namespace kinrad
