@@ -11,7 +11,8 @@ namespace kinrad::datacopy {
 namespace {
 
 // The dropout or other-error rates of all loci, ten loci a line. A group without any rate
-// above 1e-300 is written as integer zeros, so that an error-free group reads " 0 0 0 ...".
+// above 1e-300 is written as integer zeros, so that an error-free group reads " 0 0 0 ...";
+// its values are rates all the same and compare with the tolerance of reals.
 bool rate_groups(const FArray<real8, 1>& rate, TextStatement& t, const CopySink& sink) {
   const int4 nloci = variables.numloci;
   for (int4 first = 1; first <= nloci; first += 10) {
@@ -24,7 +25,7 @@ bool rate_groups(const FArray<real8, 1>& rate, TextStatement& t, const CopySink&
       for (int4 l = first; l <= last; ++l) t.add_real(rate(l));
     } else {
       t.start("(10I2)");
-      for (int4 l = first; l <= last; ++l) t.add(0);
+      for (int4 l = first; l <= last; ++l) t.add_real_as_integer(0);
     }
     if (!sink.text(t)) return false;
   }
@@ -215,7 +216,7 @@ std::string statement_text(const TextStatement& t) {
   if (!t.format.empty()) {
     FormatWriter w(t.format, out);
     for (const TextValue& x : t.values) {
-      if (x.real)
+      if (x.real && !x.integer_text)
         w.put_real(x.r);
       else
         w.put_integer(x.i, 4);

@@ -13,11 +13,14 @@
 
 namespace kinrad::datacopy {
 
-// One value of a text statement: an integer, or a real compared with a tolerance.
+// One value of a text statement: an integer, or a real compared with a tolerance. A real
+// that is written as the integer i (a rate of 0 in a group of error-free loci) is still
+// compared as a real.
 struct TextValue {
   bool real = false;
   int4 i = 0;
   real8 r = 0.0;
+  bool integer_text = false;
 };
 
 // One write statement of the text copy. With an edit format the values are written by it;
@@ -35,6 +38,9 @@ struct TextStatement {
   }
   void add(int4 i) { values.push_back(TextValue{false, i, 0.0}); }
   void add_real(real8 r) { values.push_back(TextValue{true, 0, r}); }
+  void add_real_as_integer(int4 i) {
+    values.push_back(TextValue{true, i, static_cast<real8>(i), true});
+  }
 };
 
 // One unformatted record. Identifier records hold 20-character fields that are compared

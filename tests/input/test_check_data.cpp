@@ -82,6 +82,38 @@ TEST_F(CheckData, RatesInGroupsOfTenWithZeroGroupsAsIntegers) {
   EXPECT_EQ(compare(), 1);
 }
 
+// A group of zero rates is written as integers but its values are rates: against a stored
+// group of small reals (or the other way round) they differ only by the rates' difference,
+// so 4e-6 or 8e-6 is no change and 2e-5 is one.
+TEST_F(CheckData, ZeroRateGroupsCompareAsReals) {
+  struct Row {
+    const char* name;
+    real8 stored;   // dropout rate of locus 2 in the copy
+    real8 current;  // and in the current data
+    int4 status;
+  };
+  const Row rows[] = {
+      {"small real stored, zeros now", 4e-6, 0.0, 1},
+      {"zeros stored, small real now", 0.0, 8e-6, 1},
+      {"zeros stored, larger real now", 0.0, 2e-5, 0},
+      {"larger real stored, zeros now", 2e-5, 0.0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    minimal_fixture(2, 3);
+    variables.droprate(2) = row.stored;
+    write_copy();
+    minimal_fixture(2, 3);
+    variables.droprate(2) = row.current;
+    EXPECT_EQ(compare(), row.status);
+  }
+  // The zero group really is written as integers.
+  minimal_fixture(2, 3);
+  write_copy();
+  const std::string text = read_text("myout.data");
+  EXPECT_NE(text.find("\n 0 0 0\n 0 0 0\n"), std::string::npos);
+}
+
 // Lists of known sibs go ten numbers to a line, exclusion lists and excluded-sib words twenty;
 // a complement exclusion list is written with the length of the list, and a word with its
 // top bit set as a negative number.
