@@ -1,3 +1,5 @@
 #include "input/main_program.hpp"
 
-int main(int argc, char** argv) { return kinrad::kinrad2p_main(argc, argv); }
+int main(int argc, char** argv) {
+  return kinrad::kinrad2p_main(argc, argv);
+}

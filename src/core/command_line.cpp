@@ -17,9 +17,13 @@ void set_command_line(int argc, const char* const* argv) {
   set_command_line(std::move(args));
 }
 
-void set_command_line(std::vector<std::string> args) { arguments() = std::move(args); }
+void set_command_line(std::vector<std::string> args) {
+  arguments() = std::move(args);
+}
 
-int command_argument_count() { return static_cast<int>(arguments().size()); }
+int command_argument_count() {
+  return static_cast<int>(arguments().size());
+}
 
 std::string get_command_argument(int i) {
   if (i < 1 || i > command_argument_count()) return std::string();

@@ -33,7 +33,9 @@ void stackerror(std::string_view name) {
   stoponerror(1, "StackError");
 }
 
-void stop_silently() { throw ProgramStop(ProgramStop::Kind::silent, 1, std::string()); }
+void stop_silently() {
+  throw ProgramStop(ProgramStop::Kind::silent, 1, std::string());
+}
 
 int report_program_stop(const ProgramStop& stop, int pause_seconds) {
   if (stop.kind() != ProgramStop::Kind::error) return stop.status();

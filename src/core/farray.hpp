@@ -68,21 +68,9 @@ class FArray {
     return *this;
   }
 
-  explicit FArray(Dim d0)
-    requires(R == 1)
-  {
-    allocate(d0);
-  }
-  FArray(Dim d0, Dim d1)
-    requires(R == 2)
-  {
-    allocate(d0, d1);
-  }
-  FArray(Dim d0, Dim d1, Dim d2)
-    requires(R == 3)
-  {
-    allocate(d0, d1, d2);
-  }
+  explicit FArray(Dim d0) requires(R == 1) { allocate(d0); }
+  FArray(Dim d0, Dim d1) requires(R == 2) { allocate(d0, d1); }
+  FArray(Dim d0, Dim d1, Dim d2) requires(R == 3) { allocate(d0, d1, d2); }
 
   // Allocates zero-filled storage; an allocated array is first released, as the design
   // reallocates by deallocate followed by allocate.
@@ -102,37 +90,22 @@ class FArray {
     size_ = total;
     data_ = new T[static_cast<std::size_t>(total > 0 ? total : 1)]();
   }
-  void allocate(Dim d0)
-    requires(R == 1)
-  {
-    allocate(std::array<Dim, R>{d0});
-  }
-  void allocate(Dim d0, Dim d1)
-    requires(R == 2)
-  {
-    allocate(std::array<Dim, R>{d0, d1});
-  }
-  void allocate(Dim d0, Dim d1, Dim d2)
-    requires(R == 3)
-  {
+  void allocate(Dim d0) requires(R == 1) { allocate(std::array<Dim, R>{d0}); }
+  void allocate(Dim d0, Dim d1) requires(R == 2) { allocate(std::array<Dim, R>{d0, d1}); }
+  void allocate(Dim d0, Dim d1, Dim d2) requires(R == 3) {
     allocate(std::array<Dim, R>{d0, d1, d2});
   }
-  void allocate(Dim d0, Dim d1, Dim d2, Dim d3)
-    requires(R == 4)
-  {
+  void allocate(Dim d0, Dim d1, Dim d2, Dim d3) requires(R == 4) {
     allocate(std::array<Dim, R>{d0, d1, d2, d3});
   }
-  void allocate(Dim d0, Dim d1, Dim d2, Dim d3, Dim d4)
-    requires(R == 5)
-  {
+  void allocate(Dim d0, Dim d1, Dim d2, Dim d3, Dim d4) requires(R == 5) {
     allocate(std::array<Dim, R>{d0, d1, d2, d3, d4});
   }
 
   // Allocation that reports failure instead of ending the program, for the routines that
   // test their own allocations and stop through the memory flag of the error stop.
   template <class... D>
-    requires(sizeof...(D) == R)
-  [[nodiscard]] bool try_allocate(D... dims) {
+  requires(sizeof...(D) == R) [[nodiscard]] bool try_allocate(D... dims) {
     try {
       allocate(std::array<Dim, R>{Dim(dims)...});
       return true;
@@ -161,13 +134,11 @@ class FArray {
   index_t ubound(int dim) const { return lo_[dim - 1] + ext_[dim - 1] - 1; }
 
   template <class... I>
-    requires(sizeof...(I) == R)
-  T& operator()(I... idx) {
+  requires(sizeof...(I) == R) T& operator()(I... idx) {
     return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
   }
   template <class... I>
-    requires(sizeof...(I) == R)
-  const T& operator()(I... idx) const {
+  requires(sizeof...(I) == R) const T& operator()(I... idx) const {
     return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
   }
 
@@ -258,8 +229,7 @@ class FView {
   T* data() const { return base_; }
 
   template <class... I>
-    requires(sizeof...(I) == R)
-  T& operator()(I... idx) const {
+  requires(sizeof...(I) == R) T& operator()(I... idx) const {
     return base_[farray_offset<R>(std::array<index_t, R>{static_cast<index_t>(idx)...}, offset_,
                                   lo_, ext_, stride_)];
   }
@@ -324,16 +294,36 @@ class FStatic {
 #endif
     return a_[static_cast<std::size_t>(i - Lo)];
   }
-  static constexpr index_t lbound(int = 1) { return Lo; }
-  static constexpr index_t ubound(int = 1) { return Hi; }
-  static constexpr index_t size() { return Hi - Lo + 1; }
-  constexpr T* data() { return a_.data(); }
-  constexpr const T* data() const { return a_.data(); }
-  constexpr T* begin() { return a_.data(); }
-  constexpr T* end() { return a_.data() + size(); }
-  constexpr const T* begin() const { return a_.data(); }
-  constexpr const T* end() const { return a_.data() + size(); }
-  constexpr void fill(const T& v) { a_.fill(v); }
+  static constexpr index_t lbound(int = 1) {
+    return Lo;
+  }
+  static constexpr index_t ubound(int = 1) {
+    return Hi;
+  }
+  static constexpr index_t size() {
+    return Hi - Lo + 1;
+  }
+  constexpr T* data() {
+    return a_.data();
+  }
+  constexpr const T* data() const {
+    return a_.data();
+  }
+  constexpr T* begin() {
+    return a_.data();
+  }
+  constexpr T* end() {
+    return a_.data() + size();
+  }
+  constexpr const T* begin() const {
+    return a_.data();
+  }
+  constexpr const T* end() const {
+    return a_.data() + size();
+  }
+  constexpr void fill(const T& v) {
+    a_.fill(v);
+  }
 
  private:
   std::array<T, static_cast<std::size_t>(Hi - Lo + 1)> a_{};

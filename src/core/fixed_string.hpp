@@ -17,7 +17,9 @@ constexpr std::string_view trim(std::string_view s) {
   return s.substr(0, n);
 }
 
-constexpr std::size_t len_trim(std::string_view s) { return trim(s).size(); }
+constexpr std::size_t len_trim(std::string_view s) {
+  return trim(s).size();
+}
 
 // Text without leading and trailing blanks.
 constexpr std::string_view trim_both(std::string_view s) {
@@ -71,7 +73,9 @@ class FString {
   constexpr FString(const char* s) { assign(std::string_view(s)); }
   constexpr FString(const std::string& s) { assign(std::string_view(s)); }
   template <std::size_t M>
-  constexpr FString(const FString<M>& o) { assign(o.view()); }
+  constexpr FString(const FString<M>& o) {
+    assign(o.view());
+  }
 
   constexpr FString& operator=(std::string_view s) {
     assign(s);

@@ -1,3 +1,5 @@
 #pragma once
 
-namespace kinrad { enum class IoStatus { ok, end, error }; }
+namespace kinrad {
+enum class IoStatus { ok, end, error };
+}

@@ -27,7 +27,7 @@ struct Variables {
   FString<500> outputfilename{};
   int4 displayq = 1;  // this process writes to the screen
   int4 screenq = 1;
-  int4 showq = 1;  // progress display on
+  int4 showq = 1;                // progress display on
   FString<5> lineform{"(A,$)"};  // edit format of progress writes
   int4 igui = 0;
   int4 runcutshortq = 0;
@@ -115,9 +115,9 @@ struct Variables {
   // Distinct allele labels per locus in order of first appearance: label k is allele number k.
   FArray<int1, 1> rawallelenum{};
   FArray<I4bdim1, 1> rawalleleid{};
-  FArray<int1, 1> offploid{};        // per offspring: 1 haploid, 2 diploid
-  FStatic<int4, 1, 2> smplsizedh{};  // numbers of haploid and of diploid offspring
-  FArray<int1, 3> indivgtype{};      // (2, locus, offspring) allele numbers, 0 missing
+  FArray<int1, 1> offploid{};              // per offspring: 1 haploid, 2 diploid
+  FStatic<int4, 1, 2> smplsizedh{};        // numbers of haploid and of diploid offspring
+  FArray<int1, 3> indivgtype{};            // (2, locus, offspring) allele numbers, 0 missing
   FStatic<real8, 1, 2> propprntsampled{};  // chance that the father / mother is a candidate
   FStatic<int4, 1, 2> numcandidate{};
   int4 allcandidate = 0;

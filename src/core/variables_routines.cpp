@@ -41,8 +41,12 @@ std::string itoc(int4 i) {
   return std::string(trim_both(fwrite_string("(I12)", i)));
 }
 
-bool isnanq(real8 x) { return x != x; }
+bool isnanq(real8 x) {
+  return x != x;
+}
 
-real8 logx(real8 x) { return x <= 1e-300 ? -1e300 : std::log(x); }
+real8 logx(real8 x) {
+  return x <= 1e-300 ? -1e300 : std::log(x);
+}
 
 }  // namespace kinrad

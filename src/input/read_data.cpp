@@ -73,7 +73,9 @@ void readdata() {
   }
 
   readparameters(in);
-  readmarkers(in); readgenotypes(in); readrelationships(in);
+  readmarkers(in);
+  readgenotypes(in);
+  readrelationships(in);
 
   for (index_t i = 1; i <= 3; ++i) variables.errmsg(i) = "";
 }

@@ -14,7 +14,9 @@ namespace {
 
 // Flags and codes are range-tested as unsigned values, so a negative value gets the same
 // message as one above the range.
-bool unsignedabove(int4 v, uint32_t hi) { return static_cast<uint32_t>(v) > hi; }
+bool unsignedabove(int4 v, uint32_t hi) {
+  return static_cast<uint32_t>(v) > hi;
+}
 
 void checkflag(int4 v, std::string_view message) {
   if (unsignedabove(v, 1)) stopondataerror(message);
@@ -38,9 +40,9 @@ void testoutputpath() {
 
 // Item 10: the maximum numbers of matings per male and per female, 0 meaning unconstrained.
 void readmaxmatings(InputReader& in) {
-  in.setitem(InputReader::prefixline,
-             std::string("10, ") + "Max numbers of matings per male and female. " +
-                 std::string(InputReader::mustbeinteger));
+  in.setitem(InputReader::prefixline, std::string("10, ") +
+                                          "Max numbers of matings per male and female. " +
+                                          std::string(InputReader::mustbeinteger));
   FString<17> first;
   FString<20> second;
   in.readitem(first, second);
@@ -56,14 +58,16 @@ void readmaxmatings(InputReader& in) {
     stopondataerror(variables.errmsg(1).view());
   for (int s = 0; s < 2; ++s) {
     if (v[s] < 0)
-      stopondataerror("Max numbers of matings per male & female should be 0 (Unconstrained) or > 0!");
+      stopondataerror(
+          "Max numbers of matings per male & female should be 0 (Unconstrained) or > 0!");
     variables.maxmatings(s + 1) = v[s] == 0 ? variables.smplsize : v[s];
   }
 }
 
 // Item 13: the sibship prior; its two values stand on the same record when it is not 0.
 void readprior(InputReader& in) {
-  variables.priortype = in.readintnumber(InputReader::prefixline, "13, Indicator for Sibship Prior. ");
+  variables.priortype =
+      in.readintnumber(InputReader::prefixline, "13, Indicator for Sibship Prior. ");
   if (unsignedabove(variables.priortype, 4))
     stopondataerror(
         "The indicator for sibship prior should be either 0 (No Prior), 1 (Weak Prior), 2 (Medium "

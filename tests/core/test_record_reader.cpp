@@ -4,9 +4,8 @@
 // values are worked out by hand from the rules in core/record_reader.hpp.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <span>
 #include <string>

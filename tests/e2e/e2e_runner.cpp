@@ -12,7 +12,6 @@
 //                    both the actual and the expected text before comparing (dates, times)
 // A case whose name ends in "_fails" must end with a non-zero status.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,12 +71,11 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(EndToEnd, Run) {
   const fs::path dir = fs::path(KINRAD_E2E_CASES_DIR) / GetParam();
-  const fs::path work = fs::temp_directory_path() / ("kinrad_e2e_" + GetParam() + "_" +
-                                                     std::to_string(::getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("kinrad_e2e_" + GetParam() + "_" + std::to_string(::getpid()));
   fs::remove_all(work);
   fs::create_directories(work);
-  if (fs::exists(dir / "input"))
-    fs::copy(dir / "input", work, fs::copy_options::recursive);
+  if (fs::exists(dir / "input")) fs::copy(dir / "input", work, fs::copy_options::recursive);
   if (fs::exists(dir / "repo_inputs"))
     for (const auto& rel : read_lines(dir / "repo_inputs"))
       fs::copy_file(fs::path(KINRAD_SOURCE_DIR) / rel, work / fs::path(rel).filename());
@@ -115,8 +113,7 @@ TEST_P(EndToEnd, Run) {
       const fs::path rel = fs::relative(e.path(), dir / "expected");
       SCOPED_TRACE(rel.string());
       ASSERT_TRUE(fs::exists(work / rel)) << "missing output file " << rel;
-      EXPECT_EQ(apply_masks(read_file(work / rel), masks),
-                apply_masks(read_file(e.path()), masks));
+      EXPECT_EQ(apply_masks(read_file(work / rel), masks), apply_masks(read_file(e.path()), masks));
     }
   }
   if (fs::exists(dir / "absent")) {

@@ -218,8 +218,7 @@ TEST_F(ReadParameters, FileEndingBeforeAnItem) {
   auto items = validitems();
   items.resize(14);
   EXPECT_EQ(run(rawjoin(items)), 1);
-  EXPECT_EQ(errorfile,
-            dataerror("Error in reading Number of Runs. It must be an integer.\n"));
+  EXPECT_EQ(errorfile, dataerror("Error in reading Number of Runs. It must be an integer.\n"));
 }
 
 TEST_F(ReadParameters, MissingInputFileNamesItWithoutASecondLine) {
@@ -297,9 +296,22 @@ TEST_F(ReadParameters, DerivedSettings) {
       {"method 2 with updating", {{6, "1"}, {20, "2"}}, 1, 20, 20, 1, 2, 1, 1},
       {"known frequencies stop updating",
        {{6, "1"}, {14, "1\n2@\n1 2@\n0.4 0.6"}, {20, "0"}},
-       1, 20, 20, 0, 1, 0, 1},
-      {"a long integer token counts its first 9 characters", {{18, "1234567890"}},
-       1, 20, 20, 0, 2, 1, 0},
+       1,
+       20,
+       20,
+       0,
+       1,
+       0,
+       1},
+      {"a long integer token counts its first 9 characters",
+       {{18, "1234567890"}},
+       1,
+       20,
+       20,
+       0,
+       2,
+       1,
+       0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);

@@ -17,20 +17,20 @@ namespace {
 struct ScriptedSearch {
   explicit ScriptedSearch(std::vector<real8> values, int cutat = 0)
       : logl(std::move(values)), cutshortatcall(cutat) {}
-  std::vector<real8> logl;      // btloglikelihood left by call k (the last value repeats)
-  int cutshortatcall = 0;       // call number (1-based) that sets firstq to -1; 0: none
+  std::vector<real8> logl;  // btloglikelihood left by call k (the last value repeats)
+  int cutshortatcall = 0;   // call number (1-based) that sets firstq to -1; 0: none
   std::vector<std::pair<int4, int4>> calls;  // (firstq, round) seen by each call
-  std::vector<int4> archived;   // runs whose archive was copied
+  std::vector<int4> archived;                // runs whose archive was copied
 
   RunLoopCalls hooks() {
-    return RunLoopCalls{
-        [this](int4& firstq, int4 round) {
-          calls.emplace_back(firstq, round);
-          const std::size_t k = calls.size() - 1;
-          variables.btloglikelihood = logl.empty() ? -1e300 : logl[std::min(k, logl.size() - 1)];
-          if (cutshortatcall == static_cast<int>(calls.size())) firstq = -1;
-        },
-        [this](int4 krun) { archived.push_back(krun); }};
+    return RunLoopCalls{[this](int4& firstq, int4 round) {
+                          calls.emplace_back(firstq, round);
+                          const std::size_t k = calls.size() - 1;
+                          variables.btloglikelihood =
+                              logl.empty() ? -1e300 : logl[std::min(k, logl.size() - 1)];
+                          if (cutshortatcall == static_cast<int>(calls.size())) firstq = -1;
+                        },
+                        [this](int4 krun) { archived.push_back(krun); }};
   }
 };
 
@@ -80,8 +80,8 @@ TEST_F(RunLoop, RelativeChangeThreshold) {
   };
   // 0.5 / 199.5 = 0.0025 stops; 3 / 197 = 0.0152 goes on; 1 / 199 = 0.00503 stops;
   // 2.1 / 197.9 = 0.0106 goes on.
-  const Row rows[] = {{-100.0, -99.5, true}, {-100.0, -97.0, false},
-                      {-100.0, -99.0, true}, {-100.0, -97.9, false}};
+  const Row rows[] = {
+      {-100.0, -99.5, true}, {-100.0, -97.0, false}, {-100.0, -99.0, true}, {-100.0, -97.9, false}};
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::Message() << r.a << " " << r.b);
     reset_all_modules();
@@ -100,8 +100,9 @@ TEST_F(RunLoop, TwoZeroValuesContinueTheRounds) {
   ScriptedSearch s{{0.0}};
   int4 firstq = 1;
   runloop(1, firstq, s.hooks());
-  EXPECT_EQ(s.calls, (Calls{{1, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5},
-                            {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}}));
+  EXPECT_EQ(
+      s.calls,
+      (Calls{{1, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}}));
   EXPECT_EQ(s.archived, (std::vector<int4>{1, 2}));
 }
 
