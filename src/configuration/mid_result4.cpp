@@ -1,7 +1,6 @@
 #include "configuration/mid_result4.hpp"
 
 #include <string>
-#include <vector>
 
 #include "core/record_reader.hpp"
 #include "core/variables.hpp"
@@ -19,16 +18,7 @@ void readmidresult4(int4& status, int4& round) {
     return;
   }
   status = 1;
-  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
-  for (int4 l = 1; l <= v.numloci; ++l) {
-    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
-    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
-    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return;
-  }
-  for (int4 l = 1; l <= v.numloci; ++l)
-    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
-      v.obsallelefre(l).a(a) =
-          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+  if (!readlocusfrequencies(in)) return;
   // The frequencies stand even when the round cannot be read.
   int4 r = 0;
   if (in.read_list(r) != IoStatus::ok) return;

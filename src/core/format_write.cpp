@@ -271,7 +271,8 @@ bool FormatReader::get_integer(std::int64_t& v, std::int64_t lo, std::int64_t hi
   return true;
 }
 
-bool FormatReader::get_real(double& v) {
+template <class R>
+bool FormatReader::get_real_field(R& v) {
   const FormatItem* it = next_data();
   if (it == nullptr) return false;
   if (it->op != FormatOp::f && it->op != FormatOp::e && it->op != FormatOp::es)
@@ -283,16 +284,12 @@ bool FormatReader::get_real(double& v) {
   return true;
 }
 
+bool FormatReader::get_real(double& v) {
+  return get_real_field(v);
+}
+
 bool FormatReader::get_real(float& v) {
-  const FormatItem* it = next_data();
-  if (it == nullptr) return false;
-  if (it->op != FormatOp::f && it->op != FormatOp::e && it->op != FormatOp::es)
-    mismatch(*it, "a real");
-  if (get_f(field(it->w), it->d, v) != IoStatus::ok) {
-    status_ = IoStatus::error;
-    return false;
-  }
-  return true;
+  return get_real_field(v);
 }
 
 bool FormatReader::get_text(char* dst, std::size_t len) {

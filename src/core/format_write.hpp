@@ -82,6 +82,8 @@ class FormatReader {
   const FormatItem* next_data();
   [[noreturn]] void mismatch(const FormatItem& it, const char* item_kind) const;
   std::string_view field(int w);
+  template <class R>
+  bool get_real_field(R& v);
 
   const FormatProgram& program_;
   FormatCursor cursor_;

@@ -33,6 +33,7 @@
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
+#include "core/io_item_traits.hpp"
 #include "core/io_status.hpp"
 #include "core/list_directed.hpp"
 
@@ -102,25 +103,7 @@ class ListScanner {
 };
 
 template <class T>
-inline constexpr bool is_list_text = false;
-template <>
-inline constexpr bool is_list_text<std::string> = true;
-template <std::size_t N>
-inline constexpr bool is_list_text<FString<N>> = true;
-
-template <class T>
-inline constexpr bool is_list_array = false;
-template <class T, int R>
-inline constexpr bool is_list_array<FArray<T, R>> = true;
-template <class T, class Alloc>
-inline constexpr bool is_list_array<std::vector<T, Alloc>> = true;
-template <class T, std::size_t E>
-inline constexpr bool is_list_array<std::span<T, E>> = true;
-
-template <class T>
-inline constexpr bool is_span = false;
-template <class T, std::size_t E>
-inline constexpr bool is_span<std::span<T, E>> = true;
+inline constexpr bool is_list_text = std::is_same_v<T, std::string> || is_fstring<T>;
 
 template <class T>
 bool list_convert(const ListScanner& s, T& x) {
@@ -165,7 +148,7 @@ bool list_scalar(ListScanner& s, T& x) {
 // Reads one item of the list; an array takes one value per element in storage order.
 template <class T>
 bool list_item(ListScanner& s, T& x) {
-  if constexpr (is_list_array<T>) {
+  if constexpr (is_element_array<T>) {
     if constexpr (std::is_same_v<T, std::vector<bool>>) {
       for (std::size_t i = 0; i < x.size(); ++i) {
         bool b = x[i];

@@ -20,6 +20,7 @@
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
+#include "core/io_item_traits.hpp"
 #include "core/io_status.hpp"
 
 namespace kinrad {
@@ -33,20 +34,6 @@ template <class T>
 inline constexpr bool is_raw_scalar = std::is_arithmetic_v<T> && !std::is_same_v<T, bool>;
 
 template <class T>
-inline constexpr bool is_fstring = false;
-template <std::size_t N>
-inline constexpr bool is_fstring<FString<N>> = true;
-
-template <class T>
-inline constexpr bool is_raw_array = false;
-template <class T, int R>
-inline constexpr bool is_raw_array<FArray<T, R>> = true;
-template <class T, class Alloc>
-inline constexpr bool is_raw_array<std::vector<T, Alloc>> = true;
-template <class T, std::size_t E>
-inline constexpr bool is_raw_array<std::span<T, E>> = true;
-
-template <class T>
 void put_raw(std::vector<char>& buf, const T& x) {
   if constexpr (is_raw_scalar<T>) {
     const char* p = reinterpret_cast<const char*>(&x);
@@ -55,7 +42,7 @@ void put_raw(std::vector<char>& buf, const T& x) {
     buf.insert(buf.end(), x.data(), x.data() + T::length);
   } else if constexpr (std::is_same_v<T, std::string>) {
     buf.insert(buf.end(), x.begin(), x.end());
-  } else if constexpr (is_raw_array<T>) {
+  } else if constexpr (is_element_array<T>) {
     using E = std::remove_cv_t<std::remove_reference_t<decltype(*x.data())>>;
     static_assert(!std::is_same_v<E, bool>, "no unformatted bool: a logical takes 4 bytes");
     if constexpr (is_raw_scalar<E>) {
@@ -87,7 +74,7 @@ bool get_raw(const std::vector<char>& rec, std::size_t& at, T& x) {
     return take(x.data(), T::length);
   } else if constexpr (std::is_same_v<T, std::string>) {
     return take(x.data(), x.size());
-  } else if constexpr (is_raw_array<T>) {
+  } else if constexpr (is_element_array<T>) {
     using E = std::remove_reference_t<decltype(*x.data())>;
     static_assert(!std::is_const_v<E>, "an unformatted input item must be writable");
     static_assert(!std::is_same_v<E, bool>, "no unformatted bool: a logical takes 4 bytes");

@@ -31,6 +31,21 @@ bool restart_frequencies_acceptable(std::span<const real8> p) {
   return sum <= 1.05;
 }
 
+bool readlocusfrequencies(RecordReader& in) {
+  Variables& v = variables;
+  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
+  for (int4 l = 1; l <= v.numloci; ++l) {
+    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
+    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
+    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return false;
+  }
+  for (int4 l = 1; l <= v.numloci; ++l)
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
+      v.obsallelefre(l).a(a) =
+          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+  return true;
+}
+
 void readallelefre() {
   Variables& v = variables;
   RecordReader in;
@@ -49,16 +64,7 @@ void readallelefre() {
   if (in.read_list(x) != IoStatus::ok) return;
   int4 j = 0;
   if (in.read_list(j) != IoStatus::ok) return;
-  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
-  for (int4 l = 1; l <= v.numloci; ++l) {
-    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
-    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
-    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return;
-  }
-  for (int4 l = 1; l <= v.numloci; ++l)
-    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
-      v.obsallelefre(l).a(a) =
-          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+  readlocusfrequencies(in);
 }
 
 void restart_allele_frequencies() {

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "core/kinds.hpp"
+#include "core/record_reader.hpp"
 
 namespace kinrad {
 
@@ -14,5 +15,9 @@ void readallelefre();
 
 // The checks both checkpoint readers make on one locus's frequencies.
 bool restart_frequencies_acceptable(std::span<const real8> p);
+
+// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
+// was read and passes its checks, stores them all in obsallelefre; false leaves them unchanged.
+bool readlocusfrequencies(RecordReader& in);
 
 }  // namespace kinrad
