@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/record_reader.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/allele_fre_restart.hpp"
 
 namespace kinrad {

@@ -1,6 +1,6 @@
 #include "core/modules.hpp"
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -4,7 +4,7 @@
 // inline and branch only on the layout.
 #include "core/kinds.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

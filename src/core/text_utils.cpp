@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -5,7 +5,7 @@
 
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -6,7 +6,7 @@
 
 #include "core/fixed_string.hpp"
 #include "core/text_utils.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/error_stop.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
 #include "input/read_data_context.hpp"
 

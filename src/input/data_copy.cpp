@@ -4,7 +4,7 @@
 
 #include "core/farray.hpp"
 #include "core/format_write.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad::datacopy {
 

@@ -17,7 +17,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/text_utils.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
 #include "input/check_data.hpp"
 #include "input/data_process_steps.hpp"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/data_process_steps.hpp"
 
 namespace kinrad {

@@ -12,7 +12,7 @@
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
 #include "core/io_status.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/main_program.hpp"
 
 namespace kinrad {

@@ -12,7 +12,7 @@
 #include "core/error_stop.hpp"
 #include "core/fixed_string.hpp"
 #include "core/unformatted_file.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/data_process_steps.hpp"
 
 namespace kinrad {

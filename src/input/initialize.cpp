@@ -11,7 +11,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/sorting.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/parent_conflicts.hpp"
 #include "input/real_integer_power.hpp"
 

@@ -10,7 +10,7 @@
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/check_data.hpp"
 #include "input/data_process.hpp"
 #include "input/get_commands.hpp"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/error_stop.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

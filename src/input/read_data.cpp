@@ -4,7 +4,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/read_data_context.hpp"
 
 namespace kinrad {

@@ -9,7 +9,7 @@
 #include "core/error_stop.hpp"
 #include "core/sorting.hpp"
 #include "core/text_utils.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/identifier_lookup.hpp"
 #include "input/read_data_context.hpp"
 

@@ -13,7 +13,7 @@
 #include "core/list_directed.hpp"
 #include "core/record_reader.hpp"
 #include "core/unformatted_file.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/check_data.hpp"
 #include "input/data_copy.hpp"
 

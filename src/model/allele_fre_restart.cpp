@@ -8,7 +8,7 @@
 #include "configuration/mid_result4.hpp"
 #include "core/modules.hpp"
 #include "core/record_reader.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/initial_fs_prob_steps.hpp"
 
 namespace kinrad {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/block_tables_internal.hpp"
 #include "model/probability_tables.hpp"
 

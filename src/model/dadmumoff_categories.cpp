@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/block_tables_internal.hpp"
 
 namespace kinrad::block_tables {

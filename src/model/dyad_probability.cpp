@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 #include "model/phenotype_tables.hpp"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/brent.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/real_integer_power.hpp"
 
 namespace kinrad {

@@ -4,7 +4,7 @@
 
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
 #include "model/initial_fs_prob_steps.hpp"
 

@@ -10,7 +10,7 @@
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
 #include "model/single_likelihood.hpp"
 

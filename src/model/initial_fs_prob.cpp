@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/initial_fs_prob_steps.hpp"
 #include "model/probability_tables.hpp"
 #include "pairwise/pair_tables.hpp"

@@ -5,7 +5,7 @@
 
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/initial_fs_prob_steps.hpp"
 
 namespace kinrad {

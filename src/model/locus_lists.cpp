@@ -6,7 +6,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/ewen_prior.hpp"
 #include "model/initial_fs_prob_steps.hpp"
 

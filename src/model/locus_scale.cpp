@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/probability_tables.hpp"
 
 namespace kinrad {

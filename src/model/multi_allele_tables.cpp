@@ -1,7 +1,7 @@
 // Observation tables of the error-prone loci of more than two alleles, by sharing class.
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 #include "model/probability_tables.hpp"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/block_tables_internal.hpp"
 #include "model/phenotype_tables.hpp"
 

@@ -4,7 +4,7 @@
 // of a true and an observed genotype decides the probability; the per-locus tables that
 // prbgtop and prbgtophaploid read are filled by phenotypegivengenotype.
 #include "core/kinds.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 

@@ -1,6 +1,6 @@
 #include "model/phenotype_tables.hpp"
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 
 namespace kinrad {

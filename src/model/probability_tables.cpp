@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 
 namespace kinrad {

@@ -2,7 +2,7 @@
 // many alleles the parent shares with the offspring, normalised per offspring kind.
 #include <cmath>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 #include "model/probability_tables.hpp"
 

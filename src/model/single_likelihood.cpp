@@ -6,7 +6,7 @@
 
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/phenotype_tables.hpp"
 
 namespace kinrad {

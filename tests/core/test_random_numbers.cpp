@@ -13,7 +13,7 @@
 
 #include "core/modules.hpp"
 #include "core/random_numbers.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad {
 namespace {

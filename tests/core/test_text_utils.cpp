@@ -8,7 +8,7 @@
 
 #include "core/modules.hpp"
 #include "core/text_utils.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
 
 namespace kinrad {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::checktest {

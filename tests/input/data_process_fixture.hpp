@@ -10,7 +10,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad::dptest {
 

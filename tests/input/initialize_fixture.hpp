@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 
 namespace kinrad::inittest {
 

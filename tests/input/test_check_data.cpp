@@ -9,7 +9,7 @@
 
 #include "check_data_fixture.hpp"
 #include "core/error_stop.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/check_data.hpp"
 #include "support/temp_dir.hpp"
 

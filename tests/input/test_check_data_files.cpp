@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "check_data_fixture.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/check_data.hpp"
 #include "support/temp_dir.hpp"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "data_process_fixture.hpp"
 #include "input/data_process.hpp"
 #include "support/temp_dir.hpp"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/unformatted_file.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "data_process_fixture.hpp"
 #include "input/data_process.hpp"
 #include "support/temp_dir.hpp"

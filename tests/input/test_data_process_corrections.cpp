@@ -10,7 +10,7 @@
 #include <string>
 #include <tuple>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "data_process_fixture.hpp"
 #include "input/data_process.hpp"
 #include "support/temp_dir.hpp"

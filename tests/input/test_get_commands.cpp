@@ -11,7 +11,7 @@
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/get_commands.hpp"
 
 namespace kinrad {

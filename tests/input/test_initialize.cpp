@@ -12,7 +12,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "initialize_fixture.hpp"
 #include "input/initialize.hpp"
 #include "input/real_integer_power.hpp"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/error_stop.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "initialize_fixture.hpp"
 #include "input/initialize.hpp"
 #include "input/parent_conflicts.hpp"

@@ -10,7 +10,7 @@
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/main_program.hpp"
 #include "support/temp_dir.hpp"
 

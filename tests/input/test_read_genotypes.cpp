@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "project_file.hpp"
 
 namespace kinrad {

@@ -11,7 +11,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/read_data.hpp"
 #include "support/temp_dir.hpp"
 

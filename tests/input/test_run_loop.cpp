@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/main_program.hpp"
 
 namespace kinrad {

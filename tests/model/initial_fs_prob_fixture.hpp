@@ -8,7 +8,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "input/data_process.hpp"
 #include "input/initialize.hpp"
 #include "input/read_data.hpp"

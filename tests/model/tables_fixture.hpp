@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 
 namespace kinrad::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 #include "model/probability_tables.hpp"
 #include "model_fixture.hpp"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/inbreeding_estimate.hpp"
 #include "model/model_fixture.hpp"
 

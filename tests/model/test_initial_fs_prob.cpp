@@ -9,7 +9,7 @@
 
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
 
 namespace kinrad::setuptest {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/probability_tables.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"

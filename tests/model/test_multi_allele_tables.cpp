@@ -2,7 +2,7 @@
 // formulas evaluated with the sharing class named explicitly, and the error-free values by hand.
 #include <gtest/gtest.h>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/observation_model.hpp"
 #include "model/probability_tables.hpp"
 #include "model_fixture.hpp"

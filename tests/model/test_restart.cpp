@@ -12,7 +12,7 @@
 
 #include "configuration/mid_result4.hpp"
 #include "core/modules.hpp"
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/allele_fre_restart.hpp"
 #include "model/initial_fs_prob.hpp"
 #include "model/initial_fs_prob_fixture.hpp"

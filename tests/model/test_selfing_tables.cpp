@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/variables.hpp"
+#include "core/modules/variables.hpp"
 #include "model/probability_tables.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
