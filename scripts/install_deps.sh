@@ -3,7 +3,8 @@
 # Usage: scripts/install_deps.sh [test]
 set -euo pipefail
 
-packages=(cmake g++ make)
+# Open MPI serves the batch runner KinradBatchRun; the main program needs none of it.
+packages=(cmake g++ make openmpi-bin libopenmpi-dev)
 if [[ "${1:-}" == "test" ]]; then
   packages+=(libgtest-dev libgmock-dev)
 fi
