@@ -3,6 +3,7 @@
 // error lines, and the failure paths that every stretch of the reader uses.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
@@ -32,6 +33,37 @@ struct InputReader {
   void readitem(A&... items) {
     if (file.read_list_strict(items...) != IoStatus::ok) readfailure();
   }
+  // One list-directed read of n values into `values`, then of the tail items. The values are
+  // gathered one at a time, so that a count larger than the file can hold runs into the end of
+  // the file, and fails as the item's read, instead of being allocated first.
+  template <class T, class... A>
+  void readvalues(std::vector<T>& values, index_t n, A&... tail) {
+    values.clear();
+    bool ok = file.begin_list(true);
+    T v{};
+    for (index_t k = 1; ok && k <= n; ++k) {
+      ok = file.list_part(v);
+      if (ok) values.push_back(v);
+    }
+    if constexpr (sizeof...(A) > 0) ok = ok && file.list_part(tail...);
+    if (file.end_list() != IoStatus::ok || !ok) readfailure();
+  }
+  // One list-directed read of the head items, the last of them a count, and then of that many
+  // values, as one statement: the values follow the count wherever the reader stands, on the
+  // same record or on the next ones.
+  template <class T, class... A>
+  void readcounted(std::vector<T>& values, int4& count, A&... head) {
+    values.clear();
+    bool ok = file.begin_list(true) && file.list_part(head..., count);
+    T v{};
+    for (int4 k = 1; ok && k <= count; ++k) {
+      ok = file.list_part(v);
+      if (ok) values.push_back(v);
+    }
+    if (file.end_list() != IoStatus::ok || !ok) readfailure();
+  }
+  // True when the records from the next one on can supply n values.
+  bool holds(long long n) const { return n <= 0 || file.values_left(n) >= n; }
 };
 
 // The integer of a token converted with the edit format fmt ("(I9)", "(I6)"); false when it
