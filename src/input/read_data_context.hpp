@@ -12,8 +12,24 @@
 
 namespace kinrad {
 
+// Given allele frequencies as read: per-locus counts (or one count written with "@" for every
+// locus), and the labels and frequencies of every locus in turn (or of locus 1 only, written
+// once with "@" for every locus).
+struct GivenFrequencies {
+  bool known = false;
+  int4 samecount = 0;  // > 0: the count of every locus
+  std::vector<int4> counts;
+  bool sameall = false;
+  std::vector<int4> labels;
+  std::vector<real8> frequencies;
+  int4 count(int4 l) const {
+    return samecount > 0 ? samecount : counts[static_cast<std::size_t>(l - 1)];
+  }
+};
+
 struct InputReader {
   RecordReader file;
+  GivenFrequencies given;
   // Error-line prefixes: items 1 to 13 name their line, later items only their content.
   static constexpr std::string_view prefixline = "Error in reading line ";
   static constexpr std::string_view prefix = "Error in reading ";
@@ -73,8 +89,15 @@ bool tokentointeger(std::string_view fmt, std::string_view token, int4& value);
 // Items 1 to 21: the run parameters and the settings derived from them.
 void readparameters(InputReader& in);
 
+// The given allele frequencies into the module arrays, one column per locus.
+void storegivenfrequencies(const GivenFrequencies& g);
+
 // Items 22 to 25: marker identifiers, marker types, dropout and other-error rates.
 void readmarkers(InputReader& in);
+// The read of the first offspring line when the rest of the file cannot hold it: shows the
+// line that opens the offspring genotypes and stops as that read fails.
+[[noreturn]] void failoffspringread(InputReader& in);
+
 // Items 26 to 29: offspring genotypes, candidate proportions and numbers, candidate genotypes,
 // and the identity rules between individuals.
 void readgenotypes(InputReader& in);
