@@ -97,7 +97,8 @@ void runsequence() {
   if (variables.updateallelefre == 2) {
     int4 status = 0;
     int4 storedround = 0;
-    readmidresult4(status, storedround);
+    // Only the stored round: the frequencies in force are those every table was built from.
+    readmidresult4(status, storedround, false);
     if (status != 0) {
       round0 = 1;
     } else {
