@@ -16,6 +16,8 @@ struct Variables {
   // Process identity: this program always runs as process 0 of 1.
   int4 threadid = 0;
   int4 numthreads = 1;
+  // 1 when the work of one likelihood evaluation is split over processes; never with one.
+  int4 parallelq = 0;
 
   // Error lines of the error stop; blank at start.
   FStatic<FString<999>, 1, 5> errmsg{};
@@ -210,6 +212,12 @@ struct Variables {
   FArray<real8, 1> logk{};       // (1:N): ln k
   FArray<int4, 1> locusorder{};
   FArray<int4, 1> number1tgt{};  // 1..smplsize
+  // The order in which the family builders visit offspring: aimed at number1tgt (the identity
+  // order) unless a move aims it elsewhere.
+  FView<int4, 1> indivorder{};
+  // Floor of the archive of configurations: records below it are dropped (the search sets it
+  // to the best log likelihood minus 10; no floor before that).
+  real8 minloglikelihood = -1e300;
   FStatic<I4bdim1, 1, 2> indivordertgt{};
   FArray<int2, 1> indivclusteridx{};  // (0:smplsize+100): -1 marks a cluster list not in use
   FArray<int2, 1> indivclusterindex{};
