@@ -167,7 +167,36 @@ struct ConflictScratch {
   CandidateIndex excluding;
   CandidateIndex allowing;
   std::vector<int4> allowonly;  // offspring that list the candidates still allowed, ascending
+  std::vector<int4> runs;       // run boundaries of the list being put in order
 };
+
+// Puts a[0..c-1], a few ascending runs one after the other, in ascending order by merging
+// neighbouring runs, with b (at least c entries) as the second buffer.
+void merge_runs(int4* a, int4* b, int4 c, std::vector<int4>& bounds) {
+  bounds.clear();
+  bounds.push_back(0);
+  for (int4 t = 1; t < c; ++t)
+    if (a[t] < a[t - 1]) bounds.push_back(t);
+  bounds.push_back(c);
+  int4* src = a;
+  int4* dst = b;
+  while (bounds.size() > 2) {
+    std::size_t out = 0;
+    std::size_t r = 0;
+    for (; r + 2 < bounds.size(); r += 2) {
+      std::merge(src + bounds[r], src + bounds[r + 1], src + bounds[r + 1], src + bounds[r + 2],
+                 dst + bounds[r]);
+      bounds[++out] = bounds[r + 2];
+    }
+    if (r + 1 < bounds.size()) {
+      std::copy(src + bounds[r], src + bounds[r + 1], dst + bounds[r]);
+      bounds[++out] = bounds[r + 1];
+    }
+    bounds.resize(out + 1);
+    std::swap(src, dst);
+  }
+  if (src != a) std::copy(src, src + c, a);
+}
 
 // The conflict list of offspring i is the set of offspring j != i whose known parent i
 // excludes, or that exclude the known parent of i. It is gathered through the indexes, so the
@@ -208,10 +237,12 @@ void build_sex(int k, ConflictScratch& w) {
     if (v.excludedparent(j, k).count < 0) w.allowonly.push_back(j);
 
   int4 c = 0;
+  bool ascending = true;  // the entries were appended in ascending order
   auto append = [&](int4 i, const int4* first, const int4* last) {
     for (const int4* q = first; q != last; ++q) {
       const int4 j = *q;
       if (j == i || w.mark(j) != 0) continue;
+      if (c > 0 && j < w.list(c)) ascending = false;
       w.list(++c) = j;
       w.mark(j) = 1;
     }
@@ -226,6 +257,7 @@ void build_sex(int k, ConflictScratch& w) {
     if (ei.count == 0 && pi <= 0) continue;
 
     c = 0;
+    ascending = true;
     const ListSpan si = listed(ei);
     if (ei.count > 0) {
       // The offspring of every candidate i excludes.
@@ -266,7 +298,8 @@ void build_sex(int k, ConflictScratch& w) {
       entries = w.complement.data();
       v.prntconflict(i, k).count = -len;
     } else {
-      std::sort(w.list.data(), w.list.data() + c);
+      // Each index group is ascending, so the list is a few ascending runs.
+      if (!ascending) merge_runs(w.list.data(), w.complement.data(), c, w.runs);
       v.prntconflict(i, k).count = c;
     }
     for (int4 t = 1; t <= c; ++t) w.mark(w.list(t)) = 0;
