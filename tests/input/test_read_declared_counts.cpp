@@ -79,6 +79,14 @@ TEST_F(ReadDeclaredCounts, ReadsRunIntoTheEndOfTheFile) {
                     "Data or data format error in IDs and genotypes of offspring: 1"});
   }
   {
+    // The same with the given allele frequencies written once with "@": nothing per locus is
+    // stored before the first offspring line fails.
+    ProjectFile p = twofile();
+    p.loci = 100000;
+    rows.push_back({"loci and given frequencies with @", withgiven(p, "1\n2@\n1 2@\n0.5 0.5"),
+                    "Data or data format error in IDs and genotypes of offspring: 1"});
+  }
+  {
     // Candidates of both sexes summing beyond 32 bits. Male candidate 1 is the F1 line,
     // 2 the M1 line, 3 and 4 take the identifier and four values from the records of the
     // relationship items ("0 0", "0 0", "0" and then five records of "0"); nothing is left
