@@ -9,7 +9,7 @@
 namespace kinrad {
 
 // status 2: the file cannot be opened; 1: it was opened but not read whole and accepted.
-void readmidresult4(int4& status, int4& round) {
+void readmidresult4(int4& status, int4& round, bool store) {
   Variables& v = variables;
   round = 0;
   RecordReader in;
@@ -18,7 +18,7 @@ void readmidresult4(int4& status, int4& round) {
     return;
   }
   status = 1;
-  if (!readlocusfrequencies(in)) return;
+  if (!readlocusfrequencies(in, store)) return;
   // The frequencies stand even when the round cannot be read.
   int4 r = 0;
   if (in.read_list(r) != IoStatus::ok) return;

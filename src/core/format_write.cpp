@@ -203,9 +203,11 @@ std::string& statement_buffer() {
   return buf;
 }
 
-void emit(std::ostream& out, const std::string& records, bool open) {
+void emit(std::ostream& out, const std::string& records) {
   out.write(records.data(), static_cast<std::streamsize>(records.size()));
-  if (open && &out == &std::cout) out.flush();
+  // Screen lines reach a log file or a pipe at once: completed lines as well as the open
+  // ones that progress displays overwrite.
+  if (&out == &std::cout) out.flush();
 }
 
 }  // namespace detail

@@ -156,8 +156,8 @@ void read_item(FormatReader& r, T& v) {
 
 // The buffer a stream statement builds its records in, reused from statement to statement.
 std::string& statement_buffer();
-// Writes the records; flushes standard output when a "$" left the record open there.
-void emit(std::ostream& out, const std::string& records, bool open);
+// Writes the records; standard output is flushed after every statement.
+void emit(std::ostream& out, const std::string& records);
 
 }  // namespace detail
 
@@ -167,8 +167,8 @@ void fwrite(std::ostream& out, std::string_view fmt, const A&... items) {
   buf.clear();
   FormatWriter w(fmt, buf);
   (detail::write_item(w, items), ...);
-  const bool open = w.finish();
-  detail::emit(out, buf, open);
+  w.finish();
+  detail::emit(out, buf);
 }
 
 // Internal write: the records joined with '\n', without a final one.

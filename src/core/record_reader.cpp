@@ -1,5 +1,6 @@
 #include "core/record_reader.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -324,6 +325,36 @@ IoStatus RecordReader::read_line(std::string& line) {
   const RecordSpan r = recs_[next_++];
   line.assign(text_, r.begin, r.end - r.begin);
   return IoStatus::ok;
+}
+
+long long RecordReader::values_left(long long limit) const {
+  long long count = 0;
+  if (!open_ || past_end_) return 0;
+  const char* const base = text_.data();
+  auto separator = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; };
+  for (std::size_t r = next_; r < recs_.size() && count < limit; ++r) {
+    std::size_t p = recs_[r].begin;
+    const std::size_t e = recs_[r].end;
+    while (p < e && count < limit) {
+      if (separator(base[p])) {
+        ++p;
+        continue;
+      }
+      const std::size_t b = p;
+      while (p < e && !separator(base[p])) ++p;
+      // A leading repeat count stands for that many values.
+      long long rep = 0;
+      std::size_t q = b;
+      while (q < p && base[q] >= '0' && base[q] <= '9') {
+        const int d = base[q] - '0';
+        rep = rep > (limit - d) / 10 ? limit : rep * 10 + d;
+        ++q;
+      }
+      const bool repeated = q > b && q < p && base[q] == '*';
+      count += repeated ? std::max(rep, 1LL) : 1;
+    }
+  }
+  return std::min(count, limit);
 }
 
 void RecordReader::backspace() {

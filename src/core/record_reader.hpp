@@ -165,11 +165,12 @@ bool list_item(ListScanner& s, T& x) {
   }
 }
 
+// Reads the items in turn; false as soon as the statement is over.
 template <class... A>
-void list_items(ListScanner& s, A&&... items) {
+bool list_items(ListScanner& s, A&&... items) {
   static_assert(((std::is_lvalue_reference_v<A> || is_span<std::remove_cvref_t<A>>)&&...),
                 "list-directed items are variables (or spans over them)");
-  (void)(list_item(s, items) && ...);
+  return (list_item(s, items) && ...);
 }
 
 }  // namespace detail
@@ -198,6 +199,30 @@ class RecordReader {
   IoStatus read_list_strict(A&&... items) {
     return read_statement(true, std::forward<A>(items)...);
   }
+
+  // One list-directed statement read in parts, for lists whose length is itself read by the
+  // statement (an identifier, a count n and n further values): begin_list, then list_part as
+  // often as needed, then end_list, which gives the status of the whole statement. list_part
+  // is false once the statement is over (a "/", the end of the file or an error).
+  bool begin_list(bool strict) {
+    in_list_ = begin_statement(strict);
+    return in_list_;
+  }
+  template <class... A>
+  bool list_part(A&&... items) {
+    return in_list_ && detail::list_items(scanner_, std::forward<A>(items)...);
+  }
+  IoStatus end_list() {
+    if (!in_list_) return past_end_ ? IoStatus::end : IoStatus::error;
+    in_list_ = false;
+    return end_statement();
+  }
+
+  // How many list-directed values the records from the next one on can supply, counted up to
+  // `limit`: an upper bound (a repeat count r*c counts r values, quoted text may count more
+  // than once, null values not at all), so that a declared number of values above it cannot
+  // be read from the rest of the file.
+  long long values_left(long long limit) const;
 
   // A formatted "(A)" read of one whole record.
   IoStatus read_line(std::string& line);
@@ -230,6 +255,7 @@ class RecordReader {
   detail::ListScanner scanner_;
   std::string scratch_;
   std::string last_token_;
+  bool in_list_ = false;
 };
 
 // A list-directed read from one text, taken as a single record (an internal file): reading

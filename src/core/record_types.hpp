@@ -30,6 +30,14 @@ struct I1bdim1 {
 struct I2bdim1 {
   FView<int2, 1> a{};
 };
+// Single-precision vectors (the parent-offspring dyad values of one offspring over the
+// candidates of a sex) and rank-2 int4 tables, as windows in the same way.
+struct Spdim1 {
+  FView<real4, 1> a{};
+};
+struct I4bdim2 {
+  FView<int4, 2> a{};
+};
 
 // Derived tables and run state: rank-2 windows (full-sib probability tables, cluster tables),
 // a flag that is set by re-aiming it at one of the two shared targets of its module, and the

@@ -159,6 +159,7 @@ void set_thresholds_and_scratch(int4 n, int4 c) {
   v.ldxtgt.allocate(Dim(m));
   v.number1tgt.allocate(Dim(n));
   for (int4 i = 1; i <= n; ++i) v.number1tgt(i) = i;
+  v.indivorder = v.number1tgt.view();
 }
 
 void set_seeds() {

@@ -68,15 +68,23 @@ void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
   }
 }
 
+void runphase(std::string_view name, const std::function<void()>& phase) {
+  try {
+    phase();
+  } catch (const std::bad_alloc&) {
+    stoponerror(0, name);
+  }
+}
+
 void runsequence() {
   initializethreads();
   getcommands();
   if (variables.showversion == 1 && variables.displayq == 1) displayversion();
-  readdata();
-  initialize();
-  dataprocess();
-  if (variables.threadid == 0) checkdata();
-  initialfsprob(1, 1, variables.numloci);
+  runphase("ReadData", readdata);
+  runphase("Initialize", initialize);
+  runphase("DataProcess", dataprocess);
+  if (variables.threadid == 0) runphase("CheckData", checkdata);
+  runphase("InitialFSProb", [] { initialfsprob(1, 1, variables.numloci); });
 
   // The pairwise step writes its marker file when it completes; with the marker present it is
   // skipped whatever the restart option says.
@@ -89,7 +97,8 @@ void runsequence() {
   if (variables.updateallelefre == 2) {
     int4 status = 0;
     int4 storedround = 0;
-    readmidresult4(status, storedround);
+    // Only the stored round: the frequencies in force are those every table was built from.
+    readmidresult4(status, storedround, false);
     if (status != 0) {
       round0 = 1;
     } else {
@@ -120,6 +129,9 @@ int kinrad2p_main(int argc, const char* const* argv) {
     runsequence();
   } catch (const ProgramStop& stop) {
     return report_program_stop(stop);
+  } catch (const std::bad_alloc&) {
+    // An allocation outside the phases that name themselves.
+    return report_program_stop(ProgramStop(ProgramStop::Kind::error, 0, "Kinrad2p"));
   }
   std::cout.flush();
   return 0;

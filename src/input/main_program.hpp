@@ -2,6 +2,7 @@
 // The main program: the fixed order of the analysis phases, the run loop with its
 // allele-frequency rounds, and the start-up routines.
 #include <functional>
+#include <string_view>
 
 #include "core/kinds.hpp"
 
@@ -22,6 +23,10 @@ struct RunLoopCalls {
 // Runs variables.numrun annealing runs, each a series of allele-frequency rounds from round0
 // to 5. firstq is 1 on entry and ends 0, or -1 when the loop was cut short.
 void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls);
+
+// Runs one phase of the analysis; an allocation that fails inside it stops the program through
+// the error stop with the memory flag, naming the phase's routine.
+void runphase(std::string_view name, const std::function<void()>& phase);
 
 // The whole analysis, steps 1 to 19; returns normally or ends through a ProgramStop.
 void runsequence();

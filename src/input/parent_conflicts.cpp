@@ -126,26 +126,127 @@ int8 sex_estimate(int k) {
   return bytes;
 }
 
-// Work space of one build: the list in hand, its complement, marks over offspring numbers
-// and the rows stored so far by the hash of their contents.
+// Offspring grouped by candidate number: the offspring of group p are
+// entries[start[p] .. start[p + 1] - 1], ascending.
+struct CandidateIndex {
+  std::vector<int4> start;
+  std::vector<int4> entries;
+
+  // Groups the offspring for which `each(j, add)` calls add(p) once per candidate p of j
+  // (candidates outside 1..maxcand are left out).
+  template <class F>
+  void build(int4 n, int4 maxcand, F&& each) {
+    start.assign(static_cast<std::size_t>(maxcand) + 2, 0);
+    for (int4 j = 1; j <= n; ++j)
+      each(j, [&](int4 p) {
+        if (p >= 1 && p <= maxcand) ++start[static_cast<std::size_t>(p) + 1];
+      });
+    for (std::size_t p = 1; p < start.size(); ++p) start[p] += start[p - 1];
+    entries.resize(static_cast<std::size_t>(start.back()));
+    std::vector<int4> fill(start.begin(), start.end() - 1);
+    for (int4 j = 1; j <= n; ++j)
+      each(j, [&](int4 p) {
+        if (p >= 1 && p <= maxcand)
+          entries[static_cast<std::size_t>(fill[static_cast<std::size_t>(p)]++)] = j;
+      });
+  }
+  const int4* begin(int4 p) const { return entries.data() + start[static_cast<std::size_t>(p)]; }
+  const int4* end(int4 p) const { return entries.data() + start[static_cast<std::size_t>(p) + 1]; }
+};
+
+// Work space of one build: the list in hand, its complement, marks over offspring numbers,
+// the rows stored so far by the hash of their contents, and the indexes from candidates to
+// offspring: those that know the candidate as their parent, those whose exclusion list names
+// it, and those whose list of still allowed candidates names it.
 struct ConflictScratch {
   FArray<int4, 1> list;
   FArray<int4, 1> complement;
   FArray<int1, 1> mark;
   std::unordered_map<std::uint64_t, std::vector<int4>> rows;
+  CandidateIndex withparent;
+  CandidateIndex excluding;
+  CandidateIndex allowing;
+  std::vector<int4> allowonly;  // offspring that list the candidates still allowed, ascending
+  std::vector<int4> runs;       // run boundaries of the list being put in order
 };
 
+// Puts a[0..c-1], a few ascending runs one after the other, in ascending order by merging
+// neighbouring runs, with b (at least c entries) as the second buffer.
+void merge_runs(int4* a, int4* b, int4 c, std::vector<int4>& bounds) {
+  bounds.clear();
+  bounds.push_back(0);
+  for (int4 t = 1; t < c; ++t)
+    if (a[t] < a[t - 1]) bounds.push_back(t);
+  bounds.push_back(c);
+  int4* src = a;
+  int4* dst = b;
+  while (bounds.size() > 2) {
+    std::size_t out = 0;
+    std::size_t r = 0;
+    for (; r + 2 < bounds.size(); r += 2) {
+      std::merge(src + bounds[r], src + bounds[r + 1], src + bounds[r + 1], src + bounds[r + 2],
+                 dst + bounds[r]);
+      bounds[++out] = bounds[r + 2];
+    }
+    if (r + 1 < bounds.size()) {
+      std::copy(src + bounds[r], src + bounds[r + 1], dst + bounds[r]);
+      bounds[++out] = bounds[r + 1];
+    }
+    bounds.resize(out + 1);
+    std::swap(src, dst);
+  }
+  if (src != a) std::copy(src, src + c, a);
+}
+
+// The conflict list of offspring i is the set of offspring j != i whose known parent i
+// excludes, or that exclude the known parent of i. It is gathered through the indexes, so the
+// work follows the lists rather than the number of offspring; it is then put in ascending
+// order, as a scan over all offspring would give it.
 void build_sex(int k, ConflictScratch& w) {
   auto& v = variables;
   const int4 n = v.smplsize;
   v.anyprntconflictq(k) = 0;
-  std::vector<int4> known;  // offspring with a known parent of sex k, ascending
+  bool anyknown = false;
+  int4 maxcand = v.numcandidate(k);
+  for (int4 j = 1; j <= n; ++j) {
+    const int4 p = known_parent(j, k);
+    if (p > 0) {
+      anyknown = true;
+      maxcand = std::max(maxcand, p);
+    }
+  }
+  if (!anyknown) return;
+
+  w.withparent.build(n, maxcand, [&](int4 j, auto&& add) {
+    if (known_parent(j, k) > 0) add(known_parent(j, k));
+  });
+  w.excluding.build(n, maxcand, [&](int4 j, auto&& add) {
+    const Excludedlist& e = v.excludedparent(j, k);
+    if (e.count <= 0) return;
+    const ListSpan s = listed(e);
+    for (index_t t = 0; t < s.size; ++t) add(s.first[t]);
+  });
+  w.allowing.build(n, maxcand, [&](int4 j, auto&& add) {
+    const Excludedlist& e = v.excludedparent(j, k);
+    if (e.count >= 0) return;
+    const ListSpan s = listed(e);
+    for (index_t t = 0; t < s.size; ++t) add(s.first[t]);
+  });
+  w.allowonly.clear();
   for (int4 j = 1; j <= n; ++j)
-    if (known_parent(j, k) > 0) known.push_back(j);
-  if (known.empty()) return;
-  std::vector<int4> excluders;  // offspring with exclusions for sex k, ascending
-  for (int4 j = 1; j <= n; ++j)
-    if (v.excludedparent(j, k).count != 0) excluders.push_back(j);
+    if (v.excludedparent(j, k).count < 0) w.allowonly.push_back(j);
+
+  int4 c = 0;
+  bool ascending = true;  // the entries were appended in ascending order
+  auto append = [&](int4 i, const int4* first, const int4* last) {
+    for (const int4* q = first; q != last; ++q) {
+      const int4 j = *q;
+      if (j == i || w.mark(j) != 0) continue;
+      if (c > 0 && j < w.list(c)) ascending = false;
+      w.list(++c) = j;
+      w.mark(j) = 1;
+    }
+  };
 
   w.rows.clear();
   int4 numstored = 0;
@@ -155,24 +256,36 @@ void build_sex(int k, ConflictScratch& w) {
     v.prntconflict(i, k).count = 0;
     if (ei.count == 0 && pi <= 0) continue;
 
-    int4 c = 0;
-    if (ei.count != 0) {
-      for (const int4 j : known) {
-        if (j == i || !excludes(ei, known_parent(j, k))) continue;
-        w.list(++c) = j;
-        w.mark(j) = 1;
+    c = 0;
+    ascending = true;
+    const ListSpan si = listed(ei);
+    if (ei.count > 0) {
+      // The offspring of every candidate i excludes.
+      for (index_t t = 0; t < si.size; ++t) {
+        const int4 p = si.first[t];
+        if (p >= 1 && p <= maxcand) append(i, w.withparent.begin(p), w.withparent.end(p));
+      }
+    } else if (ei.count < 0) {
+      // The offspring of every candidate not among those i still allows (both ascending).
+      index_t t = 0;
+      for (int4 p = 1; p <= maxcand; ++p) {
+        while (t < si.size && si.first[t] < p) ++t;
+        if (t < si.size && si.first[t] == p) continue;
+        append(i, w.withparent.begin(p), w.withparent.end(p));
       }
     }
-    bool secondpass = false;
     if (pi > 0) {
-      for (const int4 j : excluders) {
-        if (j == i || w.mark(j) != 0 || !excludes(v.excludedparent(j, k), pi)) continue;
-        w.list(++c) = j;
-        w.mark(j) = 1;
-        secondpass = true;
+      // Offspring that exclude i's parent: listed in their exclusions, or missing from the
+      // candidates they still allow.
+      append(i, w.excluding.begin(pi), w.excluding.end(pi));
+      const int4* allowed = w.allowing.begin(pi);
+      const int4* const allowedend = w.allowing.end(pi);
+      for (const int4 j : w.allowonly) {
+        while (allowed != allowedend && *allowed < j) ++allowed;
+        if (allowed != allowedend && *allowed == j) continue;
+        append(i, &j, &j + 1);
       }
     }
-    if (secondpass && c <= n / 2) std::sort(w.list.data(), w.list.data() + c);
     if (c == 0) continue;
     v.anyprntconflictq(k) = 1;
 
@@ -185,6 +298,8 @@ void build_sex(int k, ConflictScratch& w) {
       entries = w.complement.data();
       v.prntconflict(i, k).count = -len;
     } else {
+      // Each index group is ascending, so the list is a few ascending runs.
+      if (!ascending) merge_runs(w.list.data(), w.complement.data(), c, w.runs);
       v.prntconflict(i, k).count = c;
     }
     for (int4 t = 1; t <= c; ++t) w.mark(w.list(t)) = 0;

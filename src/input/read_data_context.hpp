@@ -3,6 +3,7 @@
 // error lines, and the failure paths that every stretch of the reader uses.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
@@ -11,8 +12,24 @@
 
 namespace kinrad {
 
+// Given allele frequencies as read: per-locus counts (or one count written with "@" for every
+// locus), and the labels and frequencies of every locus in turn (or of locus 1 only, written
+// once with "@" for every locus).
+struct GivenFrequencies {
+  bool known = false;
+  int4 samecount = 0;  // > 0: the count of every locus
+  std::vector<int4> counts;
+  bool sameall = false;
+  std::vector<int4> labels;
+  std::vector<real8> frequencies;
+  int4 count(int4 l) const {
+    return samecount > 0 ? samecount : counts[static_cast<std::size_t>(l - 1)];
+  }
+};
+
 struct InputReader {
   RecordReader file;
+  GivenFrequencies given;
   // Error-line prefixes: items 1 to 13 name their line, later items only their content.
   static constexpr std::string_view prefixline = "Error in reading line ";
   static constexpr std::string_view prefix = "Error in reading ";
@@ -32,6 +49,37 @@ struct InputReader {
   void readitem(A&... items) {
     if (file.read_list_strict(items...) != IoStatus::ok) readfailure();
   }
+  // One list-directed read of n values into `values`, then of the tail items. The values are
+  // gathered one at a time, so that a count larger than the file can hold runs into the end of
+  // the file, and fails as the item's read, instead of being allocated first.
+  template <class T, class... A>
+  void readvalues(std::vector<T>& values, index_t n, A&... tail) {
+    values.clear();
+    bool ok = file.begin_list(true);
+    T v{};
+    for (index_t k = 1; ok && k <= n; ++k) {
+      ok = file.list_part(v);
+      if (ok) values.push_back(v);
+    }
+    if constexpr (sizeof...(A) > 0) ok = ok && file.list_part(tail...);
+    if (file.end_list() != IoStatus::ok || !ok) readfailure();
+  }
+  // One list-directed read of the head items, the last of them a count, and then of that many
+  // values, as one statement: the values follow the count wherever the reader stands, on the
+  // same record or on the next ones.
+  template <class T, class... A>
+  void readcounted(std::vector<T>& values, int4& count, A&... head) {
+    values.clear();
+    bool ok = file.begin_list(true) && file.list_part(head..., count);
+    T v{};
+    for (int4 k = 1; ok && k <= count; ++k) {
+      ok = file.list_part(v);
+      if (ok) values.push_back(v);
+    }
+    if (file.end_list() != IoStatus::ok || !ok) readfailure();
+  }
+  // True when the records from the next one on can supply n values.
+  bool holds(long long n) const { return n <= 0 || file.values_left(n) >= n; }
 };
 
 // The integer of a token converted with the edit format fmt ("(I9)", "(I6)"); false when it
@@ -41,8 +89,15 @@ bool tokentointeger(std::string_view fmt, std::string_view token, int4& value);
 // Items 1 to 21: the run parameters and the settings derived from them.
 void readparameters(InputReader& in);
 
+// The given allele frequencies into the module arrays, one column per locus.
+void storegivenfrequencies(const GivenFrequencies& g);
+
 // Items 22 to 25: marker identifiers, marker types, dropout and other-error rates.
 void readmarkers(InputReader& in);
+// The read of the first offspring line when the rest of the file cannot hold it: shows the
+// line that opens the offspring genotypes and stops as that read fails.
+[[noreturn]] void failoffspringread(InputReader& in);
+
 // Items 26 to 29: offspring genotypes, candidate proportions and numbers, candidate genotypes,
 // and the identity rules between individuals.
 void readgenotypes(InputReader& in);

@@ -21,15 +21,11 @@ std::string_view pm(int4 s) {
   return s == 1 ? "p" : "m";
 }
 
-// One line of an exclusion block: an identifier, a number m and m further identifiers, which
-// may run over following records.
-void readexclusionline(InputReader& in, FString<20>& id, FArray<FString<20>, 1>& ids) {
+// One line of an exclusion block: an identifier, a number m and m further identifiers, read as
+// one statement, so that any of them may stand on the following records.
+void readexclusionline(InputReader& in, FString<20>& id, std::vector<FString<20>>& ids) {
   int4 m = 0;
-  in.readitem(id, m);
-  ids.allocate(std::max(m, 0));
-  if (m < 1) return;
-  in.file.backspace();
-  in.readitem(id, m, ids);
+  in.readcounted(ids, m, id);
 }
 
 // Stores the candidates of sex s marked in selectedprntq as the exclusion list of offspring i,
@@ -72,7 +68,7 @@ void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
   const int4 maxcount = std::max(variables.numcandidate(1), variables.numcandidate(2));
   variables.selectedprntq.allocate(Dim(0, maxcount));
   FArray<int4, 1> self(n);  // the candidate number of each offspring, 0 when it is none
-  FArray<FString<20>, 1> ids;
+  std::vector<FString<20>> ids;
   std::vector<FString<20>> names;
   for (int4 s = 1; s <= 2; ++s) {
     in.setitem(InputReader::prefix,
@@ -158,7 +154,7 @@ void excludepair(int4 a, int4 b, int4 s) {
 void readexcludedsibships(InputReader& in) {
   const int4 n = variables.smplsize;
   const int4* order = &variables.crindivloc(1, 2);
-  FArray<FString<20>, 1> ids;
+  std::vector<FString<20>> ids;
   for (int4 s = 1; s <= 2; ++s) {
     in.setitem(InputReader::prefix,
                std::string("known excluded ") + std::string(pm(s)) + "aternal sibship");

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
@@ -128,13 +129,32 @@ void fixmatings() {
   variables.anymonogamy = variables.monogamy(1) == 1 || variables.monogamy(2) == 1 ? 1 : 0;
 }
 
+void showoffspringread() {
+  show("Reading " + itoc(variables.smplsize) + " offspring genotypes at " +
+       itoc(variables.numloci) + " loci...");
+}
+
+void setoffspringitem(int4 i) {
+  variables.errmsg(1) = "Data or data format error in IDs and genotypes of offspring: " + itoc(i);
+}
+
+// How many lines of at least `values` values each the rest of the file can hold, up to `most`.
+index_t linesheld(const InputReader& in, long long most, long long values) {
+  const long long limit = std::min(most, (1LL << 62) / values) * values;
+  return static_cast<index_t>(in.file.values_left(limit) / values);
+}
+
 // Item 26: one line per offspring.
 void readoffspring(InputReader& in) {
   const int4 n = variables.smplsize;
   const int4 nloci = variables.numloci;
   variables.offspringid.allocate(n);
   variables.offploid.allocate(n);
-  variables.indivgtype.allocate(2, nloci, n);
+  // Every line holds an identifier and at least one value per locus: the genotype table is
+  // sized by the lines the file can hold, not by the sample size alone.
+  const index_t held = linesheld(in, n, static_cast<long long>(nloci) + 1);
+  if (held == 0) failoffspringread(in);
+  variables.indivgtype.allocate(2, nloci, held);
   variables.smplsizedh(1) = 0;
   variables.smplsizedh(2) = 0;
 
@@ -149,10 +169,11 @@ void readoffspring(InputReader& in) {
   FArray<int4, 1> line(totalcount(counts));
   FArray<int4, 2> work(2, nloci);
 
-  show("Reading " + itoc(n) + " offspring genotypes at " + itoc(nloci) + " loci...");
+  showoffspringread();
   int4 progress = 0;
   for (int4 i = 1; i <= n; ++i) {
-    variables.errmsg(1) = "Data or data format error in IDs and genotypes of offspring: " + itoc(i);
+    setoffspringitem(i);
+    if (i > held) in.readfailure();
     FString<20> id;
     int4 ploidread = 2;
     if (ploidyfield) {
@@ -201,6 +222,19 @@ void readoffspring(InputReader& in) {
         variables.indivgtype(2, l, i) = variables.indivgtype(1, l, i);
 }
 
+}  // namespace
+
+void failoffspringread(InputReader& in) {
+  showoffspringread();
+  setoffspringitem(1);
+  // The line cannot be complete: reading on runs into the end of the file or a bad value.
+  std::vector<std::string> values;
+  in.readvalues(values, static_cast<index_t>(variables.numloci) + 1);
+  in.readfailure();
+}
+
+namespace {
+
 // Items 27 and 28: proportions and numbers of candidate fathers and mothers.
 void readcandidatenumbers(InputReader& in) {
   in.setitem(InputReader::prefix, "Proportions of parents sampled");
@@ -237,6 +271,9 @@ void readcandidatesex(InputReader& in, int4 s) {
   for (int4 j = 1; j <= n; ++j) {
     const FString<30> who(std::string(sexword[s]) + " candidate " + itoc(j));
     in.setitem(InputReader::prefix, std::string("the ID and genotypes of ") + who.str());
+    // Beyond the lines the file can hold the read cannot succeed.
+    if (static_cast<index_t>(s - 1) * variables.numcandidate(1) + j > variables.cndgtype.size(3))
+      in.readfailure();
     FString<20> id;
     in.readitem(id, line);
     placevalues(line, counts, work);
@@ -327,14 +364,22 @@ void readgenotypes(InputReader& in) {
   readoffspring(in);
   readcandidatenumbers(in);
 
-  const int4 maxcount = std::max(variables.numcandidate(1), variables.numcandidate(2));
-  variables.allcandidate = variables.numcandidate(1) + variables.numcandidate(2);
+  // Each candidate line holds an identifier and at least one value per locus: the tables are
+  // sized by the lines the file can hold, so that declared numbers beyond them (or a sum of the
+  // two beyond 32 bits) run into the end of the file as the reads of those lines.
+  const long long declared =
+      static_cast<long long>(variables.numcandidate(1)) + variables.numcandidate(2);
+  const index_t held = linesheld(in, declared, static_cast<long long>(variables.numloci) + 1);
+  const index_t maxcount =
+      std::min<index_t>(std::max(variables.numcandidate(1), variables.numcandidate(2)), held);
   variables.cndparentid.allocate(Dim(0, maxcount), 2);
   variables.cndparentid(0, 1) = "0";
   variables.cndparentid(0, 2) = "0";
-  variables.cndgtype.allocate(2, variables.numloci, variables.allcandidate);
+  variables.cndgtype.allocate(2, variables.numloci, held);
   for (int4 s = 1; s <= 2; ++s)
     if (variables.numcandidate(s) > 0) readcandidatesex(in, s);
+  // All lines were read, so the sum fits.
+  variables.allcandidate = variables.numcandidate(1) + variables.numcandidate(2);
 
   for (int4 s = 1; s <= 2; ++s)
     if (variables.numcandidate(s) > 0) checkcandidateids(s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
@@ -20,116 +21,145 @@ std::size_t atposition(const FString<20>& token) {
   return token.view().find('@');
 }
 
+// One item of per-locus values as read: the values of every locus, or one value written with
+// "@" for all loci.
+template <class T>
+struct PerLocus {
+  bool same = false;
+  T value{};
+  std::vector<T> values;
+  const T& at(int4 l) const { return same ? value : values[static_cast<std::size_t>(l - 1)]; }
+};
+
 // Item 22: one identifier per locus, or "@" (loci MK1, MK2, ...) or "ABC@" (ABC1, ABC2, ...).
-void readmarkerids(InputReader& in) {
+// Returns the stem of the generated identifiers, or fills `ids` with the identifiers read.
+bool readmarkerids(InputReader& in, std::vector<FString<20>>& ids, std::string& stem) {
   const int4 nloci = variables.numloci;
-  variables.markerid.allocate(nloci);
   in.setitem(InputReader::prefix, "Marker IDs");
   FString<20> token;
   in.readitem(token);
   const std::size_t at = atposition(token);
-  if (at == std::string_view::npos) {
-    in.file.backspace();
-    in.readitem(variables.markerid);
-  } else {
-    const std::string stem = at == 0 ? std::string("MK") : std::string(token.view().substr(0, at));
-    for (int4 l = 1; l <= nloci; ++l) variables.markerid(l) = stem + itoc(l);
+  if (at != std::string_view::npos) {
+    stem = at == 0 ? std::string("MK") : std::string(token.view().substr(0, at));
+    return true;
   }
-  for (auto& id : variables.markerid) id = adjustr(id.view());
+  in.file.backspace();
+  in.readvalues(ids, nloci);
+  for (auto& id : ids) id = adjustr(id.view());
 
   // Duplicates are neighbours in the sorted order.
   FArray<int4, 1> idx(nloci);
-  indexch(nloci, variables.markerid.data(), idx.data());
+  indexch(nloci, ids.data(), idx.data());
   for (int4 k = 2; k <= nloci; ++k) {
     const int4 later = idx(k);
     const int4 other = idx(k - 1);
-    if (variables.markerid(later) == variables.markerid(other)) {
+    const FString<20>& id = ids[static_cast<std::size_t>(later - 1)];
+    if (id == ids[static_cast<std::size_t>(other - 1)]) {
       std::string line = "Marker " + itoc(later) + " has the same ID, ";
-      line += trim_both(variables.markerid(later).view());
+      line += trim_both(id.view());
       line += ", as marker " + itoc(other);
       stopondataerror(line);
     }
   }
+  return false;
 }
 
-// Item 23: 1 dominant, 0 codominant; "v@" gives every locus the value v.
-void readmarkertypes(InputReader& in) {
-  const int4 nloci = variables.numloci;
-  variables.dominantmarker.allocate(nloci);
+// Item 23: 1 dominant, 0 codominant; "v@" gives every locus the value v. Read as 4-byte values
+// so that a value such as 256 is refused rather than wrapped.
+void readmarkertypes(InputReader& in, PerLocus<int4>& types) {
   in.setitem(InputReader::prefix, "indicators for marker types per locus");
   FString<20> token;
   in.readitem(token);
-  // Read as 4-byte values so that a value such as 256 is refused rather than wrapped.
-  FArray<int4, 1> types(nloci);
   const std::size_t at = atposition(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
-    in.readitem(types);
+    in.readvalues(types.values, variables.numloci);
   } else {
-    int4 v = 0;
-    if (!tokentointeger("(I9)", token.view().substr(0, at), v)) in.readfailure();
-    types.fill(v);
+    if (!tokentointeger("(I9)", token.view().substr(0, at), types.value)) in.readfailure();
+    types.same = true;
   }
-  for (int4 l = 1; l <= nloci; ++l) {
-    if (types(l) != 0 && types(l) != 1)
-      stopondataerror("Marker type must be 1 (dominant) or 0 (codominant)!");
-    variables.dominantmarker(l) = static_cast<int1>(types(l));
-  }
+  auto bad = [](int4 t) { return t != 0 && t != 1; };
+  if ((types.same && bad(types.value)) ||
+      std::any_of(types.values.begin(), types.values.end(), bad))
+    stopondataerror("Marker type must be 1 (dominant) or 0 (codominant)!");
 }
 
 // One rate per locus, or "r@" for all loci with r read by "(F12.8)" (so "1@" is 1e-8).
-void readrates(InputReader& in, std::string_view label, FArray<real8, 1>& rates) {
-  rates.allocate(variables.numloci);
+void readrates(InputReader& in, std::string_view label, PerLocus<real8>& rates) {
   in.setitem(InputReader::prefix, label);
   FString<20> token;
   in.readitem(token);
   const std::size_t at = atposition(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
-    in.readitem(rates);
+    in.readvalues(rates.values, variables.numloci);
   } else {
-    real8 r = 0.0;
-    if (fread_string("(F12.8)", token.view().substr(0, at), r) != IoStatus::ok) in.readfailure();
-    rates.fill(r);
+    if (fread_string("(F12.8)", token.view().substr(0, at), rates.value) != IoStatus::ok)
+      in.readfailure();
+    rates.same = true;
   }
 }
 
 }  // namespace
 
 void readmarkers(InputReader& in) {
-  readmarkerids(in);
-  readmarkertypes(in);
-  readrates(in, "Dropout Rate per locus", variables.droprate);
-  readrates(in, "Other Error Rate per locus", variables.othererrorrate);
+  std::vector<FString<20>> ids;
+  std::string stem;
+  const bool generated = readmarkerids(in, ids, stem);
+  PerLocus<int4> types;
+  readmarkertypes(in, types);
+  PerLocus<real8> drop;
+  PerLocus<real8> other;
+  readrates(in, "Dropout Rate per locus", drop);
+  readrates(in, "Other Error Rate per locus", other);
 
-  const int4 nloci = variables.numloci;
   // Written as an "inside the range" test so that a NaN is refused as well.
-  auto inrange = [](real8 r) { return r > -1e-300 && r <= 1.0; };
-  for (int4 l = 1; l <= nloci; ++l)
-    if (!inrange(variables.droprate(l)) || !inrange(variables.othererrorrate(l)))
-      stopondataerror("Marker error rate is out of the range [0, 1]!");
+  auto outside = [](real8 r) { return !(r > -1e-300 && r <= 1.0); };
+  auto anyoutside = [&](const PerLocus<real8>& r) {
+    return (r.same && outside(r.value)) || std::any_of(r.values.begin(), r.values.end(), outside);
+  };
+  if (anyoutside(drop) || anyoutside(other))
+    stopondataerror("Marker error rate is out of the range [0, 1]!");
+
+  // Every offspring line holds an identifier and at least one value per locus. A number of
+  // loci that the rest of the file cannot hold (given with "@" above) makes the first
+  // offspring line fail: that read is made before anything is sized by the number of loci.
+  const int4 nloci = variables.numloci;
+  if (!in.holds(static_cast<long long>(nloci) + 1)) failoffspringread(in);
+
+  variables.markerid.allocate(nloci);
+  variables.dominantmarker.allocate(nloci);
+  variables.droprate.allocate(nloci);
+  variables.othererrorrate.allocate(nloci);
+  for (int4 l = 1; l <= nloci; ++l) {
+    variables.markerid(l) = generated ? adjustr(FString<20>(stem + itoc(l)).view())
+                                      : ids[static_cast<std::size_t>(l - 1)];
+    variables.dominantmarker(l) = static_cast<int1>(types.at(l));
+    variables.droprate(l) = drop.at(l);
+    variables.othererrorrate(l) = other.at(l);
+  }
 
   // 1e-6 held in single precision.
   const real8 tiny = static_cast<real8>(1e-6f);
   const bool haplofull = variables.fulllikelihoodmethodq == 1 && variables.haplodiploid == 1;
   for (int4 l = 1; l <= nloci; ++l) {
-    real8& drop = variables.droprate(l);
-    real8& other = variables.othererrorrate(l);
+    real8& dr = variables.droprate(l);
+    real8& oe = variables.othererrorrate(l);
     // A dominant locus with dropout but no other errors is given a small other-error rate.
-    if (variables.dominantmarker(l) == 1 && drop > tiny && other < tiny)
-      other = std::max(0.01 * drop, 1e-5);
+    if (variables.dominantmarker(l) == 1 && dr > tiny && oe < tiny) oe = std::max(0.01 * dr, 1e-5);
     // Full likelihood of a haplodiploid species: a codominant locus with other errors keeps
     // a rate of at least 0.0005.
-    if (haplofull && variables.dominantmarker(l) == 0 && other > 1e-300 && other < 0.0005)
-      other = 0.0005;
+    if (haplofull && variables.dominantmarker(l) == 0 && oe > 1e-300 && oe < 0.0005) oe = 0.0005;
     // A dropout rate of 1 is held just below 1.
-    if (drop > 0.999999) drop = 0.999999;
+    if (dr > 0.999999) dr = 0.999999;
   }
 
   // Label lists start empty with room for two labels.
   variables.rawallelenum.allocate(nloci);
   variables.rawalleleid.allocate(nloci);
-  for (auto& ids : variables.rawalleleid) ids.a.allocate(2);
+  for (auto& labels : variables.rawalleleid) labels.a.allocate(2);
+
+  storegivenfrequencies(in.given);
 }
 
 }  // namespace kinrad

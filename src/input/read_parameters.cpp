@@ -1,7 +1,9 @@
 // Items 1 to 21 of the project input file: the run parameters and their derived settings.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
@@ -108,7 +110,15 @@ bool beforeat(InputReader& in, std::string_view token, int4& value) {
   return true;
 }
 
-// Item 14: known population allele frequencies with their counts, labels and frequencies.
+// Refuses a given frequency that is not a number in [0, 1] as a failed read of its item.
+void checkfrequencies(InputReader& in, const std::vector<real8>& fre) {
+  for (const real8 f : fre)
+    if (!(f >= 0.0 && f <= 1.0)) in.readfailure();
+}
+
+// Item 14: known population allele frequencies with their counts, labels and frequencies. The
+// values are kept as read (a count, or labels and frequencies, written once with "@" stand for
+// every locus) and stored per locus only once the file is known to hold the loci.
 void readpopallelefre(InputReader& in) {
   variables.popallelefreknownq =
       in.readintnumber(InputReader::prefix, "indicator population allele frequency. ");
@@ -117,55 +127,50 @@ void readpopallelefre(InputReader& in) {
   if (variables.popallelefreknownq != 1) return;
 
   const int4 nloci = variables.numloci;
-  variables.popnumallele.allocate(nloci);
+  GivenFrequencies& g = in.given;
+  g = GivenFrequencies{};
+  g.known = true;
   in.setitem(InputReader::prefix, "population allele number per locus");
   FString<20> token;
   in.readitem(token);
   int4 count = 0;
   if (beforeat(in, token.view(), count)) {
-    variables.popnumallele.fill(count);
+    g.samecount = count;
+    if (count <= 0) stopondataerror("The number of alleles should be > 0!");
   } else {
     in.file.backspace();
-    in.readitem(variables.popnumallele);
-  }
-  int4 maxcount = 0;
-  for (int4 l = 1; l <= nloci; ++l) {
-    if (variables.popnumallele(l) <= 0) stopondataerror("The number of alleles should be > 0!");
-    maxcount = std::max(maxcount, variables.popnumallele(l));
+    in.readvalues(g.counts, nloci);
+    for (const int4 c : g.counts)
+      if (c <= 0) stopondataerror("The number of alleles should be > 0!");
   }
 
-  variables.popallele.allocate(maxcount, nloci);
-  variables.popallelefre.allocate(maxcount, nloci);
   in.setitem(InputReader::prefix, "population alleles & frequencies per locus");
-  const int4 n1 = variables.popnumallele(1);
-  FArray<int4, 1> labels(Dim(1, n1 - 1));
-  in.readitem(labels, token);
+  const int4 n1 = g.count(1);
+  in.readvalues(g.labels, n1 - 1, token);
   int4 lastlabel = 0;
   if (beforeat(in, token.view(), lastlabel)) {
-    for (int4 l = 2; l <= nloci; ++l)
-      if (variables.popnumallele(l) != n1)
-        stopondataerror(
-            "All loci must have the same number of alleles when their labels and frequencies are "
-            "given once with @!");
-    FArray<real8, 1> fre(n1);
-    in.readitem(fre);
-    for (int4 l = 1; l <= nloci; ++l) {
-      for (int4 a = 1; a < n1; ++a) variables.popallele(a, l) = labels(a);
-      variables.popallele(n1, l) = lastlabel;
-      for (int4 a = 1; a <= n1; ++a) variables.popallelefre(a, l) = fre(a);
-    }
+    if (g.samecount == 0)
+      for (const int4 c : g.counts)
+        if (c != n1)
+          stopondataerror(
+              "All loci must have the same number of alleles when their labels and frequencies "
+              "are given once with @!");
+    g.labels.push_back(lastlabel);
+    in.readvalues(g.frequencies, n1);
+    checkfrequencies(in, g.frequencies);
+    g.sameall = true;
   } else {
     in.file.backspace();
+    g.labels.clear();
+    std::vector<int4> lab;
+    std::vector<real8> fre;
     for (int4 l = 1; l <= nloci; ++l) {
-      const int4 n = variables.popnumallele(l);
-      FArray<int4, 1> lab(n);
-      FArray<real8, 1> fre(n);
-      in.readitem(lab);
-      in.readitem(fre);
-      for (int4 a = 1; a <= n; ++a) {
-        variables.popallele(a, l) = lab(a);
-        variables.popallelefre(a, l) = fre(a);
-      }
+      const int4 n = g.count(l);
+      in.readvalues(lab, n);
+      in.readvalues(fre, n);
+      checkfrequencies(in, fre);
+      g.labels.insert(g.labels.end(), lab.begin(), lab.end());
+      g.frequencies.insert(g.frequencies.end(), fre.begin(), fre.end());
     }
   }
   // Given frequencies are not updated.
@@ -173,6 +178,27 @@ void readpopallelefre(InputReader& in) {
 }
 
 }  // namespace
+
+void storegivenfrequencies(const GivenFrequencies& g) {
+  if (!g.known) return;
+  const int4 nloci = variables.numloci;
+  variables.popnumallele.allocate(nloci);
+  int4 maxcount = 0;
+  for (int4 l = 1; l <= nloci; ++l) {
+    variables.popnumallele(l) = g.count(l);
+    maxcount = std::max(maxcount, g.count(l));
+  }
+  variables.popallele.allocate(maxcount, nloci);
+  variables.popallelefre.allocate(maxcount, nloci);
+  std::size_t k = 0;
+  for (int4 l = 1; l <= nloci; ++l) {
+    if (g.sameall) k = 0;
+    for (int4 a = 1; a <= g.count(l); ++a, ++k) {
+      variables.popallele(a, l) = g.labels[k];
+      variables.popallelefre(a, l) = g.frequencies[k];
+    }
+  }
+}
 
 void readparameters(InputReader& in) {
   const std::string_view pl = InputReader::prefixline;

@@ -165,15 +165,12 @@ void readknownsibships(InputReader& in, const IdentifierLookup& look) {
       return v;
     };
     std::vector<int4> members;
-    FArray<FString<20>, 1> ids;
+    std::vector<FString<20>> ids;
     for (int4 t = 1; t <= count; ++t) {
       rep.push_back(t);
       int4 m = 0;
-      in.readitem(m);
+      in.readcounted(ids, m);
       if (m < 1) continue;
-      in.file.backspace();
-      ids.allocate(m);
-      in.readitem(m, ids);
       members.clear();
       for (const FString<20>& id : ids) {
         const int4 i = findindiv(look, id, 0);

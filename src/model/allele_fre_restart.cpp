@@ -31,7 +31,7 @@ bool restart_frequencies_acceptable(std::span<const real8> p) {
   return sum <= 1.05;
 }
 
-bool readlocusfrequencies(RecordReader& in) {
+bool readlocusfrequencies(RecordReader& in, bool store) {
   Variables& v = variables;
   std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
   for (int4 l = 1; l <= v.numloci; ++l) {
@@ -39,6 +39,7 @@ bool readlocusfrequencies(RecordReader& in) {
     p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
     if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return false;
   }
+  if (!store) return true;
   for (int4 l = 1; l <= v.numloci; ++l)
     for (int4 a = 1; a <= v.obsnumallele(l); ++a)
       v.obsallelefre(l).a(a) =

@@ -17,7 +17,8 @@ void readallelefre();
 bool restart_frequencies_acceptable(std::span<const real8> p);
 
 // Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
-// was read and passes its checks, stores them all in obsallelefre; false leaves them unchanged.
-bool readlocusfrequencies(RecordReader& in);
+// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
+// leaves them unchanged.
+bool readlocusfrequencies(RecordReader& in, bool store = true);
 
 }  // namespace kinrad

@@ -10,12 +10,17 @@
 //   absent           names of files the run must not leave, one per line (optional)
 //   mask             regular expressions, one per line; matches are replaced by "<masked>" in
 //                    both the actual and the expected text before comparing (dates, times)
+//   max_seconds      the longest wall-clock time the run may take, in seconds (optional; an
+//                    error stop's own pause counts)
+//   max_memory_mb    the largest peak resident memory the run may reach, in MB (optional)
 // A case whose name ends in "_fails" must end with a non-zero status.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,8 +90,21 @@ TEST_P(EndToEnd, Run) {
     for (const auto& a : read_lines(dir / "args")) cmd += " " + shell_quote(a);
   cmd += " > " + shell_quote((work / ".stdout").string()) + " 2> " +
          shell_quote((work / ".stderr").string()) + " < /dev/null";
+  const auto started = std::chrono::steady_clock::now();
   const int raw = std::system(cmd.c_str());
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   ASSERT_NE(raw, -1);
+  // Each case runs in its own test process, so the children's peak is this run's (the shell's
+  // own is far smaller).
+  struct rusage usage {};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+  const double peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KB
+  if (fs::exists(dir / "max_seconds")) {
+    EXPECT_LE(took.count(), std::stod(read_file(dir / "max_seconds"))) << "seconds";
+  }
+  if (fs::exists(dir / "max_memory_mb")) {
+    EXPECT_LE(peak_mb, std::stod(read_file(dir / "max_memory_mb"))) << "peak memory in MB";
+  }
   ASSERT_TRUE(WIFEXITED(raw)) << "the program did not exit normally";
   const int status = WEXITSTATUS(raw);
 

@@ -225,6 +225,10 @@ TEST_F(InitializeTest, TablesAndWindows) {
   for (int k = 1; k <= 2; ++k)
     for (int4 i = 1; i <= 4; ++i) EXPECT_EQ(v.indivordertgt(k).a(i), i);
   for (int4 i = 1; i <= 4; ++i) EXPECT_EQ(v.number1tgt(i), i);
+  // The visiting order of the family builders starts at its default target, the identity.
+  EXPECT_EQ(v.indivorder.data(), v.number1tgt.data());
+  EXPECT_EQ(v.indivorder.size(), 4);
+  EXPECT_EQ(v.indivorder(4), 4);
   for (int4 l = 1; l <= 3; ++l) EXPECT_EQ(v.locusorder(l), l);
   ASSERT_EQ(v.indivclusteridx.lbound(1), 0);
   ASSERT_EQ(v.indivclusteridx.ubound(1), 104);

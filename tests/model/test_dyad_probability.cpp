@@ -246,7 +246,7 @@ TEST_F(ModelTest, UnrelatedDyadsAreProductsOfSingleProbabilities) {
   }
 }
 
-TEST_F(ModelTest, ErrorFreeHandValues) {
+TEST_F(ModelTest, DyadErrorFreeHandValues) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.3, 0.7}}});
   // Full sibs both 1/1: p^2 (1 + p)^2 / 4 = 0.09 1.69 / 4.
   EXPECT_NEAR(prbpdyad(1, 1, 1, 1, kFullSib, 1, 0), 0.038025, 1e-15);

@@ -47,7 +47,7 @@ real8 oracle(real8 F, int4 ploidy, int4 locus, int4 a, int4 b) {
   return s;
 }
 
-TEST_F(ModelTest, ErrorFreeHandValues) {
+TEST_F(ModelTest, SingleErrorFreeHandValues) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.3, 0.7}}, {1, false, 0.0, 0.0, {1.0}}});
   EXPECT_NEAR(single(0.0, 2, 1, 1, 2), 0.42, 1e-15);
   EXPECT_NEAR(single(0.0, 2, 1, 1, 1), 0.09, 1e-15);

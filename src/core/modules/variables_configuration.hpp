@@ -40,6 +40,12 @@ struct VariablesConfiguration {
   FArray<real8, 1> logk{};       // (1:N): ln k
   FArray<int4, 1> locusorder{};
   FArray<int4, 1> number1tgt{};  // 1..smplsize
+  // The order in which the family builders visit offspring: aimed at number1tgt (the identity
+  // order) unless a move aims it elsewhere.
+  FView<int4, 1> indivorder{};
+  // Floor of the archive of configurations: records below it are dropped (the search sets it
+  // to the best log likelihood minus 10; no floor before that).
+  real8 minloglikelihood = -1e300;
   FStatic<I4bdim1, 1, 2> indivordertgt{};
   FArray<int2, 1> indivclusteridx{};  // (0:smplsize+100): -1 marks a cluster list not in use
   FArray<int2, 1> indivclusterindex{};

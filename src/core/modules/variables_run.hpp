@@ -14,6 +14,8 @@ struct VariablesRun {
   // Process identity: this program always runs as process 0 of 1.
   int4 threadid = 0;
   int4 numthreads = 1;
+  // 1 when the work of one likelihood evaluation is split over processes; never with one.
+  int4 parallelq = 0;
 
   // Error lines of the error stop; blank at start.
   FStatic<FString<999>, 1, 5> errmsg{};
