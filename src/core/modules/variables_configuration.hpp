@@ -160,6 +160,55 @@ struct VariablesConfiguration {
   // row is meant in row order.
   FView<int4, 1> indivorder{};
   FamilyBuildWork family_work{};
+  // Family structure of the family to be scored, built by the configuration model or by a
+  // trial frame (setfamilystruc). familystructure_index(p1, p2) is the number of the member
+  // list of the pair in familymember (0: the pair has no list); the lists are views into
+  // familymemtgt. One index per cell keeps clusters of thousands of parents small.
+  FStatic<int4, 1, 2> nparent{};
+  FArray<int2, 2> nchild{};  // (nparent(1), nparent(2)) offspring of each pair
+  FArray<int4, 2> familystructure_index{};
+  FArray<I2bdim1, 1> familymember{};
+  int4 familymember_count = 0;    // lists in use in familymember
+  index_t familymemtgt_used = 0;  // entries of familymemtgt in use
+  int2 numberfsfamily = 0;
+  FStatic<int4, 1, 2> maxnumpartner{};
+  FArray<int4, 2> parentjdx{};      // (max nparent, 2) the same individual in the other role
+
+  // Family work state, written by preparevariable (one family at a time: the last prepared).
+  int4 nallparent = 0;
+  int4 maxnumparent = 0;
+  int4 numfsibship = 0;
+  FStatic<int4, 1, 2> npstartloc1{};  // (0, nparent(1))
+  FStatic<int4, 1, 2> npstartloc2{};
+  FStatic<int4, 1, 2> nsibstartloc{};  // (0, numfsibship)
+  int4 numchildh = 0;                  // haploid offspring of the family
+  int4 maxfsibsize = 0;                // largest full-sib family (diploid members)
+  int4 maxfsibsizeh = 0;               // largest haploid count of one sex-2 parent
+  FStatic<int4, 1, 3> anyknownprtq{};  // (1) either sex, (2) sex 1, (3) sex 2 known or assigned
+  int4 allprntgtypemissingq = 0;
+  int4 genotypefreshortcut = 0;
+  int4 firstdomlocusidx = 0;            // two-allele progress of the family (0 nothing done .. 4)
+  int4 firstsnplocusidx = 0;            // (0 .. 3)
+  FArray<int1, 2> prntgtype{};          // (2, nallparent) per-locus set-up: observed genotype
+  FArray<int2, 1> familyindivloc{};     // (0:numfsibship) preparevariable: family ends
+  FArray<int2, 1> familyindivh{};       // (numchildh) preparevariable: haploid offspring
+  FArray<int2, 1> familyindivloch{};    // (0:nparent(2)) preparevariable: their ends by mother
+  FArray<real8, 2> numgtypeh{};         // (m, nparent(2)) per-locus set-up: haploid counts
+  FArray<int1, 2> hapgtype{};           // (0:m, nparent(2)) per-locus set-up: haploid alleles
+  FArray<int4, 1> numfsgtype{};         // per-locus set-up: genotype counts of each family
+  FArray<int1, 2> fsgtype{};            // (2, g) per-locus set-up: distinct genotypes
+  FArray<real8, 1> numfsgtypescaled{};  // per-locus set-up: counts after size scaling
+  FArray<int2, 2> equirowcol{};         // (numfsibship, haplodiploid + 1)
+  FArray<real8, 1> power2{};            // (0:n) preparevariable: 0.5 ** scale2(k)
+  FArray<real8, 1> power3{};            // (0:maxfsibsize) preparevariable: 0.75 ** scale2(k)
+  int4 crrtmarkerdomq = 0;
+  int4 crrtmarkercodomq = 0;
+  int4 purefsshortcut = 0;
+  FStatic<int4, 1, 3> numparent{};
+  int4 numlayer0 = 0;
+  FArray<int4, 2> parentidx{};
+  // (smplsize, two-allele positions): each offspring's 2-bit code, written by setgtype2.
+  FArray<int1, 2> indivgtype1{};
 };
 
 }  // namespace kinrad
