@@ -40,9 +40,11 @@ int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b
                   std::vector<int4>& mates2);
 
 // Hands the picture in variables.family_work to the family structure of the likelihood engine:
-// with wantstructure the sizes and member lists of every parent pair, otherwise only the
-// parent counts and family member lists.
-void publish_family_structure(int4 wantstructure);
+// parent counts, mate counts and family member lists; with wantstructure also the size and
+// member list of every parent pair (with_sizes: the sizes alone); in one parent pool, unless
+// told otherwise, parentjdx.
+void publish_family_structure(int4 wantstructure, bool with_parentjdx = true,
+                              bool with_sizes = false);
 
 // Debug builds: the scratch marks shared by the move routines are all 0 when a routine of the
 // configuration model returns.

@@ -409,7 +409,7 @@ void familybuild1(int4& nmember, int4 sex, int4 wantstructure, int4 wantclusteri
   if (wantstructure == 0 && wantclusterid > 0) write_cluster_ids(nm);
 
   nmember = nm;
-  publish_family_structure(wantstructure);
+  publish_family_structure(wantstructure, false, true);
   check_scratch_marks_clear();
 }
 

@@ -168,6 +168,54 @@ void build_side2(int4 id, int4 c) {
   }
 }
 
+// The family structure of the engine for cluster `id` in slot c, from the member list and the
+// members' local indices.
+void build_engine_structure(int4 id, int4 c) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& w = v.family_work;
+  const auto& members = v.indivcluster(c);
+  const auto n = static_cast<int4>(members.size());
+  const bool tiny = av.clustersizet(id) < 2;
+  int4 nfam = 1;
+  if (!tiny)
+    for (int4 t = 1; t <= n; ++t) nfam = std::max(nfam, av.indivclusterid(members(t), 3));
+  w.nparent(1) = tiny ? 1 : av.clustersize(1, id);
+  w.nparent(2) = tiny ? 1 : av.clustersize(2, id);
+  w.maxnumpartner(1) = tiny ? 1 : av.clustersize(5, id);
+  w.maxnumpartner(2) = tiny ? 1 : av.clustersize(6, id);
+  fit(w.famparent1, nfam);
+  fit(w.famparent2, nfam);
+  fit(w.famloc, nfam + 1);
+  fit(w.fill, nfam + 1);
+  fit(w.member, n);
+  std::fill_n(w.fill.begin(), nfam + 2, 0);
+  for (int4 t = 1; t <= n; ++t) {
+    const int4 i = members(t);
+    const int4 f = tiny ? 1 : av.indivclusterid(i, 3);
+    if (w.fill[f] == 0) {
+      w.famparent1[f] = tiny ? 1 : av.indivclusterid(i, 1);
+      w.famparent2[f] = tiny ? 1 : av.indivclusterid(i, 2);
+    }
+    ++w.fill[f];
+  }
+  int4 largest = 0;
+  w.famloc[1] = 0;
+  for (int4 f = 1; f <= nfam; ++f) {
+    largest = std::max(largest, w.fill[f]);
+    w.famloc[f + 1] = w.famloc[f] + w.fill[f];
+    w.fill[f] = w.famloc[f];
+  }
+  for (int4 t = 1; t <= n; ++t) {
+    const int4 i = members(t);
+    w.member[++w.fill[tiny ? 1 : av.indivclusterid(i, 3)]] = static_cast<int2>(i);
+  }
+  w.numberfsfamily = nfam;
+  w.nmember = n;
+  w.maxfamsize = largest;
+  publish_family_structure(1, false);
+}
+
 }  // namespace
 
 void familybuild0(int4 clusterid, int4 side) {
@@ -185,6 +233,8 @@ void familybuild0(int4 clusterid, int4 side) {
       build_side1(clusterid, c);
     else
       build_side2(clusterid, c);
+  } else {
+    build_engine_structure(clusterid, v.indivclusterindex(clusterid));
   }
   check_scratch_marks_clear();
 }

@@ -12,6 +12,7 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration_fixture.hpp"
+#include "likelihood/likelihood.hpp"
 #include "support/cluster_consistency.hpp"
 
 namespace kinrad::test {
@@ -158,6 +159,43 @@ void expect_same(const Picture& got, const Picture& want) {
   EXPECT_EQ(got.members, want.members);
   EXPECT_EQ(got.jdx1, want.jdx1);
   EXPECT_EQ(got.jdx2, want.jdx2);
+}
+
+// The family structure the likelihood engine reads: counts, member lists and, when asked for,
+// the size and list of every parent pair.
+void expect_engine_structure(const Picture& want, bool pairs) {
+  const auto& v = variables;
+  EXPECT_EQ(v.nparent(1), want.np1);
+  EXPECT_EQ(v.nparent(2), want.np2);
+  EXPECT_EQ(v.numberfsfamily, want.nfam);
+  EXPECT_EQ(v.maxnumpartner(1), want.mates1);
+  EXPECT_EQ(v.maxnumpartner(2), want.mates2);
+  for (int4 f = 1; f <= want.nfam; ++f) {
+    const auto& list = v.familymember(f).a;
+    std::vector<int4> got;
+    for (index_t t = 1; t <= list.size(); ++t) got.push_back(list(t));
+    EXPECT_EQ(got, want.members[static_cast<std::size_t>(f - 1)]);
+  }
+  if (!pairs) return;
+  int4 cells = 0;
+  for (int4 i = 1; i <= want.np1; ++i)
+    for (int4 k = 1; k <= want.np2; ++k) cells += v.nchild(i, k) > 0 ? 1 : 0;
+  EXPECT_EQ(cells, want.nfam);
+  for (int4 f = 1; f <= want.nfam; ++f) {
+    const auto [i, k] = want.parents[static_cast<std::size_t>(f - 1)];
+    const auto& members = want.members[static_cast<std::size_t>(f - 1)];
+    EXPECT_EQ(v.nchild(i, k), static_cast<int4>(members.size()));
+    const FView<int2, 1> list = familystructure(i, k);
+    std::vector<int4> got;
+    for (index_t t = 1; t <= list.size(); ++t) got.push_back(list(t));
+    EXPECT_EQ(got, members);
+  }
+  if (v.numsex == 1) {
+    for (std::size_t k = 0; k < want.jdx1.size(); ++k) {
+      EXPECT_EQ(v.parentjdx(static_cast<index_t>(k) + 1, 1), want.jdx1[k]);
+      EXPECT_EQ(v.parentjdx(static_cast<index_t>(k) + 1, 2), want.jdx2[k]);
+    }
+  }
 }
 
 // Puts a window into the move table indivloc1 (column 4 the offspring) and aims the views.
@@ -323,10 +361,11 @@ TEST(FamilyBuild, RandomWindowsAgreeWithTheOracle) {
           bc.seed0 ? 0
                    : win.col1[static_cast<std::size_t>(
                          std::uniform_int_distribution<int4>(0, nrow - 1)(rng))];
-      const bool wantid = round % 2 == 0;
+      const bool wantid = round % 3 == 0;
+      const bool wantstructure = round % 3 == 1;
       int4 nmember = -1, maxfamsize = -1;
-      familybuild(seed, nrow, 1, nmember, maxfamsize, 0, wantid ? 1 : 0, bc.onefamily ? 1 : 0,
-                  bc.takeall ? 1 : 0);
+      familybuild(seed, nrow, 1, nmember, maxfamsize, wantstructure ? 1 : 0, wantid ? 1 : 0,
+                  bc.onefamily ? 1 : 0, bc.takeall ? 1 : 0);
       const Picture want = oracle(win, seed, bc.takeall, bc.onefamily, wantid);
       Picture got = picture_of_program();
       EXPECT_EQ(nmember, want.nmember);
@@ -335,6 +374,7 @@ TEST(FamilyBuild, RandomWindowsAgreeWithTheOracle) {
       if (wantid) {
         EXPECT_EQ(program_cluster_ids(win), want.clusterid);
       }
+      expect_engine_structure(want, wantstructure);
       ASSERT_TRUE(scratch_marks_clear());
     }
   }
