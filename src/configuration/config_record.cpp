@@ -10,8 +10,12 @@ namespace {
 
 using u16 = std::uint16_t;
 
-inline u16 encode(int4 value) { return static_cast<u16>(value); }
-inline int4 decode(u16 value) { return static_cast<int4>(value); }
+inline u16 encode(int4 value) {
+  return static_cast<u16>(value);
+}
+inline int4 decode(u16 value) {
+  return static_cast<int4>(value);
+}
 
 // Candidate parents of one sex as the record keeps them: nothing, a dense column over all
 // offspring, or (offspring, candidate) rows for the offspring that have one.

@@ -35,9 +35,8 @@ void grow_array(FArray<T, 1>& a, index_t lo, index_t hi) {
 // order of first appearance: fam[j] receives the pair's number; mates1[i] and mates2[k] (zeroed
 // over 1..na and 1..nb here) count the pairs of each first and second member. Returns the
 // number of pairs. Linear in m + na + nb whatever the shape.
-int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na,
-                  int4 nb, std::vector<int4>& fam, std::vector<int4>& mates1,
-                  std::vector<int4>& mates2);
+int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na, int4 nb,
+                  std::vector<int4>& fam, std::vector<int4>& mates1, std::vector<int4>& mates2);
 
 // Hands the picture in variables.family_work to the family structure of the likelihood engine:
 // parent counts, mate counts and family member lists; with wantstructure also the size and

@@ -8,9 +8,8 @@
 
 namespace kinrad {
 
-int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na,
-                  int4 nb, std::vector<int4>& fam, std::vector<int4>& mates1,
-                  std::vector<int4>& mates2) {
+int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na, int4 nb,
+                  std::vector<int4>& fam, std::vector<int4>& mates1, std::vector<int4>& mates2) {
   auto& w = variables.family_work;
   fit(w.bucket, na + 1);
   fit(w.order, m);

@@ -37,8 +37,7 @@ void publish_family_structure(int4 wantstructure, bool with_parentjdx, bool with
   v.maxnumpartner(2) = w.maxnumpartner(2);
   // Member lists, family after family, as views into one store.
   if (!v.familymemtgt.allocated() || v.familymemtgt.size() < nm) {
-    if (!v.familymemtgt.try_allocate(Dim(std::max(nm, v.smplsize))))
-      stoponerror(0, "FamilyBuild");
+    if (!v.familymemtgt.try_allocate(Dim(std::max(nm, v.smplsize)))) stoponerror(0, "FamilyBuild");
   }
   for (int4 t = 1; t <= nm; ++t) v.familymemtgt(t) = w.member[t];
   if (!v.familymember.allocated() || v.familymember.size() < nfam) {
@@ -52,8 +51,7 @@ void publish_family_structure(int4 wantstructure, bool with_parentjdx, bool with
   if (wantstructure != 0 || with_sizes) {
     cover_pairs(v.nchild, np1, np2);
     for (int4 f = 1; f <= nfam; ++f)
-      v.nchild(w.famparent1[f], w.famparent2[f]) =
-          static_cast<int2>(w.famloc[f + 1] - w.famloc[f]);
+      v.nchild(w.famparent1[f], w.famparent2[f]) = static_cast<int2>(w.famloc[f + 1] - w.famloc[f]);
   }
   if (wantstructure != 0) {
     cover_pairs(v.familystructure_index, np1, np2);

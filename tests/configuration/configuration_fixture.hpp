@@ -93,8 +93,9 @@ struct UnionFind {
   std::vector<int4> up;
   explicit UnionFind(std::size_t size) : up(size) { std::iota(up.begin(), up.end(), 0); }
   int4 find(int4 x) {
-    while (up[static_cast<std::size_t>(x)] != x) x = up[static_cast<std::size_t>(x)] =
-        up[static_cast<std::size_t>(up[static_cast<std::size_t>(x)])];
+    while (up[static_cast<std::size_t>(x)] != x)
+      x = up[static_cast<std::size_t>(x)] =
+          up[static_cast<std::size_t>(up[static_cast<std::size_t>(x)])];
     return x;
   }
   void join(int4 a, int4 b) { up[static_cast<std::size_t>(find(a))] = find(b); }
@@ -174,7 +175,8 @@ inline void random_configuration(std::mt19937& rng, int4 k1, int4 k2, double pse
   std::vector<int4> a(static_cast<std::size_t>(n)), b(static_cast<std::size_t>(n));
   std::uniform_int_distribution<int4> d1(1, k1), d2(1, k2);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  std::vector<int4> mate1(static_cast<std::size_t>(k1) + 1), mate2(static_cast<std::size_t>(k2) + 1);
+  std::vector<int4> mate1(static_cast<std::size_t>(k1) + 1),
+      mate2(static_cast<std::size_t>(k2) + 1);
   for (auto& x : mate1) x = d2(rng);
   for (auto& x : mate2) x = d1(rng);
   const bool two = v.numsex == 2;

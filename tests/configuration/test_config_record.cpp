@@ -189,8 +189,7 @@ int4 reference_signature(const std::vector<int4>& labels) {
   return static_cast<int4>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(sum)));
 }
 
-int4 signature_of(const std::vector<int4>& labels, int4 nclust, int4 numsex = 2,
-                  int4 allmono = 0) {
+int4 signature_of(const std::vector<int4>& labels, int4 nclust, int4 numsex = 2, int4 allmono = 0) {
   const auto n = static_cast<int4>(labels.size());
   setup_sample({n, numsex, allmono, allmono, 0, 0});
   auto& v = variables;
@@ -240,8 +239,8 @@ TEST(Signature, LargestSampleWrapsLikeA64BitSumModulo2To32) {
     SCOPED_TRACE(odd_apart ? "odd offspring apart" : "all apart");
     std::vector<int4> labels(n);
     for (int4 i = 1; i <= n; ++i)
-      labels[static_cast<std::size_t>(i - 1)] = odd_apart ? (i % 2 == 1 ? (i + 1) / 2 + 1 : 1)
-                                                          : n + 1 - i;
+      labels[static_cast<std::size_t>(i - 1)] =
+          odd_apart ? (i % 2 == 1 ? (i + 1) / 2 + 1 : 1) : n + 1 - i;
     const int4 nclust = odd_apart ? (n + 1) / 2 + 1 : n;
     EXPECT_EQ(signature_of(labels, nclust), reference_signature(labels));
   }
@@ -257,8 +256,8 @@ TEST(DiffInferParent, PairsCompareUnordered) {
       {0, 0, 0, 5, 1}, {0, 5, 0, 0, 1}, {3, 5, 3, 6, 1}, {3, 5, 5, 5, 1},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(std::to_string(r.a1) + "," + std::to_string(r.a2) + " / " +
-                 std::to_string(r.b1) + "," + std::to_string(r.b2));
+    SCOPED_TRACE(std::to_string(r.a1) + "," + std::to_string(r.a2) + " / " + std::to_string(r.b1) +
+                 "," + std::to_string(r.b2));
     FArray<int4, 2> a(Dim(2), Dim(2)), b(Dim(2), Dim(2));
     // Row 1 equal in both, row 2 the case.
     a(1, 1) = b(1, 2) = 7;

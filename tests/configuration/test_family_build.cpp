@@ -20,11 +20,11 @@ namespace {
 
 struct Picture {
   int4 np1 = 0, np2 = 0, nfam = 0, nmember = 0, maxfam = 0, mates1 = 0, mates2 = 0;
-  std::vector<std::vector<int4>> members;        // per family
-  std::vector<std::pair<int4, int4>> parents;    // per family (local)
-  std::vector<int4> ids1, ids2;                  // per local parent: family id
-  std::vector<int4> jdx1, jdx2;                  // one pool only
-  std::map<int4, std::vector<int4>> clusterid;   // offspring -> (i, j, f)
+  std::vector<std::vector<int4>> members;       // per family
+  std::vector<std::pair<int4, int4>> parents;   // per family (local)
+  std::vector<int4> ids1, ids2;                 // per local parent: family id
+  std::vector<int4> jdx1, jdx2;                 // one pool only
+  std::map<int4, std::vector<int4>> clusterid;  // offspring -> (i, j, f)
 };
 
 Picture picture_of_program() {
@@ -66,7 +66,9 @@ Picture oracle(const Window& win, int4 seed, bool takeall, bool onefamily, bool 
   const bool pool = v.numsex == 1;
   const bool dmono = v.numsex == 2 && v.allmonogamy == 1;
   const auto nrow = static_cast<int4>(win.order.size());
-  auto row = [&](int4 j) { return static_cast<std::size_t>(win.order[static_cast<std::size_t>(j)] - 1); };
+  auto row = [&](int4 j) {
+    return static_cast<std::size_t>(win.order[static_cast<std::size_t>(j)] - 1);
+  };
   std::vector<int4> pos;  // member positions in visiting order
   if (onefamily) {
     for (int4 j = 0; j < nrow; ++j) pos.push_back(j);
@@ -243,8 +245,8 @@ TEST(FamilyBuild, ThreeFamiliesOfTwoFathersAndTwoMothers) {
   EXPECT_EQ(p.mates1, 2);
   EXPECT_EQ(p.mates2, 2);
   EXPECT_EQ(p.parents, (std::vector<std::pair<int4, int4>>{{1, 1}, {2, 1}, {2, 2}}));
-  EXPECT_EQ(program_cluster_ids(win), (std::map<int4, std::vector<int4>>{
-                                          {4, {1, 1, 1}}, {5, {2, 1, 2}}, {6, {2, 2, 3}}}));
+  EXPECT_EQ(program_cluster_ids(win),
+            (std::map<int4, std::vector<int4>>{{4, {1, 1, 1}}, {5, {2, 1, 2}}, {6, {2, 2, 3}}}));
   EXPECT_TRUE(scratch_marks_clear());
 }
 
@@ -252,8 +254,8 @@ TEST(FamilyBuild, LateNeighbourAndLoneFather) {
   setup_sample({8, 2, 0, 0, 0, 0});
   // Row order: (c, z) is met before anything links it; (b, z) links it later through z.
   // Father d has his own mother and stays out of the cluster of a.
-  Window win{{13, 11, 14, 11, 12, 12}, {23, 21, 24, 22, 22, 23}, {1, 2, 3, 4, 5, 6},
-             {1, 2, 3, 4, 5, 6}};
+  Window win{
+      {13, 11, 14, 11, 12, 12}, {23, 21, 24, 22, 22, 23}, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}};
   FArray<int4, 1> order;
   load_window(win, order);
   int4 nmember = 0, maxfamsize = 0;
@@ -340,7 +342,8 @@ TEST(FamilyBuild, RandomWindowsAgreeWithTheOracle) {
       std::vector<int4> offs(static_cast<std::size_t>(n));
       for (int4 i = 0; i < n; ++i) offs[static_cast<std::size_t>(i)] = i + 1;
       std::shuffle(offs.begin(), offs.end(), rng);
-      const int4 fa = pid(rng), mo = bc.numsex == 1 ? (u(rng) < bc.pself ? fa : pid(rng)) : pid(rng);
+      const int4 fa = pid(rng),
+                 mo = bc.numsex == 1 ? (u(rng) < bc.pself ? fa : pid(rng)) : pid(rng);
       for (int4 r = 0; r < nrow; ++r) {
         int4 a = pid(rng);
         int4 b = bc.numsex == 1 && u(rng) < bc.pself ? a : pid(rng);
@@ -357,10 +360,9 @@ TEST(FamilyBuild, RandomWindowsAgreeWithTheOracle) {
       std::shuffle(win.order.begin(), win.order.end(), rng);
       FArray<int4, 1> order;
       load_window(win, order);
-      const int4 seed =
-          bc.seed0 ? 0
-                   : win.col1[static_cast<std::size_t>(
-                         std::uniform_int_distribution<int4>(0, nrow - 1)(rng))];
+      const int4 seed = bc.seed0 ? 0
+                                 : win.col1[static_cast<std::size_t>(
+                                       std::uniform_int_distribution<int4>(0, nrow - 1)(rng))];
       const bool wantid = round % 3 == 0;
       const bool wantstructure = round % 3 == 1;
       int4 nmember = -1, maxfamsize = -1;
@@ -423,8 +425,8 @@ TEST(FamilyBuild1, OneParentAndItsMates) {
   EXPECT_EQ(p.ids1, (std::vector<int4>{12, 11}));
   EXPECT_EQ(p.ids2, (std::vector<int4>{30}));
   EXPECT_EQ(p.members, (std::vector<std::vector<int4>>{{7, 4}, {6}}));
-  EXPECT_EQ(program_cluster_ids(win), (std::map<int4, std::vector<int4>>{
-                                          {7, {1, 1, 1}}, {6, {2, 1, 2}}, {4, {1, 1, 1}}}));
+  EXPECT_EQ(program_cluster_ids(win),
+            (std::map<int4, std::vector<int4>>{{7, {1, 1, 1}}, {6, {2, 1, 2}}, {4, {1, 1, 1}}}));
   familybuild1(nmember, 1, 0, 0, 4, 0);  // every row, seen from the fathers' side
   EXPECT_EQ(nmember, 4);
   EXPECT_TRUE(scratch_marks_clear());

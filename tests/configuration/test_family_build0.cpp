@@ -40,7 +40,7 @@ Families engine_families() {
 struct SideView {
   int4 nfam = 0, np1 = 0, np2 = 0;
   std::vector<std::vector<int4>> members;
-  std::vector<int4> parentidx;                  // joint positions
+  std::vector<int4> parentidx;                   // joint positions
   std::vector<std::pair<int4, int4>> familyidx;  // per family
 };
 
@@ -60,8 +60,10 @@ SideView recount_side(int4 id) {
     s.members.push_back(r.members[static_cast<std::size_t>(f)]);
     s.familyidx.push_back(r.parents[static_cast<std::size_t>(f)]);
   }
-  for (int4 k = 1; k <= s.np1; ++k) s.parentidx.push_back(r.first_ids1[static_cast<std::size_t>(k)]);
-  for (int4 k = 1; k <= s.np2; ++k) s.parentidx.push_back(r.first_ids2[static_cast<std::size_t>(k)]);
+  for (int4 k = 1; k <= s.np1; ++k)
+    s.parentidx.push_back(r.first_ids1[static_cast<std::size_t>(k)]);
+  for (int4 k = 1; k <= s.np2; ++k)
+    s.parentidx.push_back(r.first_ids2[static_cast<std::size_t>(k)]);
   return s;
 }
 

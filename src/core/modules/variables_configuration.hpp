@@ -172,7 +172,7 @@ struct VariablesConfiguration {
   index_t familymemtgt_used = 0;  // entries of familymemtgt in use
   int2 numberfsfamily = 0;
   FStatic<int4, 1, 2> maxnumpartner{};
-  FArray<int4, 2> parentjdx{};      // (max nparent, 2) the same individual in the other role
+  FArray<int4, 2> parentjdx{};  // (max nparent, 2) the same individual in the other role
 
   // Family work state, written by preparevariable (one family at a time: the last prepared).
   int4 nallparent = 0;
