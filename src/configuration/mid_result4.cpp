@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
+#include "core/modules/variables.hpp"
 #include "model/allele_fre_restart.hpp"
 
 namespace kinrad {
