@@ -59,6 +59,7 @@ void setindivclusterindex() {
     if (first < 1) continue;  // a free slot names no cluster
     v.indivclusterindex(v.crindivloc(first, 3)) = static_cast<int2>(c);
   }
+  check_scratch_marks_clear();
 }
 
 void setinitcluster() {
@@ -251,7 +252,10 @@ void addfamilycluster(const int4* cnt, int4 c) {
       v.indivclusterf(c)(f, s) = static_cast<int2>(k);
     }
   }
-  if (v.numsex != 1) return;
+  if (v.numsex != 1) {
+    check_scratch_marks_clear();
+    return;
+  }
   // One parent pool: link the two role indices of a parent that acts in both roles.
   auto& link = v.indivclusterj(c);
   auto& q1 = av.selectedprntidxq1;
@@ -271,6 +275,7 @@ void addfamilycluster(const int4* cnt, int4 c) {
     q1(win(q3(f), 1)) = 0;
     q3(f) = 0;
   }
+  check_scratch_marks_clear();
 }
 
 void replacecluster(int4 vv, int4 k) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "configuration/configuration.hpp"
+#include "configuration/configuration_internal.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -80,6 +81,7 @@ void newconfig(int4 nclust) {
   c->logl = *v.loglikelihoodprt;
   c->nclust = static_cast<int2>(nclust);
   c->signature = charactervalue(nclust);
+  check_scratch_marks_clear();
 }
 
 void convertconfig(int4 mode, real8& logl) {
@@ -111,12 +113,14 @@ void convertconfig(int4 mode, real8& logl) {
     if (mode == 2 && v.numcandidate(s) < 1) continue;
     decode_parents(s == 1 ? c.dad : c.mum, s);
   }
+  check_scratch_marks_clear();
 }
 
 void deallocateconfig() {
   auto& v = variables;
   delete v.deleteconfig;
   v.deleteconfig = nullptr;
+  check_scratch_marks_clear();
 }
 
 int4 charactervalue(int4 nclust) {
@@ -142,6 +146,7 @@ int4 charactervalue(int4 nclust) {
   }
   sum -= r;
   for (int4 i = 1; i <= n; ++i) rank[static_cast<std::size_t>(loc(i, col))] = 0;
+  check_scratch_marks_clear();
   return static_cast<int4>(sum);
 }
 
