@@ -175,6 +175,7 @@ TEST(FamilyBuild0, SidesMatchARecountAndSideZeroMatchesFamilyBuild) {
         ASSERT_TRUE(scratch_marks_clear());
 
         familybuild0(id, 0);
+        EXPECT_EQ(check_family_structure(id), "");
         const Families from_tables = engine_families();
         const int4 np1 = v.nparent(1), np2 = v.nparent(2);
         // The same cluster gathered by familybuild from the configuration itself.
@@ -189,6 +190,7 @@ TEST(FamilyBuild0, SidesMatchARecountAndSideZeroMatchesFamilyBuild) {
         EXPECT_EQ(np1, v.nparent(1));
         EXPECT_EQ(np2, v.nparent(2));
         EXPECT_EQ(from_tables, engine_families());
+        EXPECT_EQ(check_family_structure(id), "");
         ASSERT_TRUE(scratch_marks_clear());
       }
     }
@@ -217,6 +219,19 @@ TEST(FamilyBuild0, RepeatedCallForTheSameClusterChangesNothing) {
     EXPECT_EQ(av.focalclusteridx(side), 2);
     EXPECT_EQ(av.lastfamilyid(side), 2);
   }
+  reset_all_modules();
+}
+
+TEST(FamilyBuild0, RecountNoticesADamagedStructure) {
+  setup_sample({6, 2, 0, 0, 0, 0});
+  set_configuration({1, 1, 2, 2, 3, 3}, {1, 2, 2, 1, 3, 3});
+  setinitcluster();
+  familybuild0(1, 0);
+  ASSERT_EQ(check_family_structure(1), "");
+  EXPECT_NE(check_family_structure(2), "");  // another cluster's families
+  variables.nchild(1, 2) = 0;
+  variables.familystructure_index(1, 2) = 0;
+  EXPECT_NE(check_family_structure(1), "");
   reset_all_modules();
 }
 

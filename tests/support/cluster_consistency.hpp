@@ -201,6 +201,43 @@ inline std::string check_cluster_tables(bool check_order = true) {
   return err.str();
 }
 
+// Compares the family structure the likelihood engine reads (nparent, nchild, the member list
+// of every parent pair) with the full-sib families of cluster `id` recounted from crindivloc;
+// families are compared as sets of offspring keyed by their parents' family ids.
+inline std::string check_family_structure(int4 id) {
+  const auto& v = variables;
+  std::ostringstream err;
+  using Families = std::map<std::pair<int4, int4>, std::set<int4>>;
+  Families want;
+  std::set<int4> ids1, ids2;
+  for (int4 i = 1; i <= v.smplsize; ++i) {
+    if (v.crindivloc(i, 3) != id) continue;
+    want[{v.crindivloc(i, 1), v.crindivloc(i, 2)}].insert(i);
+    ids1.insert(v.crindivloc(i, 1));
+    ids2.insert(v.crindivloc(i, 2));
+  }
+  if (v.nparent(1) != static_cast<int4>(ids1.size()) ||
+      v.nparent(2) != static_cast<int4>(ids2.size()))
+    err << "nparent (" << v.nparent(1) << ", " << v.nparent(2) << ") of cluster " << id << "\n";
+  Families got;
+  for (int4 p1 = 1; p1 <= v.nparent(1); ++p1)
+    for (int4 p2 = 1; p2 <= v.nparent(2); ++p2) {
+      const int4 size = v.nchild(p1, p2);
+      const int4 k = v.familystructure_index(p1, p2);
+      if (size == 0 && k == 0) continue;
+      if (k < 1 || v.familymember(k).a.size() != size) {
+        err << "pair (" << p1 << ", " << p2 << "): size and list differ\n";
+        continue;
+      }
+      std::set<int4> members;
+      for (index_t t = 1; t <= size; ++t) members.insert(v.familymember(k).a(t));
+      const int4 first = *members.begin();
+      got[{v.crindivloc(first, 1), v.crindivloc(first, 2)}] = members;
+    }
+  if (got != want) err << "families of cluster " << id << " differ from the recount\n";
+  return err.str();
+}
+
 // The scratch marks that every routine of the configuration model leaves all 0.
 inline bool scratch_marks_clear() {
   const auto& av = annealvariables;
