@@ -54,7 +54,8 @@ void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsiz
 // reads.
 void familybuild0(int4 clusterid, int4 side);
 // The family structure of parent `parentid` of sex `sex` and all its mates over the window
-// rows indivorder(1..nrow); parentid < 1 takes every row.
+// rows indivorder(1..nrow) of a move table (column 4 the offspring); parentid < 1 takes every
+// row. nmember returns the rows of the parent.
 void familybuild1(int4& nmember, int4 sex, int4 wantstructure, int4 wantclusterid, int4 nrow,
                   int4 parentid);
 
