@@ -19,7 +19,9 @@ namespace {
 
 constexpr real8 kImpossible = -1e300;
 
-int4 sex_of(int4 j) { return j <= variables.nparent(1) ? 1 : 2; }
+int4 sex_of(int4 j) {
+  return j <= variables.nparent(1) ? 1 : 2;
+}
 
 // The same individual in the other role (monoecious species), as a joint parent number; 0 none.
 int4 other_joint(int4 j) {
@@ -36,8 +38,8 @@ int4 other_joint(int4 j) {
 // when it covers the position.
 int4 twoallele_code(int4 m, int4 pos, int4 locus) {
   const Variables& v = variables;
-  if (likelihoodvar.indivg12 == 1 && v.indivgtype1.allocated() &&
-      pos >= v.indivgtype1.lbound(2) && pos <= v.indivgtype1.ubound(2))
+  if (likelihoodvar.indivg12 == 1 && v.indivgtype1.allocated() && pos >= v.indivgtype1.lbound(2) &&
+      pos <= v.indivgtype1.ubound(2))
     return v.indivgtype1(m, pos);
   const FView<int2, 1>& col = v.indivgtype2(locus).a;
   const uint16_t word = static_cast<uint16_t>(col((m - 1) / 8 + 1));

@@ -25,6 +25,8 @@ void reorderallelefs(int4 fam, int4 ngt, const int1 (*gt)[2]);
 void setgtypefre(int4 locus, int4 numallele, real8& logl);
 
 // Row-by-row number of the genotype (i, j), i <= j, over n alleles.
-constexpr int4 pairnumber(int4 i, int4 j, int4 n) { return (i - 1) * (2 * n - i + 2) / 2 + (j - i + 1); }
+constexpr int4 pairnumber(int4 i, int4 j, int4 n) {
+  return (i - 1) * (2 * n - i + 2) / 2 + (j - i + 1);
+}
 
 }  // namespace kinrad

@@ -30,8 +30,8 @@ void diploid_prior(const real8* f, int4 m, real8 F, real8* out) {
   int4 k = 0;
   for (int4 i = 0; i < m; ++i) {
     for (int4 j = i; j < m; ++j) {
-      out[k++] = i == j ? f[i] * std::max(F + (1.0 - F) * f[i], 1e-6)
-                        : 2.0 * f[i] * f[j] * (1.0 - F);
+      out[k++] =
+          i == j ? f[i] * std::max(F + (1.0 - F) * f[i], 1e-6) : 2.0 * f[i] * f[j] * (1.0 - F);
     }
   }
 }
