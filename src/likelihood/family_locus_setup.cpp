@@ -118,6 +118,12 @@ void haploid_counts(int4 locus, int4 numallele) {
   }
 }
 
+// Clears the allele marks of alleles 1..k (after a list outgrew its room, when the marked
+// alleles are no longer all written down).
+void clear_marks(int4 k) {
+  for (int4 x = 1; x <= k; ++x) familyloglvar.alleleprt(x) = 0;
+}
+
 // Effective count of n offspring sharing one genotype at a locus of more than two alleles.
 real8 scaled_count(int4 n, real8 s, real8 c) {
   if (n < 2) return n;
@@ -385,7 +391,10 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
         add(v.fsgtype(1, at0 + i));
         add(v.fsgtype(2, at0 + i));
       }
-      for (int4 i = 0; i < std::min(na, room); ++i) fl.alleleprt(alist[i]) = 0;
+      if (na > room)
+        clear_marks(maxa);
+      else
+        for (int4 i = 0; i < na; ++i) fl.alleleprt(alist[i]) = 0;
       const int4 p1 = lv.clusterfamily(1, f);
       const int4 p2 = lv.clusterfamily(2, f);
       const bool selfed = v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p1, 1) == p2;
@@ -499,7 +508,11 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
         if (s == 2 && v.haplodiploid == 1 && v.numchildh > 0)
           for (int4 i = 1; i <= v.hapgtype(0, p); ++i) add(v.hapgtype(i, p));
       }
-      for (int4 i = 0; i < std::min(n, room); ++i) fl.alleleprt(out[i]) = 0;
+      if (n > room)
+        clear_marks(v.maxobsnumallele);
+      else
+        for (int4 i = 0; i < n; ++i) fl.alleleprt(out[i]) = 0;
+      n = std::min(n, room);
       lv.allelehsnum(j) = static_cast<int1>(n);
     }
     // A parent acting in both roles carries one genotype: both roles get the union.

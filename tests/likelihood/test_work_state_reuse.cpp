@@ -198,5 +198,31 @@ TEST_F(WorkState, SmallerFamilyAfterLargerLeavesNoTrace) {
   EXPECT_EQ(snapshot(), fresh);
 }
 
+// The two-allele set-up of a family is reused by its later two-allele loci only: a new family
+// starts it again (here the parents' genotype spaces differ, fathers being haploid).
+TEST_F(WorkState, TwoAlleleProgressStartsAgainForEveryFamily) {
+  Cluster b;
+  b.haplodiploid = true;
+  b.loci = {{false, 2, {}, 0.0, 0.0}, {false, 2, {}, 0.0, 0.0}, {false, 2, {}, 0.0, 0.0}};
+  for (int i = 0; i < 6; ++i) {
+    b.offspring.push_back({{1, 2}, {i % 2 + 1, 2}, {1, 1}});
+    b.offploid.push_back(2);
+  }
+  b.fathers.assign(2, {});
+  b.mothers.assign(1, {});
+  b.families = {{1, 1, {1, 2}}, {2, 1, {3, 4}}};
+  ASSERT_TRUE(oracle::build(b).ok);
+  const std::vector<double> fresh = snapshot();
+  Cluster a = b;
+  a.fathers.assign(1, {});
+  a.mothers.assign(2, {});
+  a.families = {{1, 1, {1, 2}}, {1, 2, {5, 6}}};
+  ASSERT_TRUE(oracle::build(a).ok);
+  (void)snapshot();
+  ASSERT_TRUE(oracle::frame(b));
+  EXPECT_EQ(snapshot(), fresh);
+  EXPECT_EQ(likelihoodvar.hsprobdim(2), 2);  // the second father is haploid
+}
+
 }  // namespace
 }  // namespace kinrad
