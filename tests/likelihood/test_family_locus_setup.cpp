@@ -322,24 +322,30 @@ TEST_F(FamilyLocusSetup, IndexMapsAndPooledPriorsAgainstFullAlleleSums) {
 
 // Haploid sons absorbed into their mother: her block times exp(the constant added) equals her
 // prior times the direct product of (1/2) sum over her two alleles of P(son's allele | allele).
+// Two sons untyped at the locus (typed at a second one) add nothing.
 TEST_F(FamilyLocusSetup, HaploidSonsAbsorbedIntoTheirMother) {
   for (int sons : {3, 99, 100}) {
     SCOPED_TRACE(sons);
     Cluster c;
     c.haplodiploid = true;
-    c.loci = {{false, 4, {}, 0.02, 0.03}};
+    c.loci = {{false, 4, {}, 0.02, 0.03}, {false, 2, {}, 0.0, 0.0}};
     c.fathers.resize(1);
     c.mothers.resize(1);
     c.families = {{1, 1, {}}};
-    c.offspring.push_back({{1, 2}});
+    c.offspring.push_back({{1, 2}, {1, 2}});
     c.offploid.push_back(2);
     c.families[0].members.push_back(1);
     for (int i = 0; i < sons; ++i) {
-      c.offspring.push_back({{i % 5 == 0 ? 3 : (i % 2 == 0 ? 1 : 2), 0}});
+      c.offspring.push_back({{i % 5 == 0 ? 3 : (i % 2 == 0 ? 1 : 2), 0}, {1, 0}});
       c.offploid.push_back(1);
       c.families[0].members.push_back(static_cast<int>(c.offspring.size()));
     }
-    c.filler = {{{4, 4}}};
+    for (int i = 0; i < 2; ++i) {
+      c.offspring.push_back({{0, 0}, {2, 0}});
+      c.offploid.push_back(1);
+      c.families[0].members.push_back(static_cast<int>(c.offspring.size()));
+    }
+    c.filler = {{{4, 4}, {1, 1}}};
     ASSERT_TRUE(oracle::build(c).ok);
     ASSERT_EQ(run(1), 0.0);
     const Variables& v = variables;
