@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make)
 if [[ "${1:-}" == "test" ]]; then
-  packages+=(libgtest-dev libgmock-dev)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
 fi
 
 missing=()

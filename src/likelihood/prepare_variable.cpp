@@ -70,6 +70,8 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   lv.infergtypesex = 0;
   lv.inferg2 = 0;
   lv.mabsorb.fill(0);
+  v.firstdomlocusidx = 0;
+  v.firstsnplocusidx = 0;
   const int4 np1 = v.nparent(1);
   const int4 np2 = v.nparent(2);
   v.nallparent = np1 + np2;

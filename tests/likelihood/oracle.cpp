@@ -166,6 +166,12 @@ Built build(const Cluster& c) {
     v.inbreeding = c.inbreeding;
     if (v.locus2gtypefre.allocated()) computegtypefre(0, 0);
   }
+  b.ok = frame(c);
+  return b;
+}
+
+bool frame(const Cluster& c) {
+  Variables& v = variables;
   const int4 np1 = static_cast<int4>(c.fathers.size());
   const int4 np2 = static_cast<int4>(c.mothers.size());
   setfamilystruc(v.smplsize, std::max(np1, np2));
@@ -191,8 +197,7 @@ Built build(const Cluster& c) {
   }
   int4 status = 0;
   preparevariable(status, 0, 0, 0);
-  b.ok = status == 0;
-  return b;
+  return status == 0;
 }
 
 void exact_mode() {

@@ -86,6 +86,10 @@ struct Built {
 // inferparent rows of the members) and prepares the family work state for all loci.
 Built build(const Cluster& c);
 
+// Frames the cluster's family in the sample already read (its offspring numbers and parents)
+// and prepares the work state; build() ends with it. False when the preparation failed.
+bool frame(const Cluster& c);
+
 // The project input file text of a cluster.
 std::string project_text(const Cluster& c);
 
