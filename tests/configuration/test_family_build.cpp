@@ -407,6 +407,28 @@ TEST(FamilyBuild, OffspringFromTheVisitingOrderOutsideMode1) {
   EXPECT_EQ(p.members, (std::vector<std::vector<int4>>{{5}, {3}, {2}, {1}}));
 }
 
+TEST(FamilyBuild, SmallerClusterAfterALargerOneInTheSameState) {
+  setup_sample({40, 2, 0, 0, 0, 0});
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int4> pid(1, 6);
+  for (int4 nrow : {40, 3, 25, 1, 12}) {
+    SCOPED_TRACE(nrow);
+    Window win;
+    for (int4 r = 1; r <= nrow; ++r) {
+      win.col1.push_back(pid(rng));
+      win.col2.push_back(pid(rng));
+      win.off.push_back(r);
+      win.order.push_back(r);
+    }
+    FArray<int4, 1> order;
+    load_window(win, order);
+    int4 nmember = 0, maxfamsize = 0;
+    familybuild(win.col1[0], nrow, 1, nmember, maxfamsize, 1, 0, 0, 0);
+    expect_engine_structure(oracle(win, win.col1[0], false, false, false), true);
+  }
+  reset_all_modules();
+}
+
 TEST(FamilyBuild1, OneParentAndItsMates) {
   setup_sample({8, 2, 0, 0, 0, 0});
   // Mother 30 with fathers 12, 11, 12; mother 31 with father 11 (not hers).
@@ -429,6 +451,16 @@ TEST(FamilyBuild1, OneParentAndItsMates) {
             (std::map<int4, std::vector<int4>>{{7, {1, 1, 1}}, {6, {2, 1, 2}}, {4, {1, 1, 1}}}));
   familybuild1(nmember, 1, 0, 0, 4, 0);  // every row, seen from the fathers' side
   EXPECT_EQ(nmember, 4);
+  // With the structure: father 11's two families (mothers 30 and 31), by hand.
+  familybuild1(nmember, 1, 1, 0, 4, 11);
+  EXPECT_EQ(nmember, 2);
+  const auto& v = variables;
+  EXPECT_EQ(v.nparent(1), 1);
+  EXPECT_EQ(v.nparent(2), 2);
+  EXPECT_EQ(v.nchild(1, 1), 1);
+  EXPECT_EQ(v.nchild(1, 2), 1);
+  EXPECT_EQ(familystructure(1, 1)(1), 6);
+  EXPECT_EQ(familystructure(1, 2)(1), 5);
   EXPECT_TRUE(scratch_marks_clear());
 }
 
