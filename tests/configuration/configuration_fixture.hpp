@@ -16,7 +16,7 @@
 
 namespace kinrad::test {
 
-struct SampleSpec {
+struct SampleShape {
   int4 n = 10;
   int4 numsex = 2;
   int4 mono1 = 0;
@@ -26,7 +26,7 @@ struct SampleSpec {
 };
 
 // The state the per-analysis set-up leaves for the configuration model, sized as it sizes it.
-inline void setup_sample(const SampleSpec& s) {
+inline void setup_sample(const SampleShape& s) {
   reset_all_modules();
   auto& v = variables;
   auto& av = annealvariables;
