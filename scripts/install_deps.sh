@@ -6,7 +6,7 @@ set -euo pipefail
 # Open MPI serves the batch runner KinradBatchRun; the main program needs none of it.
 packages=(cmake g++ make openmpi-bin libopenmpi-dev)
 if [[ "${1:-}" == "test" ]]; then
-  packages+=(libgtest-dev libgmock-dev)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
 fi
 
 missing=()

@@ -24,7 +24,7 @@ struct LocusSpec {
   std::vector<int4> labels{};  // raw labels of allele numbers 1..k; default 10 + a (1, 2 dominant)
 };
 
-struct SampleSpec {
+struct SampleShape {
   int4 numsex = 2;
   int4 allowinbreeding = 0;
   int4 haplodiploid = 0;
@@ -46,7 +46,7 @@ inline std::vector<std::pair<int, int>> pairsof(const std::string& text) {
 
 // Resets every module and fills what dataprocess reads; the stem is "dp" in the working
 // directory and the process does not display.
-inline void setup(const SampleSpec& s) {
+inline void setup(const SampleShape& s) {
   reset_all_modules();
   auto& v = variables;
   const int4 nloci = static_cast<int4>(s.loci.size());

@@ -15,7 +15,7 @@ namespace kinrad {
 namespace {
 
 using dptest::LocusSpec;
-using dptest::SampleSpec;
+using dptest::SampleShape;
 using dptest::setup;
 using dptest::stopline;
 using testing_support::TempWorkDir;
@@ -27,8 +27,8 @@ std::string repeat(const std::string& pair, int times) {
 }
 
 // Skips the corrections, so that only the starting frequencies are seen.
-SampleSpec given_frequency_free(std::vector<LocusSpec> loci) {
-  SampleSpec s;
+SampleShape given_frequency_free(std::vector<LocusSpec> loci) {
+  SampleShape s;
   s.ewen = 1e99;  // no sibship prior and no known family: no correction
   s.loci = std::move(loci);
   return s;
@@ -107,7 +107,7 @@ TEST(DataProcess, GenotypeNumberingOfThreeAlleles) {
 
 TEST(DataProcess, HaplodiploidSpeciesUsesOneGenotypeIndex) {
   TempWorkDir dir("dp_haplo");
-  SampleSpec s = given_frequency_free({{3, false, 0, 0, "12 13 23", ""}});
+  SampleShape s = given_frequency_free({{3, false, 0, 0, "12 13 23", ""}});
   s.haplodiploid = 1;
   setup(s);
   dataprocess();
@@ -148,7 +148,7 @@ TEST(DataProcess, ContradictoryKnownRelationshipsStop) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TempWorkDir dir("dp_known");
-    SampleSpec s = given_frequency_free({{2, false, 0, 0, "12 11 22", "11 12 12 22"}});
+    SampleShape s = given_frequency_free({{2, false, 0, 0, "12 11 22", "11 12 12 22"}});
     s.fathers = 2;
     s.mothers = 2;
     setup(s);
@@ -209,7 +209,7 @@ TEST(DataProcess, DominantLocusEstimates) {
     SCOPED_TRACE(r.name);
     TempWorkDir dir("dp_dom");
     const int n = static_cast<int>(dptest::pairsof(r.locus.offspring).size());
-    SampleSpec s =
+    SampleShape s =
         given_frequency_free({r.locus, {2, false, 0, 0, repeat("12", n), repeat("11", r.fathers)}});
     s.ploidy1 = r.ploidy1;
     s.fathers = r.fathers;

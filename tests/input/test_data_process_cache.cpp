@@ -20,7 +20,7 @@
 namespace kinrad {
 namespace {
 
-using dptest::SampleSpec;
+using dptest::SampleShape;
 using dptest::setup;
 using testing_support::TempWorkDir;
 
@@ -28,8 +28,8 @@ const char* const cachefile = "dp.InbAlleleFr";
 
 // Twelve loci with windows of 3, 2, 4, 2, 3 | 3, 2, 2, 5, 3 | 3 | 4 doubles (a dominant locus
 // with one phenotype and a codominant one with one allele both keep a window of two).
-SampleSpec twelveloci() {
-  SampleSpec s;
+SampleShape twelveloci() {
+  SampleShape s;
   s.fathers = 1;
   s.mothers = 1;
   s.ewen = 1.0;  // the family correction always runs

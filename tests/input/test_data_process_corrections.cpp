@@ -18,7 +18,7 @@
 namespace kinrad {
 namespace {
 
-using dptest::SampleSpec;
+using dptest::SampleShape;
 using dptest::setup;
 using testing_support::TempWorkDir;
 
@@ -53,8 +53,8 @@ void expect_oracle(const std::string& fixture) {
   EXPECT_GT(rows, 0);
 }
 
-SampleSpec selfingsample() {
-  SampleSpec s;
+SampleShape selfingsample() {
+  SampleShape s;
   s.numsex = 1;
   s.allowinbreeding = 1;
   s.fathers = 2;
@@ -68,8 +68,8 @@ SampleSpec selfingsample() {
   return s;
 }
 
-SampleSpec familysample() {
-  SampleSpec s;
+SampleShape familysample() {
+  SampleShape s;
   s.fathers = 1;
   s.mothers = 1;
   s.ewen = 1e99;  // the correction then needs a dominating family
@@ -155,7 +155,7 @@ TEST(DataProcessCorrections, CasesWithoutCorrectionOrCache) {
 
 TEST(DataProcessCorrections, NoCorrectionWithMoreCandidatesThanTwiceTheSample) {
   TempWorkDir dir("dp_manycandidates");
-  SampleSpec s;
+  SampleShape s;
   s.fathers = 3;
   s.mothers = 2;  // 5 candidates for 2 offspring
   s.loci = {{3, false, 0.0, 0.0, "12 13", "11 22 33 23 12"}};

@@ -16,7 +16,7 @@ namespace kinrad {
 namespace {
 
 using dptest::LocusSpec;
-using dptest::SampleSpec;
+using dptest::SampleShape;
 using dptest::setup;
 using dptest::stopline;
 using testing_support::TempWorkDir;
@@ -38,8 +38,8 @@ void given(const std::vector<int4>& labels, const std::vector<real8>& fre) {
   }
 }
 
-SampleSpec threealleles() {
-  SampleSpec s;
+SampleShape threealleles() {
+  SampleShape s;
   s.loci = {{3, false, 0, 0, "12 13 23 11", ""}};  // labels 11, 12, 13
   return s;
 }
@@ -102,7 +102,7 @@ TEST(DataProcessGiven, DominantFrequenciesAreTakenByLabel) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TempWorkDir dir("dp_givendom");
-    SampleSpec s;
+    SampleShape s;
     s.loci = {r.locus, {2, false, 0, 0, "12 12 12 12", ""}};
     setup(s);
     given(r.labels, r.fre);

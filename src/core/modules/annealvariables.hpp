@@ -38,13 +38,53 @@ struct Annealvariables {
   FView<int4, 1> indivlocptr22{};
   FView<int4, 1> indivlocptr24{};
   FStatic<FView<int4, 2>, 1, 2> indivloc12{};
-  // Family-move side tables: null until a move aims them, at the default targets or elsewhere.
+  // Move-side tables: the picture of one cluster that the move routines work on, built by
+  // familybuild0 from the cluster tables, side 1 for the moving offspring's own cluster and
+  // side 2 for a destination cluster. lastfamilyid(side) is the cluster id a side describes
+  // (0: none; a repeated build of it is skipped and focalclusteridx(side) set to 0), and
+  // focalclusteridx(side) the slot it was built from.
+  //
+  // Parents of the cluster are addressed by position within their sex (1..nparent1(s)), and by
+  // joint position k = (s - 1) * nparent1(1) + position, sex-1 parents first.
+  // Side 1 (P = nparent1(1) + nparent1(2) joint positions, F = numberfsfamily1 families):
+  //   numfamilymember1(f)   members of family f
+  //   sibloc1(f)            members listed before family f; family f is familymember1
+  //                         (sibloc1(f) + 1 .. sibloc1(f) + numfamilymember1(f)), ascending
+  //   numpartner1(k, s)     full-sib families (mates) of the parent at position k of sex s
+  //   locpartner1(j)        (P) offsets by joint position j into partner1: the families of that
+  //                         parent are partner1(locpartner1(j) + 1 ..), numpartner1 of them,
+  //                         ascending; sex-2 blocks follow the F sex-1 entries
+  //   partner1              (2F) family local indices, per parent
+  //   familyidx1            (2F) column-major (F, 2): positions of the sex-1 (f) and sex-2
+  //                         (F + f) parent of family f
+  //   parentidx1(j)         (P) family id (crindivloc column value) of the parent at joint j
+  //   parentchd(j)          (P, module variables) one offspring of that parent: the first
+  //                         member of its first family
+  //   lparent1(j)           (P) one parent pool only: joint position of the same individual
+  //                         in the other role, 0 when it acts in one role only
+  // partner1, locpartner1 and familyidx1 are aimed at the stores below, or, for a cluster of
+  // fewer than 3 parents, at the default targets (1, 1), (0, 1) and (1, 1) of one father, one
+  // mother and one family.
+  // Side 2: numberfsfamily2, nparent2, numfamilymember2, familymemberloc2 (as sibloc1),
+  // familymember2, parentidx2 (as parentidx1) and familyidx2(f, s) (positions of the parents).
   FStatic<int4, 1, 2> familyidx1tgt{};
   FStatic<int4, 1, 2> locpartner1tgt{};
   FStatic<int4, 1, 2> partner1tgt{};
   FView<int4, 1> familyidx1{};
   FView<int4, 1> locpartner1{};
   FView<int4, 1> partner1{};
+  FArray<int4, 1> familyidx1_store{};
+  FArray<int4, 1> locpartner1_store{};
+  FArray<int4, 1> partner1_store{};
+  FArray<int4, 1> lparent1{};
+  int4 numberfsfamily1 = 0;
+  int4 numberfsfamily2 = 0;
+  FStatic<int4, 1, 2> nparent1{};
+  FStatic<int4, 1, 2> nparent2{};
+  FArray<int2, 1> familymember2{};
+  FArray<int2, 1> familymemberloc2{};  // (0:)
+  FStatic<int4, 1, 2> lastfamilyid{};
+  FStatic<int4, 1, 2> focalclusteridx{};
 
   // Per-analysis set-up: the number of alleles over all loci, and per known sibship number
   // (negative for the offspring of one known parent) a flag aimed at falsetgt or truetgt.

@@ -8,7 +8,16 @@
 namespace kinrad {
 
 // Per-locus work arrays of the family log likelihood.
-struct Familyloglvar {};
+struct Familyloglvar {
+  // Sized by setfamilyloglvar for each family; contents belong to the per-locus routines.
+  FArray<int4, 2> hsibflag{};   // (maxnumparent, 2)
+  FArray<int4, 1> ldx{};        // (0:maxnumgenotype)
+  FArray<int4, 1> lg{};         // (numfsibship)
+  FArray<int1, 1> alleleprt{};  // (maxobsnumallele)
+  FArray<int2, 2> kg{};         // (3, numfsibship): two-allele genotype counts per family
+  FArray<int2, 1> mdx{};        // (maxnumgenotype)
+  FArray<real8, 1> q{};         // (maxobsnumallele)
+};
 
 constinit inline Familyloglvar familyloglvar{};
 

@@ -16,9 +16,59 @@ struct Likelihoodvar {
   FArray<int1, 1> i1bflag{};
   FArray<Dpdim2, 1> fsprobptr{};
   FArray<int1, 1> fsprobidx{};
-  FArray<int1, 1> allelehs{};
-  FArray<int1, 1> allelehsnum{};
-  FArray<int4, 1> allelehsloc{};
+  FArray<int1, 1> allelehs{};     // per-locus set-up: alleles per parent, 0 pooled, -1 all
+  FArray<int1, 1> allelehsnum{};  // (nallparent)
+  FArray<int4, 1> allelehsloc{};  // (nallparent + 1)
+
+  // Family work state, written by preparevariable for the family in hand. Arrays that depend
+  // on the family's size keep their storage and only grow; their logical extent is held by the
+  // scalars of the family (numfsibship, nallparent, ...).
+  int4 maxnummate = 0;                  // largest number of mates of one parent
+  FArray<int2, 2> mate1{};              // (0:maxnummate, nallparent) preparevariable: row 0 count
+  FArray<int1, 1> fsib{};               // (numfsibship) per-locus set-up: 1 family in use
+  FArray<int4, 2> clusterfamily{};      // (2, numfsibship) preparevariable: parents within sex
+  FArray<int4, 1> clusterfamilysize{};  // (numfsibship) preparevariable
+  FArray<int2, 1> fsibnodata{};         // (0:numfsibship) per-locus engine: families without data
+  FArray<int4, 2> fsibid{};             // (nparent(1), nparent(2)) preparevariable: pair numbers
+  FArray<int4, 1> hsib{};               // (nallparent) per-locus set-up: families still attached
+  FArray<int4, 1> hsib2{};              // (nallparent) preparevariable: families of each parent
+  FArray<int4, 1> knownprt{};           // (nallparent) preparevariable: candidate, 0 none
+  FArray<int4, 1> nabsorb{};            // (numfsibship) absorb list; (1) = -1 not yet built
+  FArray<int4, 2> iabsorb{};            // (2, numfsibship)
+  FArray<int4, 2> parentprt{};          // (0:maxnumparent, 2) layer peeling
+  FArray<int4, 1> locallelefs{};        // (numfsibship) per-locus set-up: start (from 0)
+  FArray<int4, 1> numallelefs{};        // (numfsibship) per-locus set-up: count
+  FArray<int1, 1> allelefs{};           // per-locus set-up: alleles of each family, pooled 0 last
+  FArray<int4, 1> clusterfamilyloc{};   // (numfsibship + 1) preparevariable
+  FArray<int2, 1> fsprobdim{};          // (numfsibship) per-locus set-up: table dimension
+  FArray<int2, 1> hsprobdim{};          // (nallparent) per-locus set-up: genotypes of each parent
+  FArray<int4, 1> hsprobloc{};          // (nallparent + 1) per-locus set-up: block starts
+  FArray<real8, 2> prntinbcoe{};        // (maxnumparent, 2) preparevariable: inbreeding of parents
+  int4 numlayer = 0;                    // 2147483647: layer order not yet determined
+  int4 indivg12 = 2;                    // 1: read two-allele codes from indivgtype1
+  FStatic<int4, 1, 2> infergtype{};     // fixed genotype of inference mode (allele codes)
+  int4 infergtypeprnt = 0;
+  int4 infergtypesex = 0;  // 0: normal mode
+  int4 inferg2 = 0;
+  FStatic<int4, 1, 4> mabsorb{};
+  int4 maxhsprobdim = 0;
+  int4 maxfsprobdim = 0;
+  int4 maxfshsdim = 0;
+  int4 crrtmarkertype = 0;  // alleles when above 2, else 1 dominant, 2 codominant
+  // Running natural-log constant of the locus in hand: every factor pulled out of a
+  // probability vector is added here.
+  real8 loglikehoodconst = 0.0;
+  // setgtypefre: prior of each parent genotype, block of parent j after hsprobloc(j).
+  FArray<real8, 1> crrtgenotypefre{};
+  // Full-sib tables: fsprob(j, fsprobloc(f) + i); grows to (rows, total columns).
+  FArray<real8, 2> fsprob{};
+  FArray<int2, 2> fsgtypeidx{};  // (0:, numfsibship) per-locus: (0, f) = 0 no trimmed list
+  FArray<int4, 2> fsgtypejdx{};  // (words, numfsibship)
+  FArray<int1, 1> flagsnp{};     // two-allele routines; released for each family
+  FArray<int4, 1> ng2selfidx{};  // selfing cache rows of two-allele counts, > 0 cached
+  FArray<int2, 2> ng2self{};
+  // Dominant block whose full-sib keys domfsibsave holds; 0 none. Lives for the process.
+  int4 dominant_cache_block = 0;
 
   // First allocations of the per-analysis set-up; their users size and fill them.
   FArray<int4, 2> scaleidx{};       // (2, 2)
@@ -27,7 +77,8 @@ struct Likelihoodvar {
   FArray<real8, 1> domconstlogl{};  // (1:1)
   FArray<int2, 2> familyindivll{};  // (3, 1:1)
   FArray<int2, 1> familyindiv{};    // (1:1)
-  FArray<int2, 4> fsfamilygtype{};  // (0:1, 2, 1, locus3 position)
+  FArray<int2, 4> fsfamilygtype{};  // (0:k, 2, family, locus3 position)
+  int4 fsfamilygtype_k = 0;         // k of the family in hand (the storage may be larger)
   FArray<I2bdim2, 1> prbindex{};    // per family allele count, tables built on first use
   // Genotype numbers of the allele pairs of k alleles, one k x k table per k from position
   // fsgtypeidloc(k) + 1; element 1 of both holds the total size of the tables.

@@ -2,12 +2,41 @@
 // Part of the module `variables`: derived tables and run state set up once per analysis, the
 // archive of configurations and the cluster lists of the current configuration.
 
+#include <vector>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
 #include "core/record_types.hpp"
 
 namespace kinrad {
+
+// Work state of the family builders and the cluster registrations: buffers that only grow, and
+// the picture of the cluster built last (parents and full-sib families numbered locally), from
+// which the family structure of the likelihood engine is filled. Vectors are indexed from 1.
+struct FamilyBuildWork {
+  // The picture of the last cluster.
+  FStatic<int4, 1, 2> nparent{};
+  int4 numberfsfamily = 0;
+  FStatic<int4, 1, 2> maxnumpartner{};
+  int4 nmember = 0;
+  int4 maxfamsize = 0;
+  std::vector<int4> famparent1{};  // per family: local sex-1 (role-1) parent
+  std::vector<int4> famparent2{};  // per family: local sex-2 (role-2) parent
+  std::vector<int4> famloc{};      // members listed before family f; famloc[F + 1] = nmember
+  std::vector<int2> member{};      // offspring numbers, family after family
+  std::vector<int4> parentfam1{};  // per local sex-1 parent: its family id
+  std::vector<int4> parentfam2{};
+  std::vector<int4> parentjdx1{};  // one parent pool: role-2 index of role-1 parent k, or 0
+  std::vector<int4> parentjdx2{};  // and the reverse
+  // Buffers of one build.
+  std::vector<int4> off{}, pid1{}, pid2{}, wfam1{}, wfam2{}, loc1{}, loc2{};
+  std::vector<int4> adjloc{}, adjrow{}, queue{}, rowlist{}, famof{}, fill{};
+  std::vector<int4> la{}, lb{}, mates1{}, mates2{};
+  std::vector<int4> bucket{}, order{}, mark{}, prov{}, firstpos{}, newid{}, posfam{};
+  std::vector<unsigned char> memb{}, seen{};
+  std::vector<int4> label_rank{};  // label -> rank of the partition signature; all 0 between uses
+};
 
 struct VariablesConfiguration {
   // Derived tables and run state set up once per analysis, before the data are prepared.
@@ -30,8 +59,12 @@ struct VariablesConfiguration {
   FStatic<int4, 1, 2> numcndinothersex{};
   FStatic<int4, 1, 2> numcndinoffspring{};
   FStatic<int4, 1, 2> anyprntconflictq{};
-  // The archive of configurations; empty until the search stores one.
+  // The archive of configurations; empty until the search stores one. The list from confighead
+  // to configtail owns its nodes; configptr (the node newconfig made), crrtconfig (the node
+  // convertconfig decodes) and deleteconfig (the node deallocateconfig frees) only point.
   Config* configptr = nullptr;
+  Config* crrtconfig = nullptr;
+  Config* deleteconfig = nullptr;
   Config* configptr1 = nullptr;
   Config* configptr2 = nullptr;
   Config* confighead = nullptr;
@@ -87,14 +120,25 @@ struct VariablesConfiguration {
   FArray<int2, 2> numfsgenotype{};
   FArray<int2, 1> hsfamilysize{};
   FArray<real8, 1> scale2{};  // (0:)
-  // Member lists of the clusters of the current configuration.
-  FArray<I2bdim1, 1> indivcluster{};
-  FArray<I2bdim1, 1> indivcluster1{};
-  FArray<I2bdim1, 1> indivcluster2{};
-  FArray<I2bdim1, 1> indivclustern{};
-  FArray<I2bdim1, 1> indivclusterm{};
-  FArray<I2bdim1, 1> indivclusterj{};
-  FArray<I2bdim2, 1> indivclusterf{};
+  // Member lists of the clusters of the current configuration, one owned list per slot
+  // (1..crnumfamily(3)); a registration allocates a slot's lists, a removal frees them.
+  //   indivcluster(c)   the offspring of the cluster, in the order of the rows it was built from
+  //   indivcluster1(c)  the first member of each full-sib family; the order is the family's
+  //                     local index within the cluster
+  //   indivcluster2(c)  every other member, in row order
+  //   indivclustern(c)  (P + 1) offsets into indivclusterm(c), one per local parent: sex-1
+  //                     parents 1..p1, then sex-2 parents at p1 + 1..p1 + p2; entry 1 is 0
+  //   indivclusterm(c)  per local parent the local indices of its full-sib families, ascending
+  //   indivclusterf(c)  (families, 2): the local sex-1 and sex-2 parent of each family
+  //   indivclusterj(c)  one parent pool only: for a parent in both roles, entry k (role-1
+  //                     index k) holds its role-2 index and entry p1 + j the reverse; else 0
+  FArray<FArray<int2, 1>, 1> indivcluster{};
+  FArray<FArray<int2, 1>, 1> indivcluster1{};
+  FArray<FArray<int2, 1>, 1> indivcluster2{};
+  FArray<FArray<int4, 1>, 1> indivclustern{};
+  FArray<FArray<int4, 1>, 1> indivclusterm{};
+  FArray<FArray<int2, 1>, 1> indivclusterj{};
+  FArray<FArray<int2, 2>, 1> indivclusterf{};
   FArray<real8, 1> indivlogl{};
   FArray<real8, 1> crfamilylogl{};
   FArray<real8, 1> indivloglself{};
@@ -103,6 +147,74 @@ struct VariablesConfiguration {
   FArray<int4, 1> npoassign{};  // (0:smplsize)
   FArray<int4, 1> ipoassign{};
   FView<int4, 1> clusterid{};  // column 3 of crindivloc
+
+  // The configuration in hand. crindivloc (sample part) holds per offspring its paternal
+  // family id, maternal family id and cluster id; inferparent its assigned candidates.
+  FStatic<int4, 1, 3> crnumfamily{};  // paternal families, maternal families, clusters
+  real8 crloglikelihood = -1e300;     // score of the current configuration
+  // The best configuration of the run, beside btindivloc, btinferparent and btloglikelihood.
+  FStatic<int4, 1, 3> btnumfamily{};
+  FStatic<int4, 1, 4> btnumassign{};
+  real8 btconfigprior = 0.0;
+  // References that callers aim before calling a routine that reads a configuration: at the
+  // current one, at the best copy, at the decode targets offtgt/prnttgt, or at rows of a move
+  // table (column 4 then holds the offspring number). loglikelihoodprt points at its score.
+  FView<int4, 2> indivlocprt{};
+  FView<int4, 2> inferparentprt{};
+  real8* loglikelihoodprt = nullptr;
+  // Visiting order of the window rows for the family builders; aimed at number1tgt when every
+  // row is meant in row order.
+  FView<int4, 1> indivorder{};
+  FamilyBuildWork family_work{};
+  // Family structure of the family to be scored, built by the configuration model or by a
+  // trial frame (setfamilystruc). familystructure_index(p1, p2) is the number of the member
+  // list of the pair in familymember (0: the pair has no list); the lists are views into
+  // familymemtgt. One index per cell keeps clusters of thousands of parents small.
+  FStatic<int4, 1, 2> nparent{};
+  FArray<int2, 2> nchild{};  // (nparent(1), nparent(2)) offspring of each pair
+  FArray<int4, 2> familystructure_index{};
+  FArray<I2bdim1, 1> familymember{};
+  int4 familymember_count = 0;    // lists in use in familymember
+  index_t familymemtgt_used = 0;  // entries of familymemtgt in use
+  int2 numberfsfamily = 0;
+  FStatic<int4, 1, 2> maxnumpartner{};
+  FArray<int4, 2> parentjdx{};  // (max nparent, 2) the same individual in the other role
+
+  // Family work state, written by preparevariable (one family at a time: the last prepared).
+  int4 nallparent = 0;
+  int4 maxnumparent = 0;
+  int4 numfsibship = 0;
+  FStatic<int4, 1, 2> npstartloc1{};  // (0, nparent(1))
+  FStatic<int4, 1, 2> npstartloc2{};
+  FStatic<int4, 1, 2> nsibstartloc{};  // (0, numfsibship)
+  int4 numchildh = 0;                  // haploid offspring of the family
+  int4 maxfsibsize = 0;                // largest full-sib family (diploid members)
+  int4 maxfsibsizeh = 0;               // largest haploid count of one sex-2 parent
+  FStatic<int4, 1, 3> anyknownprtq{};  // (1) either sex, (2) sex 1, (3) sex 2 known or assigned
+  int4 allprntgtypemissingq = 0;
+  int4 genotypefreshortcut = 0;
+  int4 firstdomlocusidx = 0;            // two-allele progress of the family (0 nothing done .. 4)
+  int4 firstsnplocusidx = 0;            // (0 .. 3)
+  FArray<int1, 2> prntgtype{};          // (2, nallparent) per-locus set-up: observed genotype
+  FArray<int2, 1> familyindivloc{};     // (0:numfsibship) preparevariable: family ends
+  FArray<int2, 1> familyindivh{};       // (numchildh) preparevariable: haploid offspring
+  FArray<int2, 1> familyindivloch{};    // (0:nparent(2)) preparevariable: their ends by mother
+  FArray<real8, 2> numgtypeh{};         // (m, nparent(2)) per-locus set-up: haploid counts
+  FArray<int1, 2> hapgtype{};           // (0:m, nparent(2)) per-locus set-up: haploid alleles
+  FArray<int4, 1> numfsgtype{};         // per-locus set-up: genotype counts of each family
+  FArray<int1, 2> fsgtype{};            // (2, g) per-locus set-up: distinct genotypes
+  FArray<real8, 1> numfsgtypescaled{};  // per-locus set-up: counts after size scaling
+  FArray<int2, 2> equirowcol{};         // (numfsibship, haplodiploid + 1)
+  FArray<real8, 1> power2{};            // (0:n) preparevariable: 0.5 ** scale2(k)
+  FArray<real8, 1> power3{};            // (0:maxfsibsize) preparevariable: 0.75 ** scale2(k)
+  int4 crrtmarkerdomq = 0;
+  int4 crrtmarkercodomq = 0;
+  int4 purefsshortcut = 0;
+  FStatic<int4, 1, 3> numparent{};
+  int4 numlayer0 = 0;
+  FArray<int4, 2> parentidx{};
+  // (smplsize, two-allele positions): each offspring's 2-bit code, written by setgtype2.
+  FArray<int1, 2> indivgtype1{};
 };
 
 }  // namespace kinrad

@@ -103,7 +103,9 @@ struct VariablesModel {
   FStatic<real8, 1, 2> logewentheta{};
   FStatic<real8, 1, 2> logewenconst{};
   FArray<int2, 3> sibsize{};  // (2, (3 - numsex) smplsize, numsex), filled by the prior
-  int4 numchild = 0;          // the sex whose theta is being fitted
+  // The sex whose theta the prior set-up fits; later the diploid offspring of the family in
+  // hand (preparevariable).
+  int4 numchild = 0;
 
   // Per-block probability tables. Block tables are indexed by a locus's block number
   // (codominantloci(l) or dominantloci(l)), never by the locus number.

@@ -1,0 +1,76 @@
+#pragma once
+// What the configuration model offers the other subsystems: the archived configuration record
+// and its encode/decode, the family structure of one cluster, and the cluster tables of the
+// current configuration.
+#include "configuration/config_record.hpp"
+#include "core/kinds.hpp"
+
+namespace kinrad {
+
+// --- The archived configuration -------------------------------------------------------------
+
+// Encodes the configuration seen through indivlocprt, inferparentprt and loglikelihoodprt
+// (smplsize rows) into a new record left in variables.configptr; the caller links it.
+void newconfig(int4 nclust);
+// Decodes the record in variables.crrtconfig into offtgt and prnttgt and returns its score.
+// Mode 1 decodes everything; mode 2 only what the archive's equality test compares: it never
+// writes offtgt column 3 (nor column 2 with both sexes monogamous in a dioecious species) and
+// leaves prnttgt(:, s) alone for a sex without candidates.
+void convertconfig(int4 mode, real8& logl);
+// Frees the record in variables.deleteconfig (already unlinked) and nulls the reference.
+void deallocateconfig();
+// Signature of the cluster partition of the configuration seen through indivlocprt: equal for
+// any relabelling of the same partition. Labels must lie in 1..nclust.
+int4 charactervalue(int4 nclust);
+
+// diff = 0 when every row i of a and b holds the same unordered pair of parents, (0, 0) only
+// matching (0, 0); otherwise 1. a and b are (n, 2) tables (arrays or views).
+template <class A, class B>
+void diffinferprnt(const A& a, const B& b, int4 n, int4& diff) {
+  diff = 1;
+  for (int4 i = 1; i <= n; ++i) {
+    const int4 a1 = a(i, 1), a2 = a(i, 2), b1 = b(i, 1), b2 = b(i, 2);
+    if (a1 == 0 && a2 == 0) {
+      if (b1 != 0 || b2 != 0) return;
+    } else {
+      if (b1 == 0 && b2 == 0) return;
+      const bool same = (a1 == b1 && a2 == b2) || (a1 == b2 && a2 == b1);
+      if (!same) return;
+    }
+  }
+  diff = 0;
+}
+
+// --- Family structure of one cluster ---------------------------------------------------------
+
+// Gathers a cluster out of the window rows indivorder(1..nrow) of indivlocprt, numbers its
+// parents and full-sib families by first appearance in row order and builds its family
+// structure. seed: paternal family id the cluster grows from (0: every row); mode 1 reads the
+// offspring number from window column 4, otherwise the indivorder entry is the offspring.
+void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsize,
+                 int4 wantstructure, int4 wantclusterid, int4 onefamily, int4 takeall);
+// The picture of cluster `clusterid` from the cluster tables: side 1 or 2 into the move-side
+// tables of module annealvariables, side 0 into the family structure the likelihood engine
+// reads.
+void familybuild0(int4 clusterid, int4 side);
+// The family structure of parent `parentid` of sex `sex` and all its mates over the window
+// rows indivorder(1..nrow) of a move table (column 4 the offspring); parentid < 1 takes every
+// row. nmember returns the rows of the parent.
+void familybuild1(int4& nmember, int4 sex, int4 wantstructure, int4 wantclusterid, int4 nrow,
+                  int4 parentid);
+
+// --- Cluster tables of the current configuration ---------------------------------------------
+
+// cnt points at a cluster's clustersize column (element 1 first): parents of sex 1 and 2,
+// largest family, number of families, most mates of a sex-1 parent. rows lists m row numbers
+// of indivlocprt (rows[0] first).
+void setinitcluster();
+void setindivclusterindex();
+void addcluster(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 v);
+void addcluster2(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 v);
+void addcluster1(int4 c, int4 n, int4 m, const int4* rows);
+void addfamilycluster(const int4* cnt, int4 c);
+// Frees slot k (k < 1: the slot whose cluster has id v) by moving the last used slot into it.
+void replacecluster(int4 v, int4 k);
+
+}  // namespace kinrad

@@ -1,0 +1,93 @@
+// Preparing a family and setting up every locus allocates nothing once the work arrays have
+// reached the family's size: the search does this for every proposal. This test executable
+// counts every global operator new.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "core/modules.hpp"
+#include "core/modules/variables.hpp"
+#include "likelihood/likelihood.hpp"
+#include "likelihood/likelihood_internal.hpp"
+#include "likelihood/oracle.hpp"
+#include "support/temp_dir.hpp"
+
+namespace {
+std::atomic<long> allocations{0};
+}
+
+void* operator new(std::size_t n) {
+  ++allocations;
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) {
+  ++allocations;
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace kinrad {
+namespace {
+
+// Prepares the family in module state and sets up every locus.
+void prepare_and_set_up() {
+  int4 status = 0;
+  preparevariable(status, 0, 0, 0);
+  ASSERT_EQ(status, 0);
+  for (int4 l = 1; l <= variables.numloci; ++l) {
+    const int4 k = variables.obsnumallele(l);
+    if (k < 2) continue;
+    real8 logl = 0.0;
+    familylocus_setup(l, k, variables.genotypenum(k), logl);
+  }
+}
+
+TEST(NoAllocation, SecondPreparationAndSetUpAllocateNothing) {
+  using oracle::Markers;
+  using oracle::Species;
+  const Markers markers[] = {Markers::snp_free, Markers::multi_free, Markers::multi_error,
+                             Markers::dominant_error};
+  const Species species[] = {Species::diploid, Species::haplodiploid, Species::selfing};
+  std::uint32_t seed = 500;
+  for (Species sp : species) {
+    for (Markers mk : markers) {
+      SCOPED_TRACE(seed);
+      reset_all_modules();
+      testing_support::TempWorkDir dir{"no_allocation"};
+      oracle::Options o;
+      o.shape = oracle::Shape::two_cycles;
+      o.species = sp;
+      o.markers = mk;
+      o.loci = 3;
+      o.sampled_parents = 2;
+      o.fsscaleq = 1;
+      oracle::Cluster c = oracle::random_cluster(seed++, o);
+      const long start = allocations.load();
+      ASSERT_TRUE(oracle::build(c).ok);
+      ASSERT_GT(allocations.load(), start);  // the counter sees the builder's allocations
+      prepare_and_set_up();
+      const long before = allocations.load();
+      prepare_and_set_up();
+      EXPECT_EQ(allocations.load() - before, 0);
+      reset_all_modules();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad
