@@ -162,9 +162,6 @@ struct VariablesConfiguration {
   FView<int4, 2> indivlocprt{};
   FView<int4, 2> inferparentprt{};
   real8* loglikelihoodprt = nullptr;
-  // Visiting order of the window rows for the family builders; aimed at number1tgt when every
-  // row is meant in row order.
-  FView<int4, 1> indivorder{};
   FamilyBuildWork family_work{};
   // Family structure of the family to be scored, built by the configuration model or by a
   // trial frame (setfamilystruc). familystructure_index(p1, p2) is the number of the member
