@@ -97,6 +97,9 @@ struct VariablesConfiguration {
   FArray<int4, 1> npoassign{};  // (0:smplsize)
   FArray<int4, 1> ipoassign{};
   FView<int4, 1> clusterid{};  // column 3 of crindivloc
+  // Per offspring the sum of its full-sib pair values for the pairwise score; freed whenever the
+  // full-sib table changes, so that it is rebuilt from the new values.
+  FArray<real8, 1> prbpairsum{};
 };
 
 }  // namespace kinrad
