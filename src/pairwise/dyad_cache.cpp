@@ -50,12 +50,18 @@ CacheRows cacherows(DyadTable t) {
   Variables& v = variables;
   const int4 n = v.smplsize;
   switch (t) {
-    case DyadTable::fs: return {n - 1, v.prbfstri.data()};
-    case DyadTable::hs: return {n - 1, v.prbhstri.data()};
-    case DyadTable::mhs: return {n - 1, v.prbmhsibtri.data()};
-    case DyadTable::selfout: return {n, v.prbselfoutpair.data()};
-    case DyadTable::selfself: return {n - 1, v.prbsstri.data()};
-    default: return {n, nullptr};
+    case DyadTable::fs:
+      return {n - 1, v.prbfstri.data()};
+    case DyadTable::hs:
+      return {n - 1, v.prbhstri.data()};
+    case DyadTable::mhs:
+      return {n - 1, v.prbmhsibtri.data()};
+    case DyadTable::selfout:
+      return {n, v.prbselfoutpair.data()};
+    case DyadTable::selfself:
+      return {n - 1, v.prbsstri.data()};
+    default:
+      return {n, nullptr};
   }
 }
 

@@ -114,8 +114,7 @@ struct RowLayout {
 
 }  // namespace
 
-void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> delta,
-                              int4 bploidy) {
+void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> delta, int4 bploidy) {
   Variables& v = variables;
   const int4 n = v.smplsize;
   const bool parenttype = type >= 6;
@@ -131,12 +130,24 @@ void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> de
   lay.n = n;
   lay.ncand = ncand;
   switch (type) {
-    case 1: lay.base = v.prbfstri.data(), lay.rows_first = 2, lay.rows_last = n; break;
-    case 2: lay.base = v.prbhstri.data(), lay.rows_first = 1, lay.rows_last = n - 1; break;
-    case 3: lay.base = v.prbmhsibtri.data(), lay.rows_first = 2, lay.rows_last = n; break;
-    case 4: lay.base = v.prbselfoutpair.data(), lay.rows_first = 1, lay.rows_last = n; break;
-    case 5: lay.base = v.prbsstri.data(), lay.rows_first = 2, lay.rows_last = n; break;
-    default: lay.rows_first = 1, lay.rows_last = ncand > 0 ? n : 0; break;
+    case 1:
+      lay.base = v.prbfstri.data(), lay.rows_first = 2, lay.rows_last = n;
+      break;
+    case 2:
+      lay.base = v.prbhstri.data(), lay.rows_first = 1, lay.rows_last = n - 1;
+      break;
+    case 3:
+      lay.base = v.prbmhsibtri.data(), lay.rows_first = 2, lay.rows_last = n;
+      break;
+    case 4:
+      lay.base = v.prbselfoutpair.data(), lay.rows_first = 1, lay.rows_last = n;
+      break;
+    case 5:
+      lay.base = v.prbsstri.data(), lay.rows_first = 2, lay.rows_last = n;
+      break;
+    default:
+      lay.rows_first = 1, lay.rows_last = ncand > 0 ? n : 0;
+      break;
   }
   auto row_of = [&](int4 r) {
     RowLayout::Row row = lay.row(r);
@@ -232,10 +243,10 @@ void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> de
           for (std::size_t y1 = 0; y1 < ke1; ++y1)
             for (std::size_t y2 = 0; y2 < ke2; ++y2)
               tt[(x1 * kr2 + x2) * kecomb + y1 * ke2 + y2] = t1[x1 * ke1 + y1] + t2[x2 * ke2 + y2];
-      for (std::size_t k = 0; k < ecc.size(); ++k)
-        ecc[k] = static_cast<cls_t>(e1[k] * ke2 + e2[k]);
+      for (std::size_t k = 0; k < ecc.size(); ++k) ecc[k] = static_cast<cls_t>(e1[k] * ke2 + e2[k]);
       if (parenttype) {
-        for (std::size_t k = 0; k < offcc.size(); ++k) offcc[k] = static_cast<cls_t>(offc1[k] * kr2 + offc2[k]);
+        for (std::size_t k = 0; k < offcc.size(); ++k)
+          offcc[k] = static_cast<cls_t>(offc1[k] * kr2 + offc2[k]);
       }
     }
     for (int4 r = lay.rows_first; r <= lay.rows_last; ++r) {

@@ -21,14 +21,17 @@ using Delta = std::array<real8, 9>;
 // Identity coefficients of relationship t (1 full sibs, 2 paternal, 3 maternal half sibs).
 Delta sibdelta(int4 t) {
   const bool hd = variables.haplodiploid == 1;
-  if (t == 1) return hd ? Delta{0, 0, 0, 0, 0, 0, 0.5, 0.5, 0} : Delta{0, 0, 0, 0, 0, 0, 0.25, 0.5, 0.25};
+  if (t == 1)
+    return hd ? Delta{0, 0, 0, 0, 0, 0, 0.5, 0.5, 0} : Delta{0, 0, 0, 0, 0, 0, 0.25, 0.5, 0.25};
   if (t == 2) return hd ? Delta{0, 0, 0, 0, 0, 0, 0, 1, 0} : Delta{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
   return Delta{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
 }
 
 constexpr Delta clonedelta{0, 0, 0, 0, 0, 0, 1, 0, 0};
 
-int4 genotypes(int4 na) { return na * (na + 1) / 2; }
+int4 genotypes(int4 na) {
+  return na * (na + 1) / 2;
+}
 
 // Genotype number of offspring i at locus l.
 int2 offspringgenotype(int4 i, int4 l) {
@@ -46,7 +49,9 @@ int4 rawcode(int4 i, int4 l) {
   return (word >> (2 * ((i - 1) % 8))) & 3;
 }
 
-real8 lnp(real8 p) { return p <= 1e-300 ? -1e300 : std::log(p); }
+real8 lnp(real8 p) {
+  return p <= 1e-300 ? -1e300 : std::log(p);
+}
 
 real8 single(int4 ploidy, int4 l, int4 a1, int4 a2) {
   const int4 g[2] = {a1, a2};
@@ -133,8 +138,8 @@ void setdyadlogl(int4 i) {
         for (int4 c = 1; c <= ncode; ++c) {
           const int4 b1 = c == 3 ? 1 : c;
           const int4 b2 = c == 3 ? 2 : c;
-          sv.dyadlogl2(k2, c, t) = a1 > 0 ? lnp(prbpdyad(a1, a2, b1, b2, d, l, 0))
-                                          : lnp(single(2, l, b1, b2));
+          sv.dyadlogl2(k2, c, t) =
+              a1 > 0 ? lnp(prbpdyad(a1, a2, b1, b2, d, l, 0)) : lnp(single(2, l, b1, b2));
         }
       }
       continue;
@@ -148,8 +153,8 @@ void setdyadlogl(int4 i) {
       for (int4 b1 = 1; b1 <= na; ++b1)
         for (int4 b2 = b1; b2 <= na; ++b2) {
           ++g3;
-          sv.dyadlogl(base + g3) = a1 > 0 ? lnp(prbpdyad(a1, a2, b1, b2, d, l, 0))
-                                          : lnp(single(2, l, b1, b2));
+          sv.dyadlogl(base + g3) =
+              a1 > 0 ? lnp(prbpdyad(a1, a2, b1, b2, d, l, 0)) : lnp(single(2, l, b1, b2));
         }
     }
   }
@@ -168,7 +173,8 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound) {
   const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
   if (sv.setsimoffgtype == 0) {
     sv.setsimoffgtype = 1;
-    for (int4 k2 = 1; k2 <= n2; ++k2) sv.simoffgtype(k2) = static_cast<int1>(rawcode(j, v.locus2(k2)));
+    for (int4 k2 = 1; k2 <= n2; ++k2)
+      sv.simoffgtype(k2) = static_cast<int1>(rawcode(j, v.locus2(k2)));
   }
   for (int4 k2 = 1; k2 <= n2; ++k2) {
     const int4 c = sv.simoffgtype(k2);

@@ -23,14 +23,18 @@ namespace {
 
 using Delta = std::array<real8, 9>;
 
-bool selfingpossible() { return variables.numsex == variables.allowinbreeding; }
+bool selfingpossible() {
+  return variables.numsex == variables.allowinbreeding;
+}
 
 bool mhsibcondition() {
   const Variables& v = variables;
   return v.haplodiploid == 1 && (v.smplsizedh(1) > 0 || v.monogamy(2) == 0);
 }
 
-index_t triangle(int4 n) { return static_cast<index_t>(n) * (n - 1) / 2; }
+index_t triangle(int4 n) {
+  return static_cast<index_t>(n) * (n - 1) / 2;
+}
 
 // What the first call allocates, table by table (bytes of single-precision values).
 struct Plan {
@@ -80,8 +84,7 @@ void freetables() {
 bool allocatetables() {
   Variables& v = variables;
   const Plan p = tableplan();
-  const int8 limit =
-      v.dyadtablememorylimit > 0 ? v.dyadtablememorylimit : physical_memory_bytes();
+  const int8 limit = v.dyadtablememorylimit > 0 ? v.dyadtablememorylimit : physical_memory_bytes();
   if (limit > 0 && planbytes(p) > limit) return false;
   const index_t tri = triangle(v.smplsize);
   const int4 n = v.smplsize;
@@ -91,7 +94,8 @@ bool allocatetables() {
   ok = ok && v.prbfstri.try_allocate(Dim(0, tri - 1));
   if (p.hs) ok = ok && v.prbhstri.try_allocate(Dim(0, tri - 1));
   if (p.selfout) ok = ok && v.prbselfoutpair.try_allocate(Dim(n), Dim(n));
-  if (p.po) ok = ok && v.prbpopairtgt.try_allocate(Dim(v.numcandidate(1) + v.numcandidate(2)), Dim(n));
+  if (p.po)
+    ok = ok && v.prbpopairtgt.try_allocate(Dim(v.numcandidate(1) + v.numcandidate(2)), Dim(n));
   if (!ok) freetables();
   return ok;
 }
@@ -102,13 +106,14 @@ void say(bool show, const char* text) {
 
 }  // namespace
 
-int8 dyad_table_bytes() { return planbytes(tableplan()); }
+int8 dyad_table_bytes() {
+  return planbytes(tableplan());
+}
 
 void calculatepairprob(int4 mode) {
   Variables& v = variables;
-  if (v.pairwiseoptionq == 0 &&
-      (v.numsex == 1 || v.allowinbreeding == 1 || v.maxobsnumallele > 2 ||
-       10 * v.numloci < v.smplsize))
+  if (v.pairwiseoptionq == 0 && (v.numsex == 1 || v.allowinbreeding == 1 || v.maxobsnumallele > 2 ||
+                                 10 * v.numloci < v.smplsize))
     return;
   if (v.locus2.allocated() && v.locus2(0) > 0) computegtypefre(0, 0);
 
@@ -170,8 +175,8 @@ void calculatepairprob(int4 mode) {
           const std::array<int4, 2> st = status(j, i);
           const bool negativegroup = (v.knownsibship(j, 1) < 0 && st[0] == -v.numsex) ||
                                      (v.knownsibship(j, 2) < 0 && st[1] == -v.numsex);
-          const bool out = negativegroup ? (st[0] == -1 && st[1] == -1)
-                                         : (st[0] == -1 || st[1] == -1);
+          const bool out =
+              negativegroup ? (st[0] == -1 && st[1] == -1) : (st[0] == -1 || st[1] == -1);
           if (out) v.prbfstri(tri_by_larger(j, i)) = impossible_pair;
         }
     }
@@ -196,8 +201,7 @@ void calculatepairprob(int4 mode) {
   }
 
   // Half sibs.
-  if ((v.haplodiploid == 0 && v.allmonogamy == 0) ||
-      (v.haplodiploid == 1 && v.monogamy(1) == 0)) {
+  if ((v.haplodiploid == 0 && v.allmonogamy == 0) || (v.haplodiploid == 1 && v.monogamy(1) == 0)) {
     say(show, "Calculating half-sib dyad likelihood...");
     if (!readcache(DyadTable::hs, ".HSDyadLogL")) {
       v.prbhstri.fill(0.0f);

@@ -22,12 +22,24 @@ inline index_t tri_by_smaller(int4 lo, int4 hi, int4 n) {
   return static_cast<index_t>(lo - 1) * (2 * static_cast<index_t>(n) - lo) / 2 + (hi - lo - 1);
 }
 
-inline bool prbfspair_allocated() { return variables.prbfstri.allocated(); }
-inline bool prbhspair_allocated() { return variables.prbhspairq != 0; }
-inline bool prbmhsibpair_allocated() { return variables.prbmhsibtri.allocated(); }
-inline bool prbsspair_allocated() { return variables.prbsstri.allocated(); }
-inline bool prbselfoutpair_allocated() { return variables.prbselfoutpair.allocated(); }
-inline bool prbpopair_allocated() { return variables.prbpopairtgt.allocated(); }
+inline bool prbfspair_allocated() {
+  return variables.prbfstri.allocated();
+}
+inline bool prbhspair_allocated() {
+  return variables.prbhspairq != 0;
+}
+inline bool prbmhsibpair_allocated() {
+  return variables.prbmhsibtri.allocated();
+}
+inline bool prbsspair_allocated() {
+  return variables.prbsstri.allocated();
+}
+inline bool prbselfoutpair_allocated() {
+  return variables.prbselfoutpair.allocated();
+}
+inline bool prbpopair_allocated() {
+  return variables.prbpopairtgt.allocated();
+}
 
 // Half-sib value of the pair lo < hi; 0 where the half sibs were never computed.
 inline real4 dyad_half_sib(int4 lo, int4 hi) {
@@ -60,7 +72,9 @@ inline real4 prbsspair(int4 i, int4 j) {
 }
 
 // Ordered: i the selfed sib, j the outbred sib.
-inline real4 prbselfoutpair(int4 i, int4 j) { return variables.prbselfoutpair(i, j); }
+inline real4 prbselfoutpair(int4 i, int4 j) {
+  return variables.prbselfoutpair(i, j);
+}
 
 // Parent-offspring value of offspring i with candidate c of sex s (for one parent pool, s = 2
 // holds the values of parent and selfed offspring).

@@ -20,8 +20,7 @@ void sibknownexc(int4 i, int4 j, std::array<int4, 2>& stat, const std::array<int
 // 5 self-self sibs, 6 parent and selfed offspring, 7 father, 8 mother and offspring) to the
 // table's current entries. delta holds the nine condensed identity coefficients; bploidy is
 // the ploidy of the pair's second member.
-void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> delta,
-                              int4 bploidy);
+void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> delta, int4 bploidy);
 
 // The eight dyad tables in the order of their cache keys.
 enum class DyadTable { fs = 1, hs, mhs, selfout, selfself, dad, mum, prt };
