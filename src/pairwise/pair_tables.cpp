@@ -163,6 +163,14 @@ void calculatepairprob(int4 mode) {
     return st;
   };
 
+  // One parent pool, both parents of both offspring known and the same unordered pair.
+  auto sameknownparents = [&](int4 j, int4 i) {
+    if (v.numsex != 1 || !kept.allocated()) return false;
+    const int4 a1 = kept(j, 1), a2 = kept(j, 2), b1 = kept(i, 1), b2 = kept(i, 2);
+    if (a1 <= 0 || a2 <= 0 || b1 <= 0 || b2 <= 0) return false;
+    return (a1 == b1 && a2 == b2) || (a1 == b2 && a2 == b1);
+  };
+
   // Full sibs.
   say(show, "Calculating full-sib dyad likelihood...");
   if (!readcache(DyadTable::fs, ".FSDyadLogL")) {
@@ -172,7 +180,14 @@ void calculatepairprob(int4 mode) {
       for (int4 i = 2; i <= n; ++i)
         for (int4 j = 1; j < i; ++j) {
           if (show) writeprogress(progress, 1000000);
-          const std::array<int4, 2> st = status(j, i);
+          std::array<int4, 2> st = status(j, i);
+          if (sameknownparents(j, i)) {
+            // One parent pool: the known-parent groups of the two roles say "different" for
+            // (5, 7) against (7, 5), though both offspring have the same two parents; only
+            // an excluded sibship can separate them.
+            st = {0, 0};
+            sibknownexc(j, i, st, {0, 0});
+          }
           const bool negativegroup = (v.knownsibship(j, 1) < 0 && st[0] == -v.numsex) ||
                                      (v.knownsibship(j, 2) < 0 && st[1] == -v.numsex);
           const bool out =
