@@ -294,7 +294,11 @@ void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> de
   if (showing && v.igui != 1 && progress / pstep > 9)
     fwrite(std::cout, "(A)", std::string(v.blkln.view()));
 
-  // Pairs the relationship rules out by ploidy in a haplodiploid species.
+  // Pairs the relationship rules out by ploidy in a haplodiploid species. Two haploid full
+  // sibs, a haploid and a diploid maternal half sib, and a haploid offspring with a candidate
+  // mother are worth the likelihood of their trial family instead; the family likelihood
+  // engine that scores them is not part of the program yet, so those entries keep their dyad
+  // sums for now.
   if (v.smplsizedh(1) > 0) {
     auto haploid = [&](int4 i) { return v.offploid(i) == 1; };
     if (type == 1 || type == 2 || type == 3) {
