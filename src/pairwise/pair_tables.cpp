@@ -32,6 +32,13 @@ bool mhsibcondition() {
   return v.haplodiploid == 1 && (v.smplsizedh(1) > 0 || v.monogamy(2) == 0);
 }
 
+// Half sibs exist on the paternal side unless the sample is all monogamous (a haplodiploid
+// species: unless the fathers are monogamous).
+bool halfsibscomputed() {
+  const Variables& v = variables;
+  return (v.haplodiploid == 0 && v.allmonogamy == 0) || (v.haplodiploid == 1 && v.monogamy(1) == 0);
+}
+
 index_t triangle(int4 n) {
   return static_cast<index_t>(n) * (n - 1) / 2;
 }
@@ -47,8 +54,8 @@ Plan tableplan() {
   p.mhs = mhsibcondition();
   p.ss = !p.mhs && selfingpossible() && v.pairwiseoptionq == 1;
   // The half-sib triangle serves the lower triangle of the full-sib table, or the symmetric
-  // half-sib table; all-monogamous samples have no half sibs.
-  p.hs = v.allmonogamy == 0;
+  // half-sib table, wherever half sibs are computed; elsewhere both read 0.
+  p.hs = halfsibscomputed();
   p.selfout = v.pairwiseoptionq == 1 && selfingpossible();
   p.po = v.pairwiseoptionq == 1 && v.allcandidate > 0;
   return p;
@@ -216,7 +223,7 @@ void calculatepairprob(int4 mode) {
   }
 
   // Half sibs.
-  if ((v.haplodiploid == 0 && v.allmonogamy == 0) || (v.haplodiploid == 1 && v.monogamy(1) == 0)) {
+  if (halfsibscomputed()) {
     say(show, "Calculating half-sib dyad likelihood...");
     if (!readcache(DyadTable::hs, ".HSDyadLogL")) {
       v.prbhstri.fill(0.0f);

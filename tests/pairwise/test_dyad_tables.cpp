@@ -233,3 +233,38 @@ TEST_F(PairTest, ClassTablesAreNormalised) {
 
 }  // namespace
 }  // namespace kinrad::pairtest
+
+namespace kinrad::pairtest {
+namespace {
+
+// Haplodiploid species with monogamous fathers: no half sibs are computed, and both the
+// symmetric half-sib table and the lower triangle of the full-sib table read 0.
+TEST_F(PairTest, UncomputedHalfSibsReadZero) {
+  SampleSpec s;
+  s.n = 10;
+  s.haplodiploid = "1";
+  s.haploid = 0.2;
+  s.fathers = 0;
+  s.matings = "1 0";
+  for (const char* method : {"2", "1"}) {
+    SCOPED_TRACE(method);
+    s.method = method;
+    s.alleles = {2, 2, 2};
+    ASSERT_TRUE(prepare(projectof(s).text()));
+    ASSERT_EQ(variables.monogamy(1), 1);
+    ASSERT_EQ(variables.allmonogamy, 0);
+    ASSERT_TRUE(prbfspair_allocated());
+    EXPECT_FALSE(variables.prbhstri.allocated());
+    EXPECT_EQ(prbhspair_allocated(), std::string(method) == "2");
+    for (int i = 2; i <= 10; ++i)
+      for (int j = 1; j < i; ++j) {
+        EXPECT_EQ(prbhspair(i, j), 0.0f);
+        if (std::string(method) == "1") {
+          EXPECT_EQ(prbfspair(i, j), 0.0f);
+        }
+      }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::pairtest
