@@ -161,7 +161,7 @@ struct VariablesModel {
 
   // Dyad log-likelihood tables of the offspring and candidates: natural logs in single
   // precision, -1e38f (-9.9999997e37) for an impossible or excluded pair. Read them through
-  // the accessors of the pairwise face header, which answer as the design's n x n tables
+  // the accessors of the pairwise face header, which answer as full n x n tables
   // would. Sib tables are packed strict triangles of n(n - 1)/2 entries: full sibs, maternal
   // half sibs and self-self sibs in rows of the larger offspring (row i holds partners
   // 1..i-1), half sibs in rows of the smaller (row i holds partners i+1..n), so that every
