@@ -44,6 +44,8 @@ bool readlocusfrequencies(RecordReader& in, bool store) {
     for (int4 a = 1; a <= v.obsnumallele(l); ++a)
       v.obsallelefre(l).a(a) =
           fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
+  // Tables cached from the input's frequencies no longer describe the ones in use.
+  v.checkpointfrequencyq = 1;
   return true;
 }
 
@@ -70,6 +72,7 @@ void readallelefre() {
 
 void restart_allele_frequencies() {
   Variables& v = variables;
+  v.checkpointfrequencyq = 0;
   if (v.updateallelefre == 1) {
     readallelefre();
   } else if (v.updateallelefre == 2) {

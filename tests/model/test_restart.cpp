@@ -117,6 +117,8 @@ TEST_F(Restart, StateCheckpointWithinRuns) {
     testing::internal::CaptureStdout();
     initialfsprob(1, 1, variables.numloci);
     testing::internal::GetCapturedStdout();
+    // Frequencies taken from the checkpoint are recorded, so the dyad caches are not used.
+    EXPECT_EQ(variables.checkpointfrequencyq, r.accepted ? 1 : 0);
     if (!r.accepted) {
       expect_frequencies(before);
       continue;

@@ -8,7 +8,37 @@
 namespace kinrad {
 
 // Pairwise-step and threshold-simulation state.
-struct Simuvariables {};
+struct Simuvariables {
+  // Sides of excluded sibships: (offspring, first:last side), 1 when the offspring has an
+  // excluded-sibship set on that side. Built on first use and kept.
+  FArray<int1, 2> sibexc{};
+
+  // Focal-offspring tables of the pairwise sib decisions. ntype relationships: 1 full sibs,
+  // 2 paternal half sibs, 3 maternal half sibs (haplodiploid species).
+  int4 ntype = 0;
+  // (locus3 position, offspring): genotype index over the triangle of allele pairs, 0 missing.
+  FArray<int2, 2> indivgtype3{};
+  // Per locus3 position k3 and type t the pair log likelihoods by the partner's genotype
+  // index 0..G (0: partner missing), at dyadlogl(dyadloglloc(k3) + (t - 1)(G + 1) + g).
+  FArray<real8, 1> dyadlogl{};
+  FArray<index_t, 1> dyadloglloc{};
+  // (locus2 position, partner code 1..3, type) and (locus2 position, type): partner missing.
+  FArray<real8, 3> dyadlogl2{};
+  FArray<real8, 2> dyadlogl0{};
+  // (2, locus): the focal alleles each locus's tables were built for, -99 none; and the
+  // focal's ploidy, which the tables depend on as well.
+  FArray<int1, 2> dyadgtype{};
+  FArray<int1, 1> dyadgtypeploidy{};
+  // The partner's 2-bit codes at the locus2 positions, read once per pair (flag 0: not yet).
+  FArray<int1, 1> simoffgtype{};
+  int4 setsimoffgtype = 0;
+  // Clone log likelihood per locus2 position and partner code 0..3 for the current focal;
+  // 1.0 marks a value not computed yet. The focal's cached alleles per locus (-99 none) and
+  // ploidy.
+  FArray<real8, 2> clonedyadll{};
+  FArray<int4, 2> clonegtype{};
+  int4 cloneploidy = -99;
+};
 
 constinit inline Simuvariables simuvariables{};
 

@@ -212,6 +212,9 @@ struct VariablesConfiguration {
   FArray<int4, 2> parentidx{};
   // (smplsize, two-allele positions): each offspring's 2-bit code, written by setgtype2.
   FArray<int1, 2> indivgtype1{};
+  // Per offspring the sum of its full-sib pair values for the pairwise score; freed whenever the
+  // full-sib table changes, so that it is rebuilt from the new values.
+  FArray<real8, 1> prbpairsum{};
 };
 
 }  // namespace kinrad

@@ -160,6 +160,34 @@ struct VariablesModel {
   // Observation tables of loci given storage of their own when their block's tables are
   // rebuilt for them alone (7 values per locus).
   FArray<real8, 1> transrate_own_tgt{};
+
+  // Dyad log-likelihood tables of the offspring and candidates: natural logs in single
+  // precision, -1e38f (-9.9999997e37) for an impossible or excluded pair. Read them through
+  // the accessors of the pairwise face header, which answer as full n x n tables
+  // would. Sib tables are packed strict triangles of n(n - 1)/2 entries: full sibs, maternal
+  // half sibs and self-self sibs in rows of the larger offspring (row i holds partners
+  // 1..i-1), half sibs in rows of the smaller (row i holds partners i+1..n), so that every
+  // cache record is one contiguous slice.
+  FArray<real4, 1> prbfstri{};
+  FArray<real4, 1> prbhstri{};
+  FArray<real4, 1> prbmhsibtri{};
+  FArray<real4, 1> prbsstri{};
+  // (n, n): entry (j, i) is the log likelihood that j is the selfed and i the outbred sib.
+  FArray<real4, 2> prbselfoutpair{};
+  // (numcandidate(1) + numcandidate(2), n): column i holds offspring i's parent-offspring
+  // values, sex-1 candidates first (for one parent pool: rows of sex 2 hold the values of
+  // parent and selfed offspring).
+  FArray<real4, 2> prbpopairtgt{};
+  // The symmetric half-sib table is in use (the pairwise score reads it).
+  int4 prbhspairq = 0;
+  // What the lower triangle of the full-sib table answers: 1 full sibs (symmetric), 2 half
+  // sibs (the full likelihood alone reads both from one table).
+  int4 prbfspairlower = 1;
+  // Bytes the dyad tables may take; 0 means the machine's physical memory.
+  int8 dyadtablememorylimit = 0;
+  // The set-up took its allele frequencies from a checkpoint of an earlier run, so the dyad
+  // caches (computed from the input's frequencies) do not describe them.
+  int4 checkpointfrequencyq = 0;
 };
 
 }  // namespace kinrad

@@ -1,0 +1,139 @@
+#include "simulated_sample.hpp"
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kinrad::bench {
+
+namespace {
+
+using Genotype = std::vector<std::pair<int, int>>;  // allele numbers 1..k; second 0 haploid
+
+struct Model {
+  std::vector<std::vector<double>> freq;
+  std::mt19937_64 rng;
+  double uniform() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
+  int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+};
+
+std::vector<double> dirichlet(Model& m, int k) {
+  std::gamma_distribution<double> g(1.0, 1.0);
+  for (;;) {
+    std::vector<double> f(static_cast<std::size_t>(k));
+    double s = 0.0;
+    for (double& x : f) s += (x = g(m.rng));
+    for (double& x : f) x /= s;
+    if (*std::min_element(f.begin(), f.end()) >= 0.01) return f;
+  }
+}
+
+int drawallele(Model& m, std::size_t l) {
+  std::discrete_distribution<int> d(m.freq[l].begin(), m.freq[l].end());
+  return d(m.rng) + 1;
+}
+
+Genotype founder(Model& m, bool haploid) {
+  Genotype g(m.freq.size());
+  for (std::size_t l = 0; l < g.size(); ++l)
+    g[l] = {drawallele(m, l), haploid ? 0 : drawallele(m, l)};
+  return g;
+}
+
+Genotype child(Model& m, const Genotype& dad, const Genotype& mum, bool haploid) {
+  Genotype g(dad.size());
+  auto pick = [&](const std::pair<int, int>& p) {
+    return p.second == 0 || m.uniform() < 0.5 ? p.first : p.second;
+  };
+  for (std::size_t l = 0; l < g.size(); ++l)
+    g[l] = haploid ? std::pair{pick(mum[l]), 0} : std::pair{pick(dad[l]), pick(mum[l])};
+  return g;
+}
+
+// A haploid candidate father is written as a homozygote: the project file codes haploidy for
+// offspring only.
+std::string observed(Model& m, const SampleParameters& p, const Genotype& g,
+                     bool candidate = false) {
+  std::string s;
+  for (std::size_t l = 0; l < g.size(); ++l) {
+    // The first locus is always typed, so that no individual is without data.
+    if (l > 0 && m.uniform() < p.missing) {
+      s += " 0 0";
+      continue;
+    }
+    int a = g[l].first, b = g[l].second;
+    if (b == 0) {
+      if (m.uniform() < p.error) a = m.below(p.alleles) + 1;
+      s += " " + std::to_string(100 + a) + (candidate ? " " + std::to_string(100 + a) : " -99");
+      continue;
+    }
+    if (a != b && m.uniform() < 2.0 * p.error / (1.0 + p.error)) a = b = m.uniform() < 0.5 ? a : b;
+    if (m.uniform() < p.error) a = m.below(p.alleles) + 1;
+    if (m.uniform() < p.error) b = m.below(p.alleles) + 1;
+    s += " " + std::to_string(100 + std::min(a, b)) + " " + std::to_string(100 + std::max(a, b));
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string simulated_project(const SampleParameters& p, const std::string& stem) {
+  Model m;
+  m.rng.seed(p.seed);
+  for (int l = 0; l < p.loci; ++l) m.freq.push_back(dirichlet(m, p.alleles));
+  const bool hd = p.haplodiploid == 1;
+
+  // Parents: one per candidate slot plus as many unsampled ones, mated at random.
+  const int nparents = std::max(2, 2 * p.candidates);
+  std::vector<Genotype> dads, mums;
+  for (int k = 0; k < nparents; ++k) {
+    dads.push_back(founder(m, hd));
+    mums.push_back(p.sexes == 1 ? dads.back() : founder(m, false));
+  }
+  std::vector<std::string> offspring;
+  std::poisson_distribution<int> size(std::max(1, p.family) - 1);
+  while (static_cast<int>(offspring.size()) < p.offspring) {
+    const int f = m.below(nparents);
+    const int mo = m.below(nparents);
+    const int n = 1 + size(m.rng);
+    for (int k = 0; k < n && static_cast<int>(offspring.size()) < p.offspring; ++k) {
+      const bool haploid = hd && m.uniform() < 0.3;
+      const Genotype g = child(
+          m, dads[static_cast<std::size_t>(f)],
+          p.sexes == 1 ? dads[static_cast<std::size_t>(mo)] : mums[static_cast<std::size_t>(mo)],
+          haploid);
+      offspring.push_back("O" + std::to_string(offspring.size() + 1) + observed(m, p, g));
+    }
+  }
+  // Candidates: half of them true parents, half unrelated.
+  auto candidates = [&](const std::vector<Genotype>& parents, const char* prefix, bool haploid) {
+    std::vector<std::string> c;
+    for (int k = 0; k < p.candidates; ++k) {
+      const Genotype g = k % 2 == 0 ? parents[static_cast<std::size_t>(k)] : founder(m, haploid);
+      c.push_back(prefix + std::to_string(k + 1) + observed(m, p, g, true));
+    }
+    return c;
+  };
+  const std::vector<std::string> males = candidates(dads, p.sexes == 1 ? "P" : "M", hd);
+  const std::vector<std::string> females = p.sexes == 1 ? males : candidates(mums, "F", false);
+
+  std::string s = "Simulated\n" + stem + "\n" + std::to_string(p.offspring) + "\n" +
+                  std::to_string(p.loci) + "\n1234\n0\n" + std::to_string(p.sexes) + "\n" +
+                  std::to_string(p.inbreeding) + "\n" + std::to_string(p.haplodiploid) +
+                  "\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n" + std::to_string(p.method) +
+                  "\n1\n@\n0@\n";
+  const std::string rate = std::to_string(p.error);
+  std::string rates;
+  for (int l = 0; l < p.loci; ++l) rates += rate + " ";
+  s += rates + "\n" + rates + "\n";
+  for (const auto& o : offspring) s += o + "\n";
+  s += "0.5 0.5\n" + std::to_string(males.size()) + " " + std::to_string(females.size()) + "\n";
+  for (const auto& c : males) s += c + "\n";
+  for (const auto& c : females) s += c + "\n";
+  s += "0 0\n0 0\n0\n0\n0\n0\n0\n0\n";
+  return s;
+}
+
+}  // namespace kinrad::bench

@@ -1,0 +1,30 @@
+#pragma once
+// Simulated samples of any size written as project input files, with the model of the
+// example project's generator: unequal allele frequencies (none below 1%), parents drawn from
+// them, full-sib families of random parent pairs, offspring inheriting one allele of each
+// parent, then allelic dropout (a heterozygote seen as a homozygote with probability
+// 2d/(1 + d)), other errors (an allele replaced by a uniformly drawn one with probability e)
+// and missing loci. Candidates are some true parents plus unrelated individuals.
+#include <string>
+
+namespace kinrad::bench {
+
+struct SampleParameters {
+  int offspring = 1000;
+  int loci = 200;
+  int alleles = 2;        // per locus (2: SNPs)
+  double missing = 0.02;  // share of untyped (individual, locus) genotypes
+  double error = 0.01;    // dropout and other-error rate of every locus
+  int candidates = 100;   // per sex
+  int sexes = 2;          // 2 dioecious, 1 monoecious
+  int inbreeding = 0;     // 1: selfing allowed (one parent pool)
+  int haplodiploid = 0;   // 1: haploid sons and haploid fathers
+  int method = 2;         // 0 pairwise score, 1 full likelihood, 2 both
+  int family = 10;        // mean full-sib family size
+  unsigned seed = 20240611;
+};
+
+// The text of a project input file with output stem `stem`.
+std::string simulated_project(const SampleParameters& p, const std::string& stem);
+
+}  // namespace kinrad::bench

@@ -1,0 +1,48 @@
+#pragma once
+// Routines of the pairwise analysis that only this folder (and its tests) call.
+#include <array>
+#include <span>
+#include <string>
+
+#include "core/kinds.hpp"
+
+namespace kinrad {
+
+// Single-precision marker of an impossible or excluded pair: -9.9999997e37.
+inline constexpr real4 impossible_pair = -1e38f;
+
+// Known sibship status of offspring i with offspring j on each side: +1 known to share that
+// parent, -1 known not to, 0 open. ks holds i's known sibships (knownsibship(i, 1:2)).
+void sibknownexc(int4 i, int4 j, std::array<int4, 2>& stat, const std::array<int4, 2>& ks);
+
+// Adds, over all polymorphic loci, the dyad log likelihood of every pair of the table of the
+// given type (1 full sibs, 2 half sibs, 3 maternal half sibs, 4 self-outbred ordered sibs,
+// 5 self-self sibs, 6 parent and selfed offspring, 7 father, 8 mother and offspring) to the
+// table's current entries. delta holds the nine condensed identity coefficients; bploidy is
+// the ploidy of the pair's second member.
+void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> delta, int4 bploidy);
+
+// The eight dyad tables in the order of their cache keys.
+enum class DyadTable { fs = 1, hs, mhs, selfout, selfself, dad, mum, prt };
+
+// Moves one dyad table to (mode 2) or from (mode 1) its unformatted cache file. A read that
+// does not find exactly the table's records, of exactly the table's lengths, sets ok to 0.
+void readwritedyadlogl(int4 mode, DyadTable table, const std::string& file, int4 show, int4& ok,
+                       int4 callmode);
+
+// Bytes of the dyad tables a first call of calculatepairprob would allocate now.
+int8 dyad_table_bytes();
+
+// The focal-offspring scheme of the pairwise sib decisions: genotype indices of the loci of
+// more than two alleles, the per-row tables of focal offspring i, and the log likelihood of
+// partner j under relationship t (stopping once the sum falls below bound).
+void setindivgtype3();
+void allocate_focal_dyad_tables();
+void setdyadlogl(int4 i);
+void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
+// The clone cache of focal offspring i (first pair of its row), and the clone log likelihood
+// of i with partner j.
+void refresh_clone_cache(int4 i);
+real8 clone_dyad_logl(int4 i, int4 j);
+
+}  // namespace kinrad
