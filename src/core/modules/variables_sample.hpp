@@ -63,6 +63,11 @@ struct VariablesSample {
   FArray<real8, 2> obsallelefre0{};  // (allele, locus): starting frequencies before correction
   FArray<int4, 1> idxgtype{};        // per genotype number: itself, or 1 in a haplodiploid species
   int4 numloci0 = 0;                 // loci at which no allele was seen
+
+  // Unpacked offspring codes at the two-allele loci, (offspring, l2thread(1):l2thread(2)):
+  // 0 missing, 1 and 2 the homozygotes, 3 the heterozygote. Readers fall back to the packed
+  // columns when it is not allocated or a position lies outside its columns.
+  FArray<int1, 2> indivgtype1{};
 };
 
 }  // namespace kinrad
