@@ -236,7 +236,7 @@ void fsconfiglog_pruned(int4 n, const int4* members, const int4 parents[2], int4
     // too rarely seen would need more typing errors than can matter.
     bool skiprule = false;
     real8 m2 = 0.0;
-    if (!haploidoff && npresent >= 5) {
+    if (prune && !haploidoff && npresent >= 5) {
       const FView<real8, 1>& tr = v.transrate(l).a;
       const real8 ratio = tr(3) / tr(1);
       if (ratio > 0.0 && ratio < 1.0) {

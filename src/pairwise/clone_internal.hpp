@@ -18,8 +18,9 @@ void set_lynch_weights();
 // each group by falling heterozygosity; then the loci of at most two alleles the same way.
 void set_clone_locus_order();
 
-// fsconfiglog with the pruning of unlikely parental pairs switchable (on in the program; off
-// gives the exact sum over parental genotypes).
+// fsconfiglog with its approximations switchable: the pruning of unlikely parental pairs and
+// the skip rule for parental genotypes of rarely seen alleles (on in the program; off gives
+// the exact sum over parental genotypes).
 void fsconfiglog_pruned(int4 n, const int4* members, const int4 parents[2], int4 c, const int4* b,
                         real8& logl, real8 bound, bool prune);
 
