@@ -51,6 +51,22 @@ inline int4 pair_pos(int4 i, int4 j, int4 na) {
   return i * na - i * (i - 1) / 2 + (j - i);
 }
 
+// Orders the positions in idx by falling key, equal keys in their present order. Straight
+// insertion: the lists are short, and a library stable sort would allocate on every call.
+template <class K>
+void stable_order(std::vector<int4>& idx, const std::vector<K>& key) {
+  for (std::size_t i = 1; i < idx.size(); ++i) {
+    const int4 x = idx[i];
+    const K kx = key[static_cast<std::size_t>(x)];
+    std::size_t j = i;
+    while (j > 0 && key[static_cast<std::size_t>(idx[j - 1])] < kx) {
+      idx[j] = idx[j - 1];
+      --j;
+    }
+    idx[j] = x;
+  }
+}
+
 void parent_alleles(int4 locus, int4 sex, int4 parent, int4& a1, int4& a2) {
   const Variables& v = variables;
   a1 = 0;
@@ -153,9 +169,7 @@ void fsconfiglog_pruned(int4 n, const int4* members, const int4 parents[2], int4
     // Entries of higher multiplicity first, equal ones in member-list order.
     s.order.resize(static_cast<std::size_t>(ne));
     for (int4 e = 0; e < ne; ++e) s.order[static_cast<std::size_t>(e)] = e;
-    std::stable_sort(s.order.begin(), s.order.end(), [&](int4 x, int4 y) {
-      return s.mult[static_cast<std::size_t>(x)] > s.mult[static_cast<std::size_t>(y)];
-    });
+    stable_order(s.order, s.mult);
 
     // Parents' observed genotypes.
     int4 p1[2] = {0, 0};
@@ -206,9 +220,7 @@ void fsconfiglog_pruned(int4 n, const int4* members, const int4 parents[2], int4
       std::vector<int4>& idx = s.tmp;
       idx.resize(static_cast<std::size_t>(npresent));
       for (int4 x = 0; x < npresent; ++x) idx[static_cast<std::size_t>(x)] = x;
-      std::stable_sort(idx.begin(), idx.end(), [&](int4 x, int4 y) {
-        return s.weight[static_cast<std::size_t>(x)] > s.weight[static_cast<std::size_t>(y)];
-      });
+      stable_order(idx, s.weight);
       s.sortedallele.resize(idx.size());
       s.sortedweight.resize(idx.size());
       for (std::size_t x = 0; x < idx.size(); ++x) {
