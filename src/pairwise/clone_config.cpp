@@ -139,8 +139,7 @@ void fsconfig(int4& counter, const int4 parents[2], int4 n, const int4* members,
             if (lc > *low) *low = lc;
           }
         }
-        // An impossible partition never counts as the best, however the others score.
-        if (lc >= lbest && lc > -1e300) {
+        if (lc >= lbest) {
           lbest = lc;
           best.assign(cand.begin(), cand.begin() + n);
           bestb.assign(candb.begin(), candb.begin() + nc);

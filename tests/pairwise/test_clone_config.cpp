@@ -107,5 +107,41 @@ TEST_F(CloneTest, ReplicatesMergeWithSampledParents) {
   EXPECT_EQ(r.members, (std::vector<int4>{1, 3, 2}));
 }
 
+// Four sibs showing five alleles at an error-free locus: every partition of the whole group
+// is impossible (-1e300), so a merge ties with the best. The screens on the merged pair alone
+// decide: members 1 and 2, alike everywhere, merge (one clone is likelier than two for them);
+// every other pair differs at the error-free locus, so its one-clone likelihood is -1e300 and
+// its two-clone likelihood better by more than 2. Nothing else enters the list: prob is 1.
+TEST_F(CloneTest, ImpossibleFamilyMergesOnlyLikelyPairs) {
+  CloneData d;
+  d.loci = ten_loci();
+  d.loci.push_back({5, false, 0.0, 0.0, {0.2, 0.2, 0.2, 0.2, 0.2}});
+  for (int l = 0; l < 10; ++l) d.off.push_back({{1, 2}, {1, 2}, {1, 2}, {1, 2}});
+  d.off.push_back({{1, 2}, {1, 2}, {3, 4}, {5, 5}});
+  setup_clone_data(d);
+  const Result r = run_fsconfig({1, 2, 3, 4});
+  EXPECT_EQ(r.nclones, 3);
+  EXPECT_EQ(r.members, (std::vector<int4>{1, 2, 3, 4}));
+  EXPECT_EQ(r.bounds, (std::vector<int4>{0, 2, 3, 4}));
+  EXPECT_EQ(r.prob, 1.0);
+}
+
+// A locus whose scaled probability overflows (here frequencies summing to 2, so the sum over
+// parental pairs exceeds the largest double) adds 0, the limit of a probability of 1, rather
+// than an infinite log likelihood.
+TEST_F(CloneTest, OverflowingLocusAddsNothing) {
+  CloneData d;
+  d.loci = {{2, false, 0.0, 0.0, {1.0, 1.0}}};
+  d.off = {{{1, 2}}};
+  setup_clone_data(d);
+  const int4 m[1] = {1};
+  const int4 parents[2] = {0, 0};
+  const int4 b[2] = {0, 1};
+  real8 logl = -5.0;
+  fsconfiglog(1, m, parents, 1, b, logl, -1e300);
+  EXPECT_TRUE(std::isfinite(logl));
+  EXPECT_NEAR(logl, 0.0, 1e-12);
+}
+
 }  // namespace
 }  // namespace kinrad::test
