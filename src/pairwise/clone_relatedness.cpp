@@ -1,4 +1,4 @@
-// Pair relatedness of offspring from their genotypes (Lynch's similarity corrected for chance
+// Pair relatedness of offspring from their genotypes (a similarity index corrected for chance
 // similarity), and the per-locus weights and locus order of the clone inference.
 #include <cmath>
 #include <cstdlib>

@@ -11,8 +11,9 @@ namespace kinrad {
 // alleles (reallocated when its third extent is not k).
 void setsecondg(const int4* members, int4 k);
 
-// Relatedness of the individual in simuvariables.firstg and individual j of secondg: Lynch's
-// similarity corrected for the chance similarity of unrelated individuals (lynchwgt).
+// Relatedness of the individual in simuvariables.firstg and individual j of secondg: the
+// genotype similarity index corrected for the chance similarity of unrelated individuals
+// (lynchwgt).
 real8 r_li_lynch(int4 j);
 
 // prob := the probability that offspring i has no clone anywhere in the sample (1 for a

@@ -10,7 +10,7 @@ namespace kinrad {
 // Pairwise-step and threshold-simulation state.
 struct Simuvariables {
   // Clone inference: relatedness of offspring pairs and the single-clone probabilities.
-  FArray<real8, 1> lynchwgt{};  // per locus: expected Lynch similarity of two unrelated
+  FArray<real8, 1> lynchwgt{};  // per locus: expected similarity of two unrelated
   FArray<int1, 2> firstg{};     // (2, locus): alleles of the first individual, 0 untyped
   FArray<int1, 3> secondg{};    // (2, locus, k): alleles of k second individuals
   // Per locus of more than two alleles (locus3 position): offset of its genotype block in
