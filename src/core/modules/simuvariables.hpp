@@ -22,7 +22,12 @@ struct Simuvariables {
   // index 0..G (0: partner missing), at dyadlogl(dyadloglloc(k3) + (t - 1)(G + 1) + g).
   FArray<real8, 1> dyadlogl{};
   FArray<index_t, 1> dyadloglloc{};
-  // (locus2 position, partner code 1..3, type) and (locus2 position, type): partner missing.
+  // Two-allele memo tables, shared by phases that never run at the same time and each
+  // (re)allocate them in their own shape: the pairwise sib decisions use (locus2 position,
+  // partner code 1..3, type) and (locus2 position, type) for a missing partner; clone inference
+  // uses (partner code, hypothesis, position) for the current focal, 1.0 when not yet computed,
+  // and (code, position) for a single genotype (codes 1, 2 the homozygotes, 3 the heterozygote).
+  // Each phase frees them when it ends.
   FArray<real8, 3> dyadlogl2{};
   FArray<real8, 2> dyadlogl0{};
   // (2, locus): the focal alleles each locus's tables were built for, -99 none; and the
@@ -38,6 +43,17 @@ struct Simuvariables {
   FArray<real8, 2> clonedyadll{};
   FArray<int4, 2> clonegtype{};
   int4 cloneploidy = -99;
+
+  // Clone inference: relatedness of offspring pairs and the single-clone probabilities.
+  FArray<real8, 1> lynchwgt{};  // per locus: expected similarity of two unrelated
+  FArray<int1, 2> firstg{};     // (2, locus): alleles of the first individual, 0 untyped
+  FArray<int1, 3> secondg{};    // (2, locus, k): alleles of k second individuals
+  // Per locus of more than two alleles (locus3 position): offset of its genotype block in
+  // podyadlogl3, whose three hypotheses (clone, full sibs, half sibs) follow one another, T
+  // entries each; a value above 0.1 marks an entry not yet computed. Left unallocated when
+  // the three blocks would exceed 6,000,000 doubles.
+  FArray<int4, 1> podyadloc{};
+  FArray<real8, 1> podyadlogl3{};
 };
 
 constinit inline Simuvariables simuvariables{};

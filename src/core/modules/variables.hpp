@@ -5,12 +5,17 @@
 // header grows without bound; the defaults of the parts are the program's start-up values.
 #include "core/modules/variables_configuration.hpp"
 #include "core/modules/variables_model.hpp"
+#include "core/modules/variables_results.hpp"
 #include "core/modules/variables_run.hpp"
 #include "core/modules/variables_sample.hpp"
 
 namespace kinrad {
 
-struct Variables : VariablesRun, VariablesSample, VariablesModel, VariablesConfiguration {};
+struct Variables : VariablesRun,
+                   VariablesSample,
+                   VariablesModel,
+                   VariablesConfiguration,
+                   VariablesResults {};
 
 KINRAD_CONSTINIT inline Variables variables{};
 

@@ -210,7 +210,9 @@ struct VariablesConfiguration {
   FStatic<int4, 1, 3> numparent{};
   int4 numlayer0 = 0;
   FArray<int4, 2> parentidx{};
-  // (smplsize, two-allele positions): each offspring's 2-bit code, written by setgtype2.
+  // Unpacked offspring codes at the two-allele loci, (offspring, l2thread(1):l2thread(2)),
+  // written by setgtype2: 0 missing, 1 and 2 the homozygotes, 3 the heterozygote. Readers fall
+  // back to the packed columns when it is not allocated or a position lies outside its columns.
   FArray<int1, 2> indivgtype1{};
   // Per offspring the sum of its full-sib pair values for the pairwise score; freed whenever the
   // full-sib table changes, so that it is rebuilt from the new values.
