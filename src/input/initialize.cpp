@@ -10,10 +10,10 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/real_integer_power.hpp"
+#include "core/sorting.hpp"
 #include "input/parent_conflicts.hpp"
-#include "input/real_integer_power.hpp"
 
 namespace kinrad {
 

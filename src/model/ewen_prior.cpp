@@ -5,7 +5,7 @@
 
 #include "core/brent.hpp"
 #include "core/modules/variables.hpp"
-#include "input/real_integer_power.hpp"
+#include "core/real_integer_power.hpp"
 
 namespace kinrad {
 

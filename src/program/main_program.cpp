@@ -1,4 +1,4 @@
-#include "input/main_program.hpp"
+#include "program/main_program.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -15,12 +15,12 @@
 #include "input/data_process.hpp"
 #include "input/get_commands.hpp"
 #include "input/initialize.hpp"
-#include "input/merge_file.hpp"
 #include "input/read_data.hpp"
-#include "input/run_archive.hpp"
 #include "likelihood/set_gtype2.hpp"
 #include "model/initial_fs_prob.hpp"
 #include "pairwise/pair_relation.hpp"
+#include "program/merge_file.hpp"
+#include "program/run_archive.hpp"
 #include "results/output.hpp"
 #include "results/sib_ne.hpp"
 #include "search/anneal.hpp"
@@ -32,17 +32,6 @@ void initializethreads() {
   variables.numthreads = 1;
   for (auto& line : variables.errmsg) line = "";
   variables.fname.clear();
-}
-
-void displayversion() {
-  const std::string dashes(89, '-');
-  fwrite(std::cout, "(A)", "");
-  fwrite(std::cout, "(A)", dashes);
-  fwrite(std::cout, "(A)", "KINRAD, Version 2.0.7.1, Build 20240225");
-  fwrite(std::cout, "(A)", dashes);
-  fwrite(std::cout, "(A)", "");
-  std::cout.flush();
-  if (variables.igui != 1) pause_until_second_changes();
 }
 
 void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls) {

@@ -1,4 +1,4 @@
-#include "input/run_archive.hpp"
+#include "program/run_archive.hpp"
 
 namespace kinrad {
 

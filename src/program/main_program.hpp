@@ -9,8 +9,6 @@ namespace kinrad {
 
 // Process 0 of 1, blank error lines, an empty output stem.
 void initializethreads();
-// The version banner; pauses until the wall-clock second changes unless started from a GUI.
-void displayversion();
 
 // The annealing call and the per-run archive copy as the run loop sees them, so that the loop
 // can be driven by a scripted search in tests.

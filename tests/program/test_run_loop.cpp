@@ -9,7 +9,7 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/main_program.hpp"
+#include "program/main_program.hpp"
 
 namespace kinrad {
 namespace {

@@ -11,7 +11,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/main_program.hpp"
+#include "program/main_program.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -22,8 +22,8 @@ using testing_support::TempWorkDir;
 using testing_support::write_text;
 
 std::string roundsproject() {
-  std::string text = read_text(std::string(KINRAD_TEST_DATA_DIR) +
-                               "/../../e2e/cases/small_project_runs_to_the_end/input/kinrad2.dat");
+  std::string text = read_text(std::string(KINRAD_TESTS_DIR) +
+                               "/e2e/cases/small_project_runs_to_the_end/input/kinrad2.dat");
   auto set = [&](const std::string& from, const std::string& to) {
     const std::size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;

@@ -1,4 +1,4 @@
-#include "input/merge_file.hpp"
+#include "program/merge_file.hpp"
 
 namespace kinrad {
 
