@@ -11,8 +11,9 @@
 
 #include "core/error_stop.hpp"
 #include "core/fixed_string.hpp"
-#include "core/unformatted_file.hpp"
 #include "core/modules/variables.hpp"
+#include "core/replacing_file.hpp"
+#include "core/unformatted_file.hpp"
 #include "input/data_process_steps.hpp"
 
 namespace kinrad {
@@ -65,28 +66,22 @@ bool readinballelefre(const std::string& path) {
 }
 
 void writeinballelefre(const std::string& path) {
-  const std::string temporary = path + ".tmp";
-  UnformattedWriter out;
-  bool ok = out.open(temporary);
-  if (ok) {
-    std::vector<real8> rec;
-    for (const auto& [first, last] : recordloci()) {
-      rec.clear();
-      for (int4 l = first; l <= last; ++l) {
-        const FView<real8, 1>& w = variables.obsallelefre(l).a;
-        for (index_t a = 1; a <= windowlength(l); ++a) rec.push_back(w(a));
-      }
-      out.write_record(rec);
-    }
-    ok = out.close();
-  }
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temporary, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temporary, ec);
-    variables.errmsg(1) = "Failed writing " + path;
-    stoponerror(1, "DataProcess");
-  }
+  // The cache's open and write failures both read "Failed writing".
+  const WriteFailure failure{.routine = "DataProcess", .open_prefix = "Failed writing "};
+  write_replacing_unformatted(
+      path,
+      [](UnformattedWriter& out) {
+        std::vector<real8> rec;
+        for (const auto& [first, last] : recordloci()) {
+          rec.clear();
+          for (int4 l = first; l <= last; ++l) {
+            const FView<real8, 1>& w = variables.obsallelefre(l).a;
+            for (index_t a = 1; a <= windowlength(l); ++a) rec.push_back(w(a));
+          }
+          out.write_record(rec);
+        }
+      },
+      failure);
 }
 
 }  // namespace kinrad

@@ -11,6 +11,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
+#include "core/screen.hpp"
 #include "input/check_data.hpp"
 #include "input/data_process.hpp"
 #include "input/get_commands.hpp"
@@ -100,7 +101,7 @@ void runsequence() {
   output();
   if (variables.numthreads > 1) mergefile(0, 3);
   if (variables.threadid == 0) sibne();
-  if (variables.displayq == 1) fwrite(std::cout, "(/2A)", "Output to file : ", variables.fname);
+  screen_write("(/2A)", "Output to file : ", variables.fname);
 }
 
 int kinrad2p_main(int argc, const char* const* argv) {
