@@ -123,7 +123,7 @@ TEST_F(GenotypeFrequencies, RangesAndTheDiscardedTable) {
   EXPECT_NEAR(at(3, 0), 0.36, 1e-15);
 }
 
-TEST_F(ModelTest, ReestimatedFrequenciesFromCounts) {
+TEST_F(GenotypeFrequencies, ReestimatedFrequenciesFromCounts) {
   test::setup_loci({{3, false, 0.0, 0.0, {0.2, 0.3, 0.5}}});
   struct Row {
     std::vector<real8> counts, expected;

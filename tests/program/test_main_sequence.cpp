@@ -12,6 +12,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "program/main_program.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -38,15 +39,9 @@ std::string roundsproject() {
 int runprogram(std::string& screen) {
   reset_all_modules();
   set_command_line({"VER:0"});
-  testing::internal::CaptureStdout();
-  int status = 0;
-  try {
-    runsequence();
-  } catch (const ProgramStop& stop) {
-    status = report_program_stop(stop, 0);
-  }
-  screen = testing::internal::GetCapturedStdout();
-  return status;
+  const testing_support::StageOutcome o = testing_support::run_stage([] { runsequence(); });
+  screen = o.screen;
+  return o.status;
 }
 
 TEST(MainSequence, StoredRoundDecidesBetweenSilentStopAndARun) {

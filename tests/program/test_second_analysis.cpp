@@ -14,6 +14,7 @@
 #include "core/random_numbers.hpp"
 #include "program/main_program.hpp"
 #include "support/pauses.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -39,13 +40,9 @@ Outcome analyse(const std::string& project) {
   write_text("kinrad2.dat", project);
   set_command_line({"VER:0"});
   Outcome o;
-  testing::internal::CaptureStdout();
-  try {
-    runsequence();
-  } catch (const ProgramStop& stop) {
-    o.status = report_program_stop(stop, 0);
-  }
-  o.screen = testing::internal::GetCapturedStdout();
+  const testing_support::StageOutcome stage = testing_support::run_stage([] { runsequence(); });
+  o.status = stage.status;
+  o.screen = stage.screen;
   o.datacopy = read_text("myout.data");
   return o;
 }
