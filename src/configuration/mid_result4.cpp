@@ -1,10 +1,9 @@
-#include "configuration/mid_result4.hpp"
-
 #include <cmath>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "configuration/configuration.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
 

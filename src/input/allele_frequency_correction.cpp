@@ -10,10 +10,10 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 

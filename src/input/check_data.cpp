@@ -1,12 +1,12 @@
-#include "input/check_data.hpp"
-
 #include <filesystem>
 #include <string>
 #include <system_error>
 
 #include "core/fixed_string.hpp"
-#include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "core/text_utils.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 

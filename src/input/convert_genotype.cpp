@@ -5,7 +5,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 

@@ -2,8 +2,6 @@
 // counted and put in their final order, the starting allele frequencies are set, the genotype
 // numbering tables are built, and the sample frequencies are corrected for selfing or for a
 // dominating family (the corrected values are kept between analyses of the same data).
-#include "input/data_process.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -16,11 +14,12 @@
 #include "core/clock.hpp"
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "core/text_utils.hpp"
 #include "core/variables_routines.hpp"
-#include "input/check_data.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/data_process_steps_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 

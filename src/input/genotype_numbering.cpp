@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 

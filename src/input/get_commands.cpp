@@ -1,5 +1,3 @@
-#include "input/get_commands.hpp"
-
 #include <array>
 #include <cctype>
 #include <iostream>
@@ -13,6 +11,7 @@
 #include "core/format_write.hpp"
 #include "core/io_status.hpp"
 #include "core/modules/variables.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 

@@ -14,7 +14,7 @@
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
 #include "core/unformatted_file.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 

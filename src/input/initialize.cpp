@@ -1,5 +1,3 @@
-#include "input/initialize.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -11,7 +9,8 @@
 #include "core/modules/variables.hpp"
 #include "core/real_integer_power.hpp"
 #include "core/sorting.hpp"
-#include "input/parent_conflicts.hpp"
+#include "input/input.hpp"
+#include "input/parent_conflicts_internal.hpp"
 
 namespace kinrad {
 

@@ -1,5 +1,3 @@
-#include "input/parent_conflicts.hpp"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
+#include "input/parent_conflicts_internal.hpp"
 
 namespace kinrad {
 

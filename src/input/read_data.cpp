@@ -1,11 +1,10 @@
-#include "input/read_data.hpp"
-
 #include <iostream>
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data_context.hpp"
+#include "input/input.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 

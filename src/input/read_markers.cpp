@@ -6,10 +6,10 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 

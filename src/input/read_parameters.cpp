@@ -6,7 +6,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "core/error_stop.hpp"
+#include "core/modules/variables.hpp"
 #include "core/sorting.hpp"
 #include "core/text_utils.hpp"
-#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
-#include "input/identifier_lookup.hpp"
-#include "input/read_data_context.hpp"
+#include "input/identifier_lookup_internal.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 

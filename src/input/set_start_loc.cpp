@@ -16,8 +16,9 @@
 #include "core/replacing_file.hpp"
 #include "core/screen.hpp"
 #include "core/unformatted_file.hpp"
-#include "input/check_data.hpp"
-#include "input/data_copy.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/data_copy_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 

@@ -1,4 +1,4 @@
-#include "likelihood/set_gtype2.hpp"
+#include "likelihood/likelihood.hpp"
 
 namespace kinrad {
 

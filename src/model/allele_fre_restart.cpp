@@ -1,13 +1,12 @@
-#include "model/allele_fre_restart.hpp"
-
 #include <span>
 #include <string>
 
-#include "configuration/mid_result4.hpp"
+#include "configuration/configuration.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "model/allele_fre_restart_internal.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
 

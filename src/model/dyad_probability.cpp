@@ -1,12 +1,12 @@
-#include "model/dyad_probability.hpp"
-
 #include <cstdint>
 #include <utility>
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/dyad_probability_internal.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 

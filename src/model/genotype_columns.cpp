@@ -3,10 +3,10 @@
 #include <string>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
 #include "core/variables_routines.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
 

@@ -1,11 +1,10 @@
-#include "model/genotype_frequencies.hpp"
-
 #include <vector>
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
 
 namespace kinrad {
 

@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/probability_tables.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/probability_tables_internal.hpp"
 
 namespace kinrad {
 

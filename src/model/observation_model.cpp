@@ -1,6 +1,6 @@
-#include "model/observation_model.hpp"
-
 #include <cmath>
+
+#include "model/observation_model_internal.hpp"
 
 namespace kinrad {
 

@@ -1,7 +1,7 @@
-#include "model/phenotype_tables.hpp"
-
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 

@@ -1,11 +1,10 @@
-#include "model/probability_tables.hpp"
-
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/probability_tables_internal.hpp"
 
 namespace kinrad {
 

@@ -1,4 +1,3 @@
-#include "model/single_likelihood.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +6,8 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 

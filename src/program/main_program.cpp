@@ -5,26 +5,21 @@
 #include <iostream>
 #include <new>
 
-#include "configuration/mid_result4.hpp"
+#include "configuration/configuration.hpp"
 #include "core/clock.hpp"
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
 #include "core/screen.hpp"
-#include "input/check_data.hpp"
-#include "input/data_process.hpp"
-#include "input/get_commands.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
-#include "likelihood/set_gtype2.hpp"
-#include "model/initial_fs_prob.hpp"
-#include "pairwise/pair_relation.hpp"
+#include "input/input.hpp"
+#include "likelihood/likelihood.hpp"
+#include "model/model.hpp"
+#include "pairwise/pairwise.hpp"
 #include "program/merge_file.hpp"
 #include "program/run_archive.hpp"
-#include "results/output.hpp"
-#include "results/sib_ne.hpp"
-#include "search/anneal.hpp"
+#include "results/results.hpp"
+#include "search/search.hpp"
 
 namespace kinrad {
 

@@ -9,7 +9,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data.hpp"
+#include "input/input.hpp"
 #include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"

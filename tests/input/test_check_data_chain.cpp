@@ -12,10 +12,8 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

@@ -15,7 +15,8 @@
 
 #include "check_data_fixture.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

@@ -12,7 +12,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/get_commands.hpp"
+#include "input/input.hpp"
 #include "support/pauses.hpp"
 
 namespace kinrad {

@@ -15,7 +15,7 @@
 #include "core/modules/variables.hpp"
 #include "core/real_integer_power.hpp"
 #include "initialize_fixture.hpp"
-#include "input/initialize.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

@@ -8,7 +8,7 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "model/model.hpp"
 #include "support/prepare.hpp"
 #include "support/temp_dir.hpp"
 

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
-#include "model/phenotype_tables.hpp"
+#include "core/packed_genotypes.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad::test {
 

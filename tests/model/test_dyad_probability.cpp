@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/observation_model.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/dyad_probability_internal.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {

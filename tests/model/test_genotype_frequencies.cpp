@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "model/genotype_frequencies.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {

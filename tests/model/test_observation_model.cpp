@@ -6,8 +6,9 @@
 
 #include <cmath>
 
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {

@@ -2,8 +2,9 @@
 // pairs (prbg_p, tested on its own) with the effective rate, and the error-free tables by hand.
 #include <gtest/gtest.h>
 
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/observation_model_internal.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "configuration/mid_result4.hpp"
+#include "configuration/configuration.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/allele_fre_restart.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "model/allele_fre_restart_internal.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
+#include "model/model.hpp"
 
 namespace kinrad::setuptest {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/probability_tables.hpp"
+#include "model/probability_tables_internal.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
 

@@ -8,10 +8,8 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "input/input.hpp"
+#include "model/model.hpp"
 #include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"

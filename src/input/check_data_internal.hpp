@@ -3,11 +3,6 @@
 
 namespace kinrad {
 
-// Compares the data with the copy kept under the stem and renews the copy when they differ:
-// then every checkpoint, every cache that depends on the data and the error-message file are
-// deleted first. Process 0 only.
-void checkdata();
-
 // The data copy stem + ".data" (text) and stem + ".GtypeData" (unformatted records).
 // mode 1 compares it with the current data: status -1 when either file is absent, 0 when
 // they differ (or the copy cannot be read to its end), 1 when they match. mode 2 writes it;

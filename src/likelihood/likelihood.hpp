@@ -1,4 +1,5 @@
 #pragma once
+// The family likelihood engine as the other phases use it.
 #include "core/kinds.hpp"
 
 namespace kinrad {

@@ -6,11 +6,6 @@
 
 namespace kinrad {
 
-// Fills transrate (and, in a haplodiploid species, transratehaploid) of the loci
-// locfrom..locto from their current dropout and other-error rates. Loci of at most one
-// allele are left as they are.
-void phenotypegivengenotype(int4 locfrom, int4 locto);
-
 // Storage of one observation table per locus (7 classes, 3 at a dominant locus), used until
 // loci share the tables of their observation block; every transrate view gets its own block.
 void allocate_transrate_per_locus();

@@ -1,4 +1,5 @@
 #pragma once
+// The configuration model as the other phases use it: the checkpoint formats it owns.
 #include <span>
 
 #include "core/kinds.hpp"

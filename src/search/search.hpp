@@ -1,4 +1,5 @@
 #pragma once
+// The annealing search as the other phases use it.
 #include "core/kinds.hpp"
 
 namespace kinrad {

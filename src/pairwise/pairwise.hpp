@@ -1,9 +1,14 @@
 #pragma once
-// Dyad likelihood tables of the sample and the best candidate parents of each offspring,
-// built at the end of the per-analysis set-up from the current allele frequencies.
+// The pairwise analysis as the other phases use it.
 #include "core/kinds.hpp"
 
 namespace kinrad {
+
+// The whole pairwise step; writes the pairwise-step marker file when it completes.
+void pairrelation();
+
+// Reads the pairwise clustering back for the search.
+void setcluster();
 
 // Builds every dyad log-likelihood table the analysis uses (mode 1: the per-analysis set-up).
 void calculatepairprob(int4 mode);
