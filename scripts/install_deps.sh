@@ -3,7 +3,8 @@
 # Usage: scripts/install_deps.sh [test]
 set -euo pipefail
 
-packages=(cmake g++ make)
+# The benchmarks in bench/ need Google Benchmark; they are built with the project.
+packages=(cmake g++ make libbenchmark-dev)
 if [[ "${1:-}" == "test" ]]; then
   packages+=(libgtest-dev libgmock-dev)
 fi
