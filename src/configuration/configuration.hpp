@@ -15,6 +15,6 @@ bool restart_frequencies_acceptable(std::span<const real8> p);
 
 // Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
 // was read and passes its checks, stores them all in obsallelefre; false leaves them unchanged.
-bool readlocusfrequencies(RecordReader& in);
+bool read_locus_frequencies(RecordReader& in);
 
 }  // namespace kinrad

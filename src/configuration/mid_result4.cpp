@@ -27,7 +27,7 @@ bool restart_frequencies_acceptable(std::span<const real8> p) {
   return sum <= 1.05;
 }
 
-bool readlocusfrequencies(RecordReader& in) {
+bool read_locus_frequencies(RecordReader& in) {
   Variables& v = variables;
   std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
   for (int4 l = 1; l <= v.numloci; ++l) {
@@ -52,7 +52,7 @@ void readmidresult4(int4& status, int4& round) {
     return;
   }
   status = 1;
-  if (!readlocusfrequencies(in)) return;
+  if (!read_locus_frequencies(in)) return;
   // The frequencies stand even when the round cannot be read.
   int4 r = 0;
   if (in.read_list(r) != IoStatus::ok) return;

@@ -13,6 +13,6 @@ void setstartloc(int4 mode, int4& status);
 // -1 when there is no copy. The comparison needs only the data as read and recoded, so data
 // preparation can ask before it trusts a cache of the previous analysis; it is made once per
 // analysis and the answer kept for checkdata.
-int4 datachangestatus();
+int4 data_change_status();
 
 }  // namespace kinrad

@@ -15,7 +15,7 @@ namespace {
 constexpr int4 maxalleles = 127;
 
 // The allele number of label at locus l, appending the label when it is new.
-int1 allelenumber(int4 l, int4 label) {
+int1 allele_number(int4 l, int4 label) {
   int1& num = variables.rawallelenum(l);
   FArray<int4, 1>& ids = variables.rawalleleid(l).a;
   for (int4 k = 1; k <= num; ++k)
@@ -60,10 +60,10 @@ void convertgenotype(const FArray<int4, 2>& values, const FArray<int4, 1>& count
       gtype(2, l, column) = 0;
       continue;
     }
-    gtype(1, l, column) = allelenumber(l, values(1, l));
+    gtype(1, l, column) = allele_number(l, values(1, l));
     if (n == 2)
       gtype(2, l, column) =
-          values(2, l) == values(1, l) ? gtype(1, l, column) : allelenumber(l, values(2, l));
+          values(2, l) == values(1, l) ? gtype(1, l, column) : allele_number(l, values(2, l));
   }
 }
 

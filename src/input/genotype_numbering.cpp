@@ -8,7 +8,7 @@
 
 namespace kinrad {
 
-void storefrequencies(const std::vector<std::vector<real8>>& freq) {
+void store_frequencies(const std::vector<std::vector<real8>>& freq) {
   const int4 nloci = variables.numloci;
   const int4 m = variables.maxobsnumallele;
   variables.maxnumgenotype = m * (m + 1) / 2;
@@ -40,7 +40,7 @@ void storefrequencies(const std::vector<std::vector<real8>>& freq) {
   }
 }
 
-void buildgenotypetables() {
+void build_genotype_tables() {
   const int4 nloci = variables.numloci;
   const int4 m = variables.maxobsnumallele;
   const int4 ng = variables.maxnumgenotype;

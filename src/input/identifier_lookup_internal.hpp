@@ -29,7 +29,7 @@ class IdentifierLookup {
 int4 findindiv(const IdentifierLookup& look, const FString<20>& id, int4 kind);
 
 // Known relationships (items 30, 31 and the monogamy test) and exclusions (items 32, 33).
-void readknownrelationships(InputReader& in, const IdentifierLookup& look);
-void readexclusions(InputReader& in, const IdentifierLookup& look);
+void read_known_relationships(InputReader& in, const IdentifierLookup& look);
+void read_exclusions(InputReader& in, const IdentifierLookup& look);
 
 }  // namespace kinrad

@@ -36,19 +36,19 @@ struct InputReader {
 
 // The integer of a token converted with the edit format fmt ("(I9)", "(I6)"); false when it
 // cannot be read.
-bool tokentointeger(std::string_view fmt, std::string_view token, int4& value);
+bool token_to_integer(std::string_view fmt, std::string_view token, int4& value);
 
 // Items 1 to 21: the run parameters and the settings derived from them.
-void readparameters(InputReader& in);
+void read_parameters(InputReader& in);
 
 // Items 22 to 25: marker identifiers, marker types, dropout and other-error rates.
-void readmarkers(InputReader& in);
+void read_markers(InputReader& in);
 // Items 26 to 29: offspring genotypes, candidate proportions and numbers, candidate genotypes,
 // and the identity rules between individuals.
-void readgenotypes(InputReader& in);
+void read_genotypes(InputReader& in);
 // Items 30 to 33: known parents and sibships, the monogamy test, excluded parents and sibships.
 // Closes the input file.
-void readrelationships(InputReader& in);
+void read_relationships(InputReader& in);
 
 // Replaces the allele labels of one individual by allele numbers of their locus, extending the
 // label lists. values(1:2, l) are the labels read at locus l (only the first counts(l) of them

@@ -16,18 +16,18 @@ namespace kinrad {
 namespace {
 
 // Position of the "@" of a shorthand token, npos when it is written out per locus.
-std::size_t atposition(const FString<20>& token) {
+std::size_t at_position(const FString<20>& token) {
   return token.view().find('@');
 }
 
 // Item 22: one identifier per locus, or "@" (loci MK1, MK2, ...) or "ABC@" (ABC1, ABC2, ...).
-void readmarkerids(InputReader& in) {
+void read_marker_ids(InputReader& in) {
   const int4 nloci = variables.numloci;
   variables.markerid.allocate(nloci);
   in.setitem(InputReader::prefix, "Marker IDs");
   FString<20> token;
   in.readitem(token);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
     in.readitem(variables.markerid);
@@ -53,7 +53,7 @@ void readmarkerids(InputReader& in) {
 }
 
 // Item 23: 1 dominant, 0 codominant; "v@" gives every locus the value v.
-void readmarkertypes(InputReader& in) {
+void read_marker_types(InputReader& in) {
   const int4 nloci = variables.numloci;
   variables.dominantmarker.allocate(nloci);
   in.setitem(InputReader::prefix, "indicators for marker types per locus");
@@ -61,13 +61,13 @@ void readmarkertypes(InputReader& in) {
   in.readitem(token);
   // Read as 4-byte values so that a value such as 256 is refused rather than wrapped.
   FArray<int4, 1> types(nloci);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
     in.readitem(types);
   } else {
     int4 v = 0;
-    if (!tokentointeger("(I9)", token.view().substr(0, at), v)) in.readfailure();
+    if (!token_to_integer("(I9)", token.view().substr(0, at), v)) in.readfailure();
     types.fill(v);
   }
   for (int4 l = 1; l <= nloci; ++l) {
@@ -78,12 +78,12 @@ void readmarkertypes(InputReader& in) {
 }
 
 // One rate per locus, or "r@" for all loci with r read by "(F12.8)" (so "1@" is 1e-8).
-void readrates(InputReader& in, std::string_view label, FArray<real8, 1>& rates) {
+void read_rates(InputReader& in, std::string_view label, FArray<real8, 1>& rates) {
   rates.allocate(variables.numloci);
   in.setitem(InputReader::prefix, label);
   FString<20> token;
   in.readitem(token);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
     in.readitem(rates);
@@ -96,11 +96,11 @@ void readrates(InputReader& in, std::string_view label, FArray<real8, 1>& rates)
 
 }  // namespace
 
-void readmarkers(InputReader& in) {
-  readmarkerids(in);
-  readmarkertypes(in);
-  readrates(in, "Dropout Rate per locus", variables.droprate);
-  readrates(in, "Other Error Rate per locus", variables.othererrorrate);
+void read_markers(InputReader& in) {
+  read_marker_ids(in);
+  read_marker_types(in);
+  read_rates(in, "Dropout Rate per locus", variables.droprate);
+  read_rates(in, "Other Error Rate per locus", variables.othererrorrate);
 
   const int4 nloci = variables.numloci;
   // Written as an "inside the range" test so that a NaN is refused as well.

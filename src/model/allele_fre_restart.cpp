@@ -28,7 +28,7 @@ void readallelefre() {
   if (in.read_list(x) != IoStatus::ok) return;
   int4 j = 0;
   if (in.read_list(j) != IoStatus::ok) return;
-  readlocusfrequencies(in);
+  read_locus_frequencies(in);
 }
 
 void restart_allele_frequencies() {

@@ -30,7 +30,7 @@ void initializethreads() {
   variables.fname.clear();
 }
 
-void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
+void run_loop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
   real8 roundlogl[6] = {0, 0, 0, 0, 0, 0};  // indexed by round 1..5
   for (variables.krun = 1; variables.krun <= variables.numrun; ++variables.krun) {
     calls.anneal(firstq, round0);
@@ -53,7 +53,7 @@ void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
   }
 }
 
-void runsequence() {
+void run_sequence() {
   initializethreads();
   getcommands();
   if (variables.showversion == 1 && variables.displayq == 1) displayversion();
@@ -88,9 +88,9 @@ void runsequence() {
   int4 firstq = 1;
   variables.krun = 1;
   variables.bestlogl = -1e300;
-  runloop(round0, firstq,
-          RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
-                       [](int4 krun) { savearchive(krun); }});
+  run_loop(round0, firstq,
+           RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
+                        [](int4 krun) { savearchive(krun); }});
 
   selectrun(firstq);
   output();
@@ -102,7 +102,7 @@ void runsequence() {
 int kinrad2p_main(int argc, const char* const* argv) {
   set_command_line(argc, argv);
   try {
-    runsequence();
+    run_sequence();
   } catch (const ProgramStop& stop) {
     return report_program_stop(stop);
   }

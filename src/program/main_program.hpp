@@ -19,10 +19,10 @@ struct RunLoopCalls {
 
 // Runs variables.numrun annealing runs, each a series of allele-frequency rounds from round0
 // to 5. firstq is 1 on entry and ends 0, or -1 when the loop was cut short.
-void runloop(int4 round0, int4& firstq, const RunLoopCalls& calls);
+void run_loop(int4 round0, int4& firstq, const RunLoopCalls& calls);
 
 // The whole analysis, steps 1 to 19; returns normally or ends through a ProgramStop.
-void runsequence();
+void run_sequence();
 
 // Entry of Kinrad2p: hands over the arguments, runs the sequence and turns a stop into the exit
 // status after its messages.

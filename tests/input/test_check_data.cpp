@@ -274,16 +274,16 @@ TEST_F(CheckData, StatusOfMissingDamagedAndLongerCopies) {
 
 TEST_F(CheckData, ChangeStatusIsComparedOnceAndResetWithTheModules) {
   small_fixture();
-  EXPECT_EQ(datachangestatus(), -1);
+  EXPECT_EQ(data_change_status(), -1);
   write_copy();
-  EXPECT_EQ(datachangestatus(), -1) << "kept from the first comparison";
+  EXPECT_EQ(data_change_status(), -1) << "kept from the first comparison";
   small_fixture();  // resets the modules
-  EXPECT_EQ(datachangestatus(), 0);
+  EXPECT_EQ(data_change_status(), 0);
   variables.droprate(1) = 0.06;
-  EXPECT_EQ(datachangestatus(), 0) << "kept from the first comparison";
+  EXPECT_EQ(data_change_status(), 0) << "kept from the first comparison";
   small_fixture();
   variables.droprate(1) = 0.06;
-  EXPECT_EQ(datachangestatus(), 1);
+  EXPECT_EQ(data_change_status(), 1);
 }
 
 TEST_F(CheckData, WritingIsAnnouncedOnlyWhenDisplaying) {

@@ -39,7 +39,7 @@ std::string roundsproject() {
 int runprogram(std::string& screen) {
   reset_all_modules();
   set_command_line({"VER:0"});
-  const testing_support::StageOutcome o = testing_support::run_stage([] { runsequence(); });
+  const testing_support::StageOutcome o = testing_support::run_stage([] { run_sequence(); });
   screen = o.screen;
   return o.status;
 }

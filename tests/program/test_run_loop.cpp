@@ -45,7 +45,7 @@ TEST_F(RunLoop, WithoutRoundsEveryRunMakesOneCallAtRoundFive) {
   variables.numrun = 3;
   ScriptedSearch s{{-10.0}};
   int4 firstq = 1;
-  runloop(5, firstq, s.hooks());
+  run_loop(5, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 5}, {0, 5}, {0, 5}}));
   EXPECT_EQ(s.archived, (std::vector<int4>{1, 2, 3}));
   EXPECT_EQ(firstq, 0);
@@ -55,7 +55,7 @@ TEST_F(RunLoop, OneRunMakesNoArchiveCopy) {
   variables.numrun = 1;
   ScriptedSearch s{{-10.0}};
   int4 firstq = 1;
-  runloop(5, firstq, s.hooks());
+  run_loop(5, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 5}}));
   EXPECT_TRUE(s.archived.empty());
   EXPECT_EQ(firstq, 0);
@@ -67,7 +67,7 @@ TEST_F(RunLoop, SettledRoundsEndAllRunsWithoutArchiveCopy) {
   variables.numrun = 2;
   ScriptedSearch s{{-100.0, -50.0, -49.9}};
   int4 firstq = 1;
-  runloop(1, firstq, s.hooks());
+  run_loop(1, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 1}, {0, 2}, {0, 3}}));
   EXPECT_TRUE(s.archived.empty());
   EXPECT_EQ(firstq, -1);
@@ -89,7 +89,7 @@ TEST_F(RunLoop, RelativeChangeThreshold) {
     // Round 4 and 5 only: the test is made once, between them.
     ScriptedSearch s{{r.a, r.b}};
     int4 firstq = 1;
-    runloop(4, firstq, s.hooks());
+    run_loop(4, firstq, s.hooks());
     EXPECT_EQ(s.calls, (Calls{{1, 4}, {0, 5}}));
     EXPECT_EQ(firstq, r.stops ? -1 : 0);
   }
@@ -99,7 +99,7 @@ TEST_F(RunLoop, TwoZeroValuesContinueTheRounds) {
   variables.numrun = 2;
   ScriptedSearch s{{0.0}};
   int4 firstq = 1;
-  runloop(1, firstq, s.hooks());
+  run_loop(1, firstq, s.hooks());
   EXPECT_EQ(
       s.calls,
       (Calls{{1, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}}));
@@ -111,7 +111,7 @@ TEST_F(RunLoop, ResumedRoundStartsEveryRun) {
   variables.numrun = 2;
   ScriptedSearch s{{-100.0, -200.0, -400.0, -800.0, -1600.0, -3200.0}};
   int4 firstq = 1;
-  runloop(3, firstq, s.hooks());
+  run_loop(3, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 3}, {0, 4}, {0, 5}, {0, 3}, {0, 4}, {0, 5}}));
   EXPECT_EQ(s.archived, (std::vector<int4>{1, 2}));
 }
@@ -120,7 +120,7 @@ TEST_F(RunLoop, SearchThatCutsShortEndsTheLoopAtOnce) {
   variables.numrun = 3;
   ScriptedSearch s{{-10.0}, 1};
   int4 firstq = 1;
-  runloop(5, firstq, s.hooks());
+  run_loop(5, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 5}}));
   EXPECT_TRUE(s.archived.empty());
   EXPECT_EQ(firstq, -1);
@@ -130,7 +130,7 @@ TEST_F(RunLoop, CutShortInTheSecondRunKeepsTheFirstCopy) {
   variables.numrun = 3;
   ScriptedSearch s{{-10.0}, 2};
   int4 firstq = 1;
-  runloop(5, firstq, s.hooks());
+  run_loop(5, firstq, s.hooks());
   EXPECT_EQ(s.calls, (Calls{{1, 5}, {0, 5}}));
   EXPECT_EQ(s.archived, (std::vector<int4>{1}));
   EXPECT_EQ(firstq, -1);

@@ -40,7 +40,7 @@ Outcome analyse(const std::string& project) {
   write_text("kinrad2.dat", project);
   set_command_line({"VER:0"});
   Outcome o;
-  const testing_support::StageOutcome stage = testing_support::run_stage([] { runsequence(); });
+  const testing_support::StageOutcome stage = testing_support::run_stage([] { run_sequence(); });
   o.status = stage.status;
   o.screen = stage.screen;
   o.datacopy = read_text("myout.data");
