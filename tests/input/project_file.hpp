@@ -28,6 +28,7 @@ class ReaderTest : public ::testing::Test {
   // reader returned normally) and keeps the error file's text and the screen output.
   int run(const std::string& text) {
     reset_all_modules();
+    std::filesystem::remove("Kinrad2.ErrorMessage");
     testing_support::write_text("kinrad2.dat", text);
     const testing_support::StageOutcome o = testing_support::run_stage([] { readdata(); });
     screen = o.screen;

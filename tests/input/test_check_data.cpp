@@ -12,6 +12,7 @@
 #include "core/modules/variables.hpp"
 #include "input/check_data_internal.hpp"
 #include "input/input.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -303,14 +304,9 @@ TEST_F(CheckData, UnreadableTextCopyStopsWithItsName) {
   std::filesystem::create_directory("myout.data");
   write_text("myout.GtypeData", "");
   small_fixture();
-  int status = 0;
-  try {
-    checkdata();
-  } catch (const ProgramStop& stop) {
-    status = report_program_stop(stop, 0);
-  }
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(read_text("Kinrad2.ErrorMessage"),
+  const testing_support::StageOutcome o = testing_support::run_stage([] { checkdata(); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.errorfile,
             "Failed openning myout.data\n"
             "Program stopped in subroutine SetStartLoc, dataset = myout.\n");
 }

@@ -1,10 +1,10 @@
 #pragma once
 // Runs one stage of the program as the main program would: the screen output is captured and
 // an error stop is caught and reported (without the pause), leaving its exit status and the
-// error file "Kinrad2.ErrorMessage" of the working directory.
+// text of the error file "Kinrad2.ErrorMessage" it wrote. Files already in the working
+// directory, an old error file among them, are left alone.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "core/error_stop.hpp"
@@ -16,23 +16,23 @@ struct StageOutcome {
   int status = 0;         // 0 when the stage returned normally
   bool stopped = false;   // an error stop or a silent stop ended the stage
   std::string screen;     // everything written to standard output
-  std::string errorfile;  // the error file's text, empty when none was written
+  std::string errorfile;  // the text of the error file an error stop wrote, else empty
 };
 
 template <class Stage>
 StageOutcome run_stage(Stage&& stage) {
-  std::error_code ec;
-  std::filesystem::remove("Kinrad2.ErrorMessage", ec);
   StageOutcome o;
+  bool error_stop = false;
   testing::internal::CaptureStdout();
   try {
     stage();
   } catch (const ProgramStop& stop) {
     o.stopped = true;
+    error_stop = stop.kind() == ProgramStop::Kind::error;
     o.status = report_program_stop(stop, 0);
   }
   o.screen = testing::internal::GetCapturedStdout();
-  o.errorfile = read_text("Kinrad2.ErrorMessage");
+  if (error_stop) o.errorfile = read_text("Kinrad2.ErrorMessage");
   return o;
 }
 
