@@ -2,6 +2,7 @@
 // locus, numbered in the order in which the labels first appear.
 #include <string>
 
+#include "core/error_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
@@ -21,7 +22,7 @@ int1 allele_number(int4 l, int4 label) {
   for (int4 k = 1; k <= num; ++k)
     if (ids(k) == label) return static_cast<int1>(k);
   if (num >= maxalleles) {
-    variables.errmsg(1) = "The observed # alleles at locus " + itoc(l) + " > 127!";
+    set_error_line(1, error_line("The observed # alleles at locus ", l, " > 127!"));
     stoponerror(1, "ConvertGenotype");
   }
   if (num >= ids.size()) {
