@@ -103,9 +103,10 @@ int4 compare_copy(const std::string& textname, const std::string& recordname) {
 }
 
 // Both files are written under temporary names and renamed over the old copy only when
-// complete, so that a failed write never leaves a copy that looks whole. The record file is
-// renamed first; should the text file then fail, the copy still matches current data in the
-// record file or differs in the text file, so it is never taken for a copy of other data.
+// complete, so that a failed write never leaves a copy that looks whole. A text file that has
+// failed by the end of the walk is reported before either file is renamed; should it fail only
+// at its close, the record file already renamed matches the current data and the old text
+// file, where it differs, marks the copy as changed, so it is never taken for the current one.
 void write_copy(const std::string& textname, const std::string& recordname) {
   const WriteFailure failure{.routine = "SetStartLoc"};
   write_replacing(
@@ -127,12 +128,7 @@ void write_copy(const std::string& textname, const std::string& recordname) {
               datacopy::walk_data_copy(sink);
               // A text file that failed is reported before the record file is renamed.
               text.flush();
-              if (text.fail()) {
-                std::error_code ec;
-                fs::remove(replacing_temporary(textname), ec);
-                fs::remove(replacing_temporary(recordname), ec);
-                copy_failure("Failed writing ", textname);
-              }
+              if (text.fail()) copy_failure("Failed writing ", textname);
             },
             failure);
       },

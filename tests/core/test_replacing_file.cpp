@@ -85,11 +85,34 @@ TEST_F(ReplacingFile, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
     EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
     if (r.unopenable) {
       EXPECT_EQ(read_text("dir/out"), "old\n");
+      EXPECT_TRUE(std::filesystem::is_directory(replacing_temporary("dir/out")));
     } else {
       EXPECT_TRUE(std::filesystem::is_directory("dir/out/inside"));
       EXPECT_FALSE(std::filesystem::exists(replacing_temporary("dir/out")));
     }
   }
+}
+
+TEST_F(ReplacingFile, AStopInsideTheWriterLeavesNoTemporaryAndTheOldFile) {
+  TempWorkDir dir("replacing_writer_stop");
+  write_text("out.txt", "old\n");
+  write_text("out.bin", "old\n");
+  EXPECT_THROW(write_replacing(
+                   "out.txt",
+                   [](std::ostream& o) {
+                     o << "half";
+                     stoponerror(1, "Inner");
+                   },
+                   WriteFailure{.routine = "Writer"}),
+               ProgramStop);
+  EXPECT_THROW(write_replacing_unformatted(
+                   "out.bin", [](UnformattedWriter&) { stoponerror(1, "Inner"); },
+                   WriteFailure{.routine = "Writer"}),
+               ProgramStop);
+  EXPECT_EQ(read_text("out.txt"), "old\n");
+  EXPECT_EQ(read_text("out.bin"), "old\n");
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.txt")));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.bin")));
 }
 
 }  // namespace
