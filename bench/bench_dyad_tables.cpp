@@ -17,10 +17,8 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "input/input.hpp"
+#include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
 #include "simulated_sample.hpp"

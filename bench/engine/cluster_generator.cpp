@@ -9,11 +9,9 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
+#include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "model/model.hpp"
 
 namespace kinrad::bench {
 

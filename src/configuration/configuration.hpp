@@ -1,9 +1,12 @@
 #pragma once
 // What the configuration model offers the other subsystems: the archived configuration record
 // and its encode/decode, the family structure of one cluster, and the cluster tables of the
-// current configuration.
+// current configuration; and the checkpoint formats it owns.
+#include <span>
+
 #include "configuration/config_record.hpp"
 #include "core/kinds.hpp"
+#include "core/record_reader.hpp"
 
 namespace kinrad {
 
@@ -72,5 +75,21 @@ void addcluster1(int4 c, int4 n, int4 m, const int4* rows);
 void addfamilycluster(const int4* cnt, int4 c);
 // Frees slot k (k < 1: the slot whose cluster has id v) by moving the last used slot into it.
 void replacecluster(int4 v, int4 k);
+
+// --- Checkpoint formats -----------------------------------------------------------------------
+
+// Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
+// The frequencies go into obsallelefre unless `store` is false, when only the checks, the
+// status and the round count: the run sequence reads the round again after the per-locus
+// tables were built from the frequencies in force, which must then stay as they are.
+void readmidresult4(int4& status, int4& round, bool store = true);
+
+// The checks both checkpoint readers make on one locus's frequencies.
+bool restart_frequencies_acceptable(std::span<const real8> p);
+
+// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
+// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
+// leaves them unchanged.
+bool read_locus_frequencies(RecordReader& in, bool store = true);
 
 }  // namespace kinrad

@@ -1,6 +1,7 @@
 #include "core/clock.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -28,6 +29,10 @@ std::chrono::nanoseconds into_current_second() {
 // or stretch it.
 void wait_whole_seconds(int4 n) {
   if (n <= 0) return;
+  if (clock_hooks.pause != nullptr) {
+    clock_hooks.pause(n);
+    return;
+  }
   const auto start = std::chrono::steady_clock::now();
   const auto delay = std::chrono::seconds(n) - into_current_second();
   std::this_thread::sleep_until(start + delay);
@@ -63,6 +68,36 @@ void sleeping(int4 n) {
 void pause_until_second_changes() {
   walltime(0);
   wait_whole_seconds(1);
+}
+
+void pause_seconds(int4 n) {
+  if (n <= 0) return;
+  if (clock_hooks.pause != nullptr) {
+    clock_hooks.pause(n);
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(n));
+}
+
+DateTimeStamp date_time_stamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) %
+                  std::chrono::milliseconds(1000);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char date[16];
+  char time[16];
+  std::snprintf(date, sizeof date, "%04d%02d%02d", (tm.tm_year + 1900) % 10000,
+                (tm.tm_mon + 1) % 100, tm.tm_mday % 100);
+  std::snprintf(time, sizeof time, "%02d%02d%02d.%03d", tm.tm_hour % 100, tm.tm_min % 100,
+                tm.tm_sec % 100, static_cast<int>(ms.count()) % 1000);
+  return DateTimeStamp{date, time};
+}
+
+real8 processor_time() {
+  const std::clock_t c = std::clock();
+  return c == static_cast<std::clock_t>(-1) ? -1.0 : static_cast<real8>(c) / CLOCKS_PER_SEC;
 }
 
 }  // namespace kinrad

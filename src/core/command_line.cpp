@@ -4,13 +4,6 @@
 
 namespace kinrad {
 
-namespace {
-std::vector<std::string>& arguments() {
-  static std::vector<std::string> args;
-  return args;
-}
-}  // namespace
-
 void set_command_line(int argc, const char* const* argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
@@ -18,16 +11,16 @@ void set_command_line(int argc, const char* const* argv) {
 }
 
 void set_command_line(std::vector<std::string> args) {
-  arguments() = std::move(args);
+  command_line.args = std::move(args);
 }
 
 int command_argument_count() {
-  return static_cast<int>(arguments().size());
+  return static_cast<int>(command_line.args.size());
 }
 
 std::string get_command_argument(int i) {
   if (i < 1 || i > command_argument_count()) return std::string();
-  return arguments()[static_cast<std::size_t>(i - 1)];
+  return command_line.args[static_cast<std::size_t>(i - 1)];
 }
 
 }  // namespace kinrad

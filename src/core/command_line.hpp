@@ -6,6 +6,13 @@
 
 namespace kinrad {
 
+// The arguments the process was started with, 1..n without the program name.
+struct CommandLine {
+  std::vector<std::string> args{};
+};
+
+constinit inline CommandLine command_line{};
+
 void set_command_line(int argc, const char* const* argv);
 void set_command_line(std::vector<std::string> args);  // arguments 1..n, without the program name
 int command_argument_count();

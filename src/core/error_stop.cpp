@@ -1,10 +1,9 @@
 #include "core/error_stop.hpp"
 
-#include <chrono>
 #include <fstream>
 #include <iostream>
-#include <thread>
 
+#include "core/clock.hpp"
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
@@ -37,7 +36,7 @@ void stop_silently() {
   throw ProgramStop(ProgramStop::Kind::silent, 1, std::string());
 }
 
-int report_program_stop(const ProgramStop& stop, int pause_seconds) {
+int report_program_stop(const ProgramStop& stop, int pause_length) {
   if (stop.kind() != ProgramStop::Kind::error) return stop.status();
   // Only process 0 reports, so that parallel processes never write the same file.
   if (variables.threadid != 0) return stop.status();
@@ -64,7 +63,7 @@ int report_program_stop(const ProgramStop& stop, int pause_seconds) {
   put(closing.trimmed());
   file.close();
   std::cout.flush();
-  if (pause_seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(pause_seconds));
+  pause_seconds(pause_length);
   return stop.status();
 }
 

@@ -46,8 +46,8 @@ class ProgramStop : public std::exception {
 [[noreturn]] void stop_silently();
 
 // Writes what an error stop shows: the screen lines (when this process displays) and the file
-// "Kinrad2.ErrorMessage" in the working directory, then pauses `pause_seconds`. Returns the
+// "Kinrad2.ErrorMessage" in the working directory, then pauses `pause_length` seconds. Returns the
 // exit status. Called by the main program once the stop has unwound.
-int report_program_stop(const ProgramStop& stop, int pause_seconds = 2);
+int report_program_stop(const ProgramStop& stop, int pause_length = 2);
 
 }  // namespace kinrad

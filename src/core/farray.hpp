@@ -30,22 +30,65 @@ struct Dim {
   std::abort();
 }
 
-// Storage offset of a subscript tuple, checked against the bounds in checked builds.
+// The shape shared by arrays and views: per-dimension lower bounds and extents, column-major
+// strides and the offset that folds the lower bounds in. The first subscript is contiguous,
+// so its stride is 1 and it is added without a multiplication.
 template <int R>
-inline index_t farray_offset(const std::array<index_t, R>& ix, index_t offset,
-                             [[maybe_unused]] const std::array<index_t, R>& lo,
-                             [[maybe_unused]] const std::array<index_t, R>& ext,
-                             const std::array<index_t, R>& stride) {
-  index_t off = offset;
-  for (int d = 0; d < R; ++d) {
-#ifdef KINRAD_BOUNDS_CHECK
-    if (ix[d] < lo[d] || ix[d] >= lo[d] + ext[d])
-      farray_bounds_failure(d, ix[d], lo[d], lo[d] + ext[d] - 1);
-#endif
-    off += ix[d] * stride[d];
+struct FLayout {
+  std::array<index_t, R> lo{};
+  std::array<index_t, R> ext{};
+  std::array<index_t, R> stride{};  // stride[0] is 1 once shaped
+  index_t offset = 0;
+  index_t size = 0;
+
+  // Shapes the layout for the given bounds; returns the number of elements.
+  constexpr index_t shape(const std::array<Dim, R>& dims) {
+    index_t step = 1;
+    offset = 0;
+    for (int d = 0; d < R; ++d) {
+      lo[d] = dims[d].lo;
+      ext[d] = dims[d].extent();
+      stride[d] = step;
+      offset -= lo[d] * step;
+      step *= ext[d];
+    }
+    size = step;
+    return step;
   }
-  return off;
-}
+
+  // Back to the unallocated state: bounds 1:0 in every dimension.
+  constexpr void clear() {
+    for (int d = 0; d < R; ++d) {
+      lo[d] = 1;
+      ext[d] = 0;
+      stride[d] = 0;
+    }
+    offset = 0;
+    size = 0;
+  }
+
+  std::array<Dim, R> dims() const {
+    std::array<Dim, R> r{};
+    for (int k = 0; k < R; ++k) r[k] = Dim(lo[k], lo[k] + ext[k] - 1);
+    return r;
+  }
+
+  index_t ubound(int d) const { return lo[d] + ext[d] - 1; }
+
+  // Storage offset of a subscript tuple, checked against the bounds in checked builds.
+  template <class... I>
+  index_t at(I... idx) const {
+    const std::array<index_t, R> ix{static_cast<index_t>(idx)...};
+#ifdef KINRAD_BOUNDS_CHECK
+    for (int d = 0; d < R; ++d)
+      if (ix[d] < lo[d] || ix[d] >= lo[d] + ext[d])
+        farray_bounds_failure(d, ix[d], lo[d], lo[d] + ext[d] - 1);
+#endif
+    index_t off = offset + ix[0];
+    for (int d = 1; d < R; ++d) off += ix[d] * stride[d];
+    return off;
+  }
+};
 
 template <class T, int R>
 class FView;
@@ -76,18 +119,7 @@ class FArray {
   // reallocates by deallocate followed by allocate.
   void allocate(std::array<Dim, R> dims) {
     deallocate();
-    index_t total = 1;
-    index_t stride = 1;
-    offset_ = 0;
-    for (int d = 0; d < R; ++d) {
-      lo_[d] = dims[d].lo;
-      ext_[d] = dims[d].extent();
-      stride_[d] = stride;
-      offset_ -= lo_[d] * stride;
-      stride *= ext_[d];
-      total *= ext_[d];
-    }
-    size_ = total;
+    const index_t total = layout_.shape(dims);
     data_ = new T[static_cast<std::size_t>(total > 0 ? total : 1)]();
   }
   void allocate(Dim d0) requires(R == 1) { allocate(std::array<Dim, R>{d0}); }
@@ -118,48 +150,41 @@ class FArray {
   void deallocate() {
     delete[] data_;
     data_ = nullptr;
-    size_ = 0;
-    for (int d = 0; d < R; ++d) {
-      lo_[d] = 1;
-      ext_[d] = 0;
-      stride_[d] = 0;
-    }
-    offset_ = 0;
+    layout_.clear();
   }
 
   bool allocated() const { return data_ != nullptr; }
-  index_t size() const { return size_; }
-  index_t size(int dim) const { return ext_[dim - 1]; }
-  index_t lbound(int dim) const { return lo_[dim - 1]; }
-  index_t ubound(int dim) const { return lo_[dim - 1] + ext_[dim - 1] - 1; }
+  index_t size() const { return layout_.size; }
+  index_t size(int dim) const { return layout_.ext[dim - 1]; }
+  index_t lbound(int dim) const { return layout_.lo[dim - 1]; }
+  index_t ubound(int dim) const { return layout_.ubound(dim - 1); }
 
   template <class... I>
   requires(sizeof...(I) == R) T& operator()(I... idx) {
-    return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
+    return data_[static_cast<std::size_t>(layout_.at(idx...))];
   }
   template <class... I>
   requires(sizeof...(I) == R) const T& operator()(I... idx) const {
-    return data_[static_cast<std::size_t>(linear(static_cast<index_t>(idx)...))];
+    return data_[static_cast<std::size_t>(layout_.at(idx...))];
   }
 
   T* data() { return data_; }
   const T* data() const { return data_; }
   T* begin() { return data_; }
-  T* end() { return data_ + size_; }
+  T* end() { return data_ + layout_.size; }
   const T* begin() const { return data_; }
-  const T* end() const { return data_ + size_; }
+  const T* end() const { return data_ + layout_.size; }
 
   void fill(const T& v) {
-    for (index_t i = 0; i < size_; ++i) data_[static_cast<std::size_t>(i)] = v;
+    for (index_t i = 0; i < layout_.size; ++i) data_[static_cast<std::size_t>(i)] = v;
   }
 
   // An explicit deep copy; plain assignment only moves.
   FArray copy() const {
     FArray r;
     if (!allocated()) return r;
-    std::array<Dim, R> dims{makedims()};
-    r.allocate(dims);
-    for (index_t i = 0; i < size_; ++i)
+    r.allocate(layout_.dims());
+    for (index_t i = 0; i < layout_.size; ++i)
       r.data_[static_cast<std::size_t>(i)] = data_[static_cast<std::size_t>(i)];
     return r;
   }
@@ -168,35 +193,16 @@ class FArray {
   FView<T, R> view();
 
  private:
-  std::array<Dim, R> makedims() const {
-    std::array<Dim, R> dims{};
-    for (int k = 0; k < R; ++k) dims[k] = Dim(lo_[k], lo_[k] + ext_[k] - 1);
-    return dims;
-  }
-
-  template <class... I>
-  index_t linear(I... idx) const {
-    return farray_offset<R>(std::array<index_t, R>{idx...}, offset_, lo_, ext_, stride_);
-  }
-
   void steal(FArray& o) {
     delete[] data_;
     data_ = o.data_;
     o.data_ = nullptr;
-    lo_ = o.lo_;
-    ext_ = o.ext_;
-    stride_ = o.stride_;
-    offset_ = o.offset_;
-    size_ = o.size_;
+    layout_ = o.layout_;
     o.deallocate();
   }
 
   T* data_ = nullptr;
-  std::array<index_t, R> lo_{};
-  std::array<index_t, R> ext_{};
-  std::array<index_t, R> stride_{};
-  index_t offset_ = 0;
-  index_t size_ = 0;
+  FLayout<R> layout_{};
 };
 
 // A non-owning window with its own lower bounds: the design's references re-aimed at a block
@@ -207,45 +213,27 @@ class FView {
   constexpr FView() = default;
   // A view of `ext` consecutive runs of storage starting at p, with the given bounds; the
   // storage must be contiguous and column-major.
-  FView(T* p, std::array<Dim, R> dims) : base_(p) {
-    index_t stride = 1;
-    offset_ = 0;
-    for (int d = 0; d < R; ++d) {
-      lo_[d] = dims[d].lo;
-      ext_[d] = dims[d].extent();
-      stride_[d] = stride;
-      offset_ -= lo_[d] * stride;
-      stride *= ext_[d];
-    }
-    size_ = stride;
-  }
+  FView(T* p, std::array<Dim, R> dims) : base_(p) { layout_.shape(dims); }
 
   bool associated() const { return base_ != nullptr; }
   void nullify() { *this = FView(); }
-  index_t size() const { return size_; }
-  index_t size(int dim) const { return ext_[dim - 1]; }
-  index_t lbound(int dim) const { return lo_[dim - 1]; }
-  index_t ubound(int dim) const { return lo_[dim - 1] + ext_[dim - 1] - 1; }
+  index_t size() const { return layout_.size; }
+  index_t size(int dim) const { return layout_.ext[dim - 1]; }
+  index_t lbound(int dim) const { return layout_.lo[dim - 1]; }
+  index_t ubound(int dim) const { return layout_.ubound(dim - 1); }
   T* data() const { return base_; }
 
   template <class... I>
-  requires(sizeof...(I) == R) T& operator()(I... idx) const {
-    return base_[farray_offset<R>(std::array<index_t, R>{static_cast<index_t>(idx)...}, offset_,
-                                  lo_, ext_, stride_)];
-  }
+  requires(sizeof...(I) == R) T& operator()(I... idx) const { return base_[layout_.at(idx...)]; }
 
  private:
   T* base_ = nullptr;
-  std::array<index_t, R> lo_{};
-  std::array<index_t, R> ext_{};
-  std::array<index_t, R> stride_{};
-  index_t offset_ = 0;
-  index_t size_ = 0;
+  FLayout<R> layout_{};
 };
 
 template <class T, int R>
 FView<T, R> FArray<T, R>::view() {
-  return FView<T, R>(data(), makedims());
+  return FView<T, R>(data(), layout_.dims());
 }
 
 // A rank-1 window of n elements of a rank-1 array, starting at element `first` and numbered

@@ -1,6 +1,8 @@
 #include "core/modules.hpp"
 
+#include "core/command_line.hpp"
 #include "core/modules/variables.hpp"
+#include "core/random_numbers.hpp"
 
 namespace kinrad {
 
@@ -14,6 +16,9 @@ void reset_all_modules() {
   simuvariables = Simuvariables{};
   writevar = Writevar{};
   dyadprbvariables = Dyadprbvariables{};
+  // State kept outside the modules: the random streams and the command line.
+  random_stream_state = RandomStreamState{};
+  command_line = CommandLine{};
 }
 
 }  // namespace kinrad

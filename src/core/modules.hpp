@@ -13,7 +13,8 @@
 
 namespace kinrad {
 
-// Resets every module to its start-up state (tests, and a second analysis in one process).
+// Resets every module, the random streams and the command line to their start-up state (tests,
+// and a second analysis in one process). No other state outlives an analysis.
 void reset_all_modules();
 
 }  // namespace kinrad

@@ -9,7 +9,7 @@
 namespace kinrad {
 
 // Words a column of n individuals needs at a locus of nallele alleles.
-constexpr index_t packedcolumnwords(index_t n, int4 nallele) {
+constexpr index_t packed_column_words(index_t n, int4 nallele) {
   return nallele <= 2 ? (n + 7) / 8 : n;
 }
 

@@ -10,10 +10,10 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 
@@ -25,7 +25,7 @@ constexpr int2 notyped = 1000;
 
 }  // namespace
 
-bool dominatingfamily() {
+bool dominating_family() {
   const int4 n = variables.smplsize;
   auto shared = [n](const FArray<int4, 2>& table) {
     if (!table.allocated()) return false;
@@ -41,7 +41,7 @@ bool dominatingfamily() {
   return shared(variables.indivparent) || shared(variables.knownsibship);
 }
 
-void selfingiteration() {
+void selfing_iteration() {
   const int4 n = variables.smplsize;
   const int4 nind = n + variables.numcandidate(1);
   const int4 nloci = variables.numloci;
@@ -140,7 +140,7 @@ void selfingiteration() {
     fwrite(std::cout, trim(variables.lineform.view()), "\r" + std::string(20, ' ') + "\r");
 }
 
-void familycorrection() {
+void family_correction() {
   const int4 n = variables.smplsize;
   for (int4 l = 1; l <= variables.numloci; ++l) {
     const int4 k = variables.obsnumallele(l);

@@ -1,12 +1,12 @@
-#include "input/check_data.hpp"
-
 #include <filesystem>
 #include <string>
 #include <system_error>
 
 #include "core/fixed_string.hpp"
-#include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "core/text_utils.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 
@@ -26,7 +26,7 @@ int4 copy_status() {
 // Everything kept under the stem that was derived from the data: the checkpoints, the dyad
 // and candidate caches, the selfing-corrected frequencies, the per-run archive copies and
 // the error message of the last analysis.
-void deletederivedfiles() {
+void delete_derived_files() {
   for (int4 k = 1; k <= 5; ++k) opendeletefile(variables.midfilename(k).view());
   opendeletefile("Kinrad2.ErrorMessage");
   // The allele-frequency cache is not on this list: data preparation has already removed a
@@ -49,7 +49,7 @@ void deletederivedfiles() {
 
 }  // namespace
 
-int4 datachangestatus() {
+int4 data_change_status() {
   const int4 status = copy_status();
   if (status == 1) return 0;
   return status == -1 ? -1 : 1;
@@ -58,7 +58,7 @@ int4 datachangestatus() {
 void checkdata() {
   int4 status = copy_status();
   if (status >= 1) return;
-  deletederivedfiles();
+  delete_derived_files();
   setstartloc(2, status);
 }
 

@@ -2,10 +2,11 @@
 // locus, numbered in the order in which the labels first appear.
 #include <string>
 
+#include "core/error_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -15,13 +16,13 @@ namespace {
 constexpr int4 maxalleles = 127;
 
 // The allele number of label at locus l, appending the label when it is new.
-int1 allelenumber(int4 l, int4 label) {
+int1 allele_number(int4 l, int4 label) {
   int1& num = variables.rawallelenum(l);
   FArray<int4, 1>& ids = variables.rawalleleid(l).a;
   for (int4 k = 1; k <= num; ++k)
     if (ids(k) == label) return static_cast<int1>(k);
   if (num >= maxalleles) {
-    variables.errmsg(1) = "The observed # alleles at locus " + itoc(l) + " > 127!";
+    set_error_line(1, error_line("The observed # alleles at locus ", l, " > 127!"));
     stoponerror(1, "ConvertGenotype");
   }
   if (num >= ids.size()) {
@@ -60,10 +61,10 @@ void convertgenotype(const FArray<int4, 2>& values, const FArray<int4, 1>& count
       gtype(2, l, column) = 0;
       continue;
     }
-    gtype(1, l, column) = allelenumber(l, values(1, l));
+    gtype(1, l, column) = allele_number(l, values(1, l));
     if (n == 2)
       gtype(2, l, column) =
-          values(2, l) == values(1, l) ? gtype(1, l, column) : allelenumber(l, values(2, l));
+          values(2, l) == values(1, l) ? gtype(1, l, column) : allele_number(l, values(2, l));
   }
 }
 

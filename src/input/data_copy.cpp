@@ -1,10 +1,9 @@
-#include "input/data_copy.hpp"
-
 #include <cstdlib>
 
 #include "core/farray.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
+#include "input/data_copy_internal.hpp"
 
 namespace kinrad::datacopy {
 

@@ -2,8 +2,6 @@
 // counted and put in their final order, the starting allele frequencies are set, the genotype
 // numbering tables are built, and the sample frequencies are corrected for selfing or for a
 // dominating family (the corrected values are kept between analyses of the same data).
-#include "input/data_process.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -16,11 +14,12 @@
 #include "core/clock.hpp"
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "core/text_utils.hpp"
 #include "core/variables_routines.hpp"
-#include "input/check_data.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/data_process_steps_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 
@@ -54,7 +53,7 @@ bool excludedparentq(const Excludedlist& e, int4 p) {
   return e.count > 0 ? listed : (e.count < 0 && !listed);
 }
 
-void checkknownrelationships() {
+void check_known_relationships() {
   for (auto& line : variables.errmsg) line = "";
   if (!variables.indivparent.allocated()) return;
   const bool sibships = variables.knownsibship.allocated();
@@ -79,18 +78,18 @@ void checkknownrelationships() {
     }
 }
 
-int4 candidatecolumn(int4 sex, int4 j) {
+int4 candidate_column(int4 sex, int4 j) {
   return sex == 1 ? j : variables.numcandidate(1) + j;
 }
 
 // A candidate whose genotype is already counted as an offspring's or as a father's.
-bool countedelsewhere(int4 sex, int4 j) {
+bool counted_elsewhere(int4 sex, int4 j) {
   if (variables.cndinoffspring.allocated() && variables.cndinoffspring(j, sex) != 0) return true;
   return sex == 2 && variables.cndinothersex.allocated() && variables.cndinothersex(j, 2) != 0;
 }
 
 // Allele counts of locus l: element a for allele a, element 0 the missing alleles.
-std::vector<int4> countalleles(int4 l, int4 k) {
+std::vector<int4> count_alleles(int4 l, int4 k) {
   std::vector<int4> count(static_cast<std::size_t>(k) + 1, 0);
   auto add = [&](int1 a) { ++count[static_cast<std::size_t>(a)]; };
   const bool haploidoffspring = variables.smplsizedh(1) > 0;
@@ -102,8 +101,8 @@ std::vector<int4> countalleles(int4 l, int4 k) {
     const int4 ploid = variables.ploidy(s);
     if (variables.dominantmarker(l) == 1 && ploid == 1) continue;
     for (int4 j = 1; j <= variables.numcandidate(s); ++j) {
-      if (countedelsewhere(s, j)) continue;
-      const int4 c = candidatecolumn(s, j);
+      if (counted_elsewhere(s, j)) continue;
+      const int4 c = candidate_column(s, j);
       for (int4 a = 1; a <= ploid; ++a) add(variables.cndgtype(a, l, c));
     }
   }
@@ -111,36 +110,36 @@ std::vector<int4> countalleles(int4 l, int4 k) {
 }
 
 // Position of label among the given labels of locus l; 0 when it is not listed.
-int4 givenposition(int4 l, int4 label) {
+int4 given_position(int4 l, int4 label) {
   for (int4 p = 1; p <= variables.popnumallele(l); ++p)
     if (variables.popallele(p, l) == label) return p;
   return 0;
 }
 
-std::string allelelocusline(int4 label, int4 l, std::string_view tail) {
+std::string allele_locus_line(int4 label, int4 l, std::string_view tail) {
   return fwrite_string("(A, I6, A, I4, A)", "Allele", label, " at locus", l, tail);
 }
 
 [[noreturn]] void absentfrompopulation(int4 label, int4 l) {
   variables.errmsg(1) =
-      allelelocusline(label, l, " is found in the sample but absent from the population!");
+      allele_locus_line(label, l, " is found in the sample but absent from the population!");
   variables.errmsg(2) = "Program stops!";
   dataerror();
 }
 
 // Every allele of the sample must be listed among the given labels of its locus; a listed
 // frequency of 0 is raised to 0.001.
-void checkgivenfrequencies(int4 l, int4 k) {
+void check_given_frequencies(int4 l, int4 k) {
   const FArray<int4, 1>& ids = variables.rawalleleid(l).a;
   for (int4 a = 1; a <= k; ++a) {
     const int4 label = ids(a);
-    const int4 p = givenposition(l, label);
+    const int4 p = given_position(l, label);
     if (p > 0) {
       if (variables.popallelefre(p, l) <= 1e-300) {
         if (variables.displayq == 1) {
-          fwrite(
-              std::cout, "(A)",
-              allelelocusline(label, l, " is found in the sample but has a known freqency of 0!"));
+          fwrite(std::cout, "(A)",
+                 allele_locus_line(label, l,
+                                   " is found in the sample but has a known freqency of 0!"));
           fwrite(std::cout, "(A)", "Its frequency is now reset to 0.001");
         }
         variables.popallelefre(p, l) = 0.001;
@@ -154,7 +153,7 @@ void checkgivenfrequencies(int4 l, int4 k) {
 
 // Puts the allele pairs of the offspring, and of the candidates of a diploid sex, in ascending
 // order.
-void orderpairs(int4 l) {
+void order_pairs(int4 l) {
   auto order = [](int1& a, int1& b) {
     if (a > b) std::swap(a, b);
   };
@@ -163,20 +162,20 @@ void orderpairs(int4 l) {
   for (int4 s = 1; s <= 2; ++s) {
     if (variables.ploidy(s) != 2) continue;
     for (int4 j = 1; j <= variables.numcandidate(s); ++j) {
-      const int4 c = candidatecolumn(s, j);
+      const int4 c = candidate_column(s, j);
       order(variables.cndgtype(1, l, c), variables.cndgtype(2, l, c));
     }
   }
 }
 
 // Starting frequencies f(1..) of a codominant locus with k >= 1 alleles.
-void codominantfrequencies(int4 l, int4 k, const std::vector<int4>& count, std::vector<real8>& f) {
+void codominant_frequencies(int4 l, int4 k, const std::vector<int4>& count, std::vector<real8>& f) {
   const FArray<int4, 1>& ids = variables.rawalleleid(l).a;
   FArray<int4, 1>& raw = variables.rawallele(l).a;
   if (variables.popallelefreknownq == 1) {
     real8 sum = 0.0;
-    for (int4 a = 1; a <= k; ++a) sum += variables.popallelefre(givenposition(l, ids(a)), l);
-    for (int4 a = 1; a <= k; ++a) f[a] = variables.popallelefre(givenposition(l, ids(a)), l) / sum;
+    for (int4 a = 1; a <= k; ++a) sum += variables.popallelefre(given_position(l, ids(a)), l);
+    for (int4 a = 1; a <= k; ++a) f[a] = variables.popallelefre(given_position(l, ids(a)), l) / sum;
   } else {
     int4 total = 0;
     for (int4 a = 1; a <= k; ++a) total += count[static_cast<std::size_t>(a)];
@@ -185,19 +184,19 @@ void codominantfrequencies(int4 l, int4 k, const std::vector<int4>& count, std::
       f[a] = total > 0 ? static_cast<real8>(count[static_cast<std::size_t>(a)]) / total : 1.0 / k;
   }
   for (int4 a = 1; a <= k; ++a) raw(a) = ids(a);
-  orderpairs(l);
+  order_pairs(l);
 }
 
 // Starting frequencies of a dominant locus with k = 1 or 2 phenotypes seen: f(1) for the band,
 // f(2) for its absence.
-void dominantfrequencies(int4 l, int4 k, const std::vector<int4>& count, std::vector<real8>& f) {
+void dominant_frequencies(int4 l, int4 k, const std::vector<int4>& count, std::vector<real8>& f) {
   FArray<int4, 1>& raw = variables.rawallele(l).a;
   if (variables.popallelefreknownq == 1) {
     // Taken by label; the recessive label 2 may be left out of the list.
     real8 q = 0.0;
-    if (const int4 p2 = givenposition(l, 2); p2 > 0) {
+    if (const int4 p2 = given_position(l, 2); p2 > 0) {
       q = variables.popallelefre(p2, l);
-    } else if (const int4 p1 = givenposition(l, 1); p1 > 0) {
+    } else if (const int4 p1 = given_position(l, 1); p1 > 0) {
       q = 1.0 - variables.popallelefre(p1, l);
     } else {
       absentfrompopulation(variables.rawalleleid(l).a(1), l);
@@ -244,7 +243,7 @@ void prepare_locus(int4 l, std::vector<real8>& f) {
   const int4 k = variables.rawallelenum(l);
   variables.obsnumallele(l) = k;
   variables.maxobsnumallele = std::max(variables.maxobsnumallele, k);
-  std::vector<int4> count = countalleles(l, k);
+  std::vector<int4> count = count_alleles(l, k);
   const bool dominant = variables.dominantmarker(l) == 1;
   if (!dominant && k == 2 && count[1] < count[2]) {
     reversegtype(l);
@@ -258,11 +257,11 @@ void prepare_locus(int4 l, std::vector<real8>& f) {
     f[1] = f[2] = 0.5;
     return;
   }
-  if (variables.popallelefreknownq == 1) checkgivenfrequencies(l, k);
+  if (variables.popallelefreknownq == 1) check_given_frequencies(l, k);
   if (dominant)
-    dominantfrequencies(l, k, count, f);
+    dominant_frequencies(l, k, count, f);
   else
-    codominantfrequencies(l, k, count, f);
+    codominant_frequencies(l, k, count, f);
 }
 
 void screen(std::string_view text) {
@@ -279,7 +278,7 @@ void dataprocess() {
       reversegtype(l);
   }
 
-  checkknownrelationships();
+  check_known_relationships();
 
   if (variables.obsnumallele.size() != nloci) variables.obsnumallele.allocate(nloci);
   variables.rawallele.allocate(nloci);
@@ -293,15 +292,15 @@ void dataprocess() {
     dataerror();
   }
 
-  storefrequencies(freq);
-  buildgenotypetables();
+  store_frequencies(freq);
+  build_genotype_tables();
 
   // A cache written from other data belongs to those data: it is removed before anything could
   // read it, and written again below when the correction runs.
-  const std::string cache = inballelefrename();
+  const std::string cache = inb_allele_fre_name();
   std::error_code ec;
   const bool cachefound = std::filesystem::exists(cache, ec);
-  const bool cacheusable = cachefound && datachangestatus() == 0;
+  const bool cacheusable = cachefound && data_change_status() == 0;
   if (cachefound && !cacheusable) opendeletefile(cache);
 
   if (variables.popallelefreknownq == 1) return;
@@ -311,22 +310,22 @@ void dataprocess() {
 
   if (cacheusable) {
     screen("Reading updated allele frequency...");
-    if (readinballelefre(cache)) return;
+    if (read_inb_allele_fre(cache)) return;
   }
 
   if (variables.numsex == variables.allowinbreeding) {
-    selfingiteration();
+    selfing_iteration();
   } else if (variables.ewenmeannumprnt(1) > 3.0 && variables.ewenmeannumprnt(2) > 3.0 &&
-             !dominatingfamily()) {
+             !dominating_family()) {
     return;
   } else {
-    familycorrection();
+    family_correction();
   }
 
   if (variables.displayq != 1) return;
   screen("Writing updated allele frequency...");
   if (nloci > 999) screen("  Locus = 1 - " + itoc(nloci));
-  writeinballelefre(cache);
+  write_inb_allele_fre(cache);
   if (nloci > 999) screen("  Done for locus 1 - " + itoc(nloci));
 }
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "input/data_process_steps.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 
-void storefrequencies(const std::vector<std::vector<real8>>& freq) {
+void store_frequencies(const std::vector<std::vector<real8>>& freq) {
   const int4 nloci = variables.numloci;
   const int4 m = variables.maxobsnumallele;
   variables.maxnumgenotype = m * (m + 1) / 2;
@@ -40,7 +40,7 @@ void storefrequencies(const std::vector<std::vector<real8>>& freq) {
   }
 }
 
-void buildgenotypetables() {
+void build_genotype_tables() {
   const int4 nloci = variables.numloci;
   const int4 m = variables.maxobsnumallele;
   const int4 ng = variables.maxnumgenotype;

@@ -1,5 +1,3 @@
-#include "input/get_commands.hpp"
-
 #include <array>
 #include <cctype>
 #include <iostream>
@@ -13,9 +11,20 @@
 #include "core/format_write.hpp"
 #include "core/io_status.hpp"
 #include "core/modules/variables.hpp"
-#include "input/main_program.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
+
+void displayversion() {
+  const std::string dashes(89, '-');
+  fwrite(std::cout, "(A)", "");
+  fwrite(std::cout, "(A)", dashes);
+  fwrite(std::cout, "(A)", "KINRAD, Version 2.0.7.1, Build 20240225");
+  fwrite(std::cout, "(A)", dashes);
+  fwrite(std::cout, "(A)", "");
+  std::cout.flush();
+  if (variables.igui != 1) pause_until_second_changes();
+}
 
 namespace {
 

@@ -11,15 +11,16 @@
 
 #include "core/error_stop.hpp"
 #include "core/fixed_string.hpp"
-#include "core/unformatted_file.hpp"
 #include "core/modules/variables.hpp"
-#include "input/data_process_steps.hpp"
+#include "core/replacing_file.hpp"
+#include "core/unformatted_file.hpp"
+#include "input/data_process_steps_internal.hpp"
 
 namespace kinrad {
 
 namespace {
 
-index_t windowlength(int4 l) {
+index_t window_length(int4 l) {
   return std::max<index_t>(variables.obsnumallele(l), 2);
 }
 
@@ -35,19 +36,19 @@ std::vector<std::pair<int4, int4>> recordloci() {
 
 }  // namespace
 
-std::string inballelefrename() {
+std::string inb_allele_fre_name() {
   const FString<500> name(variables.fname + ".InbAlleleFr");
   return std::string(name.trimmed());
 }
 
-bool readinballelefre(const std::string& path) {
+bool read_inb_allele_fre(const std::string& path) {
   UnformattedReader in;
   if (!in.open(path)) return false;
   // Read whole into a scratch copy first: a file that fails part way is never half used.
   std::vector<real8> values;
   for (const auto& [first, last] : recordloci()) {
     index_t len = 0;
-    for (int4 l = first; l <= last; ++l) len += windowlength(l);
+    for (int4 l = first; l <= last; ++l) len += window_length(l);
     std::vector<real8> rec(static_cast<std::size_t>(len));
     if (in.read_record(std::span<real8>(rec)) != IoStatus::ok) return false;
     if (in.record_length() != rec.size() * sizeof(real8)) return false;
@@ -59,34 +60,28 @@ bool readinballelefre(const std::string& path) {
   std::size_t at = 0;
   for (int4 l = 1; l <= variables.numloci; ++l) {
     const FView<real8, 1>& w = variables.obsallelefre(l).a;
-    for (index_t a = 1; a <= windowlength(l); ++a) w(a) = values[at++];
+    for (index_t a = 1; a <= window_length(l); ++a) w(a) = values[at++];
   }
   return true;
 }
 
-void writeinballelefre(const std::string& path) {
-  const std::string temporary = path + ".tmp";
-  UnformattedWriter out;
-  bool ok = out.open(temporary);
-  if (ok) {
-    std::vector<real8> rec;
-    for (const auto& [first, last] : recordloci()) {
-      rec.clear();
-      for (int4 l = first; l <= last; ++l) {
-        const FView<real8, 1>& w = variables.obsallelefre(l).a;
-        for (index_t a = 1; a <= windowlength(l); ++a) rec.push_back(w(a));
-      }
-      out.write_record(rec);
-    }
-    ok = out.close();
-  }
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temporary, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temporary, ec);
-    variables.errmsg(1) = "Failed writing " + path;
-    stoponerror(1, "DataProcess");
-  }
+void write_inb_allele_fre(const std::string& path) {
+  // The cache's open and write failures both read "Failed writing".
+  const WriteFailure failure{.routine = "DataProcess", .open_prefix = "Failed writing "};
+  write_replacing_unformatted(
+      path,
+      [](UnformattedWriter& out) {
+        std::vector<real8> rec;
+        for (const auto& [first, last] : recordloci()) {
+          rec.clear();
+          for (int4 l = first; l <= last; ++l) {
+            const FView<real8, 1>& w = variables.obsallelefre(l).a;
+            for (index_t a = 1; a <= window_length(l); ++a) rec.push_back(w(a));
+          }
+          out.write_record(rec);
+        }
+      },
+      failure);
 }
 
 }  // namespace kinrad

@@ -1,19 +1,17 @@
-#include "input/initialize.hpp"
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "core/clock.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
-#include "input/parent_conflicts.hpp"
-#include "input/real_integer_power.hpp"
+#include "core/real_integer_power.hpp"
+#include "core/sorting.hpp"
+#include "input/input.hpp"
+#include "core/system_memory.hpp"
+#include "input/parent_conflicts_internal.hpp"
 
 namespace kinrad {
 
@@ -38,20 +36,9 @@ FView<int4, 1> column(FArray<int4, 2>& a, index_t col) {
 }
 
 void stamp_start_time() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) %
-                  std::chrono::milliseconds(1000);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char date[16];
-  char time[16];
-  std::snprintf(date, sizeof date, "%04d%02d%02d", (tm.tm_year + 1900) % 10000,
-                (tm.tm_mon + 1) % 100, tm.tm_mday % 100);
-  std::snprintf(time, sizeof time, "%02d%02d%02d.%03d", tm.tm_hour % 100, tm.tm_min % 100,
-                tm.tm_sec % 100, static_cast<int>(ms.count()) % 1000);
-  variables.date2(2) = date;
-  variables.time2(2) = time;
+  const DateTimeStamp stamp = date_time_stamp();
+  variables.date2(2) = stamp.date;
+  variables.time2(2) = stamp.time;
 }
 
 void allocate_move_tables(int4 n) {

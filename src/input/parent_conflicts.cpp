@@ -1,7 +1,3 @@
-#include "input/parent_conflicts.hpp"
-
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -10,6 +6,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
+#include "input/parent_conflicts_internal.hpp"
 
 namespace kinrad {
 
@@ -358,16 +355,6 @@ void build_parent_conflicts(int8 memory_limit) {
     v.prntconflict.deallocate();
     v.prntconflictid.deallocate();
   }
-}
-
-int8 physical_memory_bytes() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pagesize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pagesize <= 0) return std::numeric_limits<int8>::max();
-  const int8 p = pages;
-  const int8 s = pagesize;
-  if (p > std::numeric_limits<int8>::max() / s) return std::numeric_limits<int8>::max();
-  return p * s;
 }
 
 }  // namespace kinrad

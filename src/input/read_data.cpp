@@ -1,11 +1,10 @@
-#include "input/read_data.hpp"
-
 #include <iostream>
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data_context.hpp"
+#include "input/input.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -44,11 +43,11 @@ int4 InputReader::readintnumber(std::string_view pfx, std::string_view label) {
   line += '"';
   variables.errmsg(1) = line;
   int4 value = 0;
-  if (!tokentointeger("(I9)", token.view(), value)) integerfailure();
+  if (!token_to_integer("(I9)", token.view(), value)) integerfailure();
   return value;
 }
 
-bool tokentointeger(std::string_view fmt, std::string_view token, int4& value) {
+bool token_to_integer(std::string_view fmt, std::string_view token, int4& value) {
   return fread_string(fmt, token, value) == IoStatus::ok;
 }
 
@@ -72,10 +71,10 @@ void readdata() {
     stoponerror(1, "ReadData");
   }
 
-  readparameters(in);
-  readmarkers(in);
-  readgenotypes(in);
-  readrelationships(in);
+  read_parameters(in);
+  read_markers(in);
+  read_genotypes(in);
+  read_relationships(in);
 
   for (index_t i = 1; i <= 3; ++i) variables.errmsg(i) = "";
 }

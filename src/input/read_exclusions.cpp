@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "core/error_stop.hpp"
+#include "core/modules/variables.hpp"
 #include "core/sorting.hpp"
 #include "core/text_utils.hpp"
-#include "core/modules/variables.hpp"
-#include "input/identifier_lookup.hpp"
-#include "input/read_data_context.hpp"
+#include "input/identifier_lookup_internal.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -23,7 +23,7 @@ std::string_view pm(int4 s) {
 
 // One line of an exclusion block: an identifier, a number m and m further identifiers, read as
 // one statement, so that any of them may stand on the following records.
-void readexclusionline(InputReader& in, FString<20>& id, std::vector<FString<20>>& ids) {
+void read_exclusion_line(InputReader& in, FString<20>& id, std::vector<FString<20>>& ids) {
   int4 m = 0;
   in.readcounted(ids, m, id);
 }
@@ -31,7 +31,7 @@ void readexclusionline(InputReader& in, FString<20>& id, std::vector<FString<20>
 // Stores the candidates of sex s marked in selectedprntq as the exclusion list of offspring i,
 // and clears the marks. More than half of the candidates excluded, but not all of them, are
 // stored as the list of those still allowed, so that no list holds more than half a pool.
-void storeexclusion(int4 i, int4 s) {
+void store_exclusion(int4 i, int4 s) {
   const int4 ncand = variables.numcandidate(s);
   auto& marks = variables.selectedprntq;
   int4 excluded = 0;
@@ -49,7 +49,7 @@ void storeexclusion(int4 i, int4 s) {
 }
 
 // Marks in selectedprntq the candidates already excluded for offspring i and sex s.
-void markexclusion(int4 i, int4 s) {
+void mark_exclusion(int4 i, int4 s) {
   const Excludedlist& e = variables.excludedparent(i, s);
   auto& marks = variables.selectedprntq;
   if (e.count > 0) {
@@ -62,7 +62,7 @@ void markexclusion(int4 i, int4 s) {
 
 // Item 32: excluded fathers, then excluded mothers. No individual is its own parent, so an
 // offspring that is also a candidate of the sex is always excluded as its own parent.
-void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
+void read_excluded_parents(InputReader& in, const IdentifierLookup& look) {
   const int4 n = variables.smplsize;
   variables.excludedparent.allocate(n, 2);
   const int4 maxcount = std::max(variables.numcandidate(1), variables.numcandidate(2));
@@ -84,7 +84,7 @@ void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
 
     for (int4 t = 1; t <= nlines; ++t) {
       FString<20> offid;
-      readexclusionline(in, offid, ids);
+      read_exclusion_line(in, offid, ids);
       const int4 i = findindiv(look, offid, 0);
       // A known parent of the sex makes exclusions pointless.
       if (variables.indivparent(i, s) > 0) continue;
@@ -109,7 +109,7 @@ void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
         }
       }
       // A second line for the same offspring adds to its exclusions.
-      markexclusion(i, s);
+      mark_exclusion(i, s);
       for (const int4 k : order) {
         const FString<20>& id = names[static_cast<std::size_t>(k - 1)];
         const int4 c = look.candidate(s, id);
@@ -123,7 +123,7 @@ void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
         }
         variables.selectedprntq(c) = 1;
       }
-      storeexclusion(i, s);
+      store_exclusion(i, s);
     }
 
     for (int4 i = 1; i <= n; ++i)
@@ -140,7 +140,7 @@ void readexcludedparents(InputReader& in, const IdentifierLookup& look) {
 
 // Records that offspring a and b must not share a sibship of sex s: the bit of the smaller
 // number in the set of the larger.
-void excludepair(int4 a, int4 b, int4 s) {
+void exclude_pair(int4 a, int4 b, int4 s) {
   const int4 lo = std::min(a, b);
   const int4 hi = std::max(a, b);
   FArray<int4, 1>& words = variables.excludedsib(hi, s).a;
@@ -151,7 +151,7 @@ void excludepair(int4 a, int4 b, int4 s) {
 }
 
 // Item 33: excluded paternal, then maternal sibships.
-void readexcludedsibships(InputReader& in) {
+void read_excluded_sibships(InputReader& in) {
   const int4 n = variables.smplsize;
   const int4* order = &variables.crindivloc(1, 2);
   std::vector<FString<20>> ids;
@@ -167,7 +167,7 @@ void readexcludedsibships(InputReader& in) {
     }
     for (int4 t = 1; t <= nlines; ++t) {
       FString<20> offid;
-      readexclusionline(in, offid, ids);
+      read_exclusion_line(in, offid, ids);
       int4 a = 0;
       locateoffspring(order, n, offid, a);
       if (a == 0) {
@@ -187,7 +187,7 @@ void readexcludedsibships(InputReader& in) {
           stopondataerror(text);
         }
         variables.excludedsibshipq(b) = 1;
-        excludepair(a, b, s);
+        exclude_pair(a, b, s);
       }
     }
   }
@@ -195,9 +195,9 @@ void readexcludedsibships(InputReader& in) {
 
 }  // namespace
 
-void readexclusions(InputReader& in, const IdentifierLookup& look) {
-  readexcludedparents(in, look);
-  readexcludedsibships(in);
+void read_exclusions(InputReader& in, const IdentifierLookup& look) {
+  read_excluded_parents(in, look);
+  read_excluded_sibships(in);
 }
 
 }  // namespace kinrad

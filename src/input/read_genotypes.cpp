@@ -9,10 +9,10 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -30,15 +30,15 @@ void tick(int4& counter) {
 }
 
 // Ends the spinner line of a long block of genotypes.
-void closeprogress() {
+void close_progress() {
   if (variables.displayq != 1) return;
   fwrite(std::cout, "(A)", variables.igui == 1 ? std::string() : std::string("\r  "));
 }
 
 // The values of one genotype line spread over the work line, two slots per locus; a locus
 // read with one value fills slot 1 and leaves slot 2 at 0.
-void placevalues(const FArray<int4, 1>& line, const FArray<int4, 1>& counts,
-                 FArray<int4, 2>& work) {
+void place_values(const FArray<int4, 1>& line, const FArray<int4, 1>& counts,
+                  FArray<int4, 2>& work) {
   index_t p = 0;
   for (int4 l = 1; l <= variables.numloci; ++l) {
     work(1, l) = line(++p);
@@ -46,14 +46,14 @@ void placevalues(const FArray<int4, 1>& line, const FArray<int4, 1>& counts,
   }
 }
 
-int4 totalcount(const FArray<int4, 1>& counts) {
+int4 total_count(const FArray<int4, 1>& counts) {
   int4 n = 0;
   for (const int4 c : counts) n += c;
   return n;
 }
 
 // Column of candidate j of sex s in cndgtype.
-int4 candidatecolumn(int4 s, int4 j) {
+int4 candidate_column(int4 s, int4 j) {
   return (s - 1) * variables.numcandidate(1) + j;
 }
 
@@ -66,8 +66,8 @@ int4 candidatecolumn(int4 s, int4 j) {
 
 // The ploidy of one offspring from its values; a locus that is missing has its values set
 // to 0. Haplodiploid species code a haploid locus with -99 as its second value.
-int4 offspringploidy(const FString<20>& id, const FArray<int4, 1>& counts, bool ploidyfield,
-                     int4 ploidread, FArray<int4, 2>& work) {
+int4 offspring_ploidy(const FString<20>& id, const FArray<int4, 1>& counts, bool ploidyfield,
+                      int4 ploidread, FArray<int4, 2>& work) {
   const int4 nloci = variables.numloci;
   if (variables.haplodiploid == 1 && !ploidyfield) {
     bool haploid = false;
@@ -103,7 +103,7 @@ int4 offspringploidy(const FString<20>& id, const FArray<int4, 1>& counts, bool 
   return ploidyfield ? ploidread : 2;
 }
 
-bool allmissing(const FArray<int4, 1>& counts, const FArray<int4, 2>& work) {
+bool all_missing(const FArray<int4, 1>& counts, const FArray<int4, 2>& work) {
   for (int4 l = 1; l <= variables.numloci; ++l) {
     bool present = true;
     for (int4 k = 1; k <= counts(l); ++k)
@@ -115,7 +115,7 @@ bool allmissing(const FArray<int4, 1>& counts, const FArray<int4, 2>& work) {
 
 // Mating settings that depend on the ploidy of the offspring: haploid offspring have no
 // father, so a sample without diploid offspring has no matings to constrain.
-void fixmatings() {
+void fix_matings() {
   if (variables.smplsizedh(2) == 0) {
     variables.allowinbreeding = 0;
     for (int s = 1; s <= 2; ++s) {
@@ -145,7 +145,7 @@ index_t linesheld(const InputReader& in, long long most, long long values) {
 }
 
 // Item 26: one line per offspring.
-void readoffspring(InputReader& in) {
+void read_offspring(InputReader& in) {
   const int4 n = variables.smplsize;
   const int4 nloci = variables.numloci;
   variables.offspringid.allocate(n);
@@ -153,7 +153,7 @@ void readoffspring(InputReader& in) {
   // Every line holds an identifier and at least one value per locus: the genotype table is
   // sized by the lines the file can hold, not by the sample size alone.
   const index_t held = linesheld(in, n, static_cast<long long>(nloci) + 1);
-  if (held == 0) failoffspringread(in);
+  if (held == 0) fail_offspring_read(in);
   variables.indivgtype.allocate(2, nloci, held);
   variables.smplsizedh(1) = 0;
   variables.smplsizedh(2) = 0;
@@ -166,7 +166,7 @@ void readoffspring(InputReader& in) {
   }
   // Codominant loci tell a haploid from a diploid; with dominant loci only, the line says it.
   const bool ploidyfield = variables.haplodiploid == 1 && alldominant;
-  FArray<int4, 1> line(totalcount(counts));
+  FArray<int4, 1> line(total_count(counts));
   FArray<int4, 2> work(2, nloci);
 
   showoffspringread();
@@ -182,9 +182,10 @@ void readoffspring(InputReader& in) {
     } else {
       in.readitem(id, line);
     }
-    placevalues(line, counts, work);
-    const int4 ploid = offspringploidy(id, counts, ploidyfield, ploidread, work);
-    if (allmissing(counts, work)) stopoffspring(id, " has no genotype data and should be removed!");
+    place_values(line, counts, work);
+    const int4 ploid = offspring_ploidy(id, counts, ploidyfield, ploidread, work);
+    if (all_missing(counts, work))
+      stopoffspring(id, " has no genotype data and should be removed!");
     convertgenotype(work, counts, 0, i);
     variables.offploid(i) = static_cast<int1>(ploid);
     variables.smplsizedh(ploid) += 1;
@@ -196,8 +197,8 @@ void readoffspring(InputReader& in) {
     stopondataerror("Total #offspring not equal to #haploid + #diploid offspring!");
   if (variables.numsex == 1 && variables.smplsizedh(1) > 0)
     stopondataerror("For monoecious, no haploid offspring is allowed!");
-  if (n > 9) closeprogress();
-  fixmatings();
+  if (n > 9) close_progress();
+  fix_matings();
 
   // Duplicates are neighbours in the sorted order; the order is kept for the look-ups of the
   // relationship items.
@@ -224,7 +225,7 @@ void readoffspring(InputReader& in) {
 
 }  // namespace
 
-void failoffspringread(InputReader& in) {
+void fail_offspring_read(InputReader& in) {
   showoffspringread();
   setoffspringitem(1);
   // The line cannot be complete: reading on runs into the end of the file or a bad value.
@@ -236,7 +237,7 @@ void failoffspringread(InputReader& in) {
 namespace {
 
 // Items 27 and 28: proportions and numbers of candidate fathers and mothers.
-void readcandidatenumbers(InputReader& in) {
+void read_candidate_numbers(InputReader& in) {
   in.setitem(InputReader::prefix, "Proportions of parents sampled");
   in.readitem(variables.propprntsampled(1), variables.propprntsampled(2));
   in.setitem(InputReader::prefix, "Numbers of candidate parents");
@@ -255,13 +256,13 @@ void readcandidatenumbers(InputReader& in) {
 }
 
 // Item 29: the candidate lines of sex s, one per candidate.
-void readcandidatesex(InputReader& in, int4 s) {
+void read_candidate_sex(InputReader& in, int4 s) {
   const int4 n = variables.numcandidate(s);
   const int4 nloci = variables.numloci;
   FArray<int4, 1> counts(nloci);
   for (int4 l = 1; l <= nloci; ++l)
     counts(l) = variables.ploidy(s) == 1 || variables.dominantmarker(l) == 1 ? 1 : 2;
-  FArray<int4, 1> line(totalcount(counts));
+  FArray<int4, 1> line(total_count(counts));
   FArray<int4, 2> work(2, nloci);
 
   show("Reading " + itoc(n) + " candidate " + (s == 1 ? "fa" : "mo") + "ther genotypes at " +
@@ -276,22 +277,22 @@ void readcandidatesex(InputReader& in, int4 s) {
       in.readfailure();
     FString<20> id;
     in.readitem(id, line);
-    placevalues(line, counts, work);
+    place_values(line, counts, work);
     convertgenotype(work, counts, s, j);
     variables.cndparentid(j, s) = id;
     tick(progress);
   }
-  if (n > 9) closeprogress();
+  if (n > 9) close_progress();
 
   for (int4 l = 1; l <= nloci; ++l)
     if (counts(l) == 1)
       for (int4 j = 1; j <= n; ++j) {
-        const int4 c = candidatecolumn(s, j);
+        const int4 c = candidate_column(s, j);
         variables.cndgtype(2, l, c) = variables.cndgtype(1, l, c);
       }
 }
 
-bool samegenotype(const FArray<int1, 3>& a, int4 ca, const FArray<int1, 3>& b, int4 cb) {
+bool same_genotype(const FArray<int1, 3>& a, int4 ca, const FArray<int1, 3>& b, int4 cb) {
   for (int4 l = 1; l <= variables.numloci; ++l)
     for (int4 k = 1; k <= 2; ++k)
       if (a(k, l, ca) != b(k, l, cb)) return false;
@@ -300,7 +301,7 @@ bool samegenotype(const FArray<int1, 3>& a, int4 ca, const FArray<int1, 3>& b, i
 
 // Candidate identifiers are unique within a sex; an identifier shared with an offspring
 // names one individual, which must then carry one genotype.
-void checkcandidateids(int4 s) {
+void check_candidate_ids(int4 s) {
   const int4 n = variables.numcandidate(s);
   const std::string word(sexword[s]);
   FArray<FString<20>, 1> ids(n);
@@ -335,7 +336,7 @@ void checkcandidateids(int4 s) {
       text += ", which is impossible!";
       stopondataerror(text);
     }
-    if (!samegenotype(variables.indivgtype, o, variables.cndgtype, candidatecolumn(s, c))) {
+    if (!same_genotype(variables.indivgtype, o, variables.cndgtype, candidate_column(s, c))) {
       std::string text = "Candidate " + word + " " + itoc(c) + " and offspring " + itoc(o) +
                          " have the same individual ID, ";
       text += id;
@@ -346,23 +347,23 @@ void checkcandidateids(int4 s) {
 }
 
 // In a monoecious species candidate father j and candidate mother j are one individual.
-void checkmonoecious() {
+void check_monoecious() {
   for (int4 j = 1; j <= variables.numcandidate(1); ++j) {
     const std::string head = "Candidate father " + itoc(j) + " and candidate mother " + itoc(j) +
                              " should have the same ";
     if (!(variables.cndparentid(j, 1) == variables.cndparentid(j, 2)))
       stopondataerror(head + "ID for monoecious!");
-    if (!samegenotype(variables.cndgtype, candidatecolumn(1, j), variables.cndgtype,
-                      candidatecolumn(2, j)))
+    if (!same_genotype(variables.cndgtype, candidate_column(1, j), variables.cndgtype,
+                       candidate_column(2, j)))
       stopondataerror(head + "genotype for monoecious!");
   }
 }
 
 }  // namespace
 
-void readgenotypes(InputReader& in) {
-  readoffspring(in);
-  readcandidatenumbers(in);
+void read_genotypes(InputReader& in) {
+  read_offspring(in);
+  read_candidate_numbers(in);
 
   // Each candidate line holds an identifier and at least one value per locus: the tables are
   // sized by the lines the file can hold, so that declared numbers beyond them (or a sum of the
@@ -377,13 +378,13 @@ void readgenotypes(InputReader& in) {
   variables.cndparentid(0, 2) = "0";
   variables.cndgtype.allocate(2, variables.numloci, held);
   for (int4 s = 1; s <= 2; ++s)
-    if (variables.numcandidate(s) > 0) readcandidatesex(in, s);
+    if (variables.numcandidate(s) > 0) read_candidate_sex(in, s);
   // All lines were read, so the sum fits.
   variables.allcandidate = variables.numcandidate(1) + variables.numcandidate(2);
 
   for (int4 s = 1; s <= 2; ++s)
-    if (variables.numcandidate(s) > 0) checkcandidateids(s);
-  if (variables.numsex == 1) checkmonoecious();
+    if (variables.numcandidate(s) > 0) check_candidate_ids(s);
+  if (variables.numsex == 1) check_monoecious();
 }
 
 }  // namespace kinrad

@@ -7,17 +7,17 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
 namespace {
 
 // Position of the "@" of a shorthand token, npos when it is written out per locus.
-std::size_t atposition(const FString<20>& token) {
+std::size_t at_position(const FString<20>& token) {
   return token.view().find('@');
 }
 
@@ -33,12 +33,12 @@ struct PerLocus {
 
 // Item 22: one identifier per locus, or "@" (loci MK1, MK2, ...) or "ABC@" (ABC1, ABC2, ...).
 // Returns the stem of the generated identifiers, or fills `ids` with the identifiers read.
-bool readmarkerids(InputReader& in, std::vector<FString<20>>& ids, std::string& stem) {
+bool read_marker_ids(InputReader& in, std::vector<FString<20>>& ids, std::string& stem) {
   const int4 nloci = variables.numloci;
   in.setitem(InputReader::prefix, "Marker IDs");
   FString<20> token;
   in.readitem(token);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at != std::string_view::npos) {
     stem = at == 0 ? std::string("MK") : std::string(token.view().substr(0, at));
     return true;
@@ -66,16 +66,16 @@ bool readmarkerids(InputReader& in, std::vector<FString<20>>& ids, std::string& 
 
 // Item 23: 1 dominant, 0 codominant; "v@" gives every locus the value v. Read as 4-byte values
 // so that a value such as 256 is refused rather than wrapped.
-void readmarkertypes(InputReader& in, PerLocus<int4>& types) {
+void read_marker_types(InputReader& in, PerLocus<int4>& types) {
   in.setitem(InputReader::prefix, "indicators for marker types per locus");
   FString<20> token;
   in.readitem(token);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
     in.readvalues(types.values, variables.numloci);
   } else {
-    if (!tokentointeger("(I9)", token.view().substr(0, at), types.value)) in.readfailure();
+    if (!token_to_integer("(I9)", token.view().substr(0, at), types.value)) in.readfailure();
     types.same = true;
   }
   auto bad = [](int4 t) { return t != 0 && t != 1; };
@@ -85,11 +85,11 @@ void readmarkertypes(InputReader& in, PerLocus<int4>& types) {
 }
 
 // One rate per locus, or "r@" for all loci with r read by "(F12.8)" (so "1@" is 1e-8).
-void readrates(InputReader& in, std::string_view label, PerLocus<real8>& rates) {
+void read_rates(InputReader& in, std::string_view label, PerLocus<real8>& rates) {
   in.setitem(InputReader::prefix, label);
   FString<20> token;
   in.readitem(token);
-  const std::size_t at = atposition(token);
+  const std::size_t at = at_position(token);
   if (at == std::string_view::npos) {
     in.file.backspace();
     in.readvalues(rates.values, variables.numloci);
@@ -102,16 +102,16 @@ void readrates(InputReader& in, std::string_view label, PerLocus<real8>& rates) 
 
 }  // namespace
 
-void readmarkers(InputReader& in) {
+void read_markers(InputReader& in) {
   std::vector<FString<20>> ids;
   std::string stem;
-  const bool generated = readmarkerids(in, ids, stem);
+  const bool generated = read_marker_ids(in, ids, stem);
   PerLocus<int4> types;
-  readmarkertypes(in, types);
+  read_marker_types(in, types);
   PerLocus<real8> drop;
   PerLocus<real8> other;
-  readrates(in, "Dropout Rate per locus", drop);
-  readrates(in, "Other Error Rate per locus", other);
+  read_rates(in, "Dropout Rate per locus", drop);
+  read_rates(in, "Other Error Rate per locus", other);
 
   // Written as an "inside the range" test so that a NaN is refused as well.
   auto outside = [](real8 r) { return !(r > -1e-300 && r <= 1.0); };
@@ -125,7 +125,7 @@ void readmarkers(InputReader& in) {
   // loci that the rest of the file cannot hold (given with "@" above) makes the first
   // offspring line fail: that read is made before anything is sized by the number of loci.
   const int4 nloci = variables.numloci;
-  if (!in.holds(static_cast<long long>(nloci) + 1)) failoffspringread(in);
+  if (!in.holds(static_cast<long long>(nloci) + 1)) fail_offspring_read(in);
 
   variables.markerid.allocate(nloci);
   variables.dominantmarker.allocate(nloci);
@@ -159,7 +159,7 @@ void readmarkers(InputReader& in) {
   variables.rawalleleid.allocate(nloci);
   for (auto& labels : variables.rawalleleid) labels.a.allocate(2);
 
-  storegivenfrequencies(in.given);
+  store_given_frequencies(in.given);
 }
 
 }  // namespace kinrad

@@ -8,7 +8,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data_context.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -16,17 +16,17 @@ namespace {
 
 // Flags and codes are range-tested as unsigned values, so a negative value gets the same
 // message as one above the range.
-bool unsignedabove(int4 v, uint32_t hi) {
+bool unsigned_above(int4 v, uint32_t hi) {
   return static_cast<uint32_t>(v) > hi;
 }
 
 void checkflag(int4 v, std::string_view message) {
-  if (unsignedabove(v, 1)) stopondataerror(message);
+  if (unsigned_above(v, 1)) stopondataerror(message);
 }
 
 // The output path is tested by creating and deleting the data copy when it does not exist, so
 // that an unwritable directory is reported before any analysis; an existing copy is untouched.
-void testoutputpath() {
+void test_output_path() {
   const std::string copy = variables.fname + ".data";
   std::error_code ec;
   if (std::filesystem::exists(copy, ec)) return;
@@ -41,7 +41,7 @@ void testoutputpath() {
 }
 
 // Item 10: the maximum numbers of matings per male and per female, 0 meaning unconstrained.
-void readmaxmatings(InputReader& in) {
+void read_max_matings(InputReader& in) {
   in.setitem(InputReader::prefixline, std::string("10, ") +
                                           "Max numbers of matings per male and female. " +
                                           std::string(InputReader::mustbeinteger));
@@ -56,7 +56,8 @@ void readmaxmatings(InputReader& in) {
   line += "\"\n";
   variables.errmsg(1) = line;
   int4 v[2] = {0, 0};
-  if (!tokentointeger("(I9)", first.view(), v[0]) || !tokentointeger("(I9)", second.view(), v[1]))
+  if (!token_to_integer("(I9)", first.view(), v[0]) ||
+      !token_to_integer("(I9)", second.view(), v[1]))
     stopondataerror(variables.errmsg(1).view());
   for (int s = 0; s < 2; ++s) {
     if (v[s] < 0)
@@ -67,10 +68,10 @@ void readmaxmatings(InputReader& in) {
 }
 
 // Item 13: the sibship prior; its two values stand on the same record when it is not 0.
-void readprior(InputReader& in) {
+void read_prior(InputReader& in) {
   variables.priortype =
       in.readintnumber(InputReader::prefixline, "13, Indicator for Sibship Prior. ");
-  if (unsignedabove(variables.priortype, 4))
+  if (unsigned_above(variables.priortype, 4))
     stopondataerror(
         "The indicator for sibship prior should be either 0 (No Prior), 1 (Weak Prior), 2 (Medium "
         "Prior), 3 (Strong Prior), 4 (Optimal Prior for Ne)!");
@@ -103,15 +104,15 @@ void readprior(InputReader& in) {
 }
 
 // Text before the "@" of a shorthand token, converted with "(I6)"; false when there is no "@".
-bool beforeat(InputReader& in, std::string_view token, int4& value) {
+bool before_at(InputReader& in, std::string_view token, int4& value) {
   const std::size_t at = token.find('@');
   if (at == std::string_view::npos) return false;
-  if (!tokentointeger("(I6)", token.substr(0, at), value)) in.readfailure();
+  if (!token_to_integer("(I6)", token.substr(0, at), value)) in.readfailure();
   return true;
 }
 
 // Refuses a given frequency that is not a number in [0, 1] as a failed read of its item.
-void checkfrequencies(InputReader& in, const std::vector<real8>& fre) {
+void check_frequencies(InputReader& in, const std::vector<real8>& fre) {
   for (const real8 f : fre)
     if (!(f >= 0.0 && f <= 1.0)) in.readfailure();
 }
@@ -119,7 +120,7 @@ void checkfrequencies(InputReader& in, const std::vector<real8>& fre) {
 // Item 14: known population allele frequencies with their counts, labels and frequencies. The
 // values are kept as read (a count, or labels and frequencies, written once with "@" stand for
 // every locus) and stored per locus only once the file is known to hold the loci.
-void readpopallelefre(InputReader& in) {
+void read_pop_allele_fre(InputReader& in) {
   variables.popallelefreknownq =
       in.readintnumber(InputReader::prefix, "indicator population allele frequency. ");
   checkflag(variables.popallelefreknownq,
@@ -134,7 +135,7 @@ void readpopallelefre(InputReader& in) {
   FString<20> token;
   in.readitem(token);
   int4 count = 0;
-  if (beforeat(in, token.view(), count)) {
+  if (before_at(in, token.view(), count)) {
     g.samecount = count;
     if (count <= 0) stopondataerror("The number of alleles should be > 0!");
   } else {
@@ -148,7 +149,7 @@ void readpopallelefre(InputReader& in) {
   const int4 n1 = g.count(1);
   in.readvalues(g.labels, n1 - 1, token);
   int4 lastlabel = 0;
-  if (beforeat(in, token.view(), lastlabel)) {
+  if (before_at(in, token.view(), lastlabel)) {
     if (g.samecount == 0)
       for (const int4 c : g.counts)
         if (c != n1)
@@ -157,7 +158,7 @@ void readpopallelefre(InputReader& in) {
               "are given once with @!");
     g.labels.push_back(lastlabel);
     in.readvalues(g.frequencies, n1);
-    checkfrequencies(in, g.frequencies);
+    check_frequencies(in, g.frequencies);
     g.sameall = true;
   } else {
     in.file.backspace();
@@ -168,7 +169,7 @@ void readpopallelefre(InputReader& in) {
       const int4 n = g.count(l);
       in.readvalues(lab, n);
       in.readvalues(fre, n);
-      checkfrequencies(in, fre);
+      check_frequencies(in, fre);
       g.labels.insert(g.labels.end(), lab.begin(), lab.end());
       g.frequencies.insert(g.frequencies.end(), fre.begin(), fre.end());
     }
@@ -179,7 +180,7 @@ void readpopallelefre(InputReader& in) {
 
 }  // namespace
 
-void storegivenfrequencies(const GivenFrequencies& g) {
+void store_given_frequencies(const GivenFrequencies& g) {
   if (!g.known) return;
   const int4 nloci = variables.numloci;
   variables.popnumallele.allocate(nloci);
@@ -200,7 +201,7 @@ void storegivenfrequencies(const GivenFrequencies& g) {
   }
 }
 
-void readparameters(InputReader& in) {
+void read_parameters(InputReader& in) {
   const std::string_view pl = InputReader::prefixline;
   const std::string_view p = InputReader::prefix;
 
@@ -213,7 +214,7 @@ void readparameters(InputReader& in) {
   variables.fname = std::string(trim_both(outname.view()));
   if (!variables.outputfilename.blank())
     variables.fname = std::string(trim_both(variables.outputfilename.view()));
-  if (variables.threadid == 0) testoutputpath();
+  if (variables.threadid == 0) test_output_path();
 
   variables.smplsize = in.readintnumber(pl, "3, Offspring Sample Size. ");
   if (variables.smplsize < 1 || variables.smplsize > 32767)
@@ -250,7 +251,7 @@ void readparameters(InputReader& in) {
   variables.ploidy(1) = variables.haplodiploid == 1 ? 1 : 2;
   variables.ploidy(2) = 2;
 
-  readmaxmatings(in);
+  read_max_matings(in);
 
   variables.allowclone = in.readintnumber(pl, "11, Indicator for clone inference. ");
   checkflag(variables.allowclone,
@@ -262,14 +263,14 @@ void readparameters(InputReader& in) {
             "The indicator for full sibship size scaling should be either 0 for No or 1 for Yes!");
   if (variables.smplsize <= 14) variables.fsscaleq = 0;
 
-  readprior(in);
-  readpopallelefre(in);
+  read_prior(in);
+  read_pop_allele_fre(in);
 
   variables.numrun = in.readintnumber(p, "Number of Runs. ");
   if (variables.numrun < 1) stopondataerror("The number of runs should be > 0!");
 
   variables.lengthrun = in.readintnumber(p, "Length of Runs. ");
-  if (unsignedabove(variables.lengthrun, 4))
+  if (unsigned_above(variables.lengthrun, 4))
     stopondataerror(
         "The length of a run should be either 0 (very short), 1 (short), 2 (medium), 3 (long) or 4 "
         "(very long)!");
@@ -286,7 +287,7 @@ void readparameters(InputReader& in) {
   checkflag(platform, "The indicator for platform should be either 1 (Windows) or 0 (Others)!");
 
   const int4 method = in.readintnumber(p, "Indicator for PairScore/Full Likelihood Method. ");
-  if (unsignedabove(method, 2))
+  if (unsigned_above(method, 2))
     stopondataerror(
         "The indicator for analysis method should be 1 (FL: Full Likelihood), 0 (PS: Pairwise "
         "Score), or 2 (PS guided FL)!");
@@ -296,7 +297,7 @@ void readparameters(InputReader& in) {
   if (method < variables.updateallelefre) variables.updateallelefre = 2;
 
   variables.likelihoodprecision = in.readintnumber(p, "Likelihood Precision. ");
-  if (unsignedabove(variables.likelihoodprecision, 3))
+  if (unsigned_above(variables.likelihoodprecision, 3))
     stopondataerror(
         "The LikelihoodPrecision should be 0/1/2/3 for low/medium/high/very high precision!");
   if (variables.fulllikelihoodmethodq == 0) variables.likelihoodprecision = 1;

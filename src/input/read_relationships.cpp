@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "core/error_stop.hpp"
+#include "core/modules/variables.hpp"
 #include "core/sorting.hpp"
 #include "core/text_utils.hpp"
-#include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
-#include "input/identifier_lookup.hpp"
-#include "input/read_data_context.hpp"
+#include "input/identifier_lookup_internal.hpp"
+#include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
 
@@ -110,7 +110,7 @@ int4 mismatches(int4 i, int4 s, int4 c, int4 tolerance) {
 
 // Item 30: known fathers, then known mothers, each block headed by its number of lines and
 // the number of mismatching loci tolerated.
-void readknownparents(InputReader& in, const IdentifierLookup& look) {
+void read_known_parents(InputReader& in, const IdentifierLookup& look) {
   variables.indivparent.allocate(variables.smplsize, 2);
   variables.indivparent.fill(-1);
   for (int4 s = 1; s <= 2; ++s) {
@@ -142,7 +142,7 @@ void readknownparents(InputReader& in, const IdentifierLookup& look) {
 // Item 31: known paternal, then maternal sibships. Lines that share offspring are merged
 // into one sibship, however they chain; the merged sibship keeps the largest number its
 // parts held, or the number of the line that founded it.
-void readknownsibships(InputReader& in, const IdentifierLookup& look) {
+void read_known_sibships(InputReader& in, const IdentifierLookup& look) {
   const int4 n = variables.smplsize;
   variables.knownsibship.allocate(n, 2);
   for (int4 s = 1; s <= 2; ++s) {
@@ -154,7 +154,7 @@ void readknownsibships(InputReader& in, const IdentifierLookup& look) {
     why += "\"\n";
     variables.errmsg(3) = why;
     int4 count = 0;
-    if (!tokentointeger("(I9)", token.view(), count)) in.readfailure();
+    if (!token_to_integer("(I9)", token.view(), count)) in.readfailure();
     // The explanation belongs to the count only, not to a failure of the lines below.
     variables.errmsg(3) = "";
 
@@ -213,7 +213,7 @@ void readknownsibships(InputReader& in, const IdentifierLookup& look) {
 // Known relationships against monogamy. Offspring with the same parent of a monogamous sex t
 // share their parent of the other sex x; so do offspring with the same parent of x when x is
 // monogamous as well.
-void monogamytest() {
+void monogamy_test() {
   if (variables.numsex != 2 || variables.anymonogamy != 1) return;
   const int4 n = variables.smplsize;
   const auto& parent = variables.indivparent;
@@ -278,17 +278,17 @@ void monogamytest() {
 
 }  // namespace
 
-void readknownrelationships(InputReader& in, const IdentifierLookup& look) {
-  readknownparents(in, look);
-  readknownsibships(in, look);
-  monogamytest();
+void read_known_relationships(InputReader& in, const IdentifierLookup& look) {
+  read_known_parents(in, look);
+  read_known_sibships(in, look);
+  monogamy_test();
 }
 
-void readrelationships(InputReader& in) {
+void read_relationships(InputReader& in) {
   IdentifierLookup look;
   look.build();
-  readknownrelationships(in, look);
-  readexclusions(in, look);
+  read_known_relationships(in, look);
+  read_exclusions(in, look);
   in.file.close();
 }
 

@@ -11,11 +11,14 @@
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
 #include "core/list_directed.hpp"
-#include "core/record_reader.hpp"
-#include "core/unformatted_file.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
-#include "input/data_copy.hpp"
+#include "core/record_reader.hpp"
+#include "core/replacing_file.hpp"
+#include "core/screen.hpp"
+#include "core/unformatted_file.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/data_copy_internal.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 
@@ -100,43 +103,36 @@ int4 compare_copy(const std::string& textname, const std::string& recordname) {
 }
 
 // Both files are written under temporary names and renamed over the old copy only when
-// complete, so that a failed write never leaves a copy that looks whole.
+// complete, so that a failed write never leaves a copy that looks whole. A text file that has
+// failed by the end of the walk is reported before either file is renamed; should it fail only
+// at its close, the record file already renamed matches the current data and the old text
+// file, where it differs, marks the copy as changed, so it is never taken for the current one.
 void write_copy(const std::string& textname, const std::string& recordname) {
-  const std::string texttemp = textname + ".part";
-  const std::string recordtemp = recordname + ".part";
-  std::ofstream text(texttemp, std::ios::binary | std::ios::trunc);
-  if (!text) copy_failure("Failed openning ", textname);
-  UnformattedWriter records;
-  if (!records.open(recordtemp)) copy_failure("Failed openning ", recordname);
-
-  if (variables.displayq == 1) fwrite(std::cout, "(A)", "Writing data to files...");
-
-  datacopy::CopySink sink;
-  sink.text = [&](const TextStatement& t) {
-    text << datacopy::statement_text(t);
-    return true;
-  };
-  sink.record = [&](const BinaryRecord& rec) {
-    records.write_record(rec.bytes);
-    return true;
-  };
-  datacopy::walk_data_copy(sink);
-
-  text.close();
-  const bool textok = !text.fail();
-  const bool recordsok = records.close();
-  std::error_code ec;
-  auto failed = [&](const std::string& name) {
-    fs::remove(texttemp, ec);
-    fs::remove(recordtemp, ec);
-    copy_failure("Failed writing ", name);
-  };
-  if (!recordsok) failed(recordname);
-  if (!textok) failed(textname);
-  fs::rename(recordtemp, recordname, ec);
-  if (ec) failed(recordname);
-  fs::rename(texttemp, textname, ec);
-  if (ec) failed(textname);
+  const WriteFailure failure{.routine = "SetStartLoc"};
+  write_replacing(
+      textname,
+      [&](std::ostream& text) {
+        write_replacing_unformatted(
+            recordname,
+            [&](UnformattedWriter& records) {
+              screen_write("(A)", "Writing data to files...");
+              datacopy::CopySink sink;
+              sink.text = [&](const TextStatement& t) {
+                text << datacopy::statement_text(t);
+                return true;
+              };
+              sink.record = [&](const BinaryRecord& rec) {
+                records.write_record(rec.bytes);
+                return true;
+              };
+              datacopy::walk_data_copy(sink);
+              // A text file that failed is reported before the record file is renamed.
+              text.flush();
+              if (text.fail()) copy_failure("Failed writing ", textname);
+            },
+            failure);
+      },
+      failure);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "core/sorting.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
-#include "model/genotype_frequencies.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

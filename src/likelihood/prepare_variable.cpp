@@ -6,7 +6,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/work_arrays_internal.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

@@ -4,7 +4,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

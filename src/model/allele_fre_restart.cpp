@@ -1,53 +1,14 @@
-#include "model/allele_fre_restart.hpp"
-
-#include <cmath>
 #include <span>
 #include <string>
-#include <vector>
 
-#include "configuration/mid_result4.hpp"
+#include "configuration/configuration.hpp"
 #include "core/modules.hpp"
-#include "core/record_reader.hpp"
 #include "core/modules/variables.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "core/record_reader.hpp"
+#include "model/allele_fre_restart_internal.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
-
-namespace {
-
-// -0.001 in single precision, widened: the checkpoints were checked against this bound, which
-// lets a written -0.001 pass.
-constexpr real8 lowest_frequency = static_cast<real8>(-0.001f);
-
-}  // namespace
-
-bool restart_frequencies_acceptable(std::span<const real8> p) {
-  real8 sum = 0.0;
-  for (real8 x : p) {
-    // A NaN would pass both comparisons.
-    if (!std::isfinite(x) || x < lowest_frequency) return false;
-    sum += x;
-  }
-  return sum <= 1.05;
-}
-
-bool readlocusfrequencies(RecordReader& in, bool store) {
-  Variables& v = variables;
-  std::vector<std::vector<real8>> fre(static_cast<std::size_t>(v.numloci));
-  for (int4 l = 1; l <= v.numloci; ++l) {
-    std::vector<real8>& p = fre[static_cast<std::size_t>(l - 1)];
-    p.assign(static_cast<std::size_t>(v.obsnumallele(l)), 0.0);
-    if (in.read_list(p) != IoStatus::ok || !restart_frequencies_acceptable(p)) return false;
-  }
-  if (!store) return true;
-  for (int4 l = 1; l <= v.numloci; ++l)
-    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
-      v.obsallelefre(l).a(a) =
-          fre[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(a - 1)];
-  // Tables cached from the input's frequencies no longer describe the ones in use.
-  v.checkpointfrequencyq = 1;
-  return true;
-}
 
 void readallelefre() {
   Variables& v = variables;
@@ -67,7 +28,7 @@ void readallelefre() {
   if (in.read_list(x) != IoStatus::ok) return;
   int4 j = 0;
   if (in.read_list(j) != IoStatus::ok) return;
-  readlocusfrequencies(in);
+  read_locus_frequencies(in);
 }
 
 void restart_allele_frequencies() {

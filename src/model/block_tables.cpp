@@ -7,7 +7,7 @@
 
 #include "core/modules/variables.hpp"
 #include "model/block_tables_internal.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

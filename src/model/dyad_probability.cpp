@@ -1,43 +1,14 @@
-#include "model/dyad_probability.hpp"
-
 #include <cstdint>
 #include <utility>
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 
 namespace {
-
-// At most four observed alleles plus one pooled allele, so at most 15 true genotypes.
-constexpr int4 kMaxAllele = 5;
-constexpr int4 kMaxGenotype = kMaxAllele * (kMaxAllele + 1) / 2;
-
-// The work of one dyad at one locus, kept for the calls that score the same dyad again.
-struct DyadTables {
-  bool built = false;
-  // What the tables were built from.
-  int4 locus = 0;
-  int4 input[4] = {0, 0, 0, 0};
-  std::uint64_t version = 0;
-  int4 numorig = 0;                // observed alleles that carry their own frequency
-  int4 orig[kMaxAllele + 1] = {};  // locus allele number of each recoded allele
-  // The tables.
-  bool trivial = false;  // fewer than 2 alleles: probability 1
-  bool haploid = false;
-  int4 numallele = 0;  // K
-  int4 numgenotype = 0;
-  int4 gi[kMaxGenotype] = {};  // true genotypes (gi, gj), gi <= gj, row by row
-  int4 gj[kMaxGenotype] = {};
-  int4 offset[kMaxAllele + 1] = {};  // genotype (i, j), i <= j, is entry offset[i] + j
-  real8 y1[kMaxGenotype] = {};       // P(first member's observation | true genotype)
-  real8 y2[kMaxGenotype] = {};       // the same for the second; per allele when haploid
-};
-
-DyadTables g_tables;
 
 int4 pair_index(const DyadTables& t, int4 i, int4 j) {
   return i <= j ? t.offset[i] + j : t.offset[j] + i;
@@ -46,7 +17,7 @@ int4 pair_index(const DyadTables& t, int4 i, int4 j) {
 // True when the tables of the last call describe this dyad at this locus under the current
 // frequencies and observation tables.
 bool tables_current(int4 a1, int4 a2, int4 b1, int4 b2, int4 locus) {
-  const DyadTables& t = g_tables;
+  const DyadTables& t = dyadprbvariables.dyad_tables;
   if (!t.built || t.locus != locus || t.input[0] != a1 || t.input[1] != a2 || t.input[2] != b1 ||
       t.input[3] != b2 || t.version != transrate_version()) {
     return false;
@@ -62,7 +33,7 @@ bool tables_current(int4 a1, int4 a2, int4 b1, int4 b2, int4 locus) {
 
 void build_tables(int4 a1, int4 a2, int4 b1, int4 b2, int4 locus) {
   const Variables& v = variables;
-  DyadTables& t = g_tables;
+  DyadTables& t = dyadprbvariables.dyad_tables;
   FStatic<real8, 1, 5>& afr = dyadprbvariables.afr;
   t.built = true;
   t.locus = locus;
@@ -208,7 +179,7 @@ real8 prbgdyad(int4 a1, int4 a2, int4 b1, int4 b2, std::span<const real8, 9> del
 real8 prbpdyad(int4 a1, int4 a2, int4 b1, int4 b2, std::span<const real8, 9> delta, int4 locus,
                int4 flag) {
   if (flag == 0 || !tables_current(a1, a2, b1, b2, locus)) build_tables(a1, a2, b1, b2, locus);
-  const DyadTables& t = g_tables;
+  const DyadTables& t = dyadprbvariables.dyad_tables;
   if (t.trivial) return 1.0;
   const FStatic<real8, 1, 5>& p = dyadprbvariables.afr;
   const int4 kk = t.numallele;
@@ -220,7 +191,7 @@ real8 prbpdyad(int4 a1, int4 a2, int4 b1, int4 b2, std::span<const real8, 9> del
       // Exactly one allele shared by descent: the first member's genotype is drawn from the
       // population, the second gets one of its alleles (one half each) and one more allele
       // from the population. h(a): the second's observation given allele a and a random one.
-      real8 h[kMaxAllele + 1] = {};
+      real8 h[kDyadMaxAllele + 1] = {};
       for (int4 a = 1; a <= kk; ++a) {
         real8 s = 0.0;
         for (int4 x = 1; x <= kk; ++x) s += p(x) * t.y2[pair_index(t, a, x)];

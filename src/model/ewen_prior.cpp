@@ -1,11 +1,10 @@
-#include "model/ewen_prior.hpp"
-
 #include <algorithm>
 #include <cmath>
 
 #include "core/brent.hpp"
 #include "core/modules/variables.hpp"
-#include "input/real_integer_power.hpp"
+#include "core/real_integer_power.hpp"
+#include "model/ewen_prior_internal.hpp"
 
 namespace kinrad {
 

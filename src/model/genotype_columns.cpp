@@ -3,10 +3,10 @@
 #include <string>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
 #include "core/variables_routines.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
 
@@ -18,13 +18,13 @@ void pack_columns(FArray<I2bdim1, 1>& columns, FArray<int2, 1>& store,
   const Variables& v = variables;
   const int4 nl = v.numloci;
   index_t total = 0;
-  for (int4 l = 1; l <= nl; ++l) total += packedcolumnwords(n, v.obsnumallele(l));
+  for (int4 l = 1; l <= nl; ++l) total += packed_column_words(n, v.obsnumallele(l));
   columns.allocate(Dim(nl));
   store.allocate(Dim(total));
   index_t first = 1;
   for (int4 l = 1; l <= nl; ++l) {
     const int4 k = v.obsnumallele(l);
-    const index_t words = packedcolumnwords(n, k);
+    const index_t words = packed_column_words(n, k);
     columns(l).a = window(store, first, words);
     first += words;
     setgetgtype.locusgtypeptr = columns(l).a;

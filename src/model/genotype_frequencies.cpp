@@ -1,11 +1,9 @@
-#include "model/genotype_frequencies.hpp"
-
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "core/packed_genotypes.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 
@@ -99,7 +97,7 @@ void recomputeallelefre(int4 locus, std::span<real8> x) {
   const int4 k = v.obsnumallele(locus);
   if (k < 1) return;
   // Marks of the candidates that the best configuration uses as parents; clear between calls.
-  static std::vector<int1> used;
+  std::vector<int1>& used = v.parent_marks;
   const int4 nc1 = v.numcandidate(1);
   const int4 nc2 = v.numcandidate(2);
   used.resize(static_cast<std::size_t>((nc1 > nc2 ? nc1 : nc2) + 1));

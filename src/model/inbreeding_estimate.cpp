@@ -1,5 +1,3 @@
-#include "model/inbreeding_estimate.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -9,10 +7,11 @@
 #include "core/brent.hpp"
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
 #include "core/variables_routines.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/inbreeding_estimate_internal.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

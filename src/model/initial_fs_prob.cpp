@@ -1,12 +1,10 @@
-#include "model/initial_fs_prob.hpp"
-
 #include <algorithm>
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/initial_fs_prob_steps.hpp"
-#include "model/probability_tables.hpp"
-#include "pairwise/pair_tables.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
+#include "model/model.hpp"
+#include "pairwise/pairwise.hpp"
 
 namespace kinrad {
 

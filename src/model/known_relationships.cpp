@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "core/packed_genotypes.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
 

@@ -7,8 +7,8 @@
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/ewen_prior.hpp"
-#include "model/initial_fs_prob_steps.hpp"
+#include "model/ewen_prior_internal.hpp"
+#include "model/initial_fs_prob_steps_internal.hpp"
 
 namespace kinrad {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

@@ -2,8 +2,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

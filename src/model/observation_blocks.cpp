@@ -5,7 +5,8 @@
 
 #include "core/modules/variables.hpp"
 #include "model/block_tables_internal.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad::block_tables {
 

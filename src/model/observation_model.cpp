@@ -1,6 +1,6 @@
-#include "model/observation_model.hpp"
-
 #include <cmath>
+
+#include "model/model.hpp"
 
 namespace kinrad {
 

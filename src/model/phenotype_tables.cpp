@@ -1,16 +1,11 @@
-#include "model/phenotype_tables.hpp"
-
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 
-namespace {
-std::uint64_t g_transrate_version = 0;
-}
-
 std::uint64_t transrate_version() {
-  return g_transrate_version;
+  return variables.transrate_version;
 }
 
 void allocate_transrate_per_locus() {
@@ -26,7 +21,7 @@ void allocate_transrate_per_locus() {
     v.transrate(l).a = window(v.transratetgt, first, n);
     first += n;
   }
-  ++g_transrate_version;
+  ++variables.transrate_version;
 }
 
 void give_own_transrate(int4 locfrom, int4 locto) {
@@ -36,7 +31,7 @@ void give_own_transrate(int4 locfrom, int4 locto) {
     const index_t n = v.dominantmarker(l) != 0 ? 3 : 7;
     v.transrate(l).a = window(v.transrate_own_tgt, 7 * (l - 1) + 1, n);
   }
-  ++g_transrate_version;
+  ++variables.transrate_version;
 }
 
 void phenotypegivengenotype(int4 locfrom, int4 locto) {
@@ -75,7 +70,7 @@ void phenotypegivengenotype(int4 locfrom, int4 locto) {
       v.transratehaploid(2, l) = u;
     }
   }
-  ++g_transrate_version;
+  ++variables.transrate_version;
 }
 
 }  // namespace kinrad

@@ -1,11 +1,9 @@
-#include "model/probability_tables.hpp"
-
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

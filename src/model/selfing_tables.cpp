@@ -3,8 +3,7 @@
 #include <cmath>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

@@ -1,13 +1,13 @@
-#include "model/single_likelihood.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
-#include "model/phenotype_tables.hpp"
+#include "core/packed_genotypes.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad {
 
@@ -111,8 +111,8 @@ void singleindivlikelihood(real8 F, int4 n, int4 kind, std::span<real8> logl) {
   // Memo of the log probability per genotype number (diploid) and per allele (haploid) at the
   // current locus: 1.0 marks a value not yet computed, since a log probability is never
   // positive. The cost per locus follows the number of distinct genotypes, not individuals.
-  static std::vector<real8> memo2;
-  static std::vector<real8> memo1;
+  std::vector<real8>& memo2 = variables.single_memo2;
+  std::vector<real8>& memo1 = variables.single_memo1;
   memo2.resize(static_cast<std::size_t>(v.maxnumgenotype) + 1);
   memo1.resize(static_cast<std::size_t>(v.maxobsnumallele) + 1);
   const bool candidates = kind != 0;

@@ -8,7 +8,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "pairwise/clone_internal.hpp"
 #include "pairwise/clones.hpp"
 

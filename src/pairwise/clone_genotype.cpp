@@ -7,7 +7,7 @@
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
 #include "core/sorting.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "pairwise/clones.hpp"
 
 namespace kinrad {

@@ -10,8 +10,7 @@
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
 #include "core/variables_routines.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
 #include "pairwise/clone_internal.hpp"
 #include "pairwise/clones.hpp"
 

@@ -8,8 +8,7 @@
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
 #include "core/variables_routines.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
 #include "pairwise/pairwise_internal.hpp"
 
 namespace kinrad {

@@ -1,4 +1,4 @@
-#include "pairwise/pair_relation.hpp"
+#include "pairwise/pairwise.hpp"
 
 namespace kinrad {
 

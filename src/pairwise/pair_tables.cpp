@@ -1,6 +1,5 @@
 // The dyad log-likelihood tables of the analysis: allocated on the first call, filled from
 // their caches or computed, with the known relationships entered as starting values.
-#include "pairwise/pair_tables.hpp"
 
 #include <algorithm>
 #include <array>
@@ -12,8 +11,8 @@
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/variables_routines.hpp"
-#include "input/parent_conflicts.hpp"
-#include "model/genotype_frequencies.hpp"
+#include "core/system_memory.hpp"
+#include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
 

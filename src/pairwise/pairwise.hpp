@@ -8,10 +8,22 @@
 
 #include "core/kinds.hpp"
 #include "core/modules/variables.hpp"
-#include "pairwise/pair_relation.hpp"
-#include "pairwise/pair_tables.hpp"
+#include "pairwise/clones.hpp"
 
 namespace kinrad {
+
+// The whole pairwise step; writes the pairwise-step marker file when it completes.
+void pairrelation();
+
+// Reads the pairwise clustering back for the search.
+void setcluster();
+
+// Builds every dyad log-likelihood table the analysis uses (mode 1: the per-analysis set-up).
+void calculatepairprob(int4 mode);
+
+// Ranks the candidate parents of each offspring by parent-offspring dyad likelihood and keeps
+// the best ones.
+void setgetbestcnd();
 
 // Offset of the pair lo < hi in a triangle whose rows are the larger offspring (row hi holds
 // partners 1..hi-1), and in one whose rows are the smaller (row lo holds lo+1..n).

@@ -1,4 +1,4 @@
-#include "results/output.hpp"
+#include "results/results.hpp"
 
 namespace kinrad {
 

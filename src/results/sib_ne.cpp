@@ -1,4 +1,4 @@
-#include "results/sib_ne.hpp"
+#include "results/results.hpp"
 
 namespace kinrad {
 

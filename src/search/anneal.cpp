@@ -1,4 +1,4 @@
-#include "search/anneal.hpp"
+#include "search/search.hpp"
 
 namespace kinrad {
 

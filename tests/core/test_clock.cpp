@@ -1,9 +1,16 @@
 // The wall clock: readings of the time of day are fed in directly, so the day counter can be
 // taken across midnight; expected values are the arithmetic of hours, minutes and seconds.
+// The stamps are checked for their shape (digits and the point at fixed places), the pauses
+// through the test hook, which records the lengths asked for.
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <string>
 
 #include "core/clock.hpp"
 #include "core/clock_state.hpp"
+#include "support/pauses.hpp"
 
 namespace kinrad {
 namespace {
@@ -42,6 +49,39 @@ TEST(Clock, PauseUntilTheSecondChangesEndsInTheNextSecond) {
   pause_until_second_changes();
   const int4 t1 = walltime(0);
   EXPECT_GT(t1, t0);
+}
+
+TEST(Clock, PausesGoThroughTheHookWithoutWaiting) {
+  const auto start = std::chrono::steady_clock::now();
+  {
+    testing_support::RecordedPauses pauses;
+    sleeping(2);
+    pause_until_second_changes();
+    pause_seconds(2);
+    pause_seconds(0);  // no pause at all
+    EXPECT_EQ(pauses.lengths(), (std::vector<int4>{2, 1, 2}));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(clock_hooks.pause, nullptr);
+}
+
+TEST(Clock, DateAndTimeStampsHaveTheirFixedShape) {
+  const DateTimeStamp s = date_time_stamp();
+  ASSERT_EQ(s.date.size(), 8u);
+  ASSERT_EQ(s.time.size(), 10u);
+  for (char c : s.date) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(c))) << s.date;
+  for (std::size_t k = 0; k < s.time.size(); ++k)
+    EXPECT_TRUE(k == 6 ? s.time[k] == '.' : std::isdigit(static_cast<unsigned char>(s.time[k])))
+        << s.time;
+  EXPECT_GE(s.date.substr(0, 4), "2024");
+}
+
+TEST(Clock, ProcessorTimeGrowsWithWork) {
+  const real8 t0 = processor_time();
+  volatile real8 x = 0;
+  while (processor_time() - t0 < 0.01) x = x + 1;
+  EXPECT_GE(processor_time() - t0, 0.01);
+  EXPECT_GE(t0, 0.0);
 }
 
 }  // namespace

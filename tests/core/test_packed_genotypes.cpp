@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
 
 namespace kinrad {
 namespace {
@@ -16,9 +16,9 @@ class PackedGenotypes : public ::testing::Test {
 };
 
 TEST_F(PackedGenotypes, TwoBitLayoutSharesWordsWithoutDisturbingNeighbours) {
-  EXPECT_EQ(packedcolumnwords(17, 2), 3);
-  EXPECT_EQ(packedcolumnwords(16, 1), 2);
-  EXPECT_EQ(packedcolumnwords(17, 3), 17);
+  EXPECT_EQ(packed_column_words(17, 2), 3);
+  EXPECT_EQ(packed_column_words(16, 1), 2);
+  EXPECT_EQ(packed_column_words(17, 3), 17);
   FArray<int2, 1> column(3);
   aim(column);
   const int1 het[2] = {1, 2}, hom1[2] = {1, 1}, hom2[2] = {2, 2}, missing[2] = {0, 0};

@@ -14,6 +14,9 @@
 //                    error stop's own pause counts)
 //   max_memory_mb    the largest peak resident memory the run may reach, in MB (optional)
 // A case whose name ends in "_fails" must end with a non-zero status.
+// Update mode: with the environment variable KINRAD_E2E_UPDATE set, a differing expected file
+// gets the actual text written beside it as <file>.new (the case still fails), so that a
+// reviewed change can be taken over by renaming. Files ending in ".new" are never expected.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -72,6 +75,25 @@ std::vector<std::string> case_names() {
   return names;
 }
 
+bool update_mode() {
+  const char* v = std::getenv("KINRAD_E2E_UPDATE");
+  return v != nullptr && *v != '\0';
+}
+
+// Compares after masking; on a difference in update mode, writes the actual text beside the
+// expected file.
+void expect_same_text(const std::string& actual, const fs::path& expected,
+                      const std::vector<std::regex>& masks) {
+  const bool same = apply_masks(actual, masks) == apply_masks(read_file(expected), masks);
+  EXPECT_TRUE(same) << "differs from " << expected.string() << "\nactual:\n"
+                    << apply_masks(actual, masks) << "\nexpected:\n"
+                    << apply_masks(read_file(expected), masks);
+  if (!same && update_mode()) {
+    std::ofstream out(expected.string() + ".new", std::ios::binary);
+    out << actual;
+  }
+}
+
 class EndToEnd : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(EndToEnd, Run) {
@@ -122,16 +144,15 @@ TEST_P(EndToEnd, Run) {
   }
 
   if (fs::exists(dir / "expected_stdout")) {
-    EXPECT_EQ(apply_masks(read_file(work / ".stdout"), masks),
-              apply_masks(read_file(dir / "expected_stdout"), masks));
+    expect_same_text(read_file(work / ".stdout"), dir / "expected_stdout", masks);
   }
   if (fs::exists(dir / "expected")) {
     for (const auto& e : fs::recursive_directory_iterator(dir / "expected")) {
-      if (!e.is_regular_file()) continue;
+      if (!e.is_regular_file() || e.path().extension() == ".new") continue;
       const fs::path rel = fs::relative(e.path(), dir / "expected");
       SCOPED_TRACE(rel.string());
       ASSERT_TRUE(fs::exists(work / rel)) << "missing output file " << rel;
-      EXPECT_EQ(apply_masks(read_file(work / rel), masks), apply_masks(read_file(e.path()), masks));
+      expect_same_text(read_file(work / rel), e.path(), masks);
     }
   }
   if (fs::exists(dir / "absent")) {

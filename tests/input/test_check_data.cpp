@@ -10,7 +10,9 @@
 #include "check_data_fixture.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -273,16 +275,16 @@ TEST_F(CheckData, StatusOfMissingDamagedAndLongerCopies) {
 
 TEST_F(CheckData, ChangeStatusIsComparedOnceAndResetWithTheModules) {
   small_fixture();
-  EXPECT_EQ(datachangestatus(), -1);
+  EXPECT_EQ(data_change_status(), -1);
   write_copy();
-  EXPECT_EQ(datachangestatus(), -1) << "kept from the first comparison";
+  EXPECT_EQ(data_change_status(), -1) << "kept from the first comparison";
   small_fixture();  // resets the modules
-  EXPECT_EQ(datachangestatus(), 0);
+  EXPECT_EQ(data_change_status(), 0);
   variables.droprate(1) = 0.06;
-  EXPECT_EQ(datachangestatus(), 0) << "kept from the first comparison";
+  EXPECT_EQ(data_change_status(), 0) << "kept from the first comparison";
   small_fixture();
   variables.droprate(1) = 0.06;
-  EXPECT_EQ(datachangestatus(), 1);
+  EXPECT_EQ(data_change_status(), 1);
 }
 
 TEST_F(CheckData, WritingIsAnnouncedOnlyWhenDisplaying) {
@@ -302,14 +304,9 @@ TEST_F(CheckData, UnreadableTextCopyStopsWithItsName) {
   std::filesystem::create_directory("myout.data");
   write_text("myout.GtypeData", "");
   small_fixture();
-  int status = 0;
-  try {
-    checkdata();
-  } catch (const ProgramStop& stop) {
-    status = report_program_stop(stop, 0);
-  }
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(read_text("Kinrad2.ErrorMessage"),
+  const testing_support::StageOutcome o = testing_support::run_stage([] { checkdata(); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.errorfile,
             "Failed openning myout.data\n"
             "Program stopped in subroutine SetStartLoc, dataset = myout.\n");
 }

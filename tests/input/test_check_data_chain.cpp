@@ -12,10 +12,9 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -41,17 +40,13 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 void analyse(const std::string& input) {
   reset_all_modules();
   write_text("kinrad2.dat", input);
-  testing::internal::CaptureStdout();
-  try {
+  const testing_support::StageOutcome o = testing_support::run_stage([] {
     readdata();
     initialize();
     dataprocess();
     checkdata();
-  } catch (const ProgramStop& stop) {
-    report_program_stop(stop, 0);
-    ADD_FAILURE() << read_text("Kinrad2.ErrorMessage");
-  }
-  testing::internal::GetCapturedStdout();
+  });
+  if (o.stopped) ADD_FAILURE() << o.errorfile;
 }
 
 const std::vector<std::string> derived = {

@@ -15,7 +15,8 @@
 
 #include "check_data_fixture.hpp"
 #include "core/modules/variables.hpp"
-#include "input/check_data.hpp"
+#include "input/check_data_internal.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -140,7 +141,7 @@ TEST_F(CheckDataFiles, LosingHalfTheCopyStartsAfresh) {
     put_dummies();
     fs::remove(lost);
     small_fixture();
-    EXPECT_EQ(datachangestatus(), -1);
+    EXPECT_EQ(data_change_status(), -1);
     checkdata();
     for (const auto& name : derived) EXPECT_FALSE(fs::exists(name)) << name;
     EXPECT_TRUE(fs::exists(lost));

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "core/unformatted_file.hpp"
 #include "core/modules/variables.hpp"
+#include "core/unformatted_file.hpp"
 #include "data_process_fixture.hpp"
-#include "input/data_process.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -107,7 +107,7 @@ TEST(DataProcessCache, FiveLociToARecordThenOnePerLocus) {
     joined.insert(joined.end(), rec[k].begin(), rec[k].end());
   }
   EXPECT_EQ(joined, frequencies());
-  EXPECT_FALSE(std::filesystem::exists(std::string(cachefile) + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(std::string(cachefile) + ".part"));
 }
 
 TEST(DataProcessCache, UnchangedDataReuseTheFileAndSkipTheCorrection) {

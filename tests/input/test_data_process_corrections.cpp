@@ -12,7 +12,7 @@
 
 #include "core/modules/variables.hpp"
 #include "data_process_fixture.hpp"
-#include "input/data_process.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

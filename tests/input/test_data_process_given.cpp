@@ -9,7 +9,8 @@
 
 #include "core/modules/variables.hpp"
 #include "data_process_fixture.hpp"
-#include "input/data_process.hpp"
+#include "input/input.hpp"
+#include "support/pauses.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -73,12 +74,15 @@ TEST(DataProcessGiven, ListedFrequencyOfZeroIsRaised) {
   setup(threealleles());
   variables.displayq = 1;
   given({11, 12, 13}, {0.3, 0.0, 0.2});
+  testing_support::RecordedPauses pauses;
   testing::internal::CaptureStdout();
   dataprocess();
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out,
             "Allele    12 at locus   1 is found in the sample but has a known freqency of 0!\n"
             "Its frequency is now reset to 0.001\n");
+  // The message stays on the screen for 2 seconds.
+  EXPECT_EQ(pauses.lengths(), std::vector<int4>{2});
   EXPECT_EQ(variables.popallelefre(2, 1), 0.001);
   EXPECT_NEAR(variables.obsallelefre(1).a(2), 0.001 / 0.501, 1e-15);
 }

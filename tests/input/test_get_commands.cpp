@@ -12,7 +12,8 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/get_commands.hpp"
+#include "input/input.hpp"
+#include "support/pauses.hpp"
 
 namespace kinrad {
 namespace {
@@ -97,6 +98,8 @@ class GetCommands : public ::testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
+  // The pauses after rejected arguments are recorded instead of waited for.
+  testing_support::RecordedPauses pauses;
   bool stopped = false;
   bool stop_silent = false;
   int stop_status = -1;
@@ -249,6 +252,16 @@ TEST_F(GetCommandsTable, RejectedArgumentsAreReportedAndIgnored) {
        unreadable("OFN:" + name501),
        [](Options& o) { o.inputfilename = "x.dat"; }},
   });
+}
+
+TEST_F(GetCommands, RejectedArgumentsShareOnePause) {
+  run({"bogus", "RND:x", "IFN:a.dat"});
+  EXPECT_EQ(pauses.lengths(), std::vector<int4>{1});
+}
+
+TEST_F(GetCommands, AcceptedArgumentsDoNotPause) {
+  run({"IFN:a.dat", "RND:5"});
+  EXPECT_TRUE(pauses.lengths().empty());
 }
 
 TEST_F(GetCommandsTable, MessagesFollowTheDisplayFlagAsItStandsAtEachArgument) {

@@ -13,9 +13,9 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
+#include "core/real_integer_power.hpp"
 #include "initialize_fixture.hpp"
-#include "input/initialize.hpp"
-#include "input/real_integer_power.hpp"
+#include "input/input.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

@@ -12,8 +12,8 @@
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
 #include "initialize_fixture.hpp"
-#include "input/initialize.hpp"
-#include "input/parent_conflicts.hpp"
+#include "input/input.hpp"
+#include "input/parent_conflicts_internal.hpp"
 #include "project_file.hpp"
 
 namespace kinrad {

@@ -13,7 +13,7 @@
 
 #include "core/modules/variables.hpp"
 #include "initialize_fixture.hpp"
-#include "input/initialize.hpp"
+#include "input/input.hpp"
 
 namespace kinrad {
 namespace {

@@ -12,7 +12,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/main_program.hpp"
+#include "program/main_program.hpp"
 #include "project_file.hpp"
 #include "support/temp_dir.hpp"
 
@@ -41,7 +41,7 @@ int runprogram() {
   testing::internal::CaptureStdout();
   int status = 0;
   try {
-    runsequence();
+    run_sequence();
   } catch (const ProgramStop& stop) {
     status = report_program_stop(stop, 0);
   }

@@ -12,7 +12,8 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/read_data.hpp"
+#include "input/input.hpp"
+#include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -91,17 +92,10 @@ class ReadParameters : public ::testing::Test {
   // the reader returned normally) and leaves the error file's text in `errorfile`.
   int run(const std::string& text, std::string* screen = nullptr) {
     write_text("kinrad2.dat", text);
-    testing::internal::CaptureStdout();
-    int status = 0;
-    try {
-      readdata();
-    } catch (const ProgramStop& stop) {
-      status = report_program_stop(stop, 0);
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
-    if (screen) *screen = out;
-    errorfile = read_text("Kinrad2.ErrorMessage");
-    return status;
+    const testing_support::StageOutcome o = testing_support::run_stage([] { readdata(); });
+    if (screen) *screen = o.screen;
+    errorfile = o.errorfile;
+    return o.status;
   }
 
   TempWorkDir dir{"read_parameters"};
@@ -223,15 +217,9 @@ TEST_F(ReadParameters, FileEndingBeforeAnItem) {
 
 TEST_F(ReadParameters, MissingInputFileNamesItWithoutASecondLine) {
   variables.inputfilename = "nofile.dat";
-  std::string screen;
-  testing::internal::CaptureStdout();
-  int status = 0;
-  try {
-    readdata();
-  } catch (const ProgramStop& stop) {
-    status = report_program_stop(stop, 0);
-  }
-  screen = testing::internal::GetCapturedStdout();
+  const testing_support::StageOutcome o = testing_support::run_stage([] { readdata(); });
+  const std::string& screen = o.screen;
+  const int status = o.status;
   EXPECT_EQ(status, 1);
   const std::string file =
       "Input file nofile.dat does not exist!\n"

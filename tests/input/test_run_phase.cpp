@@ -9,7 +9,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/main_program.hpp"
+#include "program/main_program.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -23,7 +23,7 @@ TEST(RunPhase, FailedAllocationIsAMemoryStopNamingThePhase) {
   try {
     // What a failed allocation throws (an unused allocation may be optimised away, so the
     // failure is raised directly).
-    runphase("ReadData", [] { throw std::bad_alloc(); });
+    run_phase("ReadData", [] { throw std::bad_alloc(); });
     FAIL() << "the phase returned";
   } catch (const ProgramStop& stop) {
     EXPECT_EQ(stop.flag(), 0);
@@ -38,10 +38,10 @@ TEST(RunPhase, FailedAllocationIsAMemoryStopNamingThePhase) {
 TEST(RunPhase, OtherOutcomesPassThrough) {
   reset_all_modules();
   int calls = 0;
-  runphase("Initialize", [&] { ++calls; });
+  run_phase("Initialize", [&] { ++calls; });
   EXPECT_EQ(calls, 1);
   try {
-    runphase("DataProcess", [] { stopondataerror("a data error"); });
+    run_phase("DataProcess", [] { stopondataerror("a data error"); });
     FAIL() << "the phase returned";
   } catch (const ProgramStop& stop) {
     EXPECT_EQ(stop.flag(), 1);

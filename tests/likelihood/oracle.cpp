@@ -14,13 +14,9 @@
 #include "core/modules/setgetgtype.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
-#include "input/data_process.hpp"
-#include "input/initialize.hpp"
-#include "input/read_data.hpp"
+#include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
-#include "model/genotype_frequencies.hpp"
-#include "model/initial_fs_prob.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::oracle {

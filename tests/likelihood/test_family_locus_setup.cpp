@@ -17,7 +17,7 @@
 #include "core/packed_genotypes.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

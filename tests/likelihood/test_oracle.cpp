@@ -13,8 +13,7 @@
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
 #include "likelihood/oracle.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -23,7 +22,7 @@ namespace {
 using oracle::Cluster;
 using oracle::Genotype;
 
-// Jacquard coefficients of relationships without inbreeding.
+// Condensed identity coefficients of relationships without inbreeding.
 constexpr std::array<double, 9> kFullSib{0, 0, 0, 0, 0, 0, 0.25, 0.5, 0.25};
 constexpr std::array<double, 9> kHalfSib{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
 constexpr std::array<double, 9> kParent{0, 0, 0, 0, 0, 0, 0, 1, 0};

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "likelihood/family_frame.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 namespace {

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
-#include "model/phenotype_tables.hpp"
+#include "core/packed_genotypes.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 
 namespace kinrad::test {
 
@@ -109,12 +110,12 @@ inline void pack(FArray<I2bdim1, 1>& columns, FArray<int2, 1>& store,
   const int4 n = v.numloci;
   const index_t people = genotypes.empty() ? 0 : static_cast<index_t>(genotypes[0].size());
   index_t total = 0;
-  for (int4 l = 1; l <= n; ++l) total += packedcolumnwords(people, v.obsnumallele(l));
+  for (int4 l = 1; l <= n; ++l) total += packed_column_words(people, v.obsnumallele(l));
   columns.allocate(Dim(n));
   store.allocate(Dim(total > 0 ? total : 1));
   index_t first = 1;
   for (int4 l = 1; l <= n; ++l) {
-    const index_t w = packedcolumnwords(people, v.obsnumallele(l));
+    const index_t w = packed_column_words(people, v.obsnumallele(l));
     columns(l).a = window(store, first, w);
     first += w;
     setgetgtype.locusgtypeptr = columns(l).a;

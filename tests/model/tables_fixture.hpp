@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 
 namespace kinrad::test {
 

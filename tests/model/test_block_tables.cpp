@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
 
@@ -18,6 +18,7 @@ namespace {
 
 using test::LocusSpec;
 using test::ModelTest;
+class BlockTables : public ModelTest {};
 
 std::vector<real8> uniform(int4 k) {
   return std::vector<real8>(static_cast<std::size_t>(k), 1.0 / k);
@@ -32,7 +33,7 @@ struct BlockCase {
   int4 nd;
 };
 
-TEST_F(ModelTest, BlockNumbering) {
+TEST_F(BlockTables, BlockNumbering) {
   const std::vector<BlockCase> cases = {
       {"error-free 2 and 5 alleles share",
        {{2, false, 0, 0, uniform(2)}, {5, false, 0, 0, uniform(5)}},
@@ -107,7 +108,7 @@ TEST_F(ModelTest, BlockNumbering) {
   }
 }
 
-TEST_F(ModelTest, BlockLociShareOneObservationTable) {
+TEST_F(BlockTables, BlockLociShareOneObservationTable) {
   test::setup_loci({{3, false, 0, 0.01, uniform(3)},
                     {3, false, 0, 0.0100005, uniform(3)},
                     {1, false, 0, 0, {1.0}},
@@ -188,14 +189,14 @@ void check_categories(int4 hd) {
   EXPECT_EQ(v.dadmumoffprbidx.size(), base);
 }
 
-TEST_F(ModelTest, CategoriesPointAtNormalisedProbabilitiesDiploid) {
+TEST_F(BlockTables, CategoriesPointAtNormalisedProbabilitiesDiploid) {
   check_categories(0);
 }
-TEST_F(ModelTest, CategoriesPointAtNormalisedProbabilitiesHaplodiploid) {
+TEST_F(BlockTables, CategoriesPointAtNormalisedProbabilitiesHaplodiploid) {
   check_categories(1);
 }
 
-TEST_F(ModelTest, TwoAlleleHeterozygoteHasFixedCategories) {
+TEST_F(BlockTables, TwoAlleleHeterozygoteHasFixedCategories) {
   for (int4 hd = 0; hd <= 1; ++hd) {
     SCOPED_TRACE(hd);
     reset_all_modules();
@@ -208,7 +209,7 @@ TEST_F(ModelTest, TwoAlleleHeterozygoteHasFixedCategories) {
   }
 }
 
-TEST_F(ModelTest, BlockEntryCountsAndImpossibleEntries) {
+TEST_F(BlockTables, BlockEntryCountsAndImpossibleEntries) {
   struct Row {
     int4 hd;
     int4 k;
@@ -229,7 +230,7 @@ TEST_F(ModelTest, BlockEntryCountsAndImpossibleEntries) {
   }
 }
 
-TEST_F(ModelTest, ClassTablesAndCacheMarks) {
+TEST_F(BlockTables, ClassTablesAndCacheMarks) {
   test::setup_loci({{2, false, 0.02, 0.01, {0.4, 0.6}}, {3, false, 0.02, 0.01, uniform(3)}});
   build_block_tables(1, 1, 2);
   const Variables& v = variables;
@@ -267,7 +268,7 @@ TEST_F(ModelTest, ClassTablesAndCacheMarks) {
   EXPECT_FALSE(v.probgivengtypehet.allocated());
 }
 
-TEST_F(ModelTest, LogTablesOfManyAlleleLoci) {
+TEST_F(BlockTables, LogTablesOfManyAlleleLoci) {
   test::setup_loci({{9, false, 0.02, 0.01, uniform(9)}});
   build_block_tables(1, 1, 1);
   const Variables& v = variables;
@@ -291,7 +292,7 @@ TEST_F(ModelTest, LogTablesOfManyAlleleLoci) {
   (void)g2;
 }
 
-TEST_F(ModelTest, CompatibilityMasks) {
+TEST_F(BlockTables, CompatibilityMasks) {
   test::setup_loci({{3, false, 0, 0, uniform(3)}, {2, true, 0, 0, uniform(2)}});
   build_block_tables(1, 1, 2);
   const Variables& v = variables;
@@ -303,7 +304,7 @@ TEST_F(ModelTest, CompatibilityMasks) {
   EXPECT_FALSE(v.equicolsavedom.allocated());
 }
 
-TEST_F(ModelTest, ModeTwoRebuildsOneLocusAsBlockOne) {
+TEST_F(BlockTables, ModeTwoRebuildsOneLocusAsBlockOne) {
   Variables& v = variables;
   test::setup_loci({{3, false, 0.0, 0.01, uniform(3)},
                     {3, false, 0.0, 0.01, uniform(3)},

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class DominantTables : public ModelTest {};
 
 // Parental pairs in table order: diploid fathers over unordered pairs, haploid fathers
 // (second allele 0) by allele and mother genotype.
@@ -94,7 +94,7 @@ void check_dominant(int4 hd, real8 d, real8 e) {
   }
 }
 
-TEST_F(ModelTest, DominantTablesAgainstBruteForce) {
+TEST_F(DominantTables, DominantTablesAgainstBruteForce) {
   struct Row {
     int4 hd;
     real8 d;
@@ -107,7 +107,7 @@ TEST_F(ModelTest, DominantTablesAgainstBruteForce) {
   }
 }
 
-TEST_F(ModelTest, DominantTablesFollowScaledFamilySizes) {
+TEST_F(DominantTables, DominantTablesFollowScaledFamilySizes) {
   // Both two-allele loci have other-error rate 0.01, the mean that sets the exponent weight.
   test::setup_loci({{2, false, 0.0, 0.01, {0.5, 0.5}}, {2, true, 0.02, 0.01, {0.5, 0.5}}});
   variables.fsscaleq = 1;

@@ -12,9 +12,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/observation_model.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
@@ -22,6 +20,7 @@ namespace {
 
 using test::LocusSpec;
 using test::ModelTest;
+class DyadProbability : public ModelTest {};
 using Delta = std::array<real8, 9>;
 
 const Delta kUnrelated = {0, 0, 0, 0, 0, 0, 0, 0, 1};
@@ -152,7 +151,7 @@ const std::vector<LocusSpec> kLoci = {
     {4, false, 0.0, 0.0, {0.1, 0.2, 0.3, 0.4}},
 };
 
-TEST_F(ModelTest, DyadsMatchTheBruteForceAndAreNormalised) {
+TEST_F(DyadProbability, DyadsMatchTheBruteForceAndAreNormalised) {
   test::setup_loci(kLoci);
   const Delta deltas[] = {kFullSib, kHalfSib, kParent, kClone, kUnrelated, kMixed};
   for (int4 l = 1; l <= variables.numloci; ++l) {
@@ -182,7 +181,7 @@ TEST_F(ModelTest, DyadsMatchTheBruteForceAndAreNormalised) {
   }
 }
 
-TEST_F(ModelTest, HaploidSecondMember) {
+TEST_F(DyadProbability, HaploidSecondMember) {
   test::setup_loci(kLoci);
   const Delta deltas[] = {kParent, kUnrelated, {0.1, 0.2, 0, 0, 0, 0, 0, 0.3, 0.4}};
   for (int4 l : {1, 2, 3, 5}) {
@@ -204,7 +203,7 @@ TEST_F(ModelTest, HaploidSecondMember) {
   }
 }
 
-TEST_F(ModelTest, ParentAndOffspringBySummingOverTransmissions) {
+TEST_F(DyadProbability, ParentAndOffspringBySummingOverTransmissions) {
   test::setup_loci(kLoci);
   for (int4 l : {2, 3}) {
     const int4 k = variables.obsnumallele(l);
@@ -228,7 +227,7 @@ TEST_F(ModelTest, ParentAndOffspringBySummingOverTransmissions) {
   }
 }
 
-TEST_F(ModelTest, UnrelatedDyadsAreProductsOfSingleProbabilities) {
+TEST_F(DyadProbability, UnrelatedDyadsAreProductsOfSingleProbabilities) {
   test::setup_loci(kLoci);
   const std::array<int4, 4> pairs[] = {
       {1, 2, 2, 2}, {1, 3, 2, 5}, {2, 5, 5, 6}, {4, 4, 1, 6}, {1, 1, 2, 2}};
@@ -246,7 +245,7 @@ TEST_F(ModelTest, UnrelatedDyadsAreProductsOfSingleProbabilities) {
   }
 }
 
-TEST_F(ModelTest, DyadErrorFreeHandValues) {
+TEST_F(DyadProbability, ErrorFreeHandValues) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.3, 0.7}}});
   // Full sibs both 1/1: p^2 (1 + p)^2 / 4 = 0.09 1.69 / 4.
   EXPECT_NEAR(prbpdyad(1, 1, 1, 1, kFullSib, 1, 0), 0.038025, 1e-15);
@@ -257,7 +256,7 @@ TEST_F(ModelTest, DyadErrorFreeHandValues) {
   EXPECT_NEAR(prbpdyad(1, 2, 1, 2, kClone, 1, 0), 0.42, 1e-15);
 }
 
-TEST_F(ModelTest, PoolingTheAllelesNeitherMemberShows) {
+TEST_F(DyadProbability, PoolingTheAllelesNeitherMemberShows) {
   test::setup_loci(kLoci);
   prbpdyad(2, 5, 5, 6, kFullSib, 5, 0);
   const FStatic<real8, 1, 5>& afr = dyadprbvariables.afr;
@@ -271,14 +270,14 @@ TEST_F(ModelTest, PoolingTheAllelesNeitherMemberShows) {
   EXPECT_EQ(prbpdyad(1, 1, 1, 1, kFullSib, 1, 0), 1.0);
 }
 
-TEST_F(ModelTest, PooledFrequencyNeverNegative) {
+TEST_F(DyadProbability, PooledFrequencyNeverNegative) {
   // Frequencies that sum to slightly more than 1 leave nothing for the pooled allele.
   test::setup_loci({{3, false, 0.0, 0.1, {0.6, 0.4000001, 0.1}}});
   prbpdyad(1, 1, 2, 2, kUnrelated, 1, 0);
   EXPECT_EQ(dyadprbvariables.afr(3), 0.0);
 }
 
-TEST_F(ModelTest, ReusedTablesGiveTheFreshResult) {
+TEST_F(DyadProbability, ReusedTablesGiveTheFreshResult) {
   test::setup_loci(kLoci);
   const Delta deltas[] = {kClone, kFullSib, kHalfSib, kMixed};
   for (int4 l : {1, 3, 4}) {

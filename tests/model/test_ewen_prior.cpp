@@ -8,7 +8,7 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/ewen_prior.hpp"
+#include "model/ewen_prior_internal.hpp"
 
 namespace kinrad {
 namespace {

@@ -6,8 +6,7 @@
 
 #include <vector>
 
-#include "model/genotype_frequencies.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
@@ -123,7 +122,7 @@ TEST_F(GenotypeFrequencies, RangesAndTheDiscardedTable) {
   EXPECT_NEAR(at(3, 0), 0.36, 1e-15);
 }
 
-TEST_F(ModelTest, ReestimatedFrequenciesFromCounts) {
+TEST_F(GenotypeFrequencies, ReestimatedFrequenciesFromCounts) {
   test::setup_loci({{3, false, 0.0, 0.0, {0.2, 0.3, 0.5}}});
   struct Row {
     std::vector<real8> counts, expected;

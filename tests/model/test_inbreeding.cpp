@@ -10,7 +10,8 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/inbreeding_estimate.hpp"
+#include "model/inbreeding_estimate_internal.hpp"
+#include "model/model.hpp"
 #include "model/model_fixture.hpp"
 
 namespace kinrad::test {

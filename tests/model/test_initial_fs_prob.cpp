@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/packed_genotypes.hpp"
 #include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
 
 namespace kinrad::setuptest {
@@ -23,7 +23,7 @@ using V = std::vector<int4>;
 Project eight_loci() {
   Project p;
   p.loci = 8;
-  p.types = "0 0 0 0 0 0 1 1";
+  p.markertypes = "0 0 0 0 0 0 1 1";
   p.droprates = "0 0 0 0 5e-11 1e-10 0 0.05";
   p.otherrates = "0 0 0 0 0 0 0 0";
   p.offspring = {
@@ -181,7 +181,7 @@ TEST_F(SetupTest, PackedColumnsHoldEveryGenotype) {
 TEST_F(SetupTest, DominantOnlyProject) {
   Project p;
   p.loci = 3;
-  p.types = "1 1 1";
+  p.markertypes = "1 1 1";
   p.droprates = "0 0.05 0";
   p.otherrates = "0 0 0";
   p.offspring = {"O1 1 2 1", "O2 2 1 1", "O3 1 1 2", "O4 2 2 2"};
@@ -210,7 +210,7 @@ TEST_F(SetupTest, HaplodiploidErrorFreeTwoAlleleLocusLeavesUserowsnpUnallocated)
   Project p;
   p.loci = 2;
   p.haplodiploid = "1";
-  p.types = "0 0";
+  p.markertypes = "0 0";
   p.droprates = "0 0";
   p.otherrates = "0 0";
   p.offspring = {"O1 1 2 1 3", "O2 2 2 2 3", "O3 1 1 1 2"};
@@ -222,7 +222,7 @@ TEST_F(SetupTest, HaplodiploidErrorFreeTwoAlleleLocusLeavesUserowsnpUnallocated)
 TEST_F(SetupTest, TextLabels) {
   Project p;
   p.loci = 2;
-  p.types = "0 0";
+  p.markertypes = "0 0";
   p.droprates = "0 0";
   p.otherrates = "0 0";
   p.offspring = {"O1 101 9999 12 12", "O2 101 101 13 12"};
@@ -250,7 +250,7 @@ TEST_F(SetupTest, TextLabels) {
 TEST_F(SetupTest, AlleleLabelsAbove9999LeaveCalleleidUnallocated) {
   Project p;
   p.loci = 1;
-  p.types = "0";
+  p.markertypes = "0";
   p.droprates = "0";
   p.otherrates = "0";
   p.offspring = {"O1 10000 1", "O2 1 1"};

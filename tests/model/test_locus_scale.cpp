@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/modules/variables.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
 
@@ -13,6 +13,7 @@ namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class LocusScale : public ModelTest {};
 
 void two_loci_in_one_block(int4 numsex) {
   variables.numsex = numsex;
@@ -23,7 +24,7 @@ void two_loci_in_one_block(int4 numsex) {
   build_block_tables(1, 1, 3);
 }
 
-TEST_F(ModelTest, LociOfOneBlockCarryTheirMeanFactor) {
+TEST_F(LocusScale, LociOfOneBlockCarryTheirMeanFactor) {
   struct Row {
     int4 numsex;
     real8 mean;  // mean of 0.9369716406535048 and 0.9363856195251984 (two sexes)
@@ -39,7 +40,7 @@ TEST_F(ModelTest, LociOfOneBlockCarryTheirMeanFactor) {
   }
 }
 
-TEST_F(ModelTest, LocusScaleCapsHighRawFactorAndLargeErrorRates) {
+TEST_F(LocusScale, LocusScaleCapsHighRawFactorAndLargeErrorRates) {
   // x = 2.0410160316468877 for both loci, B = 2x; the raw factor of locus 1 is
   // 1.0112786244753027 > 1.
   test::setup_loci(
@@ -52,7 +53,7 @@ TEST_F(ModelTest, LocusScaleCapsHighRawFactorAndLargeErrorRates) {
   EXPECT_EQ(variables.scaleloc(2), 1.001);  // other-error rate above 0.1 k
 }
 
-TEST_F(ModelTest, LocusScaleWithoutMultiAlleleLociAndCalledTwice) {
+TEST_F(LocusScale, LocusScaleWithoutMultiAlleleLociAndCalledTwice) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.5, 0.5}}});
   test::set_locus3();
   build_block_tables(1, 1, 1);
@@ -66,7 +67,7 @@ TEST_F(ModelTest, LocusScaleWithoutMultiAlleleLociAndCalledTwice) {
   EXPECT_NEAR(variables.scaleloc(1), 0.9366786300893516, 1e-14);
 }
 
-TEST_F(ModelTest, Scale2LinearUnlessScaled) {
+TEST_F(LocusScale, Scale2LinearUnlessScaled) {
   test::setup_loci({{2, false, 0.0, 0.01, {0.5, 0.5}}});
   setscale2(5);
   ASSERT_EQ(variables.scale2.ubound(1), 5);
@@ -76,7 +77,7 @@ TEST_F(ModelTest, Scale2LinearUnlessScaled) {
   EXPECT_EQ(variables.scale2(3), -4.0);
 }
 
-TEST_F(ModelTest, Scale2Tempered) {
+TEST_F(LocusScale, Scale2Tempered) {
   // r = 0.01: w = 0.0416; scale2const 0.5: t = 0.979634.
   test::setup_loci(
       {{2, false, 0.0, 0.01, {0.5, 0.5}}, {5, false, 0.0, 0.3, {0.2, 0.2, 0.2, 0.2, 0.2}}});
@@ -97,7 +98,7 @@ TEST_F(ModelTest, Scale2Tempered) {
   EXPECT_NEAR(variables.scale2(10), 9.63501109559595, 1e-12);
 }
 
-TEST_F(ModelTest, Scale2LinearWhenTwoAlleleErrorsAreLarge) {
+TEST_F(LocusScale, Scale2LinearWhenTwoAlleleErrorsAreLarge) {
   test::setup_loci({{2, false, 0.0, 0.25, {0.5, 0.5}}});
   variables.fsscaleq = 1;
   variables.scale2const = 0.5;

@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/modules/variables.hpp"
-#include "model/observation_model.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
 
@@ -12,6 +11,7 @@ namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class MultiAlleleTables : public ModelTest {};
 
 void four_loci() {
   // 1: errors, 4 alleles; 2: errors, 2 alleles; 3: error-free, 3 alleles; 4: errors, 5 alleles.
@@ -22,7 +22,7 @@ void four_loci() {
   test::set_locus3();
 }
 
-TEST_F(ModelTest, RunningNumbersOfErrorProneMultiAlleleLoci) {
+TEST_F(MultiAlleleTables, RunningNumbersOfErrorProneMultiAlleleLoci) {
   four_loci();
   initialprbgtop(1, 4);
   const Variables& v = variables;
@@ -50,7 +50,7 @@ TEST_F(ModelTest, RunningNumbersOfErrorProneMultiAlleleLoci) {
   }
 }
 
-TEST_F(ModelTest, SingleLocusRangeKeepsOtherRunningNumbers) {
+TEST_F(MultiAlleleTables, SingleLocusRangeKeepsOtherRunningNumbers) {
   four_loci();
   initialprbgtop(1, 4);
   initialprbgtop(4, 4);
@@ -69,7 +69,7 @@ TEST_F(ModelTest, SingleLocusRangeKeepsOtherRunningNumbers) {
   EXPECT_EQ(v.prbgtophom.ubound(2), 1);
 }
 
-TEST_F(ModelTest, ErrorFreeRatesGiveIdentityColumns) {
+TEST_F(MultiAlleleTables, ErrorFreeRatesGiveIdentityColumns) {
   test::setup_loci({{3, false, 0.0, 0.0, {0.2, 0.3, 0.5}}});
   test::set_locus3();
   variables.locuserror(1) = 1;

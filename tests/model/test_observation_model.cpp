@@ -6,14 +6,15 @@
 
 #include <cmath>
 
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class ObservationModel : public ModelTest {};
 
 TEST(ConfigGtop, ClassesOfTheSharingTable) {
   struct Row {
@@ -121,7 +122,7 @@ TEST(PrbgP, GivenClassAndClassesOutsideTheTable) {
   EXPECT_NEAR(prbg_p(1, 0, 1, 1, 3, 0.1, e, 5), u, 1e-15);
 }
 
-TEST_F(ModelTest, TableLookUpsFollowTheLocusKind) {
+TEST_F(ObservationModel, TableLookUpsFollowTheLocusKind) {
   variables.haplodiploid = 1;
   test::setup_loci({{3, false, 0.1, 0.05, {0.2, 0.3, 0.5}}, {2, true, 0.0, 0.1, {0.6, 0.4}}});
   const real8 e1 = errscale(3, 0.05), e2 = errscale(2, 0.1);

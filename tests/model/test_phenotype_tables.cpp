@@ -2,19 +2,20 @@
 // pairs (prbg_p, tested on its own) with the effective rate, and the error-free tables by hand.
 #include <gtest/gtest.h>
 
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class PhenotypeTables : public ModelTest {};
 
 const int4 kRep[7][4] = {{1, 2, 1, 2}, {1, 2, 1, 1}, {1, 2, 1, 3}, {1, 1, 2, 2},
                          {1, 1, 1, 1}, {1, 1, 1, 2}, {1, 1, 2, 3}};
 
-TEST_F(ModelTest, EmptyRangeAndSingleAlleleLociAreLeftAlone) {
+TEST_F(PhenotypeTables, EmptyRangeAndSingleAlleleLociAreLeftAlone) {
   test::setup_loci({{1, false, 0.1, 0.1, {1.0}}, {3, false, 0.1, 0.1, {0.2, 0.3, 0.5}}});
   variables.transratetgt.fill(-7.0);
   phenotypegivengenotype(2, 1);
@@ -26,7 +27,7 @@ TEST_F(ModelTest, EmptyRangeAndSingleAlleleLociAreLeftAlone) {
   EXPECT_NE(variables.transrate(2).a(1), -7.0);
 }
 
-TEST_F(ModelTest, ErrorFreeTables) {
+TEST_F(PhenotypeTables, ErrorFreeTables) {
   variables.haplodiploid = 1;
   test::setup_loci(
       {{4, false, 0.0, 0.0, {0.25, 0.25, 0.25, 0.25}}, {2, true, 0.0, 0.0, {0.5, 0.5}}});
@@ -41,7 +42,7 @@ TEST_F(ModelTest, ErrorFreeTables) {
   }
 }
 
-TEST_F(ModelTest, TablesUseTheEffectiveErrorRate) {
+TEST_F(PhenotypeTables, TablesUseTheEffectiveErrorRate) {
   test::setup_loci(
       {{5, false, 0.1, 0.2, {0.2, 0.2, 0.2, 0.2, 0.2}}, {2, true, 0.05, 0.1, {0.7, 0.3}}});
   const real8 e5 = errscale(5, 0.2), e2 = errscale(2, 0.1);
@@ -57,7 +58,7 @@ TEST_F(ModelTest, TablesUseTheEffectiveErrorRate) {
 
 // A two-allele codominant locus of a monoecious species with selfing gets an other-error rate
 // of at least 1e-6 when it has dropout; without dropout, or with two sexes, it keeps its rate.
-TEST_F(ModelTest, SmallErrorFloorUnderSelfing) {
+TEST_F(PhenotypeTables, SmallErrorFloorUnderSelfing) {
   struct Row {
     int4 numsex, allowinbreeding;
     real8 d, e_expected;
@@ -82,7 +83,7 @@ TEST_F(ModelTest, SmallErrorFloorUnderSelfing) {
   }
 }
 
-TEST_F(ModelTest, RewritingTheTablesChangesTheirVersion) {
+TEST_F(PhenotypeTables, RewritingTheTablesChangesTheirVersion) {
   test::setup_loci({{3, false, 0.1, 0.1, {0.2, 0.3, 0.5}}});
   const auto before = transrate_version();
   phenotypegivengenotype(1, 1);

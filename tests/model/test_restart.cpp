@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "configuration/mid_result4.hpp"
+#include "configuration/configuration.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "model/allele_fre_restart.hpp"
-#include "model/initial_fs_prob.hpp"
+#include "model/allele_fre_restart_internal.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
+#include "model/model.hpp"
 
 namespace kinrad::setuptest {
 namespace {
@@ -28,7 +28,7 @@ Project two_loci(const std::string& update, const std::string& method = "1") {
   p.method = method;
   p.loci = 2;
   p.update = update;
-  p.types = "0 0";
+  p.markertypes = "0 0";
   p.droprates = "0 0";
   p.otherrates = "0 0";
   p.offspring = {"O1 1 2 1 2", "O2 2 3 1 1", "O3 1 1 2 2", "O4 3 3 1 2"};

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
-#include "model/probability_tables.hpp"
+#include "model/model.hpp"
 #include "model_fixture.hpp"
 #include "tables_fixture.hpp"
 
@@ -15,6 +15,7 @@ namespace kinrad {
 namespace {
 
 using test::ModelTest;
+class SelfingTables : public ModelTest {};
 
 real8 selfed(int4 o1, int4 o2, int4 t1, int4 t2, int4 l) {
   return 0.25 * test::observe(o1, o2, t1, t1, l) + 0.5 * test::observe(o1, o2, t1, t2, l) +
@@ -28,7 +29,7 @@ void monoecious(const std::vector<test::LocusSpec>& loci) {
   build_block_tables(1, 1, variables.numloci);
 }
 
-TEST_F(ModelTest, SelfingTablesWithoutErrors) {
+TEST_F(SelfingTables, SelfingTablesWithoutErrors) {
   monoecious({{3, false, 0.0, 0.0, {0.2, 0.3, 0.5}}});
   calculateprbgtopself(1, 1);
   const Variables& v = variables;
@@ -38,7 +39,7 @@ TEST_F(ModelTest, SelfingTablesWithoutErrors) {
   EXPECT_EQ(v.prbgtopselfconst(1).a(2), std::log(0.5));
 }
 
-TEST_F(ModelTest, SelfingTablesWithErrors) {
+TEST_F(SelfingTables, SelfingTablesWithErrors) {
   // Locus 1: four alleles; locus 2: two alleles (rows 6 and 7 unused); locus 3: dominant.
   monoecious({{4, false, 0.04, 0.03, {0.25, 0.25, 0.25, 0.25}},
               {2, false, 0.02, 0.05, {0.4, 0.6}},
@@ -92,7 +93,7 @@ TEST_F(ModelTest, SelfingTablesWithErrors) {
   EXPECT_NEAR(v.prbgtopselfconst(k).a(2), std::log(m2), 1e-14);
 }
 
-TEST_F(ModelTest, SelfingEntryOfOneParent) {
+TEST_F(SelfingTables, SelfingEntryOfOneParent) {
   monoecious({{3, false, 0.04, 0.03, {0.2, 0.3, 0.5}}});
   const int4 t[2] = {1, 2};
   const int4 o[2] = {2, 2};
@@ -104,7 +105,7 @@ TEST_F(ModelTest, SelfingEntryOfOneParent) {
   EXPECT_NEAR(p, test::observe(2, 2, 3, 3, 1), 1e-15);
 }
 
-TEST_F(ModelTest, SelfingRecomputationUsesTheSpareBlock) {
+TEST_F(SelfingTables, SelfingRecomputationUsesTheSpareBlock) {
   monoecious({{3, false, 0.04, 0.03, {0.2, 0.3, 0.5}},
               {3, false, 0.04, 0.03, {0.3, 0.3, 0.4}},
               {4, false, 0.01, 0.02, {0.25, 0.25, 0.25, 0.25}}});
@@ -128,7 +129,7 @@ TEST_F(ModelTest, SelfingRecomputationUsesTheSpareBlock) {
   EXPECT_NEAR(v.prbgtopself(1).a(2), selfed(1, 1, 1, 4, 3) / m1, 1e-14);
 }
 
-TEST_F(ModelTest, DioeciousSpeciesHasNoSelfingTables) {
+TEST_F(SelfingTables, DioeciousSpeciesHasNoSelfingTables) {
   variables.numsex = 2;
   test::setup_loci({{3, false, 0.04, 0.03, {0.2, 0.3, 0.5}}});
   build_block_tables(1, 1, 1);

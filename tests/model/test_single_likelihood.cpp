@@ -7,9 +7,8 @@
 #include <cmath>
 #include <vector>
 
-#include "model/observation_model.hpp"
-#include "model/phenotype_tables.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "model_fixture.hpp"
 
 namespace kinrad {
@@ -18,6 +17,7 @@ namespace {
 using test::Genotype;
 using test::LocusSpec;
 using test::ModelTest;
+class SingleLikelihood : public ModelTest {};
 
 real8 single(real8 F, int4 ploidy, int4 locus, int4 a, int4 b) {
   const int4 g[2] = {a, b};
@@ -47,7 +47,7 @@ real8 oracle(real8 F, int4 ploidy, int4 locus, int4 a, int4 b) {
   return s;
 }
 
-TEST_F(ModelTest, SingleErrorFreeHandValues) {
+TEST_F(SingleLikelihood, ErrorFreeHandValues) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.3, 0.7}}, {1, false, 0.0, 0.0, {1.0}}});
   EXPECT_NEAR(single(0.0, 2, 1, 1, 2), 0.42, 1e-15);
   EXPECT_NEAR(single(0.0, 2, 1, 1, 1), 0.09, 1e-15);
@@ -60,7 +60,7 @@ TEST_F(ModelTest, SingleErrorFreeHandValues) {
   EXPECT_NEAR(single(-0.1, 2, 1, 1, 1), 0.069, 1e-15);
 }
 
-TEST_F(ModelTest, SingleProbabilitiesMatchTheSumOverTrueGenotypesAndAreNormalised) {
+TEST_F(SingleLikelihood, SingleProbabilitiesMatchTheSumOverTrueGenotypesAndAreNormalised) {
   const std::vector<LocusSpec> loci = {
       {2, false, 0.1, 0.05, {0.35, 0.65}},
       {3, false, 0.05, 0.1, {0.2, 0.3, 0.5}},
@@ -98,7 +98,7 @@ TEST_F(ModelTest, SingleProbabilitiesMatchTheSumOverTrueGenotypesAndAreNormalise
   }
 }
 
-TEST_F(ModelTest, TwoAlleleResultsFollowChangedRatesFrequenciesAndInbreeding) {
+TEST_F(SingleLikelihood, TwoAlleleResultsFollowChangedRatesFrequenciesAndInbreeding) {
   test::setup_loci({{2, false, 0.1, 0.05, {0.35, 0.65}}});
   const real8 first = single(0.0, 2, 1, 1, 2);
   EXPECT_NEAR(first, oracle(0.0, 2, 1, 1, 2), 1e-15);
@@ -158,7 +158,7 @@ TEST_F(SingleIndividuals, ImpossibleLociAddMinus1e300Each) {
   EXPECT_EQ(logl[2], -1e300);
 }
 
-TEST_F(ModelTest, HaploidIndividualsOfAHaplodiploidSpecies) {
+TEST_F(SingleLikelihood, HaploidIndividualsOfAHaplodiploidSpecies) {
   variables.haplodiploid = 1;
   test::setup_loci({{3, false, 0.0, 0.1, {0.2, 0.3, 0.5}}});
   const real8 e = errscale(3, 0.1), u = e / 3;
@@ -187,7 +187,7 @@ TEST_F(ModelTest, HaploidIndividualsOfAHaplodiploidSpecies) {
   EXPECT_NEAR(variables.sumcndlogl(2), variables.candidatelogl(1, 2), 1e-15);
 }
 
-TEST_F(ModelTest, ParentLikelihoodSkipsASexWithoutCandidates) {
+TEST_F(SingleLikelihood, ParentLikelihoodSkipsASexWithoutCandidates) {
   test::setup_loci({{2, false, 0.0, 0.0, {0.3, 0.7}}});
   variables.numcandidate(1) = 0;
   variables.numcandidate(2) = 2;

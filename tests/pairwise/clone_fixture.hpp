@@ -14,7 +14,7 @@
 #include "core/modules/simuvariables.hpp"
 #include "core/modules/variables.hpp"
 #include "model/model_fixture.hpp"
-#include "model/observation_model.hpp"
+#include "model/model.hpp"
 #include "model/tables_fixture.hpp"
 #include "support/temp_dir.hpp"
 

@@ -12,7 +12,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/simuvariables.hpp"
-#include "model/phenotype_tables.hpp"
+#include "model/phenotype_tables_internal.hpp"
 #include "pairwise/clone_fixture.hpp"
 #include "pairwise/clone_simulation.hpp"
 #include "pairwise/clones.hpp"

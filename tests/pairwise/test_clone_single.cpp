@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "core/modules/simuvariables.hpp"
-#include "model/dyad_probability.hpp"
-#include "model/single_likelihood.hpp"
+#include "model/model.hpp"
 #include "pairwise/clone_fixture.hpp"
 #include "pairwise/clone_internal.hpp"
 #include "pairwise/clones.hpp"

@@ -1,6 +1,8 @@
 #pragma once
 // Part of the module `variables`: the genotype model (frequencies, observation tables, packed
 // columns, locus lists, the sibship-size prior and the per-block probability tables).
+#include <cstdint>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
@@ -26,6 +28,9 @@ struct VariablesModel {
   // locus) into transratetgt; loci of one observation block may share storage.
   FArray<Dpdim1, 1> transrate{};
   FArray<real8, 1> transratetgt{};
+  // Counts the changes of the transrate windows, so that work built from the observation
+  // tables can tell whether they are still the ones it was built from; 0 before the first.
+  std::uint64_t transrate_version = 0;
   // (2, locus): a haploid observed with its own allele, and with one given other allele.
   FArray<real8, 2> transratehaploid{};
   // Packed genotype columns per locus: views into indivgtype2tgt (offspring) and cndgtype2tgt
@@ -48,6 +53,12 @@ struct VariablesModel {
   // coefficient and the observation-table version the position's locus2logl entries were
   // computed with; version 0 marks a position with nothing recorded.
   FArray<real8, 2> locus2logl_key{};
+  // Work of the single-individual likelihoods: the log probability per genotype number
+  // (diploid) and per allele (haploid) at the current locus.
+  std::vector<real8> single_memo2{};
+  std::vector<real8> single_memo1{};
+  // Per candidate: 1 while the best configuration uses it as a parent (frequency update).
+  std::vector<int1> parent_marks{};
 
   // Per-analysis set-up of the loci: locus lists (element 0 holds the count), locus flags, the
   // sibship-size prior constants and the known-relationship tables.

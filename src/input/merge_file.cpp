@@ -1,8 +1,0 @@
-#include "input/merge_file.hpp"
-
-namespace kinrad {
-
-// One process writes no part files.
-void mergefile(int4, int4) {}
-
-}  // namespace kinrad

@@ -1,0 +1,125 @@
+#include "program/main_program.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <new>
+
+#include "configuration/configuration.hpp"
+#include "core/clock.hpp"
+#include "core/command_line.hpp"
+#include "core/error_stop.hpp"
+#include "core/format_write.hpp"
+#include "core/modules/variables.hpp"
+#include "core/screen.hpp"
+#include "input/input.hpp"
+#include "likelihood/likelihood.hpp"
+#include "model/model.hpp"
+#include "pairwise/pairwise.hpp"
+#include "program/merge_file.hpp"
+#include "program/run_archive.hpp"
+#include "results/results.hpp"
+#include "search/search.hpp"
+
+namespace kinrad {
+
+void initializethreads() {
+  variables.threadid = 0;
+  variables.numthreads = 1;
+  for (auto& line : variables.errmsg) line = "";
+  variables.fname.clear();
+}
+
+void run_loop(int4 round0, int4& firstq, const RunLoopCalls& calls) {
+  real8 roundlogl[6] = {0, 0, 0, 0, 0, 0};  // indexed by round 1..5
+  for (variables.krun = 1; variables.krun <= variables.numrun; ++variables.krun) {
+    calls.anneal(firstq, round0);
+    roundlogl[round0] = variables.btloglikelihood;
+    for (int4 r = round0 + 1;; ++r) {
+      if (firstq == -1) return;
+      firstq = 0;
+      if (r > 5) break;
+      calls.anneal(firstq, r);
+      roundlogl[r] = variables.btloglikelihood;
+      const real8 a = roundlogl[r];
+      const real8 b = roundlogl[r - 1];
+      // Two zero values give a NaN, which fails the test: the rounds go on.
+      if (std::fabs(a - b) / (std::fabs(a) + std::fabs(b)) < 0.01) {
+        firstq = -1;
+        return;
+      }
+    }
+    if (variables.numrun > 1 && variables.threadid == 0) calls.savearchive(variables.krun);
+  }
+}
+
+void run_phase(std::string_view name, const std::function<void()>& phase) {
+  try {
+    phase();
+  } catch (const std::bad_alloc&) {
+    stoponerror(0, name);
+  }
+}
+
+void run_sequence() {
+  initializethreads();
+  getcommands();
+  if (variables.showversion == 1 && variables.displayq == 1) displayversion();
+  run_phase("ReadData", readdata);
+  run_phase("Initialize", initialize);
+  run_phase("DataProcess", dataprocess);
+  if (variables.threadid == 0) run_phase("CheckData", checkdata);
+  run_phase("InitialFSProb", [] { initialfsprob(1, 1, variables.numloci); });
+
+  // The pairwise step writes its marker file when it completes; with the marker present it is
+  // skipped whatever the restart option says.
+  std::error_code ec;
+  if (!std::filesystem::exists(std::string(trim(variables.midfilename(5).view())), ec))
+    pairrelation();
+  if (variables.smplsize > 49) setcluster();
+
+  int4 round0 = 5;
+  if (variables.updateallelefre == 2) {
+    int4 status = 0;
+    int4 storedround = 0;
+    // Only the stored round: the frequencies in force are those every table was built from.
+    readmidresult4(status, storedround, false);
+    if (status != 0) {
+      round0 = 1;
+    } else {
+      round0 = storedround;
+      if (round0 > 5) stop_silently();
+    }
+  }
+
+  if (variables.locus2.allocated() && variables.locus2(0) > 2 * variables.numthreads) setgtype2();
+
+  int4 firstq = 1;
+  variables.krun = 1;
+  variables.bestlogl = -1e300;
+  run_loop(round0, firstq,
+           RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
+                        [](int4 krun) { savearchive(krun); }});
+
+  selectrun(firstq);
+  output();
+  if (variables.numthreads > 1) mergefile(0, 3);
+  if (variables.threadid == 0) sibne();
+  screen_write("(/2A)", "Output to file : ", variables.fname);
+}
+
+int kinrad2p_main(int argc, const char* const* argv) {
+  set_command_line(argc, argv);
+  try {
+    run_sequence();
+  } catch (const ProgramStop& stop) {
+    return report_program_stop(stop);
+  } catch (const std::bad_alloc&) {
+    // An allocation outside the phases that name themselves.
+    return report_program_stop(ProgramStop(ProgramStop::Kind::error, 0, "Kinrad2p"));
+  }
+  std::cout.flush();
+  return 0;
+}
+
+}  // namespace kinrad

@@ -1,0 +1,105 @@
+// A second analysis in the same process, after reset_all_modules(), starts from the state of a
+// fresh process: no cache or work array of the first analysis survives. The expected state is
+// the start-up state of each object (written out below from the declarations); the expected
+// outputs are those of the same analysis run first in a freshly reset process.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/command_line.hpp"
+#include "core/error_stop.hpp"
+#include "core/modules.hpp"
+#include "core/modules/variables.hpp"
+#include "core/random_numbers.hpp"
+#include "program/main_program.hpp"
+#include "support/pauses.hpp"
+#include "support/run_stage.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kinrad {
+namespace {
+
+using testing_support::read_text;
+using testing_support::RecordedPauses;
+using testing_support::TempWorkDir;
+using testing_support::write_text;
+
+std::string case_input(const std::string& name) {
+  return read_text(std::string(KINRAD_TESTS_DIR) + "/e2e/cases/" + name + "/input/kinrad2.dat");
+}
+
+struct Outcome {
+  int status = 0;
+  std::string screen;
+  std::string datacopy;
+};
+
+// Runs the whole sequence on `project` in the current working directory.
+Outcome analyse(const std::string& project) {
+  write_text("kinrad2.dat", project);
+  set_command_line({"VER:0"});
+  Outcome o;
+  const testing_support::StageOutcome stage = testing_support::run_stage([] { run_sequence(); });
+  o.status = stage.status;
+  o.screen = stage.screen;
+  o.datacopy = read_text("myout.data");
+  return o;
+}
+
+TEST(SecondAnalysis, ResetLeavesNoStateOfTheFirst) {
+  RecordedPauses pauses;
+  TempWorkDir dir("second_analysis_state");
+  reset_all_modules();
+  analyse(case_input("small_project_runs_to_the_end"));
+  // The first analysis used the caches, the work arrays and the random streams.
+  ASSERT_GT(variables.transrate_version, 0u);
+  ASSERT_EQ(command_argument_count(), 1);
+  random_stream_state.iy = 12345;
+  random_stream_state.gasdev_kept = true;
+
+  reset_all_modules();
+  EXPECT_EQ(variables.transrate_version, 0u);
+  EXPECT_FALSE(dyadprbvariables.dyad_tables.built);
+  EXPECT_EQ(dyadprbvariables.dyad_tables.locus, 0);
+  EXPECT_TRUE(variables.single_memo1.empty());
+  EXPECT_TRUE(variables.single_memo2.empty());
+  EXPECT_TRUE(variables.parent_marks.empty());
+  EXPECT_EQ(command_argument_count(), 0);
+  EXPECT_EQ(random_stream_state.iy, -1);
+  EXPECT_FALSE(random_stream_state.gasdev_kept);
+  EXPECT_EQ(random_stream_state.irbit1_seed, 234533u);
+  EXPECT_FALSE(variables.obsallelefre.allocated());
+}
+
+TEST(SecondAnalysis, GivesTheOutputsOfAFirstAnalysis) {
+  RecordedPauses pauses;
+  std::string project = case_input("small_project_runs_to_the_end");
+  const std::string other = read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat");
+  Outcome alone;
+  {
+    TempWorkDir dir("second_analysis_alone");
+    reset_all_modules();
+    alone = analyse(project);
+  }
+  Outcome second;
+  {
+    TempWorkDir first_dir("second_analysis_first");
+    reset_all_modules();
+    const Outcome first = analyse(other);
+    ASSERT_EQ(first.status, 0) << first.screen;
+  }
+  {
+    TempWorkDir dir("second_analysis_second");
+    reset_all_modules();
+    second = analyse(project);
+  }
+  ASSERT_EQ(alone.status, 0) << alone.screen;
+  EXPECT_EQ(second.status, alone.status);
+  EXPECT_EQ(second.screen, alone.screen);
+  EXPECT_EQ(second.datacopy, alone.datacopy);
+  EXPECT_FALSE(alone.datacopy.empty());
+}
+
+}  // namespace
+}  // namespace kinrad
