@@ -22,7 +22,7 @@ struct FsTable {
   uint16_t rowmask = 0;  // bit 16 - c for each class c with a non-zero row
   uint16_t colmask = 0;
   real8 taken = 0.0;
-  std::array<real8, kMaxFsClass * kMaxFsClass> t{};
+  std::array<real8, kMaxFsClass * kMaxFsClass> t;  // only the rows x cols block is written
   real8& at(int4 r, int4 c) { return t[(r - 1) + (c - 1) * kMaxFsClass]; }
   real8 at(int4 r, int4 c) const { return t[(r - 1) + (c - 1) * kMaxFsClass]; }
 };

@@ -77,6 +77,18 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
   const int4 g1 = haplo ? (nal < kMaxFsClass ? nal : kMaxFsClass) : nclass;
   const int4 g2 = nclass;
 
+  // A parent can only carry a class that shares an allele with every offspring genotype (each
+  // offspring has one allele from each parent); other classes are skipped at once.
+  bool feasible[kMaxFsClass + 1];
+  auto shares = [&](int4 i, int4 j) {
+    for (int4 k = 0; k < n; ++k)
+      if (i != gx[k] && i != gy[k] && j != gx[k] && j != gy[k]) return false;
+    return true;
+  };
+  bool ffeasible[kMaxFsClass + 1];
+  for (int4 g = 1; g <= g1; ++g) ffeasible[g] = haplo ? shares(g, g) : shares(ci[g], cj[g]);
+  for (int4 h = 1; h <= g2; ++h) feasible[h] = shares(ci[h], cj[h]);
+
   // Pass 1: per compatible pair the exponents e (one offspring has probability 2^-e), packed
   // two bits per genotype; the smallest exponent per genotype fixes its scaling.
   uint32_t code[kMaxFsClass + 1][kMaxFsClass + 1];
@@ -84,14 +96,22 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
   int4 dmin[kMaxGt];
   for (int4 k = 0; k < n; ++k) dmin[k] = 3;
   int4 lastrow = 0, lastcol = 0;
-  for (int4 g = 1; g <= g1; ++g) {
+  int4 flist[kMaxFsClass], mlist[kMaxFsClass];
+  int4 nfl = 0, nml = 0;
+  for (int4 g = 1; g <= g1; ++g)
+    if (ffeasible[g]) flist[nfl++] = g;
+  for (int4 h = 1; h <= g2; ++h)
+    if (feasible[h]) mlist[nml++] = h;
+  for (int4 u = 0; u < nfl; ++u) {
+    const int4 g = flist[u];
     const int4 fi = haplo ? g : ci[g];
     const int4 fj = haplo ? g : cj[g];
-    for (int4 h = haplo ? 1 : g; h <= g2; ++h) {
+    for (int4 w = haplo ? 0 : u; w < nml; ++w) {
+      const int4 h = mlist[w];
       const int4 mi = ci[h], mj = cj[h];
       uint32_t c = 0;
       bool ok = true;
-      for (int4 k = 0; k < n && ok; ++k) {
+      for (int4 k = 0; k < n; ++k) {
         const int4 x = gx[k], y = gy[k];
         int4 ways;  // out of 4 (diploid) or 2 (haploid father)
         if (haplo) {
@@ -109,23 +129,16 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
         const int4 e = ways >= 4 ? 0 : (ways >= 2 ? 1 : 2);
         c |= static_cast<uint32_t>(e) << (2 * k);
       }
-      if (!ok) {
-        code[g][h] = kNone;
-        if (!haplo) code[h][g] = kNone;
-        continue;
-      }
+      if (!ok) c = kNone;
       code[g][h] = c;
       if (!haplo) code[h][g] = c;
+      if (!ok) continue;
       for (int4 k = 0; k < n; ++k) {
         const int4 e = static_cast<int4>((c >> (2 * k)) & 3u);
         if (e < dmin[k]) dmin[k] = e;
       }
-      if (haplo) {
-        if (g > lastrow) lastrow = g;
-        if (h > lastcol) lastcol = h;
-      } else {
-        if (h > lastcol) lastcol = h;
-      }
+      if (g > lastrow) lastrow = g;
+      if (h > lastcol) lastcol = h;
     }
   }
   if (!haplo) lastrow = lastcol;
@@ -152,7 +165,7 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
   // Pass 2: the entries.
   for (int4 h = 1; h <= out.cols; ++h) {
     for (int4 g = 1; g <= out.rows; ++g) {
-      const uint32_t c = code[g][h];
+      const uint32_t c = ffeasible[g] && feasible[h] ? code[g][h] : kNone;
       real8 x = 0.0;
       if (c != kNone) {
         x = 1.0;
