@@ -224,6 +224,27 @@ TEST_F(FamilyLocusLogL, MotherOfSonsOnly) {
   }
 }
 
+// Daughters showing both homozygotes under one haploid father cannot occur: the locus says so
+// itself, at 2-allele and at multi-allele loci.
+TEST_F(FamilyLocusLogL, HaplodiploidDaughtersOfBothHomozygotesAreImpossible) {
+  testing_support::TempWorkDir dir{"locus_logl"};
+  Cluster c;
+  c.haplodiploid = true;
+  c.loci = {{false, 2, {}, 0.0, 0.0}, {false, 3, {}, 0.0, 0.0}};
+  c.fathers.resize(1);
+  c.mothers.resize(1);
+  c.families = {{1, 1, {}}};
+  add_member(c, 0, {Genotype{1, 1}, Genotype{1, 1}});
+  add_member(c, 0, {Genotype{2, 2}, Genotype{2, 2}});
+  add_member(c, 0, {Genotype{1, 2}, Genotype{1, 2}});
+  c.filler = {{Genotype{1, 2}, Genotype{2, 3}}};
+  ASSERT_TRUE(oracle::build(c).ok);
+  oracle::exact_mode();
+  EXPECT_EQ(oracle::locus_logl(c, 1), -1e300);  // the reference agrees
+  EXPECT_EQ(engine_logl(1), -1e300);
+  EXPECT_EQ(engine_logl(2), -1e300);
+}
+
 // A family of 100 to 150 offspring stays finite through the rescaling and equals the oracle.
 TEST_F(FamilyLocusLogL, LargeFamily) {
   for (oracle::Markers m : {Markers::multi_free, Markers::snp_free}) {
