@@ -350,11 +350,13 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
 
     // One individual acting in both roles keeps one vector.
     if (v.numsex == 1 && changed) {
+      // Copied after every entry that changed the vector, also when the next entry has the
+      // same receiving parent: that entry may change nothing at a locus where its family has
+      // no typed offspring.
       if (lv.copyfre(j) == -1) {
         lv.copyfre(j) = 0;
-        const bool next_same = j < nlist && lv.iabsorb(2, j + 1) == r;
         const int4 o = other_role_joint(r);
-        if (!next_same && o > 0 && lv.hsib(o) >= 1) lv.copyfre(j) = o;
+        if (o > 0 && lv.hsib(o) >= 1) lv.copyfre(j) = o;
       }
       const int4 o = lv.copyfre(j);
       if (o > 0) {
