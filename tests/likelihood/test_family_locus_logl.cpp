@@ -245,6 +245,29 @@ TEST_F(FamilyLocusLogL, HaplodiploidDaughtersOfBothHomozygotesAreImpossible) {
   EXPECT_EQ(engine_logl(2), -1e300);
 }
 
+// Monoecious: individual X receives, as a mother, a typed family and then one untyped at the
+// first locus, and as a father a third family. What X received as a mother must reach the
+// vector of X as a father.
+TEST_F(FamilyLocusLogL, MonoeciousIndividualKeepsOneVector) {
+  testing_support::TempWorkDir dir{"locus_logl"};
+  Cluster c;
+  c.numsex = 1;
+  c.loci = {{false, 2, {}, 0.0, 0.0}, {false, 4, {}, 0.0, 0.0}};
+  c.fathers.resize(3);
+  c.mothers.resize(2);
+  c.same = {{3, 2}};
+  c.families = {{1, 2, {}}, {2, 2, {}}, {3, 1, {}}};
+  add_member(c, 0, {Genotype{1, 1}, Genotype{1, 3}});
+  add_member(c, 0, {Genotype{1, 2}, Genotype{3, 4}});
+  add_member(c, 1, {Genotype{0, 0}, Genotype{1, 3}});
+  add_member(c, 2, {Genotype{2, 2}, Genotype{2, 3}});
+  add_member(c, 2, {Genotype{1, 2}, Genotype{1, 2}});
+  c.filler = {{Genotype{1, 2}, Genotype{1, 4}}};
+  ASSERT_TRUE(oracle::build(c).ok);
+  oracle::exact_mode();
+  EXPECT_EQ(compare_all(c, "one vector"), 2);
+}
+
 // A family of 100 to 150 offspring stays finite through the rescaling and equals the oracle.
 TEST_F(FamilyLocusLogL, LargeFamily) {
   for (oracle::Markers m : {Markers::multi_free, Markers::snp_free}) {
