@@ -67,11 +67,10 @@ bool rescale(real8* pr, int4 nr, bool general) {
 
 // Entry j of the absorb list at a locus with typing errors or at a dominant locus, from the
 // family's table (or the shared dominant tables); false when the family is impossible.
-bool other_branches(int4 j, int4 a, int4 r, int4 f, int4 locus, int4 errorflag, bool twoallele,
-                    bool haplo, bool dominant) {
+bool other_branches(int4 a, int4 r, int4 f, int4 locus, int4 errorflag, bool twoallele, bool haplo,
+                    bool dominant) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  (void)j;
   const bool afather = a <= v.nparent(1);
   real8* pa = &lv.crrtgenotypefre(lv.hsprobloc(a) + 1);
   real8* pr = &lv.crrtgenotypefre(lv.hsprobloc(r) + 1);
@@ -233,8 +232,6 @@ bool other_branches(int4 j, int4 a, int4 r, int4 f, int4 locus, int4 errorflag, 
 }  // namespace
 
 void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& logl) {
-  (void)locus;
-  (void)numgenotype;
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   const bool twoallele = numallele <= 2;
@@ -270,7 +267,7 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
       }
       lv.loglikehoodconst += std::log(s);
     } else if (lv.fsprobdim(f) >= 1 && (dominant || errorflag != 0)) {
-      if (!other_branches(j, a, r, f, locus, errorflag, twoallele, haplo, dominant)) {
+      if (!other_branches(a, r, f, locus, errorflag, twoallele, haplo, dominant)) {
         logl = kImpossible;
         return;
       }
