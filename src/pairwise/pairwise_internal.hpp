@@ -45,4 +45,13 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
 void refresh_clone_cache(int4 i);
 real8 clone_dyad_logl(int4 i, int4 j);
 
+// Best candidate parents. rankbestcnd fills the list of offspring i for sex s from the
+// single-precision scores of the sex's candidates (element c - 1 for candidate c, -1e38 for
+// an impossible or excluded candidate); appendbestcndrecord appends that list's cache record;
+// getbestcnd reads the cache named file into the allocated lists, ok = 1 when every record
+// was read and valid.
+void rankbestcnd(int4 i, int4 s, std::span<const real4> score);
+void appendbestcndrecord(std::string& out, int4 i, int4 s);
+void getbestcnd(const std::string& file, int4& ok);
+
 }  // namespace kinrad
