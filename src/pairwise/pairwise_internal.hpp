@@ -45,6 +45,12 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
 void refresh_clone_cache(int4 i);
 real8 clone_dyad_logl(int4 i, int4 j);
 
+// The sibship phase of the pairwise step: classifies every pair of offspring, writes the
+// three pairwise sibship files and (with 50 or more offspring) the pair clusters, and adds
+// each pair's likelihood differences to the start temperature's sum and weight. singlelogl
+// holds each offspring's log likelihood as an unrelated individual (element i - 1).
+void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib);
+
 // Best candidate parents. rankbestcnd fills the list of offspring i for sex s from the
 // single-precision scores of the sex's candidates (element c - 1 for candidate c, -1e38 for
 // an impossible or excluded candidate); appendbestcndrecord appends that list's cache record;
