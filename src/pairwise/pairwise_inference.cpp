@@ -131,6 +131,39 @@ void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
 
 }  // namespace
 
+void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
+               real8& sumsib, real8& weightsib, int4& sp, int4& sm) {
+  int4 k = 1;
+  if (L[2] > L[k]) k = 2;
+  if (L[3] > L[k]) k = 3;
+  if (L[0] >= credible && L[mode] >= credible) {
+    sumsib += std::fabs(L[mode] - L[0]);
+    weightsib += 0.25 * w;
+  } else if (L[0] < credible) {
+    real8 gap = 1e300;
+    for (int4 x = 1; x <= 3; ++x)
+      if (x != k) gap = std::min(gap, std::fabs(L[x] - L[k]));
+    if (gap < 1e30) {
+      sumsib += gap;
+      weightsib += 1.0;
+    }
+  }
+  // A best sib likelihood within 0.0001 of the unrelated one is no evidence.
+  if (std::fabs(L[k] - L[0]) < 0.0001) L[0] += 0.0005;
+  if (L[0] >= L[1] && L[0] >= L[2] && L[0] >= L[3]) {
+    sp = sm = 0;
+  } else if (L[2] < L[1] || L[2] < L[3]) {
+    // Half sibs: the side by the larger likelihood, or on a tie (within the single-precision
+    // 1e-30) by the known sibships.
+    const real8 tiny = static_cast<real8>(1e-30f);
+    const bool paternal = std::fabs(L[1] - L[3]) > tiny ? L[1] >= L[3] : stat[0] >= stat[1];
+    sp = paternal ? 1 : 0;
+    sm = paternal ? 0 : 1;
+  } else {
+    sp = sm = 1;
+  }
+}
+
 void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib) {
   Variables& v = variables;
   Simuvariables& sv = simuvariables;
@@ -174,7 +207,6 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
     return parents && (v.indivparent(x, 1) > 0 || v.indivparent(x, 2) > 0);
   };
   auto knownparent = [&](int4 x, int4 s) { return parents ? v.indivparent(x, s) : 0; };
-  const real8 tiny = static_cast<real8>(1e-30f);
   std::string prefix;
 
   for (int4 i = 1; i < n; ++i) {
@@ -269,34 +301,9 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
             trialfamily(Trial::maternal, i, j);
         }
 
-        // Decision.
-        int4 k = 1;
-        if (L[2] > L[k]) k = 2;
-        if (L[3] > L[k]) k = 3;
-        if (L[0] >= credible && L[mode] >= credible) {
-          sumsib += std::fabs(L[mode] - L[0]);
-          weightsib += 0.25 * w;
-        } else if (L[0] < credible) {
-          real8 gap = 1e300;
-          for (int4 x = 1; x <= 3; ++x)
-            if (x != k) gap = std::min(gap, std::fabs(L[x] - L[k]));
-          if (gap < 1e30) {
-            sumsib += gap;
-            weightsib += 1.0;
-          }
-        }
-        // A best sib likelihood within 0.0001 of the unrelated one is no evidence.
-        if (std::fabs(L[k] - L[0]) < 0.0001) L[0] += 0.0005;
-        if (L[0] >= L[1] && L[0] >= L[2] && L[0] >= L[3]) {
-          sp = sm = 0;
-        } else if (L[2] < L[1] || L[2] < L[3]) {
-          const bool paternal = std::fabs(L[1] - L[3]) > tiny ? L[1] >= L[3] : stat[0] >= stat[1];
-          sp = paternal ? 1 : 0;
-          sm = paternal ? 0 : 1;
-        } else {
-          sp = sm = 1;
-          if (v.allowclone == 1 && ps != 3 && clone_dyad_logl(i, j) > L[2]) sp = sm = 2;
-        }
+        sibstatus(L, stat, mode, w, sumsib, weightsib, sp, sm);
+        if (sp == 1 && sm == 1 && v.allowclone == 1 && ps != 3 && clone_dyad_logl(i, j) > L[2])
+          sp = sm = 2;
         if (masked) {
           v.indivparent(i, 1) = kept[0];
           v.indivparent(i, 2) = kept[1];

@@ -50,6 +50,12 @@ real8 clone_dyad_logl(int4 i, int4 j);
 // each pair's likelihood differences to the start temperature's sum and weight. singlelogl
 // holds each offspring's log likelihood as an unrelated individual (element i - 1).
 void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib);
+// The decision of one pair from its log likelihoods L(0..3) (unrelated, paternal half sibs,
+// full sibs, maternal half sibs) and known-sibship status: (sp, sm) = (0, 0), (1, 0), (0, 1)
+// or (1, 1) before the clone test and the known-sibship overrides; adds the pair's terms of
+// the start temperature for scoring mode `mode` and weight w.
+void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
+               real8& sumsib, real8& weightsib, int4& sp, int4& sm);
 
 // Best candidate parents. rankbestcnd fills the list of offspring i for sex s from the
 // single-precision scores of the sex's candidates (element c - 1 for candidate c, -1e38 for

@@ -51,8 +51,8 @@ std::vector<std::string> familysample(const std::vector<int>& alleles,
   std::vector<std::string> lines;
   Genome father = parent();
   for (std::size_t f = 0; f < sizes.size(); ++f) {
-    const bool share = std::find(sharefather.begin(), sharefather.end(), int(f)) !=
-                       sharefather.end();
+    const bool share =
+        std::find(sharefather.begin(), sharefather.end(), int(f)) != sharefather.end();
     if (!share) father = parent();
     const Genome mother = parent();
     for (int k = 0; k < sizes[f]; ++k) {
@@ -193,8 +193,8 @@ TEST_F(PairTest, SibshipFilesMatchAnIndependentClassifier) {
 }
 
 // Eight offspring at three loci: O1, O2 known full sibs with opposite homozygotes; O3, O4
-// known paternal sibs excluded as maternal sibs; O7, O8 the reverse; O5 and O6 untyped, so
-// that every pair with one of them has all four likelihoods equal (a tie, unrelated). The
+// known paternal sibs excluded as maternal sibs; O7, O8 the reverse; O5 and O6 typed at
+// different loci, so that their pair has all four likelihoods equal (a tie, unrelated). The
 // remaining pairs carry opposite homozygotes at every locus, which sibship makes far less
 // likely than unrelatedness.
 readtest::ProjectFile handfixture() {
@@ -205,7 +205,7 @@ readtest::ProjectFile handfixture() {
   readtest::ProjectFile p = projectof(spec);
   p.offspring = {"O1 101 101 101 101 101 101", "O2 108 108 108 108 108 108",
                  "O3 102 102 102 102 102 102", "O4 103 103 103 103 103 103",
-                 "O5 0 0 0 0 0 0",             "O6 0 0 0 0 0 0",
+                 "O5 106 106 0 0 0 0",         "O6 0 0 107 107 0 0",
                  "O7 104 104 104 104 104 104", "O8 105 105 105 105 105 105"};
   p.paternalsibships = "2\n2 O1 O2\n2 O3 O4";
   p.maternalsibships = "2\n2 O1 O2\n2 O7 O8";
@@ -299,6 +299,52 @@ TEST_F(PairTest, KnownParentPairsStopForTheirTrialFamilies) {
   }
 }
 
+// The decision rules applied by hand to chosen likelihoods.
+TEST(SibStatus, DecisionsAndTemperatureTerms) {
+  struct Row {
+    const char* what;
+    std::array<real8, 4> L;
+    std::array<int4, 2> stat;
+    int4 mode;
+    real8 w;
+    int4 sp, sm;
+    real8 sum, weight;  // the pair's temperature terms
+  };
+  const real8 no = -1e300;
+  const std::vector<Row> rows = {
+      // |L(1) - L(0)| = 0.00005 < 0.0001: L(0) + 0.0005 wins.
+      {"tie within 0.0001", {-10, -9.99995, -11, -9.99995}, {0, 0}, 1, 2, 0, 0, 0.00005, 0.5},
+      {"just beyond the tie", {-10, -9.9998, -11, -9.9998}, {0, 0}, 1, 2, 1, 0, 0.0002, 0.5},
+      {"paternal larger", {-10, -8, -11, -9}, {0, 0}, 1, 2, 1, 0, 2, 0.5},
+      {"maternal larger", {-10, -9, -11, -8}, {0, 0}, 1, 2, 0, 1, 1, 0.5},
+      {"equal half sibs, stat(1) >= stat(2)", {-10, -8, -11, -8}, {0, 0}, 1, 2, 1, 0, 2, 0.5},
+      {"equal half sibs, stat(1) < stat(2)", {-10, -8, -11, -8}, {0, 1}, 1, 2, 0, 1, 2, 0.5},
+      // Full sibs at least as large as both half sibs.
+      {"full sibs equal to half sibs", {-10, -8, -8, -8}, {0, 0}, 1, 2, 1, 1, 2, 0.5},
+      {"full sibs", {-10, -9, -7, -9.5}, {0, 0}, 1, 2, 1, 1, 1, 0.5},
+      // Mode 2 (all monogamous, w = 1) compares full sibs with unrelated.
+      {"mode 2", {-10, no, -7, no}, {0, 0}, 2, 1, 1, 1, 3, 0.25},
+      // Mode 3 compares maternal half sibs.
+      {"mode 3", {-10, no, -12, -9}, {0, 0}, 3, 2, 0, 1, 1, 0.5},
+      // Impossible L(mode): no term.
+      {"impossible mode class", {-10, no, -12, -9}, {0, 0}, 1, 2, 0, 1, 0, 0},
+      // Unrelated ruled out: the smallest gap to the best of the others, weight 1.
+      {"unrelated ruled out", {no, -9, -7, -8}, {1, 0}, 1, 2, 1, 1, 1, 1},
+      // ... but a gap of 1e30 or more to an impossible class adds nothing.
+      {"unrelated ruled out, one sib class left", {no, no, -7, no}, {1, 0}, 1, 2, 1, 1, 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    real8 sum = 0.0, weight = 0.0;
+    int4 sp = -1, sm = -1;
+    sibstatus(r.L, r.stat, r.mode, r.w, sum, weight, sp, sm);
+    EXPECT_EQ(sp, r.sp);
+    EXPECT_EQ(sm, r.sm);
+    EXPECT_NEAR(sum, r.sum, 1e-12);
+    EXPECT_EQ(weight, r.weight);
+  }
+}
+
 // Damaged pair-cluster files: reading stops at the first bad record and keeps the ones
 // before it.
 TEST_F(PairTest, DamagedPairClusterFiles) {
@@ -307,12 +353,8 @@ TEST_F(PairTest, DamagedPairClusterFiles) {
     std::string bad;  // record 3
   };
   const std::vector<Row> rows = {
-      {"negative count", "-1"},
-      {"count above n - 1", "50,1,2,3"},
-      {"member above n", "2,4,51"},
-      {"member 0", "1,0"},
-      {"short record", "3,17,40"},
-      {"not a number", "x"},
+      {"negative count", "-1"}, {"count above n - 1", "50,1,2,3"}, {"member above n", "2,4,51"},
+      {"member 0", "1,0"},      {"short record", "3,17,40"},       {"not a number", "x"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
