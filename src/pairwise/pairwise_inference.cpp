@@ -351,6 +351,9 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
     sv.simoffgtype.deallocate();
     sv.clonedyadll.deallocate();
     sv.clonegtype.deallocate();
+    sv.focalmemo.deallocate();
+    sv.focalmemoloc.deallocate();
+    sv.focalmemoq.deallocate();
   }
   if (clusters) {
     if (v.threadid == 0) writepairclusters(partners, capacity);
