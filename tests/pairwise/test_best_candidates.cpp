@@ -290,6 +290,26 @@ TEST_F(PairTest, BestCandidateCacheIsReadAndRewritten) {
     }
 }
 
+// Vectors of its own where some are already allocated: the memory stop.
+TEST_F(PairTest, OwnVectorsAlreadyAllocatedStop) {
+  SampleSpec spec;
+  spec.n = 12;
+  spec.fathers = 10;
+  spec.mothers = 2;
+  spec.method = "1";
+  ASSERT_TRUE(prepare(projectof(spec).text()));
+  ASSERT_EQ(variables.pairwiseoptionq, 0);
+  std::filesystem::remove("myout.BestPrntCND");
+  variables.prbpopairtgt.allocate(Dim(12), Dim(12));
+  try {
+    setgetbestcnd();
+    FAIL() << "no stop";
+  } catch (const ProgramStop& stop) {
+    EXPECT_EQ(stop.flag(), 0);
+    EXPECT_EQ(stop.name(), "SetGetBestCnd");
+  }
+}
+
 TEST_F(PairTest, NoListsForNineCandidatesOrFewer) {
   SampleSpec spec;
   spec.n = 12;

@@ -345,6 +345,36 @@ TEST(SibStatus, DecisionsAndTemperatureTerms) {
   }
 }
 
+// With the dyad tables, a pair whose members are both very informative (single log
+// likelihoods below -1000) and plausible sibs in the tables is scored from the tables even
+// when one member has a known parent: the files are those of the same data without it.
+TEST_F(PairTest, MaskedKnownParentsGiveTheDyadModeFiles) {
+  SampleSpec spec;
+  spec.n = 6;
+  spec.alleles = std::vector<int>(500, 12);
+  spec.fathers = spec.mothers = 3;
+  spec.method = "2";
+  readtest::ProjectFile p = projectof(spec);
+  p.offspring = familysample(spec.alleles, {3, 2, 1}, {1}, 11, 0.02);
+  ASSERT_TRUE(prepare(p.text()));
+  ASSERT_EQ(variables.pairwiseoptionq, 1);
+  runsibship();
+  const std::string fs = text("myout.PairwiseFullSibDyad");
+  const std::string hs = text("myout.PairwiseHalfSibDyad");
+  ASSERT_NE(fs, "OffspringID1,OffspringID2\n");  // the sample holds full sibs
+
+  p.knownpaternity = "1 500\nO1 M1";
+  ASSERT_TRUE(prepare(p.text()));
+  ASSERT_EQ(variables.indivparent(1, 1), 1);
+  std::vector<real8> single(6);
+  singleindivlikelihood(0.0, 6, 0, single);
+  for (const real8 x : single) ASSERT_LT(x, -1000.0);
+  runsibship();
+  EXPECT_EQ(text("myout.PairwiseFullSibDyad"), fs);
+  EXPECT_EQ(text("myout.PairwiseHalfSibDyad"), hs);
+  EXPECT_EQ(variables.indivparent(1, 1), 1);  // restored after each pair
+}
+
 // Damaged pair-cluster files: reading stops at the first bad record and keeps the ones
 // before it.
 TEST_F(PairTest, DamagedPairClusterFiles) {
