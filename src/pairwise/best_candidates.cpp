@@ -167,10 +167,10 @@ void setgetbestcnd() {
   Variables& v = variables;
   if (std::max(v.numcandidate(1), v.numcandidate(2)) <= 9) return;
   const int4 n = v.smplsize;
-  const int4 lo = qualifies(1) ? 1 : 6;
-  const int4 hi = qualifies(2) ? 10 : 5;
-  v.bestcnd.allocate(Dim(n), Dim(lo, hi));
-  v.prbbestcnd.allocate(Dim(n), Dim(lo, hi));
+  // Slots 1..10 whatever sex qualifies, as the search expects; only the slots of a sex with
+  // more than nine candidates are ever filled or read.
+  v.bestcnd.allocate(Dim(n), Dim(10));
+  v.prbbestcnd.allocate(Dim(n), Dim(10));
   v.numbestcnd.allocate(Dim(n), Dim(2));
   v.prbbestcnd1.allocate(Dim(n), Dim(2));
 

@@ -10,16 +10,14 @@
 namespace kinrad::pairtest {
 namespace {
 
-// Lists for n offspring, fathers qualifying when fathers > 9, mothers when mothers > 9.
+// Lists for n offspring; a sex qualifies with more than nine candidates.
 void makelists(int n, int fathers, int mothers) {
   Variables& v = variables;
   v.smplsize = n;
   v.numcandidate(1) = fathers;
   v.numcandidate(2) = mothers;
-  const int lo = fathers > 9 ? 1 : 6;
-  const int hi = mothers > 9 ? 10 : 5;
-  v.bestcnd.allocate(Dim(n), Dim(lo, hi));
-  v.prbbestcnd.allocate(Dim(n), Dim(lo, hi));
+  v.bestcnd.allocate(Dim(n), Dim(10));
+  v.prbbestcnd.allocate(Dim(n), Dim(10));
   v.numbestcnd.allocate(Dim(n), Dim(2));
   v.prbbestcnd1.allocate(Dim(n), Dim(2));
 }
@@ -211,7 +209,7 @@ void checkmotherlists(const std::string& method) {
   ASSERT_TRUE(prepare(p.text()));
   const Variables& v = variables;
   ASSERT_TRUE(v.bestcnd.allocated());
-  EXPECT_EQ(v.bestcnd.lbound(2), 6);
+  EXPECT_EQ(v.bestcnd.lbound(2), 1);  // slots of both sexes, those of fathers unused
   EXPECT_EQ(v.bestcnd.ubound(2), 10);
   std::ifstream f("myout.BestPrntCND");
   std::vector<std::string> lines;
