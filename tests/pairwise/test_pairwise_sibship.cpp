@@ -262,6 +262,26 @@ TEST_F(PairTest, CloneFileKeptWithCloneInference) {
   EXPECT_EQ(text("myout.PairwiseFullSibDyad"), "OffspringID1,OffspringID2\nO1,O2\n");
 }
 
+// Two samples of one individual (the same genotype at every locus of many alleles) are full
+// sibs by the sib likelihoods and far more likely clones than full sibs: the clone file takes
+// them.
+TEST_F(PairTest, IdenticalGenotypesGoToTheCloneFile) {
+  SampleSpec spec;
+  spec.n = 4;
+  spec.alleles = std::vector<int>(30, 10);
+  spec.fathers = spec.mothers = 0;
+  spec.method = "1";
+  spec.missing = 0.0;
+  readtest::ProjectFile p = projectof(spec);
+  p.offspring[1] = "O2" + p.offspring[0].substr(2);
+  ASSERT_TRUE(prepare(p.text()));
+  variables.allowclone = 1;
+  runsibship();
+  const std::string clones = text("myout.PairwiseCloneDyad");
+  EXPECT_EQ(clones, "OffspringID1,OffspringID2\nO1,O2\n");
+  EXPECT_EQ(text("myout.PairwiseFullSibDyad").find("O1,O2"), std::string::npos);
+}
+
 TEST_F(PairTest, UnopenableSibshipFileStops) {
   readtest::ProjectFile p = handfixture();
   ASSERT_TRUE(prepare(p.text()));
