@@ -39,7 +39,13 @@ enum class Trial {
 // cannot stand in for, and pairs of haploid offspring. The family likelihood driver that
 // scores them is not part of this build; the run stops here rather than write a decision
 // taken on a wrong likelihood.
-[[noreturn]] void trialfamily(Trial kind, int4 i, int4 j) {
+//
+// The log likelihood of trial family `kind` of the pair i < j (for `alone`, of member x alone
+// with its known parents), scored with the given bound (at or below it the family counts as
+// ruled out).
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
+  (void)x;
+  (void)bound;
   static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
                                          "paternal half sibs", "maternal half sibs"};
   Variables& v = variables;
@@ -254,8 +260,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
         } else {
           L[0] = 0.0;
           for (const int4 x : {i, j}) {
-            if (hasknown(x)) trialfamily(Trial::alone, i, j);
-            L[0] += single(x);
+            L[0] += hasknown(x) ? trialfamily(Trial::alone, i, j, x, -1e300) : single(x);
           }
         }
         // Full sibs.
@@ -268,7 +273,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
           if (ps == 4 && dyad)
             compute_dyad_logl(1, j, L[2], bound);
           else
-            trialfamily(Trial::fullsibs, i, j);
+            L[2] = trialfamily(Trial::fullsibs, i, j, 0, bound);
         }
         // Paternal half sibs.
         const int4 fi = knownparent(i, 1), fj = knownparent(j, 1);
@@ -278,7 +283,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
           else if (dyad)
             compute_dyad_logl(2, j, L[1], -1e38);
           else
-            trialfamily(Trial::paternal, i, j);
+            L[1] = trialfamily(Trial::paternal, i, j, 0, -1e38);
         } else {
           L[1] = -1e300;
         }
@@ -290,7 +295,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
           if (dyad)
             L[3] = L[1];
           else
-            trialfamily(Trial::maternal, i, j);
+            L[3] = trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
         } else if (tables && dyad && ps == 4) {
           L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
         } else {
@@ -298,7 +303,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
           if (ps == 4 && dyad)
             compute_dyad_logl(v.haplodiploid + 2, j, L[3], bound);
           else
-            trialfamily(Trial::maternal, i, j);
+            L[3] = trialfamily(Trial::maternal, i, j, 0, bound);
         }
 
         sibstatus(L, stat, mode, w, sumsib, weightsib, sp, sm);
