@@ -2,6 +2,7 @@
 // tables give the pair's log likelihood as a function of the partner's genotype, so scoring a
 // partner is a sum of look-ups that stops once it falls below the caller's bound. Tables are
 // rebuilt only at loci where the focal's genotype (or ploidy) differs from the last focal's.
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -92,6 +93,27 @@ void allocate_focal_dyad_tables() {
     total += static_cast<index_t>(sv.ntype) * (genotypes(v.obsnumallele(v.locus3(k3))) + 1);
   }
   sv.dyadlogl.allocate(Dim(0, total > 0 ? total - 1 : 0));
+  // The memo holds, per locus, the tables of every focal genotype and ploidy (2 (G + 1) slots
+  // of the locus's block size), within a budget of 8M values (64 MiB).
+  index_t memo = 0;
+  for (int4 k3 = 1; k3 <= n3; ++k3) {
+    const index_t width = genotypes(v.obsnumallele(v.locus3(k3))) + 1;
+    memo += 2 * width * sv.ntype * width;
+  }
+  sv.focalmemo.deallocate();
+  sv.focalmemoloc.deallocate();
+  sv.focalmemoq.deallocate();
+  if (n3 > 0 && memo <= index_t{8} * 1024 * 1024) {
+    sv.focalmemo.allocate(Dim(0, memo - 1));
+    sv.focalmemoloc.allocate(Dim(n3));
+    sv.focalmemoq.allocate(Dim(0, memo / sv.ntype - 1));
+    index_t at = 0;
+    for (int4 k3 = 1; k3 <= n3; ++k3) {
+      const index_t width = genotypes(v.obsnumallele(v.locus3(k3))) + 1;
+      sv.focalmemoloc(k3) = at;
+      at += 2 * width * sv.ntype * width;
+    }
+  }
   sv.dyadlogl2.allocate(Dim(n2), Dim(3), Dim(sv.ntype));
   sv.dyadlogl0.allocate(Dim(n2), Dim(sv.ntype));
   sv.dyadgtype.allocate(Dim(2), Dim(v.numloci));
@@ -144,6 +166,18 @@ void setdyadlogl(int4 i) {
       continue;
     }
     const index_t width = genotypes(na) + 1;
+    const index_t block = ntype * width;
+    real8* tables = &sv.dyadlogl(sv.dyadloglloc(k3));
+    // Slot of this focal genotype and ploidy in the memo, and its flag (one per block).
+    index_t slot = -1;
+    if (sv.focalmemo.allocated()) {
+      const index_t gi = a1 > 0 ? (a1 - 1) * na - a1 * (a1 - 1) / 2 + a2 : 0;
+      slot = sv.focalmemoloc(k3) + ((ploidy == 1 ? 0 : width) + gi) * block;
+      if (sv.focalmemoq(slot / ntype) != 0) {
+        std::copy_n(&sv.focalmemo(slot), block, tables);
+        continue;
+      }
+    }
     for (int4 t = 1; t <= ntype; ++t) {
       const Delta d = sibdelta(t);
       const index_t base = sv.dyadloglloc(k3) + (t - 1) * width;
@@ -155,6 +189,10 @@ void setdyadlogl(int4 i) {
           sv.dyadlogl(base + g3) =
               a1 > 0 ? lnp(prbpdyad(a1, a2, b1, b2, d, l, 0)) : lnp(single(2, l, b1, b2));
         }
+    }
+    if (slot >= 0) {
+      std::copy_n(tables, block, &sv.focalmemo(slot));
+      sv.focalmemoq(slot / ntype) = 1;
     }
   }
 }

@@ -4,6 +4,5 @@ namespace kinrad {
 
 // No pairwise step yet.
 void pairrelation() {}
-void setcluster() {}
 
 }  // namespace kinrad

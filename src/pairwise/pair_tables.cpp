@@ -319,7 +319,4 @@ void calculatepairprob(int4 mode) {
   if (kept.allocated()) std::copy(kept.begin(), kept.end(), v.indivparent.begin());
 }
 
-// The candidate ranking is not built yet.
-void setgetbestcnd() {}
-
 }  // namespace kinrad

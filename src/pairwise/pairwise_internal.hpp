@@ -45,4 +45,25 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
 void refresh_clone_cache(int4 i);
 real8 clone_dyad_logl(int4 i, int4 j);
 
+// The sibship phase of the pairwise step: classifies every pair of offspring, writes the
+// three pairwise sibship files and (with 50 or more offspring) the pair clusters, and adds
+// each pair's likelihood differences to the start temperature's sum and weight. singlelogl
+// holds each offspring's log likelihood as an unrelated individual (element i - 1).
+void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib);
+// The decision of one pair from its log likelihoods L(0..3) (unrelated, paternal half sibs,
+// full sibs, maternal half sibs) and known-sibship status: (sp, sm) = (0, 0), (1, 0), (0, 1)
+// or (1, 1) before the clone test and the known-sibship overrides; adds the pair's terms of
+// the start temperature for scoring mode `mode` and weight w.
+void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
+               real8& sumsib, real8& weightsib, int4& sp, int4& sm);
+
+// Best candidate parents. rankbestcnd fills the list of offspring i for sex s from the
+// single-precision scores of the sex's candidates (element c - 1 for candidate c, -1e38 for
+// an impossible or excluded candidate); appendbestcndrecord appends that list's cache record;
+// getbestcnd reads the cache named file into the allocated lists, ok = 1 when every record
+// was read and valid.
+void rankbestcnd(int4 i, int4 s, std::span<const real4> score);
+void appendbestcndrecord(std::string& out, int4 i, int4 s);
+void getbestcnd(const std::string& file, int4& ok);
+
 }  // namespace kinrad

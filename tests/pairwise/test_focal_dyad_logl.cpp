@@ -80,6 +80,16 @@ TEST_F(PairTest, FocalScoresEqualTheDirectSum) {
           EXPECT_NEAR(score(t, j), want, 1e-9 * std::fabs(want)) << i << " " << j << " " << t;
         }
     }
+    // Focal offspring again in reverse order: genotypes met before come from the tables
+    // already built, and must score the same.
+    for (int i = variables.smplsize; i >= 1; --i) {
+      setdyadlogl(i);
+      for (int j = 1; j <= variables.smplsize; j += 3)
+        for (int t = 1; t <= simuvariables.ntype; ++t) {
+          const real8 want = focaloracle(t, i, j);
+          EXPECT_NEAR(score(t, j), want, 1e-9 * std::fabs(want)) << i << " " << j << " " << t;
+        }
+    }
   }
 }
 

@@ -43,6 +43,13 @@ struct Simuvariables {
   FArray<real8, 2> clonedyadll{};
   FArray<int4, 2> clonegtype{};
   int4 cloneploidy = -99;
+  // Focal tables of loci of more than two alleles already built in this phase, by locus3
+  // position, focal ploidy and focal genotype index: a focal genotype met again copies its
+  // tables instead of rebuilding them. focalmemoq marks the slots filled; unallocated when
+  // the memo would be too large.
+  FArray<real8, 1> focalmemo{};
+  FArray<index_t, 1> focalmemoloc{};
+  FArray<int1, 1> focalmemoq{};
 
   // Clone inference: relatedness of offspring pairs and the single-clone probabilities.
   FArray<real8, 1> lynchwgt{};  // per locus: expected similarity of two unrelated

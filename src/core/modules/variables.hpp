@@ -5,6 +5,7 @@
 // header grows without bound; the defaults of the parts are the program's start-up values.
 #include "core/modules/variables_configuration.hpp"
 #include "core/modules/variables_model.hpp"
+#include "core/modules/variables_pair_lists.hpp"
 #include "core/modules/variables_results.hpp"
 #include "core/modules/variables_run.hpp"
 #include "core/modules/variables_sample.hpp"
@@ -15,7 +16,8 @@ struct Variables : VariablesRun,
                    VariablesSample,
                    VariablesModel,
                    VariablesConfiguration,
-                   VariablesResults {};
+                   VariablesResults,
+                   VariablesPairLists {};
 
 KINRAD_CONSTINIT inline Variables variables{};
 

@@ -1,0 +1,371 @@
+// The sibship phase of the pairwise step: every pair of offspring is classified by maximum
+// likelihood as unrelated, paternal half sibs, full sibs or maternal half sibs (full sibs
+// further tested as clones), known and excluded sibships overriding the decision side by
+// side. Related pairs go to three text files, and with 50 or more offspring each offspring's
+// first related partners form its pair cluster, which guides the search.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "core/error_stop.hpp"
+#include "core/format_write.hpp"
+#include "core/modules.hpp"
+#include "core/replacing_file.hpp"
+#include "core/text_utils.hpp"
+#include "core/variables_routines.hpp"
+#include "pairwise/pairwise.hpp"
+#include "pairwise/pairwise_internal.hpp"
+
+namespace kinrad {
+
+namespace {
+
+// Log likelihoods below this are impossible (-1e300) or excluded (-1e38).
+constexpr real8 credible = -1e37;
+
+// The trial families of the sib hypotheses, scored by the family likelihood driver.
+enum class Trial {
+  alone,     // one offspring with its known parents
+  fullsibs,  // one father, one mother, both offspring
+  paternal,  // one father, two mothers, one offspring each
+  maternal,  // two fathers, one mother, one offspring each
+};
+
+// Pairs whose likelihoods need a trial family: pairs with a known parent that the dyad terms
+// cannot stand in for, and pairs of haploid offspring. The family likelihood driver that
+// scores them is not part of this build; the run stops here rather than write a decision
+// taken on a wrong likelihood.
+//
+// The log likelihood of trial family `kind` of the pair i < j (for `alone`, of member x alone
+// with its known parents), scored with the given bound (at or below it the family counts as
+// ruled out).
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
+  (void)x;
+  (void)bound;
+  static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
+                                         "paternal half sibs", "maternal half sibs"};
+  Variables& v = variables;
+  v.errmsg(1) = "Internal error: the pair " + std::string(trim(v.offspringid(i).view())) + ", " +
+                std::string(trim(v.offspringid(j).view())) + " needs the trial family of " +
+                what[static_cast<int>(kind)] + ", which this build cannot score!";
+  v.errmsg(2) = "Program stops!";
+  stoponerror(1, "PairwiseInference");
+}
+
+// One sibship file: its name, its stream, and the rows not yet written.
+struct DyadFile {
+  std::string name;
+  std::ofstream out;
+  std::string buffer;
+  bool failed = false;
+
+  // Rows are collected and written in blocks of about 4800 characters.
+  void add(std::string_view prefix, std::string_view second, std::string_view suffix) {
+    if (buffer.size() > 4800) flush();
+    buffer.append(prefix).append(second).append(suffix).push_back('\n');
+  }
+  void flush() {
+    out << buffer;
+    buffer.clear();
+  }
+};
+
+std::string filename(const char* suffix) {
+  const Variables& v = variables;
+  std::string name = v.fname + suffix;
+  if (v.numthreads > 1) name += itoc(v.threadid);
+  return std::string(trim(name));
+}
+
+void openfile(DyadFile& f, const char* suffix, bool halfsib) {
+  Variables& v = variables;
+  f.name = filename(suffix);
+  f.out.open(f.name, std::ios::binary | std::ios::trunc);
+  if (!f.out) {
+    FString<500> field(f.name);
+    v.errmsg(1) = "Invalid file path & name: " + std::string(field.view());
+    stoponerror(1, "PairwiseInference");
+  }
+  if (v.threadid != 0) return;
+  std::string header = "OffspringID1,OffspringID2";
+  if (halfsib && v.haplodiploid == 1) header += ",Paternal(P)/Maternal(M)";
+  f.buffer = fwrite_string("(A)", header);
+  f.buffer += '\n';
+}
+
+void closefile(DyadFile& f) {
+  if (!f.buffer.empty()) f.flush();
+  f.out.flush();
+  const bool bad = !f.out;
+  f.out.close();
+  if (bad || !f.out) {
+    variables.errmsg(1) = "Failed writing " + f.name;
+    stoponerror(1, "PairwiseInference");
+  }
+}
+
+// Every `step` pairs the progress line shows the pair; the text is built only then.
+int4 progressstep() {
+  const Variables& v = variables;
+  const int8 n3 = v.locus3.allocated() ? v.locus3(0) : 0;
+  const int8 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
+  const real8 l23 = std::max<int4>(v.numloci23, 1);
+  const real8 step = std::llround(static_cast<real8>(n3 + 100 * n2) * 100000.0 / l23 / l23) + 1.0;
+  return static_cast<int4>(std::clamp(step, 1.0, 2147483647.0));
+}
+
+void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
+  const Variables& v = variables;
+  std::string text;
+  for (int4 i = 1; i <= v.smplsize; ++i) {
+    const int4 count = partners(i) > capacity ? 0 : partners(i);
+    text += itoc(count);
+    for (int4 m = 1; m <= count; ++m) {
+      text += ',';
+      text += itoc(v.paircluster(i).a(m));
+    }
+    text += '\n';
+  }
+  write_replacing(
+      filename(".PairCluster"), [&](std::ostream& f) { f << text; },
+      WriteFailure{"PairwiseInference"});
+}
+
+}  // namespace
+
+void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
+               real8& sumsib, real8& weightsib, int4& sp, int4& sm) {
+  int4 k = 1;
+  if (L[2] > L[k]) k = 2;
+  if (L[3] > L[k]) k = 3;
+  if (L[0] >= credible && L[mode] >= credible) {
+    sumsib += std::fabs(L[mode] - L[0]);
+    weightsib += 0.25 * w;
+  } else if (L[0] < credible) {
+    real8 gap = 1e300;
+    for (int4 x = 1; x <= 3; ++x)
+      if (x != k) gap = std::min(gap, std::fabs(L[x] - L[k]));
+    if (gap < 1e30) {
+      sumsib += gap;
+      weightsib += 1.0;
+    }
+  }
+  // A best sib likelihood within 0.0001 of the unrelated one is no evidence.
+  if (std::fabs(L[k] - L[0]) < 0.0001) L[0] += 0.0005;
+  if (L[0] >= L[1] && L[0] >= L[2] && L[0] >= L[3]) {
+    sp = sm = 0;
+  } else if (L[2] < L[1] || L[2] < L[3]) {
+    // Half sibs: the side by the larger likelihood, or on a tie (within the single-precision
+    // 1e-30) by the known sibships.
+    const real8 tiny = static_cast<real8>(1e-30f);
+    const bool paternal = std::fabs(L[1] - L[3]) > tiny ? L[1] >= L[3] : stat[0] >= stat[1];
+    sp = paternal ? 1 : 0;
+    sm = paternal ? 0 : 1;
+  } else {
+    sp = sm = 1;
+  }
+}
+
+void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib) {
+  Variables& v = variables;
+  Simuvariables& sv = simuvariables;
+  const int4 n = v.smplsize;
+  auto single = [&](int4 x) { return singlelogl[static_cast<std::size_t>(x - 1)]; };
+
+  // Pair clusters: each offspring's first smplsize/50 related partners.
+  const bool clusters = n >= 50;
+  const int4 capacity = n / 50;
+  FArray<int4, 1> partners;
+  if (clusters) {
+    partners.allocate(Dim(n));
+    v.pairclustertgt.allocate(Dim(static_cast<index_t>(n) * capacity));
+    v.paircluster.allocate(Dim(n));
+    for (int4 i = 1; i <= n; ++i)
+      v.paircluster(i).a =
+          window(v.pairclustertgt, static_cast<index_t>(i - 1) * capacity + 1, capacity);
+  }
+
+  DyadFile files[3];  // full sibs, half sibs, clones
+  openfile(files[2], ".PairwiseCloneDyad", false);
+  openfile(files[1], ".PairwiseHalfSibDyad", true);
+  openfile(files[0], ".PairwiseFullSibDyad", false);
+
+  const bool focal = v.pairwiseoptionq == 0 || v.allowclone == 1;
+  if (focal) {
+    setindivgtype3();
+    allocate_focal_dyad_tables();
+  }
+  const bool display = v.displayq != 0;
+  if (display) fwrite(std::cout, "(A)", "Estimating sibship with pairwise approach...");
+  const int4 step = progressstep();
+  int4 counter = 0;
+
+  const int4 mode = v.allmonogamy == 1 ? 2 : (v.monogamy(1) == 0 ? 1 : 3);
+  const real8 w = v.allmonogamy == 1 ? 1.0 : 2.0;
+  const bool tables = v.pairwiseoptionq != 0;
+  const bool anyknown = v.numknownprnt(1) != 0 || v.numknownprnt(2) != 0;
+  const bool parents = v.indivparent.allocated();
+  auto hasknown = [&](int4 x) {
+    return parents && (v.indivparent(x, 1) > 0 || v.indivparent(x, 2) > 0);
+  };
+  auto knownparent = [&](int4 x, int4 s) { return parents ? v.indivparent(x, s) : 0; };
+  std::string prefix;
+
+  for (int4 i = 1; i < n; ++i) {
+    const std::array<int4, 2> ks{v.knownsibship.allocated() ? v.knownsibship(i, 1) : 0,
+                                 v.knownsibship.allocated() ? v.knownsibship(i, 2) : 0};
+    for (int4 j = i + 1; j <= n; ++j) {
+      if (display) {
+        if ((counter + 1) % step == 0) {
+          const std::string text = " Dyad:" + itoc(i) + "-" + itoc(j) + "    ";
+          writeprogress(counter, step, text);
+        } else if (++counter > 2147483640) {
+          counter = 0;
+        }
+      }
+      sv.setsimoffgtype = 0;
+      if (j == i + 1) {
+        prefix.assign(trim(v.offspringid(i).view()));
+        prefix += ',';
+        if (v.pairwiseoptionq == 0) setdyadlogl(i);
+        if (v.allowclone == 1) refresh_clone_cache(i);
+      }
+      std::array<int4, 2> stat{0, 0};
+      sibknownexc(i, j, stat, ks);
+      int4 sp = 0, sm = 0;
+      if (stat[0] == 0 || stat[1] == 0) {
+        const int4 ps = v.offploid(i) + v.offploid(j);
+        bool dyad = !anyknown || (!hasknown(i) && !hasknown(j));
+        std::array<int4, 4> kept{};
+        bool masked = false;
+        if (!dyad && tables && v.haplodiploid == 0 && single(i) < -1000.0 && single(j) < -1000.0 &&
+            prbfspair(i, j) > -1e30f && prbhspair(i, j) > -1e30f) {
+          // The dyad terms stand in for the known parents: they are hidden for this pair.
+          dyad = masked = true;
+          kept = {v.indivparent(i, 1), v.indivparent(i, 2), v.indivparent(j, 1),
+                  v.indivparent(j, 2)};
+          v.indivparent(i, 1) = v.indivparent(i, 2) = -1;
+          v.indivparent(j, 1) = v.indivparent(j, 2) = -1;
+        }
+        std::array<real8, 4> L{};
+        // Unrelated.
+        if (stat[0] > 0 || stat[1] > 0) {
+          L[0] = -1e300;
+        } else if (dyad) {
+          L[0] = single(i) + single(j);
+        } else {
+          L[0] = 0.0;
+          for (const int4 x : {i, j}) {
+            L[0] += hasknown(x) ? trialfamily(Trial::alone, i, j, x, -1e300) : single(x);
+          }
+        }
+        // Full sibs.
+        if (stat[0] < 0 || stat[1] < 0 || ps == 3) {
+          L[2] = -1e300;
+        } else if (tables && dyad && ps == 4) {
+          L[2] = prbfspair(i, j);
+        } else {
+          const real8 bound = mode == 2 ? -1e38 : L[0];
+          if (ps == 4 && dyad)
+            compute_dyad_logl(1, j, L[2], bound);
+          else
+            L[2] = trialfamily(Trial::fullsibs, i, j, 0, bound);
+        }
+        // Paternal half sibs.
+        const int4 fi = knownparent(i, 1), fj = knownparent(j, 1);
+        if (ps == 4 && v.monogamy(1) == 0 && stat[0] >= 0 && !(fi >= 1 && fj >= 1 && fi != fj)) {
+          if (tables && dyad)
+            L[1] = prbhspair(i, j);
+          else if (dyad)
+            compute_dyad_logl(2, j, L[1], -1e38);
+          else
+            L[1] = trialfamily(Trial::paternal, i, j, 0, -1e38);
+        } else {
+          L[1] = -1e300;
+        }
+        // Maternal half sibs.
+        const int4 mi = knownparent(i, 2), mj = knownparent(j, 2);
+        if (ps == 2 || v.monogamy(2) == 1 || stat[1] < 0 || (mi >= 1 && mj >= 1 && mi != mj)) {
+          L[3] = -1e300;
+        } else if (v.monogamy(1) == 0 && v.haplodiploid == 0) {
+          if (dyad)
+            L[3] = L[1];
+          else
+            L[3] = trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
+        } else if (tables && dyad && ps == 4) {
+          L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
+        } else {
+          const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);
+          if (ps == 4 && dyad)
+            compute_dyad_logl(v.haplodiploid + 2, j, L[3], bound);
+          else
+            L[3] = trialfamily(Trial::maternal, i, j, 0, bound);
+        }
+
+        sibstatus(L, stat, mode, w, sumsib, weightsib, sp, sm);
+        if (sp == 1 && sm == 1 && v.allowclone == 1 && ps != 3 && clone_dyad_logl(i, j) > L[2])
+          sp = sm = 2;
+        if (masked) {
+          v.indivparent(i, 1) = kept[0];
+          v.indivparent(i, 2) = kept[1];
+          v.indivparent(j, 1) = kept[2];
+          v.indivparent(j, 2) = kept[3];
+        }
+      }
+      // Known sibships decide their side whatever the likelihoods say.
+      if (std::abs(stat[0]) == 1) sp = (stat[0] + 1) / 2;
+      if (std::abs(stat[1]) == 1) sm = (stat[1] + 1) / 2;
+
+      const std::string_view second = trim(v.offspringid(j).view());
+      bool written = true;
+      if (sp == 1 && sm == 1) {
+        files[0].add(prefix, second, "");
+      } else if (sp == 2 && sm == 2) {
+        files[2].add(prefix, second, "");
+      } else if ((sp == 1 || sm == 1) && v.allmonogamy != 1) {
+        files[1].add(prefix, second, v.haplodiploid == 1 ? (sp == 1 ? ",P" : ",M") : "");
+      } else {
+        written = false;
+      }
+      if (written && clusters) {
+        if (++partners(i) <= capacity) v.paircluster(i).a(partners(i)) = static_cast<int2>(j);
+        if (++partners(j) <= capacity) v.paircluster(j).a(partners(j)) = static_cast<int2>(i);
+      }
+    }
+  }
+
+  closefile(files[2]);
+  closefile(files[1]);
+  closefile(files[0]);
+  if (display && counter > 100000 / std::max<int4>(v.numloci, 1))
+    fwrite(std::cout, "(A)", std::string(29, ' '));
+  if (v.allmonogamy == 1) opendeletefile(files[1].name);
+  if (v.allowclone != 1) opendeletefile(files[2].name);
+  if (focal) {
+    sv.indivgtype3.deallocate();
+    sv.dyadlogl.deallocate();
+    sv.dyadloglloc.deallocate();
+    sv.dyadlogl2.deallocate();
+    sv.dyadlogl0.deallocate();
+    sv.dyadgtype.deallocate();
+    sv.dyadgtypeploidy.deallocate();
+    sv.simoffgtype.deallocate();
+    sv.clonedyadll.deallocate();
+    sv.clonegtype.deallocate();
+    sv.focalmemo.deallocate();
+    sv.focalmemoloc.deallocate();
+    sv.focalmemoq.deallocate();
+  }
+  if (clusters) {
+    if (v.threadid == 0) writepairclusters(partners, capacity);
+    // The search gets the clusters only by reading the file back.
+    v.paircluster.deallocate();
+    v.pairclustertgt.deallocate();
+  }
+}
+
+}  // namespace kinrad
