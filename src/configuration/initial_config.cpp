@@ -6,13 +6,13 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "configuration/precision_retry_internal.hpp"
-#include "core/error_stop.hpp"
 #include "core/modules/annealvariables.hpp"
 #include "core/modules/variables.hpp"
 #include "core/screen.hpp"
 #include "core/sorting.hpp"
 #include "core/text_utils.hpp"
 #include "core/variables_routines.hpp"
+#include "likelihood/likelihood.hpp"
 
 namespace kinrad {
 
@@ -21,17 +21,12 @@ namespace {
 // -1e38 as a single-precision value: a cluster scoring at or below it is impossible.
 constexpr real8 initial_bound = -9.999999680285692e37;
 
-// Log likelihood of the cluster whose family structure was built last.
-// INTERNAL ERROR STOP: the likelihood engine's driver for a whole cluster is not part of this
-// build yet. Stop with a plain message instead of scoring with a value that is not the
-// cluster's likelihood.
-real8 cluster_logl(real8 /*bound*/, int4 /*checkflag*/, int4 /*famsize*/) {
-  auto& v = variables;
-  for (int4 k = 1; k <= 5; ++k) v.errmsg(k) = "";
-  v.errmsg(1) =
-      "Internal error: the likelihood of a family cluster cannot be computed by this "
-      "build of the program.";
-  stoponerror(1, "Anneal");
+// Log likelihood of the cluster whose family structure was built last, with its work state
+// prepared for famsize offspring.
+real8 cluster_logl(real8 bound, int4 checkflag, int4 famsize) {
+  real8 logl = 0.0;
+  familylikelihood(logl, bound, checkflag, 0, famsize);
+  return logl;
 }
 
 // Cluster numbering counts members per family id only up to 3: one member or more matters.

@@ -121,16 +121,6 @@ TEST(SetInitConfigLogl, ScreenLines) {
                      std::string(23, ' ') + "\n\r  \n");
 }
 
-TEST(SetInitConfigLogl, ScoringStopsUntilTheClusterLikelihoodExists) {
-  setup_sample({3, 2, 0, 0, 0, 0});
-  auto& v = variables;
-  v.displayq = 0;
-  v.crfamilylogl.allocate(Dim(3));
-  for (int4 i = 1; i <= 3; ++i) v.crindivloc(i, 1) = v.crindivloc(i, 2) = i;
-  FStatic<int2, 1, 2> hs{};
-  EXPECT_THROW(setinitconfiglogl(1, hs), ProgramStop);
-}
-
 // The retry with a scripted scorer: each call returns the next value of the script.
 struct Script {
   std::vector<real8> values;
