@@ -2,9 +2,11 @@
 // What the configuration model offers the other subsystems: the archived configuration record
 // and its encode/decode, the family structure of one cluster, and the cluster tables of the
 // current configuration; and the checkpoint formats it owns.
+#include <array>
 #include <span>
 
-#include "configuration/config_record.hpp"
+#include "core/config_record.hpp"
+#include "core/farray.hpp"
 #include "core/kinds.hpp"
 #include "core/record_reader.hpp"
 
@@ -75,6 +77,61 @@ void addcluster1(int4 c, int4 n, int4 m, const int4* rows);
 void addfamilycluster(const int4* cnt, int4 c);
 // Frees slot k (k < 1: the slot whose cluster has id v) by moving the last used slot into it.
 void replacecluster(int4 v, int4 k);
+
+// --- Priors, initial clusters, the archive of configurations ---------------------------------
+
+// numassign(1), (2): distinct candidates of sex 1 and 2 assigned as parents; (3), (4): offspring
+// with an assigned father and mother; read through inferparentprt.
+void findassignment(FStatic<int4, 1, 4>& numassign);
+// Recounts sibshipsizedist from the configuration seen through indivlocprt; nfam(s) is the
+// largest family id of sex s. Mode 1 counts every offspring towards its father; otherwise a
+// haplodiploid sample's paternal sibships count the diploid offspring only.
+void sibshipsize(const FStatic<int4, 1, 2>& nfam, int4 mode);
+// Largest half-sib family per sex of the family structure just built; runmax keeps the maxima.
+void halfsibsize(FStatic<int2, 1, 2>& hsmax, FStatic<int2, 1, 2>& runmax);
+// Log prior of one sex: assign = (distinct candidates used as parents, offspring with such a
+// parent); nfam families of that sex; sibship sizes summed up to nsize; nself selfed offspring.
+real8 priorvalue(int4 sex, std::array<int4, 2> assign, int4 nfam, int4 nsize, int4 nself);
+// Log prior of the configuration seen through indivlocprt and inferparentprt.
+void configurationprior(FStatic<int4, 1, 4>& numassign, real8& logprior,
+                        const FStatic<int4, 1, 2>& nsize, const FStatic<int4, 1, 2>& nfam);
+
+// Numbers the clusters of crindivloc (columns 1 and 2) in order of their first offspring into
+// column 3 and measures them; with full = 1 also scores each cluster (crfamilylogl), raising
+// the likelihood precision for a cluster found impossible, and raises hsmax.
+void setinitconfiglogl(int4 full, FStatic<int2, 1, 2>& hsmax);
+// logl(1..nclust): the log likelihood of each cluster of the configuration seen through
+// indivlocprt (column 3 numbered 1..nclust). indivlocprt and indivorder are left as found.
+void updatefamilylogl(real8* logl, int4 nclust);
+// Fills the error lines for an impossible initial cluster (mode 1, its family structure
+// current) or for incompatible known relationships (any other mode) and stops the program.
+[[noreturn]] void invalidconfig(int4 mode);
+
+// Encodes the configuration seen through indivlocprt/inferparentprt/loglikelihoodprt and
+// inserts it into the archive unless it duplicates an archived one (mode 1 the general test,
+// mode 2 the test after a move of the search, mode 3 and up no test and no size limit).
+// Returns whether the new record is in the list: the size limit may drop it at once. The list
+// owns its records; variables.configptr must not be used after the call.
+bool archiveconfigadd(int4 mode, int4 nclust);
+// Drops every record scoring below variables.minloglikelihood.
+void archiveconfigremove();
+// Frees every record; the list is empty afterwards.
+void archiveconfigremoveall();
+// eq = 1 when the current configuration equals the best one of the run.
+void equalconfigtest(int4& eq);
+// diff = 0 when rows 1..n of a and b (columns chkidx1..chkidx2: the families of the n offspring
+// members(1..n), members pointing at the first) group them alike in each compared column.
+void noneqtcluster(const FArray<int4, 2>& a, const FArray<int4, 2>& b, int4 n, const int4* members,
+                   int4& diff);
+// diff = 1 when some row i is selfed (column 1 equal to column 2) in one table and not in the
+// other; a and b are (n, 2) tables (arrays or views).
+template <class A, class B>
+void noneqtselfing(const A& a, const B& b, int4 n, int4& diff) {
+  diff = 1;
+  for (int4 i = 1; i <= n; ++i)
+    if ((a(i, 1) == a(i, 2)) != (b(i, 1) == b(i, 2))) return;
+  diff = 0;
+}
 
 // --- Checkpoint formats -----------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "core/modules.hpp"
 
+#include "core/config_record.hpp"
 #include "core/command_line.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
@@ -7,6 +8,12 @@
 namespace kinrad {
 
 void reset_all_modules() {
+  // The archive list owns its records; the module's references to them only point.
+  for (Config* p = variables.confighead; p != nullptr;) {
+    Config* next = p->next;
+    delete p;
+    p = next;
+  }
   variables = Variables{};
   setgetgtype = Setgetgtype{};
   likelihoodvar = Likelihoodvar{};

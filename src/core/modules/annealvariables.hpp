@@ -23,6 +23,9 @@ struct Annealvariables {
   FArray<int4, 2> indivloc1{};  // (rows, 4); column 4 holds the offspring number
   FArray<int4, 2> indivloc2{};
   FArray<int4, 2> indivloc3{};
+  // The proposal in hand: offspring staying (1) and moving (2), and the drawn offspring.
+  FStatic<int4, 1, 2> numindiv{};
+  int4 moveindiv = 0;
   FArray<int4, 2> familyidx2{};
   FArray<int4, 1> parentidx1{};
   FArray<int4, 1> parentidx2{};

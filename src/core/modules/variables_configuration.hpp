@@ -2,6 +2,7 @@
 // Part of the module `variables`: derived tables and run state set up once per analysis, the
 // archive of configurations and the cluster lists of the current configuration.
 
+#include <utility>
 #include <vector>
 
 #include "core/farray.hpp"
@@ -36,6 +37,22 @@ struct FamilyBuildWork {
   std::vector<int4> bucket{}, order{}, mark{}, prov{}, firstpos{}, newid{}, posfam{};
   std::vector<unsigned char> memb{}, seen{};
   std::vector<int4> label_rank{};  // label -> rank of the partition signature; all 0 between uses
+};
+
+// Work state of the priors, the initial cluster numbering and the archive's equality tests:
+// buffers that only grow. Vectors are indexed from 1.
+struct ConfigurationWork {
+  std::vector<int4> famcount{};   // members per family id (sibship sizes; capped counts)
+  std::vector<int4> famcount2{};  // the same for the maternal ids of a dioecious species
+  std::vector<int4> order{};      // offspring ordered by cluster
+  std::vector<int4> members{};    // the members of one group
+  std::vector<int4> sorted{};     // an index sort of one group
+  std::vector<real8> key1{}, key2{};
+  std::vector<int4> x1{}, x2{}, y1{}, y2{};  // family columns of one group in two configurations
+  std::vector<int4> parents{};               // (father, mother) rows of one group, interleaved
+  std::vector<std::pair<int4, int4>> pairs{};
+  FArray<int4, 2> ca{}, cb{};  // (rows, 2): a group's family columns for the partition test
+  std::vector<unsigned char> agree{};
 };
 
 struct VariablesConfiguration {
@@ -163,6 +180,7 @@ struct VariablesConfiguration {
   FView<int4, 2> inferparentprt{};
   real8* loglikelihoodprt = nullptr;
   FamilyBuildWork family_work{};
+  ConfigurationWork configuration_work{};
   // Family structure of the family to be scored, built by the configuration model or by a
   // trial frame (setfamilystruc). familystructure_index(p1, p2) is the number of the member
   // list of the pair in familymember (0: the pair has no list); the lists are views into

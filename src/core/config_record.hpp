@@ -1,5 +1,6 @@
 #pragma once
-// One archived configuration: the per-offspring columns of a configuration in 16 bits, its
+// One archived configuration (a record type shared by the configuration model, the search and
+// the module reset): the per-offspring columns of a configuration in 16 bits, its
 // score, its number of clusters and the signature of its cluster partition, with the link to
 // the next (lower-scoring) record of the archive.
 #include <cstdint>
