@@ -108,11 +108,15 @@ int2 engine_code(int4 a, int4 b, int4 n) {
 
 void free_simulation_state() {
   Simuvariables::DeltaSimulation& d = simuvariables.delta;
-  FArray<real8, 3> dyadlogl2 = std::move(d.dyadlogl2);
-  FArray<real8, 2> dyadlogl0 = std::move(d.dyadlogl0);
-  d = Simuvariables::DeltaSimulation{};
-  d.dyadlogl2 = std::move(dyadlogl2);
-  d.dyadlogl0 = std::move(dyadlogl0);
+  Simuvariables::DeltaSimulation kept{};
+  kept.dyadlogl2 = std::move(d.dyadlogl2);
+  kept.dyadlogl0 = std::move(d.dyadlogl0);
+  kept.deltarep = std::move(d.deltarep);
+  kept.istruerep = std::move(d.istruerep);
+  kept.deltarep2 = std::move(d.deltarep2);
+  kept.istruerep2 = std::move(d.istruerep2);
+  kept.replicatesrun = d.replicatesrun;
+  d = std::move(kept);
   variables.cndgtype3.deallocate();
 }
 
@@ -213,10 +217,10 @@ void determinedeltavalue(int4 offploidy) {
   }
   const int4 nsim[2] = {simulated_count(1), simulated_count(2)};
 
-  std::vector<real8> delta(kReplicates + 1);
-  std::vector<int1> istrue(kReplicates + 1);
-  std::vector<real8> delta2;
-  std::vector<int1> istrue2;
+  std::vector<real8>& delta = d.deltarep;
+  std::vector<int1>& istrue = d.istruerep;
+  std::vector<real8>& delta2 = d.deltarep2;
+  std::vector<int1>& istrue2 = d.istruerep2;
 
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) < 1) continue;
@@ -245,12 +249,10 @@ void determinedeltavalue(int4 offploidy) {
     if (v.displayq == 1)
       screen_write("(A)", std::string("  Simulating DELTA for ") + (s == 1 ? "P" : "M") +
                               "aternity, replication: 1 - " + itoc(kReplicates));
-    if (trio) {
-      delta2.assign(kReplicates + 1, 0.0);
-      istrue2.assign(kReplicates + 1, 0);
-    }
-    std::fill(delta.begin(), delta.end(), 0.0);
-    std::fill(istrue.begin(), istrue.end(), 0);
+    delta.assign(kReplicates + 1, 0.0);
+    istrue.assign(kReplicates + 1, 0);
+    delta2.assign(trio ? kReplicates + 1 : 0, 0.0);
+    istrue2.assign(trio ? kReplicates + 1 : 0, 0);
 
     // Running extremes over the call: smallest ratio of a true parent, largest of an
     // unrelated candidate, and the number of unrelated candidates scored.
@@ -277,6 +279,7 @@ void determinedeltavalue(int4 offploidy) {
               istrue2[static_cast<std::size_t>(q)] = q % 2 == 0 ? 1 : 0;
             }
           }
+          --nrun;
           break;
         }
       }
@@ -424,6 +427,7 @@ void determinedeltavalue(int4 offploidy) {
       }
     }
 
+    d.replicatesrun = nrun;
     if (v.displayq == 1) screen_write("(A)", std::string_view("\r  Simulation done."));
     if (v.threadid == 0) {
       if (offploidy == 2) {

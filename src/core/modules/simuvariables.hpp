@@ -1,5 +1,7 @@
 #pragma once
 // The module `simuvariables`.
+#include <vector>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
@@ -113,6 +115,14 @@ struct Simuvariables {
     FArray<real8, 2> locuslogl2{};
     FArray<Dpdim1, 1> locuslogl3{};
     FArray<real8, 1> locuslogl3tgt{};
+    // The replicates of the last sex simulated: DELTA and whether the best candidate was the
+    // true parent, (1:10000) for the pairwise and the trio statistic, and how many replicates
+    // were simulated before the rest were filled. Kept until the next simulation.
+    std::vector<real8> deltarep{};
+    std::vector<int1> istruerep{};
+    std::vector<real8> deltarep2{};
+    std::vector<int1> istruerep2{};
+    int4 replicatesrun = 0;
     // Work of the missing-data draws: the draws and their ascending order.
     FArray<real8, 1> missingdraw{};
     FArray<int4, 1> missingorder{};
