@@ -41,6 +41,10 @@ struct TrioEngineCalls {
 };
 constinit inline TrioEngineCalls trio_engine_calls{};
 
+// Number of candidates simulated per replicate for sex s: the sampled candidates scaled up to
+// all potential parents of the sex, at most 10000; 0 without candidates.
+int4 simulated_candidates(int4 s);
+
 // Threshold rule: thresh(sex, m) for m = 1 (95 %) .. 10 (50 %) from n replicates of
 // (delta, istrue), numbered from 1.
 void determinethreshold(int4 sex, int4 n, const real8* delta, const int1* istrue,

@@ -84,15 +84,6 @@ struct BorrowedSlot {
   }
 };
 
-int4 simulated_count(int4 s) {
-  const Variables& v = variables;
-  if (v.numcandidate(s) <= 0) return 0;
-  // Sampled candidates stand for all potential parents of the sex, sampled or not.
-  const real8 x = static_cast<real8>(v.numcandidate(s)) / v.propprntsampled(s);
-  if (!(x < kReplicates)) return kReplicates;
-  return static_cast<int4>(std::lround(x));
-}
-
 // The code of an ordered allele pair as the engine reads the candidate columns: the 2-bit code
 // (read back as a genotype number where the packed store does so) or the genotype number.
 int2 engine_code(int4 a, int4 b, int4 n) {
@@ -121,6 +112,15 @@ void free_simulation_state() {
 }
 
 }  // namespace
+
+int4 simulated_candidates(int4 s) {
+  const Variables& v = variables;
+  if (v.numcandidate(s) <= 0) return 0;
+  // Sampled candidates stand for all potential parents of the sex, sampled or not.
+  const real8 x = static_cast<real8>(v.numcandidate(s)) / v.propprntsampled(s);
+  if (!(x < kReplicates)) return kReplicates;
+  return static_cast<int4>(std::lround(x));
+}
 
 void allocate_delta_memos() {
   const Variables& v = variables;
@@ -215,7 +215,7 @@ void determinedeltavalue(int4 offploidy) {
     screen_write("(A)", std::string("Estimating parentage by pairwise approach-") +
                             (offploidy == 2 ? "Di" : "Ha") + "ploid Offspring...");
   }
-  const int4 nsim[2] = {simulated_count(1), simulated_count(2)};
+  const int4 nsim[2] = {simulated_candidates(1), simulated_candidates(2)};
 
   std::vector<real8>& delta = d.deltarep;
   std::vector<int1>& istrue = d.istruerep;
