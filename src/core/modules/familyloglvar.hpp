@@ -17,6 +17,11 @@ struct Familyloglvar {
   FArray<int2, 2> kg{};         // (3, numfsibship): two-allele genotype counts per family
   FArray<int2, 1> mdx{};        // (maxnumgenotype)
   FArray<real8, 1> q{};         // (maxobsnumallele)
+
+  // Sibship-size prior term of the family likelihood, set on first use and kept for the run:
+  // the shape b (negative: not yet set) and the constant c derived from it.
+  real8 priorshapeb = -1.0;
+  real8 priorconstc = 0.0;
 };
 
 constinit inline Familyloglvar familyloglvar{};
