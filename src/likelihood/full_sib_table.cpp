@@ -59,7 +59,7 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
     const int4 cnt = v.numfsgtype(at0 + k + 1);
     const real8 h = exact_powers && cnt <= v.power2.ubound(1)
                         ? v.power2(cnt)
-                        : std::pow(0.5, v.numfsgtypescaled(at0 + k + 1));
+                        : std::exp2(-v.numfsgtypescaled(at0 + k + 1));
     half[k][0] = 1.0;
     half[k][1] = h;
     half[k][2] = h * h;
