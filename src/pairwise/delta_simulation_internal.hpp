@@ -4,6 +4,7 @@
 // trio scorer reaches the family likelihood engine.
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "likelihood/likelihood.hpp"
 
 namespace kinrad {
 
@@ -31,13 +32,13 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
 // scored through the family likelihood engine; stops below bound.
 void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex);
 
-// The engine routines the trio scorer calls. A build without them stops with an internal
-// error when a trio has to be scored, rather than return a wrong value; tests put stand-ins
-// here.
+// The engine routines the trio scorer calls; tests may put stand-ins here and restore the
+// engine's own by assigning a default-constructed value.
 struct TrioEngineCalls {
-  void (*genotypecheckp)(int4& ok, int4 mode) = nullptr;
-  void (*genotypecheckpdom)(int4& ok) = nullptr;
-  void (*familylocuslogl)(int4 locus, int4 numallele, int4 numgenotype, real8& logl) = nullptr;
+  void (*genotypecheckp)(int4& ok, int4 vote) = &kinrad::genotypecheckp;
+  void (*genotypecheckpdom)(int4& ok) = &kinrad::genotypecheckpdom;
+  void (*familylocuslogl)(int4 locus, int4 numallele, int4 numgenotype,
+                          real8& logl) = &kinrad::familylocuslogl;
 };
 constinit inline TrioEngineCalls trio_engine_calls{};
 

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <string>
 
-#include "core/error_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/setgetgtype.hpp"
 #include "core/modules/simuvariables.hpp"
@@ -43,14 +42,6 @@ int4 candidate_code(int4 locus, int4 sex, int4 candidate) {
   int2 g = 0;
   getgtype(g, candidate + (sex - 1) * v.numcandidate(1), v.obsnumallele(locus));
   return g;
-}
-
-[[noreturn]] void missing_engine() {
-  set_error_line(1,
-                 "Internal error: scoring a parent with the known other parent needs the family "
-                 "likelihood routines, which this build does not provide.");
-  for (int4 k = 2; k <= 5; ++k) set_error_line(k, "");
-  stoponerror(1, "PairwiseFamilyLikelihood");
 }
 
 }  // namespace
@@ -162,7 +153,6 @@ void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex
   Variables& v = variables;
   Simuvariables::DeltaSimulation& d = simuvariables.delta;
   const TrioEngineCalls& engine = trio_engine_calls;
-  if (engine.familylocuslogl == nullptr) missing_engine();
 
   int4 status = 0;
   preparevariable(status, 0, 0, 1);
@@ -171,7 +161,6 @@ void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex
   int4 ok = 1;
   if (checkflag == 1 && v.locuscodomnoerrorloc(3) > v.locuscodomnoerrorloc(1) &&
       v.anyknownprtq(1) != 0) {
-    if (engine.genotypecheckp == nullptr) missing_engine();
     engine.genotypecheckp(ok, 0);
     if (ok == 0) {
       logl = kImpossible;
@@ -180,7 +169,6 @@ void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex
   }
   if ((ok == 0 || ok == 1) && v.locusdomnoerror.allocated() && v.locusdomnoerror(0) > 0 &&
       v.anyknownprtq(2) != 0 && v.anyknownprtq(3) != 0) {
-    if (engine.genotypecheckpdom == nullptr) missing_engine();
     engine.genotypecheckpdom(ok);
     if (ok == 0) {
       logl = kImpossible;
