@@ -96,8 +96,15 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
     return false;
   };
 
+  // Two-allele loci: memo look-ups over raw storage, the memo (pair index, position).
+  FArray<real8, 3>& memo2 = d.dyadlogl2;
+  real8* memo2data = mode <= 0 ? memo2.data() : d.dyadlogl0.data();
+  const index_t stride = mode <= 0 ? memo2.size(1) : d.dyadlogl0.size(1);
+  const int4* loci2 = n2 > 0 ? &v.locus2(1) : nullptr;
+  const int1* cand = d.simcndgtype.data();
+  const int2* offcode = d.simoffgtype2.data();
   for (int4 pos = 1; pos <= n2; ++pos) {
-    const int4 l = v.locus2(pos);
+    const int4 l = loci2[pos - 1];
     int4 g = 0;
     int4 p1 = 0;
     int4 p2 = 0;
@@ -108,14 +115,14 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
         p2 = g == 3 ? 2 : g;
       }
     } else {
-      p1 = d.simcndgtype(1, l);
-      p2 = d.simcndgtype(2, l);
+      p1 = cand[2 * (l - 1)];
+      p2 = cand[2 * (l - 1) + 1];
       g = p1 <= 0 ? 0 : (pploidy == 2 && p1 != p2 ? 3 : p1);
     }
-    const int4 o = d.simoffgtype2(l);
+    const int4 o = offcode[l - 1];
     if (g == 0 && o == 0) continue;
     const int4 k = bothdiploid ? kPairIndex[o][g] : (offploidy + 2) * g + o;
-    real8& entry = mode <= 0 ? d.dyadlogl2(k, pos, 1) : d.dyadlogl0(k, pos);
+    real8& entry = memo2data[k + stride * (pos - 1)];
     real8 value = entry;
     if (!(value >= -0.5)) {
       value = score(l, p1, p2, nullptr);

@@ -283,28 +283,34 @@ void simugenotype(int4 mode, int4 ploidy, int1* gtype, real8& logl) {
   // Observed genotypes straight from the observed genotype shares, which already contain
   // typing errors and missing data.
   if (mode == 3 && ploidy == 2 && v.maxobsnumallele < 3) {
+    // Hot loop of the simulation (one draw per locus and candidate): raw column-major storage,
+    // cumgtypefre (3, position) and indiv1locus2logl (3, 2, position).
+    const int4* nallele = v.obsnumallele.data();
+    const int4* position = v.locus2loc.data();
+    const real4* shares = d.cumgtypefre.data();
+    const real8* single = d.indiv1locus2logl.data();
+    real8 sum = 0.0;
     for (int4 l = 1; l <= nl; ++l) {
-      if (v.obsnumallele(l) <= 1) {
-        set(l, 1, 1);
+      int1* pair = gtype + 2 * (l - 1);
+      if (nallele[l - 1] <= 1) {
+        pair[0] = pair[1] = 1;
         continue;
       }
-      const int4 pos = v.locus2loc(l);
+      const index_t pos = position[l - 1] - 1;
+      const real4* c = shares + 3 * pos;
       const real4 u = ran1();
-      int4 code = 0;
-      if (u <= d.cumgtypefre(1, pos)) {
-        code = 1;
-        set(l, 1, 1);
-      } else if (u <= d.cumgtypefre(2, pos)) {
-        code = 2;
-        set(l, 2, 2);
-      } else if (u <= d.cumgtypefre(3, pos)) {
-        code = 3;
-        set(l, 1, 2);
-      } else {
-        set(l, 0, 0);
-      }
-      if (code > 0) logl += d.indiv1locus2logl(code, 2, pos);
+      // The class is the number of boundaries below u (a draw on a boundary stays in the lower
+      // class): 1/1, 2/2, 1/2, or missing. Counted without branches, as the outcome is random.
+      const int4 k =
+          static_cast<int4>(u > c[0]) + static_cast<int4>(u > c[1]) + static_cast<int4>(u > c[2]);
+      static constexpr int1 first[4] = {1, 2, 1, 0};
+      static constexpr int1 second[4] = {1, 2, 2, 0};
+      pair[0] = first[k];
+      pair[1] = second[k];
+      const real8 x = single[std::min(k, 2) + 3 + 6 * pos];
+      sum += k < 3 ? x : 0.0;
     }
+    logl += sum;
     return;
   }
 
