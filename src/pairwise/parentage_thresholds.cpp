@@ -222,6 +222,12 @@ void determinedeltavalue(int4 offploidy) {
   std::vector<real8>& delta2 = d.deltarep2;
   std::vector<int1>& istrue2 = d.istruerep2;
 
+  // Running extremes over the whole call (both sexes): smallest ratio of a true parent,
+  // largest of an unrelated candidate, and the number of unrelated candidates scored, for the
+  // pairwise and for the trio statistic.
+  real8 mintrue = 1e300, maxunrel = -1e300, mintrue2 = 1e300, maxunrel2 = -1e300;
+  std::int64_t nunrel = 0, nunrel2 = 0;
+
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) < 1) continue;
     if (offploidy == 1 && s == 1) continue;
@@ -254,10 +260,6 @@ void determinedeltavalue(int4 offploidy) {
     delta2.assign(trio ? kReplicates + 1 : 0, 0.0);
     istrue2.assign(trio ? kReplicates + 1 : 0, 0);
 
-    // Running extremes over the call: smallest ratio of a true parent, largest of an
-    // unrelated candidate, and the number of unrelated candidates scored.
-    real8 mintrue = 1e300, maxunrel = -1e300, mintrue2 = 1e300, maxunrel2 = -1e300;
-    std::int64_t nunrel = 0, nunrel2 = 0;
     int4 nrun = 0;
     int1* offg = &d.simoffgtype(1, 1);
     int1* candg = &d.simcndgtype(1, 1);
