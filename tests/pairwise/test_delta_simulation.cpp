@@ -141,7 +141,7 @@ TEST_F(DeltaSimulation, MothersCopyTheFathersRowsOnlyUnderTheStatedConditions) {
     SCOPED_TRACE(c.name);
     // Error-free loci: the engine scores trios there (its routines for loci with typing errors
     // are not part of this build).
-    ProjectFile p = sample({2, 3, 4, 2, 6}, 0.0, 0.05, 3, c.mothers);
+    ProjectFile p = sample({2, 3, 4}, 0.0, 0.05, 3, c.mothers);
     // A known parent's offspring carries the parent's genotype, so the reader accepts it.
     if (c.knownfather) {
       p.offspring[1] = "O2" + p.fathers[0].substr(2);
@@ -152,6 +152,7 @@ TEST_F(DeltaSimulation, MothersCopyTheFathersRowsOnlyUnderTheStatedConditions) {
       p.knownmaternity = "1 0\nO3 F1";
     }
     start(p);
+    const Snapshot before = snapshot();
     variables.displayq = 1;
     testing::internal::CaptureStdout();
     determinedeltavalue(2);
@@ -173,7 +174,20 @@ TEST_F(DeltaSimulation, MothersCopyTheFathersRowsOnlyUnderTheStatedConditions) {
       }
     }
     EXPECT_NE(screen.find("\r  Simulation done.\n"), std::string::npos);
+    EXPECT_TRUE(snapshot() == before);
   }
+}
+
+TEST_F(DeltaSimulation, ASexWithoutCandidatesKeepsItsZeroRow) {
+  start(sample({2, 3, 4, 2, 6}, 0.02, 0.05, 0, 3));
+  ASSERT_EQ(variables.numcandidate(1), 0);
+  determinedeltavalue(2);
+  real8 top = 0.0;
+  for (int4 m = 1; m <= 10; ++m) {
+    EXPECT_EQ(simuvariables.threshold(1, m), 0.0);
+    top = std::max(top, simuvariables.threshold(2, m));
+  }
+  EXPECT_GT(top, 0.0);
 }
 
 TEST_F(DeltaSimulation, HaploidOffspringFillOnlyTheMothersRow) {
