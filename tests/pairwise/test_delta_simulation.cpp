@@ -142,6 +142,7 @@ TEST_F(DeltaSimulation, MothersCopyTheFathersRowsOnlyUnderTheStatedConditions) {
     // Error-free loci: the engine scores trios there (its routines for loci with typing errors
     // are not part of this build).
     ProjectFile p = sample({2, 3, 4}, 0.0, 0.05, 3, c.mothers);
+    p.proportions = "0.9 0.9";  // 3 (or 6) simulated candidates per replicate
     // A known parent's offspring carries the parent's genotype, so the reader accepts it.
     if (c.knownfather) {
       p.offspring[1] = "O2" + p.fathers[0].substr(2);
