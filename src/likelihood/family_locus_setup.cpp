@@ -66,7 +66,12 @@ void known_parent_genotypes(int4 locus, int4 numallele) {
     if (k <= 0) continue;
     const int4 s = sex_of(j);
     int2 g = 0;
-    getgtype(g, s == 1 ? k : v.numcandidate(1) + k, numallele);
+    // The parentage simulation places its candidates' genotypes in cndgtype3 while it exists.
+    if (v.cndgtype3.allocated()) {
+      g = v.cndgtype3(locus, s);
+    } else {
+      getgtype(g, s == 1 ? k : v.numcandidate(1) + k, numallele);
+    }
     int4 a1 = 0, a2 = 0;
     if (numallele <= 2) {
       const int4 code = std::min<int4>(g, 3);

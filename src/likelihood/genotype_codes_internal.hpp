@@ -39,8 +39,29 @@ inline int4 offspring_genotype(int4 m, int4 l, int4 nallele) {
   return variables.indivgtype2(l).a(m);
 }
 
+// While the parentage simulation scores trios, its simulated candidates (cndgtype3, one
+// column per sex) stand in for the packed candidate columns: entry k is then the sex-2
+// candidate when k lies beyond the sex-1 candidates.
+inline int4 simulated_candidate(int4 k, int4 l) {
+  const Variables& v = variables;
+  return v.cndgtype3(l, k > v.numcandidate(1) ? 2 : 1);
+}
+
+// The 2-bit code of candidate column entry k at two-allele locus l.
+inline int4 candidate_code2(int4 k, int4 l) {
+  if (variables.cndgtype3.allocated()) {
+    const int4 g = simulated_candidate(k, l);
+    return g > 3 ? 3 : g;
+  }
+  return packed_code(variables.cndgtype2(l).a, k);
+}
+
 // Genotype number of candidate column entry k (sex-2 candidates after the sex-1 ones).
 inline int4 candidate_genotype(int4 k, int4 l, int4 nallele) {
+  if (variables.cndgtype3.allocated()) {
+    const int4 g = simulated_candidate(k, l);
+    return nallele <= 2 && g == 3 ? code_genotype(3) : g;
+  }
   const FView<int2, 1>& col = variables.cndgtype2(l).a;
   if (nallele <= 2) return code_genotype(packed_code(col, k));
   return col(k);

@@ -10,7 +10,6 @@
 namespace kinrad {
 
 using checks::offspring_code2;
-using checks::packed_code;
 
 namespace {
 
@@ -204,9 +203,10 @@ void genotypecheckpdom(int4& ok) {
       for (int4 i = 1; i <= v.locusdomnoerror(0); ++i) {
         const int4 l = v.locusdomnoerror(i);
         if (v.locus2loc(l) <= 0) continue;
-        const FView<int2, 1>& cnd = v.cndgtype2(l).a;
         // Both parents without the band (code 2) cannot have an offspring with it (code 1).
-        if (packed_code(cnd, k1) <= 1 || packed_code(cnd, v.numcandidate(1) + k2) <= 1) continue;
+        if (checks::candidate_code2(k1, l) <= 1 ||
+            checks::candidate_code2(v.numcandidate(1) + k2, l) <= 1)
+          continue;
         const FView<int2, 1>& col = v.indivgtype2(l).a;
         for (int4 m = v.familyindivloc(f - 1) + 1; m <= v.familyindivloc(f); ++m) {
           const auto word = static_cast<uint16_t>(col(lv.familyindivll(1, m)));

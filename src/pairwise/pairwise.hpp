@@ -103,4 +103,16 @@ inline std::span<real4> prbpopair_row(int4 i, int4 s) {
   return std::span<real4>(&variables.prbpopairtgt(o + 1, i), static_cast<std::size_t>(n));
 }
 
+// ---- Parentage thresholds by simulation ----
+// Fills the rows of simuvariables.threshold, threshold2 (diploid offspring, offploidy 2) or
+// thresholdh (haploid offspring, offploidy 1) for each sex with candidates, by simulating
+// 10000 replicate families. The tables must be allocated (2, 10); the dyad memos must be
+// allocated by allocate_delta_memos first. Offspring 1 and the first candidate of each sex
+// serve as the simulated individuals' slots and are restored before it returns.
+void determinedeltavalue(int4 offploidy);
+// Allocates the simulation's two-allele dyad memos (dyadlogl0 only when some offspring have
+// a known parent), and frees them.
+void allocate_delta_memos();
+void free_delta_memos();
+
 }  // namespace kinrad

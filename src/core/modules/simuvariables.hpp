@@ -1,5 +1,7 @@
 #pragma once
 // The module `simuvariables`.
+#include <vector>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
@@ -61,6 +63,78 @@ struct Simuvariables {
   // the three blocks would exceed 6,000,000 doubles.
   FArray<int4, 1> podyadloc{};
   FArray<real8, 1> podyadlogl3{};
+
+  // ---- Parentage thresholds from simulated families ----
+  // (sex, level): the DELTA (natural-log units) a best candidate parent must lead the
+  // runner-up by, level m standing for 100 - 5m % confidence. threshold: diploid offspring,
+  // other parent not known; threshold2: diploid offspring whose other parent is known;
+  // thresholdh: haploid offspring. Allocated (2, 10) and zeroed by the pairwise step.
+  FArray<real8, 2> threshold{};
+  FArray<real8, 2> threshold2{};
+  FArray<real8, 2> thresholdh{};
+  // Everything the simulation works with, apart from the other pairwise phases' tables of the
+  // same names.
+  struct DeltaSimulation {
+    // Dyad probabilities (not logs) by pair index 0..9 + 2 haplodiploid of the 2-bit codes and
+    // two-allele position: dyadlogl2(:, :, 1) for simulated candidates, dyadlogl0 for the
+    // known parent; -1.0 marks an entry not computed. Allocated and freed by the pairwise
+    // step; valid across replicates since an entry depends on the two codes only.
+    FArray<real8, 3> dyadlogl2{};
+    FArray<real8, 2> dyadlogl0{};
+    // Per call: the simulated offspring (2, locus) with its code per locus as the engine
+    // reads it, the true parents (2, locus, sex) and the candidate being scored (2, locus).
+    FArray<int1, 2> simoffgtype{};
+    FArray<int2, 1> simoffgtype2{};
+    FArray<int1, 3> simprntgtype{};
+    FArray<int1, 2> simcndgtype{};
+    // Dyad probability per candidate genotype at the multi-allelic loci for the current
+    // offspring, block of locus3 position k from podyadloc(k) + 1; -1.0 not computed.
+    // Left unallocated when all blocks together exceed 1,000,000 entries.
+    FArray<int4, 1> podyadloc{};
+    FArray<real8, 1> podyadlogl3{};
+    // Population tables: (2, two-allele position) the Hardy-Weinberg cumulative classes
+    // p1^2 and 1 - p2^2; per multi-allelic position the start of its running allele sums in
+    // cumallelefre3 (last entry 2.0); (3, two-allele position) cumulative observed genotype
+    // shares by code 1/1, 2/2, 1/2 (only when no locus has more than two alleles).
+    FArray<real4, 2> cumulativeallelefre2{};
+    FArray<int4, 1> locfre3{};
+    FArray<real4, 1> cumallelefre3{};
+    FArray<real4, 2> cumgtypefre{};
+    // Loci with missing data, dropout and other errors (element 0 the count) and the running
+    // sums of their rates; lociflag(k) 1 when the listed rates of kind k are all equal.
+    FArray<int4, 1> missingloci{};
+    FArray<real4, 1> missingrate{};
+    FArray<int4, 1> droperrorloci{};
+    FArray<real4, 1> cumdroprate{};
+    FArray<int4, 1> othererrorloci{};
+    FArray<real4, 1> cumotherrate{};
+    FStatic<int4, 1, 2> lociflag{};
+    // ln P(observed genotype) of a random individual, -1e300 when impossible: (code 1..3,
+    // ploidy, two-allele position); per multi-allelic position and ploidy a window of genotype
+    // positions (diploid, into locus3logltgt2) or alleles (haploid, into locus3logltgt1).
+    FArray<real8, 3> indiv1locus2logl{};
+    FArray<Dpdim1, 2> indiv1locus3logl{};
+    FArray<real8, 1> locus3logltgt1{};
+    FArray<real8, 1> locus3logltgt2{};
+    // Trio log likelihood per candidate genotype for the current offspring and known parent,
+    // 1.0 not computed: (code 1..3, two-allele position), and per multi-allelic position a
+    // window of G + 2 entries into locuslogl3tgt (G + 1, G + 2 the two pooled entries).
+    FArray<real8, 2> locuslogl2{};
+    FArray<Dpdim1, 1> locuslogl3{};
+    FArray<real8, 1> locuslogl3tgt{};
+    // The replicates of the last sex simulated: DELTA and whether the best candidate was the
+    // true parent, (1:10000) for the pairwise and the trio statistic, and how many replicates
+    // were simulated before the rest were filled. Kept until the next simulation.
+    std::vector<real8> deltarep{};
+    std::vector<int1> istruerep{};
+    std::vector<real8> deltarep2{};
+    std::vector<int1> istruerep2{};
+    int4 replicatesrun = 0;
+    // Work of the missing-data draws: the draws and their ascending order.
+    FArray<real8, 1> missingdraw{};
+    FArray<int4, 1> missingorder{};
+  };
+  DeltaSimulation delta{};
 };
 
 constinit inline Simuvariables simuvariables{};

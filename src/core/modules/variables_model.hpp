@@ -39,6 +39,10 @@ struct VariablesModel {
   FArray<I2bdim1, 1> cndgtype2{};
   FArray<int2, 1> indivgtype2tgt{};
   FArray<int2, 1> cndgtype2tgt{};
+  // (locus, sex): genotype code of the simulated candidate of each sex that the family engine
+  // reads in place of the packed candidate columns; allocated only while the parentage
+  // simulation scores trios.
+  FArray<int2, 2> cndgtype3{};
   FArray<real8, 2> candidatelogl{};   // (candidate, sex): single-individual log likelihood
   FStatic<real8, 1, 2> sumcndlogl{};  // per sex: the sum of candidatelogl
   // (3, two-allele position): probability of each diploid observation (allele of a homozygote,

@@ -1,0 +1,75 @@
+#pragma once
+// Samples prepared by the real reader and set-up, with the parentage simulation's per-call
+// arrays allocated and its tables built, for the simulated-genotype and scorer tests.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "core/modules.hpp"
+#include "core/modules/simuvariables.hpp"
+#include "core/random_numbers.hpp"
+#include "pairwise/delta_simulation_internal.hpp"
+#include "pairwise/dyad_sample.hpp"
+#include "pairwise/pairwise.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kinrad::pairtest {
+
+// Allocates what determinedeltavalue allocates before the tables, then builds the tables.
+inline void start_simulation() {
+  const Variables& v = variables;
+  Simuvariables::DeltaSimulation& d = simuvariables.delta;
+  const int4 nl = v.numloci;
+  d.simoffgtype.allocate(Dim(2), Dim(nl));
+  d.simoffgtype2.allocate(Dim(nl));
+  d.simprntgtype.allocate(Dim(2), Dim(nl), Dim(2));
+  d.simcndgtype.allocate(Dim(2), Dim(nl));
+  const int4 n3 = v.locus3.allocated() ? v.locus3(0) : 0;
+  d.podyadloc.allocate(Dim(std::max(n3, 1)));
+  index_t total = 0;
+  for (int4 k = 1; k <= n3; ++k) {
+    d.podyadloc(k) = static_cast<int4>(total);
+    const index_t n = v.obsnumallele(v.locus3(k));
+    total += n * (n + 1) / 2;
+  }
+  if (n3 > 0) {
+    d.podyadlogl3.allocate(Dim(total));
+    d.podyadlogl3.fill(-1.0);
+  }
+  allocate_delta_memos();
+  inisimuvariables();
+}
+
+// A genotype buffer (2, numloci) as simugenotype takes it.
+struct Genotype {
+  std::vector<int1> g;
+  explicit Genotype(int4 nl) : g(2 * static_cast<std::size_t>(nl), 0) {}
+  int1& at(int4 place, int4 l) { return g[2 * static_cast<std::size_t>(l - 1) + place - 1]; }
+  void set(int4 l, int4 a, int4 b) {
+    at(1, l) = static_cast<int1>(a);
+    at(2, l) = static_cast<int1>(b);
+  }
+  int1* data() { return g.data(); }
+};
+
+// The next value of the simulation stream, without advancing it.
+inline real4 peek_ran1() {
+  const RandomStreamState s = random_stream_state;
+  const int4 idum = variables.idum;
+  const real4 u = ran1();
+  random_stream_state = s;
+  variables.idum = idum;
+  return u;
+}
+
+// |observed - expected| within z binomial standard deviations of n trials.
+inline void expect_binomial(int64_t count, int64_t n, double p, const std::string& what,
+                            double z = 5.0) {
+  const double mean = double(n) * p;
+  const double sd = std::sqrt(double(n) * p * (1.0 - p));
+  EXPECT_LE(std::fabs(double(count) - mean), z * sd + 1e-9)
+      << what << ": " << count << " of " << n << ", expected share " << p;
+}
+
+}  // namespace kinrad::pairtest
