@@ -145,6 +145,49 @@ INSTANTIATE_TEST_SUITE_P(
                       DriverCase{"monoecious", oracle::Species::monoecious}),
     [](const ::testing::TestParamInfo<DriverCase>& i) { return std::string(i.param.name); });
 
+// Dominant loci and loci with typing errors: the family likelihood either equals the
+// enumeration or ends in the engine's internal error stop; it never returns another value.
+TEST_F(FamilyLikelihood, OtherMarkerKindsMatchOrStop) {
+  const oracle::Markers kinds[] = {oracle::Markers::dominant_free, oracle::Markers::dominant_error,
+                                   oracle::Markers::snp_error, oracle::Markers::multi_error};
+  int stopped = 0, matched = 0;
+  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+    reset_all_modules();
+    testing_support::TempWorkDir dir{"family_logl"};
+    oracle::Options o;
+    o.shape = seed % 2 == 0 ? oracle::Shape::one_family : oracle::Shape::star;
+    o.markers = kinds[seed % 4];
+    o.loci = 2;
+    const oracle::Cluster c = oracle::random_cluster(seed * 131u + 9u, o);
+    ASSERT_TRUE(oracle::build(c).ok);
+    oracle::exact_mode();
+    variables.priortype = 0;
+    SCOPED_TRACE(seed);
+    double ref = 0.0, tol = 0.0;
+    for (int4 l = 1; l <= variables.numloci; ++l) {
+      const int4 k = variables.obsnumallele(l);
+      if (k < 2) continue;
+      const double x = oracle::locus_logl(c, l);
+      ref = x <= -1e300 || ref <= -1e300 ? -1e300 : ref + x;
+      tol += oracle::tolerance(x, k == 2 ? diploid_typed(c, l) : 0,
+                               static_cast<int>(c.families.size()));
+    }
+    try {
+      real8 logl = 1.0;
+      familylikelihood(logl, -1e300, 1, 0, 0);
+      if (ref <= -1e300)
+        EXPECT_EQ(logl, -1e300);
+      else
+        EXPECT_NEAR(logl - gamma_prior(diploid_members(c)), ref, tol + 1e-9);
+      ++matched;
+    } catch (const ProgramStop& e) {
+      EXPECT_EQ(e.name(), "FamilyLocusLogL");
+      ++stopped;
+    }
+  }
+  EXPECT_EQ(stopped + matched, 40);
+}
+
 // Prior term from the family work state alone: ln k! from lgamma(k + 1).
 TEST_F(FamilyLikelihood, PriorTermTable) {
   struct Row {
