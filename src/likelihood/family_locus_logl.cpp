@@ -34,6 +34,25 @@ void neutral_table(int4 f, int4 numallele) {
 
 }  // namespace
 
+// A parent left without a full-sib family at the locus (a mother of haploid sons only, a parent
+// of member-less families only) still carries her own factors: the log of the sum of her vector
+// enters the constant. False when that sum is at most 1e-300.
+bool unattached_parents() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  for (int4 p = 1; p <= v.nallparent; ++p) {
+    if (lv.hsib(p) != 0) continue;
+    const int4 o = other_role_joint(p);
+    if (o > 0 && (lv.hsib(o) != 0 || o < p)) continue;  // the individual is counted once
+    real8 s = 0.0;
+    const real8* b = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+    for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += b[i];
+    if (s <= 1e-300) return false;
+    lv.loglikehoodconst += std::log(s);
+  }
+  return true;
+}
+
 void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
@@ -50,20 +69,10 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   // The absorb list, once per family set-up.
   if (lv.nabsorb(1) == -1) findabsorbfamily();
 
-  // A parent left without a full-sib family here (a mother of haploid sons only, a parent of
-  // member-less families only) still carries her own factors: they enter the constant.
-  for (int4 p = 1; p <= v.nallparent; ++p) {
-    if (lv.hsib(p) != 0) continue;
-    const int4 o = other_role_joint(p);
-    if (o > 0 && (lv.hsib(o) != 0 || o < p)) continue;  // the individual is counted once
-    real8 s = 0.0;
-    const real8* b = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
-    for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += b[i];
-    if (s <= 1e-300) {
-      logl = kImpossible;
-      return;
-    }
-    lv.loglikehoodconst += std::log(s);
+  // Parents left without a full-sib family here.
+  if (!unattached_parents()) {
+    logl = kImpossible;
+    return;
   }
 
   // Full-sib tables.

@@ -50,6 +50,10 @@ void findabsorbfamily();
 // log likelihood when that accounts for every family, -1e300 when impossible.
 void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& logl);
 
+// Adds the log of the vector sum of every parent without a full-sib family at the locus to the
+// constant (an individual acting in both roles once); false when such a parent is impossible.
+bool unattached_parents();
+
 // The same individual in the other role (monoecious species), as a joint parent number; 0 none.
 int4 other_role_joint(int4 j);
 

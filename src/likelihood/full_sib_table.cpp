@@ -59,7 +59,7 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
     const int4 cnt = v.numfsgtype(at0 + k + 1);
     const real8 h = exact_powers && cnt <= v.power2.ubound(1)
                         ? v.power2(cnt)
-                        : std::pow(0.5, v.numfsgtypescaled(at0 + k + 1));
+                        : std::exp2(-v.numfsgtypescaled(at0 + k + 1));
     half[k][0] = 1.0;
     half[k][1] = h;
     half[k][2] = h * h;
@@ -162,9 +162,10 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
     if (dmin[k] == 1) out.taken += w * ln2;
     if (dmin[k] == 2) out.taken += w * ln4;
   }
-  // Pass 2: the entries.
+  // Pass 2: the entries (diploid tables are symmetric: the upper triangle is mirrored).
   for (int4 h = 1; h <= out.cols; ++h) {
-    for (int4 g = 1; g <= out.rows; ++g) {
+    const int4 top = haplo ? out.rows : h;
+    for (int4 g = 1; g <= top; ++g) {
       const uint32_t c = ffeasible[g] && feasible[h] ? code[g][h] : kNone;
       real8 x = 0.0;
       if (c != kNone) {
@@ -174,7 +175,12 @@ void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {
         out.colmask |= static_cast<uint16_t>(0x8000u >> (h - 1));
       }
       out.at(g, h) = x;
+      if (!haplo) out.at(h, g) = x;
     }
+  }
+  if (!haplo) {
+    out.rowmask |= out.colmask;
+    out.colmask = out.rowmask;
   }
 }
 

@@ -68,6 +68,10 @@ struct Likelihoodvar {
   // Absorb list: per entry, the other role of the receiving individual that takes a copy of its
   // vector (monoecious species); -1 not yet resolved, 0 none.
   FArray<int4, 1> copyfre{};
+  // Peeling work: class weights of the parent summed out and per-class sums of the receiving
+  // parent (-1 not yet computed), one entry per genotype class of the locus.
+  FArray<real8, 1> peelweight{};
+  FArray<real8, 1> peelsum{};
   // Working copies of hsib and fsib while the absorb list is chosen.
   FArray<int4, 1> hsibcopy{};
   FArray<int1, 1> fsibcopy{};
