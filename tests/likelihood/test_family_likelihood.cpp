@@ -102,7 +102,10 @@ TEST_P(DriverAgainstOracle, SumOfLociPlusPrior) {
     o.species = dc.species;
     o.sampled_parents = static_cast<int>(seed / 4 % 3);
     oracle::Cluster c = oracle::random_cluster(seed * 7919u + 3u, o);
-    const std::vector<Kind> kinds = {Kind::multi, Kind::snp, Kind::multi, Kind::snp};
+    // Every other cluster adds a dominant locus, which the engine may not score yet: then it
+    // must end in its internal stop, never with another value.
+    std::vector<Kind> kinds = {Kind::multi, Kind::snp, Kind::multi, Kind::snp};
+    if (seed % 2 == 0) kinds.push_back(Kind::dominant);
     testing_mixed::resimulate(c, kinds, r, 3 + static_cast<int>(seed % 2), seed % 3 == 0 ? 0.2 : 0);
     if (seed % 5 == 0) testing_mixed::inject_errors(c, r, 1);
     if (!individuals_acyclic(c)) continue;
@@ -120,8 +123,14 @@ TEST_P(DriverAgainstOracle, SumOfLociPlusPrior) {
       if (ref <= -1e300) break;
     }
     real8 logl = 0.0;
-    familylikelihood(logl, -1e300, 1, 0, 0);
     SCOPED_TRACE(std::string(dc.name) + " seed " + std::to_string(seed));
+    try {
+      familylikelihood(logl, -1e300, 1, 0, 0);
+    } catch (const ProgramStop& e) {
+      EXPECT_EQ(e.name(), "FamilyLocusLogL");
+      EXPECT_EQ(seed % 2, 0u);
+      continue;
+    }
     // gammln is a series approximation: its error grows with n, to about 1e-11 here.
     EXPECT_NEAR(family_prior_term(), gamma_prior(diploid_members(c)), 1e-9);
     if (ref <= -1e300) {
@@ -133,7 +142,7 @@ TEST_P(DriverAgainstOracle, SumOfLociPlusPrior) {
     }
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, 20);
+  EXPECT_GT(compared, 10);
   EXPECT_GT(impossible, 0);
 }
 
