@@ -66,7 +66,7 @@ void BM_FamilyLikelihood_Star_10x8_Errors(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLikelihood_Star_10x8_Errors);
 
-// The same star at 10 error-free 8-allele loci (runs while the error-prone one cannot).
+// The same star at 10 error-free 8-allele loci.
 void BM_FamilyLikelihood_Star_10x8(benchmark::State& state) {
   bench::SimSpec s;
   s.mothers = 5;

@@ -217,7 +217,9 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   const bool twoallele = has_two_allele_loci();
   if (twoallele) {
     grow(lv.familyindivll, Dim(3), Dim(std::max(v.numchild, 1)));
-    lv.flagsnp.deallocate();
+    // flagsnp keeps its storage: the absorb-list build that follows every preparation sets all
+    // its entries to -1 (not yet decided) again, so releasing it would only cost an allocation
+    // per scored family.
   }
   fill_range(lv.knownprt, 1, nall, 0);
   fill_range(lv.hsib2, 1, nall, 0);

@@ -133,5 +133,42 @@ TEST(NoAllocation, SecondLocusLikelihoodAllocatesNothing) {
   }
 }
 
+// The family likelihood as the search calls it: a second call on the same family (the work
+// state prepared again, every check, every locus) allocates nothing. Acyclic clusters at
+// error-free loci, which the engine scores whole, with sampled parents so that the candidate
+// checks run.
+TEST(NoAllocation, SecondFamilyLikelihoodAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Species;
+  const Species species[] = {Species::diploid, Species::haplodiploid, Species::monoecious};
+  const oracle::Shape shapes[] = {oracle::Shape::one_family, oracle::Shape::star,
+                                  oracle::Shape::tree};
+  std::uint32_t seed = 900;
+  for (Species sp : species) {
+    for (oracle::Shape sh : shapes) {
+      for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+        SCOPED_TRACE(seed);
+        reset_all_modules();
+        testing_support::TempWorkDir dir{"no_allocation"};
+        oracle::Options o;
+        o.shape = sh;
+        o.species = sp;
+        o.markers = mk;
+        o.loci = 3;
+        o.sampled_parents = 2;
+        oracle::Cluster c = oracle::random_cluster(seed++, o);
+        if (!c.same.empty()) continue;  // one individual in both roles may close a cycle
+        ASSERT_TRUE(oracle::build(c).ok);
+        real8 logl = 0.0;
+        familylikelihood(logl, -1e300, 1, 0, 0);
+        const long before = allocations.load();
+        familylikelihood(logl, -1e300, 1, 0, 0);
+        EXPECT_EQ(allocations.load() - before, 0);
+        reset_all_modules();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kinrad
