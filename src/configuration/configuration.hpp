@@ -5,6 +5,7 @@
 #include <span>
 
 #include "configuration/config_record.hpp"
+#include "core/farray.hpp"
 #include "core/kinds.hpp"
 #include "core/record_reader.hpp"
 
@@ -75,6 +76,20 @@ void addcluster1(int4 c, int4 n, int4 m, const int4* rows);
 void addfamilycluster(const int4* cnt, int4 c);
 // Frees slot k (k < 1: the slot whose cluster has id v) by moving the last used slot into it.
 void replacecluster(int4 v, int4 k);
+
+// --- Parents proposed for a move -------------------------------------------------------------
+
+// Proposes the candidate parents of the families the move in hand touches and fills the change
+// lists indivparentage / inferparentage / numindivparentage of module annealvariables.
+// sizes: (hssize(1), hssize(2), ownclustersize, hostclustersize); numassign: the current
+// assigned candidates per sex, then offspring with an assigned candidate per sex;
+// familymove: (current parent, proposed parent, sex) of a family move; eligible(0:listlen - 1,
+// sex): per sex the candidates a family move may draw from, entry 0 their count (-1: not built
+// yet); numunassigned: unassigned candidates per sex. result 1: admissible; 0: rejected.
+void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign, int4& movekind,
+                     int4& movepos, FStatic<int4, 1, 3>& familymove, int4& listlen,
+                     FArray<int4, 2>& eligible, int4& knownsibside,
+                     FStatic<int4, 1, 2>& numunassigned, int4& result);
 
 // --- Checkpoint formats -----------------------------------------------------------------------
 
