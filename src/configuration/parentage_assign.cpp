@@ -413,6 +413,116 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   return true;
 }
 
+// A candidate of sex s for a family move from the eligible list (entry 0 the count).
+int4 eligible_draw(const FArray<int4, 2>& eligible, int4 s) {
+  return eligible(uniform_draw(eligible(0, s)), s);
+}
+
+// The family move: the whole sex-s family of moveindiv takes one new parent (or the
+// unsampled one). false: rejected.
+bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
+                 const FStatic<int4, 1, 2>& numunassigned) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  const int4 s = familymove(3);
+  const int4 r = 3 - s;
+  const int4 mi = av.moveindiv;
+  const int4 fam = v.crindivloc(mi, s);
+  const bool pool = v.numsex == 1;
+  const bool selfing = selfing_in_play();
+  const int4 old = v.inferparent(mi, s);
+  int4 newp = -1;  // -1: still to be drawn
+  if (old > 0) {
+    if (pool && v.anyknownprntq(r) != 0) {
+      if (v.knownprntq(old, r) > 0) return false;
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, s) == fam && v.crindivloc(o, r) == v.crindivloc(mi, r) &&
+            v.indivparent(o, r) >= 1)
+          return false;
+    }
+    if (ran2() >= 0.99) newp = 0;
+  }
+  if (newp < 0) {
+    if (numunassigned(s) == 0) return false;
+    const int4 nc = v.numcandidate(s);
+    if (nc > 9 && v.numbestcnd(mi, s) == 0) return false;
+    if (eligible(0, s) == -1) {
+      int4 count = 0;
+      for (int4 c = 1; c <= nc; ++c) {
+        bool ok = true;
+        for (int4 t = pool ? 1 : s; t <= (pool ? 2 : s); ++t)
+          if (v.knownprntq(c, t) > 0 || av.unassignedcnd(c, t) < 1) ok = false;
+        if (ok) eligible(++count, s) = c;
+      }
+      eligible(0, s) = count;
+    }
+    const int4 count = eligible(0, s);
+    if (count == 0) return false;
+    if (count == 1) {
+      newp = eligible(1, s);
+    } else if (nc <= 9) {
+      newp = eligible_draw(eligible, s);
+    } else {
+      const int4 k = v.numbestcnd(mi, s);
+      bool fromlist = true;
+      if (k == 5) {
+        const real8 u = ran2();
+        fromlist = u <= static_cast<real8>(v.prbbestcnd1(mi, s)) || u < 0.0001;
+      }
+      if (!fromlist) {
+        newp = eligible_draw(eligible, s);
+      } else {
+        const int4 base = (s - 1) * 5;
+        int4 c = v.bestcnd(mi, base + 1);
+        if (k > 1) {
+          const real8 u = ran2();
+          for (int4 j = 1; j <= k; ++j)
+            if (u <= v.prbbestcnd(mi, base + j)) {
+              c = v.bestcnd(mi, base + j);
+              break;
+            }
+        }
+        newp = usable(c, s) ? c : eligible_draw(eligible, s);
+      }
+    }
+  }
+  familymove(1) = old;
+  familymove(2) = newp;
+  for (int4 o = 1; o <= n; ++o)
+    if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
+  if (pool && v.sibshipdone(s) == 0)
+    for (int4 o = 1; o <= n; ++o)
+      if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+  if (newp != old) av.numindivparentage(3) = 1;
+  // A sampled parent may replace no known parent, and a selfed offspring keeps one parent in
+  // both roles.
+  for (int4 t = 1; t <= 2; ++t) {
+    if (v.numknownprnt(t) == 0 && !selfing) continue;
+    const int4 u = 3 - t;
+    for (int4 k = 1; k <= av.numindivparentage(t); ++k) {
+      const int4 np = av.inferparentage(k, t, 2);
+      if (np <= 0) continue;
+      const int4 o = av.indivparentage(k, t);
+      if (v.indivparent(o, t) > 0) return false;
+      if (!selfing || v.crindivloc(o, 1) != v.crindivloc(o, 2)) continue;
+      int4 p = v.inferparent(o, u);
+      for (int4 j = 1; j <= av.numindivparentage(u); ++j)
+        if (av.indivparentage(j, u) == o) p = av.inferparentage(j, u, 2);
+      if (np != std::max(p, v.indivparent(o, u))) return false;
+    }
+  }
+  if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && av.numindivparentage(3) == 0)
+    return true;
+  for (int4 t = 1; t <= v.numsex; ++t)
+    compact_entries(t, [&](int4 k) {
+      return v.indivparent(av.indivparentage(k, t), t) < 1 &&
+             av.inferparentage(k, t, 1) != av.inferparentage(k, t, 2);
+    });
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) haploid_adjustment();
+  return true;
+}
+
 }  // namespace
 
 void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign, int4& movekind,
@@ -423,11 +533,8 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
   auto& av = annealvariables;
   (void)movekind;
   (void)movepos;
-  (void)familymove;
   (void)listlen;
-  (void)eligible;
   (void)knownsibside;
-  (void)numunassigned;
   // A proposal that changes no parent must not inherit the last one's changes.
   av.numindivparentage.fill(0);
   result = 1;
@@ -436,6 +543,9 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
     if (av.numindivlocidx(3) < 1) return;
     reserve_entries(sizes(3) + sizes(4));
     if (!individual_move(numassign)) result = 0;
+  } else if (av.movingtype == 2) {
+    reserve_entries(sizes(3));
+    if (!family_move(familymove, eligible, numunassigned)) result = 0;
   }
 }
 

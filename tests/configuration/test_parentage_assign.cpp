@@ -310,5 +310,82 @@ TEST(ParentageAssign, HaploidOffspringLeftWithAFatherLoseHim) {
   EXPECT_GT(left, 1500);
 }
 
+// Family move of paternal family 1 (offspring 1-3, father 3) with five candidates: candidate 2
+// is a known parent and 3 a parent already, so by hand the eligible list is 1, 4, 5. The father
+// is taken away when ran2() >= 0.99; otherwise one of the three is drawn uniformly. Every
+// member gets the same change.
+TEST(ParentageAssign, FamilyMoveDrawsFromTheEligibleList) {
+  setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 2, 2, 2}, 5, 5, {3, 0});
+  variables.knownprntq(2, 1) = 1;
+  start_stream(2024);
+  std::map<int4, int4> count;
+  Call call;
+  call.familymove(3) = 1;
+  call.numunassigned(1) = 3;
+  for (int4 t = 0; t < kProposals; ++t) {
+    testing_support::build_family_move(1, 3, 1);
+    ASSERT_EQ(call(), 1);
+    const auto e1 = entries(1);
+    ASSERT_EQ(e1.size(), 3u);
+    for (int4 k = 0; k < 3; ++k) {
+      ASSERT_EQ(e1[static_cast<std::size_t>(k)].o, k + 1);
+      ASSERT_EQ(e1[static_cast<std::size_t>(k)].oldp, 3);
+      ASSERT_EQ(e1[static_cast<std::size_t>(k)].newp, e1[0].newp);
+    }
+    ASSERT_EQ(call.familymove(1), 3);
+    ASSERT_EQ(call.familymove(2), e1[0].newp);
+    ++count[e1[0].newp];
+    if (t % 1000 == 0) expect_scratch_clear();
+  }
+  EXPECT_EQ(call.eligible(0, 1), 3);
+  EXPECT_EQ(call.eligible(1, 1), 1);
+  EXPECT_EQ(call.eligible(2, 1), 4);
+  EXPECT_EQ(call.eligible(3, 1), 5);
+  EXPECT_EQ(count[0] + count[1] + count[4] + count[5], kProposals);
+  EXPECT_NEAR(count[0], 0.01 * kProposals, tolerance(kProposals, 0.01));
+  for (int4 c : {1, 4, 5})
+    EXPECT_NEAR(count[c], 0.33 * kProposals, tolerance(kProposals, 0.33)) << c;
+}
+
+// Rejections of a family move of paternal family 2 (offspring 4-6, no sampled father).
+TEST(ParentageAssign, FamilyMoveRejections) {
+  struct Row {
+    const char* name;
+    int4 nc;
+    int4 unassigned;
+    int4 known;     // offspring 5's known father (0: none)
+    int4 excluded;  // candidates 1..excluded already parents
+    int4 result;
+    int4 listcount;  // eligible(0, 1) afterwards
+  };
+  const std::vector<Row> rows = {
+      {"no unassigned candidates", 5, 0, 0, 0, 0, -1},
+      {"ten candidates, empty best list", 10, 10, 0, 0, 0, -1},
+      {"every candidate a parent", 5, 5, 0, 5, 0, 0},
+      {"a member with a known father", 5, 5, 1, 1, 0, 4},
+      {"admissible", 5, 5, 0, 1, 1, 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 2, 2, 2}, row.nc, 5, {0, 0});
+    auto& v = variables;
+    for (int4 c = 1; c <= row.excluded; ++c) annealvariables.unassignedcnd(c, 1) = 0;
+    if (row.known > 0) {
+      v.indivparent(5, 1) = row.known;
+      v.knownprntq(row.known, 1) = 1;
+      v.numknownprnt(1) = 1;
+      v.anyknownprntq(1) = 1;
+    }
+    start_stream(5);
+    testing_support::build_family_move(4, 3, 2);
+    Call call;
+    call.familymove(3) = 1;
+    call.numunassigned(1) = row.unassigned;
+    EXPECT_EQ(call(), row.result);
+    EXPECT_EQ(call.eligible(0, 1), row.listcount);
+    expect_scratch_clear();
+  }
+}
+
 }  // namespace
 }  // namespace kinrad::test
