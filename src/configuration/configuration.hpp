@@ -91,6 +91,14 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
                      FArray<int4, 2>& eligible, int4& knownsibside,
                      FStatic<int4, 1, 2>& numunassigned, int4& result);
 
+// Sibship-size changes of a proposed move of offspring, per sex: rows (size, current families
+// of that size less proposed ones) in sibsize(1:2, 1..nchange(s), s), applied to
+// sibshipsizedist. maxsize(1:2) the largest sizes before the move, (3:4) after it.
+// ownclustersize: the current family sizes the move changes when both sexes are monogamous
+// (second entry 0 for a single family). The caller undoes the change from the same rows.
+void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4 movekind,
+                const FStatic<int4, 1, 2>& ownclustersize);
+
 // --- Checkpoint formats -----------------------------------------------------------------------
 
 // Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
