@@ -99,6 +99,11 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
 void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4 movekind,
                 const FStatic<int4, 1, 2>& ownclustersize);
 
+// logl = the summed candidatelogl of the candidates that no offspring of the configuration
+// seen through inferparentprt has as parent and that are no known parents (either role with
+// one parent pool); 0 without candidates.
+void computeparentlogl(real8& logl);
+
 // --- Checkpoint formats -----------------------------------------------------------------------
 
 // Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -384,6 +385,57 @@ TEST(ParentageAssign, FamilyMoveRejections) {
     EXPECT_EQ(call(), row.result);
     EXPECT_EQ(call.eligible(0, 1), row.listcount);
     expect_scratch_clear();
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// Against a brute-force sum: for every candidate, scan all offspring for it as a parent.
+TEST(ComputeParentLogl, EqualsASumOverTheFreeCandidates) {
+  for (int4 numsex : {2, 1}) {
+    SCOPED_TRACE(numsex);
+    std::mt19937 rng(static_cast<unsigned>(7 + numsex));
+    for (int4 trial = 0; trial < 50; ++trial) {
+      const int4 n = 8, nc1 = 6, nc2 = numsex == 1 ? 0 : 5;
+      setup_sample(SampleShape{n, numsex, 0, 0, nc1, nc2});
+      auto& v = variables;
+      v.allcandidate = nc1 + nc2;
+      v.knownprntq.allocate(Dim(6), Dim(2));
+      v.candidatelogl.allocate(Dim(6), Dim(2));
+      v.selectedprntq.allocate(Dim(0, 6));
+      v.inferparentprt = v.inferparent.view();
+      const int4 pool = numsex == 1 ? nc1 : 0;
+      for (int4 i = 1; i <= n; ++i)
+        for (int4 s = 1; s <= 2; ++s) {
+          const int4 nc = pool > 0 ? pool : v.numcandidate(s);
+          v.inferparent(i, s) =
+              static_cast<int4>(rng() % static_cast<unsigned>(3 * nc + 1)) - 2 * nc;
+          if (v.inferparent(i, s) < 0) v.inferparent(i, s) = 0;
+        }
+      for (int4 c = 1; c <= 6; ++c)
+        for (int4 s = 1; s <= 2; ++s) {
+          v.candidatelogl(c, s) = -1.0 - static_cast<double>(rng() % 1000) / 7.0;
+          v.knownprntq(c, s) = rng() % 5 == 0 ? 1 : 0;
+        }
+      double want = 0.0;
+      for (int4 s = 1; s <= numsex; ++s)
+        for (int4 c = 1; c <= v.numcandidate(s); ++c) {
+          bool used = false;
+          for (int4 i = 1; i <= n; ++i)
+            for (int4 r = 1; r <= 2; ++r)
+              if ((numsex == 1 || r == s) && v.inferparent(i, r) == c) used = true;
+          const bool known = v.knownprntq(c, s) > 0 || (numsex == 1 && v.knownprntq(c, 2) > 0);
+          if (!used && !known) want += v.candidatelogl(c, s);
+        }
+      real8 logl = 1.0;
+      computeparentlogl(logl);
+      EXPECT_DOUBLE_EQ(logl, want) << "trial " << trial;
+      for (auto x : v.selectedprntq) ASSERT_EQ(x, 0);
+    }
   }
 }
 
