@@ -104,6 +104,11 @@ void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4
 // one parent pool); 0 without candidates.
 void computeparentlogl(real8& logl);
 
+// Mendelian screen of the trios the change lists create (new parent of one sex, the other
+// parent as proposed or as it is): logl 0.0 when every trio passes at every error-free locus,
+// -1e300 at the first that fails. n: the entries the lists may hold.
+void checktriocompatability(real8& logl, int4 n);
+
 // --- Checkpoint formats -----------------------------------------------------------------------
 
 // Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
