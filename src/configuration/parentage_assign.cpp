@@ -252,7 +252,8 @@ bool bind_known_parents(int4 s) {
 }
 
 // Carries the proposed parents of sex s to every member of the touched families.
-void carry_parents(int4 s) {
+bool carry_parents(int4 s) {
+  bool kept = true;
   auto& v = variables;
   auto& av = annealvariables;
   const bool skiphaploid = s == 1 && v.smplsizedh(1) > 0;
@@ -288,6 +289,8 @@ void carry_parents(int4 s) {
       if (av.selectedprntidxq1(d) == 0) continue;
       const int4 p = av.selectedprntidxq1(d) - 1;
       if (p == v.inferparent(o, s)) continue;
+      // A known parent is never replaced: such a proposal is dropped.
+      if (v.indivparent(o, s) >= 1) kept = false;
       av.selectedprntidxq2(o) = 1;
       add_entry(s, o, v.inferparent(o, s), p, d);
     }
@@ -301,11 +304,13 @@ void carry_parents(int4 s) {
     av.selectedprntidxq1(av.parentagefamily(k, s)) = 0;
     av.selectedprntidxq2(av.indivparentage(k, s)) = 0;
   }
+  return kept;
 }
 
 // One parent pool: a family id names one parent in both roles, so a parent proposed through
 // one role reaches the offspring that have that family in the other role.
-void carry_across_roles() {
+bool carry_across_roles() {
+  bool kept = true;
   auto& v = variables;
   auto& av = annealvariables;
   for (int4 r = 1; r <= 2; ++r) {
@@ -324,6 +329,7 @@ void carry_across_roles() {
         if (av.selectedprntidxq2(o) != 0 || av.selectedprntidxq1(d) == 0) continue;
         const int4 p = av.selectedprntidxq1(d) - 1;
         if (p == v.inferparent(o, r)) continue;
+        if (v.indivparent(o, r) >= 1) kept = false;
         av.selectedprntidxq2(o) = 1;
         add_entry(r, o, v.inferparent(o, r), p, d);
       }
@@ -332,11 +338,13 @@ void carry_across_roles() {
     for (int4 k = 1; k <= av.numindivparentage(o2); ++k)
       av.selectedprntidxq1(av.parentagefamily(k, o2)) = 0;
   }
+  return kept;
 }
 
 // Haploid offspring have no father: their sex-1 entries go, and a father left with only
 // haploid offspring behind loses them too.
-void haploid_adjustment() {
+bool haploid_adjustment() {
+  bool kept = true;
   auto& v = variables;
   auto& av = annealvariables;
   compact_entries(1, [&](int4 k) { return v.offploid(av.indivparentage(k, 1)) == 2; });
@@ -362,9 +370,12 @@ void haploid_adjustment() {
     if (nhap < 1 || ndip > 0) continue;
     for (int4 r = 1; r <= av.numindiv(1); ++r) {
       const int4 o = av.indivloc1(r, 4);
-      if (v.inferparent(o, 1) == f) add_entry(1, o, f, 0, av.indivloc1(r, 1));
+      if (v.inferparent(o, 1) != f) continue;
+      if (v.indivparent(o, 1) >= 1) kept = false;
+      add_entry(1, o, f, 0, av.indivloc1(r, 1));
     }
   }
+  return kept;
 }
 
 // The individual move: proposals per sex, the binding of known parents, and the parents
@@ -404,12 +415,12 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(s, [&](int4 k) { return v.indivparent(av.indivparentage(k, s), s) < 1; });
   for (int4 s = 1; s <= numsex; ++s)
-    if (ran(s) != 0) carry_parents(s);
-  if (numsex == 1) carry_across_roles();
+    if (ran(s) != 0 && !carry_parents(s)) return false;
+  if (numsex == 1 && !carry_across_roles()) return false;
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
-  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) haploid_adjustment();
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
   return true;
 }
 
@@ -519,7 +530,7 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
       return v.indivparent(av.indivparentage(k, t), t) < 1 &&
              av.inferparentage(k, t, 1) != av.inferparentage(k, t, 2);
     });
-  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) haploid_adjustment();
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
   return true;
 }
 

@@ -441,3 +441,141 @@ TEST(ComputeParentLogl, EqualsASumOverTheFreeCandidates) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// Random configurations with sampled fathers and mothers on some families, known parents on
+// some offspring (their family's parent), haploid offspring, and random moves of one
+// offspring with some full sibs inside its cluster, to another cluster or to a new one.
+TEST(ParentageAssign, InvariantsOverRandomProposals) {
+  std::mt19937 rng(99);
+  int4 admissible = 0, changed = 0;
+  for (int4 trial = 0; trial < 3000; ++trial) {
+    const int4 n = 14, nc = 12;
+    std::vector<int4> a(n), b(n);
+    for (int4 i = 0; i < n; ++i) {
+      a[static_cast<std::size_t>(i)] = static_cast<int4>(rng() % 5) + 1;
+      b[static_cast<std::size_t>(i)] = static_cast<int4>(rng() % 5) + 1;
+    }
+    // Family ids contiguous from 1, as in the search.
+    for (auto* col : {&a, &b}) {
+      std::map<int4, int4> id;
+      for (int4& x : *col) {
+        if (!id.count(x)) id[x] = static_cast<int4>(id.size()) + 1;
+        x = id[x];
+      }
+    }
+    // Family f of sex s gets candidate f + 6 (s = 1) or f + 6 (s = 2) with chance 1/2.
+    std::vector<int4> p1(6, 0), p2(6, 0);
+    for (int4 f = 0; f < 6; ++f) {
+      if (rng() % 2) p1[static_cast<std::size_t>(f)] = f + 6;
+      if (rng() % 2) p2[static_cast<std::size_t>(f)] = f + 6;
+    }
+    setup(a, b, nc, nc, p1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    for (int4 o = 1; o <= n; ++o) {
+      const int4 p = p2[static_cast<std::size_t>(v.crindivloc(o, 2) - 1)];
+      v.inferparent(o, 2) = p;
+      v.inferparent2(o, 2) = p;
+      if (p > 0) av.unassignedcnd(p, 2) = 0;
+    }
+    for (int4 o = 1; o <= n; ++o)
+      for (int4 s = 1; s <= 2; ++s)
+        if (v.inferparent(o, s) > 0 && rng() % 4 == 0) {
+          v.indivparent(o, s) = v.inferparent(o, s);
+          v.knownprntq(v.inferparent(o, s), s) = 1;
+          v.numknownprnt(s) = 1;
+          v.anyknownprntq(s) = 1;
+        }
+    for (int4 o = 1; o <= n; ++o)
+      if (rng() % 5 == 0) {
+        v.offploid(o) = 1;
+        v.haplodiploid = 1;
+      }
+    v.smplsizedh(1) = 0;
+    for (int4 o = 1; o <= n; ++o) v.smplsizedh(1) += v.offploid(o) == 1 ? 1 : 0;
+    v.smplsizedh(2) = n - v.smplsizedh(1);
+    // A short best list for every offspring and sex, drawn from free candidates 1..5.
+    for (int4 o = 1; o <= n; ++o)
+      for (int4 s = 1; s <= 2; ++s) {
+        const int4 k = static_cast<int4>(rng() % 6);
+        v.numbestcnd(o, s) = static_cast<int1>(k);
+        for (int4 j = 1; j <= k; ++j) {
+          v.bestcnd(o, (s - 1) * 5 + j) = static_cast<int2>(rng() % 12 + 1);
+          v.prbbestcnd(o, (s - 1) * 5 + j) = j == k ? 1.00000001 : 0.2 * j;
+        }
+        v.prbbestcnd1(o, s) = 0.7f;
+      }
+    // The move.
+    const int4 o = static_cast<int4>(rng() % n) + 1;
+    testing_support::IndividualMove m;
+    m.offspring = o;
+    for (int4 j = 1; j <= n; ++j)
+      if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2)
+        m.sibs.push_back(j);
+    const int4 t = rng() % 3;
+    const int4 other = static_cast<int4>(rng() % n) + 1;
+    if (t == 0 || v.crindivloc(other, 3) == v.crindivloc(o, 3)) {
+      m.dest1 = rng() % 3 ? v.crindivloc(other, 1) : v.crnumfamily(1) + 1;
+      m.dest2 = v.crindivloc(other, 2);
+      m.destcluster = v.crindivloc(other, 3);
+      if (m.dest1 > v.crnumfamily(1) && v.crindivloc(other, 3) != v.crindivloc(o, 3))
+        m.dest1 = v.crindivloc(other, 1);
+    } else if (t == 1) {
+      m.dest1 = v.crindivloc(other, 1);
+      m.dest2 = v.crindivloc(other, 2);
+      m.destcluster = v.crindivloc(other, 3);
+    } else {
+      m.dest1 = v.crnumfamily(1) + 1;
+      m.dest2 = v.crnumfamily(2) + 1;
+      m.destcluster = 0;
+    }
+    const int4 kind = testing_support::build_individual_move(m);
+    start_stream(trial + 1);
+    Call call;
+    call.movekind = kind;
+    call.sizes(4) = n;
+    if (call() != 1) {
+      expect_scratch_clear();
+      continue;
+    }
+    ++admissible;
+    for (int4 s = 1; s <= 2; ++s) {
+      std::map<int4, int4> finalparent;  // offspring -> parent after the move
+      for (const Entry& e : entries(s)) {
+        ++changed;
+        SCOPED_TRACE(trial);
+        ASSERT_NE(e.oldp, e.newp);
+        ASSERT_LT(v.indivparent(e.o, s), 1) << "a known parent replaced, trial " << trial;
+        ASSERT_FALSE(finalparent.count(e.o)) << "two entries for one offspring";
+        if (s == 1 && v.offploid(e.o) == 1) {
+          ASSERT_EQ(e.newp, 0);
+        }
+        if (e.newp > 0 && e.newp <= 5) {
+          ASSERT_EQ(v.knownprntq(e.newp, s), 0);
+        }
+        finalparent[e.o] = e.newp;
+      }
+      // The moving offspring and the sibs it takes share their new parent of each sex unless
+      // a known parent, or the absence of a father of a haploid, sets one apart.
+      std::map<int4, int4> shared;
+      std::vector<int4> movers = m.sibs;
+      movers.push_back(o);
+      for (int4 x : movers) {
+        if (v.indivparent(x, s) >= 1 || (s == 1 && v.offploid(x) == 1)) continue;
+        const int4 p = finalparent.count(x) ? finalparent[x] : v.inferparent(x, s);
+        if (!shared.count(0)) shared[0] = p;
+        ASSERT_EQ(shared[0], p) << "trial " << trial << " sex " << s;
+      }
+    }
+    expect_scratch_clear();
+  }
+  EXPECT_GT(admissible, 1000);
+  EXPECT_GT(changed, 1000);
+}
+
+}  // namespace
+}  // namespace kinrad::test
