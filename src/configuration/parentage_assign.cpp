@@ -87,6 +87,11 @@ void compact_entries(int4 s, Keep keep) {
   av.numindivparentage(s) = m;
 }
 
+// Candidates of sex s; with one parent pool both roles draw from the pool.
+int4 ncand(int4 s) {
+  return variables.numsex == 1 ? variables.numcandidate(1) : variables.numcandidate(s);
+}
+
 int4 uniform_draw(int4 n) {
   return static_cast<int4>(std::floor(static_cast<real8>(n) * ran2() + 1.0));
 }
@@ -95,7 +100,7 @@ int4 uniform_draw(int4 n) {
 // offspring's list of best candidates (0: none drawn).
 int4 draw_candidate(int4 o, int4 s) {
   const auto& v = variables;
-  const int4 nc = v.numcandidate(s);
+  const int4 nc = ncand(s);
   if (nc <= 9) return uniform_draw(nc);
   const int4 k = v.numbestcnd(o, s);
   if (k == 0) return 0;
@@ -378,12 +383,43 @@ bool haploid_adjustment() {
   return kept;
 }
 
+// With selfing in play, a moved offspring proposed as selfed ends with one parent in both
+// roles: a known parent of either role, else the role-1 parent it is proposed.
+void selfed_agreement() {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const auto find = [&](int4 r, int4 o) {
+    for (int4 k = 1; k <= av.numindivparentage(r); ++k)
+      if (av.indivparentage(k, r) == o) return k;
+    return 0;
+  };
+  for (int4 k = 1; k <= nrows(3); ++k) {
+    const MoveRow row = move_row(3, k);
+    if (row.family(1) != row.family(2)) continue;
+    const int4 o = row.offspring();
+    const int4 e1 = find(1, o);
+    int4 target = e1 > 0 ? av.inferparentage(e1, 1, 2) : v.inferparent(o, 1);
+    if (v.indivparent(o, 2) >= 1) target = v.indivparent(o, 2);
+    if (v.indivparent(o, 1) >= 1) target = v.indivparent(o, 1);
+    for (int4 r = 1; r <= 2; ++r) {
+      const int4 e = find(r, o);
+      const int4 now = e > 0 ? av.inferparentage(e, r, 2) : v.inferparent(o, r);
+      if (now == target) continue;
+      if (e > 0)
+        av.inferparentage(e, r, 2) = target;
+      else
+        add_entry(r, o, v.inferparent(o, r), target, row.family(r));
+    }
+  }
+}
+
 // The individual move: proposals per sex, the binding of known parents, and the parents
 // carried to the rest of the touched families. false: rejected.
 bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   auto& v = variables;
   auto& av = annealvariables;
-  const int4 numsex = v.numsex;
+  // Roles: one per sex, and both roles with one parent pool.
+  const int4 numsex = v.numsex == 1 ? 2 : v.numsex;
   FStatic<int4, 1, 2> flag{};
   for (int4 s = 1; s <= numsex; ++s) {
     if (v.numknownprnt(s) <= 0) continue;
@@ -399,7 +435,7 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   bool retaken = false;
   const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
   for (int4 s = 1; s <= numsex; ++s) {
-    if (!anyassigned || v.numcandidate(s) < 1 || v.sibshipdone(s) != 0) continue;
+    if (!anyassigned || ncand(s) < 1 || v.sibshipdone(s) != 0) continue;
     ran(s) = 1;
     // A destination whose sampled parent is taken away changes its members' parent even when
     // no moved offspring's own parent changes, so the carrying below must still run.
@@ -411,12 +447,13 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
     }
     if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved && !bind_known_parents(s)) return false;
   }
+  if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
   if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !retaken) return true;
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(s, [&](int4 k) { return v.indivparent(av.indivparentage(k, s), s) < 1; });
   for (int4 s = 1; s <= numsex; ++s)
     if (ran(s) != 0 && !carry_parents(s)) return false;
-  if (numsex == 1 && !carry_across_roles()) return false;
+  if (v.numsex == 1 && !carry_across_roles()) return false;
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
@@ -525,7 +562,7 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
   }
   if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && av.numindivparentage(3) == 0)
     return true;
-  for (int4 t = 1; t <= v.numsex; ++t)
+  for (int4 t = 1; t <= (pool ? 2 : v.numsex); ++t)
     compact_entries(t, [&](int4 k) {
       return v.indivparent(av.indivparentage(k, t), t) < 1 &&
              av.inferparentage(k, t, 1) != av.inferparentage(k, t, 2);

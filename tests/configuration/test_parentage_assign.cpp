@@ -45,9 +45,9 @@ void start_stream(int4 seed) {
 // n offspring in two sexes with nc1 and nc2 candidates, no known parents, every candidate free.
 // fam1/fam2 give the families; parent1 the father of each paternal family id (0 unsampled).
 void setup(const std::vector<int4>& fam1, const std::vector<int4>& fam2, int4 nc1, int4 nc2,
-           const std::vector<int4>& parent1) {
+           const std::vector<int4>& parent1, int4 numsex = 2) {
   const int4 n = static_cast<int4>(fam1.size());
-  setup_sample(SampleShape{n, 2, 0, 0, nc1, nc2});
+  setup_sample(SampleShape{n, numsex, 0, 0, nc1, nc2});
   auto& v = variables;
   auto& av = annealvariables;
   const int4 c = std::max(nc1, nc2);
@@ -575,6 +575,53 @@ TEST(ParentageAssign, InvariantsOverRandomProposals) {
   }
   EXPECT_GT(admissible, 1000);
   EXPECT_GT(changed, 1000);
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// One parent pool that can self: an offspring moved into a selfed family (both ids equal)
+// ends with one parent in both roles, its known parent when it has one.
+TEST(ParentageAssign, SelfedOffspringGetsOneParentInBothRoles) {
+  for (int4 known : {0, 2}) {
+    SCOPED_TRACE(known);
+    int4 checked = 0;
+    for (int4 seed = 1; seed <= 3000; ++seed) {
+      // Families by pool id: offspring 1-2 (1, 2), 3-4 (2, 3), 5-6 (3, 3) selfed.
+      setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {0, 0, 0}, 1);
+      auto& v = variables;
+      v.allowinbreeding = 1;
+      if (known > 0) {
+        v.indivparent(1, 2) = known;
+        v.inferparent(1, 2) = known;
+        v.inferparent2(1, 2) = known;
+        v.knownprntq(known, 2) = 1;
+        v.numknownprnt(2) = 1;
+        v.anyknownprntq(2) = 1;
+        annealvariables.unassignedcnd(known, 2) = 0;
+      }
+      start_stream(seed);
+      // Offspring 1 moves into a new selfed family 4.
+      build_individual_move({1, {}, 4, 4, 0});
+      Call call;
+      call.movekind = 3;
+      if (call() != 1) continue;
+      int4 p[3] = {0, v.inferparent(1, 1), v.inferparent(1, 2)};
+      for (int4 r = 1; r <= 2; ++r)
+        for (const Entry& e : entries(r))
+          if (e.o == 1) p[r] = e.newp;
+      ASSERT_EQ(p[1], p[2]) << "seed " << seed;
+      if (known > 0) {
+        ASSERT_EQ(p[1], known) << "seed " << seed;
+      }
+      if (p[1] > 0) ++checked;
+      expect_scratch_clear();
+    }
+    EXPECT_GT(checked, 100);
+  }
 }
 
 }  // namespace
