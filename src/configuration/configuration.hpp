@@ -5,7 +5,6 @@
 #include <span>
 
 #include "configuration/config_record.hpp"
-#include "core/farray.hpp"
 #include "core/kinds.hpp"
 #include "core/record_reader.hpp"
 
@@ -77,6 +76,22 @@ void addfamilycluster(const int4* cnt, int4 c);
 // Frees slot k (k < 1: the slot whose cluster has id v) by moving the last used slot into it.
 void replacecluster(int4 v, int4 k);
 
+// --- Checkpoint formats -----------------------------------------------------------------------
+
+// Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
+// The frequencies go into obsallelefre unless `store` is false, when only the checks, the
+// status and the round count: the run sequence reads the round again after the per-locus
+// tables were built from the frequencies in force, which must then stay as they are.
+void readmidresult4(int4& status, int4& round, bool store = true);
+
+// The checks both checkpoint readers make on one locus's frequencies.
+bool restart_frequencies_acceptable(std::span<const real8> p);
+
+// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
+// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
+// leaves them unchanged.
+bool read_locus_frequencies(RecordReader& in, bool store = true);
+
 // --- Parents proposed for a move -------------------------------------------------------------
 
 // Proposes the candidate parents of the families the move in hand touches and fills the change
@@ -108,21 +123,5 @@ void computeparentlogl(real8& logl);
 // parent as proposed or as it is): logl 0.0 when every trio passes at every error-free locus,
 // -1e300 at the first that fails. n: the entries the lists may hold.
 void checktriocompatability(real8& logl, int4 n);
-
-// --- Checkpoint formats -----------------------------------------------------------------------
-
-// Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
-// The frequencies go into obsallelefre unless `store` is false, when only the checks, the
-// status and the round count: the run sequence reads the round again after the per-locus
-// tables were built from the frequencies in force, which must then stay as they are.
-void readmidresult4(int4& status, int4& round, bool store = true);
-
-// The checks both checkpoint readers make on one locus's frequencies.
-bool restart_frequencies_acceptable(std::span<const real8> p);
-
-// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
-// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
-// leaves them unchanged.
-bool read_locus_frequencies(RecordReader& in, bool store = true);
 
 }  // namespace kinrad
