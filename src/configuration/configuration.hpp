@@ -149,4 +149,36 @@ bool restart_frequencies_acceptable(std::span<const real8> p);
 // leaves them unchanged.
 bool read_locus_frequencies(RecordReader& in, bool store = true);
 
+// --- Parents proposed for a move -------------------------------------------------------------
+
+// Proposes the candidate parents of the families the move in hand touches and fills the change
+// lists indivparentage / inferparentage / numindivparentage of module annealvariables.
+// sizes: (hssize(1), hssize(2), ownclustersize, hostclustersize); numassign: the current
+// assigned candidates per sex, then offspring with an assigned candidate per sex;
+// familymove: (current parent, proposed parent, sex) of a family move; eligible(0:listlen - 1,
+// sex): per sex the candidates a family move may draw from, entry 0 their count (-1: not built
+// yet); numunassigned: unassigned candidates per sex. result 1: admissible; 0: rejected.
+void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign, int4& movekind,
+                     int4& movepos, FStatic<int4, 1, 3>& familymove, int4& listlen,
+                     FArray<int4, 2>& eligible, int4& knownsibside,
+                     FStatic<int4, 1, 2>& numunassigned, int4& result);
+
+// Sibship-size changes of a proposed move of offspring, per sex: rows (size, current families
+// of that size less proposed ones) in sibsize(1:2, 1..nchange(s), s), applied to
+// sibshipsizedist. maxsize(1:2) the largest sizes before the move, (3:4) after it.
+// ownclustersize: the current family sizes the move changes when both sexes are monogamous
+// (second entry 0 for a single family). The caller undoes the change from the same rows.
+void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4 movekind,
+                const FStatic<int4, 1, 2>& ownclustersize);
+
+// logl = the summed candidatelogl of the candidates that no offspring of the configuration
+// seen through inferparentprt has as parent and that are no known parents (either role with
+// one parent pool); 0 without candidates.
+void computeparentlogl(real8& logl);
+
+// Mendelian screen of the trios the change lists create (new parent of one sex, the other
+// parent as proposed or as it is): logl 0.0 when every trio passes at every error-free locus,
+// -1e300 at the first that fails. n: the entries the lists may hold.
+void checktriocompatability(real8& logl, int4 n);
+
 }  // namespace kinrad

@@ -93,6 +93,21 @@ struct Annealvariables {
   // (negative for the offspring of one known parent) a flag aimed at falsetgt or truetgt.
   int4 nallallele = 0;
   FArray<Elementlogical, 1> knownsibshipq{};
+
+  // The move in hand and the parent changes proposed for it. movingtype 1 moves one offspring
+  // (possibly with full sibs), 2 a whole full-sib family; movefamily holds the moving
+  // offspring's present paternal and maternal family ids, hostfamily the destination's
+  // (paternal id, maternal id, cluster id). Per sex, entry k of the change lists is offspring
+  // indivparentage(k, s) going from parent inferparentage(k, s, 1) to inferparentage(k, s, 2)
+  // (0: an unsampled parent); numindivparentage(3) counts the family move's pending change.
+  int4 movingtype = 0;
+  FStatic<int4, 1, 2> movefamily{};
+  FStatic<int4, 1, 3> hostfamily{};
+  FArray<int4, 2> indivparentage{};
+  FArray<int4, 3> inferparentage{};
+  FStatic<int4, 1, 3> numindivparentage{};
+  // Work column beside the change lists: the proposed family id of each entry's offspring.
+  FArray<int4, 2> parentagefamily{};
 };
 
 constinit inline Annealvariables annealvariables{};

@@ -1,0 +1,600 @@
+// Candidate parents proposed for the families a move touches, and whether the proposal keeps
+// every known parent and mating rule it can check here.
+#include <algorithm>
+#include <cmath>
+
+#include "configuration/configuration.hpp"
+#include "core/modules.hpp"
+#include "core/random_numbers.hpp"
+
+namespace kinrad {
+
+namespace {
+
+// One row of the move tables: list 1 rows live in indivloc1, lists 2 and 3 in indivloc2.
+struct MoveRow {
+  FArray<int4, 2>* table;
+  int4 row;
+  int4 offspring() const { return (*table)(row, 4); }
+  int4 family(int4 s) const { return (*table)(row, s); }
+};
+
+MoveRow move_row(int4 list, int4 k) {
+  auto& av = annealvariables;
+  const int4 r = av.indivlocidx(k, list);
+  return MoveRow{list == 1 ? &av.indivloc1 : &av.indivloc2, r};
+}
+
+// Grows the change lists to hold n entries per sex; they are never shrunk, so a run reuses them.
+void reserve_entries(int4 n) {
+  auto& av = annealvariables;
+  n = std::max(n, 1);
+  if (av.indivparentage.allocated() && av.indivparentage.ubound(1) >= n) return;
+  const int4 old =
+      av.indivparentage.allocated() ? static_cast<int4>(av.indivparentage.ubound(1)) : 0;
+  const int4 m = std::max(n, 2 * old);
+  // Entries of a proposal are written before this call or not at all, so nothing is kept.
+  av.indivparentage.allocate(Dim(m), Dim(2));
+  av.inferparentage.allocate(Dim(m), Dim(2), Dim(2));
+  av.parentagefamily.allocate(Dim(m), Dim(2));
+}
+
+void add_entry(int4 s, int4 o, int4 oldp, int4 newp, int4 family) {
+  auto& av = annealvariables;
+  const int4 k = ++av.numindivparentage(s);
+  if (k > av.indivparentage.ubound(1)) {
+    // Rare: more changes than offspring the caller said the move touches. Keep what is there.
+    const int4 m = 2 * k;
+    FArray<int4, 2> a;
+    FArray<int4, 3> b;
+    FArray<int4, 2> c;
+    a.allocate(Dim(m), Dim(2));
+    b.allocate(Dim(m), Dim(2), Dim(2));
+    c.allocate(Dim(m), Dim(2));
+    for (int4 t = 1; t <= 2; ++t)
+      for (int4 j = 1; j < k; ++j) {
+        a(j, t) = av.indivparentage(j, t);
+        b(j, t, 1) = av.inferparentage(j, t, 1);
+        b(j, t, 2) = av.inferparentage(j, t, 2);
+        c(j, t) = av.parentagefamily(j, t);
+      }
+    av.indivparentage = std::move(a);
+    av.inferparentage = std::move(b);
+    av.parentagefamily = std::move(c);
+  }
+  av.indivparentage(k, s) = o;
+  av.inferparentage(k, s, 1) = oldp;
+  av.inferparentage(k, s, 2) = newp;
+  av.parentagefamily(k, s) = family;
+}
+
+// Keeps, in order, the sex-s entries for which keep(k) holds.
+template <class Keep>
+void compact_entries(int4 s, Keep keep) {
+  auto& av = annealvariables;
+  int4 m = 0;
+  const int4 n = av.numindivparentage(s);
+  for (int4 k = 1; k <= n; ++k) {
+    if (!keep(k)) continue;
+    ++m;
+    if (m != k) {
+      av.indivparentage(m, s) = av.indivparentage(k, s);
+      av.inferparentage(m, s, 1) = av.inferparentage(k, s, 1);
+      av.inferparentage(m, s, 2) = av.inferparentage(k, s, 2);
+      av.parentagefamily(m, s) = av.parentagefamily(k, s);
+    }
+  }
+  av.numindivparentage(s) = m;
+}
+
+// Candidates of sex s; with one parent pool both roles draw from the pool.
+int4 ncand(int4 s) {
+  return variables.numsex == 1 ? variables.numcandidate(1) : variables.numcandidate(s);
+}
+
+int4 uniform_draw(int4 n) {
+  return static_cast<int4>(std::floor(static_cast<real8>(n) * ran2() + 1.0));
+}
+
+// A candidate of sex s for offspring o: uniform among few candidates, otherwise from the
+// offspring's list of best candidates (0: none drawn).
+int4 draw_candidate(int4 o, int4 s) {
+  const auto& v = variables;
+  const int4 nc = ncand(s);
+  if (nc <= 9) return uniform_draw(nc);
+  const int4 k = v.numbestcnd(o, s);
+  if (k == 0) return 0;
+  if (k == 5) {
+    const real8 u = ran2();
+    // A full list may miss the parent; prbbestcnd1 is the chance it does not.
+    if (!(u <= static_cast<real8>(v.prbbestcnd1(o, s)) || u < 0.0001)) return uniform_draw(nc);
+  }
+  const int4 base = (s - 1) * 5;
+  if (k == 1) return v.bestcnd(o, base + 1);
+  const real8 u = ran2();
+  for (int4 j = 1; j <= k; ++j)
+    if (u <= v.prbbestcnd(o, base + j)) return v.bestcnd(o, base + j);
+  return v.bestcnd(o, base + 1);
+}
+
+// Free to become a parent: no known parent, a parent of no family, and not yet proposed for
+// another group of this move (marked in selectedprntq).
+bool usable(int4 c, int4 s) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  if (c < 1) return false;
+  const int4 r0 = v.numsex == 1 ? 1 : s;
+  const int4 r1 = v.numsex == 1 ? 2 : s;
+  for (int4 r = r0; r <= r1; ++r)
+    if (av.unassignedcnd(c, r) < 1 || v.knownprntq(c, r) > 0) return false;
+  return v.selectedprntq(c) == 0;
+}
+
+bool selfing_in_play() {
+  return variables.allowinbreeding == variables.numsex;
+}
+
+int4 nrows(int4 list) {
+  return annealvariables.numindivlocidx(list);
+}
+
+// The present parent of sex s recorded for family id d, from its present members.
+int4 recorded_parent(int4 d, int4 s) {
+  const auto& v = variables;
+  for (int4 o = 1; o <= v.smplsize; ++o)
+    if (v.crindivloc(o, s) == d && v.inferparent2(o, s) > 0) return v.inferparent2(o, s);
+  return 0;
+}
+
+// Proposals of sex s for the moved offspring (list 3) whose sex-s family changes; one decision
+// per destination family, shared by every moved offspring bound there.
+bool propose_sex(int4 s) {
+  bool retaken = false;
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n3 = nrows(3);
+  for (int4 k = 1; k <= n3; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 o = row.offspring();
+    const int4 d = row.family(s);
+    if (d == v.crindivloc(o, s)) continue;
+    if (av.selectedprntidxq1(d) == 0) {
+      int4 newp = 0;
+      if (d > v.crnumfamily(s)) {
+        if (ran2() < 0.1) {
+          const int4 c = draw_candidate(o, s);
+          if (usable(c, s)) newp = c;
+        }
+      } else {
+        int4 p = recorded_parent(d, s);
+        const int4 q = v.inferparent(o, s);
+        if (p == 0) {
+          for (int4 j = 1; j <= n3; ++j) {
+            const MoveRow other = move_row(3, j);
+            const int4 o2 = other.offspring();
+            if (o2 == o || other.family(s) != d) continue;
+            if (v.inferparent(o2, s) > 0 && v.inferparent(o2, s) != q) {
+              p = v.inferparent(o2, s);
+              break;
+            }
+          }
+        }
+        const real8 threshold = q >= 1 ? 0.11 : 0.01;
+        const real8 u = ran2();
+        if (u >= threshold) {
+          newp = p;
+        } else if (p > 0) {
+          newp = 0;
+          retaken = true;
+        } else if (q >= 1 && ran2() > 0.75) {
+          newp = q;
+        } else {
+          const int4 c = draw_candidate(o, s);
+          if (usable(c, s)) newp = c;
+        }
+      }
+      av.selectedprntidxq1(d) = newp + 1;
+      if (newp > 0) v.selectedprntq(newp) = 1;
+    }
+    const int4 newp = av.selectedprntidxq1(d) - 1;
+    if (newp == v.inferparent(o, s)) continue;
+    if (selfing_in_play() && row.family(1) == row.family(2)) {
+      const int4 kp = v.indivparent(o, 3 - s);
+      if (kp >= 1 && newp != kp) continue;
+    }
+    add_entry(s, o, v.inferparent(o, s), newp, d);
+  }
+  for (int4 k = 1; k <= n3; ++k) {
+    const int4 d = move_row(3, k).family(s);
+    if (av.selectedprntidxq1(d) > 1) v.selectedprntq(av.selectedprntidxq1(d) - 1) = 0;
+    av.selectedprntidxq1(d) = 0;
+  }
+  return retaken;
+}
+
+// Known parents of sex s of the moved offspring are bound to the family their first moved
+// offspring goes to; offspring of the move that keep such a parent but go elsewhere lose it.
+// false: two different known parents bound for one family.
+bool bind_known_parents(int4 s) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n3 = nrows(3);
+  bool ok = true;
+  // Known parent -> bound family id (selectedprntidxq1 over candidates), and family id ->
+  // known parent (selectedprntidxq3) to catch two known parents bound for one family.
+  for (int4 k = 1; k <= n3 && ok; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 kp = v.indivparent(row.offspring(), s);
+    if (kp < 1 || av.selectedprntidxq1(kp) != 0) continue;
+    const int4 d = row.family(s);
+    if (av.selectedprntidxq3(d) != 0 && av.selectedprntidxq3(d) != kp) ok = false;
+    av.selectedprntidxq1(kp) = d;
+    av.selectedprntidxq3(d) = kp;
+  }
+  if (ok) {
+    for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+      av.selectedprntidxq2(av.indivparentage(k, s)) = 1;
+    for (int4 list = 1; list <= 2; ++list)
+      for (int4 k = 1; k <= nrows(list); ++k) {
+        const MoveRow row = move_row(list, k);
+        const int4 o = row.offspring();
+        const int4 p = v.inferparent(o, s);
+        if (p < 1 || av.selectedprntidxq1(p) == 0) continue;
+        if (row.family(s) == av.selectedprntidxq1(p) || av.selectedprntidxq2(o) != 0) continue;
+        av.selectedprntidxq2(o) = 1;
+        add_entry(s, o, p, 0, row.family(s));
+      }
+    for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+      av.selectedprntidxq2(av.indivparentage(k, s)) = 0;
+  }
+  for (int4 k = 1; k <= n3; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 kp = v.indivparent(row.offspring(), s);
+    if (kp >= 1) av.selectedprntidxq1(kp) = 0;
+    av.selectedprntidxq3(row.family(s)) = 0;
+  }
+  return ok;
+}
+
+// Carries the proposed parents of sex s to every member of the touched families.
+bool carry_parents(int4 s) {
+  bool kept = true;
+  auto& v = variables;
+  auto& av = annealvariables;
+  const bool skiphaploid = s == 1 && v.smplsizedh(1) > 0;
+  const auto passed_over = [&](const MoveRow& row) {
+    const int4 o = row.offspring();
+    if (skiphaploid && v.offploid(o) != 2) return true;
+    return false;
+  };
+  for (int4 k = 1; k <= av.numindivparentage(s); ++k) {
+    av.selectedprntidxq2(av.indivparentage(k, s)) = 1;
+    const int4 d = av.parentagefamily(k, s);
+    if (av.selectedprntidxq1(d) == 0) av.selectedprntidxq1(d) = av.inferparentage(k, s, 2) + 1;
+  }
+  int4 before = -1;
+  for (int4 list = 3; list >= 1; --list)
+    for (int4 k = 1; k <= nrows(list); ++k) {
+      const MoveRow row = move_row(list, k);
+      if (passed_over(row)) continue;
+      const int4 d = row.family(s);
+      const int4 o = row.offspring();
+      if (d != before && av.selectedprntidxq2(o) == 0 && av.selectedprntidxq1(d) <= 1)
+        av.selectedprntidxq1(d) = v.inferparent2(o, s) + 1;
+      before = d;
+    }
+  for (int4 list = 3; list >= 1; --list)
+    for (int4 k = 1; k <= nrows(list); ++k) {
+      const MoveRow row = move_row(list, k);
+      const int4 o = row.offspring();
+      if (av.selectedprntidxq2(o) != 0 || passed_over(row)) continue;
+      if (selfing_in_play() && row.family(1) == row.family(2) && v.indivparent(o, 3 - s) >= 1)
+        continue;
+      const int4 d = row.family(s);
+      if (av.selectedprntidxq1(d) == 0) continue;
+      const int4 p = av.selectedprntidxq1(d) - 1;
+      if (p == v.inferparent(o, s)) continue;
+      // A known parent is never replaced: such a proposal is dropped.
+      if (v.indivparent(o, s) >= 1) kept = false;
+      av.selectedprntidxq2(o) = 1;
+      add_entry(s, o, v.inferparent(o, s), p, d);
+    }
+  for (int4 list = 1; list <= 3; ++list)
+    for (int4 k = 1; k <= nrows(list); ++k) {
+      const MoveRow row = move_row(list, k);
+      av.selectedprntidxq1(row.family(s)) = 0;
+      av.selectedprntidxq2(row.offspring()) = 0;
+    }
+  for (int4 k = 1; k <= av.numindivparentage(s); ++k) {
+    av.selectedprntidxq1(av.parentagefamily(k, s)) = 0;
+    av.selectedprntidxq2(av.indivparentage(k, s)) = 0;
+  }
+  return kept;
+}
+
+// One parent pool: a family id names one parent in both roles, so a parent proposed through
+// one role reaches the offspring that have that family in the other role.
+bool carry_across_roles() {
+  bool kept = true;
+  auto& v = variables;
+  auto& av = annealvariables;
+  for (int4 r = 1; r <= 2; ++r) {
+    const int4 o2 = 3 - r;
+    for (int4 k = 1; k <= av.numindivparentage(o2); ++k) {
+      const int4 d = av.parentagefamily(k, o2);
+      if (av.selectedprntidxq1(d) == 0) av.selectedprntidxq1(d) = av.inferparentage(k, o2, 2) + 1;
+    }
+    for (int4 k = 1; k <= av.numindivparentage(r); ++k)
+      av.selectedprntidxq2(av.indivparentage(k, r)) = 1;
+    for (int4 list = 3; list >= 1; --list)
+      for (int4 k = 1; k <= nrows(list); ++k) {
+        const MoveRow row = move_row(list, k);
+        const int4 o = row.offspring();
+        const int4 d = row.family(r);
+        if (av.selectedprntidxq2(o) != 0 || av.selectedprntidxq1(d) == 0) continue;
+        const int4 p = av.selectedprntidxq1(d) - 1;
+        if (p == v.inferparent(o, r)) continue;
+        if (v.indivparent(o, r) >= 1) kept = false;
+        av.selectedprntidxq2(o) = 1;
+        add_entry(r, o, v.inferparent(o, r), p, d);
+      }
+    for (int4 k = 1; k <= av.numindivparentage(r); ++k)
+      av.selectedprntidxq2(av.indivparentage(k, r)) = 0;
+    for (int4 k = 1; k <= av.numindivparentage(o2); ++k)
+      av.selectedprntidxq1(av.parentagefamily(k, o2)) = 0;
+  }
+  return kept;
+}
+
+// Haploid offspring have no father: their sex-1 entries go, and a father left with only
+// haploid offspring behind loses them too.
+bool haploid_adjustment() {
+  bool kept = true;
+  auto& v = variables;
+  auto& av = annealvariables;
+  compact_entries(1, [&](int4 k) { return v.offploid(av.indivparentage(k, 1)) == 2; });
+  for (int4 k = 1; k <= av.numindivparentage(1); ++k)
+    av.inferparentage(k, 1, 1) = v.inferparent(av.indivparentage(k, 1), 1);
+  const int4 n = av.numindivparentage(1);
+  for (int4 k = 1; k <= n; ++k) {
+    const int4 f = av.inferparentage(k, 1, 1);
+    const int4 g = av.inferparentage(k, 1, 2);
+    bool first = true;
+    for (int4 j = 1; j < k && first; ++j)
+      if (av.inferparentage(j, 1, 1) == f && av.inferparentage(j, 1, 2) == g) first = false;
+    if (!first || f < 1 || av.numindiv(1) <= 0) continue;
+    int4 nhap = 0, ndip = 0;
+    for (int4 r = 1; r <= av.numindiv(1); ++r) {
+      const int4 o = av.indivloc1(r, 4);
+      if (v.inferparent(o, 1) != f) continue;
+      if (v.offploid(o) == 2)
+        ++ndip;
+      else
+        ++nhap;
+    }
+    if (nhap < 1 || ndip > 0) continue;
+    for (int4 r = 1; r <= av.numindiv(1); ++r) {
+      const int4 o = av.indivloc1(r, 4);
+      if (v.inferparent(o, 1) != f) continue;
+      if (v.indivparent(o, 1) >= 1) kept = false;
+      add_entry(1, o, f, 0, av.indivloc1(r, 1));
+    }
+  }
+  return kept;
+}
+
+// With selfing in play, a moved offspring proposed as selfed ends with one parent in both
+// roles: a known parent of either role, else the role-1 parent it is proposed.
+void selfed_agreement() {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const auto find = [&](int4 r, int4 o) {
+    for (int4 k = 1; k <= av.numindivparentage(r); ++k)
+      if (av.indivparentage(k, r) == o) return k;
+    return 0;
+  };
+  for (int4 k = 1; k <= nrows(3); ++k) {
+    const MoveRow row = move_row(3, k);
+    if (row.family(1) != row.family(2)) continue;
+    const int4 o = row.offspring();
+    const int4 e1 = find(1, o);
+    int4 target = e1 > 0 ? av.inferparentage(e1, 1, 2) : v.inferparent(o, 1);
+    if (v.indivparent(o, 2) >= 1) target = v.indivparent(o, 2);
+    if (v.indivparent(o, 1) >= 1) target = v.indivparent(o, 1);
+    for (int4 r = 1; r <= 2; ++r) {
+      const int4 e = find(r, o);
+      const int4 now = e > 0 ? av.inferparentage(e, r, 2) : v.inferparent(o, r);
+      if (now == target) continue;
+      if (e > 0)
+        av.inferparentage(e, r, 2) = target;
+      else
+        add_entry(r, o, v.inferparent(o, r), target, row.family(r));
+    }
+  }
+}
+
+// The individual move: proposals per sex, the binding of known parents, and the parents
+// carried to the rest of the touched families. false: rejected.
+bool individual_move(const FStatic<int4, 1, 4>& numassign) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  // Roles: one per sex, and both roles with one parent pool.
+  const int4 numsex = v.numsex == 1 ? 2 : v.numsex;
+  FStatic<int4, 1, 2> flag{};
+  for (int4 s = 1; s <= numsex; ++s) {
+    if (v.numknownprnt(s) <= 0) continue;
+    if (v.indivparent(av.moveindiv, s) >= 1) flag(s) = 1;
+    for (int4 list = 1; list <= 3 && flag(s) == 0; ++list)
+      for (int4 k = 1; k <= nrows(list); ++k)
+        if (v.indivparent(move_row(list, k).offspring(), s) >= 1) {
+          flag(s) = 1;
+          break;
+        }
+  }
+  FStatic<int4, 1, 2> ran{};
+  bool retaken = false;
+  const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
+  for (int4 s = 1; s <= numsex; ++s) {
+    if (!anyassigned || ncand(s) < 1 || v.sibshipdone(s) != 0) continue;
+    ran(s) = 1;
+    // A destination whose sampled parent is taken away changes its members' parent even when
+    // no moved offspring's own parent changes, so the carrying below must still run.
+    if (propose_sex(s)) retaken = true;
+    bool moved = false;
+    for (int4 k = 1; k <= nrows(3) && !moved; ++k) {
+      const MoveRow row = move_row(3, k);
+      moved = row.family(s) != v.crindivloc(row.offspring(), s);
+    }
+    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved && !bind_known_parents(s)) return false;
+  }
+  if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
+  if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !retaken) return true;
+  for (int4 s = 1; s <= numsex; ++s)
+    compact_entries(s, [&](int4 k) { return v.indivparent(av.indivparentage(k, s), s) < 1; });
+  for (int4 s = 1; s <= numsex; ++s)
+    if (ran(s) != 0 && !carry_parents(s)) return false;
+  if (v.numsex == 1 && !carry_across_roles()) return false;
+  for (int4 s = 1; s <= numsex; ++s)
+    compact_entries(
+        s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
+  return true;
+}
+
+// A candidate of sex s for a family move from the eligible list (entry 0 the count).
+int4 eligible_draw(const FArray<int4, 2>& eligible, int4 s) {
+  return eligible(uniform_draw(eligible(0, s)), s);
+}
+
+// The family move: the whole sex-s family of moveindiv takes one new parent (or the
+// unsampled one). false: rejected.
+bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
+                 const FStatic<int4, 1, 2>& numunassigned) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  const int4 s = familymove(3);
+  const int4 r = 3 - s;
+  const int4 mi = av.moveindiv;
+  const int4 fam = v.crindivloc(mi, s);
+  const bool pool = v.numsex == 1;
+  const bool selfing = selfing_in_play();
+  const int4 old = v.inferparent(mi, s);
+  int4 newp = -1;  // -1: still to be drawn
+  if (old > 0) {
+    if (pool && v.anyknownprntq(r) != 0) {
+      if (v.knownprntq(old, r) > 0) return false;
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, s) == fam && v.crindivloc(o, r) == v.crindivloc(mi, r) &&
+            v.indivparent(o, r) >= 1)
+          return false;
+    }
+    if (ran2() >= 0.99) newp = 0;
+  }
+  if (newp < 0) {
+    if (numunassigned(s) == 0) return false;
+    const int4 nc = v.numcandidate(s);
+    if (nc > 9 && v.numbestcnd(mi, s) == 0) return false;
+    if (eligible(0, s) == -1) {
+      int4 count = 0;
+      for (int4 c = 1; c <= nc; ++c) {
+        bool ok = true;
+        for (int4 t = pool ? 1 : s; t <= (pool ? 2 : s); ++t)
+          if (v.knownprntq(c, t) > 0 || av.unassignedcnd(c, t) < 1) ok = false;
+        if (ok) eligible(++count, s) = c;
+      }
+      eligible(0, s) = count;
+    }
+    const int4 count = eligible(0, s);
+    if (count == 0) return false;
+    if (count == 1) {
+      newp = eligible(1, s);
+    } else if (nc <= 9) {
+      newp = eligible_draw(eligible, s);
+    } else {
+      const int4 k = v.numbestcnd(mi, s);
+      bool fromlist = true;
+      if (k == 5) {
+        const real8 u = ran2();
+        fromlist = u <= static_cast<real8>(v.prbbestcnd1(mi, s)) || u < 0.0001;
+      }
+      if (!fromlist) {
+        newp = eligible_draw(eligible, s);
+      } else {
+        const int4 base = (s - 1) * 5;
+        int4 c = v.bestcnd(mi, base + 1);
+        if (k > 1) {
+          const real8 u = ran2();
+          for (int4 j = 1; j <= k; ++j)
+            if (u <= v.prbbestcnd(mi, base + j)) {
+              c = v.bestcnd(mi, base + j);
+              break;
+            }
+        }
+        newp = usable(c, s) ? c : eligible_draw(eligible, s);
+      }
+    }
+  }
+  familymove(1) = old;
+  familymove(2) = newp;
+  for (int4 o = 1; o <= n; ++o)
+    if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
+  if (pool && v.sibshipdone(s) == 0)
+    for (int4 o = 1; o <= n; ++o)
+      if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+  if (newp != old) av.numindivparentage(3) = 1;
+  // A sampled parent may replace no known parent, and a selfed offspring keeps one parent in
+  // both roles.
+  for (int4 t = 1; t <= 2; ++t) {
+    if (v.numknownprnt(t) == 0 && !selfing) continue;
+    const int4 u = 3 - t;
+    for (int4 k = 1; k <= av.numindivparentage(t); ++k) {
+      const int4 np = av.inferparentage(k, t, 2);
+      if (np <= 0) continue;
+      const int4 o = av.indivparentage(k, t);
+      if (v.indivparent(o, t) > 0) return false;
+      if (!selfing || v.crindivloc(o, 1) != v.crindivloc(o, 2)) continue;
+      int4 p = v.inferparent(o, u);
+      for (int4 j = 1; j <= av.numindivparentage(u); ++j)
+        if (av.indivparentage(j, u) == o) p = av.inferparentage(j, u, 2);
+      if (np != std::max(p, v.indivparent(o, u))) return false;
+    }
+  }
+  if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && av.numindivparentage(3) == 0)
+    return true;
+  for (int4 t = 1; t <= (pool ? 2 : v.numsex); ++t)
+    compact_entries(t, [&](int4 k) {
+      return v.indivparent(av.indivparentage(k, t), t) < 1 &&
+             av.inferparentage(k, t, 1) != av.inferparentage(k, t, 2);
+    });
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
+  return true;
+}
+
+}  // namespace
+
+void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign, int4& movekind,
+                     int4& movepos, FStatic<int4, 1, 3>& familymove, int4& listlen,
+                     FArray<int4, 2>& eligible, int4& knownsibside,
+                     FStatic<int4, 1, 2>& numunassigned, int4& result) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  (void)movekind;
+  (void)movepos;
+  (void)listlen;
+  (void)knownsibside;
+  // A proposal that changes no parent must not inherit the last one's changes.
+  av.numindivparentage.fill(0);
+  result = 1;
+  if (v.allcandidate < 1) return;
+  if (av.movingtype == 1) {
+    if (av.numindivlocidx(3) < 1) return;
+    reserve_entries(sizes(3) + sizes(4));
+    if (!individual_move(numassign)) result = 0;
+  } else if (av.movingtype == 2) {
+    reserve_entries(sizes(3));
+    if (!family_move(familymove, eligible, numunassigned)) result = 0;
+  }
+}
+
+}  // namespace kinrad

@@ -1,0 +1,162 @@
+// Sibship-size changes of random proposals against a recount of the proposed configuration,
+// built explicitly here: the changed distribution, the undo and the largest sizes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "configuration/configuration.hpp"
+#include "configuration_fixture.hpp"
+#include "support/proposal_builder.hpp"
+
+namespace kinrad::test {
+namespace {
+
+using Dist = std::map<int4, int4>;  // size (>= 1) -> number of families
+
+// Family sizes of sex s counted from a table of family ids: per column in two sexes, both
+// columns into one count with one parent pool (a selfed offspring counts twice).
+Dist count_sizes(const std::vector<std::array<int4, 2>>& fam, int4 s) {
+  std::map<int4, int4> size;
+  for (const auto& f : fam) {
+    if (variables.numsex == 1) {
+      ++size[f[0]];
+      ++size[f[1]];
+    } else {
+      ++size[f[static_cast<std::size_t>(s - 1)]];
+    }
+  }
+  Dist d;
+  for (const auto& [id, z] : size) ++d[z];
+  return d;
+}
+
+int4 largest(const Dist& d) {
+  return d.empty() ? 0 : d.rbegin()->first;
+}
+
+struct Shape {
+  const char* name;
+  int4 numsex;
+  int4 mono;  // both sexes monogamous
+  double pself;
+};
+
+TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
+  const std::vector<Shape> shapes = {
+      {"two sexes", 2, 0, 0.0}, {"one parent pool", 1, 0, 0.3}, {"double monogamy", 2, 1, 0.0}};
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    std::mt19937 rng(12345);
+    for (int4 trial = 0; trial < 300; ++trial) {
+      const int4 n = 12;
+      setup_sample(SampleShape{n, shape.numsex, shape.mono, shape.mono, 0, 0});
+      auto& v = variables;
+      auto& av = annealvariables;
+      testing_support::allocate_move_tables(n);
+      v.sibsize.allocate(Dim(2), Dim((3 - shape.numsex) * n), Dim(shape.numsex));
+      v.sibshipsizedist.allocate(Dim(0, (3 - shape.numsex) * n), Dim(shape.numsex));
+      random_configuration(rng, 4, 4, shape.pself);
+      // The moving offspring, some of its full sibs, and a destination: inside its own
+      // cluster (an existing or a new family per sex) or a new cluster.
+      std::uniform_int_distribution<int4> pick(1, n);
+      const int4 o = pick(rng);
+      testing_support::IndividualMove m;
+      m.offspring = o;
+      for (int4 j = 1; j <= n; ++j)
+        if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+            v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2 == 0)
+          m.sibs.push_back(j);
+      // Family ids of the random configuration need not be contiguous: a new id lies above
+      // every id in use.
+      int4 maxid1 = 0, maxid2 = 0;
+      for (int4 j = 1; j <= n; ++j) {
+        maxid1 = std::max(maxid1, v.crindivloc(j, 1));
+        maxid2 = std::max(maxid2, v.crindivloc(j, 2));
+      }
+      const bool newcluster = shape.mono == 1 || rng() % 3 == 0;
+      if (newcluster) {
+        m.dest1 = maxid1 + 1;
+        m.dest2 = maxid2 + 1;
+        if (shape.numsex == 1) m.dest1 = m.dest2 = std::max(maxid1, maxid2) + 1;
+        m.destcluster = 0;
+      } else {
+        std::vector<int4> ids1, ids2;
+        for (int4 j = 1; j <= n; ++j)
+          if (v.crindivloc(j, 3) == v.crindivloc(o, 3)) {
+            ids1.push_back(v.crindivloc(j, 1));
+            ids2.push_back(v.crindivloc(j, 2));
+          }
+        if (shape.numsex == 1) ids1.insert(ids1.end(), ids2.begin(), ids2.end()), ids2 = ids1;
+        const int4 fresh = std::max(maxid1, maxid2) + 1;
+        m.dest1 = rng() % 4 == 0 ? fresh : ids1[rng() % ids1.size()];
+        m.dest2 = rng() % 4 == 0 ? fresh + 1 : ids2[rng() % ids2.size()];
+        m.destcluster = v.crindivloc(o, 3);
+      }
+      testing_support::build_individual_move(m);
+
+      // The proposed configuration, built explicitly.
+      std::vector<std::array<int4, 2>> now, next;
+      for (int4 j = 1; j <= n; ++j) now.push_back({v.crindivloc(j, 1), v.crindivloc(j, 2)});
+      next = now;
+      next[static_cast<std::size_t>(o - 1)] = {m.dest1, m.dest2};
+      for (int4 j : m.sibs) next[static_cast<std::size_t>(j - 1)] = {m.dest1, m.dest2};
+
+      FStatic<int2, 1, 2> nchange{};
+      FStatic<int2, 1, 4> maxsize{};
+      std::vector<Dist> before, after;
+      for (int4 s = 1; s <= shape.numsex; ++s) {
+        before.push_back(count_sizes(now, s));
+        after.push_back(count_sizes(next, s));
+        for (const auto& [z, c] : before.back()) v.sibshipsizedist(z, s) = c;
+        maxsize(s) = static_cast<int2>(largest(before.back()));
+      }
+      // Under double monogamy a family is its cluster: the sizes of the own cluster, the only
+      // one the move to a new cluster changes.
+      FStatic<int4, 1, 2> own{};
+      own(1) = av.clustersizet(v.crindivloc(o, 3));
+      newsibdist(nchange, maxsize, 3, own);
+
+      for (int4 s = 1; s <= shape.numsex; ++s) {
+        const Dist& b = before[static_cast<std::size_t>(s - 1)];
+        const Dist& a = after[static_cast<std::size_t>(s - 1)];
+        for (int4 z = 1; z <= v.sibshipsizedist.ubound(1); ++z) {
+          const int4 want = a.count(z) ? a.at(z) : 0;
+          ASSERT_EQ(v.sibshipsizedist(z, s), want)
+              << "trial " << trial << " sex " << s << " size " << z;
+        }
+        EXPECT_EQ(maxsize(s + 2), std::max(largest(b), largest(a)));
+        // The undo: the same rows added back.
+        for (int4 k = 1; k <= nchange(s); ++k)
+          v.sibshipsizedist(v.sibsize(1, k, s), s) += v.sibsize(2, k, s);
+        for (int4 z = 1; z <= v.sibshipsizedist.ubound(1); ++z) {
+          const int4 want = b.count(z) ? b.at(z) : 0;
+          ASSERT_EQ(v.sibshipsizedist(z, s), want) << "undo, trial " << trial << " sex " << s;
+        }
+      }
+      for (auto x : av.selectedprntidxq1) ASSERT_EQ(x, 0);
+      for (auto x : av.selectedprntidxq2) ASSERT_EQ(x, 0);
+      for (auto x : av.selectedprntidxq3) ASSERT_EQ(x, 0);
+    }
+  }
+}
+
+TEST(NewSibDist, FamilyMoveKeepsTheSizes) {
+  setup_sample(SampleShape{4, 2, 0, 0, 0, 0});
+  annealvariables.movingtype = 2;
+  FStatic<int2, 1, 2> nchange{};
+  FStatic<int2, 1, 4> maxsize{};
+  maxsize(1) = 3;
+  maxsize(2) = 2;
+  FStatic<int4, 1, 2> own{};
+  newsibdist(nchange, maxsize, 0, own);
+  EXPECT_EQ(nchange(1), 0);
+  EXPECT_EQ(nchange(2), 0);
+  EXPECT_EQ(maxsize(3), 3);
+  EXPECT_EQ(maxsize(4), 2);
+}
+
+}  // namespace
+}  // namespace kinrad::test
