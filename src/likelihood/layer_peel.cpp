@@ -220,16 +220,21 @@ struct LayerRun {
     }
   }
 
-  // The conditioning parent of the layer: the one with most families in state s (fathers
-  // scanned first, the first on ties); 0 when the graph is empty.
+  // The conditioning parent of the layer: the one with most families in state s, equal counts
+  // going to the larger key (fathers scanned first, the first on equal keys); 0 when the graph
+  // is empty.
   int4 findabsorbindiv(int4 s) const {
     const Likelihoodvar& lv = likelihoodvar;
     int4 best = 0, bestm = 0;
+    int8 bestkey = 0;
     for (int4 k = 1; k <= lv.layercore(0); ++k) {
       const int4 p = lv.layercore(k);
-      if (lv.layernummate(p, s) > bestm) {
-        bestm = lv.layernummate(p, s);
+      const int4 m = lv.layernummate(p, s);
+      if (m == 0 || m < bestm) continue;
+      if (m > bestm || lv.layerkey(p) > bestkey) {
+        bestm = m;
         best = p;
+        bestkey = lv.layerkey(p);
       }
     }
     return best;
@@ -344,6 +349,26 @@ void layer_stage(real8& logl) {
       if (lv.hsib(p) <= 0) continue;
       lv.layermate(++lv.layernummate(p, 0), p, 0) = f;
     }
+  }
+  // Keys of the conditioning choice, from the graph the layer stage starts with: 10 for a known
+  // parent, 10 for each known mate and the size of each family, times the sample size, minus
+  // the smallest offspring number of its families (the sample size when it has none). In 64
+  // bits: a parent with thousands of mates overflows 32.
+  engine::grow(lv.layerkey, Dim(1, np));
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    int8 score = lv.knownprt(p) >= 1 ? 10 : 0;
+    int4 smallest = v.smplsize;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const int4 q = father_of(f) == p ? mother_of(f) : father_of(f);
+      if (lv.knownprt(q) >= 1) score += 10;
+      const int4 first = v.familyindivloc(f - 1) + 1;
+      const int4 last = v.familyindivloc(f);
+      score += last - first + 1;
+      if (last >= first && lv.familyindiv(first) < smallest) smallest = lv.familyindiv(first);
+    }
+    lv.layerkey(p) = score * static_cast<int8>(v.smplsize) - smallest;
   }
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;

@@ -107,6 +107,7 @@ struct Likelihoodvar {
   FArray<int4, 3> layermate{};     // (maxnummate, nallparent, 0:layercap) family numbers
   FArray<real8, 1> layerxvalue{};  // (0:layercap) path value, times exp(layerxlog)
   FArray<real8, 1> layerxlog{};    // (0:layercap) natural log carried out of the path value
+  FArray<int8, 1> layerkey{};      // (nallparent) tie-break key of a conditioning parent
   FArray<int4, 1> layersingle{};   // (nallparent) parents left with one family, to absorb
   real8 layerprb = 0.0;            // sum of the finished paths, times exp(layerlogfactor)
   real8 layerlogfactor = 0.0;
