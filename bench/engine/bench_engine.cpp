@@ -102,6 +102,49 @@ void BM_FamilyLocusLogL_Star8(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLocusLogL_Star8);
 
+// Every locus of a simulated cluster, one evaluation per iteration (the sum over the loci).
+void run_all_loci(benchmark::State& state, const bench::SimSpec& s) {
+  const std::string dir = bench::simulate_cluster(s);
+  for (auto _ : state) {
+    real8 total = 0.0;
+    for (int4 l = 1; l <= variables.numloci; ++l) {
+      const int4 k = variables.obsnumallele(l);
+      if (k < 2) continue;
+      real8 logl = 0.0;
+      familylocuslogl(l, k, variables.genotypenum(k), logl);
+      total += logl;
+    }
+    benchmark::DoNotOptimize(total);
+  }
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove_all(dir);
+}
+
+// A cycle of two fathers and two mothers, four families of three offspring, 10 error-free
+// 6-allele loci: the smallest cluster the layer stage finishes.
+void BM_Cycle2x2_10Loci6(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 2;
+  s.mothers = 2;
+  s.offspring_per_family = 3;
+  s.loci = 10;
+  s.alleles = 6;
+  run_all_loci(state, s);
+}
+BENCHMARK(BM_Cycle2x2_10Loci6);
+
+// Three fathers and three mothers, all nine pairs families of two, 10 error-free 6-allele loci.
+void BM_Complete3x3_10Loci6(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 3;
+  s.mothers = 3;
+  s.offspring_per_family = 2;
+  s.loci = 10;
+  s.alleles = 6;
+  run_all_loci(state, s);
+}
+BENCHMARK(BM_Complete3x3_10Loci6);
+
 // The full-sib table of the 10-offspring family in table mode (the family is not in the
 // first group of the absorb list), 8-allele and 2-allele loci.
 void BM_FsProbCompute1_Table(benchmark::State& state) {

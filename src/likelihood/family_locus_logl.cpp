@@ -3,6 +3,7 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
+#include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
@@ -116,7 +117,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   peel(locus, numallele, numgenotype, errorclass, logl);
   if (logl <= kImpossible) return;
   if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
-  engine_unavailable("families whose mating graph has a cycle");
+  layer_stage(logl);
 }
 
 }  // namespace kinrad

@@ -170,5 +170,46 @@ TEST(NoAllocation, SecondFamilyLikelihoodAllocatesNothing) {
   }
 }
 
+// The same for two-sex clusters whose mating graph keeps cycles: the layer stage's states are
+// sized on the first evaluation and reused.
+TEST(NoAllocation, SecondCyclicLocusLikelihoodAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Shape;
+  using oracle::Species;
+  std::uint32_t seed = 1300;
+  for (Species sp : {Species::diploid, Species::haplodiploid}) {
+    for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+      for (Shape sh : {Shape::cycle2x2, Shape::cycle3x3, Shape::two_cycles}) {
+        SCOPED_TRACE(seed);
+        reset_all_modules();
+        testing_support::TempWorkDir dir{"no_allocation"};
+        oracle::Options o;
+        o.shape = sh;
+        o.species = sp;
+        o.markers = mk;
+        o.loci = 3;
+        o.sampled_parents = 1;
+        o.missing = 0.2;
+        const oracle::Cluster c = oracle::random_cluster(seed++, o);
+        ASSERT_TRUE(oracle::build(c).ok);
+        oracle::exact_mode();
+        auto all_loci = [] {
+          for (int4 l = 1; l <= variables.numloci; ++l) {
+            const int4 k = variables.obsnumallele(l);
+            if (k < 2) continue;
+            real8 logl = 0.0;
+            familylocuslogl(l, k, variables.genotypenum(k), logl);
+          }
+        };
+        all_loci();
+        const long before = allocations.load();
+        all_loci();
+        EXPECT_EQ(allocations.load() - before, 0);
+        reset_all_modules();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kinrad

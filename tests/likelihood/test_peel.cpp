@@ -111,12 +111,13 @@ TEST_F(Peel, UnavailablePartsStop) {
     const char* name;
     Shape shape;
     Markers markers;
+    oracle::Species species = oracle::Species::diploid;
   };
-  const Row rows[] = {
-      {"a cycle of two fathers and two mothers", Shape::cycle2x2, Markers::multi_free},
-      {"typing errors", Shape::one_family, Markers::multi_error},
-      {"two-allele typing errors", Shape::one_family, Markers::snp_error},
-      {"dominant markers", Shape::one_family, Markers::dominant_free}};
+  const Row rows[] = {{"a cycle in a one-sex species", Shape::cycle2x2, Markers::multi_free,
+                       oracle::Species::monoecious},
+                      {"typing errors", Shape::one_family, Markers::multi_error},
+                      {"two-allele typing errors", Shape::one_family, Markers::snp_error},
+                      {"dominant markers", Shape::one_family, Markers::dominant_free}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     reset_all_modules();
@@ -124,6 +125,7 @@ TEST_F(Peel, UnavailablePartsStop) {
     oracle::Options o;
     o.shape = r.shape;
     o.markers = r.markers;
+    o.species = r.species;
     o.loci = 1;
     const oracle::Cluster c = oracle::random_cluster(11u, o);
     ASSERT_TRUE(oracle::build(c).ok);

@@ -94,6 +94,23 @@ struct Likelihoodvar {
   // fsgtypeidloc(k) + 1; element 1 of both holds the total size of the tables.
   FArray<int4, 1> fsgtypeidloc{};
   FArray<int4, 1> fsgtypeid{};
+
+  // Layer peeling of clusters with cycles (two sexes). Layer states 0 to layercap: the weights
+  // of every parent still in the graph after the simple peeling, block of parent p from
+  // layerwloc(p) + 1; the families still linking each parent, count in layernummate. Storage only
+  // grows; the family's own counts give the extent in use.
+  int4 layercap = 0;               // deepest layer state the arrays hold
+  FArray<int4, 1> layercore{};     // (0:nallparent) count, then the parents in the graph
+  FArray<int4, 1> layerwloc{};     // (nallparent) block start of each parent (from 0)
+  FArray<real8, 2> layerweight{};  // (total genotypes, 0:layercap)
+  FArray<int4, 2> layernummate{};  // (nallparent, 0:layercap)
+  FArray<int4, 3> layermate{};     // (maxnummate, nallparent, 0:layercap) family numbers
+  FArray<real8, 1> layerxvalue{};  // (0:layercap) path value, times exp(layerxlog)
+  FArray<real8, 1> layerxlog{};    // (0:layercap) natural log carried out of the path value
+  FArray<int8, 1> layerkey{};      // (nallparent) tie-break key of a conditioning parent
+  FArray<int4, 1> layersingle{};   // (nallparent) parents left with one family, to absorb
+  real8 layerprb = 0.0;            // sum of the finished paths, times exp(layerlogfactor)
+  real8 layerlogfactor = 0.0;
 };
 
 constinit inline Likelihoodvar likelihoodvar{};

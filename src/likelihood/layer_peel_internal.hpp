@@ -1,0 +1,13 @@
+#pragma once
+// The layer stage of the locus likelihood: what the simple peeling leaves of a two-sex cluster
+// (a mating graph with cycles) summed exactly by conditioning parents layer by layer.
+#include "core/kinds.hpp"
+
+namespace kinrad {
+
+// Called after the simple peeling when families remain; logl receives the locus log likelihood
+// of the cluster (the constant, the trees closed by the simple peeling and the remaining graph),
+// -1e300 when the locus is impossible.
+void layer_stage(real8& logl);
+
+}  // namespace kinrad
