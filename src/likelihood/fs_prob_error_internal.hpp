@@ -57,11 +57,26 @@ struct FsErrorScratch {
   FArray<real8, 1> da{};        // (ng) absorbed or first parent gathered on local genotypes
   FArray<real8, 1> qb{};        // (ng) receiving or second parent
   FArray<int1, 1> used{};       // (ng) genotypes in use by a trimmed table
+  FArray<int1, 1> excluded{};   // (G) parental genotypes ruled out by the screening
+  FArray<int4, 1> rowstart{};   // (G) start of each kept row in the packed triangle, -1 none
+  FArray<real8, 1> tri{};       // packed rows of the kept genotypes over partners i..D
+  FArray<int4, 1> order{};      // offspring genotypes of a kind by decreasing count
+  FArray<real8, 1> negcount{};
+  FArray<int1, 1> code{};      // (n) allele code relative to the offspring genotype in hand
+  FArray<int1, 2> gtallele{};  // (2, G) alleles of each parental genotype
+  FArray<int1, 1> cls{};       // (G) class of each parental genotype for the genotype in hand
+  FArray<real8, 2> hapl{};     // (G, n) haploid fathers: mother genotype by father allele
   std::array<int4, 64> ctype{};
   std::array<int4, 64> cslot{};
   std::array<real8, 64> cweight{};
 };
 inline FsErrorScratch fs_error_scratch{};
+
+// Families of more than 8 alleles at a codominant locus with typing errors. dim: fsprobdim(fam)
+// (mother genotypes for haploid fathers); n: numallelefs(fam); ngt: distinct observed
+// genotypes, heterozygotes first; e: dropout plus other-error rate. fail: 1 when no parental
+// genotype survives (nothing written), else 0.
+void fsprobcompute3(int4 locus, int4 fam, int4 dim, int4 n, int4 ngt, int4& fail, real8 e);
 
 // Weight with which each cache slab 2..5 of the class tables was filled, per table (1 hom2,
 // 2 hom3, 3 het2, 4 het3) and block; a slab is refilled when a family's weight differs.
