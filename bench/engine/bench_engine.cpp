@@ -5,8 +5,10 @@
 
 #include <filesystem>
 
+#include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "engine/cluster_generator.hpp"
+#include "likelihood/full_sib_internal.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 
@@ -61,6 +63,86 @@ void BM_PrepareAndSetUpCluster(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_PrepareAndSetUpCluster);
+
+// Locus log likelihood of a simulated cluster at locus 1, called again and again.
+void run_locus_logl(benchmark::State& state, const bench::SimSpec& s) {
+  const std::string dir = bench::simulate_cluster(s);
+  const int4 k = variables.obsnumallele(1);
+  const int4 ng = variables.genotypenum(k);
+  for (auto _ : state) {
+    real8 logl = 0.0;
+    familylocuslogl(1, k, ng, logl);
+    benchmark::DoNotOptimize(logl);
+  }
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove_all(dir);
+}
+
+// One full-sib family of 10 offspring, both parents unsampled, error-free 8-allele locus.
+void BM_FamilyLocusLogL_FullSib8(benchmark::State& state) {
+  bench::SimSpec s;
+  run_locus_logl(state, s);
+}
+BENCHMARK(BM_FamilyLocusLogL_FullSib8);
+
+// The same family at an error-free 2-allele locus.
+void BM_FamilyLocusLogL_FullSib2(benchmark::State& state) {
+  bench::SimSpec s;
+  s.alleles = 2;
+  run_locus_logl(state, s);
+}
+BENCHMARK(BM_FamilyLocusLogL_FullSib2);
+
+// A half-sib star: one father, five mothers, two offspring each, error-free 8-allele locus.
+void BM_FamilyLocusLogL_Star8(benchmark::State& state) {
+  bench::SimSpec s;
+  s.mothers = 5;
+  s.offspring_per_family = 2;
+  run_locus_logl(state, s);
+}
+BENCHMARK(BM_FamilyLocusLogL_Star8);
+
+// The full-sib table of the 10-offspring family in table mode (the family is not in the
+// first group of the absorb list), 8-allele and 2-allele loci.
+void BM_FsProbCompute1_Table(benchmark::State& state) {
+  bench::SimSpec s;
+  const std::string dir = bench::simulate_cluster(s);
+  const int4 k = variables.obsnumallele(1);
+  real8 logl = 0.0;
+  familylocuslogl(1, k, variables.genotypenum(k), logl);
+  familylocus_setup(1, k, variables.genotypenum(k), logl);
+  variables.purefsshortcut = 0;
+  likelihoodvar.mabsorb(1) = 0;
+  const int4 na = likelihoodvar.numallelefs(1);
+  const int4 ngt = variables.numfsgenotype(1, 1) + variables.numfsgenotype(2, 1);
+  for (auto _ : state) {
+    bool complete = false;
+    fsprobcompute1(1, na, ngt, logl, 1, 0, complete);
+    benchmark::DoNotOptimize(likelihoodvar.fsprob(1, 1));
+  }
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_FsProbCompute1_Table);
+
+void BM_FsProbComputeSnp_Table(benchmark::State& state) {
+  bench::SimSpec s;
+  s.alleles = 2;
+  const std::string dir = bench::simulate_cluster(s);
+  real8 logl = 0.0;
+  familylocuslogl(1, 2, 3, logl);
+  familylocus_setup(1, 2, 3, logl);
+  likelihoodvar.mabsorb(1) = 0;
+  likelihoodvar.flagsnp(1) = 0;
+  const int2 ngt[2] = {variables.numfsgenotype(1, 1), variables.numfsgenotype(2, 1)};
+  for (auto _ : state) {
+    fsprobcomputesnp(1, ngt, 1, 0);
+    benchmark::DoNotOptimize(likelihoodvar.fsprob(1, 1));
+  }
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_FsProbComputeSnp_Table);
 
 }  // namespace
 }  // namespace kinrad

@@ -38,6 +38,11 @@ void setfamilyloglvar();
 // inbreeding coefficient.
 void selfinggen_est();
 
+// Natural log likelihood of the family in hand at one locus (its work state prepared for all
+// loci or for this one): the probability of the observed genotypes of its offspring and typed
+// candidate parents, summed over every genotype of every parent; -1e300 when they cannot occur.
+void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl);
+
 // Unpacked copy of the offspring genotypes at two-allele loci (indivgtype1).
 void setgtype2();
 

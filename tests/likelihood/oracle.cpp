@@ -335,6 +335,15 @@ Setup setup(const Cluster& c, int4 locus) {
       if (x.role[s - 1] == 0) continue;
       const Parent& p = s == 1 ? c.fathers[static_cast<size_t>(x.role[0] - 1)]
                                : c.mothers[static_cast<size_t>(x.role[1] - 1)];
+      // A haploid son has no father: a father whose offspring in the cluster are all sons is
+      // no parent of them, and his own observation belongs to no family of the cluster.
+      if (s == 1 && c.haplodiploid) {
+        bool daughters = false;
+        for (const Family& f : c.families)
+          if (f.father == x.role[0])
+            for (int m : f.members) daughters = daughters || v.offploid(m) != 1;
+        if (!daughters) continue;
+      }
       if (p.candidate > 0 && cand == nullptr) {
         cand = &p;
         candsex = s;

@@ -15,6 +15,7 @@
 #include "core/modules/setgetgtype.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
+#include "core/sorting.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
@@ -174,6 +175,30 @@ TEST_F(FamilyLocusSetup, RankingOfManyAlleles) {
   EXPECT_EQ(carriers[list[1]], 10);
   for (size_t i = 2; i + 1 < list.size(); ++i) EXPECT_EQ(carriers[list[i]], 1);
   EXPECT_EQ(likelihoodvar.fsprobdim(1), 19);
+  // Ties keep the order the project's index sort gives them on the list before ranking: the
+  // homozygotes' alleles first, then the heterozygotes' further alleles, genotypes in the order
+  // the members show them.
+  std::vector<int4> before;
+  auto add = [&](int4 a) {
+    if (std::find(before.begin(), before.end(), a) == before.end()) before.push_back(a);
+  };
+  for (int4 m = 1; m <= 14; ++m) {
+    const auto g = alleles_of(m, 1);
+    if (g[0] == g[1]) add(g[0]);
+  }
+  for (int4 m = 1; m <= 14; ++m) {
+    const auto g = alleles_of(m, 1);
+    if (g[0] != g[1]) {
+      add(g[0]);
+      add(g[1]);
+    }
+  }
+  ASSERT_EQ(before.size(), 9u);
+  std::vector<real8> key;
+  for (int4 a : before) key.push_back(-carriers[a]);
+  std::vector<int4> idx(9);
+  indexx(9, key.data(), idx.data());
+  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(list[i], before[size_t(idx[i] - 1)]) << i;
 }
 
 TEST_F(FamilyLocusSetup, ParentWithEmptyListStandsForAllAlleles) {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/modules.hpp"
+#include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
@@ -85,6 +86,49 @@ TEST(NoAllocation, SecondPreparationAndSetUpAllocateNothing) {
       prepare_and_set_up();
       EXPECT_EQ(allocations.load() - before, 0);
       reset_all_modules();
+    }
+  }
+}
+
+// The locus likelihood of a cluster evaluated a second time allocates nothing: the search scores
+// every proposal this way.
+TEST(NoAllocation, SecondLocusLikelihoodAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Shape;
+  using oracle::Species;
+  std::uint32_t seed = 900;
+  for (Species sp : {Species::diploid, Species::haplodiploid, Species::monoecious}) {
+    for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+      for (Shape sh : {Shape::one_family, Shape::star, Shape::chain}) {
+        SCOPED_TRACE(seed);
+        reset_all_modules();
+        testing_support::TempWorkDir dir{"no_allocation"};
+        oracle::Options o;
+        o.shape = sh;
+        o.species = sp;
+        o.markers = mk;
+        o.loci = 3;
+        o.sampled_parents = 1;
+        o.missing = 0.2;
+        o.fsscaleq = 1;
+        const oracle::Cluster c = oracle::random_cluster(seed++, o);
+        if (sp == Species::monoecious && !c.same.empty()) continue;  // may close a cycle
+        ASSERT_TRUE(oracle::build(c).ok);
+        oracle::exact_mode();
+        auto all_loci = [] {
+          for (int4 l = 1; l <= variables.numloci; ++l) {
+            const int4 k = variables.obsnumallele(l);
+            if (k < 2) continue;
+            real8 logl = 0.0;
+            familylocuslogl(l, k, variables.genotypenum(k), logl);
+          }
+        };
+        all_loci();
+        const long before = allocations.load();
+        all_loci();
+        EXPECT_EQ(allocations.load() - before, 0);
+        reset_all_modules();
+      }
     }
   }
 }

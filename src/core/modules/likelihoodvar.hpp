@@ -67,6 +67,16 @@ struct Likelihoodvar {
   FArray<int2, 2> fsgtypeidx{};  // (0:, numfsibship) per-locus: (0, f) = 0 no trimmed list
   FArray<int4, 2> fsgtypejdx{};  // (words, numfsibship)
   FArray<int1, 1> flagsnp{};     // two-allele routines; released for each family
+  // Absorb list: per entry, the other role of the receiving individual that takes a copy of its
+  // vector (monoecious species); -1 not yet resolved, 0 none.
+  FArray<int4, 1> copyfre{};
+  // Peeling work: class weights of the parent summed out and per-class sums of the receiving
+  // parent (-1 not yet computed), one entry per genotype class of the locus.
+  FArray<real8, 1> peelweight{};
+  FArray<real8, 1> peelsum{};
+  // Working copies of hsib and fsib while the absorb list is chosen.
+  FArray<int4, 1> hsibcopy{};
+  FArray<int1, 1> fsibcopy{};
   FArray<int4, 1> ng2selfidx{};  // selfing cache rows of two-allele counts, > 0 cached
   FArray<int2, 2> ng2self{};
   // Dominant block whose full-sib keys domfsibsave holds; 0 none. Lives for the process.

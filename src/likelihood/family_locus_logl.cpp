@@ -1,0 +1,122 @@
+#include <cmath>
+
+#include "core/modules/likelihoodvar.hpp"
+#include "core/modules/variables.hpp"
+#include "likelihood/full_sib_internal.hpp"
+#include "likelihood/likelihood.hpp"
+#include "likelihood/likelihood_internal.hpp"
+#include "likelihood/work_arrays_internal.hpp"
+
+namespace kinrad {
+
+namespace {
+
+constexpr real8 kImpossible = -1e300;
+
+// A table of ones for a family without typed offspring that is left to the layer stage: its
+// whole genotype list, every genotype compatible.
+void neutral_table(int4 f, int4 numallele) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const bool haplo = v.haplodiploid == 1;
+  const int4 cols = numallele <= 2 ? 3 : 1;
+  const int4 rows = numallele <= 2 ? (haplo ? 2 : 3) : 1;
+  const int4 loc = v.fsprobloc(f);
+  for (int4 c = 1; c <= cols; ++c)
+    for (int4 r = 1; r <= rows; ++r) lv.fsprob(r, loc + c) = 1.0;
+  lv.fsprobdim(f) = static_cast<int2>(cols);
+  auto bits = [](int4 n) { return static_cast<int2>(static_cast<uint16_t>(0xffff0000u >> n)); };
+  if (v.equirowcol.allocated()) {
+    v.equirowcol(f, 1) = bits(rows);
+    if (haplo) v.equirowcol(f, 2) = bits(cols);
+  }
+}
+
+}  // namespace
+
+// A parent left without a full-sib family at the locus (a mother of haploid sons only, a parent
+// of member-less families only) still carries her own factors: the log of the sum of her vector
+// enters the constant. False when that sum is at most 1e-300.
+bool unattached_parents() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  for (int4 p = 1; p <= v.nallparent; ++p) {
+    if (lv.hsib(p) != 0) continue;
+    const int4 o = other_role_joint(p);
+    if (o > 0 && (lv.hsib(o) != 0 || o < p)) continue;  // the individual is counted once
+    real8 s = 0.0;
+    const real8* b = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+    for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += b[i];
+    if (s <= 1e-300) return false;
+    lv.loglikehoodconst += std::log(s);
+  }
+  return true;
+}
+
+void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  familylocus_setup(locus, numallele, numgenotype, logl);
+  if (logl <= kImpossible) return;
+  const int4 nfs = v.numfsibship;
+  const int4 errorclass = v.locuserror(locus);
+  const bool dominant = v.crrtmarkerdomq == 1;
+
+  // Selfed offspring.
+  if (lv.selfprnt.allocated() && lv.selfprnt(0) > 0 && v.numsex == v.allowinbreeding)
+    engine_unavailable("selfed offspring");
+
+  // The absorb list, once per family set-up.
+  if (lv.nabsorb(1) == -1) findabsorbfamily();
+
+  // Parents left without a full-sib family here.
+  if (!unattached_parents()) {
+    logl = kImpossible;
+    return;
+  }
+
+  // Full-sib tables.
+  if (dominant) engine_unavailable("full-sib families at dominant loci");
+  if (errorclass != 0) engine_unavailable("full-sib families at loci with typing errors");
+  engine::grow(lv.fsibnodata, Dim(0, std::max(nfs, 1)));
+  lv.fsibnodata(0) = 0;
+  const bool userows = lv.userowsnp.allocated() && lv.userowsnp.ubound(1) >= v.nallparent;
+  for (int4 i = 1; i <= lv.mabsorb(2); ++i) {
+    const int4 f = lv.nabsorb(i);
+    if (lv.fsib(f) == 0) continue;
+    if (lv.fsprobptr.allocated() && f <= lv.fsprobptr.ubound(1)) lv.fsprobptr(f).a = {};
+    if (lv.fsprobidx(f) > 0) lv.fsprobidx(f) = -1;
+    const int2 ngt[2] = {v.numfsgenotype(1, f), v.numfsgenotype(2, f)};
+    if (ngt[0] + ngt[1] == 0) {
+      lv.fsibnodata(++lv.fsibnodata(0)) = static_cast<int2>(f);
+      if (i > lv.mabsorb(1)) neutral_table(f, numallele);
+      continue;
+    }
+    if (numallele <= 2) {
+      fsprobcomputesnp(f, ngt, i, 0);
+      if (userows && lv.fsprobdim(f) > 0) {
+        const int2 mask = v.equirowcol(f, 1);
+        const int4 parents[2] = {v.npstartloc1(1) + lv.clusterfamily(1, f),
+                                 v.npstartloc1(2) + lv.clusterfamily(2, f)};
+        for (int4 p : parents) {
+          lv.userowsnp(p) = static_cast<int2>(lv.userowsnp(p) & mask);
+          const int4 o = other_role_joint(p);
+          if (v.numsex != 2 && o > 0) lv.userowsnp(o) = static_cast<int2>(lv.userowsnp(o) & mask);
+        }
+      }
+    } else {
+      bool complete = false;
+      fsprobcompute1(f, lv.numallelefs(f), ngt[0] + ngt[1], logl, i, 0, complete);
+      if (complete) return;
+    }
+  }
+
+  // Simple peeling.
+  logl = 0.0;
+  peel(locus, numallele, numgenotype, errorclass, logl);
+  if (logl <= kImpossible) return;
+  if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
+  engine_unavailable("families whose mating graph has a cycle");
+}
+
+}  // namespace kinrad
