@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstdint>
 
@@ -33,7 +32,6 @@ void fsprobcompute3(int4 locus, int4 fam, int4 dim, int4 n, int4 ngt, int4& fail
   const int4 bk = v.codominantloci(locus);
   const bool haplo = v.haplodiploid == 1;
   const int4 g = n * (n + 1) / 2;
-  assert(haplo || dim == g);
   engine::grow(w.allelemap, Dim(0, 127));
   engine::grow(w.excluded, Dim(std::max(g, 1)));
   engine::grow(w.rowstart, Dim(std::max(g, 1)));

@@ -85,6 +85,14 @@ struct FsSlabWeights {
 };
 inline FsSlabWeights fs_slab_weights{};
 
+// The full-sib table of family f (entry i of the absorb list) at a locus with typing errors or
+// at a dominant locus, as the locus likelihood asks for it. wsum accumulates the one-genotype
+// families' class weights; othertable notes a table made by a routine other than the
+// multi-genotype one. Returns false when the locus is finished: logl then holds its result
+// (-1e300 when impossible).
+bool error_locus_table(int4 locus, int4 numallele, int4 i, int4 f, std::array<real8, 2>& wsum,
+                       bool& othertable, real8& logl);
+
 // Pair index of allele count na: (1:2, 1:E) of the pair components, built on first use.
 const FView<int2, 2>& prbindex_of(int4 na);
 
