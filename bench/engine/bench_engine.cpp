@@ -93,6 +93,17 @@ void BM_FamilyLocusLogL_FullSib2(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLocusLogL_FullSib2);
 
+// The same family at an 8-allele locus with dropout 0.02 and other errors 0.01.
+void BM_FamilyLocusLogL_FullSib8Errors(benchmark::State& state) {
+  bench::SimSpec s;
+  s.droprate = 0.02;
+  s.otherrate = 0.01;
+  run_locus_logl(state, s);
+  state.counters["locuserror"] = variables.locuserror(1);
+  state.counters["familyalleles"] = likelihoodvar.numallelefs(1);
+}
+BENCHMARK(BM_FamilyLocusLogL_FullSib8Errors);
+
 // A half-sib star: one father, five mothers, two offspring each, error-free 8-allele locus.
 void BM_FamilyLocusLogL_Star8(benchmark::State& state) {
   bench::SimSpec s;

@@ -1,7 +1,9 @@
+#include <array>
 #include <cmath>
 
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
+#include "likelihood/fs_prob_error_internal.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/likelihood.hpp"
@@ -76,9 +78,12 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     return;
   }
 
-  // Full-sib tables.
-  if (dominant) engine_unavailable("full-sib families at dominant loci");
-  if (errorclass != 0) engine_unavailable("full-sib families at loci with typing errors");
+  // Full-sib tables. A dominant family's cached table lives in the family's block of fsprob,
+  // which any other kind of locus overwrites: the cache then starts afresh at the next dominant
+  // locus.
+  if (!dominant) lv.dominant_cache_block = 0;
+  std::array<real8, 2> wsum{0.0, 0.0};
+  bool othertable = false;
   engine::grow(lv.fsibnodata, Dim(0, std::max(nfs, 1)));
   lv.fsibnodata(0) = 0;
   const bool userows = lv.userowsnp.allocated() && lv.userowsnp.ubound(1) >= v.nallparent;
@@ -90,7 +95,15 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     const int2 ngt[2] = {v.numfsgenotype(1, f), v.numfsgenotype(2, f)};
     if (ngt[0] + ngt[1] == 0) {
       lv.fsibnodata(++lv.fsibnodata(0)) = static_cast<int2>(f);
+      if (dominant) {
+        lv.domfsibsave(f) = 0;
+        lv.domconstlogl(f) = 0.0;
+      }
       if (i > lv.mabsorb(1)) neutral_table(f, numallele);
+      continue;
+    }
+    if (dominant || errorclass != 0) {
+      if (!error_locus_table(locus, numallele, i, f, wsum, othertable, logl)) return;
       continue;
     }
     if (numallele <= 2) {
@@ -112,11 +125,22 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     }
   }
 
+  // Class constants of the one-genotype families.
+  if (!dominant && errorclass != 0) {
+    const int4 bk = v.codominantloci(locus);
+    lv.loglikehoodconst += wsum[0] * v.fsprobconst1(1, bk) + wsum[1] * v.fsprobconst1(2, bk);
+  }
+
   // Simple peeling.
   logl = 0.0;
   peel(locus, numallele, numgenotype, errorclass, logl);
   if (logl <= kImpossible) return;
   if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
+  // The layer stage reads only the tables of error-free codominant loci so far; stopping is
+  // better than reading another table layout as if it were one of those.
+  if (dominant || errorclass != 0)
+    engine_unavailable("families whose mating graph has a cycle at loci with typing errors or "
+                       "dominant markers");
   layer_stage(logl);
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
@@ -148,13 +149,15 @@ bool other_branches(int4 a, int4 r, int4 f, int4 locus, int4 errorflag, bool two
         twoallele ? nullptr : &lv.idxtgt(lv.idxloc(2 * f + (afather ? 1 : 2) - 3) + 1);
     const int4* rcls =
         twoallele ? nullptr : &lv.idxtgt(lv.idxloc(2 * f + (afather ? 2 : 1) - 3) + 1);
+    // Mothers' genotypes beyond a trimmed table's dimension have no entries.
+    const int4 ycut = twoallele ? 3 : lv.fsprobdim(f);
     for (int4 i = 0; i < nr; ++i) {
       const int4 y = twoallele ? i + 1 : rcls[i];
       real8 s = 0.0;
-      if (y >= 1) {
+      if (y >= 1 && (!afather || y <= ycut)) {
         for (int4 k = lo; k <= hi; ++k) {
           const int4 x = twoallele ? k + 1 : acls[k];
-          if (x < 1) continue;
+          if (x < 1 || (!afather && x > ycut)) continue;
           s += (afather ? t(x, y) : t(y, x)) * pa[k];
         }
       }
@@ -202,9 +205,11 @@ bool other_branches(int4 a, int4 r, int4 f, int4 locus, int4 errorflag, bool two
     q[y] = s;
   };
   if (n == 0) {
-    for (int4 y = 1; y <= ncls; ++y)
+    // A trimmed table holds nothing beyond its dimension.
+    const int4 used = std::min<int4>(ncls, lv.fsprobdim(f));
+    for (int4 y = 1; y <= used; ++y)
       sum_over(y, [&](auto&& add) {
-        for (int4 x = 1; x <= ncls; ++x) add(x);
+        for (int4 x = 1; x <= used; ++x) add(x);
       });
   } else if (n < 10) {
     for (int4 k = 1; k <= n; ++k)

@@ -98,7 +98,9 @@ TEST(NoAllocation, SecondLocusLikelihoodAllocatesNothing) {
   using oracle::Species;
   std::uint32_t seed = 900;
   for (Species sp : {Species::diploid, Species::haplodiploid, Species::monoecious}) {
-    for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+    for (Markers mk :
+         {Markers::snp_free, Markers::multi_free, Markers::snp_error, Markers::multi_error,
+          Markers::many_error, Markers::dominant_free, Markers::dominant_error}) {
       for (Shape sh : {Shape::one_family, Shape::star, Shape::chain}) {
         SCOPED_TRACE(seed);
         reset_all_modules();

@@ -1,5 +1,7 @@
 #pragma once
 // The module `likelihoodvar`.
+#include <array>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
@@ -90,6 +92,7 @@ struct Likelihoodvar {
   FArray<int2, 4> fsfamilygtype{};  // (0:k, 2, family, locus3 position)
   int4 fsfamilygtype_k = 0;         // k of the family in hand (the storage may be larger)
   FArray<I2bdim2, 1> prbindex{};    // per family allele count, tables built on first use
+  std::array<FArray<int2, 2>, 9> prbindex_store{};  // storage of the prbindex tables
   // Genotype numbers of the allele pairs of k alleles, one k x k table per k from position
   // fsgtypeidloc(k) + 1; element 1 of both holds the total size of the tables.
   FArray<int4, 1> fsgtypeidloc{};
