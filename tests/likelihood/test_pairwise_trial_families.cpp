@@ -97,5 +97,16 @@ TEST_F(TrialFamilies, KnownParentFamiliesEqualTheBruteForceSum) {
   }
 }
 
+// Two members naming different fathers cannot share one: the families in which they would are
+// impossible (-1e300), while those that give each its own father are still scored.
+TEST_F(TrialFamilies, DifferentKnownParentsInOneRoleRuleTheFamilyOut) {
+  testing_support::TempWorkDir dir("trialconflict");
+  const oracle::Built b = oracle::build(sample());
+  ASSERT_TRUE(b.ok) << b.error;
+  variables.indivparent(2, 1) = 2;
+  EXPECT_EQ(trialfamily(Trial::fullsibs, 1, 2, 0, -1e300), -1e300);
+  EXPECT_EQ(trialfamily(Trial::paternal, 1, 2, 0, -1e300), -1e300);
+}
+
 }  // namespace
 }  // namespace kinrad
