@@ -17,6 +17,7 @@
 #include "core/replacing_file.hpp"
 #include "core/text_utils.hpp"
 #include "core/variables_routines.hpp"
+#include "likelihood/likelihood.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
 
@@ -26,35 +27,6 @@ namespace {
 
 // Log likelihoods below this are impossible (-1e300) or excluded (-1e38).
 constexpr real8 credible = -1e37;
-
-// The trial families of the sib hypotheses, scored by the family likelihood driver.
-enum class Trial {
-  alone,     // one offspring with its known parents
-  fullsibs,  // one father, one mother, both offspring
-  paternal,  // one father, two mothers, one offspring each
-  maternal,  // two fathers, one mother, one offspring each
-};
-
-// Pairs whose likelihoods need a trial family: pairs with a known parent that the dyad terms
-// cannot stand in for, and pairs of haploid offspring. The family likelihood driver that
-// scores them is not part of this build; the run stops here rather than write a decision
-// taken on a wrong likelihood.
-//
-// The log likelihood of trial family `kind` of the pair i < j (for `alone`, of member x alone
-// with its known parents), scored with the given bound (at or below it the family counts as
-// ruled out).
-real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
-  (void)x;
-  (void)bound;
-  static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
-                                         "paternal half sibs", "maternal half sibs"};
-  Variables& v = variables;
-  v.errmsg(1) = "Internal error: the pair " + std::string(trim(v.offspringid(i).view())) + ", " +
-                std::string(trim(v.offspringid(j).view())) + " needs the trial family of " +
-                what[static_cast<int>(kind)] + ", which this build cannot score!";
-  v.errmsg(2) = "Program stops!";
-  stoponerror(1, "PairwiseInference");
-}
 
 // One sibship file: its name, its stream, and the rows not yet written.
 struct DyadFile {
@@ -136,6 +108,99 @@ void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
 }
 
 }  // namespace
+
+// Pairs whose likelihoods need a trial family: pairs with a known parent that the dyad terms
+// cannot stand in for. The log likelihood of trial family `kind` of the pair i < j (for
+// `alone`, of member x alone with its known parents), scored with the given bound (at or below
+// it the family counts as ruled out), prior term included.
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
+  Variables& v = variables;
+  if (v.numsex == 1 && v.allowinbreeding == 1) {
+    // A known parent of a selfing species may be both parents of a trial family; the engine
+    // cannot yet score selfed families, and a decision on a wrong likelihood is worse than none.
+    static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
+                                           "paternal half sibs", "maternal half sibs"};
+    v.errmsg(1) = "Internal error: the pair " + std::string(trim(v.offspringid(i).view())) + ", " +
+                  std::string(trim(v.offspringid(j).view())) + " needs the trial family of " +
+                  what[static_cast<int>(kind)] + ", which this build cannot score!";
+    v.errmsg(2) = "Program stops!";
+    stoponerror(1, "PairwiseInference");
+  }
+
+  // Each offspring's slot: its father (index among the fathers) and its mother.
+  struct Slot {
+    int4 member, father, mother;
+  };
+  std::array<Slot, 2> slots{};
+  int4 count = 2;
+  int4 fathers = 1, mothers = 1;
+  switch (kind) {
+    case Trial::alone:
+      slots[0] = {x, 1, 1};
+      count = 1;
+      break;
+    case Trial::fullsibs:
+      slots = {Slot{i, 1, 1}, Slot{j, 1, 1}};
+      break;
+    case Trial::paternal:
+      slots = {Slot{i, 1, 1}, Slot{j, 1, 2}};
+      mothers = 2;
+      break;
+    case Trial::maternal:
+      slots = {Slot{i, 1, 1}, Slot{j, 2, 1}};
+      fathers = 2;
+      break;
+  }
+
+  setfamilystruc(v.smplsize, 2);
+  v.nparent(1) = fathers;
+  v.nparent(2) = mothers;
+  v.nchild.fill(0);
+
+  // A parent shared by both offspring is the known parent of either; two different known
+  // parents in one role rule the family out.
+  const bool parents = v.indivparent.allocated();
+  auto known = [&](const Slot& m, int4 s) {
+    if (!parents || (s == 1 && v.offploid(m.member) == 1)) return 0;
+    return std::max(v.indivparent(m.member, s), 0);
+  };
+  std::array<std::array<int4, 2>, 2> candidate{};  // (slot of the parent, sex)
+  for (int4 s = 1; s <= 2; ++s) {
+    for (int4 a = 0; a < count; ++a) {
+      const int4 p = s == 1 ? slots[a].father : slots[a].mother;
+      const int4 k = known(slots[a], s);
+      if (k == 0) continue;
+      int4& c = candidate[p - 1][s - 1];
+      if (c != 0 && c != k) return -1e300;
+      c = k;
+    }
+  }
+  for (int4 a = 0; a < count; ++a) {
+    const Slot& m = slots[a];
+    const bool son = v.offploid(m.member) == 1;
+    v.inferparent(m.member, 1) = son ? 0 : candidate[m.father - 1][0];
+    v.inferparent(m.member, 2) = candidate[m.mother - 1][1];
+  }
+  if (kind == Trial::fullsibs) {
+    const int4 both[2] = {i, j};
+    v.nchild(1, 1) = 2;
+    setfamilymembers(1, 1, both);
+  } else {
+    for (int4 a = 0; a < count; ++a) {
+      const int4 one[1] = {slots[a].member};
+      v.nchild(slots[a].father, slots[a].mother) = 1;
+      setfamilymembers(slots[a].father, slots[a].mother, one);
+    }
+  }
+
+  real8 logl = 0.0;
+  familylikelihood(logl, bound, 1, 0, 0);
+  for (int4 a = 0; a < count; ++a) {
+    v.inferparent(slots[a].member, 1) = 0;
+    v.inferparent(slots[a].member, 2) = 0;
+  }
+  return logl;
+}
 
 void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
                real8& sumsib, real8& weightsib, int4& sp, int4& sm) {

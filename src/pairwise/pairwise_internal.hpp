@@ -45,6 +45,18 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
 void refresh_clone_cache(int4 i);
 real8 clone_dyad_logl(int4 i, int4 j);
 
+// The trial families of the sib hypotheses, scored by the family likelihood driver.
+enum class Trial {
+  alone,     // one offspring with its known parents
+  fullsibs,  // one father, one mother, both offspring
+  paternal,  // one father, two mothers, one offspring each
+  maternal,  // two fathers, one mother, one offspring each
+};
+// Log likelihood (prior term included) of trial family `kind` of the pair i < j, or of member
+// x alone for `alone`, with the known parents of the members; `bound` as for the family
+// likelihood driver.
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound);
+
 // The sibship phase of the pairwise step: classifies every pair of offspring, writes the
 // three pairwise sibship files and (with 50 or more offspring) the pair clusters, and adds
 // each pair's likelihood differences to the start temperature's sum and weight. singlelogl

@@ -299,9 +299,10 @@ TEST_F(PairTest, UnopenableSibshipFileStops) {
   }
 }
 
-// A pair with a known parent needs a trial family, which this build cannot score: the phase
-// stops instead of deciding on a wrong likelihood.
-TEST_F(PairTest, KnownParentPairsStopForTheirTrialFamilies) {
+// Pairs with a known parent are scored from trial families (their values are checked against
+// the brute-force family sums with the likelihood tests): the phase runs through and every
+// credible pair adds to the temperature sums.
+TEST_F(PairTest, KnownParentPairsAreScoredFromTrialFamilies) {
   SampleSpec spec;
   spec.n = 6;
   spec.fathers = 3;
@@ -310,6 +311,29 @@ TEST_F(PairTest, KnownParentPairsStopForTheirTrialFamilies) {
   readtest::ProjectFile p = projectof(spec);
   p.knownpaternity = "1 99\nO2 M1";
   ASSERT_TRUE(prepare(p.text()));
+  ASSERT_GT(variables.indivparent(2, 1), 0);
+  const Temperature t = runsibship();
+  EXPECT_TRUE(std::isfinite(t.sum));
+  EXPECT_GT(t.weight, 0.0);
+  EXPECT_EQ(text("myout.PairwiseFullSibDyad").rfind("OffspringID1,OffspringID2\n", 0), 0u);
+  EXPECT_EQ(variables.inferparent(2, 1), 0);  // the trial assignments are cleared
+}
+
+// In a monoecious species with selfing a known parent may be both parents of a trial family,
+// which the engine cannot score yet: the phase stops rather than decide on a wrong likelihood.
+TEST_F(PairTest, KnownParentPairsOfASelfingSpeciesStop) {
+  SampleSpec spec;
+  spec.n = 6;
+  spec.fathers = 3;
+  spec.mothers = 0;
+  spec.sexes = "1";
+  spec.inbreeding = "1";
+  spec.method = "1";
+  readtest::ProjectFile p = projectof(spec);
+  p.knownpaternity = "1 99\nO2 M1";
+  ASSERT_TRUE(prepare(p.text()));
+  ASSERT_EQ(variables.numsex, 1);
+  ASSERT_EQ(variables.allowinbreeding, 1);
   try {
     runsibship();
     FAIL() << "no stop";
