@@ -57,6 +57,21 @@ bool unattached_parents();
 // The same individual in the other role (monoecious species), as a joint parent number; 0 none.
 int4 other_role_joint(int4 j);
 
+// Entry (x, y) of family f's full-sib table at the current locus, x the father's class, y the
+// mother's: one of the shared error-free tables, the family's own table, or its block of fsprob.
+// The simple peeling and the layer stage both read tables through it.
+struct TableReader {
+  const real8* base = nullptr;
+  std::ptrdiff_t ld = 0;  // distance between columns
+  real8 operator()(int4 x, int4 y) const { return base[(x - 1) + (y - 1) * ld]; }
+};
+TableReader table_of(int4 f);
+
+// Whether genotype c (1..16) is set in a 16-bit mask (bit 16 - c).
+inline bool has_bit(uint16_t mask, int4 c) {
+  return c >= 1 && c <= 16 && (mask & (0x8000u >> (c - 1))) != 0;
+}
+
 // The internal stop for parts of the engine that a locus of this kind would need but that are
 // not available: never a silently wrong value.
 [[noreturn]] void engine_unavailable(const char* what);

@@ -17,10 +17,6 @@ namespace {
 
 constexpr real8 kImpossible = -1e300;
 
-bool has_bit(uint16_t mask, int4 c) {
-  return c >= 1 && c <= 16 && (mask & (0x8000u >> (c - 1))) != 0;
-}
-
 // Family f's table read by the two parents' positions in their genotype lists.
 struct FamilyTable {
   const real8* base = nullptr;
@@ -52,20 +48,9 @@ FamilyTable family_table(int4 f, bool twoallele) {
     return t;
   }
   const bool haplo = v.haplodiploid == 1;
-  const int4 idx = lv.fsprobidx(f);
-  if (idx >= 1) {
-    const FView<real8, 2>& a = v.fsprobdomnoerr(idx).a;
-    t.base = &a(1, 1);
-    t.ld = a.ubound(1) - a.lbound(1) + 1;
-  } else if (lv.fsprobptr.allocated() && f <= lv.fsprobptr.ubound(1) &&
-             lv.fsprobptr(f).a.associated()) {
-    const FView<real8, 2>& a = lv.fsprobptr(f).a;
-    t.base = &a(1, 1);
-    t.ld = a.ubound(1) - a.lbound(1) + 1;
-  } else {
-    t.base = &lv.fsprob(1, v.fsprobloc(f) + 1);
-    t.ld = lv.fsprob.ubound(1) - lv.fsprob.lbound(1) + 1;
-  }
+  const TableReader r = table_of(f);
+  t.base = r.base;
+  t.ld = r.ld;
   t.cols = lv.fsprobdim(f);
   t.rows = haplo ? (twoallele ? 2 : lv.numallelefs(f)) : t.cols;
   t.rowmask = static_cast<uint16_t>(v.equirowcol(f, 1));

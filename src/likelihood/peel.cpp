@@ -10,17 +10,6 @@
 
 namespace kinrad {
 
-namespace {
-
-constexpr real8 kImpossible = -1e300;
-
-// Entry (x, y) of family f's table, x the father's class, y the mother's.
-struct TableReader {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;  // distance between columns
-  real8 operator()(int4 x, int4 y) const { return base[(x - 1) + (y - 1) * ld]; }
-};
-
 TableReader table_of(int4 f) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
@@ -42,9 +31,9 @@ TableReader table_of(int4 f) {
   return t;
 }
 
-bool has_bit(uint16_t mask, int4 c) {
-  return c >= 1 && c <= 16 && (mask & (0x8000u >> (c - 1))) != 0;
-}
+namespace {
+
+constexpr real8 kImpossible = -1e300;
 
 // Largest weight of a receiving vector and the rescaling that keeps it at or above 1e-50;
 // false when the vector carries no probability (general paths: below 1e-300).
