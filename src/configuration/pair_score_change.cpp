@@ -266,9 +266,10 @@ bool proposed_family_passes(int4 m) {
   v.nparent(1) = 1;
   v.nparent(2) = 1;
   v.numfsibship = 1;
-  v.nchild.allocate(Dim(1), Dim(1));
+  // One family of one father and one mother; tables already of that shape are kept.
+  if (v.nchild.size() != 1) v.nchild.allocate(Dim(1), Dim(1));
   v.nchild(1, 1) = static_cast<int2>(m);
-  lv.mate1.allocate(Dim(0, 1), Dim(2));
+  if (lv.mate1.size() != 4 || lv.mate1.lbound(1) != 0) lv.mate1.allocate(Dim(0, 1), Dim(2));
   lv.mate1.fill(1);
   if (!lv.fsibid.allocated()) lv.fsibid.allocate(Dim(1), Dim(1));
   lv.fsibid(1, 1) = 1;
