@@ -458,12 +458,23 @@ TEST(PairScoreChange, MonogamousComplementCases) {
         SCOPED_TRACE(testing::Message() << r.what << ", impossible " << impossible);
         Species sp = kSpecies[0];
         sp.mono1 = sp.mono2 = r.mono;
-        one_family_move(sp, 20, r.a, r.o, r.b, rng, impossible);
+        one_family_move(sp, 20, r.a, r.o, r.b, rng, false);
+        if (impossible) {
+          // Moving offspring 1 gets an impossible full-sib pair with a member of the large
+          // group: of D when D is large, else of S (O large: the pair is read from S's side).
+          const int4 other = r.a <= 10 && r.b > 10 ? r.a + 1 : r.o + 1;
+          variables.prbfstri(tri_by_larger(1, other)) = -1e38f;
+          // And offspring 2 one with a singleton of another cluster, outside every group.
+          variables.prbfstri(tri_by_larger(2, 20)) = -1e38f;
+        }
         real8 out[2] = {0.0, 0.0};
         calculatepairloglmonogamy(out, -HUGE_VAL);
         const double expect = direct_change(r.a, r.o, r.b);
         EXPECT_LE(std::fabs((out[1] - out[0]) - expect), 1e-9 * std::max(std::fabs(expect), 1.0))
             << out[1] - out[0] << " vs " << expect;
+        if (impossible) {
+          EXPECT_GT(std::fabs(expect), 1e37);
+        }
       }
     }
   }
