@@ -181,4 +181,44 @@ void computeparentlogl(real8& logl);
 // -1e300 at the first that fails. n: the entries the lists may hold.
 void checktriocompatability(real8& logl, int4 n);
 
+// --- Pairwise score of a configuration and its change under a move ---------------------------
+// Scores are sums of natural-log dyad values (single precision tables, summed in double).
+
+// Pair codes of offspring a against m others. Two sexes: a = n states of (sex-1 family id,
+// sex-2 family id), b = m rows of n such states each (row r, state t at b[2 * (n * r + t)]);
+// codes 7 (both ids equal), 8 (one), 9 (none), 10 (sex-2 id only, haplodiploid species). One
+// parent pool: the ids are unordered parent pairs (equal ids: selfed) and the codes 1..9.
+// types[n * r + t] receives the code of row r in state t (both from 0).
+void findsibtype(int4 n, int4* types, const int4* a, const int4* b, int4 m);
+// Adds to logl the pair values of every pair between lista(0..na-1) and listb(0..nb-1) under
+// one pair code.
+void calculateoffpairlogl(real8& logl, int4 na, const int4* lista, int4 nb, const int4* listb,
+                          int4 code);
+// The pairwise score of the configuration seen through indivlocprt (columns 1-3) and
+// inferparentprt.
+void calculatecrrtpairlogl(real8& logl);
+// Pairwise method: crloglikelihood(1) = a fresh score of the current configuration + add.
+// Full likelihood: out = the likelihood term of the unassigned candidates.
+void reduceerracct(real8& out, real8 add);
+// prbpairsum(i) = the sum of offspring i's full-sib pair values; negated (>= 0) for an
+// offspring with an impossible pair, whose impossible values are left out.
+void setsumsibprb();
+
+// The change of the score under the move in hand: out[0] gathers the terms of the touched
+// pairs in the current configuration, out[1] in the proposed one.
+// Parent-offspring terms of the changed parents.
+void calculatepopairlogl(real8* out);
+// One parent pool with selfing, individual move: d += the single-term change (current minus
+// proposed) of each moved offspring whose selfed status changes.
+void logl_change_self(real8& d);
+// Offspring pairs of an individual move; n = the rows of the three lists.
+void calculatepairlogl2(real8* out, int4 n);
+// Offspring pairs when the moving offspring leave one full-sib family and join one (or a new
+// cluster); may stop early once the proposal is refused against bound; out[1] = -1e300 when
+// the joined family fails the Mendelian screen.
+void calculatepairloglmonogamy(real8* out, real8 bound);
+// Offspring pairs and parent terms of an individual move (a family move: parent terms only)
+// in a sample with haploid offspring; n = numindiv(1) + numindiv(2).
+void calculatedhpairlogl(real8* out, int4 n);
+
 }  // namespace kinrad

@@ -55,6 +55,26 @@ struct ConfigurationWork {
   std::vector<unsigned char> agree{};
 };
 
+// Work lists of the pairwise score and its change under a move: buffers that only grow, all
+// mark vectors 0 between uses. Vectors are indexed from 0 unless stated.
+struct PairScoreWork {
+  std::vector<int4> count{};     // members per cluster id (1..), then their start offsets
+  std::vector<int4> order{};     // offspring ordered by cluster, ascending within each
+  std::vector<int4> counter{};   // one parent pool: unrelated partners of each offspring (1..n)
+  std::vector<int4> lo{}, hi{};  // one parent pool: sorted parent pair of each member
+  std::vector<int4> knownof{};   // family id (1..) -> known parent of its family
+  std::vector<int4> entry1{}, entry2{};  // offspring (1..n) -> change-list entry per role
+  std::vector<int4> eo{}, ec1{}, ec2{}, ep1{}, ep2{};  // entries of a move
+  std::vector<int4> gstart{}, gcode{};                 // groups of equal entries, their codes
+  std::vector<int4> run{};                             // a run of offspring with one code
+  std::vector<int4> listo{}, lists{}, listd{};         // moving, staying, joined offspring
+  std::vector<int4> cls{};                             // class order of the entries
+  std::vector<real8> key{};
+  std::vector<unsigned char> mark{};                   // ids / offspring marked (0 between uses)
+  std::vector<int4> cnt{};                             // per offspring (1..n): unrelated terms
+  std::vector<int4> pao{}, paold{}, panew{}, papos{};  // listed parent changes of one sex
+};
+
 struct VariablesConfiguration {
   // Derived tables and run state set up once per analysis, before the data are prepared.
   FStatic<FString<8>, 1, 2> date2{};   // CCYYMMDD; element 2 is this process's start
@@ -235,6 +255,8 @@ struct VariablesConfiguration {
   // Per offspring the sum of its full-sib pair values for the pairwise score; freed whenever the
   // full-sib table changes, so that it is rebuilt from the new values.
   FArray<real8, 1> prbpairsum{};
+  // Work lists of the pairwise score and its change under a move.
+  PairScoreWork pair_score_work{};
 };
 
 }  // namespace kinrad
