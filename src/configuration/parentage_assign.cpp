@@ -87,6 +87,14 @@ void compact_entries(int4 s, Keep keep) {
   av.numindivparentage(s) = m;
 }
 
+// The sex-s entry of offspring o (0: none).
+int4 entry_of(int4 s, int4 o) {
+  const auto& av = annealvariables;
+  for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+    if (av.indivparentage(k, s) == o) return k;
+  return 0;
+}
+
 // Candidates of sex s; with one parent pool both roles draw from the pool.
 int4 ncand(int4 s) {
   return variables.numsex == 1 ? variables.numcandidate(1) : variables.numcandidate(s);
@@ -160,10 +168,12 @@ bool propose_sex(int4 s) {
     if (d == v.crindivloc(o, s)) continue;
     if (av.selectedprntidxq1(d) == 0) {
       int4 newp = 0;
+      bool drawn = false;  // newp is a freshly drawn candidate
       if (d > v.crnumfamily(s)) {
         if (ran2() < 0.1) {
           const int4 c = draw_candidate(o, s);
           if (usable(c, s)) newp = c;
+          drawn = newp > 0;
         }
       } else {
         int4 p = recorded_parent(d, s);
@@ -191,6 +201,23 @@ bool propose_sex(int4 s) {
         } else {
           const int4 c = draw_candidate(o, s);
           if (usable(c, s)) newp = c;
+          drawn = newp > 0;
+        }
+      }
+      // One parent pool: a moved offspring proposed selfed already has the role-1 parent of
+      // this same family id; a different candidate drawn for role 2 is settled by a fair
+      // coin (rounded half away from zero): 1 keeps the earlier parent, 0 gives the new one
+      // to both roles.
+      if (drawn && s == 2 && v.numsex == 1 && row.family(1) == d) {
+        const int4 k1 = entry_of(1, o);
+        if (k1 > 0 && av.inferparentage(k1, 1, 2) != newp) {
+          const int4 earlier = av.inferparentage(k1, 1, 2);
+          if (std::lround(ran2()) == 1) {
+            newp = earlier;
+          } else {
+            for (int4 j = 1; j <= av.numindivparentage(1); ++j)
+              if (av.parentagefamily(j, 1) == d) av.inferparentage(j, 1, 2) = newp;
+          }
         }
       }
       av.selectedprntidxq1(d) = newp + 1;
@@ -210,6 +237,51 @@ bool propose_sex(int4 s) {
     av.selectedprntidxq1(d) = 0;
   }
   return retaken;
+}
+
+// A diploid offspring moving into another existing cluster leaves its father f behind. When
+// f then has only haploid offspring left in the source and the destination family holds only
+// haploid offspring (no father of its own to keep), f may follow the offspring (one draw,
+// ran2() <= 0.5): the moved offspring keep f, the offspring left with f lose him and the
+// destination's offspring take him.
+void haploid_father(int4 movekind) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  if (v.smplsizedh(1) <= 0 || movekind != 2 || v.offploid(av.moveindiv) != 2) return;
+  int4 f = 0;
+  for (int4 k = 1; k <= av.numindivparentage(1) && f == 0; ++k)
+    if (v.offploid(av.indivparentage(k, 1)) == 2 && av.inferparentage(k, 1, 1) > 0)
+      f = av.inferparentage(k, 1, 1);
+  if (f == 0) return;
+  const int4 own = v.crindivloc(av.moveindiv, 3);
+  const int4 host = av.hostfamily(1);
+  if (host > v.crnumfamily(1)) return;  // a new family has no offspring to look at
+  const int4 n = v.smplsize;
+  for (int4 k = 1; k <= nrows(3); ++k) av.selectedprntidxq2(move_row(3, k).offspring()) = 1;
+  bool stays = false;   // a diploid offspring left in the source keeps f
+  bool onlyhap = true;  // every offspring of the destination family is haploid
+  int4 ndest = 0;
+  for (int4 o = 1; o <= n; ++o) {
+    if (av.selectedprntidxq2(o) != 0) continue;
+    if (v.crindivloc(o, 3) == own && v.inferparent(o, 1) == f && v.offploid(o) == 2) stays = true;
+    if (v.crindivloc(o, 1) == host) {
+      ++ndest;
+      if (v.offploid(o) == 2) onlyhap = false;
+    }
+  }
+  if (!stays && onlyhap && ndest > 0 && ran2() <= 0.5) {
+    for (int4 k = 1; k <= av.numindivparentage(1); ++k)
+      if (av.inferparentage(k, 1, 1) == f && av.parentagefamily(k, 1) == host)
+        av.inferparentage(k, 1, 2) = f;
+    for (int4 o = 1; o <= n; ++o) {
+      if (av.selectedprntidxq2(o) != 0) continue;
+      if (v.crindivloc(o, 3) == own && v.inferparent(o, 1) == f)
+        add_entry(1, o, f, 0, v.crindivloc(o, 1));
+      else if (v.crindivloc(o, 1) == host && v.inferparent(o, 1) != f)
+        add_entry(1, o, v.inferparent(o, 1), f, host);
+    }
+  }
+  for (int4 k = 1; k <= nrows(3); ++k) av.selectedprntidxq2(move_row(3, k).offspring()) = 0;
 }
 
 // Known parents of sex s of the moved offspring are bound to the family their first moved
@@ -253,6 +325,38 @@ bool bind_known_parents(int4 s) {
     if (kp >= 1) av.selectedprntidxq1(kp) = 0;
     av.selectedprntidxq3(row.family(s)) = 0;
   }
+  return ok;
+}
+
+// With selfing in play a family id names one parent in both roles: the known parent kp of
+// role r of a moved offspring binds its proposed role-r family (the first binding holds), and
+// every moved offspring that has that family in the other role without an entry there takes
+// kp, unless its own known parent of that role differs (false: rejected).
+bool bind_across_roles(int4 r) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 t = 3 - r;
+  const int4 n3 = nrows(3);
+  for (int4 k = 1; k <= n3; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 kp = v.indivparent(row.offspring(), r);
+    if (kp >= 1 && av.selectedprntidxq1(row.family(r)) == 0)
+      av.selectedprntidxq1(row.family(r)) = kp;
+  }
+  bool ok = true;
+  for (int4 k = 1; k <= n3 && ok; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 o = row.offspring();
+    const int4 kp = av.selectedprntidxq1(row.family(t));
+    if (kp == 0 || entry_of(t, o) > 0) continue;
+    const int4 own = v.indivparent(o, t);
+    if (own < 1) {
+      if (v.inferparent(o, t) != kp) add_entry(t, o, v.inferparent(o, t), kp, row.family(t));
+    } else if (own != kp) {
+      ok = false;
+    }
+  }
+  for (int4 k = 1; k <= n3; ++k) av.selectedprntidxq1(move_row(3, k).family(r)) = 0;
   return ok;
 }
 
@@ -415,7 +519,7 @@ void selfed_agreement() {
 
 // The individual move: proposals per sex, the binding of known parents, and the parents
 // carried to the rest of the touched families. false: rejected.
-bool individual_move(const FStatic<int4, 1, 4>& numassign) {
+bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
   auto& v = variables;
   auto& av = annealvariables;
   // Roles: one per sex, and both roles with one parent pool.
@@ -432,6 +536,12 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
         }
   }
   FStatic<int4, 1, 2> ran{};
+  FStatic<int4, 1, 2> moved{};  // some moved offspring changes its family of that sex
+  for (int4 s = 1; s <= numsex; ++s)
+    for (int4 k = 1; k <= nrows(3) && moved(s) == 0; ++k) {
+      const MoveRow row = move_row(3, k);
+      if (row.family(s) != v.crindivloc(row.offspring(), s)) moved(s) = 1;
+    }
   bool retaken = false;
   const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
   for (int4 s = 1; s <= numsex; ++s) {
@@ -440,13 +550,14 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
     // A destination whose sampled parent is taken away changes its members' parent even when
     // no moved offspring's own parent changes, so the carrying below must still run.
     if (propose_sex(s)) retaken = true;
-    bool moved = false;
-    for (int4 k = 1; k <= nrows(3) && !moved; ++k) {
-      const MoveRow row = move_row(3, k);
-      moved = row.family(s) != v.crindivloc(row.offspring(), s);
-    }
-    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved && !bind_known_parents(s)) return false;
+    if (s == 1) haploid_father(movekind);
+    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0 && !bind_known_parents(s))
+      return false;
   }
+  if (selfing_in_play())
+    for (int4 r = 1; r <= 2; ++r)
+      if (v.anyknownprntq(r) != 0 && flag(r) != 0 && moved(r) != 0 && !bind_across_roles(r))
+        return false;
   if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
   if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !retaken) return true;
   for (int4 s = 1; s <= numsex; ++s)
@@ -459,6 +570,28 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
   if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
   return true;
+}
+
+// Links the entries of the two roles that belong to one offspring (offspring marked with
+// their role-1 entry in selectedprntidxq1, cleared afterwards).
+void link_roles() {
+  auto& av = annealvariables;
+  const int4 n1 = av.numindivparentage(1);
+  const int4 n2 = av.numindivparentage(2);
+  const int4 need = std::max(n1, n2);
+  if (need > 0 && (av.indivloc3.ubound(1) < need || av.indivloc3.ubound(2) < 2))
+    av.indivloc3.allocate(Dim(std::max<int4>(need, static_cast<int4>(av.indivloc3.ubound(1)))),
+                          Dim(std::max<int4>(4, static_cast<int4>(av.indivloc3.ubound(2)))));
+  for (int4 k = 1; k <= n1; ++k) {
+    av.indivloc3(k, 1) = 0;
+    av.selectedprntidxq1(av.indivparentage(k, 1)) = k;
+  }
+  for (int4 k = 1; k <= n2; ++k) {
+    const int4 j = av.selectedprntidxq1(av.indivparentage(k, 2));
+    av.indivloc3(k, 2) = j;
+    if (j > 0) av.indivloc3(j, 1) = k;
+  }
+  for (int4 k = 1; k <= n1; ++k) av.selectedprntidxq1(av.indivparentage(k, 1)) = 0;
 }
 
 // A candidate of sex s for a family move from the eligible list (entry 0 the count).
@@ -543,6 +676,9 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
     for (int4 o = 1; o <= n; ++o)
       if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
   if (newp != old) av.numindivparentage(3) = 1;
+  // With selfing in play the two roles' entries of one offspring are linked: column t of
+  // indivloc3 holds, for the role-t entry k, the index of the other role's entry (0: none).
+  if (selfing) link_roles();
   // A sampled parent may replace no known parent, and a selfed offspring keeps one parent in
   // both roles.
   for (int4 t = 1; t <= 2; ++t) {
@@ -554,9 +690,8 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
       const int4 o = av.indivparentage(k, t);
       if (v.indivparent(o, t) > 0) return false;
       if (!selfing || v.crindivloc(o, 1) != v.crindivloc(o, 2)) continue;
-      int4 p = v.inferparent(o, u);
-      for (int4 j = 1; j <= av.numindivparentage(u); ++j)
-        if (av.indivparentage(j, u) == o) p = av.inferparentage(j, u, 2);
+      const int4 j = av.indivloc3(k, t);
+      const int4 p = j > 0 ? av.inferparentage(j, u, 2) : v.inferparent(o, u);
       if (np != std::max(p, v.indivparent(o, u))) return false;
     }
   }
@@ -579,7 +714,6 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
                      FStatic<int4, 1, 2>& numunassigned, int4& result) {
   auto& v = variables;
   auto& av = annealvariables;
-  (void)movekind;
   (void)movepos;
   (void)listlen;
   (void)knownsibside;
@@ -590,7 +724,7 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
   if (av.movingtype == 1) {
     if (av.numindivlocidx(3) < 1) return;
     reserve_entries(sizes(3) + sizes(4));
-    if (!individual_move(numassign)) result = 0;
+    if (!individual_move(numassign, movekind)) result = 0;
   } else if (av.movingtype == 2) {
     reserve_entries(sizes(3));
     if (!family_move(familymove, eligible, numunassigned)) result = 0;
