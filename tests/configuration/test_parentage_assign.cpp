@@ -626,3 +626,187 @@ TEST(ParentageAssign, SelfedOffspringGetsOneParentInBothRoles) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The draws of one proposal, read from a copy of the stream: the stream itself is the
+// project's generator, checked elsewhere against independently derived sequences.
+struct Replay {
+  int4 seed;
+  std::vector<double> u;
+  explicit Replay(int4 s) : seed(s) {
+    start_stream(s);
+    for (int4 k = 0; k < 8; ++k) u.push_back(ran2());
+    start_stream(s);
+  }
+};
+
+// One parent pool that can self, six candidates, nobody known: offspring 1 moves alone into a
+// new selfed family 4. By hand from the stated order of draws: role 1 draws a candidate when
+// u1 < 0.1 (c1 = int(6 u + 1)); role 2 likewise with the next draws; when both drew and the
+// candidates differ, one more draw u decides: lround(u) = 1 keeps c1, 0 gives c2 to both
+// roles. A role-2 candidate without a role-1 one gives way to the role-1 parent (none).
+TEST(ParentageAssign, OnePoolCoinSettlesTwoDifferentCandidates) {
+  int4 coins = 0, kept = 0;
+  for (int4 seed = 1; seed <= 20000; ++seed) {
+    setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {0, 0, 0}, 1);
+    variables.allowinbreeding = 1;
+    const Replay r(seed);
+    std::size_t i = 0;
+    int4 c1 = 0, c2 = 0;
+    if (r.u[i++] < 0.1) c1 = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+    if (r.u[i++] < 0.1) c2 = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+    int4 want = c1;
+    if (c1 > 0 && c2 > 0 && c1 != c2) {
+      ++coins;
+      const double coin = r.u[i++];
+      want = coin >= 0.5 ? c1 : c2;
+      if (coin >= 0.5) ++kept;
+    }
+    build_individual_move({1, {}, 4, 4, 0});
+    Call call;
+    call.movekind = 3;
+    ASSERT_EQ(call(), 1);
+    const std::vector<Entry> expected =
+        want > 0 ? std::vector<Entry>{{1, 0, want}} : std::vector<Entry>{};
+    ASSERT_EQ(entries(1), expected) << "seed " << seed;
+    ASSERT_EQ(entries(2), expected) << "seed " << seed;
+    // The draws after the proposal follow the ones it used.
+    ASSERT_EQ(ran2(), r.u[i]) << "seed " << seed;
+    expect_scratch_clear();
+  }
+  // Both roles draw about 1 % of the time, and differ in 5 of 6 of those cases.
+  EXPECT_GT(coins, 100);
+  EXPECT_NEAR(kept, 0.5 * coins, tolerance(coins, 0.5));
+}
+
+// Haplodiploid: diploid offspring 1 (father 5, with haploid sibs 2 and 3) moves into paternal
+// family 2 of the other cluster, whose offspring 4-6 are all haploid. By hand from the draws:
+// u1 >= 0.11 keeps the destination's unsampled father (entry 1: 5 -> 0); otherwise a second
+// draw > 0.75 brings 5 along (no entry), else a candidate int(6 u + 1) is drawn (5 is taken,
+// so it gives 0). When offspring 1 loses 5, one more draw u <= 0.5 lets 5 follow it: no
+// sex-1 entry survives (haploid offspring have no father entries). Otherwise 5 stays with
+// the haploid sibs only, and each of them loses him.
+TEST(ParentageAssign, HaploidOnlyFatherMayFollowADiploidOffspring) {
+  int4 follow = 0, stay = 0;
+  for (int4 seed = 1; seed <= 4000; ++seed) {
+    setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 2, 2, 2}, 6, 6, {5, 0});
+    auto& v = variables;
+    v.haplodiploid = 1;
+    for (int4 o : {2, 3, 4, 5, 6}) v.offploid(o) = 1;
+    v.smplsizedh(1) = 5;
+    v.smplsizedh(2) = 1;
+    const Replay r(seed);
+    std::size_t i = 0;
+    int4 newp = -1;  // -1: 5 comes along
+    if (r.u[i++] >= 0.11) {
+      newp = 0;
+    } else if (r.u[i++] <= 0.75) {
+      const int4 c = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+      newp = c == 5 ? 0 : c;
+    }
+    std::vector<Entry> expected;
+    if (newp >= 0) {
+      if (r.u[i++] <= 0.5) {
+        ++follow;
+      } else {
+        ++stay;
+        expected = {{1, 5, newp}, {2, 5, 0}, {3, 5, 0}};
+      }
+    }
+    build_individual_move({1, {}, 2, 2, 2});
+    Call call;
+    call.movekind = 2;
+    call.sizes(4) = 3;
+    ASSERT_EQ(call(), 1);
+    ASSERT_EQ(entries(1), expected) << "seed " << seed;
+    expect_scratch_clear();
+  }
+  EXPECT_NEAR(follow, 0.5 * (follow + stay), tolerance(follow + stay, 0.5));
+}
+
+// One parent pool that can self; offspring 1 (families 1 and 2, known role-1 parent 3, the
+// parent of family 1) moves alone into a new selfed family 4. By hand, whatever the draws:
+// family 4 is bound to 3 in role 1, so in role 2 offspring 1 takes 3 (entry 0 -> 3), and
+// offspring 2, staying in family 1, loses 3. With a known role-2 parent 5 as well, family 4
+// cannot hold both known parents: the proposal is rejected.
+TEST(ParentageAssign, KnownParentBindsASelfedFamilyInBothRoles) {
+  for (int4 known2 : {0, 5}) {
+    SCOPED_TRACE(known2);
+    for (int4 seed = 1; seed <= 500; ++seed) {
+      setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {3, 0, 0}, 1);
+      auto& v = variables;
+      v.allowinbreeding = 1;
+      v.indivparent(1, 1) = 3;
+      v.knownprntq(3, 1) = 1;
+      v.numknownprnt(1) = 1;
+      v.anyknownprntq(1) = 1;
+      if (known2 > 0) {
+        v.indivparent(1, 2) = known2;
+        v.inferparent2(1, 2) = known2;
+        v.knownprntq(known2, 2) = 1;
+        v.numknownprnt(2) = 1;
+        v.anyknownprntq(2) = 1;
+      }
+      start_stream(seed);
+      build_individual_move({1, {}, 4, 4, 0});
+      Call call;
+      call.movekind = 3;
+      if (known2 > 0) {
+        ASSERT_EQ(call(), 0) << "seed " << seed;
+      } else {
+        ASSERT_EQ(call(), 1) << "seed " << seed;
+        ASSERT_EQ(entries(1), (std::vector<Entry>{{2, 3, 0}})) << "seed " << seed;
+        ASSERT_EQ(entries(2), (std::vector<Entry>{{1, 0, 3}})) << "seed " << seed;
+      }
+      expect_scratch_clear();
+    }
+  }
+}
+
+// Family move of pool family 3 (offspring 5 and 6 selfed in it, offspring 3 and 4 with it in
+// role 2), no sampled parent, candidates 1-4 eligible (5 and 6 parents elsewhere). By hand:
+// both roles' members get the drawn candidate, so the selfed members keep one parent in both
+// roles and the move passes. When offspring 5 has the known role-2 parent 5 (so it gets no
+// role-2 entry), a new sampled parent other than 5 in role 1 would leave it with two parents:
+// rejected.
+TEST(ParentageAssign, FamilyMoveKeepsSelfedMembersWithOneParent) {
+  for (int4 known : {0, 5}) {
+    SCOPED_TRACE(known);
+    for (int4 seed = 1; seed <= 300; ++seed) {
+      setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {0, 0, 0}, 1);
+      auto& v = variables;
+      v.allowinbreeding = 1;
+      if (known > 0) {
+        v.indivparent(5, 2) = known;
+        v.knownprntq(known, 2) = 1;
+        v.numknownprnt(2) = 1;
+        v.anyknownprntq(2) = 1;
+      }
+      for (int4 c : {5, 6})
+        for (int4 r = 1; r <= 2; ++r) annealvariables.unassignedcnd(c, r) = 0;
+      start_stream(seed);
+      testing_support::build_family_move(5, 4, 3);
+      Call call;
+      call.familymove(3) = 1;
+      call.numunassigned(1) = 4;
+      if (known > 0) {
+        ASSERT_EQ(call(), 0) << "seed " << seed;
+        expect_scratch_clear();
+        continue;
+      }
+      ASSERT_EQ(call(), 1) << "seed " << seed;
+      const int4 c = call.familymove(2);
+      ASSERT_GE(c, 1);
+      ASSERT_LE(c, 4);
+      ASSERT_EQ(entries(1), (std::vector<Entry>{{5, 0, c}, {6, 0, c}})) << "seed " << seed;
+      ASSERT_EQ(entries(2), (std::vector<Entry>{{3, 0, c}, {4, 0, c}, {5, 0, c}, {6, 0, c}}))
+          << "seed " << seed;
+      expect_scratch_clear();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
