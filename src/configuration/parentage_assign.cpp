@@ -599,9 +599,38 @@ int4 eligible_draw(const FArray<int4, 2>& eligible, int4 s) {
   return eligible(uniform_draw(eligible(0, s)), s);
 }
 
+// True when the side-1 family tables describe the cluster of moveindiv and local full-sib
+// family `movepos` holds it, as the move choice leaves them for every move. Fixtures that
+// write the move tables by hand may not build them; their members are then found by a scan of
+// the configuration (the same offspring, in offspring order).
+bool tables_describe_family(int4 movepos) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const int4 mi = av.moveindiv;
+  if (av.lastfamilyid(1) != v.crindivloc(mi, 3) || av.lastfamilyid(1) < 1) return false;
+  if (movepos < 1 || movepos > av.numberfsfamily1) return false;
+  const int4 at = av.sibloc1(movepos);
+  for (int4 t = 1; t <= av.numfamilymember1(movepos); ++t)
+    if (av.familymember1(at + t) == mi) return true;
+  return false;
+}
+
+// Visits the members of every full-sib family of the parent at position pos of sex s in the
+// side-1 tables: the families in partner-list order, members ascending.
+template <class Visit>
+void for_partner_members(int4 s, int4 pos, Visit visit) {
+  const auto& av = annealvariables;
+  const int4 j = (s - 1) * av.nparent1(1) + pos;
+  for (int4 t = 1; t <= av.numpartner1(pos, s); ++t) {
+    const int4 f = av.partner1(av.locpartner1(j) + t);
+    const int4 at = av.sibloc1(f);
+    for (int4 m = 1; m <= av.numfamilymember1(f); ++m) visit(av.familymember1(at + m));
+  }
+}
+
 // The family move: the whole sex-s family of moveindiv takes one new parent (or the
 // unsampled one). false: rejected.
-bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
+bool family_move(FStatic<int4, 1, 3>& familymove, int4 movepos, FArray<int4, 2>& eligible,
                  const FStatic<int4, 1, 2>& numunassigned) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -670,11 +699,29 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
   }
   familymove(1) = old;
   familymove(2) = newp;
-  for (int4 o = 1; o <= n; ++o)
-    if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
-  if (pool && v.sibshipdone(s) == 0)
+  if (tables_describe_family(movepos)) {
+    // Every full-sib family of the moved parent, in the order of its partner list.
+    const int4 nf = av.numberfsfamily1;
+    for_partner_members(s, av.familyidx1((s - 1) * nf + movepos),
+                        [&](int4 o) { add_entry(s, o, old, newp, fam); });
+    if (pool && v.sibshipdone(s) == 0) {
+      // The same pool id as a parent of the other role, when it is one in this cluster.
+      const int4 off = r == 1 ? 0 : av.nparent1(1);
+      for (int4 k = 1; k <= av.nparent1(r); ++k)
+        if (av.parentidx1(off + k) == fam) {
+          for_partner_members(r, k, [&](int4 o) {
+            if (v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+          });
+          break;
+        }
+    }
+  } else {
     for (int4 o = 1; o <= n; ++o)
-      if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+      if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
+    if (pool && v.sibshipdone(s) == 0)
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+  }
   if (newp != old) av.numindivparentage(3) = 1;
   // With selfing in play the two roles' entries of one offspring are linked: column t of
   // indivloc3 holds, for the role-t entry k, the index of the other role's entry (0: none).
@@ -714,7 +761,6 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
                      FStatic<int4, 1, 2>& numunassigned, int4& result) {
   auto& v = variables;
   auto& av = annealvariables;
-  (void)movepos;
   (void)listlen;
   (void)knownsibside;
   // A proposal that changes no parent must not inherit the last one's changes.
@@ -727,7 +773,7 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
     if (!individual_move(numassign, movekind)) result = 0;
   } else if (av.movingtype == 2) {
     reserve_entries(sizes(3));
-    if (!family_move(familymove, eligible, numunassigned)) result = 0;
+    if (!family_move(familymove, movepos, eligible, numunassigned)) result = 0;
   }
 }
 

@@ -810,3 +810,67 @@ TEST(ParentageAssign, FamilyMoveKeepsSelfedMembersWithOneParent) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// A family move read through the family tables of the moving offspring's cluster, as the
+// search leaves them: the entries hold exactly the members of the moved parent's full-sib
+// families (by hand below), each family's members together and ascending. One parent pool:
+// the pool id also heads families in role 2, whose members take the same change there.
+TEST(ParentageAssign, FamilyMoveWalksTheFamilyTablesOfItsCluster) {
+  struct Row {
+    const char* name;
+    int4 numsex;
+    std::vector<int4> fam1, fam2;
+    std::vector<std::vector<int4>> role1, role2;  // expected full-sib groups per role
+  };
+  const std::vector<Row> rows = {
+      // Father 1 with mothers 2 ({1, 3}) and 1 ({2}).
+      {"two sexes", 2, {1, 1, 1, 2, 2}, {2, 1, 2, 1, 3}, {{1, 3}, {2}}, {}},
+      // Pool id 1 heads (1, 2) = {1, 2} in role 1, and (2, 1) = {3}, (3, 1) = {4} in role 2.
+      {"one pool", 1, {1, 1, 2, 3, 3}, {2, 2, 1, 1, 3}, {{1, 2}}, {{3}, {4}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    setup(row.fam1, row.fam2, 5, row.numsex == 2 ? 5 : 0, {0, 0, 0}, row.numsex);
+    setinitcluster();
+    familybuild0(1, 1);
+    const auto& av = annealvariables;
+    ASSERT_EQ(variables.crnumfamily(3), 1);
+    start_stream(17);
+    testing_support::build_family_move(1, 3, 3);
+    Call call;
+    call.familymove(3) = 1;
+    call.numunassigned(1) = 5;
+    call.movepos = av.numberfsfamily1 == 1 ? 1 : av.indivclusterid(1, 3);
+    ASSERT_EQ(call(), 1);
+    const int4 c = call.familymove(2);
+    ASSERT_GE(c, 1);
+    for (int4 r = 1; r <= 2; ++r) {
+      const auto& groups = r == 1 ? row.role1 : row.role2;
+      const auto got = entries(r);
+      // Each expected group appears as one contiguous ascending run, in some order.
+      std::vector<Entry> want;
+      std::size_t at = 0;
+      while (at < got.size()) {
+        bool found = false;
+        for (const auto& g : groups)
+          if (g[0] == got[at].o) {
+            for (int4 o : g) want.push_back({o, 0, c});
+            found = true;
+          }
+        ASSERT_TRUE(found) << "offspring " << got[at].o;
+        at = want.size();
+      }
+      ASSERT_EQ(got, want) << "role " << r;
+      std::size_t total = 0;
+      for (const auto& g : groups) total += g.size();
+      ASSERT_EQ(got.size(), total) << "role " << r;
+    }
+    expect_scratch_clear();
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
