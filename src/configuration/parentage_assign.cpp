@@ -146,9 +146,42 @@ int4 nrows(int4 list) {
   return annealvariables.numindivlocidx(list);
 }
 
-// The present parent of sex s recorded for family id d, from its present members.
-int4 recorded_parent(int4 d, int4 s) {
+// The present parent of sex s recorded for family id d, from its present members: through the
+// family tables of the cluster that holds d when the move choice left them (the own cluster
+// for a move inside it, the destination cluster for a move into another one), otherwise by a
+// scan of the configuration.
+int4 recorded_parent(int4 d, int4 s, int4 movekind) {
   const auto& v = variables;
+  const auto& av = annealvariables;
+  const int4 own = v.crindivloc(av.moveindiv, 3);
+  int4 p = -1;
+  if (movekind == 1 && av.lastfamilyid(1) == own && own >= 1) {
+    const int4 off = s == 1 ? 0 : av.nparent1(1);
+    for (int4 k = 1; k <= av.nparent1(s) && p < 0; ++k)
+      if (av.parentidx1(off + k) == d) {
+        const int4 j = off + k;
+        p = 0;
+        for (int4 t = 1; t <= av.numpartner1(k, s) && p == 0; ++t) {
+          const int4 f = av.partner1(av.locpartner1(j) + t);
+          const int4 at = av.sibloc1(f);
+          for (int4 m = 1; m <= av.numfamilymember1(f) && p == 0; ++m)
+            p = std::max(v.inferparent2(av.familymember1(at + m), s), 0);
+        }
+      }
+  } else if (movekind == 2 && av.lastfamilyid(2) == av.hostfamily(3) && av.hostfamily(3) >= 1) {
+    const int4 off = s == 1 ? 0 : av.nparent2(1);
+    for (int4 k = 1; k <= av.nparent2(s) && p < 0; ++k)
+      if (av.parentidx2(off + k) == d) {
+        p = 0;
+        for (int4 f = 1; f <= av.numberfsfamily2 && p == 0; ++f) {
+          if (av.familyidx2(f, s) != k) continue;
+          const int4 at = av.familymemberloc2(f);
+          for (int4 m = 1; m <= av.numfamilymember2(f) && p == 0; ++m)
+            p = std::max(v.inferparent2(av.familymember2(at + m), s), 0);
+        }
+      }
+  }
+  if (p >= 0) return p;
   for (int4 o = 1; o <= v.smplsize; ++o)
     if (v.crindivloc(o, s) == d && v.inferparent2(o, s) > 0) return v.inferparent2(o, s);
   return 0;
@@ -156,7 +189,7 @@ int4 recorded_parent(int4 d, int4 s) {
 
 // Proposals of sex s for the moved offspring (list 3) whose sex-s family changes; one decision
 // per destination family, shared by every moved offspring bound there.
-bool propose_sex(int4 s) {
+bool propose_sex(int4 s, int4 movekind) {
   bool retaken = false;
   auto& v = variables;
   auto& av = annealvariables;
@@ -176,7 +209,7 @@ bool propose_sex(int4 s) {
           drawn = newp > 0;
         }
       } else {
-        int4 p = recorded_parent(d, s);
+        int4 p = recorded_parent(d, s, movekind);
         const int4 q = v.inferparent(o, s);
         if (p == 0) {
           for (int4 j = 1; j <= n3; ++j) {
@@ -549,7 +582,7 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
     ran(s) = 1;
     // A destination whose sampled parent is taken away changes its members' parent even when
     // no moved offspring's own parent changes, so the carrying below must still run.
-    if (propose_sex(s)) retaken = true;
+    if (propose_sex(s, movekind)) retaken = true;
     if (s == 1) haploid_father(movekind);
     if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0 && !bind_known_parents(s))
       return false;

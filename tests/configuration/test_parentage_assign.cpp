@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -870,6 +871,82 @@ TEST(ParentageAssign, FamilyMoveWalksTheFamilyTablesOfItsCluster) {
     }
     expect_scratch_clear();
   }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The destination's present parent read through the family tables of the cluster that holds
+// it equals the one found by scanning the whole configuration: random proposals give the same
+// lists, and use the same draws, with the tables built as the move choice leaves them and with
+// no tables at all.
+TEST(ParentageAssign, FamilyTablesAndAScanGiveTheSameProposals) {
+  std::mt19937 rng(4321);
+  int4 compared = 0, withentries = 0;
+  for (int4 trial = 0; trial < 600; ++trial) {
+    const int4 n = 12;
+    std::vector<int4> a(n), b(n);
+    for (;;) {
+      std::set<int4> ia, ib;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        a[i] = static_cast<int4>(rng() % 5) + 1;
+        b[i] = static_cast<int4>(rng() % 5) + 1;
+        ia.insert(a[i]);
+        ib.insert(b[i]);
+      }
+      if (ia.size() == 5 && ib.size() == 5) break;
+    }
+    std::vector<int4> p1(5, 0);
+    for (int4 f = 0; f < 5; ++f)
+      if (rng() % 2) p1[static_cast<std::size_t>(f)] = f + 1;
+    setup(a, b, 8, 8, p1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    for (int4 o = 1; o <= n; ++o) {
+      const int4 q = v.crindivloc(o, 2) % 2 == 0 ? v.crindivloc(o, 2) + 3 : 0;
+      v.inferparent(o, 2) = v.inferparent2(o, 2) = q;
+      if (q > 0) av.unassignedcnd(q, 2) = 0;
+    }
+    setinitcluster();
+    const int4 o = static_cast<int4>(rng() % n) + 1;
+    const int4 other = static_cast<int4>(rng() % n) + 1;
+    testing_support::IndividualMove m{
+        o, {}, v.crindivloc(other, 1), v.crindivloc(other, 2), v.crindivloc(other, 3)};
+    if (m.dest1 == v.crindivloc(o, 1) && m.dest2 == v.crindivloc(o, 2)) continue;
+    for (int4 j = 1; j <= n; ++j)
+      if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2)
+        m.sibs.push_back(j);
+    std::vector<Entry> lists[2][3];
+    double next[2];
+    for (int4 pass = 0; pass < 2; ++pass) {
+      const int4 kind = build_individual_move(m);
+      if (pass == 0) {
+        familybuild0(v.crindivloc(o, 3), 1);
+        if (kind == 2) familybuild0(m.destcluster, 2);
+      } else {
+        av.lastfamilyid(1) = av.lastfamilyid(2) = 0;  // no tables: the scan
+      }
+      start_stream(trial + 1);
+      Call call;
+      call.movekind = kind;
+      call.sizes(4) = n;
+      lists[pass][0] = {{call(), 0, 0}};
+      lists[pass][1] = entries(1);
+      lists[pass][2] = entries(2);
+      next[pass] = ran2();
+      expect_scratch_clear();
+    }
+    for (int4 k = 0; k < 3; ++k) ASSERT_EQ(lists[0][k], lists[1][k]) << "trial " << trial;
+    ASSERT_EQ(next[0], next[1]) << "trial " << trial;
+    ++compared;
+    if (!lists[0][1].empty() || !lists[0][2].empty()) ++withentries;
+  }
+  EXPECT_GT(compared, 400);
+  EXPECT_GT(withentries, 200);
 }
 
 }  // namespace
