@@ -951,3 +951,35 @@ TEST(ParentageAssign, FamilyTablesAndAScanGiveTheSameProposals) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The travel rule of the test builder against the draws replayed by hand: one draw u0 for the
+// family; below 0.5, each other member in ascending order travels when its own draw is below
+// 0.9 (own cluster) or 0.2 (elsewhere); otherwise nobody travels and only u0 is drawn.
+TEST(ProposalBuilder, TravellingSibsFollowTheDraws) {
+  // Offspring 1-4 one full-sib family, 5-6 another (one cluster each).
+  setup({1, 1, 1, 1, 2, 2}, {1, 1, 1, 1, 2, 2}, 0, 0, {0, 0});
+  for (int4 dest : {1, 2}) {
+    SCOPED_TRACE(dest);
+    const double p = dest == 1 ? 0.9 : 0.2;
+    for (int4 seed = 1; seed <= 300; ++seed) {
+      start_stream(seed);
+      std::vector<double> u;
+      for (int4 k = 0; k < 5; ++k) u.push_back(ran2());
+      std::vector<int4> want;
+      std::size_t used = 1;
+      if (u[0] < 0.5) {
+        for (int4 o : {1, 3, 4})
+          if (u[used++] < p) want.push_back(o);
+      }
+      start_stream(seed);
+      ASSERT_EQ(testing_support::draw_travelling_sibs(2, dest), want) << "seed " << seed;
+      ASSERT_EQ(ran2(), u[used]) << "seed " << seed;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
