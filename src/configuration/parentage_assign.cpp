@@ -521,7 +521,9 @@ bool haploid_adjustment() {
 }
 
 // With selfing in play, a moved offspring proposed as selfed ends with one parent in both
-// roles: a known parent of either role, else the role-1 parent it is proposed.
+// roles: a known parent of either role, else the role-1 parent it is proposed. A role with a
+// known parent needs no entry (the known parent is its parent). Run after the proposals and
+// again after the parents are carried, which may map the family otherwise in one role.
 void selfed_agreement() {
   auto& v = variables;
   auto& av = annealvariables;
@@ -539,6 +541,7 @@ void selfed_agreement() {
     if (v.indivparent(o, 2) >= 1) target = v.indivparent(o, 2);
     if (v.indivparent(o, 1) >= 1) target = v.indivparent(o, 1);
     for (int4 r = 1; r <= 2; ++r) {
+      if (v.indivparent(o, r) >= 1) continue;
       const int4 e = find(r, o);
       const int4 now = e > 0 ? av.inferparentage(e, r, 2) : v.inferparent(o, r);
       if (now == target) continue;
@@ -598,6 +601,7 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
   for (int4 s = 1; s <= numsex; ++s)
     if (ran(s) != 0 && !carry_parents(s)) return false;
   if (v.numsex == 1 && !carry_across_roles()) return false;
+  if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });

@@ -983,3 +983,134 @@ TEST(ProposalBuilder, TravellingSibsFollowTheDraws) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// One parent pool that can self: random configurations (some offspring selfed), sampled
+// parents on some pool ids, known parents on some offspring (their family's parent), random
+// moves of one offspring with some full sibs, selfed destinations among them. Whatever the
+// draws: no known parent is replaced, a parent new to the configuration is a free candidate
+// and no known parent, every entry changes a parent, one entry per
+// offspring and role, a moved offspring proposed selfed ends with one parent in both roles,
+// and the scratch marks are clear.
+TEST(ParentageAssign, InvariantsOverRandomSelfingProposals) {
+  std::mt19937 rng(2718);
+  int4 admissible = 0, selfed = 0;
+  for (int4 trial = 0; trial < 3000; ++trial) {
+    const int4 n = 10, k = 4;
+    std::vector<int4> a(n), b(n);
+    for (;;) {
+      std::set<int4> ids;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        a[i] = static_cast<int4>(rng() % k) + 1;
+        b[i] = rng() % 4 == 0 ? a[i] : static_cast<int4>(rng() % k) + 1;
+        ids.insert(a[i]);
+        ids.insert(b[i]);
+      }
+      if (static_cast<int4>(ids.size()) == k) break;
+    }
+    std::vector<int4> pool(static_cast<std::size_t>(k), 0);  // parent of each pool id
+    for (int4 f = 0; f < k; ++f)
+      if (rng() % 2) pool[static_cast<std::size_t>(f)] = f + 5;
+    setup(a, b, 10, 0, pool, 1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    v.allowinbreeding = 1;
+    for (int4 o = 1; o <= n; ++o) {
+      const int4 p = pool[static_cast<std::size_t>(v.crindivloc(o, 2) - 1)];
+      v.inferparent(o, 2) = v.inferparent2(o, 2) = p;
+      if (p > 0) av.unassignedcnd(p, 1) = av.unassignedcnd(p, 2) = 0;
+    }
+    for (int4 o = 1; o <= n; ++o)
+      for (int4 r = 1; r <= 2; ++r)
+        if (v.inferparent(o, r) > 0 && rng() % 4 == 0) {
+          const int4 p = v.inferparent(o, r);
+          v.indivparent(o, r) = p;
+          v.inferparent(o, r) = 0;  // a known parent lives in indivparent and inferparent2
+          v.knownprntq(p, 1) = v.knownprntq(p, 2) = 1;
+          v.numknownprnt(r) = 1;
+          v.anyknownprntq(r) = 1;
+        }
+    const int4 o = static_cast<int4>(rng() % n) + 1;
+    testing_support::IndividualMove m;
+    m.offspring = o;
+    for (int4 j = 1; j <= n; ++j)
+      if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2)
+        m.sibs.push_back(j);
+    const int4 other = static_cast<int4>(rng() % n) + 1;
+    const int4 fresh = k + 1;
+    switch (rng() % 4) {
+      case 0:  // selfed by an existing pool parent
+        m.dest1 = m.dest2 = v.crindivloc(other, 1 + static_cast<int4>(rng() % 2));
+        break;
+      case 1:  // selfed by a new one
+        m.dest1 = m.dest2 = fresh;
+        break;
+      case 2:  // the family of another offspring
+        m.dest1 = v.crindivloc(other, 1);
+        m.dest2 = v.crindivloc(other, 2);
+        break;
+      default:  // a new parent beside an existing one
+        m.dest1 = v.crindivloc(other, 1);
+        m.dest2 = fresh;
+    }
+    if (m.dest1 == v.crindivloc(o, 1) && m.dest2 == v.crindivloc(o, 2)) continue;
+    bool inside = true;  // every id of the destination in the moving offspring's cluster
+    for (int4 d : {m.dest1, m.dest2}) {
+      bool found = d == fresh;
+      for (int4 j = 1; j <= n; ++j)
+        if ((v.crindivloc(j, 1) == d || v.crindivloc(j, 2) == d) &&
+            v.crindivloc(j, 3) == v.crindivloc(o, 3))
+          found = true;
+      inside = inside && found;
+    }
+    m.destcluster = inside ? v.crindivloc(o, 3) : v.crindivloc(other, 3);
+    const int4 kind = build_individual_move(m);
+    start_stream(trial + 1);
+    Call call;
+    call.movekind = kind;
+    call.sizes(4) = n;
+    const int4 result = call();
+    expect_scratch_clear();
+    if (result != 1) continue;
+    ++admissible;
+    std::map<int4, int4> after[3];
+    for (int4 r = 1; r <= 2; ++r)
+      for (const Entry& e : entries(r)) {
+        SCOPED_TRACE(trial);
+        ASSERT_NE(e.oldp, e.newp);
+        ASSERT_EQ(e.oldp, v.inferparent(e.o, r));
+        ASSERT_LT(v.indivparent(e.o, r), 1) << "a known parent replaced";
+        // A parent new to the configuration is a drawn candidate: free and no known parent
+        // (known parents are recorded parents of their offspring, so they never are new).
+        bool recorded = false;
+        for (int4 x = 1; x <= n; ++x)
+          for (int4 t = 1; t <= 2; ++t) recorded = recorded || v.inferparent2(x, t) == e.newp;
+        if (e.newp > 0 && !recorded) {
+          ASSERT_EQ(v.knownprntq(e.newp, 1) + v.knownprntq(e.newp, 2), 0);
+          ASSERT_GE(av.unassignedcnd(e.newp, 1), 1);
+        }
+        ASSERT_FALSE(after[r].count(e.o)) << "two entries for one offspring";
+        after[r][e.o] = e.newp;
+      }
+    if (m.dest1 != m.dest2) continue;
+    std::vector<int4> movers = m.sibs;
+    movers.push_back(o);
+    for (int4 x : movers) {
+      int4 p[3];
+      for (int4 r = 1; r <= 2; ++r) {
+        p[r] = after[r].count(x) ? after[r][x] : v.inferparent(x, r);
+        if (v.indivparent(x, r) > 0) p[r] = v.indivparent(x, r);
+      }
+      ASSERT_EQ(p[1], p[2]) << "trial " << trial << " offspring " << x;
+      ++selfed;
+    }
+  }
+  EXPECT_GT(admissible, 700);
+  EXPECT_GT(selfed, 300);
+}
+
+}  // namespace
+}  // namespace kinrad::test
