@@ -87,6 +87,14 @@ void compact_entries(int4 s, Keep keep) {
   av.numindivparentage(s) = m;
 }
 
+// The sex-s entry of offspring o (0: none).
+int4 entry_of(int4 s, int4 o) {
+  const auto& av = annealvariables;
+  for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+    if (av.indivparentage(k, s) == o) return k;
+  return 0;
+}
+
 // Candidates of sex s; with one parent pool both roles draw from the pool.
 int4 ncand(int4 s) {
   return variables.numsex == 1 ? variables.numcandidate(1) : variables.numcandidate(s);
@@ -138,9 +146,42 @@ int4 nrows(int4 list) {
   return annealvariables.numindivlocidx(list);
 }
 
-// The present parent of sex s recorded for family id d, from its present members.
-int4 recorded_parent(int4 d, int4 s) {
+// The present parent of sex s recorded for family id d, from its present members: through the
+// family tables of the cluster that holds d when the move choice left them (the own cluster
+// for a move inside it, the destination cluster for a move into another one), otherwise by a
+// scan of the configuration.
+int4 recorded_parent(int4 d, int4 s, int4 movekind) {
   const auto& v = variables;
+  const auto& av = annealvariables;
+  const int4 own = v.crindivloc(av.moveindiv, 3);
+  int4 p = -1;
+  if (movekind == 1 && av.lastfamilyid(1) == own && own >= 1) {
+    const int4 off = s == 1 ? 0 : av.nparent1(1);
+    for (int4 k = 1; k <= av.nparent1(s) && p < 0; ++k)
+      if (av.parentidx1(off + k) == d) {
+        const int4 j = off + k;
+        p = 0;
+        for (int4 t = 1; t <= av.numpartner1(k, s) && p == 0; ++t) {
+          const int4 f = av.partner1(av.locpartner1(j) + t);
+          const int4 at = av.sibloc1(f);
+          for (int4 m = 1; m <= av.numfamilymember1(f) && p == 0; ++m)
+            p = std::max(v.inferparent2(av.familymember1(at + m), s), 0);
+        }
+      }
+  } else if (movekind == 2 && av.lastfamilyid(2) == av.hostfamily(3) && av.hostfamily(3) >= 1) {
+    const int4 off = s == 1 ? 0 : av.nparent2(1);
+    for (int4 k = 1; k <= av.nparent2(s) && p < 0; ++k)
+      if (av.parentidx2(off + k) == d) {
+        p = 0;
+        for (int4 f = 1; f <= av.numberfsfamily2 && p == 0; ++f) {
+          if (av.familyidx2(f, s) != k) continue;
+          const int4 at = av.familymemberloc2(f);
+          for (int4 m = 1; m <= av.numfamilymember2(f) && p == 0; ++m)
+            p = std::max(v.inferparent2(av.familymember2(at + m), s), 0);
+        }
+      }
+  }
+  if (p >= 0) return p;
   for (int4 o = 1; o <= v.smplsize; ++o)
     if (v.crindivloc(o, s) == d && v.inferparent2(o, s) > 0) return v.inferparent2(o, s);
   return 0;
@@ -148,7 +189,7 @@ int4 recorded_parent(int4 d, int4 s) {
 
 // Proposals of sex s for the moved offspring (list 3) whose sex-s family changes; one decision
 // per destination family, shared by every moved offspring bound there.
-bool propose_sex(int4 s) {
+bool propose_sex(int4 s, int4 movekind) {
   bool retaken = false;
   auto& v = variables;
   auto& av = annealvariables;
@@ -160,13 +201,15 @@ bool propose_sex(int4 s) {
     if (d == v.crindivloc(o, s)) continue;
     if (av.selectedprntidxq1(d) == 0) {
       int4 newp = 0;
+      bool drawn = false;  // newp is a freshly drawn candidate
       if (d > v.crnumfamily(s)) {
         if (ran2() < 0.1) {
           const int4 c = draw_candidate(o, s);
           if (usable(c, s)) newp = c;
+          drawn = newp > 0;
         }
       } else {
-        int4 p = recorded_parent(d, s);
+        int4 p = recorded_parent(d, s, movekind);
         const int4 q = v.inferparent(o, s);
         if (p == 0) {
           for (int4 j = 1; j <= n3; ++j) {
@@ -191,6 +234,23 @@ bool propose_sex(int4 s) {
         } else {
           const int4 c = draw_candidate(o, s);
           if (usable(c, s)) newp = c;
+          drawn = newp > 0;
+        }
+      }
+      // One parent pool: a moved offspring proposed selfed already has the role-1 parent of
+      // this same family id; a different candidate drawn for role 2 is settled by a fair
+      // coin (rounded half away from zero): 1 keeps the earlier parent, 0 gives the new one
+      // to both roles.
+      if (drawn && s == 2 && v.numsex == 1 && row.family(1) == d) {
+        const int4 k1 = entry_of(1, o);
+        if (k1 > 0 && av.inferparentage(k1, 1, 2) != newp) {
+          const int4 earlier = av.inferparentage(k1, 1, 2);
+          if (std::lround(ran2()) == 1) {
+            newp = earlier;
+          } else {
+            for (int4 j = 1; j <= av.numindivparentage(1); ++j)
+              if (av.parentagefamily(j, 1) == d) av.inferparentage(j, 1, 2) = newp;
+          }
         }
       }
       av.selectedprntidxq1(d) = newp + 1;
@@ -210,6 +270,51 @@ bool propose_sex(int4 s) {
     av.selectedprntidxq1(d) = 0;
   }
   return retaken;
+}
+
+// A diploid offspring moving into another existing cluster leaves its father f behind. When
+// f then has only haploid offspring left in the source and the destination family holds only
+// haploid offspring (no father of its own to keep), f may follow the offspring (one draw,
+// ran2() <= 0.5): the moved offspring keep f, the offspring left with f lose him and the
+// destination's offspring take him.
+void haploid_father(int4 movekind) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  if (v.smplsizedh(1) <= 0 || movekind != 2 || v.offploid(av.moveindiv) != 2) return;
+  int4 f = 0;
+  for (int4 k = 1; k <= av.numindivparentage(1) && f == 0; ++k)
+    if (v.offploid(av.indivparentage(k, 1)) == 2 && av.inferparentage(k, 1, 1) > 0)
+      f = av.inferparentage(k, 1, 1);
+  if (f == 0) return;
+  const int4 own = v.crindivloc(av.moveindiv, 3);
+  const int4 host = av.hostfamily(1);
+  if (host > v.crnumfamily(1)) return;  // a new family has no offspring to look at
+  const int4 n = v.smplsize;
+  for (int4 k = 1; k <= nrows(3); ++k) av.selectedprntidxq2(move_row(3, k).offspring()) = 1;
+  bool stays = false;   // a diploid offspring left in the source keeps f
+  bool onlyhap = true;  // every offspring of the destination family is haploid
+  int4 ndest = 0;
+  for (int4 o = 1; o <= n; ++o) {
+    if (av.selectedprntidxq2(o) != 0) continue;
+    if (v.crindivloc(o, 3) == own && v.inferparent(o, 1) == f && v.offploid(o) == 2) stays = true;
+    if (v.crindivloc(o, 1) == host) {
+      ++ndest;
+      if (v.offploid(o) == 2) onlyhap = false;
+    }
+  }
+  if (!stays && onlyhap && ndest > 0 && ran2() <= 0.5) {
+    for (int4 k = 1; k <= av.numindivparentage(1); ++k)
+      if (av.inferparentage(k, 1, 1) == f && av.parentagefamily(k, 1) == host)
+        av.inferparentage(k, 1, 2) = f;
+    for (int4 o = 1; o <= n; ++o) {
+      if (av.selectedprntidxq2(o) != 0) continue;
+      if (v.crindivloc(o, 3) == own && v.inferparent(o, 1) == f)
+        add_entry(1, o, f, 0, v.crindivloc(o, 1));
+      else if (v.crindivloc(o, 1) == host && v.inferparent(o, 1) != f)
+        add_entry(1, o, v.inferparent(o, 1), f, host);
+    }
+  }
+  for (int4 k = 1; k <= nrows(3); ++k) av.selectedprntidxq2(move_row(3, k).offspring()) = 0;
 }
 
 // Known parents of sex s of the moved offspring are bound to the family their first moved
@@ -253,6 +358,38 @@ bool bind_known_parents(int4 s) {
     if (kp >= 1) av.selectedprntidxq1(kp) = 0;
     av.selectedprntidxq3(row.family(s)) = 0;
   }
+  return ok;
+}
+
+// With selfing in play a family id names one parent in both roles: the known parent kp of
+// role r of a moved offspring binds its proposed role-r family (the first binding holds), and
+// every moved offspring that has that family in the other role without an entry there takes
+// kp, unless its own known parent of that role differs (false: rejected).
+bool bind_across_roles(int4 r) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 t = 3 - r;
+  const int4 n3 = nrows(3);
+  for (int4 k = 1; k <= n3; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 kp = v.indivparent(row.offspring(), r);
+    if (kp >= 1 && av.selectedprntidxq1(row.family(r)) == 0)
+      av.selectedprntidxq1(row.family(r)) = kp;
+  }
+  bool ok = true;
+  for (int4 k = 1; k <= n3 && ok; ++k) {
+    const MoveRow row = move_row(3, k);
+    const int4 o = row.offspring();
+    const int4 kp = av.selectedprntidxq1(row.family(t));
+    if (kp == 0 || entry_of(t, o) > 0) continue;
+    const int4 own = v.indivparent(o, t);
+    if (own < 1) {
+      if (v.inferparent(o, t) != kp) add_entry(t, o, v.inferparent(o, t), kp, row.family(t));
+    } else if (own != kp) {
+      ok = false;
+    }
+  }
+  for (int4 k = 1; k <= n3; ++k) av.selectedprntidxq1(move_row(3, k).family(r)) = 0;
   return ok;
 }
 
@@ -384,7 +521,9 @@ bool haploid_adjustment() {
 }
 
 // With selfing in play, a moved offspring proposed as selfed ends with one parent in both
-// roles: a known parent of either role, else the role-1 parent it is proposed.
+// roles: a known parent of either role, else the role-1 parent it is proposed. A role with a
+// known parent needs no entry (the known parent is its parent). Run after the proposals and
+// again after the parents are carried, which may map the family otherwise in one role.
 void selfed_agreement() {
   auto& v = variables;
   auto& av = annealvariables;
@@ -402,6 +541,7 @@ void selfed_agreement() {
     if (v.indivparent(o, 2) >= 1) target = v.indivparent(o, 2);
     if (v.indivparent(o, 1) >= 1) target = v.indivparent(o, 1);
     for (int4 r = 1; r <= 2; ++r) {
+      if (v.indivparent(o, r) >= 1) continue;
       const int4 e = find(r, o);
       const int4 now = e > 0 ? av.inferparentage(e, r, 2) : v.inferparent(o, r);
       if (now == target) continue;
@@ -415,7 +555,7 @@ void selfed_agreement() {
 
 // The individual move: proposals per sex, the binding of known parents, and the parents
 // carried to the rest of the touched families. false: rejected.
-bool individual_move(const FStatic<int4, 1, 4>& numassign) {
+bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
   auto& v = variables;
   auto& av = annealvariables;
   // Roles: one per sex, and both roles with one parent pool.
@@ -432,6 +572,12 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
         }
   }
   FStatic<int4, 1, 2> ran{};
+  FStatic<int4, 1, 2> moved{};  // some moved offspring changes its family of that sex
+  for (int4 s = 1; s <= numsex; ++s)
+    for (int4 k = 1; k <= nrows(3) && moved(s) == 0; ++k) {
+      const MoveRow row = move_row(3, k);
+      if (row.family(s) != v.crindivloc(row.offspring(), s)) moved(s) = 1;
+    }
   bool retaken = false;
   const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
   for (int4 s = 1; s <= numsex; ++s) {
@@ -439,14 +585,15 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
     ran(s) = 1;
     // A destination whose sampled parent is taken away changes its members' parent even when
     // no moved offspring's own parent changes, so the carrying below must still run.
-    if (propose_sex(s)) retaken = true;
-    bool moved = false;
-    for (int4 k = 1; k <= nrows(3) && !moved; ++k) {
-      const MoveRow row = move_row(3, k);
-      moved = row.family(s) != v.crindivloc(row.offspring(), s);
-    }
-    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved && !bind_known_parents(s)) return false;
+    if (propose_sex(s, movekind)) retaken = true;
+    if (s == 1) haploid_father(movekind);
+    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0 && !bind_known_parents(s))
+      return false;
   }
+  if (selfing_in_play())
+    for (int4 r = 1; r <= 2; ++r)
+      if (v.anyknownprntq(r) != 0 && flag(r) != 0 && moved(r) != 0 && !bind_across_roles(r))
+        return false;
   if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
   if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !retaken) return true;
   for (int4 s = 1; s <= numsex; ++s)
@@ -454,6 +601,7 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   for (int4 s = 1; s <= numsex; ++s)
     if (ran(s) != 0 && !carry_parents(s)) return false;
   if (v.numsex == 1 && !carry_across_roles()) return false;
+  if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
@@ -461,14 +609,65 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign) {
   return true;
 }
 
+// Links the entries of the two roles that belong to one offspring (offspring marked with
+// their role-1 entry in selectedprntidxq1, cleared afterwards).
+void link_roles() {
+  auto& av = annealvariables;
+  const int4 n1 = av.numindivparentage(1);
+  const int4 n2 = av.numindivparentage(2);
+  const int4 need = std::max(n1, n2);
+  if (need > 0 && (av.indivloc3.ubound(1) < need || av.indivloc3.ubound(2) < 2))
+    av.indivloc3.allocate(Dim(std::max<int4>(need, static_cast<int4>(av.indivloc3.ubound(1)))),
+                          Dim(std::max<int4>(4, static_cast<int4>(av.indivloc3.ubound(2)))));
+  for (int4 k = 1; k <= n1; ++k) {
+    av.indivloc3(k, 1) = 0;
+    av.selectedprntidxq1(av.indivparentage(k, 1)) = k;
+  }
+  for (int4 k = 1; k <= n2; ++k) {
+    const int4 j = av.selectedprntidxq1(av.indivparentage(k, 2));
+    av.indivloc3(k, 2) = j;
+    if (j > 0) av.indivloc3(j, 1) = k;
+  }
+  for (int4 k = 1; k <= n1; ++k) av.selectedprntidxq1(av.indivparentage(k, 1)) = 0;
+}
+
 // A candidate of sex s for a family move from the eligible list (entry 0 the count).
 int4 eligible_draw(const FArray<int4, 2>& eligible, int4 s) {
   return eligible(uniform_draw(eligible(0, s)), s);
 }
 
+// True when the side-1 family tables describe the cluster of moveindiv and local full-sib
+// family `movepos` holds it, as the move choice leaves them for every move. Fixtures that
+// write the move tables by hand may not build them; their members are then found by a scan of
+// the configuration (the same offspring, in offspring order).
+bool tables_describe_family(int4 movepos) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const int4 mi = av.moveindiv;
+  if (av.lastfamilyid(1) != v.crindivloc(mi, 3) || av.lastfamilyid(1) < 1) return false;
+  if (movepos < 1 || movepos > av.numberfsfamily1) return false;
+  const int4 at = av.sibloc1(movepos);
+  for (int4 t = 1; t <= av.numfamilymember1(movepos); ++t)
+    if (av.familymember1(at + t) == mi) return true;
+  return false;
+}
+
+// Visits the members of every full-sib family of the parent at position pos of sex s in the
+// side-1 tables: the families in partner-list order, members ascending.
+template <class Visit>
+void for_partner_members(int4 s, int4 pos, Visit visit) {
+  const auto& av = annealvariables;
+  const int4 j = (s - 1) * av.nparent1(1) + pos;
+  for (int4 t = 1; t <= av.numpartner1(pos, s); ++t) {
+    const int4 f = av.partner1(av.locpartner1(j) + t);
+    const int4 at = av.sibloc1(f);
+    for (int4 m = 1; m <= av.numfamilymember1(f); ++m) visit(av.familymember1(at + m));
+  }
+}
+
 // The family move: the whole sex-s family of moveindiv takes one new parent (or the
 // unsampled one). false: rejected.
-bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
+bool family_move(FStatic<int4, 1, 3>& familymove, int4 movepos, FArray<int4, 2>& eligible,
                  const FStatic<int4, 1, 2>& numunassigned) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -537,12 +736,33 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
   }
   familymove(1) = old;
   familymove(2) = newp;
-  for (int4 o = 1; o <= n; ++o)
-    if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
-  if (pool && v.sibshipdone(s) == 0)
+  if (tables_describe_family(movepos)) {
+    // Every full-sib family of the moved parent, in the order of its partner list.
+    const int4 nf = av.numberfsfamily1;
+    for_partner_members(s, av.familyidx1((s - 1) * nf + movepos),
+                        [&](int4 o) { add_entry(s, o, old, newp, fam); });
+    if (pool && v.sibshipdone(s) == 0) {
+      // The same pool id as a parent of the other role, when it is one in this cluster.
+      const int4 off = r == 1 ? 0 : av.nparent1(1);
+      for (int4 k = 1; k <= av.nparent1(r); ++k)
+        if (av.parentidx1(off + k) == fam) {
+          for_partner_members(r, k, [&](int4 o) {
+            if (v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+          });
+          break;
+        }
+    }
+  } else {
     for (int4 o = 1; o <= n; ++o)
-      if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+      if (v.crindivloc(o, s) == fam) add_entry(s, o, old, newp, fam);
+    if (pool && v.sibshipdone(s) == 0)
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, r) == fam && v.indivparent(o, r) < 1) add_entry(r, o, old, newp, fam);
+  }
   if (newp != old) av.numindivparentage(3) = 1;
+  // With selfing in play the two roles' entries of one offspring are linked: column t of
+  // indivloc3 holds, for the role-t entry k, the index of the other role's entry (0: none).
+  if (selfing) link_roles();
   // A sampled parent may replace no known parent, and a selfed offspring keeps one parent in
   // both roles.
   for (int4 t = 1; t <= 2; ++t) {
@@ -554,9 +774,8 @@ bool family_move(FStatic<int4, 1, 3>& familymove, FArray<int4, 2>& eligible,
       const int4 o = av.indivparentage(k, t);
       if (v.indivparent(o, t) > 0) return false;
       if (!selfing || v.crindivloc(o, 1) != v.crindivloc(o, 2)) continue;
-      int4 p = v.inferparent(o, u);
-      for (int4 j = 1; j <= av.numindivparentage(u); ++j)
-        if (av.indivparentage(j, u) == o) p = av.inferparentage(j, u, 2);
+      const int4 j = av.indivloc3(k, t);
+      const int4 p = j > 0 ? av.inferparentage(j, u, 2) : v.inferparent(o, u);
       if (np != std::max(p, v.indivparent(o, u))) return false;
     }
   }
@@ -579,8 +798,6 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
                      FStatic<int4, 1, 2>& numunassigned, int4& result) {
   auto& v = variables;
   auto& av = annealvariables;
-  (void)movekind;
-  (void)movepos;
   (void)listlen;
   (void)knownsibside;
   // A proposal that changes no parent must not inherit the last one's changes.
@@ -590,10 +807,10 @@ void parentageassign(FStatic<int4, 1, 4>& sizes, FStatic<int4, 1, 4>& numassign,
   if (av.movingtype == 1) {
     if (av.numindivlocidx(3) < 1) return;
     reserve_entries(sizes(3) + sizes(4));
-    if (!individual_move(numassign)) result = 0;
+    if (!individual_move(numassign, movekind)) result = 0;
   } else if (av.movingtype == 2) {
     reserve_entries(sizes(3));
-    if (!family_move(familymove, eligible, numunassigned)) result = 0;
+    if (!family_move(familymove, movepos, eligible, numunassigned)) result = 0;
   }
 }
 

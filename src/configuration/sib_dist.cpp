@@ -7,11 +7,68 @@
 
 namespace kinrad {
 
+namespace {
+
+// Haploid offspring joining the paternal placeholder family f of their mother's other
+// haploid offspring change the size of every family of f, and of the family they leave, while
+// the move tables may hold only some of their members: those members are appended as rows
+// (current ids, which the move does not change). Returns the new number of rows.
+int4 haplodiploid_rows(int4 nall, int4 movekind) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n2 = av.numindivlocidx(2);
+  const int4 n3 = av.numindivlocidx(3);
+  int4 nhandled = 0;
+  const auto add_member = [&](int4 m) {
+    if (av.selectedprntidxq2(m) != 0) return;
+    av.selectedprntidxq2(m) = 1;
+    ++nall;
+    av.indivloc2(nall, 1) = v.crindivloc(m, 1);
+    av.indivloc2(nall, 2) = v.crindivloc(m, 2);
+    av.indivloc2(nall, 4) = m;
+  };
+  for (int4 k = 1; k <= n3; ++k) {
+    const int4 i = av.indivlocidx(k, 3);
+    const int4 o = av.indivloc2(i, 4);
+    const int4 f = av.indivloc2(i, 1);
+    const int4 g = v.crindivloc(o, 1);
+    if (v.offploid(o) == 2 || f == g || av.selectedprntidxq1(f) != 0) continue;
+    bool joins = false;
+    for (int4 j = 1; j <= n2 && !joins; ++j) {
+      const int4 r = av.indivlocidx(j, 2);
+      joins = v.offploid(av.indivloc2(r, 4)) != 2 && av.indivloc2(r, 1) == f;
+    }
+    if (!joins) continue;
+    if (nhandled == 0)
+      for (int4 r = 1; r <= nall; ++r) av.selectedprntidxq2(av.indivloc2(r, 4)) = 1;
+    av.selectedprntidxq1(f) = 1;
+    av.indivloc3(++nhandled, 1) = f;
+    if (movekind == 2)
+      for (int4 F = 1; F <= av.numberfsfamily2; ++F) {
+        if (av.parentidx2(av.familyidx2(F, 1)) != f) continue;
+        const int4 at = av.familymemberloc2(F);
+        for (int4 t = 1; t <= av.numfamilymember2(F); ++t) add_member(av.familymember2(at + t));
+      }
+    for (int4 F = 1; F <= av.numberfsfamily1; ++F) {
+      const int4 father = av.parentidx1(av.familyidx1(F));
+      if (father != f && father != g) continue;
+      const int4 at = av.sibloc1(F);
+      for (int4 t = 1; t <= av.numfamilymember1(F); ++t) add_member(av.familymember1(at + t));
+    }
+  }
+  if (nhandled > 0) {
+    for (int4 r = 1; r <= nall; ++r) av.selectedprntidxq2(av.indivloc2(r, 4)) = 0;
+    for (int4 k = 1; k <= nhandled; ++k) av.selectedprntidxq1(av.indivloc3(k, 1)) = 0;
+  }
+  return nall;
+}
+
+}  // namespace
+
 void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4 movekind,
                 const FStatic<int4, 1, 2>& ownclustersize) {
   auto& v = variables;
   auto& av = annealvariables;
-  (void)movekind;
   nchange(1) = 0;
   nchange(2) = 0;
   maxsize(3) = maxsize(1);
@@ -22,12 +79,15 @@ void newsibdist(FStatic<int2, 1, 2>& nchange, FStatic<int2, 1, 4>& maxsize, int4
   // The staying rows of the part left behind follow the moving (and, inside the own cluster,
   // staying) rows of the destination side.
   const int4 n2 = av.numindiv(2);
-  const int4 nall = n2 + av.numindiv(1);
+  int4 nall = n2 + av.numindiv(1);
   for (int4 i = 1; i <= av.numindiv(1); ++i) {
     av.indivloc2(n2 + i, 1) = av.indivloc1(i, 1);
     av.indivloc2(n2 + i, 2) = av.indivloc1(i, 2);
     av.indivloc2(n2 + i, 4) = av.indivloc1(i, 4);
   }
+  if ((movekind == 1 || movekind == 2) && v.smplsizedh(1) >= 1 && av.numindivlocidx(2) > 0 &&
+      av.numindivlocidx(3) > 0)
+    nall = haplodiploid_rows(nall, movekind);
 
   // Rows whose offspring belong to a family the move touches; their row numbers are listed in
   // column 3 of indivloc3.

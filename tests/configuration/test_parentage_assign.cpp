@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -622,6 +623,493 @@ TEST(ParentageAssign, SelfedOffspringGetsOneParentInBothRoles) {
     }
     EXPECT_GT(checked, 100);
   }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The draws of one proposal, read from a copy of the stream: the stream itself is the
+// project's generator, checked elsewhere against independently derived sequences.
+struct Replay {
+  int4 seed;
+  std::vector<double> u;
+  explicit Replay(int4 s) : seed(s) {
+    start_stream(s);
+    for (int4 k = 0; k < 8; ++k) u.push_back(ran2());
+    start_stream(s);
+  }
+};
+
+// One parent pool that can self, six candidates, nobody known: offspring 1 moves alone into a
+// new selfed family 4. By hand from the stated order of draws: role 1 draws a candidate when
+// u1 < 0.1 (c1 = int(6 u + 1)); role 2 likewise with the next draws; when both drew and the
+// candidates differ, one more draw u decides: lround(u) = 1 keeps c1, 0 gives c2 to both
+// roles. A role-2 candidate without a role-1 one gives way to the role-1 parent (none).
+TEST(ParentageAssign, OnePoolCoinSettlesTwoDifferentCandidates) {
+  int4 coins = 0, kept = 0;
+  for (int4 seed = 1; seed <= 20000; ++seed) {
+    setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {0, 0, 0}, 1);
+    variables.allowinbreeding = 1;
+    const Replay r(seed);
+    std::size_t i = 0;
+    int4 c1 = 0, c2 = 0;
+    if (r.u[i++] < 0.1) c1 = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+    if (r.u[i++] < 0.1) c2 = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+    int4 want = c1;
+    if (c1 > 0 && c2 > 0 && c1 != c2) {
+      ++coins;
+      const double coin = r.u[i++];
+      want = coin >= 0.5 ? c1 : c2;
+      if (coin >= 0.5) ++kept;
+    }
+    build_individual_move({1, {}, 4, 4, 0});
+    Call call;
+    call.movekind = 3;
+    ASSERT_EQ(call(), 1);
+    const std::vector<Entry> expected =
+        want > 0 ? std::vector<Entry>{{1, 0, want}} : std::vector<Entry>{};
+    ASSERT_EQ(entries(1), expected) << "seed " << seed;
+    ASSERT_EQ(entries(2), expected) << "seed " << seed;
+    // The draws after the proposal follow the ones it used.
+    ASSERT_EQ(ran2(), r.u[i]) << "seed " << seed;
+    expect_scratch_clear();
+  }
+  // Both roles draw about 1 % of the time, and differ in 5 of 6 of those cases.
+  EXPECT_GT(coins, 100);
+  EXPECT_NEAR(kept, 0.5 * coins, tolerance(coins, 0.5));
+}
+
+// Haplodiploid: diploid offspring 1 (father 5, with haploid sibs 2 and 3) moves into paternal
+// family 2 of the other cluster, whose offspring 4-6 are all haploid. By hand from the draws:
+// u1 >= 0.11 keeps the destination's unsampled father (entry 1: 5 -> 0); otherwise a second
+// draw > 0.75 brings 5 along (no entry), else a candidate int(6 u + 1) is drawn (5 is taken,
+// so it gives 0). When offspring 1 loses 5, one more draw u <= 0.5 lets 5 follow it: no
+// sex-1 entry survives (haploid offspring have no father entries). Otherwise 5 stays with
+// the haploid sibs only, and each of them loses him.
+TEST(ParentageAssign, HaploidOnlyFatherMayFollowADiploidOffspring) {
+  int4 follow = 0, stay = 0;
+  for (int4 seed = 1; seed <= 4000; ++seed) {
+    setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 2, 2, 2}, 6, 6, {5, 0});
+    auto& v = variables;
+    v.haplodiploid = 1;
+    for (int4 o : {2, 3, 4, 5, 6}) v.offploid(o) = 1;
+    v.smplsizedh(1) = 5;
+    v.smplsizedh(2) = 1;
+    const Replay r(seed);
+    std::size_t i = 0;
+    int4 newp = -1;  // -1: 5 comes along
+    if (r.u[i++] >= 0.11) {
+      newp = 0;
+    } else if (r.u[i++] <= 0.75) {
+      const int4 c = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+      newp = c == 5 ? 0 : c;
+    }
+    std::vector<Entry> expected;
+    if (newp >= 0) {
+      if (r.u[i++] <= 0.5) {
+        ++follow;
+      } else {
+        ++stay;
+        expected = {{1, 5, newp}, {2, 5, 0}, {3, 5, 0}};
+      }
+    }
+    build_individual_move({1, {}, 2, 2, 2});
+    Call call;
+    call.movekind = 2;
+    call.sizes(4) = 3;
+    ASSERT_EQ(call(), 1);
+    ASSERT_EQ(entries(1), expected) << "seed " << seed;
+    expect_scratch_clear();
+  }
+  EXPECT_NEAR(follow, 0.5 * (follow + stay), tolerance(follow + stay, 0.5));
+}
+
+// One parent pool that can self; offspring 1 (families 1 and 2, known role-1 parent 3, the
+// parent of family 1) moves alone into a new selfed family 4. By hand, whatever the draws:
+// family 4 is bound to 3 in role 1, so in role 2 offspring 1 takes 3 (entry 0 -> 3), and
+// offspring 2, staying in family 1, loses 3. With a known role-2 parent 5 as well, family 4
+// cannot hold both known parents: the proposal is rejected.
+TEST(ParentageAssign, KnownParentBindsASelfedFamilyInBothRoles) {
+  for (int4 known2 : {0, 5}) {
+    SCOPED_TRACE(known2);
+    for (int4 seed = 1; seed <= 500; ++seed) {
+      setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {3, 0, 0}, 1);
+      auto& v = variables;
+      v.allowinbreeding = 1;
+      v.indivparent(1, 1) = 3;
+      v.knownprntq(3, 1) = 1;
+      v.numknownprnt(1) = 1;
+      v.anyknownprntq(1) = 1;
+      if (known2 > 0) {
+        v.indivparent(1, 2) = known2;
+        v.inferparent2(1, 2) = known2;
+        v.knownprntq(known2, 2) = 1;
+        v.numknownprnt(2) = 1;
+        v.anyknownprntq(2) = 1;
+      }
+      start_stream(seed);
+      build_individual_move({1, {}, 4, 4, 0});
+      Call call;
+      call.movekind = 3;
+      if (known2 > 0) {
+        ASSERT_EQ(call(), 0) << "seed " << seed;
+      } else {
+        ASSERT_EQ(call(), 1) << "seed " << seed;
+        ASSERT_EQ(entries(1), (std::vector<Entry>{{2, 3, 0}})) << "seed " << seed;
+        ASSERT_EQ(entries(2), (std::vector<Entry>{{1, 0, 3}})) << "seed " << seed;
+      }
+      expect_scratch_clear();
+    }
+  }
+}
+
+// Family move of pool family 3 (offspring 5 and 6 selfed in it, offspring 3 and 4 with it in
+// role 2), no sampled parent, candidates 1-4 eligible (5 and 6 parents elsewhere). By hand:
+// both roles' members get the drawn candidate, so the selfed members keep one parent in both
+// roles and the move passes. When offspring 5 has the known role-2 parent 5 (so it gets no
+// role-2 entry), a new sampled parent other than 5 in role 1 would leave it with two parents:
+// rejected.
+TEST(ParentageAssign, FamilyMoveKeepsSelfedMembersWithOneParent) {
+  for (int4 known : {0, 5}) {
+    SCOPED_TRACE(known);
+    for (int4 seed = 1; seed <= 300; ++seed) {
+      setup({1, 1, 2, 2, 3, 3}, {2, 2, 3, 3, 3, 3}, 6, 0, {0, 0, 0}, 1);
+      auto& v = variables;
+      v.allowinbreeding = 1;
+      if (known > 0) {
+        v.indivparent(5, 2) = known;
+        v.knownprntq(known, 2) = 1;
+        v.numknownprnt(2) = 1;
+        v.anyknownprntq(2) = 1;
+      }
+      for (int4 c : {5, 6})
+        for (int4 r = 1; r <= 2; ++r) annealvariables.unassignedcnd(c, r) = 0;
+      start_stream(seed);
+      testing_support::build_family_move(5, 4, 3);
+      Call call;
+      call.familymove(3) = 1;
+      call.numunassigned(1) = 4;
+      if (known > 0) {
+        ASSERT_EQ(call(), 0) << "seed " << seed;
+        expect_scratch_clear();
+        continue;
+      }
+      ASSERT_EQ(call(), 1) << "seed " << seed;
+      const int4 c = call.familymove(2);
+      ASSERT_GE(c, 1);
+      ASSERT_LE(c, 4);
+      ASSERT_EQ(entries(1), (std::vector<Entry>{{5, 0, c}, {6, 0, c}})) << "seed " << seed;
+      ASSERT_EQ(entries(2), (std::vector<Entry>{{3, 0, c}, {4, 0, c}, {5, 0, c}, {6, 0, c}}))
+          << "seed " << seed;
+      expect_scratch_clear();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// A family move read through the family tables of the moving offspring's cluster, as the
+// search leaves them: the entries hold exactly the members of the moved parent's full-sib
+// families (by hand below), each family's members together and ascending. One parent pool:
+// the pool id also heads families in role 2, whose members take the same change there.
+TEST(ParentageAssign, FamilyMoveWalksTheFamilyTablesOfItsCluster) {
+  struct Row {
+    const char* name;
+    int4 numsex;
+    std::vector<int4> fam1, fam2;
+    std::vector<std::vector<int4>> role1, role2;  // expected full-sib groups per role
+  };
+  const std::vector<Row> rows = {
+      // Father 1 with mothers 2 ({1, 3}) and 1 ({2}).
+      {"two sexes", 2, {1, 1, 1, 2, 2}, {2, 1, 2, 1, 3}, {{1, 3}, {2}}, {}},
+      // Pool id 1 heads (1, 2) = {1, 2} in role 1, and (2, 1) = {3}, (3, 1) = {4} in role 2.
+      {"one pool", 1, {1, 1, 2, 3, 3}, {2, 2, 1, 1, 3}, {{1, 2}}, {{3}, {4}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    setup(row.fam1, row.fam2, 5, row.numsex == 2 ? 5 : 0, {0, 0, 0}, row.numsex);
+    setinitcluster();
+    familybuild0(1, 1);
+    const auto& av = annealvariables;
+    ASSERT_EQ(variables.crnumfamily(3), 1);
+    start_stream(17);
+    testing_support::build_family_move(1, 3, 3);
+    Call call;
+    call.familymove(3) = 1;
+    call.numunassigned(1) = 5;
+    call.movepos = av.numberfsfamily1 == 1 ? 1 : av.indivclusterid(1, 3);
+    ASSERT_EQ(call(), 1);
+    const int4 c = call.familymove(2);
+    ASSERT_GE(c, 1);
+    for (int4 r = 1; r <= 2; ++r) {
+      const auto& groups = r == 1 ? row.role1 : row.role2;
+      const auto got = entries(r);
+      // Each expected group appears as one contiguous ascending run, in some order.
+      std::vector<Entry> want;
+      std::size_t at = 0;
+      while (at < got.size()) {
+        bool found = false;
+        for (const auto& g : groups)
+          if (g[0] == got[at].o) {
+            for (int4 o : g) want.push_back({o, 0, c});
+            found = true;
+          }
+        ASSERT_TRUE(found) << "offspring " << got[at].o;
+        at = want.size();
+      }
+      ASSERT_EQ(got, want) << "role " << r;
+      std::size_t total = 0;
+      for (const auto& g : groups) total += g.size();
+      ASSERT_EQ(got.size(), total) << "role " << r;
+    }
+    expect_scratch_clear();
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The destination's present parent read through the family tables of the cluster that holds
+// it equals the one found by scanning the whole configuration: random proposals give the same
+// lists, and use the same draws, with the tables built as the move choice leaves them and with
+// no tables at all.
+TEST(ParentageAssign, FamilyTablesAndAScanGiveTheSameProposals) {
+  std::mt19937 rng(4321);
+  int4 compared = 0, withentries = 0;
+  for (int4 trial = 0; trial < 600; ++trial) {
+    const int4 n = 12;
+    std::vector<int4> a(n), b(n);
+    for (;;) {
+      std::set<int4> ia, ib;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        a[i] = static_cast<int4>(rng() % 5) + 1;
+        b[i] = static_cast<int4>(rng() % 5) + 1;
+        ia.insert(a[i]);
+        ib.insert(b[i]);
+      }
+      if (ia.size() == 5 && ib.size() == 5) break;
+    }
+    std::vector<int4> p1(5, 0);
+    for (int4 f = 0; f < 5; ++f)
+      if (rng() % 2) p1[static_cast<std::size_t>(f)] = f + 1;
+    setup(a, b, 8, 8, p1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    for (int4 o = 1; o <= n; ++o) {
+      const int4 q = v.crindivloc(o, 2) % 2 == 0 ? v.crindivloc(o, 2) + 3 : 0;
+      v.inferparent(o, 2) = v.inferparent2(o, 2) = q;
+      if (q > 0) av.unassignedcnd(q, 2) = 0;
+    }
+    setinitcluster();
+    const int4 o = static_cast<int4>(rng() % n) + 1;
+    const int4 other = static_cast<int4>(rng() % n) + 1;
+    testing_support::IndividualMove m{
+        o, {}, v.crindivloc(other, 1), v.crindivloc(other, 2), v.crindivloc(other, 3)};
+    if (m.dest1 == v.crindivloc(o, 1) && m.dest2 == v.crindivloc(o, 2)) continue;
+    for (int4 j = 1; j <= n; ++j)
+      if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2)
+        m.sibs.push_back(j);
+    std::vector<Entry> lists[2][3];
+    double next[2];
+    for (int4 pass = 0; pass < 2; ++pass) {
+      const int4 kind = build_individual_move(m);
+      if (pass == 0) {
+        familybuild0(v.crindivloc(o, 3), 1);
+        if (kind == 2) familybuild0(m.destcluster, 2);
+      } else {
+        av.lastfamilyid(1) = av.lastfamilyid(2) = 0;  // no tables: the scan
+      }
+      start_stream(trial + 1);
+      Call call;
+      call.movekind = kind;
+      call.sizes(4) = n;
+      lists[pass][0] = {{call(), 0, 0}};
+      lists[pass][1] = entries(1);
+      lists[pass][2] = entries(2);
+      next[pass] = ran2();
+      expect_scratch_clear();
+    }
+    for (int4 k = 0; k < 3; ++k) ASSERT_EQ(lists[0][k], lists[1][k]) << "trial " << trial;
+    ASSERT_EQ(next[0], next[1]) << "trial " << trial;
+    ++compared;
+    if (!lists[0][1].empty() || !lists[0][2].empty()) ++withentries;
+  }
+  EXPECT_GT(compared, 400);
+  EXPECT_GT(withentries, 200);
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The travel rule of the test builder against the draws replayed by hand: one draw u0 for the
+// family; below 0.5, each other member in ascending order travels when its own draw is below
+// 0.9 (own cluster) or 0.2 (elsewhere); otherwise nobody travels and only u0 is drawn.
+TEST(ProposalBuilder, TravellingSibsFollowTheDraws) {
+  // Offspring 1-4 one full-sib family, 5-6 another (one cluster each).
+  setup({1, 1, 1, 1, 2, 2}, {1, 1, 1, 1, 2, 2}, 0, 0, {0, 0});
+  for (int4 dest : {1, 2}) {
+    SCOPED_TRACE(dest);
+    const double p = dest == 1 ? 0.9 : 0.2;
+    for (int4 seed = 1; seed <= 300; ++seed) {
+      start_stream(seed);
+      std::vector<double> u;
+      for (int4 k = 0; k < 5; ++k) u.push_back(ran2());
+      std::vector<int4> want;
+      std::size_t used = 1;
+      if (u[0] < 0.5) {
+        for (int4 o : {1, 3, 4})
+          if (u[used++] < p) want.push_back(o);
+      }
+      start_stream(seed);
+      ASSERT_EQ(testing_support::draw_travelling_sibs(2, dest), want) << "seed " << seed;
+      ASSERT_EQ(ran2(), u[used]) << "seed " << seed;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// One parent pool that can self: random configurations (some offspring selfed), sampled
+// parents on some pool ids, known parents on some offspring (their family's parent), random
+// moves of one offspring with some full sibs, selfed destinations among them. Whatever the
+// draws: no known parent is replaced, a parent new to the configuration is a free candidate
+// and no known parent, every entry changes a parent, one entry per
+// offspring and role, a moved offspring proposed selfed ends with one parent in both roles,
+// and the scratch marks are clear.
+TEST(ParentageAssign, InvariantsOverRandomSelfingProposals) {
+  std::mt19937 rng(2718);
+  int4 admissible = 0, selfed = 0;
+  for (int4 trial = 0; trial < 3000; ++trial) {
+    const int4 n = 10, k = 4;
+    std::vector<int4> a(n), b(n);
+    for (;;) {
+      std::set<int4> ids;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        a[i] = static_cast<int4>(rng() % k) + 1;
+        b[i] = rng() % 4 == 0 ? a[i] : static_cast<int4>(rng() % k) + 1;
+        ids.insert(a[i]);
+        ids.insert(b[i]);
+      }
+      if (static_cast<int4>(ids.size()) == k) break;
+    }
+    std::vector<int4> pool(static_cast<std::size_t>(k), 0);  // parent of each pool id
+    for (int4 f = 0; f < k; ++f)
+      if (rng() % 2) pool[static_cast<std::size_t>(f)] = f + 5;
+    setup(a, b, 10, 0, pool, 1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    v.allowinbreeding = 1;
+    for (int4 o = 1; o <= n; ++o) {
+      const int4 p = pool[static_cast<std::size_t>(v.crindivloc(o, 2) - 1)];
+      v.inferparent(o, 2) = v.inferparent2(o, 2) = p;
+      if (p > 0) av.unassignedcnd(p, 1) = av.unassignedcnd(p, 2) = 0;
+    }
+    for (int4 o = 1; o <= n; ++o)
+      for (int4 r = 1; r <= 2; ++r)
+        if (v.inferparent(o, r) > 0 && rng() % 4 == 0) {
+          const int4 p = v.inferparent(o, r);
+          v.indivparent(o, r) = p;
+          v.inferparent(o, r) = 0;  // a known parent lives in indivparent and inferparent2
+          v.knownprntq(p, 1) = v.knownprntq(p, 2) = 1;
+          v.numknownprnt(r) = 1;
+          v.anyknownprntq(r) = 1;
+        }
+    const int4 o = static_cast<int4>(rng() % n) + 1;
+    testing_support::IndividualMove m;
+    m.offspring = o;
+    for (int4 j = 1; j <= n; ++j)
+      if (j != o && v.crindivloc(j, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(j, 2) == v.crindivloc(o, 2) && rng() % 2)
+        m.sibs.push_back(j);
+    const int4 other = static_cast<int4>(rng() % n) + 1;
+    const int4 fresh = k + 1;
+    switch (rng() % 4) {
+      case 0:  // selfed by an existing pool parent
+        m.dest1 = m.dest2 = v.crindivloc(other, 1 + static_cast<int4>(rng() % 2));
+        break;
+      case 1:  // selfed by a new one
+        m.dest1 = m.dest2 = fresh;
+        break;
+      case 2:  // the family of another offspring
+        m.dest1 = v.crindivloc(other, 1);
+        m.dest2 = v.crindivloc(other, 2);
+        break;
+      default:  // a new parent beside an existing one
+        m.dest1 = v.crindivloc(other, 1);
+        m.dest2 = fresh;
+    }
+    if (m.dest1 == v.crindivloc(o, 1) && m.dest2 == v.crindivloc(o, 2)) continue;
+    bool inside = true;  // every id of the destination in the moving offspring's cluster
+    for (int4 d : {m.dest1, m.dest2}) {
+      bool found = d == fresh;
+      for (int4 j = 1; j <= n; ++j)
+        if ((v.crindivloc(j, 1) == d || v.crindivloc(j, 2) == d) &&
+            v.crindivloc(j, 3) == v.crindivloc(o, 3))
+          found = true;
+      inside = inside && found;
+    }
+    m.destcluster = inside ? v.crindivloc(o, 3) : v.crindivloc(other, 3);
+    const int4 kind = build_individual_move(m);
+    start_stream(trial + 1);
+    Call call;
+    call.movekind = kind;
+    call.sizes(4) = n;
+    const int4 result = call();
+    expect_scratch_clear();
+    if (result != 1) continue;
+    ++admissible;
+    std::map<int4, int4> after[3];
+    for (int4 r = 1; r <= 2; ++r)
+      for (const Entry& e : entries(r)) {
+        SCOPED_TRACE(trial);
+        ASSERT_NE(e.oldp, e.newp);
+        ASSERT_EQ(e.oldp, v.inferparent(e.o, r));
+        ASSERT_LT(v.indivparent(e.o, r), 1) << "a known parent replaced";
+        // A parent new to the configuration is a drawn candidate: free and no known parent
+        // (known parents are recorded parents of their offspring, so they never are new).
+        bool recorded = false;
+        for (int4 x = 1; x <= n; ++x)
+          for (int4 t = 1; t <= 2; ++t) recorded = recorded || v.inferparent2(x, t) == e.newp;
+        if (e.newp > 0 && !recorded) {
+          ASSERT_EQ(v.knownprntq(e.newp, 1) + v.knownprntq(e.newp, 2), 0);
+          ASSERT_GE(av.unassignedcnd(e.newp, 1), 1);
+        }
+        ASSERT_FALSE(after[r].count(e.o)) << "two entries for one offspring";
+        after[r][e.o] = e.newp;
+      }
+    if (m.dest1 != m.dest2) continue;
+    std::vector<int4> movers = m.sibs;
+    movers.push_back(o);
+    for (int4 x : movers) {
+      int4 p[3];
+      for (int4 r = 1; r <= 2; ++r) {
+        p[r] = after[r].count(x) ? after[r][x] : v.inferparent(x, r);
+        if (v.indivparent(x, r) > 0) p[r] = v.indivparent(x, r);
+      }
+      ASSERT_EQ(p[1], p[2]) << "trial " << trial << " offspring " << x;
+      ++selfed;
+    }
+  }
+  EXPECT_GT(admissible, 700);
+  EXPECT_GT(selfed, 300);
 }
 
 }  // namespace

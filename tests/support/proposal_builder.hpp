@@ -4,10 +4,15 @@
 // of another cluster or of a new cluster, or a family move. The tables are those the search
 // reads: indivloc2 rows of the moving offspring (list 3) and, inside the own cluster, of the
 // members that stay (list 2); for a move out of the cluster, indivloc1 rows of the members of
-// the own cluster that stay (list 1).
+// the own cluster that stay (list 1). With `search_rows` the rows are those the search writes
+// instead (only the touched families); draw_travelling_sibs applies the search's rule for the
+// full sibs that travel with the moving offspring.
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/modules.hpp"
+#include "core/random_numbers.hpp"
 
 namespace testing_support {
 
@@ -22,7 +27,32 @@ struct IndividualMove {
   int4 dest1 = 0;          // proposed paternal family id
   int4 dest2 = 0;          // proposed maternal family id
   int4 destcluster = 0;    // destination cluster id; 0 with a new cluster
+  // Rows as the search writes them: inside the own cluster, list 2 holds only the staying
+  // members of the full-sib families of the moving offspring's father and of the
+  // destination's father when he is another existing father of the cluster, then likewise for
+  // the mothers (each family once, members ascending; with one parent pool a parent's families
+  // in either role); for a move out of the cluster, list 1 holds only the staying members of
+  // the moving offspring's full-sib family.
+  bool search_rows = false;
 };
+
+// The search's rule for the full sibs that travel with the moving offspring when no known
+// sibship is honoured: one draw u0 for the family; when u0 < 0.5 each other member, in
+// ascending order, travels when a fresh draw is below 0.9 (destination in the own cluster) or
+// 0.2 (another or a new cluster); otherwise none travels. Draws from the search stream.
+inline std::vector<int4> draw_travelling_sibs(int4 offspring, int4 destcluster) {
+  const auto& v = variables;
+  const double p = destcluster == v.crindivloc(offspring, 3) ? 0.9 : 0.2;
+  std::vector<int4> sibs;
+  const double u0 = kinrad::ran2();
+  for (int4 o = 1; o <= v.smplsize; ++o) {
+    if (o == offspring || v.crindivloc(o, 1) != v.crindivloc(offspring, 1) ||
+        v.crindivloc(o, 2) != v.crindivloc(offspring, 2))
+      continue;
+    if (u0 < 0.5 && kinrad::ran2() < p) sibs.push_back(o);
+  }
+  return sibs;
+}
 
 // Makes the move tables and change lists large enough for n offspring.
 inline void allocate_move_tables(int4 n) {
@@ -63,7 +93,39 @@ inline int4 build_individual_move(const IndividualMove& m) {
   };
   row2(m.offspring, m.dest1, m.dest2, 3);
   for (int4 s : m.sibs) row2(s, m.dest1, m.dest2, 3);
-  for (int4 o = 1; o <= n; ++o) {
+  // Staying members written: all of the own cluster, or those the search lists.
+  std::vector<int4> staying;
+  if (!m.search_rows) {
+    for (int4 o = 1; o <= n; ++o) staying.push_back(o);
+  } else if (kind == 1) {
+    std::vector<std::pair<int4, int4>> fams;  // listed full-sib families, in listing order
+    // The full-sib families of the parent `id` of sex s (of either role with one parent pool).
+    const auto list_parent = [&](int4 s, int4 id) {
+      for (int4 o = 1; o <= n; ++o) {
+        const std::pair<int4, int4> f{v.crindivloc(o, 1), v.crindivloc(o, 2)};
+        const bool has =
+            v.numsex == 1 ? (f.first == id || f.second == id) : v.crindivloc(o, s) == id;
+        if (v.crindivloc(o, 3) != own || !has) continue;
+        if (std::find(fams.begin(), fams.end(), f) == fams.end()) fams.push_back(f);
+      }
+    };
+    for (int4 s = 1; s <= 2; ++s) {
+      list_parent(s, v.crindivloc(m.offspring, s));
+      const int4 d = s == 1 ? m.dest1 : m.dest2;
+      if (d != v.crindivloc(m.offspring, s)) list_parent(s, d);
+    }
+    for (const auto& f : fams)
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, 3) == own && v.crindivloc(o, 1) == f.first &&
+            v.crindivloc(o, 2) == f.second)
+          staying.push_back(o);
+  } else {
+    for (int4 o = 1; o <= n; ++o)
+      if (v.crindivloc(o, 1) == v.crindivloc(m.offspring, 1) &&
+          v.crindivloc(o, 2) == v.crindivloc(m.offspring, 2))
+        staying.push_back(o);
+  }
+  for (int4 o : staying) {
     if (moving[static_cast<std::size_t>(o)] || v.crindivloc(o, 3) != own) continue;
     if (kind == 1) {
       row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 2);
