@@ -1,0 +1,515 @@
+// Validity checks of a proposal: one tiny fixture per constraint with a proposal that breaks it
+// and one that keeps it (the expected verdicts follow from the constraint, read by hand, and the
+// independent validator of check_fixture.hpp agrees on every case that is a constraint of the
+// data), the equality path (its one draw and its admission frequency), and the state the test
+// must leave as it found it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "check_fixture.hpp"
+#include "configuration/configuration.hpp"
+#include "core/random_numbers.hpp"
+
+namespace kinrad::test {
+namespace {
+
+using testing_support::build_individual_move;
+using testing_support::IndividualMove;
+using Parents = std::map<std::pair<int4, int4>, int4>;
+
+void start_stream(int4 seed) {
+  auto& v = variables;
+  v.idum3 = -seed;
+  v.idum2 = 123456789;
+  v.idumiy = 0;
+  v.idumiv.fill(0);
+}
+
+// An individual move; a destination cluster of 0 means a new cluster (its id one above the
+// clusters in use). Returns the kind of destination.
+int4 move(int4 o, std::vector<int4> sibs, int4 d1, int4 d2, int4 cluster) {
+  const int4 kind = build_individual_move(IndividualMove{o, std::move(sibs), d1, d2, cluster});
+  if (cluster == 0) annealvariables.hostfamily(3) = variables.crnumfamily(3) + 1;
+  annealvariables.numindivparentage(1) = 0;
+  annealvariables.numindivparentage(2) = 0;
+  return kind;
+}
+
+struct Verdict {
+  int4 configok;
+  int4 refusal;
+  std::string validator;
+};
+
+// Builds a proposal, checks it, and asks the validator about it.
+Verdict judge(const std::function<int4()>& proposal) {
+  const int4 kind = proposal();
+  const Snapshot before = Snapshot::take();
+  const int4 ok = run_check(kind);
+  Verdict v{ok, annealvariables.checkrefusal, validate_proposal()};
+  EXPECT_TRUE(scratch_clear());
+  if (annealvariables.equalconfig == 0) {
+    EXPECT_TRUE(Snapshot::take() == before);
+  }
+  return v;
+}
+
+struct MatrixCase {
+  const char* name;
+  std::function<void()> fixture;
+  std::function<int4()> violating;
+  std::function<int4()> respecting;
+  int4 refusing_test;
+  bool data_constraint;  // the validator sees the violation (not a rule of the search alone)
+};
+
+// Offspring that are candidates: offspring i is father candidate i for i in `who`.
+void offspring_fathers(const std::vector<int4>& who) {
+  for (int4 i : who) variables.cndinoffspring(i, 1) = i;
+}
+
+std::vector<MatrixCase> matrix() {
+  std::vector<MatrixCase> cases;
+  // Father 1 has mothers 1 and 2, father 2 mothers 3 and 2: one cluster.
+  const auto four = [] { setup_check({}, {1, 1, 2, 2}, {1, 2, 3, 2}); };
+  cases.push_back({"maximum matings",
+                   [four] {
+                     four();
+                     variables.maxmatings(1) = 2;
+                     finish_constraints();
+                   },
+                   // Father 1 would have mothers 1, 2 and 3.
+                   [] { return move(3, {}, 1, 3, 1); }, [] { return move(3, {}, 1, 1, 1); }, 1,
+                   true});
+  // One parent pool: parents 1, 2, 3 in one cluster.
+  cases.push_back({"selfing without inbreeding",
+                   [] {
+                     setup_check({1, 0}, {1, 1, 2}, {2, 3, 3});
+                     finish_constraints();
+                   },
+                   [] { return move(3, {}, 2, 2, 1); }, [] { return move(3, {}, 1, 2, 1); }, 2,
+                   true});
+  cases.push_back({"monoecious share exactly one",
+                   [] {
+                     setup_check({1, 0, 1, 1}, {1, 1, 3}, {2, 2, 4});
+                     finish_constraints();
+                   },
+                   [] {
+                     // Two moving offspring with parent pairs (3, 4) and (3, 5).
+                     const int4 kind = move(1, {2}, 3, 4, 1);
+                     annealvariables.indivloc2(2, 2) = 5;
+                     return kind;
+                   },
+                   [] { return move(1, {2}, 5, 6, 1); }, 2, true});
+  // Father candidate 1 is also mother candidate 1.
+  const auto crosslisted = [] {
+    setup_check({2, 0, 0, 0, 3, 3}, {1, 1, 2}, {1, 1, 2});
+    variables.cndinothersex(1, 1) = 1;
+    variables.cndinothersex(1, 2) = 1;
+    finish_constraints();
+  };
+  cases.push_back({"other-sex listing assigned",
+                   [crosslisted] {
+                     crosslisted();
+                     set_parents({{{2, 2}, 1}});
+                   },
+                   [] {
+                     const int4 kind = move(1, {}, 3, 1, 1);
+                     propose_parents({{{1, 3}, 1}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(1, {}, 3, 1, 1);
+                     propose_parents({{{1, 3}, 2}});
+                     return kind;
+                   },
+                   3, true});
+  cases.push_back({"other-sex listing proposed",
+                   [crosslisted] {
+                     crosslisted();
+                     set_parents({});
+                   },
+                   [] {
+                     const int4 kind = move(1, {}, 3, 3, 1);
+                     propose_parents({{{1, 3}, 1}, {{2, 3}, 1}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(1, {}, 3, 3, 1);
+                     propose_parents({{{1, 3}, 1}, {{2, 3}, 2}});
+                     return kind;
+                   },
+                   3, true});
+  // Offspring 1 and 2 are father candidates 1 and 2; offspring 2 is the father of offspring 1.
+  cases.push_back({"own parent",
+                   [] {
+                     setup_check({2, 0, 0, 0, 3, 0}, {1, 2}, {1, 2});
+                     offspring_fathers({1, 2});
+                     finish_constraints();
+                     set_parents({{{1, 1}, 2}});
+                   },
+                   [] {
+                     const int4 kind = move(2, {}, 3, 2, 2);
+                     propose_parents({{{1, 3}, 1}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(2, {}, 3, 2, 2);
+                     propose_parents({{{1, 3}, 3}});
+                     return kind;
+                   },
+                   3, true});
+  // Offspring 2 fathers offspring 1, offspring 3 fathers offspring 2.
+  cases.push_back({"own grandparent",
+                   [] {
+                     setup_check({2, 0, 0, 0, 4, 0}, {1, 2, 3}, {1, 2, 3});
+                     offspring_fathers({1, 2, 3});
+                     finish_constraints();
+                     set_parents({{{1, 1}, 2}, {{1, 2}, 3}});
+                   },
+                   [] {
+                     const int4 kind = move(3, {}, 4, 3, 3);
+                     propose_parents({{{1, 4}, 1}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(3, {}, 4, 3, 3);
+                     propose_parents({{{1, 4}, 4}});
+                     return kind;
+                   },
+                   3, true});
+  // Offspring i + 1 fathers offspring i for i = 1..3; offspring 1 proposed as father of 4
+  // closes a loop of four generations, which only the walk through the whole ancestry sees.
+  cases.push_back({"four-generation loop",
+                   [] {
+                     setup_check({2, 0, 0, 0, 5, 0}, {1, 2, 3, 4}, {1, 2, 3, 4});
+                     offspring_fathers({1, 2, 3, 4});
+                     finish_constraints();
+                     set_parents({{{1, 1}, 2}, {{1, 2}, 3}, {{1, 3}, 4}});
+                   },
+                   [] {
+                     const int4 kind = move(4, {}, 5, 4, 4);
+                     propose_parents({{{1, 5}, 1}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(4, {}, 5, 4, 4);
+                     propose_parents({{{1, 5}, 5}});
+                     return kind;
+                   },
+                   5, true});
+  // Offspring 1 and 2 form known paternal sibship 1.
+  cases.push_back({"known sibship split",
+                   [] {
+                     setup_check({}, {1, 1, 1}, {1, 1, 2});
+                     variables.knownsibship(1, 1) = 1;
+                     variables.knownsibship(2, 1) = 1;
+                     finish_constraints();
+                   },
+                   [] { return move(1, {}, 2, 1, 1); }, [] { return move(1, {}, 1, 2, 1); }, 6,
+                   true});
+  cases.push_back({"known sibship left behind in the former cluster",
+                   [] {
+                     setup_check({}, {1, 1, 1}, {1, 1, 2});
+                     variables.knownsibship(1, 1) = 1;
+                     variables.knownsibship(2, 1) = 1;
+                     finish_constraints();
+                   },
+                   [] { return move(1, {}, 2, 3, 0); }, [] { return move(3, {}, 2, 3, 0); }, 6,
+                   true});
+  cases.push_back({"negative ids in one family",
+                   [] {
+                     setup_check({}, {1, 2}, {1, 1});
+                     variables.knownsibship(1, 1) = -1;
+                     variables.knownsibship(2, 1) = -2;
+                     finish_constraints();
+                   },
+                   // Offspring 2 alone under a new mother: its id stays apart from offspring 1's.
+                   [] { return move(1, {}, 2, 1, 1); }, [] { return move(2, {}, 3, 2, 1); }, 6,
+                   true});
+  // Different positive ids may share a family: the same move is admitted.
+  cases.push_back({"positive ids in one family",
+                   [] {
+                     setup_check({}, {1, 1, 2}, {1, 1, 1});
+                     variables.knownsibship(1, 1) = 1;
+                     variables.knownsibship(2, 1) = 1;
+                     variables.knownsibship(3, 1) = 2;
+                     finish_constraints();
+                   },
+                   // Offspring 1 leaving its known sibship 1 is the violation; offspring 3 taking
+                   // sibship 2 into the paternal family of sibship 1 is allowed.
+                   [] { return move(1, {}, 2, 1, 1); }, [] { return move(3, {}, 1, 1, 1); }, 6,
+                   true});
+  // Offspring 1 has known father candidate 1.
+  cases.push_back({"known parent replaced",
+                   [] {
+                     setup_check({2, 0, 0, 0, 3, 0}, {1, 1, 1}, {1, 2, 2});
+                     variables.indivparent(1, 1) = 1;
+                     finish_constraints();
+                     set_parents({{{1, 1}, 1}});
+                   },
+                   [] {
+                     const int4 kind = move(2, {}, 1, 1, 1);
+                     propose_parents({{{1, 1}, 2}});
+                     return kind;
+                   },
+                   [] {
+                     const int4 kind = move(2, {}, 1, 1, 1);
+                     propose_parents({});
+                     return kind;
+                   },
+                   7, true});
+  // Offspring 1 and 2 may not share a mother; sharing a father is allowed.
+  cases.push_back({"excluded sibship of sex 2",
+                   [] {
+                     setup_check({}, {1, 2, 2}, {1, 2, 1});
+                     exclude_sibs(1, 2, 2);
+                     finish_constraints();
+                   },
+                   [] { return move(2, {}, 2, 1, 1); }, [] { return move(2, {}, 1, 2, 1); }, 8,
+                   true});
+  cases.push_back({"parent conflict, listed offspring",
+                   [] {
+                     setup_check({}, {1, 2, 1}, {1, 2, 2});
+                     set_conflict(1, 1, 1, false, {2});
+                     set_conflict(2, 1, 2, false, {1});
+                     finish_constraints();
+                   },
+                   [] { return move(2, {}, 1, 2, 1); }, [] { return move(2, {}, 3, 1, 1); }, 9,
+                   true});
+  cases.push_back({"parent conflict, only the listed allowed",
+                   [] {
+                     setup_check({}, {1, 2, 3}, {1, 1, 1});
+                     set_conflict(2, 1, 1, true, {3});
+                     set_conflict(1, 1, 2, false, {2});
+                     finish_constraints();
+                   },
+                   [] { return move(2, {}, 1, 1, 1); }, [] { return move(2, {}, 3, 1, 1); }, 9,
+                   true});
+  // Offspring 1 leaves its full sib 2 for a new father 3 whose candidate is proposed.
+  const auto excluded = [](int4 count, std::vector<int4> list) {
+    return [count, list] {
+      setup_check({2, 0, 0, 0, 3, 0}, {1, 1, 2}, {1, 1, 1});
+      set_excluded_parents(1, 1, count, list);
+      finish_constraints();
+    };
+  };
+  const auto propose_father = [](int4 c) {
+    return [c] {
+      const int4 kind = move(1, {}, 3, 1, 1);
+      propose_parents({{{1, 3}, c}});
+      return kind;
+    };
+  };
+  cases.push_back({"excluded parents, all", excluded(3, {1, 2, 3}), propose_father(2),
+                   propose_father(0), 10, true});
+  cases.push_back({"excluded parents, listed", excluded(1, {2}), propose_father(2),
+                   propose_father(3), 10, true});
+  cases.push_back({"excluded parents, only the listed allowed", excluded(-1, {3}),
+                   propose_father(2), propose_father(3), 10, true});
+  cases.push_back({"excluded parents, none", excluded(0, {}), nullptr, propose_father(2), 0, true});
+  // Haploid offspring 2 and 4 (placeholder fathers 1 and 2) of mothers 1 and 2.
+  cases.push_back({"haploid placement",
+                   [] {
+                     setup_check({}, {1, 1, 2, 2, 1}, {1, 1, 2, 2, 2});
+                     variables.offploid(2) = 1;
+                     variables.offploid(4) = 1;
+                     variables.haplodiploid = 1;
+                     finish_constraints();
+                   },
+                   // Mother 2 would carry two placeholder fathers.
+                   [] { return move(2, {}, 3, 2, 1); }, [] { return move(2, {}, 2, 2, 1); }, 11,
+                   false});
+  cases.push_back({"whole family into a new cluster",
+                   [] {
+                     setup_check({}, {1, 1}, {1, 1});
+                     finish_constraints();
+                   },
+                   [] { return move(1, {2}, 2, 2, 0); }, [] { return move(1, {}, 2, 2, 0); }, 12,
+                   false});
+  return cases;
+}
+
+TEST(CheckConfiguration, ConstraintMatrix) {
+  for (const MatrixCase& c : matrix()) {
+    SCOPED_TRACE(c.name);
+    if (c.violating) {
+      c.fixture();
+      const Verdict bad = judge(c.violating);
+      EXPECT_EQ(bad.configok, 0);
+      EXPECT_EQ(bad.refusal, c.refusing_test);
+      if (c.data_constraint) {
+        EXPECT_NE(bad.validator, "");
+      }
+    }
+    c.fixture();
+    const Verdict good = judge(c.respecting);
+    EXPECT_EQ(good.configok, 1);
+    EXPECT_EQ(good.refusal, 0);
+    EXPECT_EQ(good.validator, "");
+  }
+}
+
+// With both mating limits at the sample size no count is made: the move that gives father 1 a
+// third mate is admitted.
+TEST(CheckConfiguration, UnconstrainedMatingsAreNotCounted) {
+  setup_check({}, {1, 1, 2, 2}, {1, 2, 3, 2});
+  finish_constraints();
+  EXPECT_EQ(judge([] { return move(3, {}, 1, 3, 1); }).configok, 1);
+}
+
+// The mates a destination father would have when the move honours a known maternal sibship:
+// those of the side-1 structure (mothers 1 and 2) and the one the moving offspring brings.
+TEST(CheckConfiguration, MatingLimitCountsTheClusterMatesOfTheHonouredSide) {
+  setup_check({}, {1, 1, 2, 2}, {1, 2, 3, 2});
+  variables.maxmatings(1) = 2;
+  variables.maxmatings(2) = 2;
+  finish_constraints();
+  // One moving row: the first count is not made (1 row < 2), the second finds mothers 1, 2, 3.
+  build_individual_move(IndividualMove{3, {}, 1, 3, 1});
+  annealvariables.numindiv(2) = 1;
+  annealvariables.numindivparentage(1) = annealvariables.numindivparentage(2) = 0;
+  EXPECT_EQ(run_check(1, 2), 0);
+  EXPECT_EQ(annealvariables.checkrefusal, 1);
+  EXPECT_TRUE(scratch_clear());
+}
+
+TEST(CheckConfiguration, SelfingIsAdmittedWithInbreeding) {
+  setup_check({1, 1}, {1, 1, 2}, {2, 3, 3});
+  finish_constraints();
+  EXPECT_EQ(judge([] { return move(3, {}, 2, 2, 1); }).configok, 1);
+}
+
+// In a two-sex species the per-column monogamy map is not made: two moving rows whose fathers
+// differ but whose mother is the same pass step 2 whatever monogamy holds.
+TEST(CheckConfiguration, ColumnMonogamyMapOnlyForOnePool) {
+  setup_check({2, 0, 0, 1}, {1, 1, 2}, {1, 1, 2});
+  finish_constraints();
+  move(1, {2}, 3, 3, 1);
+  annealvariables.indivloc2(2, 1) = 4;
+  EXPECT_EQ(run_check(1), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The equality path.
+
+// Offspring 1 (father candidate 1) moves to a new father: the grouping is the same, and the one
+// proposed entry keeps its parent, so the proposal equals the current configuration.
+void equal_fixture(int4 priortype, int4 haplodiploid) {
+  setup_check({2, 0, 0, 0, 2, 0}, {1, 2}, {1, 1});
+  variables.priortype = priortype;
+  variables.haplodiploid = haplodiploid;
+  finish_constraints();
+  set_parents({{{1, 1}, 1}});
+}
+
+void equal_proposal() {
+  auto& av = annealvariables;
+  move(1, {}, 3, 1, 1);
+  av.numindivparentage(1) = 1;
+  av.indivparentage(1, 1) = 1;
+  av.inferparentage(1, 1, 1) = 1;
+  av.inferparentage(1, 1, 2) = 1;
+}
+
+// The draws made by one call: the stream after the call is compared with fresh copies of it
+// advanced by 0, 1 and 2 draws.
+int draws_of_one_call(int4& configok) {
+  start_stream(4711);
+  configok = run_check(1);
+  const real8 next = ran2();
+  for (int k = 0; k <= 2; ++k) {
+    start_stream(4711);
+    for (int j = 0; j < k; ++j) ran2();
+    if (ran2() == next) return k;
+  }
+  return -1;
+}
+
+TEST(CheckConfiguration, EqualProposalDrawsOnceAndSwapsTheSexes) {
+  equal_fixture(0, 0);
+  auto& av = annealvariables;
+  const int4 c = variables.crindivloc(1, 3);
+  const int4 p1 = av.clustersize(1, c), p2 = av.clustersize(2, c);
+  const int4 m1 = av.clustersize(5, c), m2 = av.clustersize(6, c);
+  equal_proposal();
+  av.rate = 1.0;  // every draw is below 1
+  int4 ok = -1;
+  EXPECT_EQ(draws_of_one_call(ok), 1);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(av.equalconfig, 1);
+  EXPECT_EQ(av.lastfamilyid(1), 0);
+  EXPECT_EQ(av.clustersize(1, c), p2);
+  EXPECT_EQ(av.clustersize(2, c), p1);
+  EXPECT_EQ(av.clustersize(5, c), m2);
+  EXPECT_EQ(av.clustersize(6, c), m1);
+  EXPECT_TRUE(scratch_clear());
+}
+
+TEST(CheckConfiguration, NoEqualityDrawWithASibshipPriorOrHaploidy) {
+  struct Row {
+    const char* name;
+    int4 priortype, haplodiploid;
+  };
+  for (const Row& r : {Row{"sibship prior", 1, 0}, Row{"haplodiploid", 0, 1}}) {
+    SCOPED_TRACE(r.name);
+    equal_fixture(r.priortype, r.haplodiploid);
+    equal_proposal();
+    annealvariables.rate = 1e-9;
+    int4 ok = -1;
+    EXPECT_EQ(draws_of_one_call(ok), 0);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(annealvariables.equalconfig, 0);
+  }
+}
+
+// Over 10^4 seeded calls at rate 0.3 an equal proposal is admitted about 3000 times (binomial,
+// 4 standard deviations); a proposal that changes a parent is admitted without a draw.
+TEST(CheckConfiguration, EqualProposalAdmittedWithTheTemperaturesChance) {
+  equal_fixture(0, 0);
+  auto& av = annealvariables;
+  av.rate = 0.3;
+  start_stream(99);
+  const int calls = 10000;
+  int admitted = 0;
+  const Snapshot before = Snapshot::take();
+  for (int k = 0; k < calls; ++k) {
+    equal_proposal();
+    const int4 c = variables.crindivloc(1, 3);
+    if (run_check(1) == 1) {
+      ++admitted;
+      ASSERT_EQ(av.equalconfig, 1);
+      std::swap(av.clustersize(1, c), av.clustersize(2, c));
+      std::swap(av.clustersize(5, c), av.clustersize(6, c));
+    } else {
+      ASSERT_EQ(av.checkrefusal, 12);
+    }
+  }
+  EXPECT_TRUE(Snapshot::take() == before);
+  const double mean = calls * 0.3, sd = std::sqrt(calls * 0.3 * 0.7);
+  EXPECT_NEAR(admitted, mean, 4 * sd);
+
+  equal_proposal();
+  av.inferparentage(1, 1, 2) = 2;
+  int4 ok = -1;
+  EXPECT_EQ(draws_of_one_call(ok), 0);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(av.equalconfig, 0);
+}
+
+// Without parent proposals, a move that leaves the grouping of the touched offspring as it is
+// refuses ("nothing changes"); the same move with a changed grouping is admitted.
+TEST(CheckConfiguration, NothingChangesRefuses) {
+  setup_check({}, {1, 2}, {1, 1});
+  finish_constraints();
+  EXPECT_EQ(judge([] { return move(1, {}, 3, 1, 1); }).refusal, 12);
+  EXPECT_EQ(judge([] { return move(1, {}, 2, 1, 1); }).configok, 1);
+}
+
+}  // namespace
+}  // namespace kinrad::test
