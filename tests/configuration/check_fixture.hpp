@@ -72,6 +72,29 @@ inline void setup_check(const CheckShape& cs, const std::vector<int4>& fam1,
   setinitcluster();
 }
 
+// A random configuration (configuration_fixture.hpp) with its family ids renumbered 1, 2, ...
+// per sex (one pool: over both columns), so that crnumfamily(s) + 1 is a new family.
+inline void random_contiguous_configuration(std::mt19937& rng, int4 k1, int4 k2) {
+  auto& v = variables;
+  const int4 n = v.smplsize;
+  random_configuration(rng, k1, k2);
+  std::map<int4, int4> ids[3];
+  std::vector<int4> a(static_cast<std::size_t>(n)), b(static_cast<std::size_t>(n));
+  for (int4 o = 1; o <= n; ++o)
+    for (int4 s = 1; s <= 2; ++s) {
+      std::map<int4, int4>& m = ids[v.numsex == 1 ? 1 : s];
+      const int4 f = v.crindivloc(o, s);
+      if (!m.count(f)) m.emplace(f, static_cast<int4>(m.size()) + 1);
+      (s == 1 ? a : b)[static_cast<std::size_t>(o - 1)] = m[f];
+    }
+  set_configuration(a, b);
+  if (v.numsex == 1) {
+    v.crnumfamily(1) = static_cast<int4>(ids[1].size());
+    v.crnumfamily(2) = v.crnumfamily(1);
+  }
+  setinitcluster();
+}
+
 // The flags and tables derived from the constraints set by hand (known sibships, known
 // parents, offspring who are candidates, haploid offspring).
 inline void finish_constraints() {

@@ -5,9 +5,14 @@
 // must leave as it found it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
+#include <numeric>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -509,6 +514,290 @@ TEST(CheckConfiguration, NothingChangesRefuses) {
   finish_constraints();
   EXPECT_EQ(judge([] { return move(1, {}, 3, 1, 1); }).refusal, 12);
   EXPECT_EQ(judge([] { return move(1, {}, 2, 1, 1); }).configok, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Soundness over random proposals: every proposal the test admits is a valid configuration for
+// the validator, and every call leaves the state as it found it. Refusals of valid proposals
+// are counted per refusing test and reported (the search's own rules refuse some on purpose).
+
+struct Soundness {
+  int admitted = 0, refused = 0, invalid_admitted = 0;
+  std::map<int4, int> refused_by;     // refusing test -> count
+  std::map<int4, int> valid_refused;  // refusing test -> count
+  std::map<std::string, int> invalid_refused;
+  std::string first_fault;
+};
+
+// A random configuration and constraints that it keeps: known parents, known sibships of both
+// signs, excluded sibships, parent conflicts, excluded parents, offspring who are candidates and
+// a candidate listed in both sexes, and a mating limit that the present fathers just meet.
+bool constrained_dioecious(std::mt19937& rng) {
+  const int4 n = 30, nc = 12;
+  setup_check({2, 0, 0, 0, nc, nc}, std::vector<int4>(n, 1), std::vector<int4>(n, 1));
+  auto& v = variables;
+  random_contiguous_configuration(rng, 9, 8);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const auto pick = [&](int4 lo, int4 hi) {
+    return std::uniform_int_distribution<int4>(lo, hi)(rng);
+  };
+  for (int4 c = 1; c <= 4; ++c) v.cndinoffspring(c, 1) = c;
+  for (int4 c = 1; c <= 2; ++c) v.cndinoffspring(c, 2) = 4 + c;
+  v.cndinothersex(11, 1) = 11;
+  v.cndinothersex(11, 2) = 11;
+  // Parents: distinct candidates for about half of the families of each sex.
+  Parents parents;
+  for (int4 s = 1; s <= 2; ++s) {
+    std::vector<int4> pool(nc);
+    std::iota(pool.begin(), pool.end(), 1);
+    std::shuffle(pool.begin(), pool.end(), rng);
+    std::size_t next = 0;
+    for (int4 f = 1; f <= v.crnumfamily(s) && next < pool.size(); ++f)
+      if (u(rng) < 0.5) parents[{s, f}] = pool[next++];
+  }
+  // Known father: every member of one family with a sampled father.
+  for (const auto& [key, c] : parents)
+    if (key.first == 1 && v.cndinoffspring(c, 1) == 0) {
+      for (int4 o = 1; o <= n; ++o)
+        if (v.crindivloc(o, 1) == key.second && u(rng) < 0.7) v.indivparent(o, 1) = c;
+      break;
+    }
+  // Known sibships: positive ids for subsets of two paternal families, negative ids for
+  // subsets of two maternal families.
+  for (int4 id = 1; id <= 2; ++id) {
+    const int4 f1 = pick(1, v.crnumfamily(1)), f2 = pick(1, v.crnumfamily(2));
+    for (int4 o = 1; o <= n; ++o) {
+      if (v.crindivloc(o, 1) == f1 && u(rng) < 0.7) v.knownsibship(o, 1) = id;
+      if (v.crindivloc(o, 2) == f2 && u(rng) < 0.7) v.knownsibship(o, 2) = -id;
+    }
+  }
+  // Excluded sibships and symmetric parent conflicts between offspring of different families.
+  std::map<int4, std::vector<int4>> conflicts;
+  for (int k = 0; k < 12; ++k) {
+    const int4 a = pick(1, n), b = pick(1, n), s = pick(1, 2);
+    if (a == b || v.crindivloc(a, s) == v.crindivloc(b, s)) continue;
+    if (k % 2 == 0) {
+      exclude_sibs(a, b, s);
+    } else if (s == 1) {
+      conflicts[a].push_back(b);
+      conflicts[b].push_back(a);
+    }
+  }
+  for (auto& [o, list] : conflicts) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    set_conflict(o, 1, o, false, list);
+  }
+  // Excluded parents of a few offspring without a known parent, keeping their present ones.
+  for (int k = 0; k < 6; ++k) {
+    const int4 o = pick(1, n), s = pick(1, 2);
+    if (v.indivparent(o, s) > 0) continue;
+    const auto it = parents.find({s, v.crindivloc(o, s)});
+    const int4 present = it == parents.end() ? 0 : it->second;
+    std::vector<int4> list;
+    if (k % 2 == 0) {
+      for (int4 c = 1; c <= nc; ++c)
+        if (c != present && u(rng) < 0.3) list.push_back(c);
+      set_excluded_parents(o, s, static_cast<int4>(list.size()), list);
+    } else {
+      for (int4 c = 1; c <= nc; ++c)
+        if (c == present || u(rng) < 0.3) list.push_back(c);
+      set_excluded_parents(o, s, -static_cast<int4>(list.size()), list);
+    }
+  }
+  // The fathers' mating limit: the most mates a father has now.
+  std::map<int4, std::set<int4>> mates;
+  for (int4 o = 1; o <= n; ++o) mates[v.crindivloc(o, 1)].insert(v.crindivloc(o, 2));
+  v.maxmatings(1) = 1;
+  for (const auto& [f, m] : mates) v.maxmatings(1) = std::max<int4>(v.maxmatings(1), m.size());
+  finish_constraints();
+  set_parents(parents);
+  annealvariables.numindiv(1) = annealvariables.numindiv(2) = 0;
+  annealvariables.numindivparentage(1) = annealvariables.numindivparentage(2) = 0;
+  return validate_proposal().empty();
+}
+
+// One parent pool without selfing: known sibships, excluded sibships and parent conflicts.
+bool constrained_monoecious(std::mt19937& rng) {
+  const int4 n = 30;
+  setup_check({1, 0}, std::vector<int4>(n, 1), std::vector<int4>(n, 2));
+  auto& v = variables;
+  random_contiguous_configuration(rng, 10, 10);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const auto pick = [&](int4 lo, int4 hi) {
+    return std::uniform_int_distribution<int4>(lo, hi)(rng);
+  };
+  for (int4 id = 1; id <= 2; ++id) {
+    const int4 o1 = pick(1, n), o2 = pick(1, n);
+    for (int4 o = 1; o <= n; ++o) {
+      if (v.crindivloc(o, 1) == v.crindivloc(o1, 1) && u(rng) < 0.7) v.knownsibship(o, 1) = id;
+      if (v.crindivloc(o, 2) == v.crindivloc(o2, 2) && u(rng) < 0.7) v.knownsibship(o, 2) = -id;
+    }
+  }
+  for (int k = 0; k < 8; ++k) {
+    const int4 a = pick(1, n), b = pick(1, n), s = pick(1, 2);
+    if (a != b && v.crindivloc(a, s) != v.crindivloc(b, s)) exclude_sibs(a, b, s);
+  }
+  finish_constraints();
+  set_parents({});
+  annealvariables.numindiv(1) = annealvariables.numindiv(2) = 0;
+  return validate_proposal().empty();
+}
+
+// A random individual move of the kind the move choice hands on: inside the own cluster to a
+// pair of its parents or new ones (not the own family), or to a new cluster; parents chosen per
+// proposed family as the parentage proposal does (a known parent of a member binds the family;
+// otherwise the present parent, none, or a free candidate or a parent of the touched cluster).
+int4 random_proposal(std::mt19937& rng) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const auto pick = [&](int4 lo, int4 hi) {
+    return std::uniform_int_distribution<int4>(lo, hi)(rng);
+  };
+  const bool two = v.numsex == 2;
+  for (;;) {
+    const int4 o = pick(1, n);
+    const int4 own = v.crindivloc(o, 3);
+    std::vector<int4> sibs;
+    for (int4 m = 1; m <= n; ++m)
+      if (m != o && v.crindivloc(m, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(m, 2) == v.crindivloc(o, 2) && u(rng) < 0.3)
+        sibs.push_back(m);
+    const int4 new1 = v.crnumfamily(1) + 1;
+    const int4 new2 = two ? v.crnumfamily(2) + 1 : new1 + 1;
+    int4 kind = 0;
+    if (u(rng) < 0.7) {
+      std::vector<int4> ids1{new1}, ids2{new2};
+      for (int4 m = 1; m <= n; ++m)
+        if (v.crindivloc(m, 3) == own) {
+          ids1.push_back(v.crindivloc(m, 1));
+          ids2.push_back(v.crindivloc(m, 2));
+          if (!two) {
+            ids1.push_back(v.crindivloc(m, 2));
+            ids2.push_back(v.crindivloc(m, 1));
+          }
+        }
+      const int4 d1 = ids1[static_cast<std::size_t>(pick(0, static_cast<int4>(ids1.size()) - 1))];
+      const int4 d2 = ids2[static_cast<std::size_t>(pick(0, static_cast<int4>(ids2.size()) - 1))];
+      if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) continue;
+      kind = move(o, sibs, d1, d2, own);
+    } else {
+      kind = move(o, sibs, new1, new2, 0);
+    }
+    if (v.allcandidate == 0) return kind;
+    // Parents of the proposed families.
+    std::set<int4> touched[3];
+    for (const auto& row : proposal_rows())
+      for (int4 s = 1; s <= 2; ++s)
+        if (v.inferparent2(row[0], s) > 0) touched[s].insert(v.inferparent2(row[0], s));
+    Parents chosen;
+    std::set<std::pair<int4, int4>> decided;
+    for (const auto& row : proposal_rows())
+      for (int4 s = 1; s <= 2; ++s) {
+        const std::pair<int4, int4> key{s, row[static_cast<std::size_t>(s)]};
+        if (v.indivparent(row[0], s) > 0 && !chosen.count(key)) {
+          chosen[key] = v.indivparent(row[0], s);
+          continue;
+        }
+        if (!decided.insert(key).second || u(rng) >= 0.2) continue;
+        // A new family gets no present parent of the cluster: the proposal draws it among the
+        // free candidates.
+        const bool fresh = key.second > v.crnumfamily(s);
+        std::vector<int4> usable{0};
+        for (int4 c = 1; c <= v.numcandidate(s); ++c)
+          if ((av.unassignedcnd(c, s) >= 1 && v.knownprntq(c, s) == 0) ||
+              (!fresh && touched[s].count(c)))
+            usable.push_back(c);
+        chosen[key] =
+            usable[static_cast<std::size_t>(pick(0, static_cast<int4>(usable.size()) - 1))];
+      }
+    // A known parent binds its family even when another member was met first.
+    for (const auto& row : proposal_rows())
+      for (int4 s = 1; s <= 2; ++s)
+        if (v.indivparent(row[0], s) > 0) {
+          const std::pair<int4, int4> key{s, row[static_cast<std::size_t>(s)]};
+          const int4 c = chosen[key];
+          if (c <= 0 || v.knownprntq(c, s) == 0) chosen[key] = v.indivparent(row[0], s);
+        }
+    propose_parents(chosen);
+    return kind;
+  }
+}
+
+Soundness run_soundness(const std::function<bool(std::mt19937&)>& fixture, unsigned seed,
+                        int proposals) {
+  Soundness out;
+  std::mt19937 rng(seed);
+  while (!fixture(rng)) {
+  }
+  auto& av = annealvariables;
+  av.rate = 1.0;
+  start_stream(11);
+  for (int k = 0; k < proposals; ++k) {
+    const int4 kind = random_proposal(rng);
+    familybuild0(variables.crindivloc(av.moveindiv, 3), 1);
+    const Snapshot before = Snapshot::take();
+    int4 ok = -1;
+    checkconfiguration(ok, 0, kind, 0);
+    const std::string fault = validate_proposal();
+    if (av.equalconfig == 1) {
+      const int4 c = av.hostfamily(3);
+      std::swap(av.clustersize(1, c), av.clustersize(2, c));
+      std::swap(av.clustersize(5, c), av.clustersize(6, c));
+    }
+    if (!(Snapshot::take() == before) || !scratch_clear()) {
+      ADD_FAILURE() << "state not restored after proposal " << k << " (test " << av.checkrefusal
+                    << ")";
+      return out;
+    }
+    if (ok == 1) {
+      ++out.admitted;
+      if (!fault.empty()) {
+        ++out.invalid_admitted;
+        if (out.first_fault.empty()) out.first_fault = fault + " at proposal " + std::to_string(k);
+      }
+    } else {
+      ++out.refused;
+      ++out.refused_by[av.checkrefusal];
+      if (fault.empty()) {
+        ++out.valid_refused[av.checkrefusal];
+      } else {
+        ++out.invalid_refused[fault];
+      }
+    }
+  }
+  return out;
+}
+
+void report(const char* name, const Soundness& r) {
+  std::string text = std::string(name) + ": admitted " + std::to_string(r.admitted) + ", refused " +
+                     std::to_string(r.refused) + " (by test";
+  for (const auto& [t, c] : r.refused_by) text += " " + std::to_string(t) + ":" + std::to_string(c);
+  text += "); valid proposals refused by test";
+  for (const auto& [t, c] : r.valid_refused)
+    text += " " + std::to_string(t) + ":" + std::to_string(c);
+  text += "; invalid refused";
+  for (const auto& [f, c] : r.invalid_refused) text += " [" + f + "]:" + std::to_string(c);
+  std::printf("%s\n", text.c_str());
+  ::testing::Test::RecordProperty(name, text);
+}
+
+TEST(CheckConfiguration, AdmittedProposalsAreValidTwoSexes) {
+  const Soundness r = run_soundness(constrained_dioecious, 2026, 10000);
+  report("two sexes", r);
+  EXPECT_EQ(r.invalid_admitted, 0) << r.first_fault;
+  EXPECT_GT(r.admitted, 1000);
+  EXPECT_FALSE(r.invalid_refused.empty());
+}
+
+TEST(CheckConfiguration, AdmittedProposalsAreValidOnePool) {
+  const Soundness r = run_soundness(constrained_monoecious, 77, 10000);
+  report("one parent pool", r);
+  EXPECT_EQ(r.invalid_admitted, 0) << r.first_fault;
+  EXPECT_GT(r.admitted, 1000);
+  EXPECT_FALSE(r.invalid_refused.empty());
 }
 
 }  // namespace
