@@ -53,6 +53,7 @@ inline void setup_check(const CheckShape& cs, const std::vector<int4>& fam1,
   av.unassignedcnd.allocate(Dim(c), Dim(2));
   av.unassignedcnd.fill(1);
   v.indivparent.allocate(Dim(n), Dim(2));
+  v.indivparent.fill(-1);  // no known parent, as the reader stores it
   v.inferparent2.allocate(Dim(n), Dim(2));
   v.knownprntq.allocate(Dim(c), Dim(2));
   v.knownsibship.allocate(Dim(n), Dim(2));

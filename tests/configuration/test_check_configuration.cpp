@@ -667,6 +667,33 @@ int4 random_proposal(std::mt19937& rng) {
         sibs.push_back(m);
     const int4 new1 = v.crnumfamily(1) + 1;
     const int4 new2 = two ? v.crnumfamily(2) + 1 : new1 + 1;
+    if (two && v.allcandidate > 0 && u(rng) < 0.2) {
+      // A family move: the sex-s family of o gets another parent (a free candidate or none)
+      // for all its offspring; one with a known parent is never proposed (its parentage
+      // proposal refuses it).
+      const int4 s = pick(1, 2);
+      const int4 f = v.crindivloc(o, s);
+      bool known = false;
+      for (int4 m = 1; m <= n; ++m)
+        known = known || (v.crindivloc(m, s) == f && v.indivparent(m, s) > 0);
+      if (known) continue;
+      std::vector<int4> usable{0};
+      for (int4 c = 1; c <= v.numcandidate(s); ++c)
+        if (av.unassignedcnd(c, s) >= 1 && v.knownprntq(c, s) == 0) usable.push_back(c);
+      const int4 c =
+          usable[static_cast<std::size_t>(pick(0, static_cast<int4>(usable.size()) - 1))];
+      if (c == v.inferparent(o, s)) continue;
+      testing_support::build_family_move(o, v.crindivloc(o, 1), v.crindivloc(o, 2));
+      av.numindivparentage(1) = av.numindivparentage(2) = 0;
+      for (int4 m = 1; m <= n; ++m)
+        if (v.crindivloc(m, s) == f) {
+          const int4 k = ++av.numindivparentage(s);
+          av.indivparentage(k, s) = m;
+          av.inferparentage(k, s, 1) = v.inferparent(m, s);
+          av.inferparentage(k, s, 2) = c;
+        }
+      return 0;
+    }
     int4 kind = 0;
     if (u(rng) < 0.7) {
       std::vector<int4> ids1{new1}, ids2{new2};
@@ -737,7 +764,7 @@ Soundness run_soundness(const std::function<bool(std::mt19937&)>& fixture, unsig
   start_stream(11);
   for (int k = 0; k < proposals; ++k) {
     const int4 kind = random_proposal(rng);
-    familybuild0(variables.crindivloc(av.moveindiv, 3), 1);
+    if (av.movingtype <= 1) familybuild0(variables.crindivloc(av.moveindiv, 3), 1);
     const Snapshot before = Snapshot::take();
     int4 ok = -1;
     checkconfiguration(ok, 0, kind, 0);
