@@ -400,6 +400,61 @@ TEST(CheckConfiguration, ColumnMonogamyMapOnlyForOnePool) {
   EXPECT_EQ(run_check(1), 1);
 }
 
+// When the whole sample is one known paternal sibship, every offspring keeps the one father.
+TEST(CheckConfiguration, WholeSampleSibshipKeepsItsFather) {
+  setup_check({}, {1, 1, 1}, {1, 1, 2});
+  for (int4 o = 1; o <= 3; ++o) variables.knownsibship(o, 1) = 1;
+  finish_constraints();
+  move(1, {}, 2, 1, 1);
+  EXPECT_EQ(run_check(1, 1, 1), 0);
+  EXPECT_EQ(annealvariables.checkrefusal, 6);
+  move(1, {}, 1, 2, 1);
+  EXPECT_EQ(run_check(1, 1, 1), 1);
+  EXPECT_TRUE(scratch_clear());
+}
+
+// One parent pool: parent id 1 acts in both roles (father of offspring 1, mother of offspring
+// 2), with candidate 1 as its parent and as offspring 2's known mother.
+void pool_with_known_parents(bool knownfather) {
+  setup_check({1, 0, 0, 0, 3, 3}, {1, 3, 2}, {2, 1, 3});
+  if (knownfather) variables.indivparent(1, 1) = 1;
+  variables.indivparent(2, 2) = 1;
+  finish_constraints();
+  set_parents({{{1, 1}, 1}, {{2, 1}, 1}});
+}
+
+// A known parent binds its family id in both roles: offspring 1 (known father 1) taking a new
+// paternal id while offspring 2 (known mother 1) keeps id 1 would split the individual.
+TEST(CheckConfiguration, OnePoolKnownParentBindsBothRoles) {
+  pool_with_known_parents(true);
+  Verdict bad = judge([] { return move(1, {}, 4, 2, 1); });
+  EXPECT_EQ(bad.configok, 0);
+  EXPECT_EQ(bad.refusal, 11);
+  EXPECT_NE(bad.validator, "");
+  pool_with_known_parents(true);
+  Verdict good = judge([] { return move(1, {}, 1, 4, 1); });
+  EXPECT_EQ(good.configok, 1);
+  EXPECT_EQ(good.validator, "");
+}
+
+// One parent per family id across both roles: proposing candidate 2 for id 1 as a father while
+// id 1 is offspring 2's mother (candidate 1) refuses.
+TEST(CheckConfiguration, OnePoolOneParentPerFamilyId) {
+  pool_with_known_parents(false);
+  Verdict bad = judge([] {
+    const int4 kind = move(1, {}, 1, 4, 1);
+    propose_parents({{{1, 1}, 2}});
+    return kind;
+  });
+  EXPECT_EQ(bad.configok, 0);
+  EXPECT_EQ(bad.refusal, 11);
+  EXPECT_NE(bad.validator, "");
+  pool_with_known_parents(false);
+  Verdict good = judge([] { return move(1, {}, 1, 4, 1); });
+  EXPECT_EQ(good.configok, 1);
+  EXPECT_EQ(good.validator, "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The equality path.
 
