@@ -80,78 +80,63 @@ bool haploid_rows_ok() {
     }
     if (!change) return false;
   }
-  MarkList father{av.selectedprntidxq1, v.kdxtgt};
+  // Per part, over its listed rows (order does not matter, so nothing is sorted): the
+  // haploid father id of each mother (selectedprntidxq1, keys in kdxtgt), mothers whose pair a
+  // diploid row repeats (selectedprntidxq3 = 1), and bits of selectedprntidxq2 (keys in
+  // ldxtgt): 1 a diploid father id, 2 a diploid mother id, 4 the father id of an unmatched
+  // haploid pair.
+  auto& father = av.selectedprntidxq1;
+  auto& matched = av.selectedprntidxq3;
+  auto& bits = av.selectedprntidxq2;
+  int4 nmother = 0, nbits = 0;
+  const auto set_bit = [&](int4 id, int4 bit) {
+    if (bits(id) == 0) v.ldxtgt(++nbits) = id;
+    bits(id) = static_cast<int1>(bits(id) | bit);
+  };
+  const auto clear = [&] {
+    for (int4 k = 1; k <= nmother; ++k) {
+      father(v.kdxtgt(k)) = 0;
+      matched(v.kdxtgt(k)) = 0;
+    }
+    for (int4 k = 1; k <= nbits; ++k) bits(v.ldxtgt(k)) = 0;
+    nmother = nbits = 0;
+  };
   for (int4 part = 1; part <= 2; ++part) {
-    // Distinct (ploidy, father, mother) rows of the part in indivloc3 columns 1..3, haploid
-    // rows first.
-    int4 m = 0;
-    const auto add = [&](int4 list) {
-      for (int4 k = 1; k <= listed(list); ++k) {
-        const Row row = list_row(list, k);
-        ++m;
-        av.indivloc3(m, 1) = v.offploid(row.offspring()) == 1 ? 1 : 2;
-        av.indivloc3(m, 2) = row.family(1);
-        av.indivloc3(m, 3) = row.family(2);
-      }
-    };
-    if (part == 1) {
-      add(1);
-    } else {
-      add(2);
-      add(3);
-    }
-    if (m == 0) continue;
-    // Insertion sort of the few rows; indivloc3 column 4 holds the order.
-    for (int4 k = 1; k <= m; ++k) av.indivloc3(k, 4) = k;
-    const auto less = [&](int4 a, int4 b) {
-      for (int4 c = 1; c <= 3; ++c)
-        if (av.indivloc3(a, c) != av.indivloc3(b, c))
-          return av.indivloc3(a, c) < av.indivloc3(b, c);
-      return false;
-    };
-    for (int4 k = 2; k <= m; ++k) {
-      const int4 key = av.indivloc3(k, 4);
-      int4 j = k - 1;
-      while (j >= 1 && less(key, av.indivloc3(j, 4))) {
-        av.indivloc3(j + 1, 4) = av.indivloc3(j, 4);
-        --j;
-      }
-      av.indivloc3(j + 1, 4) = key;
-    }
-    const auto at = [&](int4 k, int4 c) { return av.indivloc3(av.indivloc3(k, 4), c); };
-    int4 d = 0;  // distinct rows kept, their order in kept positions of column 4
-    for (int4 k = 1; k <= m; ++k) {
-      if (d > 0 && at(k, 1) == at(d, 1) && at(k, 2) == at(d, 2) && at(k, 3) == at(d, 3)) continue;
-      av.indivloc3(++d, 4) = av.indivloc3(k, 4);
-    }
-    int4 nh = 0;
-    while (nh < d && at(nh + 1, 1) == 1) ++nh;
+    const int4 l0 = part == 1 ? 1 : 2, l1 = part == 1 ? 1 : 3;
     bool ok = true;
-    for (int4 k = 1; k <= nh && ok; ++k) {
-      const int4 a = at(k, 2), b = at(k, 3);
-      if (av.selectedprntidxq1(b) == 0) {
-        father.set(b, a);
-      } else if (av.selectedprntidxq1(b) != a) {
-        ok = false;
+    // Each mother's haploid offspring carry one paternal id.
+    for (int4 l = l0; l <= l1 && ok; ++l)
+      for (int4 k = 1; k <= listed(l) && ok; ++k) {
+        const Row row = list_row(l, k);
+        if (v.offploid(row.offspring()) != 1) continue;
+        const int4 a = row.family(1), b = row.family(2);
+        if (father(b) == 0) {
+          father(b) = a;
+          v.kdxtgt(++nmother) = b;
+        } else if (father(b) != a) {
+          ok = false;
+        }
       }
-    }
-    father.clear();
-    // Unmatched haploid pairs: their ids appear in no diploid row, and two of them share
-    // both ids or neither.
-    for (int4 k = 1; k <= nh && ok; ++k) {
-      const int4 a = at(k, 2), b = at(k, 3);
-      bool matched = false;
-      for (int4 j = nh + 1; j <= d && !matched; ++j) matched = at(j, 2) == a && at(j, 3) == b;
-      if (matched) continue;
-      for (int4 j = nh + 1; j <= d && ok; ++j)
-        if (at(j, 2) == a || at(j, 3) == b) ok = false;
-      for (int4 j = 1; j < k && ok; ++j) {
-        const int4 a2 = at(j, 2), b2 = at(j, 3);
-        bool matched2 = false;
-        for (int4 q = nh + 1; q <= d && !matched2; ++q) matched2 = at(q, 2) == a2 && at(q, 3) == b2;
-        if (!matched2 && ((a == a2) != (b == b2))) ok = false;
+    // The diploid rows: their ids, and the haploid pairs they repeat.
+    for (int4 l = l0; l <= l1 && ok; ++l)
+      for (int4 k = 1; k <= listed(l); ++k) {
+        const Row row = list_row(l, k);
+        if (v.offploid(row.offspring()) == 1) continue;
+        const int4 a = row.family(1), b = row.family(2);
+        set_bit(a, 1);
+        set_bit(b, 2);
+        if (father(b) == a) matched(b) = 1;
       }
+    // An unmatched pair shares neither id with a diploid row, and no other unmatched pair has
+    // its father (mothers are distinct already, so sharing both ids would make one pair).
+    for (int4 k = 1; k <= nmother && ok; ++k) {
+      const int4 b = v.kdxtgt(k);
+      if (matched(b) != 0) continue;
+      const int4 a = father(b);
+      if ((bits(a) & 1) != 0 || (bits(b) & 2) != 0 || (bits(a) & 4) != 0) ok = false;
+      set_bit(a, 4);
     }
+    clear();
     if (!ok) return false;
   }
   return true;

@@ -455,6 +455,46 @@ TEST(CheckConfiguration, OnePoolOneParentPerFamilyId) {
   EXPECT_EQ(good.validator, "");
 }
 
+// Haploid placement. Haploid offspring carry a paternal placeholder id: the id of a diploid
+// family of their mother, or one id of their own that no diploid row and no other mother's
+// haploid offspring use. Expected verdicts read from that rule by hand.
+TEST(CheckConfiguration, HaploidPlacementTable) {
+  struct Case {
+    const char* name;
+    bool diploids;  // the cluster of the first fixture, else a cluster of haploid offspring
+    int4 o, d1, d2;
+    int4 configok;
+  };
+  const Case cases[] = {
+      {"second placeholder for one mother", true, 2, 3, 2, 0},
+      {"own placeholder and mother", true, 4, 3, 3, 1},
+      {"placeholder of a diploid father", true, 4, 1, 3, 0},
+      {"mother with diploid offspring", true, 2, 3, 1, 0},
+      {"into a diploid family of the mother", true, 2, 2, 2, 1},
+      {"two haploid mothers, one placeholder", false, 2, 1, 2, 0},
+      {"two haploid mothers, two placeholders", false, 2, 2, 2, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.diploids) {
+      // Diploid 1 (1, 1), 3 (2, 2), 5 (1, 2); haploid 2 (1, 1), 4 (2, 2).
+      setup_check({}, {1, 1, 2, 2, 1}, {1, 1, 2, 2, 2});
+      variables.offploid(2) = 1;
+      variables.offploid(4) = 1;
+    } else {
+      setup_check({}, {1, 1}, {1, 1});
+      variables.offploid(1) = 1;
+      variables.offploid(2) = 1;
+    }
+    variables.haplodiploid = 1;
+    finish_constraints();
+    const int4 o = c.o, d1 = c.d1, d2 = c.d2;
+    const Verdict verdict = judge([o, d1, d2] { return move(o, {}, d1, d2, 1); });
+    EXPECT_EQ(verdict.configok, c.configok);
+    EXPECT_EQ(verdict.refusal, c.configok == 1 ? 0 : 11);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The equality path.
 
