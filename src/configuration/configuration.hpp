@@ -221,4 +221,15 @@ void calculatepairloglmonogamy(real8* out, real8 bound);
 // in a sample with haploid offspring; n = numindiv(1) + numindiv(2).
 void calculatedhpairlogl(real8* out, int4 n);
 
+// --- Validity of a proposal ------------------------------------------------------------------
+
+// Tests the proposal in the move tables against the constraints of the data and the mating
+// system: configok 1 admissible, 0 refused (no message). knownsibside: the side (0, 1, 2) of the
+// moving offspring's known sibship the move honours; movekind: 1 own cluster, 2 another
+// cluster, 3 a new cluster, 0 a family move; wholesibshipsex: the sex whose known sibship is the
+// whole sample (0 none). Writes equalconfig, and for an admitted proposal equal to the current
+// configuration lastfamilyid(1) = 0 and the destination cluster's clustersize entries of the
+// two sexes exchanged; everything else it touches is as before when it returns.
+void checkconfiguration(int4& configok, int4 knownsibside, int4 movekind, int1 wholesibshipsex);
+
 }  // namespace kinrad

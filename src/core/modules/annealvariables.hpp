@@ -1,5 +1,7 @@
 #pragma once
 // The module `annealvariables`.
+#include <vector>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
@@ -108,6 +110,21 @@ struct Annealvariables {
   FStatic<int4, 1, 3> numindivparentage{};
   // Work column beside the change lists: the proposed family id of each entry's offspring.
   FArray<int4, 2> parentagefamily{};
+
+  // Validity test of a proposal. rate: the cooling factor of the run (1.0 at a fresh start),
+  // the chance with which a proposal equal to the current configuration is admitted;
+  // equalconfig: 1 when the proposal admitted last equals the current configuration.
+  // checkrefusal: the test (1..12) that refused the last proposal, 0 when it was admitted.
+  // checkundo: the entries a test overwrote while it ran (what: 1 the sign of a crindivloc
+  // entry (i, s), 2 poassign(s, i), 3 inferparent2(i, s)), put back in reverse order; empty
+  // between calls, kept allocated.
+  struct CheckUndo {
+    int4 what = 0, i = 0, s = 0, old = 0;
+  };
+  real8 rate = 1.0;
+  int4 equalconfig = 0;
+  int4 checkrefusal = 0;
+  std::vector<CheckUndo> checkundo{};
 };
 
 constinit inline Annealvariables annealvariables{};
