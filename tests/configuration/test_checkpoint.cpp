@@ -16,6 +16,7 @@
 
 #include "checkpoint_fixture.hpp"
 #include "core/error_stop.hpp"
+#include "core/format_write.hpp"
 #include "model/allele_fre_restart_internal.hpp"
 
 namespace kinrad::test {
@@ -91,7 +92,18 @@ std::string module_picture(const CheckpointRunState& st) {
 
 // The score of a configuration as the restore recomputes it: its clusters, the unassigned
 // candidates and the prior.
-real8 fixture_score(FArray<int4, 2>& loc, FArray<int4, 2>& par) {
+struct ScoreParts {
+  std::vector<real8> clusters;
+  real8 prior = 0.0;
+  real8 cand = 0.0;
+  real8 total() const {
+    real8 t = 0.0;
+    for (real8 x : clusters) t += x;
+    return t + cand + prior;
+  }
+};
+
+ScoreParts score_parts(FArray<int4, 2>& loc, FArray<int4, 2>& par) {
   auto& v = variables;
   const int4 n = v.smplsize;
   int4 nclust = 0;
@@ -103,17 +115,19 @@ real8 fixture_score(FArray<int4, 2>& loc, FArray<int4, 2>& par) {
   }
   v.indivlocprt = loc.view();
   v.inferparentprt = par.view();
-  std::vector<real8> logl(static_cast<std::size_t>(nclust));
-  updatefamilylogl(logl.data(), nclust);
-  real8 total = 0.0;
-  for (real8 x : logl) total += x;
+  ScoreParts p;
+  p.clusters.resize(static_cast<std::size_t>(nclust));
+  updatefamilylogl(p.clusters.data(), nclust);
   FStatic<int4, 1, 4> num{};
   FStatic<int4, 1, 2> nsize{};
   nsize(1) = nsize(2) = 2 * n;
-  real8 prior = 0.0, cand = 0.0;
-  configurationprior(num, prior, nsize, nfam);
-  computeparentlogl(cand);
-  return total + cand + prior;
+  configurationprior(num, p.prior, nsize, nfam);
+  computeparentlogl(p.cand);
+  return p;
+}
+
+real8 fixture_score(FArray<int4, 2>& loc, FArray<int4, 2>& par) {
+  return score_parts(loc, par).total();
 }
 
 class Checkpoint : public ::testing::Test {
@@ -469,6 +483,66 @@ TEST_F(Checkpoint, LenientSections) {
     readmidresult(status, handed);
     EXPECT_NE(status, 0);
     EXPECT_EQ(module_picture(handed), before);
+  }
+}
+
+// The check mode prints the restored configuration's scores and appends the recomputed score
+// to the pairwise-step record, then stops with status 0. The expected lines are the scores
+// computed here cluster by cluster, in the formats of the check mode.
+TEST_F(Checkpoint, CheckModePrintsTheScoresAndStopsQuietly) {
+  auto& v = variables;
+  CheckpointRunState st;
+  consistent_state(st);
+  savemidresult(st);
+  const real8 stored = v.crloglikelihood;
+  const ScoreParts cur = score_parts(v.crindivloc, v.inferparent);
+  const ScoreParts best = score_parts(v.btindivloc, v.btinferparent);
+  const std::string project = read_text("kinrad2.dat");
+  // The best configuration as a trial: three family columns, two candidate columns.
+  std::string trial = "  ----- trial\nremark\n-----\n";
+  for (const auto* c : {&kBest1, &kBest2, &kBest3, &kBestP1, &kBestP2}) {
+    for (int4 x : *c) trial += std::to_string(x) + " ";
+    trial += "\n";
+  }
+  std::string skipped = trial;
+  skipped.replace(skipped.find("\n1 1 1 1 2 3 4 4 5 6 6 7"), 24, "\n1 1 1 1 2 3 4 4 5 6 6 8");
+  // (5ES18.8) of 8, -0.5, -1, -0.25, -2, by hand.
+  const std::string record6 =
+      "    8.00000000E+00   -5.00000000E-01   -1.00000000E+00   -2.50000000E-01   -2.00000000E+00";
+  struct Row {
+    const char* what;
+    int4 chkconfig;
+    std::string tail;
+    const ScoreParts* parts;
+  };
+  const Row rows[] = {{"the checkpoint's configuration", 1, "", &cur},
+                      {"a trial configuration", 2, trial, &best},
+                      {"a trial with a skipped id is not used", 2, skipped, &cur}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(prepare_fixture());
+    write_text("kinrad2.dat", project + row.tail);
+    write_text("myout.MidResult6", record6 + "\n");
+    v.chkconfig = row.chkconfig;
+    v.displayq = 1;
+    CheckpointRunState handed;
+    int4 status = -1, exitstatus = -1;
+    ::testing::internal::CaptureStdout();
+    try {
+      readmidresult(status, handed);
+      ADD_FAILURE() << "no stop";
+    } catch (const ProgramStop& stop) {
+      exitstatus = report_program_stop(stop, 0);
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(exitstatus, 0);
+    const ScoreParts& p = *row.parts;
+    const real8 slot = p.total();
+    const std::string want = fwrite_string("(4Es22.12)", p.clusters) + "\n" +
+                             fwrite_string("(/5Es22.12)", p.prior, p.cand, slot, stored) + "\n";
+    EXPECT_EQ(out, want);
+    EXPECT_EQ(read_text("myout.MidResult6"), record6 + fwrite_string("(ES18.8)", slot) + "\n");
+    EXPECT_FALSE(std::filesystem::exists("Kinrad2.ErrorMessage"));
   }
 }
 
