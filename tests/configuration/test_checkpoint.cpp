@@ -120,7 +120,7 @@ ScoreParts score_parts(FArray<int4, 2>& loc, FArray<int4, 2>& par) {
   updatefamilylogl(p.clusters.data(), nclust);
   FStatic<int4, 1, 4> num{};
   FStatic<int4, 1, 2> nsize{};
-  nsize(1) = nsize(2) = 2 * n;
+  nsize(1) = nsize(2) = (3 - v.numsex) * n;
   configurationprior(num, p.prior, nsize, nfam);
   computeparentlogl(p.cand);
   return p;
