@@ -4,8 +4,10 @@
 // "STOP " + code on standard error and exit status 1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -386,6 +388,151 @@ TEST_F(CheckResult, HaploidSonsWithDiploidFullSistersPass) {
   const Caller c = complete_state();
   EXPECT_EQ(run(c), "");
 }
+
+}  // namespace
+}  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// Random configurations of the fixture's data under each mating system: the state built by the
+// configuration model's own routines (cluster numbering and scoring, assignment counts, prior,
+// candidate term) passes the self-check with the score recomputed, and survives a checkpoint
+// round trip unchanged.
+class SelfCheckSoak : public ::testing::TestWithParam<const char*> {
+ protected:
+  TempWorkDir dir_{"self_check_soak"};
+};
+
+// Family ids numbered 1, 2, ... by first appearance in offspring order.
+void renumber(int4 col) {
+  auto& v = variables;
+  std::vector<int4> id(static_cast<std::size_t>(v.smplsize) * 2 + 2, 0);
+  int4 next = 0;
+  for (int4 i = 1; i <= v.smplsize; ++i) {
+    int4& x = id[static_cast<std::size_t>(v.crindivloc(i, col))];
+    if (x == 0) x = ++next;
+    v.crindivloc(i, col) = x;
+  }
+}
+
+TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
+  testing_support::ProjectFile p = checkpoint_project("0");
+  p.matings = GetParam();
+  ASSERT_TRUE(testing_support::prepare(p));
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.displayq = 0;
+  v.checkmode = 2;
+  const int4 n = v.smplsize;
+  std::mt19937 rng(std::hash<std::string>{}(GetParam()));
+  for (int trial = 0; trial < 60; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    // Families: fathers and mothers drawn from a few; a monogamous sex keeps one mate.
+    const int4 k = 2 + static_cast<int4>(rng() % 5);
+    std::vector<int4> mate1(static_cast<std::size_t>(k) + 1),
+        mate2(static_cast<std::size_t>(k) + 1);
+    for (int4 j = 1; j <= k; ++j) {
+      mate1[static_cast<std::size_t>(j)] = 1 + static_cast<int4>(rng() % k);
+      mate2[static_cast<std::size_t>(j)] = 1 + static_cast<int4>(rng() % k);
+    }
+    for (int4 i = 1; i <= n; ++i) {
+      int4 f = 1 + static_cast<int4>(rng() % k), m = 1 + static_cast<int4>(rng() % k);
+      if (v.monogamy(1) == 1 && v.monogamy(2) == 1) {
+        m = f;
+      } else if (v.monogamy(1) == 1) {
+        m = mate1[static_cast<std::size_t>(f)];
+      } else if (v.monogamy(2) == 1) {
+        f = mate2[static_cast<std::size_t>(m)];
+      }
+      v.crindivloc(i, 1) = f;
+      v.crindivloc(i, 2) = m;
+    }
+    renumber(1);
+    renumber(2);
+    // Candidate parents: each family may get a distinct candidate of its sex.
+    for (int4 s = 1; s <= 2; ++s) {
+      std::vector<int4> pool(static_cast<std::size_t>(v.numcandidate(s)));
+      for (std::size_t j = 0; j < pool.size(); ++j) pool[j] = static_cast<int4>(j) + 1;
+      std::shuffle(pool.begin(), pool.end(), rng);
+      std::vector<int4> parent(static_cast<std::size_t>(n) + 1, -1);
+      std::size_t used = 0;
+      for (int4 i = 1; i <= n; ++i) {
+        int4& q = parent[static_cast<std::size_t>(v.crindivloc(i, s))];
+        if (q == -1) {
+          // Mother M5 carries allele 3, which no offspring has: never assigned.
+          q = 0;
+          if (used < pool.size() && rng() % 2 == 0 && !(s == 2 && pool[used] == 5))
+            q = pool[used++];
+        }
+        v.inferparent(i, s) = q;
+      }
+    }
+    FStatic<int2, 1, 2> hs{};
+    setinitconfiglogl(1, hs);
+    // The state as the search keeps it, from the model's routines.
+    Caller c;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 s = 1; s <= 2; ++s) v.inferparent2(i, s) = v.inferparent(i, s);
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 j = 1; j <= v.numcandidate(s); ++j) {
+        bool used = false;
+        for (int4 i = 1; i <= n; ++i) used = used || v.inferparent(i, s) == j;
+        av.unassignedcnd(j, s) = used ? 0 : 1;
+      }
+    v.indivlocprt = v.crindivloc.view();
+    v.inferparentprt = v.inferparent.view();
+    findassignment(c.numassign);
+    for (int4 i = 1; i <= n; ++i) {
+      c.newnumfamily(1) = std::max(c.newnumfamily(1), v.crindivloc(i, 1));
+      c.newnumfamily(2) = std::max(c.newnumfamily(2), v.crindivloc(i, 2));
+    }
+    v.crnumfamily(1) = c.newnumfamily(1);
+    v.crnumfamily(2) = c.newnumfamily(2);
+    c.nsib(1) = c.nsib(2) = n;
+    FStatic<int4, 1, 4> count{};
+    configurationprior(count, c.prior, c.nsib, c.newnumfamily);
+    computeparentlogl(c.parentlogl);
+    real8 total = c.prior + c.parentlogl;
+    for (int4 j = 1; j <= v.crnumfamily(3); ++j) total += v.crfamilylogl(j);
+    v.crloglikelihood = total;
+    std::string code = "none";
+    try {
+      checkresult(trial, c.numassign, c.nsib, c.newnumfamily, c.prior, c.parentlogl, 1);
+      code = "";
+    } catch (const ProgramStop& stop) {
+      code = stop.name();
+    }
+    ASSERT_EQ(code, "");
+
+    // Checkpoint round trip of the same state.
+    v.btindivloc = v.crindivloc.copy();
+    v.btinferparent = v.inferparent.copy();
+    v.btloglikelihood = total;
+    CheckpointRunState st;
+    savemidresult(st);
+    const auto loc = v.crindivloc.copy();
+    const auto par = v.inferparent.copy();
+    for (int4 i = 1; i <= n; ++i) v.crindivloc(i, 1) = v.inferparent(i, 1) = 0;
+    int4 status = -1;
+    readmidresult(status, st);
+    ASSERT_EQ(status, 0);
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 s = 1; s <= 3; ++s) {
+        EXPECT_EQ(v.crindivloc(i, s), loc(i, s));
+        if (s < 3) {
+          EXPECT_EQ(v.inferparent(i, s), par(i, s));
+        }
+      }
+    EXPECT_EQ(st.curnumassign(1), c.numassign(1));
+    EXPECT_EQ(st.curnumassign(4), c.numassign(4));
+    EXPECT_NEAR(st.recomputedlogl, total, 1e-9 * std::abs(total));
+    archiveconfigremoveall();
+  }
+  reset_all_modules();
+}
+
+INSTANTIATE_TEST_SUITE_P(Matings, SelfCheckSoak, ::testing::Values("0 0", "1 0", "0 1", "1 1"));
 
 }  // namespace
 }  // namespace kinrad::test
