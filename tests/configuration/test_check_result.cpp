@@ -509,8 +509,12 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
     v.btindivloc = v.crindivloc.copy();
     v.btinferparent = v.inferparent.copy();
     v.btloglikelihood = total;
+    const int4 nclust = v.crnumfamily(3);
+    archive_append(v.crindivloc, v.inferparent, total, nclust);
     CheckpointRunState st;
+    st.archivechanged = 1;
     savemidresult(st);
+    archiveconfigremoveall();
     const auto loc = v.crindivloc.copy();
     const auto par = v.inferparent.copy();
     for (int4 i = 1; i <= n; ++i) v.crindivloc(i, 1) = v.inferparent(i, 1) = 0;
@@ -527,6 +531,20 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
     EXPECT_EQ(st.curnumassign(1), c.numassign(1));
     EXPECT_EQ(st.curnumassign(4), c.numassign(4));
     EXPECT_NEAR(st.recomputedlogl, total, 1e-9 * std::abs(total));
+    // The archived configuration decodes to the same columns (the clusters as the record
+    // keeps them under monogamy).
+    ASSERT_NE(v.confighead, nullptr);
+    v.crrtconfig = v.confighead;
+    real8 logl = 0.0;
+    convertconfig(1, logl);
+    EXPECT_EQ(logl, total);
+    for (int4 i = 1; i <= n; ++i) {
+      EXPECT_EQ(v.offtgt(i, 1), loc(i, 1));
+      EXPECT_EQ(v.prnttgt(i, 2), par(i, 2));
+      if (v.anymonogamy == 0) {
+        EXPECT_EQ(v.offtgt(i, 3), loc(i, 3));
+      }
+    }
     archiveconfigremoveall();
   }
   reset_all_modules();

@@ -546,14 +546,10 @@ TEST_F(Checkpoint, CheckModePrintsTheScoresAndStopsQuietly) {
   }
 }
 
-TEST_F(Checkpoint, LongColumnsSplitIntoRecords) {
-  // 300 offspring, each its own family and cluster: the configuration columns take three
-  // records of 100, 100 and 100 values in (100I4); the archive's columns "1," .. "300," break
-  // after the value that brings a record to 992 characters or more: 9 values of 2 characters
-  // and 90 of 3 make 288, and 176 values of 4 characters more make exactly 992 at value 275.
+// A sample of n offspring, each its own family and cluster, with one archived configuration.
+void write_singletons(int4 n) {
   auto& v = variables;
   reset_all_modules();
-  const int4 n = 300;
   v.smplsize = n;
   v.numsex = 2;
   v.numloci = 0;
@@ -578,22 +574,39 @@ TEST_F(Checkpoint, LongColumnsSplitIntoRecords) {
   v.configptr = nullptr;
   st.archivechanged = 1;
   savemidresult(st);
-  const auto r2 = split_records(read_text("long.MidResult2"));
-  ASSERT_GE(r2.size(), 4u);
-  EXPECT_EQ(r2[1].size(), 400u);
-  EXPECT_EQ(r2[1].substr(0, 8), "   1   2");
-  EXPECT_EQ(r2[3].substr(392), " 299 300");
-  const auto r3 = split_records(read_text("long.MidResult3"));
-  // The score, then three columns of two records each.
-  ASSERT_EQ(r3.size(), 7u);
-  for (std::size_t k = 1; k < 7; ++k) {
-    EXPECT_EQ(r3[k].back(), ',');
-    EXPECT_LT(r3[k].size(), 1000u);
+}
+
+TEST_F(Checkpoint, LongColumnsSplitIntoRecords) {
+  {
+    SCOPED_TRACE("250 offspring: three records of 100, 100 and 50 values in (100I4)");
+    write_singletons(250);
+    const auto r2 = split_records(read_text("long.MidResult2"));
+    ASSERT_GE(r2.size(), 4u);
+    EXPECT_EQ(r2[1].size(), 400u);
+    EXPECT_EQ(r2[2].size(), 400u);
+    EXPECT_EQ(r2[3].size(), 200u);
+    EXPECT_EQ(r2[1].substr(0, 8), "   1   2");
+    EXPECT_EQ(r2[3].substr(192), " 249 250");
+    EXPECT_EQ(r2[4].substr(0, 8), "   1   2");
   }
-  EXPECT_EQ(r3[1].size(), 992u);
-  EXPECT_EQ(r3[1].substr(r3[1].size() - 4), "275,");
-  EXPECT_EQ(r3[2].substr(0, 4), "276,");
-  EXPECT_EQ(r3[2].size(), 100u);
+  {
+    // 300 offspring: the archive's columns "1," .. "300," break after the value that brings a
+    // record to 992 characters or more: 9 values of 2 characters and 90 of 3 make 288, and 176
+    // values of 4 characters more make exactly 992 at value 275.
+    SCOPED_TRACE("300 offspring");
+    write_singletons(300);
+    const auto r3 = split_records(read_text("long.MidResult3"));
+    // The score, then three columns of two records each.
+    ASSERT_EQ(r3.size(), 7u);
+    for (std::size_t k = 1; k < 7; ++k) {
+      EXPECT_EQ(r3[k].back(), ',');
+      EXPECT_LT(r3[k].size(), 1000u);
+    }
+    EXPECT_EQ(r3[1].size(), 992u);
+    EXPECT_EQ(r3[1].substr(r3[1].size() - 4), "275,");
+    EXPECT_EQ(r3[2].substr(0, 4), "276,");
+    EXPECT_EQ(r3[2].size(), 100u);
+  }
 }
 
 TEST_F(Checkpoint, RandomDamageNeverBreaksTheReader) {
