@@ -399,7 +399,15 @@ namespace {
 // configuration model's own routines (cluster numbering and scoring, assignment counts, prior,
 // candidate term) passes the self-check with the score recomputed, and survives a checkpoint
 // round trip unchanged.
-class SelfCheckSoak : public ::testing::TestWithParam<const char*> {
+struct SoakCase {
+  const char* name;
+  const char* matings;
+  const char* prior = "0";
+  const char* knownpaternity = "0 0";
+  const char* paternalsibships = "0";
+};
+
+class SelfCheckSoak : public ::testing::TestWithParam<SoakCase> {
  protected:
   TempWorkDir dir_{"self_check_soak"};
 };
@@ -417,15 +425,20 @@ void renumber(int4 col) {
 }
 
 TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
+  const SoakCase& sc = GetParam();
   testing_support::ProjectFile p = checkpoint_project("0");
-  p.matings = GetParam();
+  p.matings = sc.matings;
+  p.prior = sc.prior;
+  p.knownpaternity = sc.knownpaternity;
+  p.paternalsibships = sc.paternalsibships;
   ASSERT_TRUE(testing_support::prepare(p));
   auto& v = variables;
   auto& av = annealvariables;
   v.displayq = 0;
   v.checkmode = 2;
   const int4 n = v.smplsize;
-  std::mt19937 rng(std::hash<std::string>{}(GetParam()));
+  std::mt19937 rng(static_cast<unsigned>(std::hash<std::string>{}(sc.name)));
+  auto known = [&](int4 i, int4 s) { return v.indivparent.allocated() ? v.indivparent(i, s) : 0; };
   for (int trial = 0; trial < 60; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     // Families: fathers and mothers drawn from a few; a monogamous sex keeps one mate.
@@ -448,14 +461,32 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
       v.crindivloc(i, 1) = f;
       v.crindivloc(i, 2) = m;
     }
+    // Known paternal sibships share a paternal family; the offspring of one known father form
+    // a family of their own (ids above the drawn ones until the renumbering).
+    for (int4 i = 1; i <= n; ++i) {
+      if (known(i, 1) > 0) {
+        v.crindivloc(i, 1) = n + known(i, 1);
+        continue;
+      }
+      for (int4 j = 1; j < i; ++j)
+        if (v.knownsibship.allocated() && v.knownsibship(i, 1) > 0 &&
+            v.knownsibship(i, 1) == v.knownsibship(j, 1)) {
+          v.crindivloc(i, 1) = v.crindivloc(j, 1);
+          break;
+        }
+    }
     renumber(1);
     renumber(2);
     // Candidate parents: each family may get a distinct candidate of its sex.
     for (int4 s = 1; s <= 2; ++s) {
-      std::vector<int4> pool(static_cast<std::size_t>(v.numcandidate(s)));
-      for (std::size_t j = 0; j < pool.size(); ++j) pool[j] = static_cast<int4>(j) + 1;
+      std::vector<int4> pool;
+      for (int4 j = 1; j <= v.numcandidate(s); ++j)
+        if (v.knownprntq(j, s) <= 0) pool.push_back(j);
       std::shuffle(pool.begin(), pool.end(), rng);
+      // A family with a known parent has that parent: its other members get it assigned.
       std::vector<int4> parent(static_cast<std::size_t>(n) + 1, -1);
+      for (int4 i = 1; i <= n; ++i)
+        if (known(i, s) > 0) parent[static_cast<std::size_t>(v.crindivloc(i, s))] = known(i, s);
       std::size_t used = 0;
       for (int4 i = 1; i <= n; ++i) {
         int4& q = parent[static_cast<std::size_t>(v.crindivloc(i, s))];
@@ -465,7 +496,7 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
           if (used < pool.size() && rng() % 2 == 0 && !(s == 2 && pool[used] == 5))
             q = pool[used++];
         }
-        v.inferparent(i, s) = q;
+        v.inferparent(i, s) = known(i, s) > 0 ? 0 : q;
       }
     }
     FStatic<int2, 1, 2> hs{};
@@ -473,13 +504,21 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
     // The state as the search keeps it, from the model's routines.
     Caller c;
     for (int4 i = 1; i <= n; ++i)
-      for (int4 s = 1; s <= 2; ++s) v.inferparent2(i, s) = v.inferparent(i, s);
+      for (int4 s = 1; s <= 2; ++s)
+        v.inferparent2(i, s) = known(i, s) > 0 ? known(i, s) : v.inferparent(i, s);
     for (int4 s = 1; s <= 2; ++s)
       for (int4 j = 1; j <= v.numcandidate(s); ++j) {
-        bool used = false;
+        bool used = v.knownprntq(j, s) > 0;
         for (int4 i = 1; i <= n; ++i) used = used || v.inferparent(i, s) == j;
         av.unassignedcnd(j, s) = used ? 0 : 1;
       }
+    if (v.priortype == 1) {
+      v.indivlocprt = v.crindivloc.view();
+      FStatic<int4, 1, 2> top{};
+      for (int4 i = 1; i <= n; ++i)
+        for (int4 s = 1; s <= 2; ++s) top(s) = std::max(top(s), v.crindivloc(i, s));
+      sibshipsize(top, 1);
+    }
     v.indivlocprt = v.crindivloc.view();
     v.inferparentprt = v.inferparent.view();
     findassignment(c.numassign);
@@ -550,7 +589,14 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
   reset_all_modules();
 }
 
-INSTANTIATE_TEST_SUITE_P(Matings, SelfCheckSoak, ::testing::Values("0 0", "1 0", "0 1", "1 1"));
+INSTANTIATE_TEST_SUITE_P(
+    Samples, SelfCheckSoak,
+    ::testing::Values(SoakCase{"polygamous", "0 0"}, SoakCase{"monogamous_fathers", "1 0"},
+                      SoakCase{"monogamous_mothers", "0 1"}, SoakCase{"monogamous", "1 1"},
+                      SoakCase{"sibship_prior", "0 0", "3 2 2"},
+                      SoakCase{"known_fathers", "0 0", "0", "3 0\nO1 F2\nO2 F2\nO7 F1"},
+                      SoakCase{"known_sibship", "0 0", "0", "0 0", "1\n3 O4 O5 O9"}),
+    [](const ::testing::TestParamInfo<SoakCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace kinrad::test
