@@ -424,6 +424,111 @@ void renumber(int4 col) {
   }
 }
 
+int4 known_parent_of(int4 i, int4 s) {
+  const auto& v = variables;
+  return v.indivparent.allocated() ? v.indivparent(i, s) : 0;
+}
+
+// The configuration in crindivloc (family columns) and inferparent, completed and scored by the
+// configuration model's own routines, passes the self-check with the score recomputed and comes
+// back unchanged from a checkpoint round trip.
+void check_and_round_trip(int trial) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  FStatic<int2, 1, 2> hs{};
+  setinitconfiglogl(1, hs);
+  // The state as the search keeps it, from the model's routines.
+  Caller c;
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 s = 1; s <= 2; ++s)
+      v.inferparent2(i, s) =
+          known_parent_of(i, s) > 0 ? known_parent_of(i, s) : v.inferparent(i, s);
+  for (int4 s = 1; s <= 2; ++s)
+    for (int4 j = 1; j <= v.numcandidate(s); ++j) {
+      bool used = v.knownprntq(j, s) > 0;
+      for (int4 i = 1; i <= n; ++i) used = used || v.inferparent(i, s) == j;
+      av.unassignedcnd(j, s) = used ? 0 : 1;
+    }
+  if (v.priortype == 1) {
+    v.indivlocprt = v.crindivloc.view();
+    FStatic<int4, 1, 2> top{};
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 s = 1; s <= 2; ++s) top(s) = std::max(top(s), v.crindivloc(i, s));
+    if (v.numsex == 1) top(1) = top(2) = std::max(top(1), top(2));
+    sibshipsize(top, 1);
+  }
+  v.indivlocprt = v.crindivloc.view();
+  v.inferparentprt = v.inferparent.view();
+  findassignment(c.numassign);
+  for (int4 i = 1; i <= n; ++i) {
+    c.newnumfamily(1) = std::max(c.newnumfamily(1), v.crindivloc(i, 1));
+    c.newnumfamily(2) = std::max(c.newnumfamily(2), v.crindivloc(i, 2));
+  }
+  // One parent pool: one range of ids over both columns.
+  if (v.numsex == 1)
+    c.newnumfamily(1) = c.newnumfamily(2) = std::max(c.newnumfamily(1), c.newnumfamily(2));
+  v.crnumfamily(1) = c.newnumfamily(1);
+  v.crnumfamily(2) = c.newnumfamily(2);
+  c.nsib(1) = c.nsib(2) = (3 - v.numsex) * n;
+  FStatic<int4, 1, 4> count{};
+  configurationprior(count, c.prior, c.nsib, c.newnumfamily);
+  computeparentlogl(c.parentlogl);
+  real8 total = c.prior + c.parentlogl;
+  for (int4 j = 1; j <= v.crnumfamily(3); ++j) total += v.crfamilylogl(j);
+  v.crloglikelihood = total;
+  std::string code = "none";
+  try {
+    checkresult(trial, c.numassign, c.nsib, c.newnumfamily, c.prior, c.parentlogl, 1);
+    code = "";
+  } catch (const ProgramStop& stop) {
+    code = stop.name();
+  }
+  ASSERT_EQ(code, "");
+
+  // Checkpoint round trip of the same state.
+  v.btindivloc = v.crindivloc.copy();
+  v.btinferparent = v.inferparent.copy();
+  v.btloglikelihood = total;
+  const int4 nclust = v.crnumfamily(3);
+  archive_append(v.crindivloc, v.inferparent, total, nclust);
+  CheckpointRunState st;
+  st.archivechanged = 1;
+  savemidresult(st);
+  archiveconfigremoveall();
+  const auto loc = v.crindivloc.copy();
+  const auto par = v.inferparent.copy();
+  for (int4 i = 1; i <= n; ++i) v.crindivloc(i, 1) = v.inferparent(i, 1) = 0;
+  int4 status = -1;
+  readmidresult(status, st);
+  ASSERT_EQ(status, 0);
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 s = 1; s <= 3; ++s) {
+      EXPECT_EQ(v.crindivloc(i, s), loc(i, s));
+      if (s < 3) {
+        EXPECT_EQ(v.inferparent(i, s), par(i, s));
+      }
+    }
+  EXPECT_EQ(st.curnumassign(1), c.numassign(1));
+  EXPECT_EQ(st.curnumassign(4), c.numassign(4));
+  EXPECT_NEAR(st.recomputedlogl, total, 1e-9 * std::abs(total));
+  // The archived configuration decodes to the same columns (the clusters as the record
+  // keeps them under monogamy).
+  ASSERT_NE(v.confighead, nullptr);
+  v.crrtconfig = v.confighead;
+  real8 logl = 0.0;
+  convertconfig(1, logl);
+  EXPECT_EQ(logl, total);
+  for (int4 i = 1; i <= n; ++i) {
+    EXPECT_EQ(v.offtgt(i, 1), loc(i, 1));
+    EXPECT_EQ(v.prnttgt(i, 2), par(i, 2));
+    if (v.anymonogamy == 0) {
+      EXPECT_EQ(v.offtgt(i, 3), loc(i, 3));
+    }
+  }
+  archiveconfigremoveall();
+}
+
 TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
   const SoakCase& sc = GetParam();
   testing_support::ProjectFile p = checkpoint_project("0");
@@ -433,7 +538,6 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
   p.paternalsibships = sc.paternalsibships;
   ASSERT_TRUE(testing_support::prepare(p));
   auto& v = variables;
-  auto& av = annealvariables;
   v.displayq = 0;
   v.checkmode = 2;
   const int4 n = v.smplsize;
@@ -499,92 +603,7 @@ TEST_P(SelfCheckSoak, RandomConfigurationsPassAndRoundTrip) {
         v.inferparent(i, s) = known(i, s) > 0 ? 0 : q;
       }
     }
-    FStatic<int2, 1, 2> hs{};
-    setinitconfiglogl(1, hs);
-    // The state as the search keeps it, from the model's routines.
-    Caller c;
-    for (int4 i = 1; i <= n; ++i)
-      for (int4 s = 1; s <= 2; ++s)
-        v.inferparent2(i, s) = known(i, s) > 0 ? known(i, s) : v.inferparent(i, s);
-    for (int4 s = 1; s <= 2; ++s)
-      for (int4 j = 1; j <= v.numcandidate(s); ++j) {
-        bool used = v.knownprntq(j, s) > 0;
-        for (int4 i = 1; i <= n; ++i) used = used || v.inferparent(i, s) == j;
-        av.unassignedcnd(j, s) = used ? 0 : 1;
-      }
-    if (v.priortype == 1) {
-      v.indivlocprt = v.crindivloc.view();
-      FStatic<int4, 1, 2> top{};
-      for (int4 i = 1; i <= n; ++i)
-        for (int4 s = 1; s <= 2; ++s) top(s) = std::max(top(s), v.crindivloc(i, s));
-      sibshipsize(top, 1);
-    }
-    v.indivlocprt = v.crindivloc.view();
-    v.inferparentprt = v.inferparent.view();
-    findassignment(c.numassign);
-    for (int4 i = 1; i <= n; ++i) {
-      c.newnumfamily(1) = std::max(c.newnumfamily(1), v.crindivloc(i, 1));
-      c.newnumfamily(2) = std::max(c.newnumfamily(2), v.crindivloc(i, 2));
-    }
-    v.crnumfamily(1) = c.newnumfamily(1);
-    v.crnumfamily(2) = c.newnumfamily(2);
-    c.nsib(1) = c.nsib(2) = n;
-    FStatic<int4, 1, 4> count{};
-    configurationprior(count, c.prior, c.nsib, c.newnumfamily);
-    computeparentlogl(c.parentlogl);
-    real8 total = c.prior + c.parentlogl;
-    for (int4 j = 1; j <= v.crnumfamily(3); ++j) total += v.crfamilylogl(j);
-    v.crloglikelihood = total;
-    std::string code = "none";
-    try {
-      checkresult(trial, c.numassign, c.nsib, c.newnumfamily, c.prior, c.parentlogl, 1);
-      code = "";
-    } catch (const ProgramStop& stop) {
-      code = stop.name();
-    }
-    ASSERT_EQ(code, "");
-
-    // Checkpoint round trip of the same state.
-    v.btindivloc = v.crindivloc.copy();
-    v.btinferparent = v.inferparent.copy();
-    v.btloglikelihood = total;
-    const int4 nclust = v.crnumfamily(3);
-    archive_append(v.crindivloc, v.inferparent, total, nclust);
-    CheckpointRunState st;
-    st.archivechanged = 1;
-    savemidresult(st);
-    archiveconfigremoveall();
-    const auto loc = v.crindivloc.copy();
-    const auto par = v.inferparent.copy();
-    for (int4 i = 1; i <= n; ++i) v.crindivloc(i, 1) = v.inferparent(i, 1) = 0;
-    int4 status = -1;
-    readmidresult(status, st);
-    ASSERT_EQ(status, 0);
-    for (int4 i = 1; i <= n; ++i)
-      for (int4 s = 1; s <= 3; ++s) {
-        EXPECT_EQ(v.crindivloc(i, s), loc(i, s));
-        if (s < 3) {
-          EXPECT_EQ(v.inferparent(i, s), par(i, s));
-        }
-      }
-    EXPECT_EQ(st.curnumassign(1), c.numassign(1));
-    EXPECT_EQ(st.curnumassign(4), c.numassign(4));
-    EXPECT_NEAR(st.recomputedlogl, total, 1e-9 * std::abs(total));
-    // The archived configuration decodes to the same columns (the clusters as the record
-    // keeps them under monogamy).
-    ASSERT_NE(v.confighead, nullptr);
-    v.crrtconfig = v.confighead;
-    real8 logl = 0.0;
-    convertconfig(1, logl);
-    EXPECT_EQ(logl, total);
-    for (int4 i = 1; i <= n; ++i) {
-      EXPECT_EQ(v.offtgt(i, 1), loc(i, 1));
-      EXPECT_EQ(v.prnttgt(i, 2), par(i, 2));
-      if (v.anymonogamy == 0) {
-        EXPECT_EQ(v.offtgt(i, 3), loc(i, 3));
-      }
-    }
-    archiveconfigremoveall();
+    check_and_round_trip(trial);
   }
   reset_all_modules();
 }
@@ -597,6 +616,70 @@ INSTANTIATE_TEST_SUITE_P(
                       SoakCase{"known_fathers", "0 0", "0", "3 0\nO1 F2\nO2 F2\nO7 F1"},
                       SoakCase{"known_sibship", "0 0", "0", "0 0", "1\n3 O4 O5 O9"}),
     [](const ::testing::TestParamInfo<SoakCase>& row) { return std::string(row.param.name); });
+
+// One parent pool without selfing: every parent is one individual id over both columns, and a
+// new pair of parents is taken only when it joins two separate groups (clusters without cycles,
+// which the likelihood engine scores in a one-pool species today).
+TEST(SelfCheckSoakOnePool, RandomConfigurationsPassAndRoundTrip) {
+  TempWorkDir dir{"self_check_soak_pool"};
+  testing_support::ProjectFile p = checkpoint_project("0");
+  p.sexes = "1";
+  p.fathers = {"C1 1 2 1 2", "C2 1 2 1 2", "C3 1 2 1 2", "C4 1 2 1 2"};
+  p.mothers = p.fathers;
+  ASSERT_TRUE(testing_support::prepare(p));
+  auto& v = variables;
+  v.displayq = 0;
+  v.checkmode = 2;
+  const int4 n = v.smplsize;
+  std::mt19937 rng(5151);
+  for (int trial = 0; trial < 60; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    int4 k = 2 + static_cast<int4>(rng() % 5);
+    std::vector<int4> up(static_cast<std::size_t>(3 * n) + 10);
+    for (std::size_t j = 0; j < up.size(); ++j) up[j] = static_cast<int4>(j);
+    auto find = [&](int4 x) {
+      while (up[static_cast<std::size_t>(x)] != x) x = up[static_cast<std::size_t>(x)];
+      return x;
+    };
+    std::vector<std::pair<int4, int4>> pairs;
+    for (int4 i = 1; i <= n; ++i) {
+      int4 a = 1 + static_cast<int4>(rng() % k), b = 1 + static_cast<int4>(rng() % k);
+      if (a == b) b = ++k;
+      const auto same = std::find(pairs.begin(), pairs.end(), std::pair{a, b});
+      const auto swapped = std::find(pairs.begin(), pairs.end(), std::pair{b, a});
+      if (swapped != pairs.end()) {
+        std::swap(a, b);
+      } else if (same == pairs.end()) {
+        if (find(a) == find(b)) b = ++k;
+        up[static_cast<std::size_t>(find(a))] = find(b);
+        pairs.emplace_back(a, b);
+      }
+      v.crindivloc(i, 1) = a;
+      v.crindivloc(i, 2) = b;
+    }
+    // Ids 1, 2, ... by first appearance over both columns.
+    std::vector<int4> id(static_cast<std::size_t>(k) + 1, 0);
+    int4 next = 0;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 s = 1; s <= 2; ++s) {
+        int4& x = id[static_cast<std::size_t>(v.crindivloc(i, s))];
+        if (x == 0) x = ++next;
+        v.crindivloc(i, s) = x;
+      }
+    // A candidate stands for one individual in both roles.
+    std::vector<int4> cand(static_cast<std::size_t>(next) + 1, 0);
+    std::vector<int4> pool = {1, 2, 3, 4};
+    std::shuffle(pool.begin(), pool.end(), rng);
+    std::size_t used = 0;
+    for (int4 x = 1; x <= next; ++x)
+      if (used < pool.size() && rng() % 2 == 0) cand[static_cast<std::size_t>(x)] = pool[used++];
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 s = 1; s <= 2; ++s)
+        v.inferparent(i, s) = cand[static_cast<std::size_t>(v.crindivloc(i, s))];
+    check_and_round_trip(trial);
+  }
+  reset_all_modules();
+}
 
 }  // namespace
 }  // namespace kinrad::test
