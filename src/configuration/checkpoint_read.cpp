@@ -190,29 +190,34 @@ struct Staging {
   }
 };
 
-void read_scores(Staging& s) {
+// The scores-and-precision file. A record that cannot be read ends the file silently, keeping
+// what was read before it; a record read whole with a value out of range (a precision outside
+// 0..3, a real that is not finite) makes the restore fail: false.
+bool read_scores(Staging& s) {
   RecordReader in;
-  if (!in.open(std::string(trim(variables.midfilename(4).view())))) return;
+  if (!in.open(std::string(trim(variables.midfilename(4).view())))) return true;
   real8 a = 0.0, b = 0.0, c = 0.0;
-  if (in.read_list(a, b, c) != IoStatus::ok || !finite(a) || !finite(b) || !finite(c)) return;
+  if (in.read_list(a, b, c) != IoStatus::ok) return true;
+  if (!finite(a) || !finite(b) || !finite(c)) return false;
   s.have_scores = true;
   s.prescreenpass = a;
   s.prescreencount = b;
   s.lociscale = c;
   std::array<real8, 4> m{};
-  if (in.read_list(std::span<real8>(m)) != IoStatus::ok) return;
+  if (in.read_list(std::span<real8>(m)) != IoStatus::ok) return true;
   for (real8 x : m)
-    if (!finite(x)) return;
+    if (!finite(x)) return false;
   s.have_counts = true;
   s.prescreencounts = m;
   int4 p = 0;
   real8 p1 = 0.0, p3 = 0.0;
-  if (in.read_list(p, p1, p3) != IoStatus::ok) return;
-  if (p < 0 || p > 3 || !finite(p1) || !finite(p3)) return;
+  if (in.read_list(p, p1, p3) != IoStatus::ok) return true;
+  if (p < 0 || p > 3 || !finite(p1) || !finite(p3)) return false;
   s.have_precision = true;
   s.likelihoodprecision = p;
   s.prec1 = p1;
   s.prec3 = p3;
+  return true;
 }
 
 // The state file; false when it cannot be restored.
@@ -633,7 +638,7 @@ void readmidresult(int4& status, CheckpointRunState& state) {
   Staging s;
   StagedConfiguration trial;
   const bool use_trial = v.chkconfig > 1 && read_trial(trial);
-  read_scores(s);
+  const bool scores_valid = read_scores(s);
   {
     std::error_code ec;
     if (!std::filesystem::exists(std::string(trim(v.midfilename(1).view())), ec)) {
@@ -642,7 +647,7 @@ void readmidresult(int4& status, CheckpointRunState& state) {
     }
   }
   status = 1;
-  if (!read_state(s, use_trial ? &trial : nullptr)) return;
+  if (!scores_valid || !read_state(s, use_trial ? &trial : nullptr)) return;
   {
     std::error_code ec;
     if (!std::filesystem::exists(std::string(trim(v.midfilename(2).view())), ec)) {

@@ -349,6 +349,7 @@ TEST_F(Checkpoint, RejectedFilesLeaveModuleStateUnchanged) {
   savemidresult(st);
   const std::string f2 = read_text("myout.MidResult2");
   const auto recs = split_records(f2);
+  const auto recs5 = split_records(read_text("myout.MidResult5"));
   // The score record, with the stored score moved by 0.2 % (read back, then written in full).
   const std::size_t scalar = 13;
   ASSERT_EQ(recs[scalar - 1], "");
@@ -372,11 +373,15 @@ TEST_F(Checkpoint, RejectedFilesLeaveModuleStateUnchanged) {
       {"a score off by 0.2 %", ".MidResult2", 13, score_text.c_str(), moved},
       {"a NaN inbreeding", ".MidResult2", 17, "6.2500000000E-02", "NaN"},
       {"a real as a counter", ".MidResult2", 13, ",17,", ",17.5,"},
+      {"a precision of 4", ".MidResult5", 3, "  2 ", "  4 "},
+      {"a NaN pre-screen scale", ".MidResult5", 0, "3.50000000000000000000E+00", "NaN"},
   };
   for (const Damage& d : table) {
     SCOPED_TRACE(d.what);
     ASSERT_TRUE(prepare_fixture());
-    auto r = recs;
+    const bool state = std::string(d.file) == ".MidResult2";
+    write_text("myout.MidResult2", f2);
+    auto r = state ? recs : recs5;
     const auto at = r[static_cast<std::size_t>(d.record)].find(d.from);
     ASSERT_NE(at, std::string::npos);
     r[static_cast<std::size_t>(d.record)].replace(at, std::string(d.from).size(), d.to);
@@ -389,7 +394,61 @@ TEST_F(Checkpoint, RejectedFilesLeaveModuleStateUnchanged) {
     readmidresult(status, handed);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(module_picture(handed), before);
+    write_text("myout.MidResult5", join_records(recs5, recs5.size()));
   }
+}
+
+TEST_F(Checkpoint, ScoreTestOnlyWithoutFrequencyRounds) {
+  auto& v = variables;
+  CheckpointRunState st;
+  consistent_state(st);
+  savemidresult(st);
+  auto recs = split_records(read_text("myout.MidResult2"));
+  // No frequency records (15, 16) nor the update count (18) without in-run updates.
+  recs.erase(recs.begin() + 18);
+  recs.erase(recs.begin() + 15, recs.begin() + 17);
+  auto moved_recs = recs;
+  // The stored score moved by 0.2 %: refused, unless frequencies are updated in rounds.
+  char moved[64];
+  std::snprintf(moved, sizeof moved, "%.18E", v.crloglikelihood * 1.002);
+  moved_recs[13].replace(0, moved_recs[13].find(','), moved);
+  struct Row {
+    int4 update;
+    bool moved;
+    int4 status;
+  };
+  for (const Row& row : {Row{0, false, 0}, Row{0, true, 1}, Row{2, true, 0}}) {
+    SCOPED_TRACE(std::to_string(row.update) + (row.moved ? " moved" : ""));
+    ASSERT_TRUE(prepare_fixture());
+    v.updateallelefre = row.update;
+    const auto& r = row.moved ? moved_recs : recs;
+    write_text("myout.MidResult2", join_records(r, r.size()));
+    CheckpointRunState handed;
+    int4 status = -1;
+    readmidresult(status, handed);
+    EXPECT_EQ(status, row.status);
+    archiveconfigremoveall();
+  }
+}
+
+TEST_F(Checkpoint, TruncatedScoresFileKeepsWhatWasRead) {
+  auto& v = variables;
+  CheckpointRunState st;
+  consistent_state(st);
+  savemidresult(st);
+  const auto recs5 = split_records(read_text("myout.MidResult5"));
+  ASSERT_TRUE(prepare_fixture());
+  // The first two records: the scores and the counters, not the precision.
+  write_text("myout.MidResult5", join_records(recs5, 3));
+  v.likelihoodprecision = 1;
+  CheckpointRunState handed;
+  int4 status = -1;
+  readmidresult(status, handed);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(handed.lociscale, 3.5);
+  EXPECT_EQ(handed.prescreencounts[3], 4.0);
+  EXPECT_EQ(v.likelihoodprecision, 1);
+  archiveconfigremoveall();
 }
 
 TEST_F(Checkpoint, TruncationsFailBeforeTheCountersAndFallBackAfter) {
