@@ -5,7 +5,6 @@
 #include <array>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "core/config_record.hpp"
 #include "core/farray.hpp"
