@@ -4,6 +4,7 @@
 // current configuration; and the checkpoint formats it owns.
 #include <array>
 #include <span>
+#include <string>
 
 #include "core/config_record.hpp"
 #include "core/farray.hpp"
@@ -134,6 +135,65 @@ void noneqtselfing(const A& a, const B& b, int4 n, int4& diff) {
 }
 
 // --- Checkpoint formats -----------------------------------------------------------------------
+
+// The run state of one annealing call that the state checkpoint saves and restores, in the
+// order of the checkpoint's items. The search keeps its counters here under these names, so
+// that every counter gets back exactly the value saved for it.
+struct CheckpointRunState {
+  real8 temperature = 0.0;
+  real8 withinfactor = 0.0;  // move-choice factor of the current temperature
+  int8 numiterate = 0;       // iterations of the whole run
+  int4 monitorword = 0;      // the monitor's restored-state word
+  int8 nfail1 = 0;           // scored iterations since the last new best (this temperature)
+  int8 nfail2 = 0;           // ... since the last new best with a real gain (whole run)
+  int8 nsucc = 0;            // accepted moves at the current temperature
+  int8 newbestcount = 0;     // new bests with a new configuration during the call
+  int4 tmr = 0;              // temperature number to resume at
+  int8 itr = 0;              // iteration within that temperature to resume at
+  std::array<int4, 3> monitorcounters{};
+  std::array<int4, 2> progresslog{};  // progress-log counter and its next threshold
+  real8 progressstep = 0.0;
+  int4 archivesuppress = 0;  // 1: the archive file is not written (never set by the run)
+  int4 archivechanged = 0;   // 1: the archive changed since it was last written
+  int4 updatecount = 0;      // new bests since the last in-run allele-frequency update
+  int4 acceptrun = 0;        // accepted moves and new bests since their last common reset
+  int4 bestrun = 0;
+  real8 prescreenpass = 0.0;  // pass and verdict counts of the pairwise pre-test
+  real8 prescreencount = 0.0;
+  real8 lociscale = 0.0;                   // scale of the screening temperature
+  std::array<real8, 4> prescreencounts{};  // the 2 x 2 pre-screen counters, column-major
+  FArray<int4, 2> moveweight{};            // (smplsize, 2) proposal weights of each offspring
+  real8 newbestdiff = 0.0;                 // stop rules: new bests at this temperature
+  real8 maxbestgain = 0.0;                 // and the largest gain among them
+
+  // Derived by the restore from the restored configuration (not written).
+  FStatic<int4, 1, 4> curnumassign{};
+  real8 oldcndlogl = 0.0;   // candidate-parent term
+  real8 oldlogprior = 0.0;  // configuration log prior
+  FStatic<int2, 1, 2> numsizeclass{};
+  int4 curnumselfer = 0;  // selfed offspring (one parent pool with selfing)
+  // The score computed afresh from the restored configuration (check mode prints it).
+  real8 recomputedlogl = 0.0;
+};
+
+// Writes the state checkpoint, then the archive when it changed, and the scores-and-precision
+// checkpoint; each file is replaced whole or the program stops ("Failed writing " + name).
+void savemidresult(CheckpointRunState& state);
+// Appends every column of the window indivlocprt (smplsize rows each) to `out` as
+// comma-terminated integers, in records of under 1000 characters; a column starts a record.
+void writeintvector(std::string& out);
+// Restores the state checkpoint, the archive and the scores-and-precision checkpoint. status 0:
+// restored and committed to module state and `state`; any other status leaves both exactly as
+// they were. With chkconfig set the restored score is printed and the program stops.
+void readmidresult(int4& status, CheckpointRunState& state);
+
+// Recomputes the search state from scratch after a move and stops the program at the first
+// disagreement (a diagnostic on standard output and in "Kinrad2.ErrorMessage", exit status 1).
+// iterate: the iteration; numassign, nsib, newnumfamily, prior, parentlogl: the caller's
+// incremental values; acceptq: 1 after an accepted move, 0 after a rejected one.
+void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
+                 const FStatic<int4, 1, 2>& nsib, const FStatic<int4, 1, 2>& newnumfamily,
+                 real8 prior, real8 parentlogl, int4 acceptq);
 
 // Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
 // The frequencies go into obsallelefre unless `store` is false, when only the checks, the

@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <utility>
 
 #include "core/clock.hpp"
 #include "core/fixed_string.hpp"
@@ -36,7 +38,22 @@ void stop_silently() {
   throw ProgramStop(ProgramStop::Kind::silent, 1, std::string());
 }
 
+void stop_self_check(std::string_view code, std::string lines) {
+  throw ProgramStop(ProgramStop::Kind::self_check, 1, std::string(code), std::move(lines));
+}
+
 int report_program_stop(const ProgramStop& stop, int pause_length) {
+  if (stop.kind() == ProgramStop::Kind::self_check) {
+    // A corrupted search state is a failure: the diagnostic is kept in the error file too.
+    if (variables.threadid == 0) {
+      std::ofstream file("Kinrad2.ErrorMessage",
+                         std::ios::out | std::ios::trunc | std::ios::binary);
+      file << stop.lines();
+    }
+    std::cerr << "STOP " << stop.name() << '\n';
+    std::cerr.flush();
+    return stop.status();
+  }
   if (stop.kind() != ProgramStop::Kind::error) return stop.status();
   // Only process 0 reports, so that parallel processes never write the same file.
   if (variables.threadid != 0) return stop.status();

@@ -16,23 +16,30 @@ class ProgramStop : public std::exception {
   enum class Kind {
     error,   // an error stop: messages, error file, pause, status 1
     silent,  // a stop the program decides without a message: status 0
+    // The self-check of the search state found a fault: its diagnostic is already on the
+    // screen; the same lines go to the error file and "STOP " + the code to standard error.
+    self_check,
   };
 
-  ProgramStop(Kind kind, int4 flag, std::string name)
-      : kind_(kind), flag_(flag), name_(std::move(name)) {}
+  ProgramStop(Kind kind, int4 flag, std::string name, std::string lines = {})
+      : kind_(kind), flag_(flag), name_(std::move(name)), lines_(std::move(lines)) {}
 
   Kind kind() const { return kind_; }
   // 0: the memory flag (insufficient memory); otherwise the error lines are the message.
   int4 flag() const { return flag_; }
+  // The routine's name; for a self-check stop its stop code.
   const std::string& name() const { return name_; }
+  // A self-check stop: the diagnostic lines, each ended by a line feed.
+  const std::string& lines() const { return lines_; }
   // Exit status of the program: a failure is never reported as success.
-  int status() const { return kind_ == Kind::error ? 1 : 0; }
+  int status() const { return kind_ == Kind::silent ? 0 : 1; }
   const char* what() const noexcept override { return "program stop"; }
 
  private:
   Kind kind_;
   int4 flag_;
   std::string name_;
+  std::string lines_;
 };
 
 // Ends the program through the error stop. flag 0 reports insufficient memory in place of the
@@ -44,6 +51,9 @@ class ProgramStop : public std::exception {
 [[noreturn]] void stackerror(std::string_view name);
 // A stop with exit status 0 and nothing written.
 [[noreturn]] void stop_silently();
+// The stop of the search-state self-check: `lines` (each ended by a line feed) were written to
+// standard output; code is the stop code ("#00" .. "#17").
+[[noreturn]] void stop_self_check(std::string_view code, std::string lines);
 
 // Writes what an error stop shows: the screen lines (when this process displays) and the file
 // "Kinrad2.ErrorMessage" in the working directory, then pauses `pause_length` seconds. Returns the
