@@ -378,7 +378,7 @@ class Snapshot {
     crloglikelihood_ = v.crloglikelihood;
     btloglikelihood_ = v.btloglikelihood;
     krun_ = v.krun;
-    rate_ = v.rate;
+    rate_ = annealvariables.rate;
     idum3_ = v.idum3;
     idum2_ = v.idum2;
     idumiv_ = v.idumiv;
@@ -420,7 +420,7 @@ class Snapshot {
     v.crloglikelihood = crloglikelihood_;
     v.btloglikelihood = btloglikelihood_;
     v.krun = krun_;
-    v.rate = rate_;
+    annealvariables.rate = rate_;
     v.idum3 = idum3_;
     v.idum2 = idum2_;
     v.idumiv = idumiv_;
@@ -520,7 +520,7 @@ void commit_state(Staging& s) {
   v.crloglikelihood = s.crloglikelihood;
   v.btloglikelihood = s.btloglikelihood;
   v.krun = s.krun;
-  v.rate = s.rate;
+  annealvariables.rate = s.rate;
   v.idum3 = s.idum3;
   v.idum2 = s.idum2;
   for (int4 k = 1; k <= 32; ++k) v.idumiv(k) = s.idumiv[static_cast<std::size_t>(k - 1)];

@@ -11,6 +11,7 @@
 #include "configuration/configuration.hpp"
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
+#include "core/modules/annealvariables.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
 #include "core/variables_routines.hpp"
@@ -84,7 +85,7 @@ void write_state(std::ostream& out, const CheckpointRunState& st) {
   r += i8toc(st.nfail2) + ",";
   r += i8toc(st.itr) + ",";
   r += itoc(st.tmr) + ",";
-  r += rtoc(v.rate, "(F10.6)") + ",";
+  r += rtoc(annealvariables.rate, "(F10.6)") + ",";
   r += itoc(v.idum3) + ",";
   r += itoc(v.idum2) + ",";
   for (int4 k = 1; k <= 32; ++k) r += itoc(v.idumiv(k)) + ",";

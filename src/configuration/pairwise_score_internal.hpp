@@ -5,12 +5,8 @@
 
 namespace kinrad {
 
-// Sum of the dyad log likelihoods of the configuration seen through indivlocprt and
-// inferparentprt. Declared weak: builds without the pairwise scorer link, and reaching it
-// there is an internal error.
-[[gnu::weak]] void calculatecrrtpairlogl(real8& logl);
-
-// calculatecrrtpairlogl's value; an internal error stop when the scorer is not linked in.
+// calculatecrrtpairlogl's value for the configuration seen through indivlocprt and
+// inferparentprt.
 real8 pairwise_configuration_score();
 
 }  // namespace kinrad

@@ -101,7 +101,7 @@ inline void set_fixture_scalars(CheckpointRunState& st) {
   v.crloglikelihood = -123.456;
   v.btloglikelihood = -120.25;
   v.krun = 2;
-  v.rate = 0.92;
+  annealvariables.rate = 0.92;
   v.idum3 = -1234;
   v.idum2 = 987654321;
   for (int4 k = 1; k <= 32; ++k) v.idumiv(k) = 1001 * k;

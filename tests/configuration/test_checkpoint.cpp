@@ -77,7 +77,7 @@ std::string module_picture(const CheckpointRunState& st) {
   real(v.btloglikelihood);
   o << v.krun << ' ' << v.idum3 << ' ' << v.idum2 << ' ' << v.idumiy << ' ';
   for (int4 k = 1; k <= 32; ++k) o << v.idumiv(k) << ' ';
-  real(v.rate);
+  real(annealvariables.rate);
   o << v.date2(1).view() << v.time2(1).view();
   real(v.timespent(1));
   o << (v.confighead == nullptr ? "empty" : "archive") << ' ';
@@ -270,7 +270,7 @@ TEST_F(Checkpoint, RoundTripRestoresEveryValueAndRewritesTheSameBytes) {
   for (int4 i = 1; i <= kFixtureN; ++i)
     for (int4 s = 1; s <= 2; ++s) EXPECT_EQ(back.moveweight(i, s), want.moveweight(i, s));
   EXPECT_EQ(v.krun, 2);
-  EXPECT_EQ(v.rate, 0.92);
+  EXPECT_EQ(annealvariables.rate, 0.92);
   EXPECT_EQ(v.idum3, -1234);
   EXPECT_EQ(v.idum2, 987654321);
   for (int4 k = 1; k <= 32; ++k) EXPECT_EQ(v.idumiv(k), 1001 * k);

@@ -199,10 +199,9 @@ struct VariablesConfiguration {
   FView<int4, 2> indivlocprt{};
   FView<int4, 2> inferparentprt{};
   real8* loglikelihoodprt = nullptr;
-  // Search state carried from run to run and saved in the checkpoints: the cooling factor of
-  // the temperature schedule, and processor minutes spent: (1) by all calls of the search so
-  // far, (2) by the call in progress.
-  real8 rate = 0.0;
+  // Search state carried from run to run and saved in the checkpoints (the cooling factor
+  // `rate` lives in annealvariables): processor minutes spent: (1) by all calls of the search
+  // so far, (2) by the call in progress.
   FStatic<real8, 1, 2> timespent{};
   FamilyBuildWork family_work{};
   ConfigurationWork configuration_work{};
