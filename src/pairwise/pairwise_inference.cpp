@@ -113,15 +113,43 @@ void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
 // cannot stand in for. The log likelihood of trial family `kind` of the pair i < j (for
 // `alone`, of member x alone with its known parents), scored with the given bound (at or below
 // it the family counts as ruled out), prior term included.
-real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
+namespace {
+
+// The trial frame of one and two parents per sex, made once (setfamilystruc) and then only
+// emptied for each trial family: clearing every offspring's parent row per family would cost
+// a pass over the sample each time. Trial families clear the rows they set.
+void trialframe() {
+  Variables& v = variables;
+  const bool ready =
+      v.inferparent.allocated() && v.inferparent.ubound(1) >= v.smplsize && v.nchild.allocated() &&
+      v.nchild.ubound(1) == 2 && v.nchild.ubound(2) == 2 && v.familystructure_index.allocated() &&
+      v.familystructure_index.ubound(1) == 2 && v.familystructure_index.ubound(2) == 2 &&
+      (v.numsex != 1 || (v.parentjdx.allocated() && v.parentjdx.ubound(1) >= 5));
+  if (!ready) {
+    setfamilystruc(v.smplsize, 2);
+    return;
+  }
+  v.inferparentprt = v.inferparent.view();
+  v.nparent(1) = 2;
+  v.nparent(2) = 2;
+  v.familystructure_index.fill(0);
+  v.familymember_count = 0;
+  v.familymemtgt_used = 0;
+}
+
+}  // namespace
+
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand) {
   Variables& v = variables;
   if (v.numsex == 1 && v.allowinbreeding == 1) {
     // A known parent of a selfing species may be both parents of a trial family; the engine
     // cannot yet score selfed families, and a decision on a wrong likelihood is worse than none.
     static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
                                            "paternal half sibs", "maternal half sibs"};
-    v.errmsg(1) = "Internal error: the pair " + std::string(trim(v.offspringid(i).view())) + ", " +
-                  std::string(trim(v.offspringid(j).view())) + " needs the trial family of " +
+    auto id = [&](int4 k) { return std::string(trim(v.offspringid(k).view())); };
+    std::string who = i == j ? "the offspring " + id(i) : "the pair " + id(i) + ", " + id(j);
+    if (kind == Trial::alone && i != j) who += " (offspring " + id(x) + ")";
+    v.errmsg(1) = "Internal error: " + who + " needs the trial family of " +
                   what[static_cast<int>(kind)] + ", which this build cannot score!";
     v.errmsg(2) = "Program stops!";
     stoponerror(1, "PairwiseInference");
@@ -152,7 +180,7 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
       break;
   }
 
-  setfamilystruc(v.smplsize, 2);
+  trialframe();
   v.nparent(1) = fathers;
   v.nparent(2) = mothers;
   v.nchild.fill(0);
@@ -161,7 +189,10 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
   // parents in one role rule the family out.
   const bool parents = v.indivparent.allocated();
   auto known = [&](const Slot& m, int4 s) {
-    if (!parents || (s == 1 && v.offploid(m.member) == 1)) return 0;
+    if (s == 1 && v.offploid(m.member) == 1) return 0;
+    // A candidate put in as the parent of this sex takes the place of a known one.
+    if (kind == Trial::alone && s == sex) return std::max(cand, 0);
+    if (!parents) return 0;
     return std::max(v.indivparent(m.member, s), 0);
   };
   std::array<std::array<int4, 2>, 2> candidate{};  // (slot of the parent, sex)
