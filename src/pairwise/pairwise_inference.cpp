@@ -139,7 +139,8 @@ void trialframe() {
 
 }  // namespace
 
-real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand) {
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand,
+                  bool useknown) {
   Variables& v = variables;
   if (v.numsex == 1 && v.allowinbreeding == 1) {
     // A known parent of a selfing species may be both parents of a trial family; the engine
@@ -187,7 +188,7 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int
 
   // A parent shared by both offspring is the known parent of either; two different known
   // parents in one role rule the family out.
-  const bool parents = v.indivparent.allocated();
+  const bool parents = useknown && v.indivparent.allocated();
   auto known = [&](const Slot& m, int4 s) {
     if (s == 1 && v.offploid(m.member) == 1) return 0;
     // A candidate put in as the parent of this sex takes the place of a known one.
@@ -231,6 +232,13 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int
     v.inferparent(slots[a].member, 2) = 0;
   }
   return logl;
+}
+
+real8 trialfamilydyad(Trial kind, int4 i, int4 j, int4 x, int4 sex, int4 cand) {
+  const real8 logl = trialfamily(kind, i, j, x, -1e300, sex, cand, false);
+  if (logl <= -1e300) return logl;
+  // The driver prepared the family's work state, so its prior term is at hand.
+  return logl - family_prior_term();
 }
 
 void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
