@@ -209,7 +209,6 @@ void pairwise_parentage(std::span<const real8> singlelogl, real8& sumpo, real8& 
             sumpo += std::fabs(lpo - single(i) - lc);
           }
           const real8 d = lpo - (lc + l0);
-            std::fprintf(stderr, "i=%d s=%d c=%d lpo=%g lc=%g l0=%g\n", i, s, c, lpo, lc, l0);
           if (d > b1) {
             b3 = b2;
             b2 = b1;
