@@ -235,10 +235,27 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int
 }
 
 real8 trialfamilydyad(Trial kind, int4 i, int4 j, int4 x, int4 sex, int4 cand) {
-  const real8 logl = trialfamily(kind, i, j, x, -1e300, sex, cand, false);
-  if (logl <= -1e300) return logl;
+  Variables& v = variables;
+  // The engine falls back on the input's known parents of a family's members: they are hidden
+  // while the family is scored.
+  const std::array<int4, 2> members =
+      kind == Trial::alone ? std::array<int4, 2>{x, x} : std::array<int4, 2>{i, j};
+  std::array<int4, 4> kept{};
+  const bool parents = v.indivparent.allocated();
+  if (parents)
+    for (int4 m = 0; m < 2; ++m)
+      for (int4 s = 1; s <= 2; ++s) {
+        kept[static_cast<std::size_t>(2 * m + s - 1)] = v.indivparent(members[m], s);
+        v.indivparent(members[m], s) = -1;
+      }
+  real8 logl = trialfamily(kind, i, j, x, -1e300, sex, cand, false);
   // The driver prepared the family's work state, so its prior term is at hand.
-  return logl - family_prior_term();
+  if (logl > -1e300) logl -= family_prior_term();
+  if (parents)
+    for (int4 m = 1; m >= 0; --m)
+      for (int4 s = 2; s >= 1; --s)
+        v.indivparent(members[m], s) = kept[static_cast<std::size_t>(2 * m + s - 1)];
+  return logl;
 }
 
 void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,

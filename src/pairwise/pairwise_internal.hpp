@@ -54,13 +54,15 @@ enum class Trial {
 };
 // Log likelihood (prior term included) of trial family `kind` of the pair i < j, or of member
 // x alone for `alone`, with the known parents of the members; `bound` as for the family
-// likelihood driver. For `alone`, sex > 0 puts candidate cand (0: none) in as x's parent of
-// that sex in place of a known one; useknown false leaves every known parent out. The frame
-// is made once and emptied for each family.
+// likelihood driver. For `alone`, sex > 0 and cand > 0 put candidate cand in as x's parent of
+// that sex in place of a known one; useknown false gives the family no known parent of its
+// own (the engine still reads the input's known parents of the members). The frame is made
+// once and emptied for each family.
 real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex = 0, int4 cand = 0,
                   bool useknown = true);
-// The same family's log likelihood without its sibship-size prior term: a pure likelihood of
-// the members' genotypes, as the dyad tables hold (-1e300 when ruled out).
+// The same family, without any known parent and without its sibship-size prior term: a pure
+// likelihood of the members' genotypes (and of a candidate put in), as the dyad tables hold
+// (-1e300 when ruled out).
 real8 trialfamilydyad(Trial kind, int4 i, int4 j, int4 x, int4 sex = 0, int4 cand = 0);
 
 // The sibship phase of the pairwise step: classifies every pair of offspring, writes the

@@ -147,6 +147,51 @@ TEST_F(PairTest, HaploidOffspringOnlyInTheMaternityFile) {
             "D1,F1,90%,3,3,3,0\n");
 }
 
+// The rows do not depend on where the parent-offspring vectors come from: the dyad tables of
+// the set-up (both scores) or this phase's own (full likelihood only).
+TEST_F(PairTest, ParentageRowsWithAndWithoutTheSetUpTables) {
+  std::string rows[2];
+  for (int k = 0; k < 2; ++k) {
+    readtest::ProjectFile p = parentagefixture();
+    p.method = k == 0 ? "1" : "2";
+    ASSERT_TRUE(prepare(p.text()));
+    EXPECT_EQ(prbpopair_allocated(), k == 1);
+    flatthresholds();
+    runparentage();
+    rows[k] = text("myout.PairwisePaternity");
+    // The set-up's tables stay for the rest of the analysis; this phase's own are freed.
+    EXPECT_EQ(prbpopair_allocated(), k == 1);
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+}
+
+// One parent pool: the offspring's two parents P1 and P2 are the best two candidates (P3 shares
+// no allele with it at Ma). The paternity row names the best with DELTA b1 - b3, the
+// maternity row the second best with b2 - b3; b3 = 0, both positive: 90 % each.
+TEST_F(PairTest, OneParentPoolGivesTheBestTwoCandidates) {
+  readtest::ProjectFile p;
+  p.loci = 4;
+  p.sexes = "1";
+  p.markerids = "Ma Mb Mc Md";
+  // O2 to O4 share no allele with any candidate at Ma.
+  p.offspring = {"O1 101 102 103 104 105 106 107 108", "O2 120 121 111 112 113 114 115 116",
+                 "O3 121 122 112 113 114 116 115 117", "O4 120 122 111 111 113 113 116 117"};
+  p.fathers = {"P1 101 109 103 111 105 113 107 115", "P2 102 110 104 112 106 114 108 116",
+               "P3 110 111 112 113 114 115 116 117"};
+  p.mothers = p.fathers;
+  ASSERT_TRUE(prepare(p.text()));
+  ASSERT_EQ(variables.numsex, 1);
+  flatthresholds();
+  runparentage();
+  const std::string head =
+      "OffspringID,CandidateID,Confidence,#OffGtype,#PrntGtype,#PairGtype,#ExcLoci\n";
+  const std::string pat = text("myout.PairwisePaternity");
+  const std::string mat = text("myout.PairwiseMaternity");
+  const bool p1first = pat == head + "O1,P1,90%,4,4,4,0\n";
+  EXPECT_TRUE(p1first || pat == head + "O1,P2,90%,4,4,4,0\n") << pat;
+  EXPECT_EQ(mat, head + (p1first ? "O1,P2,90%,4,4,4,0\n" : "O1,P1,90%,4,4,4,0\n"));
+}
+
 // The level scan by hand against T = 9, 7, 6, 5, 4.5, 3, 2, 1, 0.5, 0.3 (95 ... 50 %).
 TEST(ParentageLevel, DeltaAgainstTheThresholds) {
   const std::array<real8, 10> t{9, 7, 6, 5, 4.5, 3, 2, 1, 0.5, 0.3};
