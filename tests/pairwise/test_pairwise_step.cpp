@@ -130,8 +130,8 @@ TEST_F(PairTest, HaploidOffspringOnlyInTheMaternityFile) {
   // Four more daughters share no allele with any candidate at Ma and Mb, so that the
   // parents' alleles are not the common ones.
   p.offspring = {"S1 101 -99 103 -99 105 -99", "D1 101 104 103 106 105 107",
-                 "U1 107 108 107 108 108 108",  "U2 108 108 107 107 101 108",
-                 "U3 107 107 108 108 102 108",  "U4 107 108 107 108 108 108"};
+                 "U1 107 108 107 108 108 108", "U2 108 108 107 107 101 108",
+                 "U3 107 107 108 108 102 108", "U4 107 108 107 108 108 108"};
   p.fathers = {"M1 104 106 107"};  // haploid: one allele per locus
   p.mothers = {"F1 101 102 103 103 105 106", "F2 103 103 104 105 106 106"};
   ASSERT_TRUE(prepare(p.text()));
@@ -424,6 +424,45 @@ TEST_F(PairTest, StepWithoutCandidates) {
   EXPECT_EQ(marker.substr(18), markerrecord(0.0).substr(18));
   const real8 t = std::stod(marker.substr(0, 18));
   EXPECT_GT(t, 0.0);
+}
+
+// One parent pool without selfing: an offspring with a known parent is scored with every other
+// candidate as its second parent; the known parent itself cannot be both.
+TEST_F(PairTest, OneParentPoolWithAKnownParent) {
+  readtest::ProjectFile p;
+  p.loci = 4;
+  p.sexes = "1";
+  p.markerids = "Ma Mb Mc Md";
+  p.offspring = {"O1 101 102 103 104 105 106 107 108", "O2 120 121 111 112 113 114 115 116",
+                 "O3 121 122 112 113 114 116 115 117", "O4 120 122 111 111 113 113 116 117"};
+  p.fathers = {"P1 101 109 103 111 105 113 107 115", "P2 102 110 104 112 106 114 108 116",
+               "P3 110 111 112 113 114 115 116 117"};
+  p.mothers = p.fathers;
+  p.knownpaternity = "1 99\nO1 P1";
+  ASSERT_TRUE(prepare(p.text()));
+  flatthresholds();
+  runparentage();
+  const std::string head =
+      "OffspringID,CandidateID,Confidence,#OffGtype,#PrntGtype,#PairGtype,#ExcLoci\n";
+  EXPECT_EQ(text("myout.PairwisePaternity"), head + "O1,P1,100%,4,4,4,0\n");
+  EXPECT_EQ(text("myout.PairwiseMaternity"), head + "O1,P2,90%,4,4,4,0\n");
+}
+
+// A dominant locus counts as typed but never excludes: Ma (codominant) shares nothing, Mb
+// (dominant) shows the band in the offspring only; Mc (dominant) untyped in the father.
+TEST_F(PairTest, DominantLociNeverCountAsExcluding) {
+  readtest::ProjectFile p;
+  p.loci = 3;
+  p.markerids = "Ma Mb Mc";
+  p.markertypes = "0 1 1";
+  p.offspring = {"O1 101 102 1 2", "O2 103 103 2 1"};
+  p.fathers = {"M1 103 104 2 0"};
+  ASSERT_TRUE(prepare(p.text()));
+  const ParentageCounts n = parentagecounts(1, 1, 1);
+  EXPECT_EQ(n.offgtype, 3);
+  EXPECT_EQ(n.prntgtype, 2);
+  EXPECT_EQ(n.pairgtype, 2);
+  EXPECT_EQ(n.excloci, 1);
 }
 
 }  // namespace
