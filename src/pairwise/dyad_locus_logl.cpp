@@ -305,17 +305,23 @@ void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> de
                                                         : impossible_pair;
     };
     if (type == 1 || type == 2 || type == 3) {
+      // Progress marks every 500 (full sibs) or 2000 (maternal half sibs) trial families.
+      const int4 fstep = type == 1 ? 500 : 2000;
+      int4 scored = 0;
       for (int4 r = lay.rows_first; r <= lay.rows_last; ++r) {
         const RowLayout::Row row = row_of(r);
         for (int4 k = 0; k < row.count; ++k) {
           const int4 j = row.first + k;
           const int4 h = (haploid(r) ? 1 : 0) + (haploid(j) ? 1 : 0);
-          if ((type == 1 && h == 1) || (type == 2 && h >= 1) || (type == 3 && h == 2))
+          if ((type == 1 && h == 1) || (type == 2 && h >= 1) || (type == 3 && h == 2)) {
             row.e[k] = impossible_pair;
-          else if ((type == 1 && h == 2) || (type == 3 && h == 1))
+          } else if ((type == 1 && h == 2) || (type == 3 && h == 1)) {
             row.e[k] = stored(trialfamilydyad(Trial::fullsibs, std::min(j, r), std::max(j, r), 0));
+            if (showing) writeprogress(scored, fstep);
+          }
         }
       }
+      if (showing && scored > fstep) fwrite(std::cout, "(A)", std::string(v.blkln.view()));
     } else if (type == 8) {
       for (int4 r = lay.rows_first; r <= lay.rows_last; ++r)
         if (haploid(r)) {
