@@ -96,6 +96,32 @@ TEST_F(PairTest, ParentageRowsOfAHandFixture) {
   EXPECT_GT(s.sum, 0.0);
 }
 
+// Two of three fathers excluded are kept as the list of the one still allowed (a negative
+// count): with M2 alone allowed O1 gets no father (M2 shares no allele with it at Ma), with M1
+// alone it keeps M1.
+TEST_F(PairTest, OnlyTheListedCandidatesRemainAllowed) {
+  const std::string head =
+      "OffspringID,CandidateID,Confidence,#OffGtype,#PrntGtype,#PairGtype,#ExcLoci\n";
+  struct Row {
+    const char* list;
+    std::string rows;
+  };
+  const std::vector<Row> rows = {
+      {"2\nO2 1 M1\nO1 2 M1 O4", head + "O3,M2,100%,4,3,3,0\n"},
+      {"2\nO2 1 M1\nO1 2 M2 O4", head + "O1,M1,90%,3,4,3,0\nO3,M2,100%,4,3,3,0\n"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.list);
+    readtest::ProjectFile p = parentagefixture();
+    p.excludedpaternity = r.list;
+    ASSERT_TRUE(prepare(p.text()));
+    ASSERT_EQ(variables.excludedparent(1, 1).count, -1);
+    flatthresholds();
+    runparentage();
+    EXPECT_EQ(text("myout.PairwisePaternity"), r.rows);
+  }
+}
+
 // The four counts of chosen pairs of the fixture, written out by hand from the genotypes.
 TEST_F(PairTest, ParentageCountsByHand) {
   ASSERT_TRUE(prepare(parentagefixture().text()));
