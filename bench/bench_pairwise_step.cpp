@@ -1,8 +1,9 @@
 // Times the whole pairwise step (threshold simulation, sibship and parentage phases, start
 // temperature and log priors, marker file) on a simulated sample: bench_pairwise_step
-// [offspring] [loci] [candidates per sex] [error rate] [method]. SNP loci, candidates sampled
-// with probability 0.5, no known relationships. Reports the wall time of pairrelation after
-// the per-analysis set-up.
+// [offspring] [loci] [candidates per sex] [error rate] [method] [haplodiploid]. SNP loci,
+// candidates sampled with probability 0.5, no known relationships. Reports the wall time of the
+// per-analysis set-up (which builds the dyad tables, haploid sons' entries through trial families)
+// and of pairrelation after it.
 #include <unistd.h>
 
 #include <chrono>
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   p.candidates = argc > 3 ? std::atoi(argv[3]) : 100;
   p.error = argc > 4 ? std::atof(argv[4]) : 0.0;
   p.method = argc > 5 ? std::atoi(argv[5]) : 1;
+  p.haplodiploid = argc > 6 ? std::atoi(argv[6]) : 0;
   p.alleles = 2;
   const auto dir = std::filesystem::temp_directory_path() /
                    ("kinrad_bench_pairwise_step_" + std::to_string(::getpid()));
@@ -59,9 +61,10 @@ int main(int argc, char** argv) {
   pairrelation();
   const double t = seconds(t0);
   std::printf(
-      "pairwise step: %d offspring, %d SNP loci, %d candidates per sex (sampled %.2f), error "
-      "rate %g, method %d\n  set-up (dyad tables) %.3f s, pairwise step %.3f s\n",
-      p.offspring, p.loci, p.candidates, variables.propprntsampled(1), p.error, p.method, setup, t);
+      "pairwise step: %d offspring (%d haploid), %d SNP loci, %d candidates per sex (sampled "
+      "%.2f), error rate %g, method %d\n  set-up (dyad tables) %.3f s, pairwise step %.3f s\n",
+      p.offspring, variables.smplsizedh(1), p.loci, p.candidates, variables.propprntsampled(1),
+      p.error, p.method, setup, t);
   for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove(e.path());
   std::filesystem::current_path(std::filesystem::temp_directory_path());
   std::filesystem::remove(dir);

@@ -387,7 +387,8 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
         // Full sibs.
         if (stat[0] < 0 || stat[1] < 0 || ps == 3) {
           L[2] = -1e300;
-        } else if (tables && dyad && ps == 4) {
+        } else if (tables && dyad) {
+          // Two haploid sons' entries hold their trial family's likelihood.
           L[2] = prbfspair(i, j);
         } else {
           const real8 bound = mode == 2 ? -1e38 : L[0];
@@ -417,7 +418,8 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
             L[3] = L[1];
           else
             L[3] = trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
-        } else if (tables && dyad && ps == 4) {
+        } else if (tables && dyad) {
+          // A son and a daughter: the entry holds their trial family's likelihood.
           L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
         } else {
           const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);
