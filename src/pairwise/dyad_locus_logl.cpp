@@ -293,23 +293,44 @@ void compute_dyad_locus2_logl(int4 show, int4 type, std::span<const real8, 9> de
   if (showing && v.igui != 1 && progress / pstep > 9)
     fwrite(std::cout, "(A)", std::string(v.blkln.view()));
 
-  // Pairs the relationship rules out by ploidy in a haplodiploid species. Two haploid full
+  // Pairs the relationship rules out by ploidy in a haplodiploid species; and two haploid full
   // sibs, a haploid and a diploid maternal half sib, and a haploid offspring with a candidate
-  // mother are worth the likelihood of their trial family instead; the family likelihood
-  // engine that scores them is not part of the program yet, so those entries keep their dyad
-  // sums for now.
+  // mother, whose dyad sums would treat a haploid as a diploid homozygote: those are worth the
+  // likelihood of their trial family (one father, one mother) instead, without its sibship-size
+  // prior term, so that the entries stay pure pair likelihoods like the others.
   if (v.smplsizedh(1) > 0) {
     auto haploid = [&](int4 i) { return v.offploid(i) == 1; };
+    auto stored = [](real8 logl) {
+      return logl > static_cast<real8>(impossible_pair) ? static_cast<real4>(logl)
+                                                        : impossible_pair;
+    };
     if (type == 1 || type == 2 || type == 3) {
+      // Progress marks every 500 (full sibs) or 2000 (maternal half sibs) trial families.
+      const int4 fstep = type == 1 ? 500 : 2000;
+      int4 scored = 0;
       for (int4 r = lay.rows_first; r <= lay.rows_last; ++r) {
         const RowLayout::Row row = row_of(r);
         for (int4 k = 0; k < row.count; ++k) {
           const int4 j = row.first + k;
           const int4 h = (haploid(r) ? 1 : 0) + (haploid(j) ? 1 : 0);
-          if ((type == 1 && h == 1) || (type == 2 && h >= 1) || (type == 3 && h == 2))
+          if ((type == 1 && h == 1) || (type == 2 && h >= 1) || (type == 3 && h == 2)) {
             row.e[k] = impossible_pair;
+          } else if ((type == 1 && h == 2) || (type == 3 && h == 1)) {
+            row.e[k] = stored(trialfamilydyad(Trial::fullsibs, std::min(j, r), std::max(j, r), 0));
+            if (showing) writeprogress(scored, fstep);
+          }
         }
       }
+      if (showing && scored > fstep) fwrite(std::cout, "(A)", std::string(v.blkln.view()));
+    } else if (type == 8) {
+      for (int4 r = lay.rows_first; r <= lay.rows_last; ++r)
+        if (haploid(r)) {
+          const RowLayout::Row row = row_of(r);
+          // An entry already at the marker keeps it: the caller's exclusions start there.
+          for (int4 k = 0; k < row.count; ++k)
+            if (row.e[k] > impossible_pair)
+              row.e[k] = stored(trialfamilydyad(Trial::alone, r, r, r, 2, row.first + k));
+        }
     } else if (type == 7) {
       for (int4 r = lay.rows_first; r <= lay.rows_last; ++r)
         if (haploid(r)) {

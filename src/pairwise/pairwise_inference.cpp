@@ -113,15 +113,44 @@ void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
 // cannot stand in for. The log likelihood of trial family `kind` of the pair i < j (for
 // `alone`, of member x alone with its known parents), scored with the given bound (at or below
 // it the family counts as ruled out), prior term included.
-real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
+namespace {
+
+// The trial frame of one and two parents per sex, made once (setfamilystruc) and then only
+// emptied for each trial family: clearing every offspring's parent row per family would cost
+// a pass over the sample each time. Trial families clear the rows they set.
+void trialframe() {
+  Variables& v = variables;
+  const bool ready =
+      v.inferparent.allocated() && v.inferparent.ubound(1) >= v.smplsize && v.nchild.allocated() &&
+      v.nchild.ubound(1) == 2 && v.nchild.ubound(2) == 2 && v.familystructure_index.allocated() &&
+      v.familystructure_index.ubound(1) == 2 && v.familystructure_index.ubound(2) == 2 &&
+      (v.numsex != 1 || (v.parentjdx.allocated() && v.parentjdx.ubound(1) >= 5));
+  if (!ready) {
+    setfamilystruc(v.smplsize, 2);
+    return;
+  }
+  v.inferparentprt = v.inferparent.view();
+  v.nparent(1) = 2;
+  v.nparent(2) = 2;
+  v.familystructure_index.fill(0);
+  v.familymember_count = 0;
+  v.familymemtgt_used = 0;
+}
+
+}  // namespace
+
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand,
+                  bool useknown) {
   Variables& v = variables;
   if (v.numsex == 1 && v.allowinbreeding == 1) {
     // A known parent of a selfing species may be both parents of a trial family; the engine
     // cannot yet score selfed families, and a decision on a wrong likelihood is worse than none.
     static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
                                            "paternal half sibs", "maternal half sibs"};
-    v.errmsg(1) = "Internal error: the pair " + std::string(trim(v.offspringid(i).view())) + ", " +
-                  std::string(trim(v.offspringid(j).view())) + " needs the trial family of " +
+    auto id = [&](int4 k) { return std::string(trim(v.offspringid(k).view())); };
+    std::string who = i == j ? "the offspring " + id(i) : "the pair " + id(i) + ", " + id(j);
+    if (kind == Trial::alone && i != j) who += " (offspring " + id(x) + ")";
+    v.errmsg(1) = "Internal error: " + who + " needs the trial family of " +
                   what[static_cast<int>(kind)] + ", which this build cannot score!";
     v.errmsg(2) = "Program stops!";
     stoponerror(1, "PairwiseInference");
@@ -152,16 +181,19 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
       break;
   }
 
-  setfamilystruc(v.smplsize, 2);
+  trialframe();
   v.nparent(1) = fathers;
   v.nparent(2) = mothers;
   v.nchild.fill(0);
 
   // A parent shared by both offspring is the known parent of either; two different known
   // parents in one role rule the family out.
-  const bool parents = v.indivparent.allocated();
+  const bool parents = useknown && v.indivparent.allocated();
   auto known = [&](const Slot& m, int4 s) {
-    if (!parents || (s == 1 && v.offploid(m.member) == 1)) return 0;
+    if (s == 1 && v.offploid(m.member) == 1) return 0;
+    // A candidate put in as the parent of this sex takes the place of a known one.
+    if (kind == Trial::alone && s == sex) return std::max(cand, 0);
+    if (!parents) return 0;
     return std::max(v.indivparent(m.member, s), 0);
   };
   std::array<std::array<int4, 2>, 2> candidate{};  // (slot of the parent, sex)
@@ -199,6 +231,30 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound) {
     v.inferparent(slots[a].member, 1) = 0;
     v.inferparent(slots[a].member, 2) = 0;
   }
+  return logl;
+}
+
+real8 trialfamilydyad(Trial kind, int4 i, int4 j, int4 x, int4 sex, int4 cand) {
+  Variables& v = variables;
+  // The engine falls back on the input's known parents of a family's members: they are hidden
+  // while the family is scored.
+  const std::array<int4, 2> members =
+      kind == Trial::alone ? std::array<int4, 2>{x, x} : std::array<int4, 2>{i, j};
+  std::array<int4, 4> kept{};
+  const bool parents = v.indivparent.allocated();
+  if (parents)
+    for (int4 m = 0; m < 2; ++m)
+      for (int4 s = 1; s <= 2; ++s) {
+        kept[static_cast<std::size_t>(2 * m + s - 1)] = v.indivparent(members[m], s);
+        v.indivparent(members[m], s) = -1;
+      }
+  real8 logl = trialfamily(kind, i, j, x, -1e300, sex, cand, false);
+  // The driver prepared the family's work state, so its prior term is at hand.
+  if (logl > -1e300) logl -= family_prior_term();
+  if (parents)
+    for (int4 m = 1; m >= 0; --m)
+      for (int4 s = 2; s >= 1; --s)
+        v.indivparent(members[m], s) = kept[static_cast<std::size_t>(2 * m + s - 1)];
   return logl;
 }
 
@@ -331,7 +387,8 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
         // Full sibs.
         if (stat[0] < 0 || stat[1] < 0 || ps == 3) {
           L[2] = -1e300;
-        } else if (tables && dyad && ps == 4) {
+        } else if (tables && dyad) {
+          // Two haploid sons' entries hold their trial family's likelihood.
           L[2] = prbfspair(i, j);
         } else {
           const real8 bound = mode == 2 ? -1e38 : L[0];
@@ -361,7 +418,8 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
             L[3] = L[1];
           else
             L[3] = trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
-        } else if (tables && dyad && ps == 4) {
+        } else if (tables && dyad) {
+          // A son and a daughter: the entry holds their trial family's likelihood.
           L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
         } else {
           const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);

@@ -54,8 +54,16 @@ enum class Trial {
 };
 // Log likelihood (prior term included) of trial family `kind` of the pair i < j, or of member
 // x alone for `alone`, with the known parents of the members; `bound` as for the family
-// likelihood driver.
-real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound);
+// likelihood driver. For `alone`, sex > 0 and cand > 0 put candidate cand in as x's parent of
+// that sex in place of a known one; useknown false gives the family no known parent of its
+// own (the engine still reads the input's known parents of the members). The frame is made
+// once and emptied for each family.
+real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex = 0, int4 cand = 0,
+                  bool useknown = true);
+// The same family, without any known parent and without its sibship-size prior term: a pure
+// likelihood of the members' genotypes (and of a candidate put in), as the dyad tables hold
+// (-1e300 when ruled out).
+real8 trialfamilydyad(Trial kind, int4 i, int4 j, int4 x, int4 sex = 0, int4 cand = 0);
 
 // The sibship phase of the pairwise step: classifies every pair of offspring, writes the
 // three pairwise sibship files and (with 50 or more offspring) the pair clusters, and adds
@@ -68,6 +76,33 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
 // the start temperature for scoring mode `mode` and weight w.
 void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mode, real8 w,
                real8& sumsib, real8& weightsib, int4& sp, int4& sm);
+
+// The parentage phase of the pairwise step: for each sex with candidates, each offspring's
+// most likely candidate parent (or its known parent, at 100 %) with a confidence level from
+// the simulated thresholds, written to ".PairwisePaternity" / ".PairwiseMaternity"; adds each
+// credible parent-offspring score's distance from unrelated to the start temperature's sum
+// and count. A known parent ruled out by the genotypes stops the program.
+void pairwise_parentage(std::span<const real8> singlelogl, real8& sumpo, real8& weightpo);
+// Level index of a DELTA against the thresholds t (95, 90, ..., 50 %): 1..10 (confidence
+// 100 - 5 index), or 0 below the 50 % threshold (no assignment).
+int4 parentagelevel(real8 delta, std::span<const real8, 10> t);
+// The four locus counts of a parentage row over the loci of more than one allele: typed in
+// the offspring, typed in candidate c of sex s, typed in both, and (codominant loci only)
+// typed in both with no allele shared.
+struct ParentageCounts {
+  int4 offgtype = 0, prntgtype = 0, pairgtype = 0, excloci = 0;
+};
+ParentageCounts parentagecounts(int4 i, int4 s, int4 c);
+
+// The start temperature of the search from the sibship sums (as, ws) and the parentage sums
+// (ap, wp); d > 0 (the mean distance of single offspring between inbreeding 0.5 and 0) is
+// blended in by a harmonic mean for a selfing species. Divided by the sample size^0.1.
+real8 starttemperature(real8 as, real8 ws, real8 ap, real8 wp, real8 d);
+// Turns logprior (ln p, ln(1 - p) of a sampled parent of each sex with candidates) into the
+// search's log priors from the thresholds and the data's information content.
+void updatelogprior();
+// The marker record: the temperature and the four log priors, "(5ES18.8)", with its line end.
+std::string markerrecord(real8 t);
 
 // Best candidate parents. rankbestcnd fills the list of offspring i for sex s from the
 // single-precision scores of the sex's candidates (element c - 1 for candidate c, -1e38 for

@@ -8,6 +8,7 @@
 //   expected_stdout  the exact screen text (optional)
 //   expected/        files the run must leave, compared byte for byte after masking (optional)
 //   absent           names of files the run must not leave, one per line (optional)
+//   present          names of files the run must leave, contents not compared (optional)
 //   mask             regular expressions, one per line; matches are replaced by "<masked>" in
 //                    both the actual and the expected text before comparing (dates, times)
 //   max_seconds      the longest wall-clock time the run may take, in seconds (optional; an
@@ -153,6 +154,11 @@ TEST_P(EndToEnd, Run) {
       SCOPED_TRACE(rel.string());
       ASSERT_TRUE(fs::exists(work / rel)) << "missing output file " << rel;
       expect_same_text(read_file(work / rel), e.path(), masks);
+    }
+  }
+  if (fs::exists(dir / "present")) {
+    for (const auto& name : read_lines(dir / "present")) {
+      EXPECT_TRUE(fs::exists(work / name)) << name << " should exist";
     }
   }
   if (fs::exists(dir / "absent")) {

@@ -97,6 +97,27 @@ TEST_F(TrialFamilies, KnownParentFamiliesEqualTheBruteForceSum) {
   }
 }
 
+// The parentage phase puts a candidate in as an offspring's parent: offspring 2 (no known
+// parent) with father candidate 1 is the family of the known father and offspring 2 alone; the
+// same family without its prior term is the value a dyad table keeps.
+TEST_F(TrialFamilies, CandidatePutInAsTheParent) {
+  testing_support::TempWorkDir dir("trialcandidate");
+  const oracle::Cluster base = sample();
+  const oracle::Built b = oracle::build(base);
+  ASSERT_TRUE(b.ok) << b.error;
+  variables.indivparent(2, 1) = -1;
+  oracle::exact_mode();
+  variables.priortype = 0;
+  oracle::Cluster alone = base;
+  alone.families = {oracle::Family{1, 1, {2}}};
+  const double want = oracle::total_logl(alone);
+  ASSERT_GT(want, -1e300);
+  EXPECT_NEAR(trialfamily(Trial::alone, 2, 2, 2, -1e300, 1, 1), want + gamma_prior(1),
+              oracle::tolerance(want) + 1e-9);
+  EXPECT_NEAR(trialfamilydyad(Trial::alone, 2, 2, 2, 1, 1), want, oracle::tolerance(want) + 1e-9);
+  EXPECT_EQ(variables.inferparent(2, 1), 0);
+}
+
 // Two members naming different fathers cannot share one: the families in which they would are
 // impossible (-1e300), while those that give each its own father are still scored.
 TEST_F(TrialFamilies, DifferentKnownParentsInOneRoleRuleTheFamilyOut) {
