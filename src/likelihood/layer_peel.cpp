@@ -3,6 +3,7 @@
 // tables of its families into its mates' weights, sums out every parent thereby left with a
 // single family and recurses on what remains. The sum over all conditioning paths is the
 // exact probability of the remaining graph; no path is dropped.
+#include <algorithm>
 #include <cmath>
 
 #include "core/modules/likelihoodvar.hpp"
@@ -17,7 +18,10 @@ namespace {
 
 constexpr real8 kImpossible = -1e300;
 
-// Family f's table read by the two parents' positions in their genotype lists.
+// Family f's table read by the two parents' positions in their genotype lists, whatever the
+// kind of locus: positions map to the table's classes through the family's index lists (or are
+// the classes themselves at two-allele and dominant loci); a class outside the table, or masked
+// off at an error-free locus, reads 0.
 struct FamilyTable {
   const real8* base = nullptr;
   std::ptrdiff_t ld = 0;
@@ -27,19 +31,28 @@ struct FamilyTable {
   int4 cols = 0;
   uint16_t rowmask = 0;
   uint16_t colmask = 0;
-  bool neutral = false;  // no typed offspring here: the family factor is 1
+  bool masked = false;   // error-free codominant tables: rows and columns by their masks
+  bool neutral = false;  // the family tells nothing about its parents here: the factor is 1
 
   real8 operator()(int4 gf, int4 gm) const {
     if (neutral) return 1.0;
     const int4 x = fcls ? fcls[gf - 1] : gf;
     const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols || !has_bit(rowmask, x) || !has_bit(colmask, y))
-      return 0.0;
+    if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
+    if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
     return base[(x - 1) + (y - 1) * ld];
   }
 };
 
-FamilyTable family_table(int4 f, bool twoallele) {
+// What kind of locus the tables belong to.
+struct LocusKind {
+  bool twoallele = false;  // parents' positions are the table classes (also dominant loci)
+  bool dominant = false;
+  bool errors = false;  // codominant with typing errors
+};
+
+FamilyTable family_table(int4 f, const LocusKind& k) {
+  const bool twoallele = k.twoallele;
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
@@ -51,6 +64,37 @@ FamilyTable family_table(int4 f, bool twoallele) {
   const TableReader r = table_of(f);
   t.base = r.base;
   t.ld = r.ld;
+  if (k.dominant) {
+    // Dominant: 3 x 3 over the phenotype-genotype classes (2 x 3 for haploid fathers).
+    t.rows = haplo ? 2 : 3;
+    t.cols = 3;
+    return t;
+  }
+  if (k.errors) {
+    if (twoallele) {
+      t.rows = haplo ? 2 : 3;
+      t.cols = 3;
+      // A diploid table marked empty: the family's offspring say nothing at this locus.
+      if (!haplo && r(2, 1) < 0.0) t.neutral = true;
+      return t;
+    }
+    t.fcls = &lv.idxtgt(lv.idxloc(2 * f - 2) + 1);
+    t.mcls = &lv.idxtgt(lv.idxloc(2 * f - 1) + 1);
+    if (haplo) {
+      // Rows: the father's alleles; columns up to the (possibly trimmed) table dimension.
+      t.rows = lv.numallelefs(f);
+      t.cols = lv.fsprobdim(f);
+      return t;
+    }
+    if (lv.numallelefs(f) == 1) {
+      // One family allele: every parent pair gives the same factor, held in the constant.
+      t.neutral = true;
+      return t;
+    }
+    t.rows = t.cols = std::min<int4>(v.genotypenum(lv.numallelefs(f)), lv.fsprobdim(f));
+    return t;
+  }
+  t.masked = true;
   t.cols = lv.fsprobdim(f);
   t.rows = haplo ? (twoallele ? 2 : lv.numallelefs(f)) : t.cols;
   t.rowmask = static_cast<uint16_t>(v.equirowcol(f, 1));
@@ -70,7 +114,7 @@ int4 mother_of(int4 f) {
 }
 
 struct LayerRun {
-  bool twoallele = false;
+  LocusKind kind;
 
   real8* weights(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
@@ -116,7 +160,7 @@ struct LayerRun {
   // Multiplies family f, with parent p fixed at genotype position g, into its other parent's
   // weights in state s.
   void condition_into_mate(int4 f, int4 p, int4 g, int4 s) {
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     real8* w = weights(q, s);
@@ -131,7 +175,7 @@ struct LayerRun {
   void layerabsorbm(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 f = lv.layermate(1, p, s);
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     const real8* wp = weights(p, s);
@@ -272,7 +316,7 @@ struct LayerRun {
 
 }  // namespace
 
-void layer_stage(real8& logl) {
+void layer_stage(int4 locus, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   if (v.numsex != 2) engine_unavailable("one-sex families whose mating graph has a cycle");
@@ -319,7 +363,9 @@ void layer_stage(real8& logl) {
   lv.layercap = std::max(lv.layercap, cap);
 
   LayerRun run;
-  run.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.dominant = v.crrtmarkerdomq == 1;
+  run.kind.errors = !run.kind.dominant && v.locuserror(locus) != 0;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
     lv.layernummate(p, 0) = 0;
