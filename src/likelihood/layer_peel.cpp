@@ -4,6 +4,7 @@
 // single family and recurses on what remains. The sum over all conditioning paths is the
 // exact probability of the remaining graph; no path is dropped.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "core/modules/likelihoodvar.hpp"
@@ -250,21 +251,26 @@ struct LayerRun {
   }
 
   // The conditioning parent of the layer: the one with most families in state s, equal counts
-  // going to the larger key (fathers scanned first, the first on equal keys); 0 when the graph
-  // is empty.
+  // going to the strictly larger key; sexes in the order of absorbsex, each in list order (the
+  // first on equal keys). 0 when the graph is empty.
   int4 findabsorbindiv(int4 s) const {
     const Likelihoodvar& lv = likelihoodvar;
+    const int4 nfather = variables.nparent(1);
     int4 best = 0, bestm = 0;
     int8 bestkey = 0;
-    for (int4 k = 1; k <= lv.layercore(0); ++k) {
-      const int4 p = lv.layercore(k);
-      const int4 m = lv.layernummate(p, s);
-      if (m == 0 || m < bestm) continue;
-      if (m > bestm || lv.layerkey(p) > bestkey) {
-        bestm = m;
-        best = p;
-        bestkey = lv.layerkey(p);
+    for (int4 sex = lv.absorbsex[0];; sex += lv.absorbsex[2]) {
+      for (int4 k = 1; k <= lv.layercore(0); ++k) {
+        const int4 p = lv.layercore(k);
+        if ((p <= nfather ? 1 : 2) != sex) continue;
+        const int4 m = lv.layernummate(p, s);
+        if (m == 0 || m < bestm) continue;
+        if (m > bestm || lv.layerkey(p) > bestkey) {
+          bestm = m;
+          best = p;
+          bestkey = lv.layerkey(p);
+        }
       }
+      if (sex == lv.absorbsex[1]) break;
     }
     return best;
   }
@@ -286,6 +292,16 @@ struct LayerRun {
   void locuslikelihood(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 prev = layer - 1;
+    // Pair and single absorption of the graph entering the layer; a graph it exhausts is a
+    // finished path.
+    prune(layer);
+    if (lv.allabsorbedlayer == layer) {
+      addgtypeprb(prev);
+      return;
+    }
+    int4 skip = 0;
+    chknewfsprob(layer, skip);
+    if (skip == 1) return;
     const int4 p = findabsorbindiv(prev);
     if (p == 0) {
       addgtypeprb(prev);
@@ -315,6 +331,115 @@ struct LayerRun {
 };
 
 }  // namespace
+
+void findabsorbsex() {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 nfather = variables.nparent(1);
+  constexpr int4 kNone = -32768;
+  int4 m[3] = {0, kNone, kNone};
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 sex = p <= nfather ? 1 : 2;
+    m[sex] = std::max(m[sex], lv.layernummate(p, 0));
+  }
+  const std::array<int4, 3> fathers{1, 2, 1}, mothers{2, 1, -1};
+  if (m[1] != kNone && (m[2] == kNone || m[1] > m[2])) {
+    lv.absorbsex = fathers;
+    return;
+  }
+  if (m[1] == kNone || m[1] < m[2]) {
+    lv.absorbsex = mothers;
+    return;
+  }
+  // Equal largest counts. Families of partners with different counts: the one holding the
+  // smallest offspring number decides (a later family on equal numbers), fathers first unless
+  // its father has fewer families than its mother.
+  const Variables& v = variables;
+  auto smallest = [&](int4 f) {
+    int4 low = 0;
+    for (int4 i = v.familyindivloc(f - 1) + 1; i <= v.familyindivloc(f); ++i)
+      if (low == 0 || lv.familyindiv(i) < low) low = lv.familyindiv(i);
+    return low;
+  };
+  int4 low = 0, nf = 0, nm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const int4 q = mother_of(f);
+      if (lv.layernummate(q, 0) == lv.layernummate(p, 0)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o <= low)) {
+        low = o;
+        nf = lv.layernummate(p, 0);
+        nm = lv.layernummate(q, 0);
+      }
+    }
+  }
+  if (low > 0) {
+    lv.absorbsex = nf < nm ? mothers : fathers;
+    return;
+  }
+  // Every partner has the same count: the family with the smallest offspring number among
+  // partners of different numbers within their sexes, fathers first when the father's number
+  // is the larger.
+  int4 pf = 0, pm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      if (lv.clusterfamily(1, f) == lv.clusterfamily(2, f)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o < low)) {
+        low = o;
+        pf = lv.clusterfamily(1, f);
+        pm = lv.clusterfamily(2, f);
+      }
+    }
+  }
+  lv.absorbsex = low > 0 && pf > pm ? fathers : mothers;
+}
+
+void trimgenotypes(int4 s, int4& ok) {
+  Likelihoodvar& lv = likelihoodvar;
+  const Variables& v = variables;
+  const int4 nfather = v.nparent(1);
+  LocusKind kind;
+  kind.twoallele = lv.crrtmarkertype <= 2;
+  kind.dominant = v.crrtmarkerdomq == 1;
+  kind.errors = false;  // trimming runs at loci whose tables rule pairs out exactly
+  ok = 1;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if ((p <= nfather ? 1 : 2) != s) continue;
+    const int4 n = lv.hsprobdim(p);
+    if (n <= 1) continue;
+    real8* w = &lv.layerweight(lv.layerwloc(p) + 1, 0);
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const FamilyTable t = family_table(f, kind);
+      if (t.neutral) continue;
+      const bool pfather = father_of(f) == p;
+      const int4 q = pfather ? mother_of(f) : father_of(f);
+      const real8* wq = &lv.layerweight(lv.layerwloc(q) + 1, 0);
+      const int4* own = pfather ? t.fcls : t.mcls;
+      for (int4 g = 1; g <= n; ++g) {
+        if (w[g - 1] <= 0.0) continue;
+        if (own != nullptr && own[g - 1] == 0) continue;  // outside every table: never judged
+        bool possible = false;
+        for (int4 j = 1; j <= lv.hsprobdim(q) && !possible; ++j)
+          possible = wq[j - 1] > 0.0 && (pfather ? t(g, j) : t(j, g)) >= 1e-300;
+        if (!possible) w[g - 1] = 0.0;
+      }
+    }
+    int4 kept = 0;
+    for (int4 g = 0; g < n; ++g) kept += w[g] > 0.0 ? 1 : 0;
+    ok = kept;
+    if (kept == 0) return;
+  }
+}
 
 void layer_stage(int4 locus, real8& logl) {
   Variables& v = variables;
@@ -401,6 +526,32 @@ void layer_stage(int4 locus, real8& logl) {
     }
     lv.layerkey(p) = score * static_cast<int8>(v.smplsize) - smallest;
   }
+  // The sex scanned first, and at error-free codominant loci of more than two alleles in a graph
+  // with more than two parents of each sex the genotypes no family with some one mate allows.
+  findabsorbsex();
+  int4 nsex[3] = {0, 0, 0};
+  for (int4 k = 1; k <= ncore; ++k) ++nsex[lv.layercore(k) <= v.nparent(1) ? 1 : 2];
+  v.numparent(1) = std::min(nsex[1], nsex[2]);
+  v.numparent(2) = std::max(nsex[1], nsex[2]);
+  v.numparent(3) = nsex[1] + nsex[2];
+  // More than 100 parents of the smaller sex in the remaining graph is beyond capacity.
+  if (v.numparent(1) > 100) {
+    logl = kImpossible;
+    return;
+  }
+  if (!run.kind.dominant && !run.kind.errors && !run.kind.twoallele) {
+    if (v.numparent(1) > 2) {
+      for (int4 s = 1; s <= 2; ++s) {
+        int4 ok = 1;
+        trimgenotypes(s, ok);
+        if (ok == 0) {
+          logl = kImpossible;
+          return;
+        }
+      }
+    }
+  }
+  lv.allabsorbedlayer = 0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;
