@@ -11,46 +11,10 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
-
-namespace {
-
-constexpr real8 kImpossible = -1e300;
-
-// Family f's table read by the two parents' positions in their genotype lists, whatever the
-// kind of locus: positions map to the table's classes through the family's index lists (or are
-// the classes themselves at two-allele and dominant loci); a class outside the table, or masked
-// off at an error-free locus, reads 0.
-struct FamilyTable {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;  // father's classes (null: his position is the class)
-  const int4* mcls = nullptr;
-  int4 rows = 0;
-  int4 cols = 0;
-  uint16_t rowmask = 0;
-  uint16_t colmask = 0;
-  bool masked = false;   // error-free codominant tables: rows and columns by their masks
-  bool neutral = false;  // the family tells nothing about its parents here: the factor is 1
-
-  real8 operator()(int4 gf, int4 gm) const {
-    if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
-    if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
-    return base[(x - 1) + (y - 1) * ld];
-  }
-};
-
-// What kind of locus the tables belong to.
-struct LocusKind {
-  bool twoallele = false;  // parents' positions are the table classes (also dominant loci)
-  bool dominant = false;
-  bool errors = false;  // codominant with typing errors
-};
 
 FamilyTable family_table(int4 f, const LocusKind& k) {
   const bool twoallele = k.twoallele;
@@ -107,11 +71,29 @@ FamilyTable family_table(int4 f, const LocusKind& k) {
   return t;
 }
 
+namespace {
+
+constexpr real8 kImpossible = -1e300;
+
 int4 father_of(int4 f) {
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
 }
 int4 mother_of(int4 f) {
   return variables.npstartloc1(2) + likelihoodvar.clusterfamily(2, f);
+}
+
+// Zeroes every genotype of parent p outside its kept list: in its prior (prior true) or in its
+// layer state 0 weights.
+void keep_selected(int4 p, bool prior) {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 n = lv.hsprobdim(p);
+  real8* w =
+      prior ? &lv.crrtgenotypefre(lv.hsprobloc(p) + 1) : &lv.layerweight(lv.layerwloc(p) + 1, 0);
+  int4* mark = &lv.indexgtype(1);
+  for (int4 g = 0; g < n; ++g) mark[g] = 0;
+  for (int4 i = 1; i <= lv.selectedpnum(p); ++i) mark[lv.idxselectedp(i, p) - 1] = 1;
+  for (int4 g = 0; g < n; ++g)
+    if (mark[g] == 0) w[g] = 0.0;
 }
 
 struct LayerRun {
@@ -307,8 +289,10 @@ struct LayerRun {
       addgtypeprb(prev);
       return;
     }
-    const int4 n = lv.hsprobdim(p);
-    for (int4 g = 1; g <= n; ++g) {
+    lv.layerdeepest = std::max(lv.layerdeepest, layer);
+    const int4 n = lv.selectedpnum(p);
+    for (int4 i = 1; i <= n; ++i) {
+      const int4 g = lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
       copy_state(prev, layer);
@@ -441,7 +425,7 @@ void trimgenotypes(int4 s, int4& ok) {
   }
 }
 
-void layer_stage(int4 locus, real8& logl) {
+void layer_stage(int4 locus, int4 numallele, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   if (v.numsex != 2) engine_unavailable("one-sex families whose mating graph has a cycle");
@@ -539,6 +523,38 @@ void layer_stage(int4 locus, real8& logl) {
     logl = kImpossible;
     return;
   }
+  // Genotype-set reduction, a second time against the mates' kept genotypes where the first
+  // pass leaves much to drop; the layer peeling visits the kept genotypes only, heaviest first.
+  engine::grow(lv.parentprt, Dim(0, np), Dim(2));
+  lv.parentprt(0, 1) = lv.parentprt(0, 2) = 0;
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 s = p <= v.nparent(1) ? 1 : 2;
+    lv.parentprt(++lv.parentprt(0, s), s) = p;
+  }
+  const int4 err = v.locuserror(locus);
+  reduce_clear();
+  real8 reduced = -1e300;
+  reducengenotype(locus, err, numallele, reduced);
+  if (reduced < -1.0) {
+    logl = kImpossible;
+    return;
+  }
+  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
+    for (int4 k = 1; k <= ncore; ++k) keep_selected(lv.layercore(k), true);
+    reducengenotype(locus, err, numallele, reduced);
+    if (reduced < -1.0) {
+      logl = kImpossible;
+      return;
+    }
+  }
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+    real8* b = run.weights(p, 0);
+    for (int4 i = 0; i < lv.hsprobdim(p); ++i) b[i] = w[i];
+    keep_selected(p, false);
+  }
   if (!run.kind.dominant && !run.kind.errors && !run.kind.twoallele) {
     if (v.numparent(1) > 2) {
       for (int4 s = 1; s <= 2; ++s) {
@@ -552,6 +568,7 @@ void layer_stage(int4 locus, real8& logl) {
     }
   }
   lv.allabsorbedlayer = 0;
+  lv.layerdeepest = 0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;

@@ -119,6 +119,18 @@ struct Likelihoodvar {
   std::array<int4, 3> absorbsex{1, 2, 1};
   // Layer at which the pair and single absorption emptied the remaining graph; 0 none.
   int4 allabsorbedlayer = 0;
+  int4 layerdeepest = 0;  // deepest layer that conditioned a parent at the last locus
+
+  // Genotype-set reduction of the parents left to the layer peeling, columns by joint parent
+  // number; storage only grows.
+  FArray<real8, 2> parentsum{};    // (maxhsprobdim, nallparent) weight of each genotype
+  FArray<real8, 1> parentslot{};   // (nallparent) largest weight, -1 not weighed
+  FArray<int2, 1> selectedpnum{};  // (nallparent) genotypes kept; 0 not yet reduced
+  FArray<int2, 2> idxselectedp{};  // (maxhsprobdim, nallparent) kept positions, heaviest first
+  int4 maxselectedp = 0;           // largest selectedpnum at the locus
+  FArray<int4, 1> indexgtype{};    // (maxhsprobdim) work: positions still alive
+  FArray<real8, 1> reducevalue{};  // (maxhsprobdim) work: a family's factor per genotype
+  FArray<int4, 1> reduceorder{};   // (maxhsprobdim) work: order of the kept weights
 };
 
 constinit inline Likelihoodvar likelihoodvar{};
