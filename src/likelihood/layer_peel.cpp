@@ -567,6 +567,7 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
       }
     }
   }
+  equigenotype(locus);
   lv.allabsorbedlayer = 0;
   lv.layerdeepest = 0;
   lv.layerxvalue(0) = 1.0;

@@ -73,3 +73,14 @@ void findabsorbsex();
 void trimgenotypes(int4 s, int4& ok);
 
 }  // namespace kinrad
+
+namespace kinrad {
+
+// For every family left to the layer peeling (its parents' kept genotypes, selectedpnum and
+// idxselectedp): the distinct table indices of each side's genotypes into equiline and
+// equilineq. At a haplodiploid locus with typing errors and index lists, table indices whose
+// entries differ by at most 1e-14 everywhere are first merged into the earliest one, and the
+// family's index lists rewritten through the merge.
+void equigenotype(int4 locus);
+
+}  // namespace kinrad

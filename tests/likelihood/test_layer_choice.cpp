@@ -416,5 +416,112 @@ TEST_F(Reduction, TypedErrorFreeParent) {
   }
 }
 
+// equigenotype on one family of a haplodiploid cluster at a 4-allele locus with typing errors:
+// father rows are family alleles 1..3, mother columns table genotypes 1..3.
+class EquiGenotype : public LayerChoice {
+ protected:
+  void SetUp() override {
+    LayerChoice::SetUp();
+    Variables& v = variables;
+    Likelihoodvar& lv = likelihoodvar;
+    v.numfsibship = 1;
+    v.haplodiploid = 1;
+    v.crrtmarkerdomq = 0;
+    lv.crrtmarkertype = 4;
+    v.nparent(1) = 1;
+    v.nparent(2) = 1;
+    v.npstartloc1(1) = 0;
+    v.npstartloc1(2) = 1;
+    lv.maxhsprobdim = 4;
+    lv.mabsorb(1) = 0;
+    lv.mabsorb(2) = 1;
+    lv.nabsorb.allocate(Dim(1));
+    lv.nabsorb(1) = 1;
+    lv.fsib.allocate(Dim(1));
+    lv.fsib(1) = 1;
+    lv.clusterfamily.allocate(Dim(2), Dim(1));
+    lv.clusterfamily(1, 1) = 1;
+    lv.clusterfamily(2, 1) = 1;
+    v.numfsgenotype.allocate(Dim(2), Dim(1));
+    v.numfsgenotype(1, 1) = 2;
+    v.numfsgenotype(2, 1) = 0;
+    lv.numallelefs.allocate(Dim(1));
+    lv.numallelefs(1) = 3;
+    lv.fsprobdim.allocate(Dim(1));
+    lv.fsprobdim(1) = 3;
+    lv.fsprobidx.allocate(Dim(1));
+    lv.fsprobidx(1) = 0;
+    v.fsprobloc.allocate(Dim(1));
+    v.fsprobloc(1) = 0;
+    lv.fsprob.allocate(Dim(3), Dim(3));
+    lv.hsprobdim.allocate(Dim(2));
+    lv.hsprobdim(1) = 4;  // father: four alleles, two of them reading row 3
+    lv.hsprobdim(2) = 3;
+    lv.idxloc.allocate(Dim(0, 1));
+    lv.idxloc(0) = 0;
+    lv.idxloc(1) = 4;
+    lv.idxtgt.allocate(Dim(7));
+    const int father[4] = {1, 2, 3, 3}, mother[3] = {1, 2, 3};
+    for (int i = 0; i < 4; ++i) lv.idxtgt(1 + i) = father[i];
+    for (int i = 0; i < 3; ++i) lv.idxtgt(5 + i) = mother[i];
+    lv.selectedpnum.allocate(Dim(2));
+    lv.idxselectedp.allocate(Dim(4), Dim(2));
+    lv.selectedpnum(1) = 4;
+    lv.selectedpnum(2) = 3;
+    for (int g = 1; g <= 4; ++g) lv.idxselectedp(g, 1) = static_cast<int2>(g);
+    for (int g = 1; g <= 3; ++g) lv.idxselectedp(g, 2) = static_cast<int2>(g);
+    v.locuserror.allocate(Dim(1));
+    v.locuserror(1) = 1;
+    // Rows: 1 = (0.5, 0.25, 0); 2 differs from it by exactly 1e-14 in the last column (merged);
+    // 3 by 2e-14 there (kept apart). The columns differ by far more than 1e-14.
+    for (int x = 1; x <= 3; ++x) {
+      lv.fsprob(x, 1) = 0.5;
+      lv.fsprob(x, 2) = 0.25;
+    }
+    lv.fsprob(1, 3) = 0.0;
+    lv.fsprob(2, 3) = 1e-14;
+    lv.fsprob(3, 3) = 2e-14;
+  }
+  std::vector<int> line(int side) const {
+    std::vector<int> out;
+    for (int k = 1; k <= likelihoodvar.equiline(0, 1, side); ++k)
+      out.push_back(likelihoodvar.equiline(k, 1, side));
+    return out;
+  }
+};
+
+TEST_F(EquiGenotype, MergeWithin1e14AndLines) {
+  equigenotype(1);
+  // Father: allele 2's row equals row 1 within 1e-14 and reads index 1 now; row 3 stays; the
+  // fourth allele repeats index 3. Distinct (1, 3): four genotypes, two classes, not within one.
+  EXPECT_EQ(likelihoodvar.idxtgt(2), 1);
+  EXPECT_EQ(likelihoodvar.idxtgt(3), 3);
+  EXPECT_EQ(line(1), (std::vector<int>{1, 3}));
+  EXPECT_EQ(likelihoodvar.equilineq(1, 1), 0);
+  // Mother: columns differ by far more than 1e-14: three classes of three genotypes.
+  EXPECT_EQ(line(2), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(likelihoodvar.equilineq(1, 2), 1);
+}
+
+TEST_F(EquiGenotype, NoMergeWithoutErrors) {
+  variables.locuserror(1) = 0;
+  equigenotype(1);
+  EXPECT_EQ(likelihoodvar.idxtgt(2), 2);
+  EXPECT_EQ(line(1), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(likelihoodvar.equilineq(1, 1), 1);  // four genotypes, three classes
+}
+
+TEST_F(EquiGenotype, SingleGenotypesOnBothSides) {
+  likelihoodvar.selectedpnum(1) = 1;
+  likelihoodvar.selectedpnum(2) = 1;
+  likelihoodvar.idxselectedp(1, 1) = 4;
+  likelihoodvar.idxselectedp(1, 2) = 2;
+  equigenotype(1);
+  EXPECT_EQ(line(1), (std::vector<int>{3}));
+  EXPECT_EQ(line(2), (std::vector<int>{2}));
+  EXPECT_EQ(likelihoodvar.equilineq(1, 1), 1);
+  EXPECT_EQ(likelihoodvar.equilineq(1, 2), 1);
+}
+
 }  // namespace
 }  // namespace kinrad

@@ -131,6 +131,13 @@ struct Likelihoodvar {
   FArray<int4, 1> indexgtype{};    // (maxhsprobdim) work: positions still alive
   FArray<real8, 1> reducevalue{};  // (maxhsprobdim) work: a family's factor per genotype
   FArray<int4, 1> reduceorder{};   // (maxhsprobdim) work: order of the kept weights
+
+  // Equivalent genotypes per family and side (1 father, 2 mother): row 0 the count, then the
+  // distinct table indices of the parent's kept genotypes in first-occurrence order; equilineq
+  // 1 when the classes save at most one genotype on that side.
+  FArray<int4, 3> equiline{};   // (0:maxhsprobdim, numfsibship, 2)
+  FArray<int1, 2> equilineq{};  // (numfsibship, 2)
+  FArray<int4, 1> equimap{};    // work: representative of each table index
 };
 
 constinit inline Likelihoodvar likelihoodvar{};
