@@ -74,6 +74,8 @@ FamilyTable family_table(int4 f, const LocusKind& k) {
 namespace {
 
 constexpr real8 kImpossible = -1e300;
+constexpr real8 kHuge = 1e300;                    // a log below every path's
+constexpr real8 kLog1e300 = -690.77552789821368;  // ln(1e-300)
 
 int4 father_of(int4 f) {
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
@@ -213,22 +215,35 @@ struct LayerRun {
   }
 
   // Adds the value of a finished path to the sum, both carried with their log factors.
+  // Natural log of the value of the path in state s.
+  real8 path_log(int4 s) const {
+    const real8 x = likelihoodvar.layerxvalue(s);
+    return x > 0.0 ? std::log(x) + likelihoodvar.layerxlog(s) : -kHuge;
+  }
+
+  // Adds the value of a finished path to the sum, both carried with their log factors. The
+  // first sum of at least 1e-300 ends any stricter precision the caller set for the search.
   void addgtypeprb(int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const real8 x = lv.layerxvalue(s);
     const real8 f = lv.layerxlog(s);
     if (x <= 0.0) return;
+    const bool small = lv.layerprb <= 0.0 || std::log(lv.layerprb) + lv.layerlogfactor < kLog1e300;
     if (lv.layerprb <= 0.0) {
       lv.layerprb = x;
       lv.layerlogfactor = f;
-      return;
-    }
-    const real8 d = lv.layerlogfactor - f;
-    if (d < 0.0) {
-      lv.layerprb = std::exp(d) * lv.layerprb + x;
-      lv.layerlogfactor = f;
     } else {
-      lv.layerprb += std::exp(-d) * x;
+      const real8 d = lv.layerlogfactor - f;
+      if (d < 0.0) {
+        lv.layerprb = std::exp(d) * lv.layerprb + x;
+        lv.layerlogfactor = f;
+      } else {
+        lv.layerprb += std::exp(-d) * x;
+      }
+    }
+    if (small && std::log(lv.layerprb) + lv.layerlogfactor >= kLog1e300) {
+      variables.prec1 = variables.prec2;
+      variables.prec3 = 0.1 * variables.prec2;
     }
   }
 
@@ -295,6 +310,18 @@ struct LayerRun {
       const int4 g = lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
+      // Relative cut-offs against the best seen at this layer (natural logs): the product of
+      // the conditioning genotypes' reduction weights, and the path value.
+      const real8 cut = variables.prec1 > 0.0 ? std::log(variables.prec1) : -kHuge;
+      const real8 ps = lv.parentsum(g, p);
+      const real8 z = (ps > 0.0 ? std::log(ps) : -kHuge) + lv.layerzlog(prev);
+      if (z > lv.layerzrange(layer)) {
+        lv.layerzrange(layer) = z;
+      } else if (z < lv.layerzrange(layer) + cut) {
+        continue;
+      }
+      lv.layerzlog(layer) = z;
+      if (std::log(wg) + path_log(prev) < lv.layerxrange(layer) + cut) continue;
       copy_state(prev, layer);
       lv.layerxvalue(layer) = lv.layerxvalue(prev);
       lv.layerxlog(layer) = lv.layerxlog(prev);
@@ -309,6 +336,12 @@ struct LayerRun {
       if (lv.layerxvalue(layer) == 0.0) continue;
       absorb_singles(layer);
       if (lv.layerxvalue(layer) == 0.0) continue;
+      const real8 x = path_log(layer);
+      if (x > lv.layerxrange(layer)) {
+        lv.layerxrange(layer) = x;
+      } else if (x <= lv.layerxrange(layer) + cut) {
+        continue;
+      }
       locuslikelihood(layer + 1);
     }
   }
@@ -570,6 +603,11 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
   equigenotype(locus);
   lv.allabsorbedlayer = 0;
   lv.layerdeepest = 0;
+  engine::grow(lv.layerxrange, Dim(0, cap));
+  engine::grow(lv.layerzrange, Dim(0, cap));
+  engine::grow(lv.layerzlog, Dim(0, cap));
+  for (int4 k = 0; k <= cap; ++k) lv.layerxrange(k) = lv.layerzrange(k) = -kHuge;
+  lv.layerzlog(0) = 0.0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;

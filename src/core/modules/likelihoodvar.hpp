@@ -120,6 +120,12 @@ struct Likelihoodvar {
   // Layer at which the pair and single absorption emptied the remaining graph; 0 none.
   int4 allabsorbedlayer = 0;
   int4 layerdeepest = 0;  // deepest layer that conditioned a parent at the last locus
+  // Relative cut-offs per layer state (natural logs): the largest path value and the largest
+  // product of conditioning genotypes' reduction weights seen at the locus; that product on the
+  // path in hand.
+  FArray<real8, 1> layerxrange{};  // (0:layercap)
+  FArray<real8, 1> layerzrange{};  // (0:layercap)
+  FArray<real8, 1> layerzlog{};    // (0:layercap)
 
   // Genotype-set reduction of the parents left to the layer peeling, columns by joint parent
   // number; storage only grows.
