@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,59 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{"haplodiploid_dominant_free", Species::haplodiploid, Markers::dominant_free},
         MarkerCase{"haplodiploid_dominant_error", Species::haplodiploid, Markers::dominant_error}),
     [](const ::testing::TestParamInfo<MarkerCase>& i) { return std::string(i.param.name); });
+
+// The program's own thresholds at likelihoodprecision 2 and 3 (prec1 = prec2 = 0.1^(2 x
+// precision), prec3 a tenth of it): the reduction and the cut-offs only drop probability, so the
+// value never exceeds the enumeration's (beyond the rounding its tolerance allows) and stays
+// within 1e-2 of it in logs; every call leaves prec1 and prec3 at their standard values.
+TEST_F(LayerPeel, NormalPrecisionOnlyDropsMass) {
+  const Markers kinds[] = {Markers::snp_free, Markers::multi_free, Markers::dominant_free,
+                           Markers::dominant_error};
+  const Shape shapes[] = {Shape::cycle2x2, Shape::cycle2x3,   Shape::cycle3x3,
+                          Shape::ladder,   Shape::two_cycles, Shape::random_graph};
+  int compared = 0;
+  for (int prec = 2; prec <= 3; ++prec) {
+    for (std::uint32_t seed = 1; seed <= 48; ++seed) {
+      reset_all_modules();
+      testing_support::TempWorkDir dir{"layer_peel"};
+      oracle::Options o;
+      o.shape = shapes[seed % 6];
+      o.markers = kinds[seed / 6 % 4];
+      o.species = seed % 5 == 0 ? Species::inbred : Species::diploid;
+      o.loci = 2;
+      o.sampled_parents = static_cast<int>(seed % 3);
+      o.missing = seed % 4 == 0 ? 0.2 : 0.0;
+      const Cluster c = oracle::random_cluster(seed * 4099u + static_cast<unsigned>(prec), o);
+      const oracle::Built b = oracle::build(c);
+      ASSERT_TRUE(b.ok) << b.error;
+      Variables& v = variables;
+      v.likelihoodprecision = prec;
+      v.prec1 = v.prec2 = std::pow(0.1, 2 * prec);
+      v.prec3 = 0.1 * v.prec1;
+      for (int4 l = 1; l <= v.numloci; ++l) {
+        const int4 k = v.obsnumallele(l);
+        if (k < 2) continue;
+        SCOPED_TRACE("precision " + std::to_string(prec) + " seed " + std::to_string(seed) +
+                     " locus " + std::to_string(l));
+        const double ref = oracle::locus_logl(c, l);
+        const double got = engine_logl(l);
+        ++compared;
+        EXPECT_EQ(v.prec1, v.prec2);
+        EXPECT_DOUBLE_EQ(v.prec3, 0.1 * v.prec2);
+        if (ref == -1e300) {
+          EXPECT_LE(got, -1e299);
+          continue;
+        }
+        const bool errors = v.locuserror(l) != 0;
+        const double tol = oracle::tolerance(ref, k == 2 && !errors ? diploid_typed(c, l) : 0);
+        EXPECT_LE(got, ref + tol);
+        EXPECT_GE(got, ref - 1e-2);
+      }
+      if (HasFailure()) return;
+    }
+  }
+  EXPECT_GT(compared, 150);
+}
 
 // A cycle with one family of 100 or more offspring: path values far below the range of doubles
 // are carried in logs and still sum to the enumeration's value.
