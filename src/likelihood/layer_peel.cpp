@@ -2,7 +2,8 @@
 // peeling. Each layer conditions one parent on each of its genotypes in turn, multiplies the
 // tables of its families into its mates' weights, sums out every parent thereby left with a
 // single family and recurses on what remains. The sum over all conditioning paths is the
-// exact probability of the remaining graph; no path is dropped.
+// probability of the remaining graph; the genotype-set reduction and the relative cut-offs
+// (prec1, against the best path of the same layer) drop only paths of negligible weight.
 #include <algorithm>
 #include <array>
 #include <cmath>
