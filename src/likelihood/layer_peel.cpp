@@ -330,6 +330,11 @@ struct LayerRun {
       const int4 g = ordered ? order[i - 1] : lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
+      // Low precision at a dominant locus: once a sum is found, the third genotype (two null
+      // alleles) is no longer visited. An approximation that can drop the commonest genotype.
+      if (g == 3 && lv.crrtmarkertype == 1 && variables.likelihoodprecision < 2 &&
+          lv.layerprb > 0.0 && std::log(lv.layerprb) + lv.layerlogfactor > kLog1e300)
+        continue;
       // Relative cut-offs against the best seen at this layer (natural logs): the product of
       // the conditioning genotypes' reduction weights, and the path value.
       const real8 cut = variables.prec1 > 0.0 ? std::log(variables.prec1) : -kHuge;
