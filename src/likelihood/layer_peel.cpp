@@ -2,44 +2,23 @@
 // peeling. Each layer conditions one parent on each of its genotypes in turn, multiplies the
 // tables of its families into its mates' weights, sums out every parent thereby left with a
 // single family and recurses on what remains. The sum over all conditioning paths is the
-// exact probability of the remaining graph; no path is dropped.
+// probability of the remaining graph; the genotype-set reduction and the relative cut-offs
+// (prec1, against the best path of the same layer) drop only paths of negligible weight.
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
 
-namespace {
-
-constexpr real8 kImpossible = -1e300;
-
-// Family f's table read by the two parents' positions in their genotype lists.
-struct FamilyTable {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;  // father's classes (null: his position is the class)
-  const int4* mcls = nullptr;
-  int4 rows = 0;
-  int4 cols = 0;
-  uint16_t rowmask = 0;
-  uint16_t colmask = 0;
-  bool neutral = false;  // no typed offspring here: the family factor is 1
-
-  real8 operator()(int4 gf, int4 gm) const {
-    if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols || !has_bit(rowmask, x) || !has_bit(colmask, y))
-      return 0.0;
-    return base[(x - 1) + (y - 1) * ld];
-  }
-};
-
-FamilyTable family_table(int4 f, bool twoallele) {
+FamilyTable family_table(int4 f, const LocusKind& k) {
+  const bool twoallele = k.twoallele;
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
@@ -51,6 +30,37 @@ FamilyTable family_table(int4 f, bool twoallele) {
   const TableReader r = table_of(f);
   t.base = r.base;
   t.ld = r.ld;
+  if (k.dominant) {
+    // Dominant: 3 x 3 over the phenotype-genotype classes (2 x 3 for haploid fathers).
+    t.rows = haplo ? 2 : 3;
+    t.cols = 3;
+    return t;
+  }
+  if (k.errors) {
+    if (twoallele) {
+      t.rows = haplo ? 2 : 3;
+      t.cols = 3;
+      // A diploid table marked empty: the family's offspring say nothing at this locus.
+      if (!haplo && r(2, 1) < 0.0) t.neutral = true;
+      return t;
+    }
+    t.fcls = &lv.idxtgt(lv.idxloc(2 * f - 2) + 1);
+    t.mcls = &lv.idxtgt(lv.idxloc(2 * f - 1) + 1);
+    if (haplo) {
+      // Rows: the father's alleles; columns up to the (possibly trimmed) table dimension.
+      t.rows = lv.numallelefs(f);
+      t.cols = lv.fsprobdim(f);
+      return t;
+    }
+    if (lv.numallelefs(f) == 1) {
+      // One family allele: every parent pair gives the same factor, held in the constant.
+      t.neutral = true;
+      return t;
+    }
+    t.rows = t.cols = std::min<int4>(v.genotypenum(lv.numallelefs(f)), lv.fsprobdim(f));
+    return t;
+  }
+  t.masked = true;
   t.cols = lv.fsprobdim(f);
   t.rows = haplo ? (twoallele ? 2 : lv.numallelefs(f)) : t.cols;
   t.rowmask = static_cast<uint16_t>(v.equirowcol(f, 1));
@@ -62,6 +72,12 @@ FamilyTable family_table(int4 f, bool twoallele) {
   return t;
 }
 
+namespace {
+
+constexpr real8 kImpossible = -1e300;
+constexpr real8 kHuge = 1e300;                    // a log below every path's
+constexpr real8 kLog1e300 = -690.77552789821368;  // ln(1e-300)
+
 int4 father_of(int4 f) {
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
 }
@@ -69,8 +85,36 @@ int4 mother_of(int4 f) {
   return variables.npstartloc1(2) + likelihoodvar.clusterfamily(2, f);
 }
 
+// Zeroes every genotype of parent p outside its kept list: in its prior (prior true) or in its
+// layer state 0 weights.
+void keep_selected(int4 p, bool prior) {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 n = lv.hsprobdim(p);
+  real8* w =
+      prior ? &lv.crrtgenotypefre(lv.hsprobloc(p) + 1) : &lv.layerweight(lv.layerwloc(p) + 1, 0);
+  int4* mark = &lv.indexgtype(1);
+  for (int4 g = 0; g < n; ++g) mark[g] = 0;
+  for (int4 i = 1; i <= lv.selectedpnum(p); ++i) mark[lv.idxselectedp(i, p) - 1] = 1;
+  for (int4 g = 0; g < n; ++g)
+    if (mark[g] == 0) w[g] = 0.0;
+}
+
+// The order of parent p's n genotypes by decreasing reduction weight (the first on equal
+// weights) into order(1..n).
+void setparentsumidx(int4 p, int4 n, int4* order) {
+  const real8* w = &likelihoodvar.parentsum(1, p);
+  bool taken[3] = {false, false, false};
+  for (int4 slot = 0; slot < n; ++slot) {
+    int4 best = -1;
+    for (int4 g = 0; g < n; ++g)
+      if (!taken[g] && (best < 0 || w[g] > w[best])) best = g;
+    taken[best] = true;
+    order[slot] = best + 1;
+  }
+}
+
 struct LayerRun {
-  bool twoallele = false;
+  LocusKind kind;
 
   real8* weights(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
@@ -116,7 +160,7 @@ struct LayerRun {
   // Multiplies family f, with parent p fixed at genotype position g, into its other parent's
   // weights in state s.
   void condition_into_mate(int4 f, int4 p, int4 g, int4 s) {
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     real8* w = weights(q, s);
@@ -131,7 +175,7 @@ struct LayerRun {
   void layerabsorbm(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 f = lv.layermate(1, p, s);
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     const real8* wp = weights(p, s);
@@ -186,41 +230,59 @@ struct LayerRun {
   }
 
   // Adds the value of a finished path to the sum, both carried with their log factors.
+  // Natural log of the value of the path in state s.
+  real8 path_log(int4 s) const {
+    const real8 x = likelihoodvar.layerxvalue(s);
+    return x > 0.0 ? std::log(x) + likelihoodvar.layerxlog(s) : -kHuge;
+  }
+
+  // Adds the value of a finished path to the sum, both carried with their log factors. The
+  // first sum of at least 1e-300 ends any stricter precision the caller set for the search.
   void addgtypeprb(int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const real8 x = lv.layerxvalue(s);
     const real8 f = lv.layerxlog(s);
     if (x <= 0.0) return;
+    const bool small = lv.layerprb <= 0.0 || std::log(lv.layerprb) + lv.layerlogfactor < kLog1e300;
     if (lv.layerprb <= 0.0) {
       lv.layerprb = x;
       lv.layerlogfactor = f;
-      return;
-    }
-    const real8 d = lv.layerlogfactor - f;
-    if (d < 0.0) {
-      lv.layerprb = std::exp(d) * lv.layerprb + x;
-      lv.layerlogfactor = f;
     } else {
-      lv.layerprb += std::exp(-d) * x;
+      const real8 d = lv.layerlogfactor - f;
+      if (d < 0.0) {
+        lv.layerprb = std::exp(d) * lv.layerprb + x;
+        lv.layerlogfactor = f;
+      } else {
+        lv.layerprb += std::exp(-d) * x;
+      }
+    }
+    if (small && std::log(lv.layerprb) + lv.layerlogfactor >= kLog1e300) {
+      variables.prec1 = variables.prec2;
+      variables.prec3 = 0.1 * variables.prec2;
     }
   }
 
   // The conditioning parent of the layer: the one with most families in state s, equal counts
-  // going to the larger key (fathers scanned first, the first on equal keys); 0 when the graph
-  // is empty.
+  // going to the strictly larger key; sexes in the order of absorbsex, each in list order (the
+  // first on equal keys). 0 when the graph is empty.
   int4 findabsorbindiv(int4 s) const {
     const Likelihoodvar& lv = likelihoodvar;
+    const int4 nfather = variables.nparent(1);
     int4 best = 0, bestm = 0;
     int8 bestkey = 0;
-    for (int4 k = 1; k <= lv.layercore(0); ++k) {
-      const int4 p = lv.layercore(k);
-      const int4 m = lv.layernummate(p, s);
-      if (m == 0 || m < bestm) continue;
-      if (m > bestm || lv.layerkey(p) > bestkey) {
-        bestm = m;
-        best = p;
-        bestkey = lv.layerkey(p);
+    for (int4 sex = lv.absorbsex[0];; sex += lv.absorbsex[2]) {
+      for (int4 k = 1; k <= lv.layercore(0); ++k) {
+        const int4 p = lv.layercore(k);
+        if ((p <= nfather ? 1 : 2) != sex) continue;
+        const int4 m = lv.layernummate(p, s);
+        if (m == 0 || m < bestm) continue;
+        if (m > bestm || lv.layerkey(p) > bestkey) {
+          bestm = m;
+          best = p;
+          bestkey = lv.layerkey(p);
+        }
       }
+      if (sex == lv.absorbsex[1]) break;
     }
     return best;
   }
@@ -242,15 +304,49 @@ struct LayerRun {
   void locuslikelihood(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 prev = layer - 1;
+    // Pair and single absorption of the graph entering the layer; a graph it exhausts is a
+    // finished path.
+    prune(layer);
+    if (lv.allabsorbedlayer == layer) {
+      addgtypeprb(prev);
+      return;
+    }
+    int4 skip = 0;
+    chknewfsprob(layer, skip);
+    if (skip == 1) return;
     const int4 p = findabsorbindiv(prev);
     if (p == 0) {
       addgtypeprb(prev);
       return;
     }
-    const int4 n = lv.hsprobdim(p);
-    for (int4 g = 1; g <= n; ++g) {
+    lv.layerdeepest = std::max(lv.layerdeepest, layer);
+    const int4 n = lv.selectedpnum(p);
+    // At loci of at most two alleles a parent that kept all its genotypes (listed in genotype
+    // order) is conditioned heaviest first too.
+    int4 order[3] = {0, 0, 0};
+    const bool ordered = lv.crrtmarkertype < 3 && n == lv.hsprobdim(p) && n <= 3;
+    if (ordered) setparentsumidx(p, n, order);
+    for (int4 i = 1; i <= n; ++i) {
+      const int4 g = ordered ? order[i - 1] : lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
+      // Low precision at a dominant locus: once a sum is found, the third genotype (two null
+      // alleles) is no longer visited. An approximation that can drop the commonest genotype.
+      if (g == 3 && lv.crrtmarkertype == 1 && variables.likelihoodprecision < 2 &&
+          lv.layerprb > 0.0 && std::log(lv.layerprb) + lv.layerlogfactor > kLog1e300)
+        continue;
+      // Relative cut-offs against the best seen at this layer (natural logs): the product of
+      // the conditioning genotypes' reduction weights, and the path value.
+      const real8 cut = variables.prec1 > 0.0 ? std::log(variables.prec1) : -kHuge;
+      const real8 ps = lv.parentsum(g, p);
+      const real8 z = (ps > 0.0 ? std::log(ps) : -kHuge) + lv.layerzlog(prev);
+      if (z > lv.layerzrange(layer)) {
+        lv.layerzrange(layer) = z;
+      } else if (z < lv.layerzrange(layer) + cut) {
+        continue;
+      }
+      lv.layerzlog(layer) = z;
+      if (std::log(wg) + path_log(prev) < lv.layerxrange(layer) + cut) continue;
       copy_state(prev, layer);
       lv.layerxvalue(layer) = lv.layerxvalue(prev);
       lv.layerxlog(layer) = lv.layerxlog(prev);
@@ -265,6 +361,12 @@ struct LayerRun {
       if (lv.layerxvalue(layer) == 0.0) continue;
       absorb_singles(layer);
       if (lv.layerxvalue(layer) == 0.0) continue;
+      const real8 x = path_log(layer);
+      if (x > lv.layerxrange(layer)) {
+        lv.layerxrange(layer) = x;
+      } else if (x <= lv.layerxrange(layer) + cut) {
+        continue;
+      }
       locuslikelihood(layer + 1);
     }
   }
@@ -272,7 +374,116 @@ struct LayerRun {
 
 }  // namespace
 
-void layer_stage(real8& logl) {
+void findabsorbsex() {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 nfather = variables.nparent(1);
+  constexpr int4 kNone = -32768;
+  int4 m[3] = {0, kNone, kNone};
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 sex = p <= nfather ? 1 : 2;
+    m[sex] = std::max(m[sex], lv.layernummate(p, 0));
+  }
+  const std::array<int4, 3> fathers{1, 2, 1}, mothers{2, 1, -1};
+  if (m[1] != kNone && (m[2] == kNone || m[1] > m[2])) {
+    lv.absorbsex = fathers;
+    return;
+  }
+  if (m[1] == kNone || m[1] < m[2]) {
+    lv.absorbsex = mothers;
+    return;
+  }
+  // Equal largest counts. Families of partners with different counts: the one holding the
+  // smallest offspring number decides (a later family on equal numbers), fathers first unless
+  // its father has fewer families than its mother.
+  const Variables& v = variables;
+  auto smallest = [&](int4 f) {
+    int4 low = 0;
+    for (int4 i = v.familyindivloc(f - 1) + 1; i <= v.familyindivloc(f); ++i)
+      if (low == 0 || lv.familyindiv(i) < low) low = lv.familyindiv(i);
+    return low;
+  };
+  int4 low = 0, nf = 0, nm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const int4 q = mother_of(f);
+      if (lv.layernummate(q, 0) == lv.layernummate(p, 0)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o <= low)) {
+        low = o;
+        nf = lv.layernummate(p, 0);
+        nm = lv.layernummate(q, 0);
+      }
+    }
+  }
+  if (low > 0) {
+    lv.absorbsex = nf < nm ? mothers : fathers;
+    return;
+  }
+  // Every partner has the same count: the family with the smallest offspring number among
+  // partners of different numbers within their sexes, fathers first when the father's number
+  // is the larger.
+  int4 pf = 0, pm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      if (lv.clusterfamily(1, f) == lv.clusterfamily(2, f)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o < low)) {
+        low = o;
+        pf = lv.clusterfamily(1, f);
+        pm = lv.clusterfamily(2, f);
+      }
+    }
+  }
+  lv.absorbsex = low > 0 && pf > pm ? fathers : mothers;
+}
+
+void trimgenotypes(int4 s, int4& ok) {
+  Likelihoodvar& lv = likelihoodvar;
+  const Variables& v = variables;
+  const int4 nfather = v.nparent(1);
+  LocusKind kind;
+  kind.twoallele = lv.crrtmarkertype <= 2;
+  kind.dominant = v.crrtmarkerdomq == 1;
+  kind.errors = false;  // trimming runs at loci whose tables rule pairs out exactly
+  ok = 1;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if ((p <= nfather ? 1 : 2) != s) continue;
+    const int4 n = lv.hsprobdim(p);
+    if (n <= 1) continue;
+    real8* w = &lv.layerweight(lv.layerwloc(p) + 1, 0);
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const FamilyTable t = family_table(f, kind);
+      if (t.neutral) continue;
+      const bool pfather = father_of(f) == p;
+      const int4 q = pfather ? mother_of(f) : father_of(f);
+      const real8* wq = &lv.layerweight(lv.layerwloc(q) + 1, 0);
+      const int4* own = pfather ? t.fcls : t.mcls;
+      for (int4 g = 1; g <= n; ++g) {
+        if (w[g - 1] <= 0.0) continue;
+        if (own != nullptr && own[g - 1] == 0) continue;  // outside every table: never judged
+        bool possible = false;
+        for (int4 j = 1; j <= lv.hsprobdim(q) && !possible; ++j)
+          possible = wq[j - 1] > 0.0 && (pfather ? t(g, j) : t(j, g)) >= 1e-300;
+        if (!possible) w[g - 1] = 0.0;
+      }
+    }
+    int4 kept = 0;
+    for (int4 g = 0; g < n; ++g) kept += w[g] > 0.0 ? 1 : 0;
+    ok = kept;
+    if (kept == 0) return;
+  }
+}
+
+void layer_stage(int4 locus, int4 numallele, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   if (v.numsex != 2) engine_unavailable("one-sex families whose mating graph has a cycle");
@@ -319,7 +530,9 @@ void layer_stage(real8& logl) {
   lv.layercap = std::max(lv.layercap, cap);
 
   LayerRun run;
-  run.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.dominant = v.crrtmarkerdomq == 1;
+  run.kind.errors = !run.kind.dominant && v.locuserror(locus) != 0;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
     lv.layernummate(p, 0) = 0;
@@ -355,6 +568,71 @@ void layer_stage(real8& logl) {
     }
     lv.layerkey(p) = score * static_cast<int8>(v.smplsize) - smallest;
   }
+  // The sex scanned first, and at error-free codominant loci of more than two alleles in a graph
+  // with more than two parents of each sex the genotypes no family with some one mate allows.
+  findabsorbsex();
+  int4 nsex[3] = {0, 0, 0};
+  for (int4 k = 1; k <= ncore; ++k) ++nsex[lv.layercore(k) <= v.nparent(1) ? 1 : 2];
+  v.numparent(1) = std::min(nsex[1], nsex[2]);
+  v.numparent(2) = std::max(nsex[1], nsex[2]);
+  v.numparent(3) = nsex[1] + nsex[2];
+  // More than 100 parents of the smaller sex in the remaining graph is beyond capacity.
+  if (v.numparent(1) > 100) {
+    logl = kImpossible;
+    return;
+  }
+  // Genotype-set reduction, a second time against the mates' kept genotypes where the first
+  // pass leaves much to drop; the layer peeling visits the kept genotypes only, heaviest first.
+  engine::grow(lv.parentprt, Dim(0, np), Dim(2));
+  lv.parentprt(0, 1) = lv.parentprt(0, 2) = 0;
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 s = p <= v.nparent(1) ? 1 : 2;
+    lv.parentprt(++lv.parentprt(0, s), s) = p;
+  }
+  const int4 err = v.locuserror(locus);
+  reduce_clear();
+  real8 reduced = -1e300;
+  reducengenotype(locus, err, numallele, reduced);
+  if (reduced < -1.0) {
+    logl = kImpossible;
+    return;
+  }
+  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
+    for (int4 k = 1; k <= ncore; ++k) keep_selected(lv.layercore(k), true);
+    reducengenotype(locus, err, numallele, reduced);
+    if (reduced < -1.0) {
+      logl = kImpossible;
+      return;
+    }
+  }
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+    real8* b = run.weights(p, 0);
+    for (int4 i = 0; i < lv.hsprobdim(p); ++i) b[i] = w[i];
+    keep_selected(p, false);
+  }
+  if (!run.kind.dominant && !run.kind.errors && !run.kind.twoallele) {
+    if (v.numparent(1) > 2) {
+      for (int4 s = 1; s <= 2; ++s) {
+        int4 ok = 1;
+        trimgenotypes(s, ok);
+        if (ok == 0) {
+          logl = kImpossible;
+          return;
+        }
+      }
+    }
+  }
+  equigenotype(locus);
+  lv.allabsorbedlayer = 0;
+  lv.layerdeepest = 0;
+  engine::grow(lv.layerxrange, Dim(0, cap));
+  engine::grow(lv.layerzrange, Dim(0, cap));
+  engine::grow(lv.layerzlog, Dim(0, cap));
+  for (int4 k = 0; k <= cap; ++k) lv.layerxrange(k) = lv.layerzrange(k) = -kHuge;
+  lv.layerzlog(0) = 0.0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;
