@@ -66,8 +66,14 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   const bool dominant = v.crrtmarkerdomq == 1;
 
   // Selfed offspring.
-  if (lv.selfprnt.allocated() && lv.selfprnt(0) > 0 && v.numsex == v.allowinbreeding)
-    engine_unavailable("selfed offspring");
+  if (lv.selfprnt.allocated() && lv.selfprnt(0) > 0 && v.numsex == v.allowinbreeding) {
+    real8 x = 0.0;
+    absorbselfedoffspring(locus, x);
+    if (x < 10.0) {
+      logl = x;
+      return;
+    }
+  }
 
   // The absorb list, once per family set-up.
   if (lv.nabsorb(1) == -1) findabsorbfamily();
@@ -139,8 +145,9 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   // The layer stage reads only the tables of error-free codominant loci so far; stopping is
   // better than reading another table layout as if it were one of those.
   if (dominant || errorclass != 0)
-    engine_unavailable("families whose mating graph has a cycle at loci with typing errors or "
-                       "dominant markers");
+    engine_unavailable(
+        "families whose mating graph has a cycle at loci with typing errors or "
+        "dominant markers");
   layer_stage(logl);
 }
 
