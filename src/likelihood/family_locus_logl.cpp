@@ -6,6 +6,7 @@
 #include "likelihood/fs_prob_error_internal.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/layer_peel_mono_internal.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
@@ -148,7 +149,10 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     engine_unavailable(
         "families whose mating graph has a cycle at loci with typing errors or "
         "dominant markers");
-  layer_stage(logl);
+  if (v.numsex == 2)
+    layer_stage(logl);
+  else
+    layer_stage_mono(logl);
 }
 
 }  // namespace kinrad

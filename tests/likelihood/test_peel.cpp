@@ -114,8 +114,6 @@ TEST_F(Peel, UnavailablePartsStop) {
     oracle::Species species = oracle::Species::diploid;
   };
   const Row rows[] = {
-      {"a cycle in a one-sex species", Shape::cycle2x2, Markers::multi_free,
-       oracle::Species::monoecious},
       {"a cycle at a locus with typing errors", Shape::cycle2x2, Markers::multi_error},
       {"a cycle at a two-allele locus with typing errors", Shape::cycle2x2, Markers::snp_error},
       {"a cycle at a dominant locus", Shape::cycle2x2, Markers::dominant_free}};
