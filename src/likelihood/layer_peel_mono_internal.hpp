@@ -6,9 +6,9 @@
 
 namespace kinrad {
 
-// Called after the simple peeling when families remain; logl receives the locus log likelihood
-// of the cluster (the constant, the trees closed by the simple peeling and the remaining graph),
-// -1e300 when the locus is impossible.
-void layer_stage_mono(real8& logl);
+// Called after the simple peeling when families remain, at any kind of locus; logl receives the
+// locus log likelihood of the cluster (the constant, the trees closed by the simple peeling and the
+// remaining graph), -1e300 when the locus is impossible.
+void layer_stage_mono(int4 locus, real8& logl);
 
 }  // namespace kinrad
