@@ -6,6 +6,7 @@
 #include "likelihood/fs_prob_error_internal.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/layer_peel_mono_internal.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
@@ -66,8 +67,14 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   const bool dominant = v.crrtmarkerdomq == 1;
 
   // Selfed offspring.
-  if (lv.selfprnt.allocated() && lv.selfprnt(0) > 0 && v.numsex == v.allowinbreeding)
-    engine_unavailable("selfed offspring");
+  if (lv.selfprnt.allocated() && lv.selfprnt(0) > 0 && v.numsex == v.allowinbreeding) {
+    real8 x = 0.0;
+    absorbselfedoffspring(locus, x);
+    if (x < 10.0) {
+      logl = x;
+      return;
+    }
+  }
 
   // The absorb list, once per family set-up.
   if (lv.nabsorb(1) == -1) findabsorbfamily();
@@ -136,6 +143,10 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   peel(locus, numallele, numgenotype, errorclass, logl);
   if (logl <= kImpossible) return;
   if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
+  if (v.numsex != 2) {
+    layer_stage_mono(locus, logl);
+    return;
+  }
   layer_stage(locus, numallele, logl);
 }
 

@@ -145,12 +145,16 @@ void locus2gtype(int4 pos, int4 locus, int4 fam1, int4 fam2, int4 ngt) {
     for (int4 c = 1; c <= ngt; ++c) kg(c, f) = 0;
   const bool fast = lv.indivg12 == 1 && v.indivgtype1.allocated() &&
                     pos >= v.indivgtype1.lbound(2) && pos <= v.indivgtype1.ubound(2);
+  // Large selfed families counted by the selfing-generation estimate of this family.
+  auto cached = [&](int4 f) {
+    return lv.ng2selfnum > 0 && f <= lv.ng2selfidx.ubound(1) && lv.ng2selfidx(f) > 0;
+  };
+  for (int4 f = fam1; f <= fam2; ++f)
+    if (cached(f))
+      for (int4 c = 1; c <= ngt; ++c) kg(c, f) = lv.ng2self(c, lv.ng2selfidx(f), pos);
   if (fast) {
     for (int4 f = fam1; f <= fam2; ++f) {
-      if (lv.clusterfamilysize(f) > 9 && lv.ng2selfidx.allocated() && lv.ng2selfidx(f) > 0) {
-        for (int4 c = 1; c <= ngt; ++c) kg(c, f) = lv.ng2self(c, lv.ng2selfidx(f));
-        continue;
-      }
+      if (cached(f)) continue;
       for (int4 i = v.familyindivloc(f - 1) + 1; i <= v.familyindivloc(f); ++i) {
         const int4 c = v.indivgtype1(lv.familyindiv(i), pos);
         if (c > 0 && c <= ngt) ++kg(c, f);
@@ -162,7 +166,7 @@ void locus2gtype(int4 pos, int4 locus, int4 fam1, int4 fam2, int4 ngt) {
   for (int4 i = v.familyindivloc(fam1 - 1) + 1; i <= v.familyindivloc(fam2); ++i) {
     const uint16_t word = static_cast<uint16_t>(col(lv.familyindivll(1, i)));
     const int4 c = (word >> lv.familyindivll(2, i)) & 3u;
-    if (c > 0 && c <= ngt) ++kg(c, lv.familyindivll(3, i));
+    if (c > 0 && c <= ngt && !cached(lv.familyindivll(3, i))) ++kg(c, lv.familyindivll(3, i));
   }
 }
 

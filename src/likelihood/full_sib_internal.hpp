@@ -43,6 +43,12 @@ void fsprobcompute1(int4 ifs, int4 nallele, int4 ngtype, real8& logl, int4 j, in
 // Error-free loci of at most two alleles; ngt: distinct heterozygous and homozygous genotypes.
 void fsprobcomputesnp(int4 ifs, const int2 ngt[2], int4 j, int4 flag);
 
+// Multiplies every selfed family's offspring into its selfing parent's genotype vector (and the
+// copy of the parent's other role) and takes the family off both roles. logl: 1e30 when other
+// families remain, the locus log likelihood when the family is one selfing individual, -1e300
+// when the locus is impossible.
+void absorbselfedoffspring(int4 locus, real8& logl);
+
 // The absorb list of the family in hand (once per family set-up).
 void findabsorbfamily();
 

@@ -34,8 +34,9 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq);
 // Sizes the per-locus work arrays of familyloglvar for the family in hand.
 void setfamilyloglvar();
 
-// Selfing generations of the parents (prntinbcoe); for now every parent keeps the population
-// inbreeding coefficient.
+// Selfing generations behind every selfed full-sib family of the family in hand: each selfing
+// parent's inbreeding coefficient prntinbcoe (both roles); other parents keep theirs. Also
+// caches the two-allele code counts of selfed families of more than 9 members (ng2self).
 void selfinggen_est();
 
 // Natural log likelihood of the family in hand at one locus (its work state prepared for all

@@ -42,8 +42,6 @@ bool has_two_allele_loci() {
 
 }  // namespace
 
-void selfinggen_est() {}
-
 void setfamilyloglvar() {
   const Variables& v = variables;
   Familyloglvar& f = familyloglvar;
@@ -418,7 +416,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
 
   // Step 13: two-allele tables of the family size.
   if (twoallele) {
-    lv.ng2selfidx.deallocate();
+    lv.ng2selfnum = 0;  // the cache of this routine's own estimate serves no locus
     const int4 n = std::max({2 * v.maxfsibsize, 2 * v.maxfsibsizeh, 1});
     setscale2(n);
     if (!v.indivgtype1.allocated())

@@ -390,8 +390,25 @@ Setup setup(const Cluster& c, int4 locus) {
       }
     }
   }
-  // Full-sib factors over every pair of parent genotypes.
+  // Full-sib factors over every pair of parent genotypes. In a one-sex species the offspring of
+  // two individuals form one full-sib family whichever of them is the father (the effective
+  // count of a genotype is taken over the whole family).
+  std::vector<Family> merged;
   for (const Family& f : c.families) {
+    const int fi = roleof[{1, f.father}];
+    const int mi = roleof[{2, f.mother}];
+    bool joined = false;
+    for (Family& g : merged) {
+      const int gf = roleof[{1, g.father}];
+      const int gm = roleof[{2, g.mother}];
+      if (c.numsex == 1 && gf == mi && gm == fi) {
+        g.members.insert(g.members.end(), f.members.begin(), f.members.end());
+        joined = true;
+      }
+    }
+    if (!joined) merged.push_back(f);
+  }
+  for (const Family& f : merged) {
     const int fi = roleof[{1, f.father}];
     const int mi = roleof[{2, f.mother}];
     std::map<Genotype, int> counts;

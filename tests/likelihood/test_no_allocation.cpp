@@ -216,3 +216,85 @@ TEST(NoAllocation, SecondCyclicLocusLikelihoodAllocatesNothing) {
 
 }  // namespace
 }  // namespace kinrad
+
+namespace kinrad {
+namespace {
+
+// One-sex clusters whose individuals close cycles, with and without selfing (selfed families,
+// the selfing-generation estimate and its count cache included), through the whole family
+// likelihood as the search calls it: the second call allocates nothing.
+TEST(NoAllocation, SecondOneSexCyclicFamilyLikelihoodAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Shape;
+  using oracle::Species;
+  std::uint32_t seed = 1700;
+  int scored = 0;
+  for (Species sp : {Species::monoecious, Species::selfing}) {
+    for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+      for (Shape sh : {Shape::cycle2x2, Shape::ladder, Shape::random_graph, Shape::one_family}) {
+        SCOPED_TRACE(seed);
+        reset_all_modules();
+        testing_support::TempWorkDir dir{"no_allocation"};
+        oracle::Options o;
+        o.shape = sh;
+        o.species = sp;
+        o.markers = mk;
+        o.loci = 3;
+        o.sampled_parents = 1;
+        o.big_family = sh == Shape::one_family;  // a selfed family of more than 9: the cache
+        const oracle::Cluster c = oracle::random_cluster(seed++, o);
+        ASSERT_TRUE(oracle::build(c).ok);
+        real8 logl = 0.0;
+        familylikelihood(logl, -1e300, 1, 0, 0);
+        scored += logl > -1e300 ? 1 : 0;
+        const long before = allocations.load();
+        familylikelihood(logl, -1e300, 1, 0, 0);
+        EXPECT_EQ(allocations.load() - before, 0);
+        reset_all_modules();
+      }
+    }
+  }
+  EXPECT_GT(scored, 8);
+}
+
+// Selfed families at every kind of locus (errors, dominant markers), locus by locus.
+TEST(NoAllocation, SecondSelfedLocusLikelihoodAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Shape;
+  std::uint32_t seed = 1800;
+  for (Markers mk : {Markers::snp_error, Markers::multi_error, Markers::many_error,
+                     Markers::dominant_free, Markers::dominant_error}) {
+    for (Shape sh : {Shape::one_family, Shape::star}) {
+      SCOPED_TRACE(seed);
+      reset_all_modules();
+      testing_support::TempWorkDir dir{"no_allocation"};
+      oracle::Options o;
+      o.shape = sh;
+      o.species = oracle::Species::selfing;
+      o.markers = mk;
+      o.loci = 3;
+      o.sampled_parents = 1;
+      o.missing = 0.2;
+      const oracle::Cluster c = oracle::random_cluster(seed++, o);
+      ASSERT_TRUE(oracle::build(c).ok);
+      oracle::exact_mode();
+      selfinggen_est();
+      auto all_loci = [] {
+        for (int4 l = 1; l <= variables.numloci; ++l) {
+          const int4 k = variables.obsnumallele(l);
+          if (k < 2) continue;
+          real8 logl = 0.0;
+          familylocuslogl(l, k, variables.genotypenum(k), logl);
+        }
+      };
+      all_loci();
+      const long before = allocations.load();
+      all_loci();
+      EXPECT_EQ(allocations.load() - before, 0);
+      reset_all_modules();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad

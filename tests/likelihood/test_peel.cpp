@@ -106,19 +106,6 @@ TEST_F(Peel, AbsorptionAndWholeFamilyModesEqualTablesPeeled) {
   EXPECT_GT(compared, 60);
 }
 
-// What this build cannot compute ends in the error stop, never in a value.
-TEST_F(Peel, UnavailablePartsStop) {
-  reset_all_modules();
-  testing_support::TempWorkDir dir{"peel"};
-  oracle::Options o;
-  o.shape = Shape::cycle2x2;
-  o.markers = Markers::multi_free;
-  o.species = oracle::Species::monoecious;
-  o.loci = 1;
-  const oracle::Cluster c = oracle::random_cluster(11u, o);
-  ASSERT_TRUE(oracle::build(c).ok);
-  EXPECT_THROW(by_routine(1), ProgramStop);  // a cycle in a one-sex species
-}
 
 // Cyclic clusters at loci with typing errors or dominant markers, over many shapes and seeds:
 // the engine no longer stops there; it returns the enumeration's value (the oracle's sum over

@@ -77,8 +77,21 @@ struct Likelihoodvar {
   // Working copies of hsib and fsib while the absorb list is chosen.
   FArray<int4, 1> hsibcopy{};
   FArray<int1, 1> fsibcopy{};
-  FArray<int4, 1> ng2selfidx{};  // selfing cache rows of two-allele counts, > 0 cached
-  FArray<int2, 2> ng2self{};
+  // Selfing generations: per full-sib family its row of the two-allele count cache (0 none), and
+  // the counts of codes 1..3 per cached selfed family and two-allele locus position. The cache
+  // exists only while ng2selfnum > 0 (the storage itself only grows).
+  FArray<int4, 1> ng2selfidx{};
+  FArray<int2, 3> ng2self{};  // (3, cached families, locus2(0))
+  int4 ng2selfnum = 0;        // cached selfed families; 0 when the cache does not exist
+  // Work lists of the selfing-generation estimate: the entries (p, count) over all loci, and per
+  // count value its running product and the log taken out of it.
+  FArray<real8, 1> selfentryp{};
+  FArray<int4, 1> selfentryn{};
+  FArray<real8, 1> selfprod{};   // (maxfsibsize)
+  FArray<real8, 1> selflog{};    // (maxfsibsize)
+  FArray<int4, 1> selfcounts{};  // (0:maxfsibsize) distinct count values in use, count first
+  // Absorption of selfed offspring: per parent genotype the summed 100 w ln row values.
+  FArray<real8, 1> selfsum{};
   // Dominant block whose full-sib keys domfsibsave holds; 0 none. Lives for the process.
   int4 dominant_cache_block = 0;
 
