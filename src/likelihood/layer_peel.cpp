@@ -8,6 +8,7 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
+#include "likelihood/layer_absorb_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
@@ -28,8 +29,10 @@ struct FamilyTable {
   uint16_t rowmask = 0;
   uint16_t colmask = 0;
   bool neutral = false;  // no typed offspring here: the family factor is 1
+  bool direct = false;   // a pair table, read by the positions themselves
 
   real8 operator()(int4 gf, int4 gm) const {
+    if (direct) return base[(gf - 1) + (gm - 1) * ld];
     if (neutral) return 1.0;
     const int4 x = fcls ? fcls[gf - 1] : gf;
     const int4 y = mcls ? mcls[gm - 1] : gm;
@@ -43,6 +46,10 @@ FamilyTable family_table(int4 f, bool twoallele) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
+  if ((t.base = layer_pair_table(f, t.ld)) != nullptr) {
+    t.direct = true;
+    return t;
+  }
   if (v.numfsgenotype(1, f) + v.numfsgenotype(2, f) == 0 || lv.fsprobdim(f) < 1) {
     t.neutral = true;
     return t;
@@ -62,10 +69,13 @@ FamilyTable family_table(int4 f, bool twoallele) {
   return t;
 }
 
+// Parents of a family, or of a pair without offspring that a pair table links.
 int4 father_of(int4 f) {
+  if (f > variables.numfsibship) return pair_father(f);
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
 }
 int4 mother_of(int4 f) {
+  if (f > variables.numfsibship) return pair_mother(f);
   return variables.npstartloc1(2) + likelihoodvar.clusterfamily(2, f);
 }
 
@@ -242,9 +252,19 @@ struct LayerRun {
   void locuslikelihood(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 prev = layer - 1;
-    const int4 p = findabsorbindiv(prev);
-    if (p == 0) {
+    // Chains, singles and parallel parents of the graph are summed out first. A graph they
+    // empty leaves the path's value in state prev, where it was multiplied in.
+    if (prune(layer)) {
       addgtypeprb(prev);
+      clear_changed_pairs(layer);
+      return;
+    }
+    int4 skip = 0;
+    chknewfsprob(layer, skip);
+    const int4 p = skip == 1 ? 0 : findabsorbindiv(prev);
+    if (p == 0) {
+      if (skip == 0) addgtypeprb(prev);
+      clear_changed_pairs(layer);
       return;
     }
     const int4 n = lv.hsprobdim(p);
@@ -267,6 +287,7 @@ struct LayerRun {
       if (lv.layerxvalue(layer) == 0.0) continue;
       locuslikelihood(layer + 1);
     }
+    clear_changed_pairs(layer);
   }
 };
 
@@ -359,6 +380,7 @@ void layer_stage(real8& logl) {
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;
   lv.layerlogfactor = 0.0;
+  layer_absorb_setup(cap);
   lv.layersingle(0) = 0;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
