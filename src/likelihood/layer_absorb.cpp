@@ -269,11 +269,15 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
   const int4 nf = count_of(F);
   const int4 nm = count_of(M);
   const int4 p = pair_of(F, M);
-  if (a.changedpairq(p) == 0) {
+  const bool fresh = a.changedpairq(p) == 0;
+  const int4 k = fresh ? tables_in_use(layer) + 1 : a.changedpairq(p);
+  chain_table(e, n, fresh ? k : 0, s);
+  remove_link(F, link_between(F, e[1], s), s);
+  remove_link(M, link_between(M, e[n - 2], s), s);
+  for (int4 c = 1; c + 1 < n; ++c) likelihoodvar.layernummate(e[c], s) = 0;
+  if (fresh) {
     // A new table: the end pair's own family, when they have one in the graph, joins it once;
     // otherwise the table is their only link.
-    const int4 k = tables_in_use(layer) + 1;
-    chain_table(e, n, k, s);
     if (link_between(F, M, s) == p) {
       const Link l = open_link(p, F);
       for (int4 j = 1; j <= nm; ++j)
@@ -283,19 +287,13 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
       append_link(M, p, s);
     }
     number_table(layer, p);
-    settle_table(k, nf, nm, s);
   } else {
     // A further chain of the same father to the same mother: its table multiplies into the one
     // already made.
-    const int4 k = a.changedpairq(p);
-    chain_table(e, n, 0, s);
     for (int4 j = 1; j <= nm; ++j)
       for (int4 i = 1; i <= nf; ++i) a.fsprob2(i, j, k) *= a.fsprob2(i, j, 0);
-    settle_table(k, nf, nm, s);
   }
-  remove_link(F, link_between(F, e[1], s), s);
-  remove_link(M, link_between(M, e[n - 2], s), s);
-  for (int4 c = 1; c + 1 < n; ++c) likelihoodvar.layernummate(e[c], s) = 0;
+  settle_table(k, nf, nm, s);
 }
 
 // One pass of chain absorption on the layer's first visit: searches each start father's
@@ -655,7 +653,7 @@ void layer_absorb_setup(int4 cap) {
 
   int4 maxsel = 1, ncore = lv.layercore(0);
   for (int4 c = 1; c <= ncore; ++c) maxsel = std::max(maxsel, int4{lv.hsprobdim(lv.layercore(c))});
-  a.fsprob2cap = std::min(v.numfsibship / 2 + 1, 200);
+  a.fsprob2cap = std::min(v.numfsibship / 2 + 1, a.fsprob2limit);
   const int4 tables = a.fsprob2cap;
   engine::grow(a.fsprob2, {Dim(1, maxsel), Dim(1, maxsel), Dim(0, tables)});
   engine::grow(a.fsprob2sum, Dim(0, tables));

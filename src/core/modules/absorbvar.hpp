@@ -26,6 +26,7 @@ struct Absorbvar {
                                        // candidate position first; slot 0 a work table
   FArray<real8, 1> fsprob2sum{};       // (0:fsprob2cap) sum of each pair table
   int4 fsprob2cap = 0;                 // pair tables allotted to the family in hand
+  int4 fsprob2limit = 200;  // most pair tables along one descent, whatever the family
   FArray<int2, 1> changedpairq{};      // (pair number) pair table standing for the pair, 0 none
   FArray<int4, 2> pairparent{};        // (2, pair number) father and mother, joint parent numbers
   int4 numpairs = 0;                   // pair numbers of the family in hand
