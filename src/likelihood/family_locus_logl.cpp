@@ -136,12 +136,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   peel(locus, numallele, numgenotype, errorclass, logl);
   if (logl <= kImpossible) return;
   if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
-  // The layer stage reads only the tables of error-free codominant loci so far; stopping is
-  // better than reading another table layout as if it were one of those.
-  if (dominant || errorclass != 0)
-    engine_unavailable("families whose mating graph has a cycle at loci with typing errors or "
-                       "dominant markers");
-  layer_stage(logl);
+  layer_stage(locus, logl);
 }
 
 }  // namespace kinrad

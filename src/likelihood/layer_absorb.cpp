@@ -19,6 +19,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_absorb_internal.hpp"
+#include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
@@ -96,62 +97,19 @@ real8 weight_sum(int4 p, int4 s) {
   return sum;
 }
 
-// The table of one link read by its two parents' candidate positions: a pair table, or the
-// family's own table through the index maps (at two-allele loci the position is the class).
+// The table of one link read from one of its parents: entry (position of that parent, position
+// of its mate).
 struct Link {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;
-  const int4* mcls = nullptr;
-  int4 rows = 0;
-  int4 cols = 0;
-  uint16_t rowmask = 0;
-  uint16_t colmask = 0;
-  bool neutral = false;
-  bool direct = false;   // pair table: positions are the subscripts
-  bool pfather = false;  // the first parent named in reads is the father
-
-  real8 fm(int4 gf, int4 gm) const {
-    if (direct) return base[(gf - 1) + (gm - 1) * ld];
-    if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols || !has_bit(rowmask, x) || !has_bit(colmask, y))
-      return 0.0;
-    return base[(x - 1) + (y - 1) * ld];
-  }
-  // Entry with p (the parent the link was opened from) at position gp, its mate at gq.
-  real8 operator()(int4 gp, int4 gq) const { return pfather ? fm(gp, gq) : fm(gq, gp); }
+  LayerTable t;
+  bool pfather = false;
+  real8 operator()(int4 gp, int4 gq) const { return pfather ? t(gp, gq) : t(gq, gp); }
 };
 
 Link open_link(int4 f, int4 p) {
-  const Variables& v = variables;
-  const Likelihoodvar& lv = likelihoodvar;
-  Link t;
-  t.pfather = absorbvar.pairparent(1, f) == p;
-  if (const real8* pt = layer_pair_table(f, t.ld)) {
-    t.base = pt;
-    t.direct = true;
-    return t;
-  }
-  if (v.numfsgenotype(1, f) + v.numfsgenotype(2, f) == 0 || lv.fsprobdim(f) < 1) {
-    t.neutral = true;
-    return t;
-  }
-  const bool twoallele = lv.crrtmarkertype <= 2;
-  const bool haplo = v.haplodiploid == 1;
-  const TableReader r = table_of(f);
-  t.base = r.base;
-  t.ld = r.ld;
-  t.cols = lv.fsprobdim(f);
-  t.rows = haplo ? (twoallele ? 2 : lv.numallelefs(f)) : t.cols;
-  t.rowmask = static_cast<uint16_t>(v.equirowcol(f, 1));
-  t.colmask = haplo ? static_cast<uint16_t>(v.equirowcol(f, 2)) : t.rowmask;
-  if (!twoallele) {
-    t.fcls = &lv.idxtgt(lv.idxloc(2 * f - 2) + 1);
-    t.mcls = &lv.idxtgt(lv.idxloc(2 * f - 1) + 1);
-  }
-  return t;
+  Link l;
+  l.pfather = absorbvar.pairparent(1, f) == p;
+  l.t = layer_table(f);
+  return l;
 }
 
 int4 table_count(int4 layer) {
@@ -445,8 +403,8 @@ void absorbsingle(int4 pass, int4 layer, bool first) {
       left = sex_of(p) == 1 && lv.layernummate(p, s) > 0;
     }
     if (!left) {
-      a.allabsorbedlayer(1) = layer;
-      a.allabsorbedlayer(2) = pass;
+      likelihoodvar.allabsorbedlayer = layer;
+      a.allabsorbedpass = pass;
     }
   }
 }
@@ -624,6 +582,7 @@ int4 pair_mother(int4 f) {
 
 const real8* layer_pair_table(int4 f, std::ptrdiff_t& ld) {
   const Absorbvar& a = absorbvar;
+  if (f > a.numpairs) return nullptr;  // no pair numbers set up: family tables only
   const int4 k = a.changedpairq(f);
   if (k <= 0) return nullptr;
   ld = a.fsprob2.size(1);
@@ -684,12 +643,12 @@ void layer_absorb_setup(int4 cap) {
   }
   a.changedpairnum = 0;
   a.numpairlist = 0;
-  a.allabsorbedlayer(1) = -1;
-  a.allabsorbedlayer(2) = -1;
+  likelihoodvar.allabsorbedlayer = 0;
+  a.allabsorbedpass = 0;
   for (int4 i = 1; i <= 3; ++i) a.listdim(i) = 0;
 }
 
-bool prune(int4 layer) {
+void prune(int4 layer) {
   Absorbvar& a = absorbvar;
   const bool first = a.changedpairid(0, layer) == -1;
   if (first) a.changedpairstart(layer) = a.changedpairnum;
@@ -705,7 +664,7 @@ bool prune(int4 layer) {
         break;
       }
       absorbsingle(r, layer, true);
-      if (a.allabsorbedlayer(1) == layer && a.allabsorbedlayer(2) == r) {
+      if (likelihoodvar.allabsorbedlayer == layer && a.allabsorbedpass == r) {
         a.changedpairiter(layer) = r;
         break;
       }
@@ -716,7 +675,7 @@ bool prune(int4 layer) {
       absorbsingle(r, layer, false);
     }
   }
-  const bool empty = a.allabsorbedlayer(1) == layer;
+  const bool empty = likelihoodvar.allabsorbedlayer == layer;
   if (!empty) {
     if (first) {
       const int4 begin = a.numpairlist + 1;
@@ -731,7 +690,6 @@ bool prune(int4 layer) {
     a.changedpairnum = tables_in_use(layer);
     for (int4 i = 1; i <= 3; ++i) a.listdim(i + 3) = a.listdim(i);
   }
-  return empty;
 }
 
 void chknewfsprob(int4 layer, int4& skip) {

@@ -3,8 +3,11 @@
 // tables of its families into its mates' weights, sums out every parent thereby left with a
 // single family and recurses on what remains. The sum over all conditioning paths is the
 // exact probability of the remaining graph; no path is dropped.
+#include <algorithm>
+#include <array>
 #include <cmath>
 
+#include "core/modules/absorbvar.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
@@ -18,7 +21,10 @@ namespace {
 
 constexpr real8 kImpossible = -1e300;
 
-// Family f's table read by the two parents' positions in their genotype lists.
+// Family f's table read by the two parents' positions in their genotype lists, whatever the
+// kind of locus: positions map to the table's classes through the family's index lists (or are
+// the classes themselves at two-allele and dominant loci); a class outside the table, or masked
+// off at an error-free locus, reads 0.
 struct FamilyTable {
   const real8* base = nullptr;
   std::ptrdiff_t ld = 0;
@@ -28,7 +34,8 @@ struct FamilyTable {
   int4 cols = 0;
   uint16_t rowmask = 0;
   uint16_t colmask = 0;
-  bool neutral = false;  // no typed offspring here: the family factor is 1
+  bool masked = false;   // error-free codominant tables: rows and columns by their masks
+  bool neutral = false;  // the family tells nothing about its parents here: the factor is 1
   bool direct = false;   // a pair table, read by the positions themselves
 
   real8 operator()(int4 gf, int4 gm) const {
@@ -36,13 +43,21 @@ struct FamilyTable {
     if (neutral) return 1.0;
     const int4 x = fcls ? fcls[gf - 1] : gf;
     const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols || !has_bit(rowmask, x) || !has_bit(colmask, y))
-      return 0.0;
+    if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
+    if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
     return base[(x - 1) + (y - 1) * ld];
   }
 };
 
-FamilyTable family_table(int4 f, bool twoallele) {
+// What kind of locus the tables belong to.
+struct LocusKind {
+  bool twoallele = false;  // parents' positions are the table classes (also dominant loci)
+  bool dominant = false;
+  bool errors = false;  // codominant with typing errors
+};
+
+FamilyTable family_table(int4 f, const LocusKind& k) {
+  const bool twoallele = k.twoallele;
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
@@ -58,6 +73,37 @@ FamilyTable family_table(int4 f, bool twoallele) {
   const TableReader r = table_of(f);
   t.base = r.base;
   t.ld = r.ld;
+  if (k.dominant) {
+    // Dominant: 3 x 3 over the phenotype-genotype classes (2 x 3 for haploid fathers).
+    t.rows = haplo ? 2 : 3;
+    t.cols = 3;
+    return t;
+  }
+  if (k.errors) {
+    if (twoallele) {
+      t.rows = haplo ? 2 : 3;
+      t.cols = 3;
+      // A diploid table marked empty: the family's offspring say nothing at this locus.
+      if (!haplo && r(2, 1) < 0.0) t.neutral = true;
+      return t;
+    }
+    t.fcls = &lv.idxtgt(lv.idxloc(2 * f - 2) + 1);
+    t.mcls = &lv.idxtgt(lv.idxloc(2 * f - 1) + 1);
+    if (haplo) {
+      // Rows: the father's alleles; columns up to the (possibly trimmed) table dimension.
+      t.rows = lv.numallelefs(f);
+      t.cols = lv.fsprobdim(f);
+      return t;
+    }
+    if (lv.numallelefs(f) == 1) {
+      // One family allele: every parent pair gives the same factor, held in the constant.
+      t.neutral = true;
+      return t;
+    }
+    t.rows = t.cols = std::min<int4>(v.genotypenum(lv.numallelefs(f)), lv.fsprobdim(f));
+    return t;
+  }
+  t.masked = true;
   t.cols = lv.fsprobdim(f);
   t.rows = haplo ? (twoallele ? 2 : lv.numallelefs(f)) : t.cols;
   t.rowmask = static_cast<uint16_t>(v.equirowcol(f, 1));
@@ -71,16 +117,19 @@ FamilyTable family_table(int4 f, bool twoallele) {
 
 // Parents of a family, or of a pair without offspring that a pair table links.
 int4 father_of(int4 f) {
-  if (f > variables.numfsibship) return pair_father(f);
+  if (f > variables.numfsibship && f <= absorbvar.numpairs) return pair_father(f);
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
 }
 int4 mother_of(int4 f) {
-  if (f > variables.numfsibship) return pair_mother(f);
+  if (f > variables.numfsibship && f <= absorbvar.numpairs) return pair_mother(f);
   return variables.npstartloc1(2) + likelihoodvar.clusterfamily(2, f);
 }
 
+// The kind of locus of the layer stage in hand, for the absorption routines' table reads.
+LocusKind layer_kind;
+
 struct LayerRun {
-  bool twoallele = false;
+  LocusKind kind;
 
   real8* weights(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
@@ -126,7 +175,7 @@ struct LayerRun {
   // Multiplies family f, with parent p fixed at genotype position g, into its other parent's
   // weights in state s.
   void condition_into_mate(int4 f, int4 p, int4 g, int4 s) {
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     real8* w = weights(q, s);
@@ -141,7 +190,7 @@ struct LayerRun {
   void layerabsorbm(int4 p, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 f = lv.layermate(1, p, s);
-    const FamilyTable t = family_table(f, twoallele);
+    const FamilyTable t = family_table(f, kind);
     const bool pfather = father_of(f) == p;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     const real8* wp = weights(p, s);
@@ -216,21 +265,26 @@ struct LayerRun {
   }
 
   // The conditioning parent of the layer: the one with most families in state s, equal counts
-  // going to the larger key (fathers scanned first, the first on equal keys); 0 when the graph
-  // is empty.
+  // going to the strictly larger key; sexes in the order of absorbsex, each in list order (the
+  // first on equal keys). 0 when the graph is empty.
   int4 findabsorbindiv(int4 s) const {
     const Likelihoodvar& lv = likelihoodvar;
+    const int4 nfather = variables.nparent(1);
     int4 best = 0, bestm = 0;
     int8 bestkey = 0;
-    for (int4 k = 1; k <= lv.layercore(0); ++k) {
-      const int4 p = lv.layercore(k);
-      const int4 m = lv.layernummate(p, s);
-      if (m == 0 || m < bestm) continue;
-      if (m > bestm || lv.layerkey(p) > bestkey) {
-        bestm = m;
-        best = p;
-        bestkey = lv.layerkey(p);
+    for (int4 sex = lv.absorbsex[0];; sex += lv.absorbsex[2]) {
+      for (int4 k = 1; k <= lv.layercore(0); ++k) {
+        const int4 p = lv.layercore(k);
+        if ((p <= nfather ? 1 : 2) != sex) continue;
+        const int4 m = lv.layernummate(p, s);
+        if (m == 0 || m < bestm) continue;
+        if (m > bestm || lv.layerkey(p) > bestkey) {
+          bestm = m;
+          best = p;
+          bestkey = lv.layerkey(p);
+        }
       }
+      if (sex == lv.absorbsex[1]) break;
     }
     return best;
   }
@@ -252,9 +306,11 @@ struct LayerRun {
   void locuslikelihood(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 prev = layer - 1;
-    // Chains, singles and parallel parents of the graph are summed out first. A graph they
-    // empty leaves the path's value in state prev, where it was multiplied in.
-    if (prune(layer)) {
+    // Chains, singles and parallel parents of the graph entering the layer are summed out
+    // first. A graph they empty is a finished path whose value is in state prev, where the sums
+    // were multiplied in.
+    prune(layer);
+    if (lv.allabsorbedlayer == layer) {
       addgtypeprb(prev);
       clear_changed_pairs(layer);
       return;
@@ -293,7 +349,116 @@ struct LayerRun {
 
 }  // namespace
 
-void layer_stage(real8& logl) {
+void findabsorbsex() {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 nfather = variables.nparent(1);
+  constexpr int4 kNone = -32768;
+  int4 m[3] = {0, kNone, kNone};
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 sex = p <= nfather ? 1 : 2;
+    m[sex] = std::max(m[sex], lv.layernummate(p, 0));
+  }
+  const std::array<int4, 3> fathers{1, 2, 1}, mothers{2, 1, -1};
+  if (m[1] != kNone && (m[2] == kNone || m[1] > m[2])) {
+    lv.absorbsex = fathers;
+    return;
+  }
+  if (m[1] == kNone || m[1] < m[2]) {
+    lv.absorbsex = mothers;
+    return;
+  }
+  // Equal largest counts. Families of partners with different counts: the one holding the
+  // smallest offspring number decides (a later family on equal numbers), fathers first unless
+  // its father has fewer families than its mother.
+  const Variables& v = variables;
+  auto smallest = [&](int4 f) {
+    int4 low = 0;
+    for (int4 i = v.familyindivloc(f - 1) + 1; i <= v.familyindivloc(f); ++i)
+      if (low == 0 || lv.familyindiv(i) < low) low = lv.familyindiv(i);
+    return low;
+  };
+  int4 low = 0, nf = 0, nm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const int4 q = mother_of(f);
+      if (lv.layernummate(q, 0) == lv.layernummate(p, 0)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o <= low)) {
+        low = o;
+        nf = lv.layernummate(p, 0);
+        nm = lv.layernummate(q, 0);
+      }
+    }
+  }
+  if (low > 0) {
+    lv.absorbsex = nf < nm ? mothers : fathers;
+    return;
+  }
+  // Every partner has the same count: the family with the smallest offspring number among
+  // partners of different numbers within their sexes, fathers first when the father's number
+  // is the larger.
+  int4 pf = 0, pm = 0;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if (p > nfather) continue;
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      if (lv.clusterfamily(1, f) == lv.clusterfamily(2, f)) continue;
+      const int4 o = smallest(f);
+      if (o > 0 && (low == 0 || o < low)) {
+        low = o;
+        pf = lv.clusterfamily(1, f);
+        pm = lv.clusterfamily(2, f);
+      }
+    }
+  }
+  lv.absorbsex = low > 0 && pf > pm ? fathers : mothers;
+}
+
+void trimgenotypes(int4 s, int4& ok) {
+  Likelihoodvar& lv = likelihoodvar;
+  const Variables& v = variables;
+  const int4 nfather = v.nparent(1);
+  LocusKind kind;
+  kind.twoallele = lv.crrtmarkertype <= 2;
+  kind.dominant = v.crrtmarkerdomq == 1;
+  kind.errors = false;  // trimming runs at loci whose tables rule pairs out exactly
+  ok = 1;
+  for (int4 k = 1; k <= lv.layercore(0); ++k) {
+    const int4 p = lv.layercore(k);
+    if ((p <= nfather ? 1 : 2) != s) continue;
+    const int4 n = lv.hsprobdim(p);
+    if (n <= 1) continue;
+    real8* w = &lv.layerweight(lv.layerwloc(p) + 1, 0);
+    for (int4 i = 1; i <= lv.layernummate(p, 0); ++i) {
+      const int4 f = lv.layermate(i, p, 0);
+      const FamilyTable t = family_table(f, kind);
+      if (t.neutral) continue;
+      const bool pfather = father_of(f) == p;
+      const int4 q = pfather ? mother_of(f) : father_of(f);
+      const real8* wq = &lv.layerweight(lv.layerwloc(q) + 1, 0);
+      const int4* own = pfather ? t.fcls : t.mcls;
+      for (int4 g = 1; g <= n; ++g) {
+        if (w[g - 1] <= 0.0) continue;
+        if (own != nullptr && own[g - 1] == 0) continue;  // outside every table: never judged
+        bool possible = false;
+        for (int4 j = 1; j <= lv.hsprobdim(q) && !possible; ++j)
+          possible = wq[j - 1] > 0.0 && (pfather ? t(g, j) : t(j, g)) >= 1e-300;
+        if (!possible) w[g - 1] = 0.0;
+      }
+    }
+    int4 kept = 0;
+    for (int4 g = 0; g < n; ++g) kept += w[g] > 0.0 ? 1 : 0;
+    ok = kept;
+    if (kept == 0) return;
+  }
+}
+
+void layer_stage(int4 locus, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   if (v.numsex != 2) engine_unavailable("one-sex families whose mating graph has a cycle");
@@ -338,9 +503,13 @@ void layer_stage(real8& logl) {
   engine::grow(lv.layerxvalue, Dim(0, cap));
   engine::grow(lv.layerxlog, Dim(0, cap));
   lv.layercap = std::max(lv.layercap, cap);
+  layer_absorb_setup(cap);
 
   LayerRun run;
-  run.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.dominant = v.crrtmarkerdomq == 1;
+  run.kind.errors = !run.kind.dominant && v.locuserror(locus) != 0;
+  layer_kind = run.kind;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
     lv.layernummate(p, 0) = 0;
@@ -376,11 +545,36 @@ void layer_stage(real8& logl) {
     }
     lv.layerkey(p) = score * static_cast<int8>(v.smplsize) - smallest;
   }
+  // The sex scanned first, and at error-free codominant loci of more than two alleles in a graph
+  // with more than two parents of each sex the genotypes no family with some one mate allows.
+  findabsorbsex();
+  int4 nsex[3] = {0, 0, 0};
+  for (int4 k = 1; k <= ncore; ++k) ++nsex[lv.layercore(k) <= v.nparent(1) ? 1 : 2];
+  v.numparent(1) = std::min(nsex[1], nsex[2]);
+  v.numparent(2) = std::max(nsex[1], nsex[2]);
+  v.numparent(3) = nsex[1] + nsex[2];
+  // More than 100 parents of the smaller sex in the remaining graph is beyond capacity.
+  if (v.numparent(1) > 100) {
+    logl = kImpossible;
+    return;
+  }
+  if (!run.kind.dominant && !run.kind.errors && !run.kind.twoallele) {
+    if (v.numparent(1) > 2) {
+      for (int4 s = 1; s <= 2; ++s) {
+        int4 ok = 1;
+        trimgenotypes(s, ok);
+        if (ok == 0) {
+          logl = kImpossible;
+          return;
+        }
+      }
+    }
+  }
+  lv.allabsorbedlayer = 0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;
   lv.layerlogfactor = 0.0;
-  layer_absorb_setup(cap);
   lv.layersingle(0) = 0;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
@@ -393,6 +587,23 @@ void layer_stage(real8& logl) {
     return;
   }
   logl = total + std::log(lv.layerprb) + lv.layerlogfactor;
+}
+
+LayerTable layer_table(int4 f) {
+  const FamilyTable t = family_table(f, layer_kind);
+  LayerTable r;
+  r.base = t.base;
+  r.ld = t.ld;
+  r.fcls = t.fcls;
+  r.mcls = t.mcls;
+  r.rows = t.rows;
+  r.cols = t.cols;
+  r.rowmask = t.rowmask;
+  r.colmask = t.colmask;
+  r.masked = t.masked;
+  r.neutral = t.neutral;
+  r.direct = t.direct;
+  return r;
 }
 
 }  // namespace kinrad

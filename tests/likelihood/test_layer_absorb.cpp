@@ -207,8 +207,8 @@ TEST_F(LayerAbsorb, TwoByTwoCycleIsAbsorbedInTheFirstPassOfLayerOne) {
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(shape("cycle2x2"), seed, seed % 2 ? Markers::snp_free : Markers::multi_free);
     const Absorbvar& a = absorbvar;
-    EXPECT_EQ(a.allabsorbedlayer(1), 1);
-    EXPECT_EQ(a.allabsorbedlayer(2), 1);
+    EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
+    EXPECT_EQ(a.allabsorbedpass, 1);
     EXPECT_EQ(a.changedpairiter(1), 1);
     EXPECT_EQ(a.changedpairid(0, 1), 1);                  // one table
     EXPECT_LE(a.changedpairid(1, 1), 4);                  // on the end pair's own family
@@ -223,8 +223,8 @@ TEST_F(LayerAbsorb, ChainStopsBeforeItsStartFather) {
   const Absorbvar& a = absorbvar;
   EXPECT_EQ(a.listdim(1), 6);  // F1 M1 F2 M2 F3 M3, not F1 again
   EXPECT_EQ(a.changedpairid(0, 1), 1);
-  EXPECT_EQ(a.allabsorbedlayer(1), 1);
-  EXPECT_EQ(a.allabsorbedlayer(2), 1);
+  EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
+  EXPECT_EQ(a.allabsorbedpass, 1);
 }
 
 // Only chains of three entries exist: the first pass makes no table, so the layer records zero
@@ -237,7 +237,7 @@ TEST_F(LayerAbsorb, ThreeEntryChainsAreNeverAbsorbed) {
   EXPECT_EQ(a.changedpairiter(1), 0);
   EXPECT_EQ(a.listdim(1), 0);
   EXPECT_EQ(a.changedpairid(0, 1), 0);
-  EXPECT_EQ(a.allabsorbedlayer(1), -1);
+  EXPECT_EQ(likelihoodvar.allabsorbedlayer, 0);
   a.absorbsingleid(1, 1) = -5;
   compare_locus(c, 1, "again");
   EXPECT_EQ(a.absorbsingleid(1, 1), -5);
@@ -269,8 +269,8 @@ TEST_F(LayerAbsorb, TwoChainsOfOneFatherToOneMotherGiveOneTable) {
     const Absorbvar& a = absorbvar;
     EXPECT_EQ(a.changedpairid(0, 1), 1);
     EXPECT_EQ(a.listdim(2), 2);  // two chains of F1
-    EXPECT_EQ(a.allabsorbedlayer(1), 1);
-    EXPECT_EQ(a.allabsorbedlayer(2), 1);
+    EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
+    EXPECT_EQ(a.allabsorbedpass, 1);
   }
 }
 
@@ -299,8 +299,8 @@ TEST_F(LayerAbsorb, LayerEmptiedInAPassRecordsIt) {
     evaluate_shape(shape("ladderhub"), seed, seed % 2 ? Markers::snp_free : Markers::multi_free);
     const Absorbvar& a = absorbvar;
     EXPECT_EQ(a.changedpairiter(1), 0);
-    EXPECT_EQ(a.allabsorbedlayer(1), 2);
-    EXPECT_EQ(a.allabsorbedlayer(2), 1);
+    EXPECT_EQ(likelihoodvar.allabsorbedlayer, 2);
+    EXPECT_EQ(a.allabsorbedpass, 1);
     EXPECT_EQ(a.changedpairiter(2), 1);
     EXPECT_EQ(a.changedpairstart(2), 0);
   }

@@ -1,5 +1,5 @@
-// The locus likelihood of two-sex clusters whose mating graph has cycles, at error-free
-// codominant loci, against the brute-force sum of the oracle (every genotype of every parent
+// The locus likelihood of two-sex clusters whose mating graph has cycles, at every kind of
+// locus, against the brute-force sum of the oracle (every genotype of every parent
 // over the locus's full allele set, Mendel's rules, the observation model and the parents'
 // priors). Every expected value comes from that enumeration.
 #include <gtest/gtest.h>
@@ -58,23 +58,32 @@ bool has_cycle(const Cluster& c) {
   return false;
 }
 
-// Compares every locus of at least two alleles; returns the number of loci compared.
-int compare_all(const Cluster& c, const std::string& what, int& impossible) {
+// Compares every locus of at least two alleles; returns the number of loci compared. At loci
+// with typing errors, tables made through single-precision exponents and masks that judge parent
+// pairs by the offspring alone carry mask_units x 1e-5 per family; the engine may call such a
+// locus impossible where the enumeration is not (counted in engine_only).
+int compare_all(const Cluster& c, const std::string& what, int& impossible, int mask_units = 1,
+                int* engine_only = nullptr) {
   int compared = 0;
   for (int4 l = 1; l <= variables.numloci; ++l) {
     const int4 k = variables.obsnumallele(l);
     if (k < 2) continue;
     const double ref = oracle::locus_logl(c, l);
     const double got = engine_logl(l);
-    const int ln2 = k == 2 ? diploid_typed(c, l) : 0;
+    const bool errors = variables.locuserror(l) != 0;
+    const bool single = variables.dominantmarker(l) == 0 && errors;
+    const int ln2 = k == 2 && !errors ? diploid_typed(c, l) : 0;
+    const int families = single ? static_cast<int>(c.families.size()) * mask_units : 0;
     SCOPED_TRACE(what + " locus " + std::to_string(l));
-    if (ref == -1e300) {
-      EXPECT_EQ(got, -1e300);
-      ++impossible;
-    } else {
-      EXPECT_NEAR(got, ref, oracle::tolerance(ref, ln2));
-    }
     ++compared;
+    if (ref == -1e300) {
+      EXPECT_LE(got, -1e299);
+      ++impossible;
+    } else if (engine_only != nullptr && errors && got <= -1e299) {
+      ++*engine_only;
+    } else {
+      EXPECT_NEAR(got, ref, oracle::tolerance(ref, ln2, families));
+    }
   }
   return compared;
 }
@@ -135,6 +144,70 @@ INSTANTIATE_TEST_SUITE_P(
                       SpeciesCase{"haplodiploid_multi", Species::haplodiploid,
                                   Markers::multi_free}),
     [](const ::testing::TestParamInfo<SpeciesCase>& i) { return std::string(i.param.name); });
+
+struct MarkerCase {
+  const char* name;
+  Species species;
+  Markers markers;
+  int mask_units = 1;  // allowance per family for pairs the masks drop, in units of 1e-5
+  std::uint32_t seeds = 100;
+};
+
+class CyclicMarkersAgainstOracle : public ::testing::TestWithParam<MarkerCase> {};
+
+// Loci with typing errors and dominant loci: the layer stage reads each kind's family tables
+// (the error tables over family classes, trimmed to their dimension; the dominant 3 x 3 and
+// 2 x 3 tables) and must give the enumeration's value on every cyclic shape.
+TEST_P(CyclicMarkersAgainstOracle, EveryLocusMatches) {
+  const MarkerCase mc = GetParam();
+  const Shape shapes[] = {Shape::cycle2x2, Shape::cycle2x3,   Shape::cycle3x3,
+                          Shape::ladder,   Shape::two_cycles, Shape::random_graph};
+  int impossible = 0, compared = 0, cyclic = 0, engine_only = 0;
+  for (std::uint32_t seed = 1; seed <= mc.seeds; ++seed) {
+    reset_all_modules();
+    testing_support::TempWorkDir dir{"layer_peel"};
+    oracle::Options o;
+    o.shape = shapes[seed % 6];
+    o.species = mc.species;
+    o.markers = mc.markers;
+    o.loci = 2;
+    o.sampled_parents = static_cast<int>(seed / 6 % 3);
+    o.missing = seed % 3 == 0 ? 0.25 : 0.0;
+    o.fsscaleq = static_cast<int>(seed / 18 % 2);
+    o.mendel_errors = seed % 11 == 0;
+    const Cluster c = oracle::random_cluster(seed * 7919u + 11u, o);
+    if (has_cycle(c)) ++cyclic;
+    const oracle::Built b = oracle::build(c);
+    ASSERT_TRUE(b.ok) << b.error;
+    oracle::exact_mode();
+    const std::string what = std::string(mc.name) + " seed " + std::to_string(seed);
+    compared += compare_all(c, what, impossible, mc.mask_units, &engine_only);
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(compared, static_cast<int>(mc.seeds * 3 / 2));
+  EXPECT_GT(cyclic, static_cast<int>(mc.seeds / 2));
+  EXPECT_LE(engine_only, compared / 10) << impossible;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markers, CyclicMarkersAgainstOracle,
+    ::testing::Values(
+        MarkerCase{"diploid_snp_error", Species::diploid, Markers::snp_error},
+        MarkerCase{"diploid_multi_error", Species::diploid, Markers::multi_error},
+        MarkerCase{"diploid_many_error", Species::diploid, Markers::many_error},
+        MarkerCase{"diploid_dominant_free", Species::diploid, Markers::dominant_free},
+        MarkerCase{"diploid_dominant_error", Species::diploid, Markers::dominant_error},
+        MarkerCase{"inbred_snp_error", Species::inbred, Markers::snp_error},
+        // The enumeration over eight alleles is slow: the diploid case holds the hundred seeds.
+        MarkerCase{"inbred_multi_error", Species::inbred, Markers::multi_error, 10, 40},
+        MarkerCase{"inbred_dominant_free", Species::inbred, Markers::dominant_free},
+        MarkerCase{"inbred_dominant_error", Species::inbred, Markers::dominant_error},
+        MarkerCase{"haplodiploid_snp_error", Species::haplodiploid, Markers::snp_error},
+        MarkerCase{"haplodiploid_multi_error", Species::haplodiploid, Markers::multi_error},
+        MarkerCase{"haplodiploid_many_error", Species::haplodiploid, Markers::many_error},
+        MarkerCase{"haplodiploid_dominant_free", Species::haplodiploid, Markers::dominant_free},
+        MarkerCase{"haplodiploid_dominant_error", Species::haplodiploid, Markers::dominant_error}),
+    [](const ::testing::TestParamInfo<MarkerCase>& i) { return std::string(i.param.name); });
 
 // A cycle with one family of 100 or more offspring: path values far below the range of doubles
 // are carried in logs and still sum to the enumeration's value.

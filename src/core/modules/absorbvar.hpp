@@ -26,7 +26,7 @@ struct Absorbvar {
                                        // candidate position first; slot 0 a work table
   FArray<real8, 1> fsprob2sum{};       // (0:fsprob2cap) sum of each pair table
   int4 fsprob2cap = 0;                 // pair tables allotted to the family in hand
-  int4 fsprob2limit = 200;  // most pair tables along one descent, whatever the family
+  int4 fsprob2limit = 200;             // most pair tables along one descent, whatever the family
   FArray<int2, 1> changedpairq{};      // (pair number) pair table standing for the pair, 0 none
   FArray<int4, 2> pairparent{};        // (2, pair number) father and mother, joint parent numbers
   int4 numpairs = 0;                   // pair numbers of the family in hand
@@ -40,7 +40,7 @@ struct Absorbvar {
   FArray<int4, 2> absorbsingleid{};    // (pass, layer) singles of each pass, first visit
   FArray<int1, 2> absorbsinglesex{};   // (pass, layer) sex their absorption starts with
   FArray<int1, 2> doubleabsorb{};      // (2, layer) the layer merges parallel parents of a sex
-  FStatic<int4, 1, 2> allabsorbedlayer{};  // layer and pass that emptied the graph; -1 none
+  int4 allabsorbedpass = 0;            // pass that emptied the graph (its layer: likelihoodvar)
   // Chains and groups found on a layer's first visit and replayed on its later visits: a chain
   // is its start father negated, then its further members; a group of parallel parents is
   // -(members + 3), the mate kept, the mate summed out, that mate's third mate, the members.

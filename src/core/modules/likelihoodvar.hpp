@@ -114,6 +114,11 @@ struct Likelihoodvar {
   FArray<int4, 1> layersingle{};   // (nallparent) parents left with one family, to absorb
   real8 layerprb = 0.0;            // sum of the finished paths, times exp(layerlogfactor)
   real8 layerlogfactor = 0.0;
+  // Sex scan order of the conditioning choice: first sex, last sex, step ((1, 2, 1) fathers
+  // first, (2, 1, -1) mothers first).
+  std::array<int4, 3> absorbsex{1, 2, 1};
+  // Layer at which the pair and single absorption emptied the remaining graph; 0 none.
+  int4 allabsorbedlayer = 0;
 };
 
 constinit inline Likelihoodvar likelihoodvar{};
