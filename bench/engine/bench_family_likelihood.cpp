@@ -76,6 +76,54 @@ void BM_FamilyLikelihood_Star_10x8(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLikelihood_Star_10x8);
 
+// A cycle of two fathers and two mothers, four families of three offspring, 10 error-free
+// 6-allele loci (the layer stage's smallest cluster).
+void BM_FamilyLikelihood_Cycle2x2_10x6(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 2;
+  s.mothers = 2;
+  s.offspring_per_family = 3;
+  s.loci = 10;
+  s.alleles = 6;
+  run_family_likelihood(state, s);
+}
+BENCHMARK(BM_FamilyLikelihood_Cycle2x2_10x6);
+
+// Three fathers and three mothers, all nine pairs families of two, 10 error-free 6-allele loci.
+void BM_FamilyLikelihood_Complete3x3_10x6(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 3;
+  s.mothers = 3;
+  s.offspring_per_family = 2;
+  s.loci = 10;
+  s.alleles = 6;
+  run_family_likelihood(state, s);
+}
+BENCHMARK(BM_FamilyLikelihood_Complete3x3_10x6);
+
+// A chain of diamonds: 20 spine fathers; between spine fathers i and i + 1 two mothers mated
+// with both when i is odd, one mother when i is even. Families of two offspring, 10 two-allele
+// loci with dropout 0.02 and other errors 0.01.
+void BM_FamilyLikelihood_Diamonds20_10x2_Errors(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 20;
+  s.mothers = 0;
+  for (int i = 1; i < 20; ++i) {
+    for (int k = 0; k < (i % 2 == 1 ? 2 : 1); ++k) {
+      ++s.mothers;
+      s.pairs.push_back({i, s.mothers});
+      s.pairs.push_back({i + 1, s.mothers});
+    }
+  }
+  s.offspring_per_family = 2;
+  s.loci = 10;
+  s.alleles = 2;
+  s.droprate = 0.02;
+  s.otherrate = 0.01;
+  run_family_likelihood(state, s);
+}
+BENCHMARK(BM_FamilyLikelihood_Diamonds20_10x2_Errors);
+
 }  // namespace
 }  // namespace kinrad
 
