@@ -159,61 +159,98 @@ int4 number_table(int4 layer, int4 p) {
   return k;
 }
 
+// Positions of p with a non-zero weight in state s, into list; returns their number. A
+// position of weight 0 contributes nothing to any sum, now or deeper.
+int4 live_positions(int4 p, int4 s, int4* list) {
+  const real8* w = weights(p, s);
+  int4 n = 0;
+  for (int4 i = 1; i <= count_of(p); ++i)
+    if (w[i - 1] != 0.0) list[n++] = i;
+  return n;
+}
+
 // Writes into slot k the table between the chain's first and last entries (e(1) the start
 // father, e(n) the last mother), summing the interior parents out through their weights in
-// state s. Each row is carried scaled; the rows' scales are brought to one at the end.
+// state s, link by link for all of the father's positions at once. Each row is carried scaled;
+// the rows' scales are brought to one at the end. Rows and columns of positions whose weight is
+// 0 are 0.
 void chain_table(const int4* e, int4 n, int4 k, int4 s) {
   Absorbvar& a = absorbvar;
   const int4 nf = count_of(e[0]);
   const int4 nm = count_of(e[n - 1]);
-  real8* x = &a.absorbxx(1);
-  real8* y = &a.absorbzz(1);
-  real8 top = -1e300;  // largest row scale with a positive entry
-  for (int4 i = 1; i <= nf; ++i) {
-    real8 lg = 0.0;
-    bool zero = false;
-    {
-      const Link l = open_link(link_between(e[0], e[1], s), e[0]);
-      const real8* w = weights(e[1], s);
-      for (int4 j = 1; j <= count_of(e[1]); ++j) x[j - 1] = w[j - 1] * l(i, j);
+  int4* rows = &a.absorblive(1, 1);
+  int4* from = &a.absorblive(1, 2);
+  int4* to = &a.absorblive(1, 3);
+  const int4 nrows = live_positions(e[0], s, rows);
+  for (int4 m = 1; m <= nm; ++m)
+    for (int4 i = 1; i <= nf; ++i) a.fsprob2(i, m, k) = 0.0;
+  // First link: X(i, j) = weight of c2's j x table(i, j).
+  int4 nfrom = live_positions(e[1], s, from);
+  {
+    const Link l = open_link(link_between(e[0], e[1], s), e[0]);
+    const real8* w = weights(e[1], s);
+    for (int4 r = 0; r < nrows; ++r) {
+      const int4 i = rows[r];
+      for (int4 q = 0; q < nfrom; ++q) a.absorbx(from[q], i) = w[from[q] - 1] * l(i, from[q]);
+      a.absorbrowlog(i) = 0.0;
     }
-    for (int4 c = 1; c + 2 < n && !zero; ++c) {
-      const Link l = open_link(link_between(e[c], e[c + 1], s), e[c]);
-      const real8* w = weights(e[c + 1], s);
-      const int4 na = count_of(e[c]);
-      const int4 nb = count_of(e[c + 1]);
+  }
+  // Interior links: Y(i, b) = weight of b x sum over q of X(i, q) x table(q, b), each row
+  // scaled to sum 1.
+  // The link's table over the live positions, read once for all rows: T(b, q).
+  auto dense = [&](const Link& l, int4 nto) {
+    for (int4 q = 0; q < nfrom; ++q)
+      for (int4 b = 0; b < nto; ++b) a.absorbt(b + 1, q + 1) = l(from[q], to[b]);
+  };
+  for (int4 c = 1; c + 2 < n; ++c) {
+    const Link l = open_link(link_between(e[c], e[c + 1], s), e[c]);
+    const real8* w = weights(e[c + 1], s);
+    const int4 nto = live_positions(e[c + 1], s, to);
+    dense(l, nto);
+    for (int4 r = 0; r < nrows; ++r) {
+      const int4 i = rows[r];
+      for (int4 b = 0; b < nto; ++b) a.absorby(to[b], i) = 0.0;
+      for (int4 q = 0; q < nfrom; ++q) {
+        const real8 xq = a.absorbx(from[q], i);
+        if (xq == 0.0) continue;
+        const real8* t = &a.absorbt(1, q + 1);
+        for (int4 b = 0; b < nto; ++b) a.absorby(to[b], i) += xq * t[b];
+      }
       real8 sum = 0.0;
-      for (int4 b = 1; b <= nb; ++b) {
-        real8 t = 0.0;
-        if (w[b - 1] != 0.0)
-          for (int4 q = 1; q <= na; ++q) t += x[q - 1] * l(q, b);
-        y[b - 1] = w[b - 1] * t;
-        sum += y[b - 1];
+      for (int4 b = 0; b < nto; ++b) sum += a.absorby(to[b], i) *= w[to[b] - 1];
+      if (sum > 0.0) {
+        const real8 inv = 1.0 / sum;
+        for (int4 b = 0; b < nto; ++b) a.absorbx(to[b], i) = a.absorby(to[b], i) * inv;
+        a.absorbrowlog(i) += std::log(sum);
+      } else {
+        for (int4 b = 0; b < nto; ++b) a.absorbx(to[b], i) = 0.0;
       }
-      if (sum <= 0.0) {
-        zero = true;
-        break;
-      }
-      for (int4 b = 0; b < nb; ++b) x[b] = y[b] / sum;
-      lg += std::log(sum);
     }
+    std::swap(from, to);
+    nfrom = nto;
+  }
+  // Last link into the last mother's live positions.
+  const Link l = open_link(link_between(e[n - 2], e[n - 1], s), e[n - 2]);
+  const int4 ncols = live_positions(e[n - 1], s, to);
+  dense(l, ncols);
+  real8 top = -1e300;  // largest row scale with a positive entry
+  for (int4 r = 0; r < nrows; ++r) {
+    const int4 i = rows[r];
     real8 rowmax = 0.0;
-    const Link l = open_link(link_between(e[n - 2], e[n - 1], s), e[n - 2]);
-    const int4 na = count_of(e[n - 2]);
-    for (int4 m = 1; m <= nm; ++m) {
-      real8 t = 0.0;
-      if (!zero)
-        for (int4 q = 1; q <= na; ++q) t += x[q - 1] * l(q, m);
-      a.fsprob2(i, m, k) = t;
-      rowmax = std::max(rowmax, t);
+    for (int4 q = 0; q < nfrom; ++q) {
+      const real8 xq = a.absorbx(from[q], i);
+      if (xq == 0.0) continue;
+      const real8* t = &a.absorbt(1, q + 1);
+      for (int4 m = 0; m < ncols; ++m) a.fsprob2(i, to[m], k) += xq * t[m];
     }
-    a.absorbrowlog(i) = lg;
-    if (rowmax > 0.0) top = std::max(top, lg + std::log(rowmax));
+    for (int4 m = 0; m < ncols; ++m) rowmax = std::max(rowmax, a.fsprob2(i, to[m], k));
+    if (rowmax > 0.0) top = std::max(top, a.absorbrowlog(i) + std::log(rowmax));
   }
   if (top <= -1e300) return;  // all zero: settle_table makes the path impossible
-  for (int4 i = 1; i <= nf; ++i) {
+  for (int4 r = 0; r < nrows; ++r) {
+    const int4 i = rows[r];
     const real8 f = std::exp(a.absorbrowlog(i) - top);
-    for (int4 m = 1; m <= nm; ++m) a.fsprob2(i, m, k) *= f;
+    for (int4 m = 0; m < ncols; ++m) a.fsprob2(i, to[m], k) *= f;
   }
   likelihoodvar.layerxlog(s) += top;
 }
@@ -418,8 +455,12 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
   const int4 na = count_of(A);
   const int4 nb = count_of(B);
   real8 lg = 0.0;
+  // Positions of weight 0 stay 0 throughout.
+  const real8* wa = weights(A, s);
+  const real8* wb0 = weights(B, s);
   for (int4 j = 1; j <= nb; ++j)
-    for (int4 i = 1; i <= na; ++i) a.fsprob2(i, j, 0) = 1.0;
+    for (int4 i = 1; i <= na; ++i)
+      a.fsprob2(i, j, 0) = wa[i - 1] != 0.0 && wb0[j - 1] != 0.0 ? 1.0 : 0.0;
   for (int4 m = 0; m < size; ++m) {
     const int4 g = members[m];
     const int4 fa = link_between(g, A, s);
@@ -457,11 +498,13 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
   const bool linked = link_between(A, w, s) == p;
   Link own;
   if (linked) own = open_link(p, A);
+  const real8* ww = weights(w, s);
   for (int4 x = 1; x <= nw; ++x) {
     for (int4 i = 1; i <= na; ++i) {
       real8 t = 0.0;
-      for (int4 b = 1; b <= nb; ++b)
-        if (wb[b - 1] != 0.0) t += a.fsprob2(i, b, 0) * wb[b - 1] * lw(b, x);
+      if (ww[x - 1] != 0.0 && wa[i - 1] != 0.0)
+        for (int4 b = 1; b <= nb; ++b)
+          if (wb[b - 1] != 0.0) t += a.fsprob2(i, b, 0) * wb[b - 1] * lw(b, x);
       if (linked) t *= own(i, x);
       if (afather)
         a.fsprob2(i, x, k) = t;
@@ -630,8 +673,10 @@ void layer_absorb_setup(int4 cap) {
   // mothers repeat, once per chain.
   engine::grow(a.absorbchain, Dim(1, 4 * std::max(v.nallparent, 1) + 4));
   engine::grow(a.absorbsingles, Dim(0, std::max(v.nallparent, 1)), Dim(1, 2));
-  engine::grow(a.absorbxx, Dim(1, maxsel));
-  engine::grow(a.absorbzz, Dim(1, maxsel));
+  engine::grow(a.absorbx, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(a.absorbt, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(a.absorby, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(a.absorblive, Dim(1, maxsel), Dim(1, 3));
   engine::grow(a.absorbrowlog, Dim(1, maxsel));
   for (int4 L = 1; L <= cap; ++L) {
     a.changedpairid(0, L) = -1;

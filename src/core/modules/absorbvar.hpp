@@ -53,8 +53,10 @@ struct Absorbvar {
   FArray<int4, 1> absorbmark{};     // (nallparent) parent not to enter a chain or group
   FArray<int4, 1> absorbchain{};    // chains of the start father in hand, as in the list
   FArray<int4, 2> absorbsingles{};  // (0:nallparent, 2) singles waiting, per sex
-  FArray<real8, 1> absorbxx{};      // (maxsel) running sums along a chain
-  FArray<real8, 1> absorbzz{};
+  FArray<real8, 2> absorbx{};       // (maxsel, maxsel) running sums along a chain, by the start
+  FArray<real8, 2> absorby{};       // father's position (columns)
+  FArray<real8, 2> absorbt{};       // (maxsel, maxsel) one link's table over live positions
+  FArray<int4, 2> absorblive{};     // (maxsel, 3) positions of non-zero weight
   FArray<real8, 1> absorbrowlog{};  // (maxsel) natural log carried out of each row
 };
 
