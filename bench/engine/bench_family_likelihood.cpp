@@ -77,8 +77,8 @@ void BM_FamilyLikelihood_Star_10x8(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLikelihood_Star_10x8);
 
-// A cycle of two fathers and two mothers, four families of three offspring, 10 error-free
-// 6-allele loci (the layer stage's smallest cluster).
+// A cycle of two fathers and two mothers (four families of three offspring, parents unsampled):
+// the layer stage. 10 error-free 6-allele loci.
 void BM_FamilyLikelihood_Cycle2x2_10x6(benchmark::State& state) {
   bench::SimSpec s;
   s.fathers = 2;
@@ -90,7 +90,21 @@ void BM_FamilyLikelihood_Cycle2x2_10x6(benchmark::State& state) {
 }
 BENCHMARK(BM_FamilyLikelihood_Cycle2x2_10x6);
 
-// Three fathers and three mothers, all nine pairs families of two, 10 error-free 6-allele loci.
+// The same cycle at 10 8-allele loci with dropout 0.02 and other errors 0.01.
+void BM_FamilyLikelihood_Cycle2x2_10x8_Errors(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 2;
+  s.mothers = 2;
+  s.offspring_per_family = 3;
+  s.loci = 10;
+  s.droprate = 0.02;
+  s.otherrate = 0.01;
+  run_family_likelihood(state, s);
+}
+BENCHMARK(BM_FamilyLikelihood_Cycle2x2_10x8_Errors);
+
+// Three fathers and three mothers, all nine pairs families of two, 10 error-free 6-allele loci
+// (conditioning alone, without pair absorption).
 void BM_FamilyLikelihood_Complete3x3_10x6(benchmark::State& state) {
   bench::SimSpec s;
   s.fathers = 3;

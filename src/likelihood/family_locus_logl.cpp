@@ -136,7 +136,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   peel(locus, numallele, numgenotype, errorclass, logl);
   if (logl <= kImpossible) return;
   if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
-  layer_stage(locus, logl);
+  layer_stage(locus, numallele, logl);
 }
 
 }  // namespace kinrad

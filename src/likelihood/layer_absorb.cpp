@@ -100,7 +100,7 @@ real8 weight_sum(int4 p, int4 s) {
 // The table of one link read from one of its parents: entry (position of that parent, position
 // of its mate).
 struct Link {
-  LayerTable t;
+  FamilyTable t;
   bool pfather = false;
   real8 operator()(int4 gp, int4 gq) const { return pfather ? t(gp, gq) : t(gq, gp); }
 };

@@ -7,39 +7,13 @@
 #include <cstdint>
 
 #include "core/kinds.hpp"
+#include "likelihood/layer_peel_internal.hpp"
 
 namespace kinrad {
 
-// The table of a pair as the layer recursion reads it, by the two parents' positions in their
-// genotype lists: a pair table (direct), or the family's own table through its classes.
-struct LayerTable {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;  // father's classes (null: his position is the class)
-  const int4* mcls = nullptr;
-  int4 rows = 0;
-  int4 cols = 0;
-  uint16_t rowmask = 0;
-  uint16_t colmask = 0;
-  bool masked = false;   // rows and columns by their masks (error-free codominant tables)
-  bool neutral = false;  // the factor is 1
-  bool direct = false;   // a pair table: positions are the subscripts
-
-  real8 operator()(int4 gf, int4 gm) const {
-    if (direct) return base[(gf - 1) + (gm - 1) * ld];
-    if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
-    if (masked && ((rowmask & (0x8000u >> (x - 1))) == 0 || (colmask & (0x8000u >> (y - 1))) == 0))
-      return 0.0;
-    return base[(x - 1) + (y - 1) * ld];
-  }
-};
-
 // The table of pair f at the locus in hand (defined with the layer recursion, which knows the
 // kind of locus): its pair table when it has one, else its family's table.
-LayerTable layer_table(int4 f);
+FamilyTable layer_table(int4 f);
 
 // Per locus, before the first layer: pair numbers of every father-mother pair, the table
 // capacity (the smaller of families div 2 + 1 and 200) and the per-layer bookkeeping for layer

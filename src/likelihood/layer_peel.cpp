@@ -2,7 +2,8 @@
 // peeling. Each layer conditions one parent on each of its genotypes in turn, multiplies the
 // tables of its families into its mates' weights, sums out every parent thereby left with a
 // single family and recurses on what remains. The sum over all conditioning paths is the
-// exact probability of the remaining graph; no path is dropped.
+// probability of the remaining graph; the genotype-set reduction and the relative cut-offs
+// (prec1, against the best path of the same layer) drop only paths of negligible weight.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,48 +14,10 @@
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_absorb_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
-
-namespace {
-
-constexpr real8 kImpossible = -1e300;
-
-// Family f's table read by the two parents' positions in their genotype lists, whatever the
-// kind of locus: positions map to the table's classes through the family's index lists (or are
-// the classes themselves at two-allele and dominant loci); a class outside the table, or masked
-// off at an error-free locus, reads 0.
-struct FamilyTable {
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;  // father's classes (null: his position is the class)
-  const int4* mcls = nullptr;
-  int4 rows = 0;
-  int4 cols = 0;
-  uint16_t rowmask = 0;
-  uint16_t colmask = 0;
-  bool masked = false;   // error-free codominant tables: rows and columns by their masks
-  bool neutral = false;  // the family tells nothing about its parents here: the factor is 1
-  bool direct = false;   // a pair table, read by the positions themselves
-
-  real8 operator()(int4 gf, int4 gm) const {
-    if (direct) return base[(gf - 1) + (gm - 1) * ld];
-    if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
-    if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
-    if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
-    return base[(x - 1) + (y - 1) * ld];
-  }
-};
-
-// What kind of locus the tables belong to.
-struct LocusKind {
-  bool twoallele = false;  // parents' positions are the table classes (also dominant loci)
-  bool dominant = false;
-  bool errors = false;  // codominant with typing errors
-};
 
 FamilyTable family_table(int4 f, const LocusKind& k) {
   const bool twoallele = k.twoallele;
@@ -115,6 +78,12 @@ FamilyTable family_table(int4 f, const LocusKind& k) {
   return t;
 }
 
+namespace {
+
+constexpr real8 kImpossible = -1e300;
+constexpr real8 kHuge = 1e300;                    // a log below every path's
+constexpr real8 kLog1e300 = -690.77552789821368;  // ln(1e-300)
+
 // Parents of a family, or of a pair without offspring that a pair table links.
 int4 father_of(int4 f) {
   if (f > variables.numfsibship && f <= absorbvar.numpairs) return pair_father(f);
@@ -127,6 +96,20 @@ int4 mother_of(int4 f) {
 
 // The kind of locus of the layer stage in hand, for the absorption routines' table reads.
 LocusKind layer_kind;
+
+// Zeroes every genotype of parent p outside its kept list: in its prior (prior true) or in its
+// layer state 0 weights.
+void keep_selected(int4 p, bool prior) {
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 n = lv.hsprobdim(p);
+  real8* w =
+      prior ? &lv.crrtgenotypefre(lv.hsprobloc(p) + 1) : &lv.layerweight(lv.layerwloc(p) + 1, 0);
+  int4* mark = &lv.indexgtype(1);
+  for (int4 g = 0; g < n; ++g) mark[g] = 0;
+  for (int4 i = 1; i <= lv.selectedpnum(p); ++i) mark[lv.idxselectedp(i, p) - 1] = 1;
+  for (int4 g = 0; g < n; ++g)
+    if (mark[g] == 0) w[g] = 0.0;
+}
 
 struct LayerRun {
   LocusKind kind;
@@ -245,22 +228,35 @@ struct LayerRun {
   }
 
   // Adds the value of a finished path to the sum, both carried with their log factors.
+  // Natural log of the value of the path in state s.
+  real8 path_log(int4 s) const {
+    const real8 x = likelihoodvar.layerxvalue(s);
+    return x > 0.0 ? std::log(x) + likelihoodvar.layerxlog(s) : -kHuge;
+  }
+
+  // Adds the value of a finished path to the sum, both carried with their log factors. The
+  // first sum of at least 1e-300 ends any stricter precision the caller set for the search.
   void addgtypeprb(int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const real8 x = lv.layerxvalue(s);
     const real8 f = lv.layerxlog(s);
     if (x <= 0.0) return;
+    const bool small = lv.layerprb <= 0.0 || std::log(lv.layerprb) + lv.layerlogfactor < kLog1e300;
     if (lv.layerprb <= 0.0) {
       lv.layerprb = x;
       lv.layerlogfactor = f;
-      return;
-    }
-    const real8 d = lv.layerlogfactor - f;
-    if (d < 0.0) {
-      lv.layerprb = std::exp(d) * lv.layerprb + x;
-      lv.layerlogfactor = f;
     } else {
-      lv.layerprb += std::exp(-d) * x;
+      const real8 d = lv.layerlogfactor - f;
+      if (d < 0.0) {
+        lv.layerprb = std::exp(d) * lv.layerprb + x;
+        lv.layerlogfactor = f;
+      } else {
+        lv.layerprb += std::exp(-d) * x;
+      }
+    }
+    if (small && std::log(lv.layerprb) + lv.layerlogfactor >= kLog1e300) {
+      variables.prec1 = variables.prec2;
+      variables.prec3 = 0.1 * variables.prec2;
     }
   }
 
@@ -323,10 +319,24 @@ struct LayerRun {
       clear_changed_pairs(layer);
       return;
     }
-    const int4 n = lv.hsprobdim(p);
-    for (int4 g = 1; g <= n; ++g) {
+    lv.layerdeepest = std::max(lv.layerdeepest, layer);
+    const int4 n = lv.selectedpnum(p);
+    for (int4 i = 1; i <= n; ++i) {
+      const int4 g = lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
+      // Relative cut-offs against the best seen at this layer (natural logs): the product of
+      // the conditioning genotypes' reduction weights, and the path value.
+      const real8 cut = variables.prec1 > 0.0 ? std::log(variables.prec1) : -kHuge;
+      const real8 ps = lv.parentsum(g, p);
+      const real8 z = (ps > 0.0 ? std::log(ps) : -kHuge) + lv.layerzlog(prev);
+      if (z > lv.layerzrange(layer)) {
+        lv.layerzrange(layer) = z;
+      } else if (z < lv.layerzrange(layer) + cut) {
+        continue;
+      }
+      lv.layerzlog(layer) = z;
+      if (std::log(wg) + path_log(prev) < lv.layerxrange(layer) + cut) continue;
       copy_state(prev, layer);
       lv.layerxvalue(layer) = lv.layerxvalue(prev);
       lv.layerxlog(layer) = lv.layerxlog(prev);
@@ -341,6 +351,12 @@ struct LayerRun {
       if (lv.layerxvalue(layer) == 0.0) continue;
       absorb_singles(layer);
       if (lv.layerxvalue(layer) == 0.0) continue;
+      const real8 x = path_log(layer);
+      if (x > lv.layerxrange(layer)) {
+        lv.layerxrange(layer) = x;
+      } else if (x <= lv.layerxrange(layer) + cut) {
+        continue;
+      }
       locuslikelihood(layer + 1);
     }
     clear_changed_pairs(layer);
@@ -458,7 +474,7 @@ void trimgenotypes(int4 s, int4& ok) {
   }
 }
 
-void layer_stage(int4 locus, real8& logl) {
+void layer_stage(int4 locus, int4 numallele, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   if (v.numsex != 2) engine_unavailable("one-sex families whose mating graph has a cycle");
@@ -558,6 +574,38 @@ void layer_stage(int4 locus, real8& logl) {
     logl = kImpossible;
     return;
   }
+  // Genotype-set reduction, a second time against the mates' kept genotypes where the first
+  // pass leaves much to drop; the layer peeling visits the kept genotypes only, heaviest first.
+  engine::grow(lv.parentprt, Dim(0, np), Dim(2));
+  lv.parentprt(0, 1) = lv.parentprt(0, 2) = 0;
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const int4 s = p <= v.nparent(1) ? 1 : 2;
+    lv.parentprt(++lv.parentprt(0, s), s) = p;
+  }
+  const int4 err = v.locuserror(locus);
+  reduce_clear();
+  real8 reduced = -1e300;
+  reducengenotype(locus, err, numallele, reduced);
+  if (reduced < -1.0) {
+    logl = kImpossible;
+    return;
+  }
+  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
+    for (int4 k = 1; k <= ncore; ++k) keep_selected(lv.layercore(k), true);
+    reducengenotype(locus, err, numallele, reduced);
+    if (reduced < -1.0) {
+      logl = kImpossible;
+      return;
+    }
+  }
+  for (int4 k = 1; k <= ncore; ++k) {
+    const int4 p = lv.layercore(k);
+    const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+    real8* b = run.weights(p, 0);
+    for (int4 i = 0; i < lv.hsprobdim(p); ++i) b[i] = w[i];
+    keep_selected(p, false);
+  }
   if (!run.kind.dominant && !run.kind.errors && !run.kind.twoallele) {
     if (v.numparent(1) > 2) {
       for (int4 s = 1; s <= 2; ++s) {
@@ -570,7 +618,14 @@ void layer_stage(int4 locus, real8& logl) {
       }
     }
   }
+  equigenotype(locus);
   lv.allabsorbedlayer = 0;
+  lv.layerdeepest = 0;
+  engine::grow(lv.layerxrange, Dim(0, cap));
+  engine::grow(lv.layerzrange, Dim(0, cap));
+  engine::grow(lv.layerzlog, Dim(0, cap));
+  for (int4 k = 0; k <= cap; ++k) lv.layerxrange(k) = lv.layerzrange(k) = -kHuge;
+  lv.layerzlog(0) = 0.0;
   lv.layerxvalue(0) = 1.0;
   lv.layerxlog(0) = 0.0;
   lv.layerprb = 0.0;
@@ -589,21 +644,8 @@ void layer_stage(int4 locus, real8& logl) {
   logl = total + std::log(lv.layerprb) + lv.layerlogfactor;
 }
 
-LayerTable layer_table(int4 f) {
-  const FamilyTable t = family_table(f, layer_kind);
-  LayerTable r;
-  r.base = t.base;
-  r.ld = t.ld;
-  r.fcls = t.fcls;
-  r.mcls = t.mcls;
-  r.rows = t.rows;
-  r.cols = t.cols;
-  r.rowmask = t.rowmask;
-  r.colmask = t.colmask;
-  r.masked = t.masked;
-  r.neutral = t.neutral;
-  r.direct = t.direct;
-  return r;
+FamilyTable layer_table(int4 f) {
+  return family_table(f, layer_kind);
 }
 
 }  // namespace kinrad

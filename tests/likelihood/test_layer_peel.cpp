@@ -4,7 +4,10 @@
 // priors). Every expected value comes from that enumeration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/modules.hpp"
 #include "core/modules/likelihoodvar.hpp"
@@ -209,6 +212,59 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{"haplodiploid_dominant_error", Species::haplodiploid, Markers::dominant_error}),
     [](const ::testing::TestParamInfo<MarkerCase>& i) { return std::string(i.param.name); });
 
+// The program's own thresholds at likelihoodprecision 2 and 3 (prec1 = prec2 = 0.1^(2 x
+// precision), prec3 a tenth of it): the reduction and the cut-offs only drop probability, so the
+// value never exceeds the enumeration's (beyond the rounding its tolerance allows) and stays
+// within 1e-2 of it in logs; every call leaves prec1 and prec3 at their standard values.
+TEST_F(LayerPeel, NormalPrecisionOnlyDropsMass) {
+  const Markers kinds[] = {Markers::snp_free, Markers::multi_free, Markers::dominant_free,
+                           Markers::dominant_error};
+  const Shape shapes[] = {Shape::cycle2x2, Shape::cycle2x3,   Shape::cycle3x3,
+                          Shape::ladder,   Shape::two_cycles, Shape::random_graph};
+  int compared = 0;
+  for (int prec = 2; prec <= 3; ++prec) {
+    for (std::uint32_t seed = 1; seed <= 48; ++seed) {
+      reset_all_modules();
+      testing_support::TempWorkDir dir{"layer_peel"};
+      oracle::Options o;
+      o.shape = shapes[seed % 6];
+      o.markers = kinds[seed / 6 % 4];
+      o.species = seed % 5 == 0 ? Species::inbred : Species::diploid;
+      o.loci = 2;
+      o.sampled_parents = static_cast<int>(seed % 3);
+      o.missing = seed % 4 == 0 ? 0.2 : 0.0;
+      const Cluster c = oracle::random_cluster(seed * 4099u + static_cast<unsigned>(prec), o);
+      const oracle::Built b = oracle::build(c);
+      ASSERT_TRUE(b.ok) << b.error;
+      Variables& v = variables;
+      v.likelihoodprecision = prec;
+      v.prec1 = v.prec2 = std::pow(0.1, 2 * prec);
+      v.prec3 = 0.1 * v.prec1;
+      for (int4 l = 1; l <= v.numloci; ++l) {
+        const int4 k = v.obsnumallele(l);
+        if (k < 2) continue;
+        SCOPED_TRACE("precision " + std::to_string(prec) + " seed " + std::to_string(seed) +
+                     " locus " + std::to_string(l));
+        const double ref = oracle::locus_logl(c, l);
+        const double got = engine_logl(l);
+        ++compared;
+        EXPECT_EQ(v.prec1, v.prec2);
+        EXPECT_DOUBLE_EQ(v.prec3, 0.1 * v.prec2);
+        if (ref == -1e300) {
+          EXPECT_LE(got, -1e299);
+          continue;
+        }
+        const bool errors = v.locuserror(l) != 0;
+        const double tol = oracle::tolerance(ref, k == 2 && !errors ? diploid_typed(c, l) : 0);
+        EXPECT_LE(got, ref + tol);
+        EXPECT_GE(got, ref - 1e-2);
+      }
+      if (HasFailure()) return;
+    }
+  }
+  EXPECT_GT(compared, 150);
+}
+
 // A cycle with one family of 100 or more offspring: path values far below the range of doubles
 // are carried in logs and still sum to the enumeration's value.
 TEST_F(LayerPeel, BigFamilyInACycle) {
@@ -230,6 +286,68 @@ TEST_F(LayerPeel, BigFamilyInACycle) {
     compared += compare_all(c, "big family seed " + std::to_string(seed), impossible);
   }
   EXPECT_GT(compared, 6);
+}
+
+// The complete 5 x 5 graph (every pair a family of two) needs four conditioning layers: each
+// conditioned father leaves every mother one family fewer, and only after the fourth are the
+// mothers single. Parent genotypes are drawn at random and the offspring follow Mendel, at an
+// error-free two-allele locus, a two-allele locus with errors and a dominant locus with errors.
+TEST_F(LayerPeel, CompleteFiveByFiveTakesFourLayers) {
+  for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+    reset_all_modules();
+    testing_support::TempWorkDir dir{"layer_peel"};
+    std::uint32_t state = seed * 2654435761u;
+    auto draw = [&](int n) {
+      state = state * 1664525u + 1013904223u;
+      return static_cast<int>((state >> 16) % static_cast<std::uint32_t>(n));
+    };
+    Cluster c;
+    c.loci = {{false, 2, {}, 0.0, 0.0}, {false, 2, {}, 0.02, 0.01}, {true, 2, {}, 0.02, 0.01}};
+    c.fathers.resize(5);
+    c.mothers.resize(5);
+    std::vector<std::vector<Genotype>> fg(5), mg(5);
+    auto parent = [&]() {
+      std::vector<Genotype> g;
+      for (int l = 0; l < 3; ++l) g.push_back({1 + draw(2), 1 + draw(2)});
+      return g;
+    };
+    for (int i = 0; i < 5; ++i) fg[static_cast<size_t>(i)] = parent();
+    for (int i = 0; i < 5; ++i) mg[static_cast<size_t>(i)] = parent();
+    for (int f = 1; f <= 5; ++f) {
+      for (int m = 1; m <= 5; ++m) {
+        oracle::Family fam{f, m, {}};
+        for (int k = 0; k < 2; ++k) {
+          std::vector<Genotype> o;
+          for (int l = 0; l < 3; ++l) {
+            const Genotype a = fg[static_cast<size_t>(f - 1)][static_cast<size_t>(l)];
+            const Genotype b = mg[static_cast<size_t>(m - 1)][static_cast<size_t>(l)];
+            const int x = a[static_cast<size_t>(draw(2))], y = b[static_cast<size_t>(draw(2))];
+            // Dominant locus: allele 1 shows the band.
+            if (c.loci[static_cast<size_t>(l)].dominant)
+              o.push_back({x == 1 || y == 1 ? 1 : 2, 0});
+            else
+              o.push_back({std::min(x, y), std::max(x, y)});
+          }
+          c.offspring.push_back(o);
+          c.offploid.push_back(2);
+          fam.members.push_back(static_cast<int>(c.offspring.size()));
+        }
+        c.families.push_back(fam);
+      }
+    }
+    const oracle::Built b = oracle::build(c);
+    ASSERT_TRUE(b.ok) << b.error;
+    oracle::exact_mode();
+    int impossible = 0;
+    const int compared = compare_all(c, "K5,5 seed " + std::to_string(seed), impossible, 1);
+    EXPECT_EQ(compared, 3);
+    EXPECT_EQ(impossible, 0);
+    // The last locus compared reached the fourth layer.
+    EXPECT_EQ(likelihoodvar.layerdeepest, 4);
+    // The cut-offs are left as the exact mode set them.
+    EXPECT_EQ(variables.prec1, variables.prec2);
+    EXPECT_DOUBLE_EQ(variables.prec3, 0.1 * variables.prec2);
+  }
 }
 
 // Two consecutive loci of several alleles on one cyclic cluster: each is computed from its own

@@ -175,15 +175,16 @@ TEST(NoAllocation, SecondFamilyLikelihoodAllocatesNothing) {
   }
 }
 
-// The same for two-sex clusters whose mating graph keeps cycles: the layer stage's states are
-// sized on the first evaluation and reused.
+// The same for two-sex clusters whose mating graph keeps cycles, at every kind of locus: the
+// layer stage's states and the reduction's lists are sized on the first evaluation and reused.
 TEST(NoAllocation, SecondCyclicLocusLikelihoodAllocatesNothing) {
   using oracle::Markers;
   using oracle::Shape;
   using oracle::Species;
   std::uint32_t seed = 1300;
   for (Species sp : {Species::diploid, Species::haplodiploid}) {
-    for (Markers mk : {Markers::snp_free, Markers::multi_free}) {
+    for (Markers mk : {Markers::snp_free, Markers::multi_free, Markers::snp_error,
+                       Markers::multi_error, Markers::dominant_free, Markers::dominant_error}) {
       for (Shape sh : {Shape::cycle2x2, Shape::cycle3x3, Shape::two_cycles}) {
         SCOPED_TRACE(seed);
         reset_all_modules();

@@ -119,6 +119,31 @@ struct Likelihoodvar {
   std::array<int4, 3> absorbsex{1, 2, 1};
   // Layer at which the pair and single absorption emptied the remaining graph; 0 none.
   int4 allabsorbedlayer = 0;
+  int4 layerdeepest = 0;  // deepest layer that conditioned a parent at the last locus
+  // Relative cut-offs per layer state (natural logs): the largest path value and the largest
+  // product of conditioning genotypes' reduction weights seen at the locus; that product on the
+  // path in hand.
+  FArray<real8, 1> layerxrange{};  // (0:layercap)
+  FArray<real8, 1> layerzrange{};  // (0:layercap)
+  FArray<real8, 1> layerzlog{};    // (0:layercap)
+
+  // Genotype-set reduction of the parents left to the layer peeling, columns by joint parent
+  // number; storage only grows.
+  FArray<real8, 2> parentsum{};    // (maxhsprobdim, nallparent) weight of each genotype
+  FArray<real8, 1> parentslot{};   // (nallparent) largest weight, -1 not weighed
+  FArray<int2, 1> selectedpnum{};  // (nallparent) genotypes kept; 0 not yet reduced
+  FArray<int2, 2> idxselectedp{};  // (maxhsprobdim, nallparent) kept positions, heaviest first
+  int4 maxselectedp = 0;           // largest selectedpnum at the locus
+  FArray<int4, 1> indexgtype{};    // (maxhsprobdim) work: positions still alive
+  FArray<real8, 1> reducevalue{};  // (maxhsprobdim) work: a family's factor per genotype
+  FArray<int4, 1> reduceorder{};   // (maxhsprobdim) work: order of the kept weights
+
+  // Equivalent genotypes per family and side (1 father, 2 mother): row 0 the count, then the
+  // distinct table indices of the parent's kept genotypes in first-occurrence order; equilineq
+  // 1 when the classes save at most one genotype on that side.
+  FArray<int4, 3> equiline{};   // (0:maxhsprobdim, numfsibship, 2)
+  FArray<int1, 2> equilineq{};  // (numfsibship, 2)
+  FArray<int4, 1> equimap{};    // work: representative of each table index
 };
 
 constinit inline Likelihoodvar likelihoodvar{};
