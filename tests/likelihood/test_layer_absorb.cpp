@@ -335,6 +335,23 @@ TEST_F(LayerAbsorb, LayerEmptiedInAPassRecordsIt) {
   }
 }
 
+// The ring of group3 with a mother M5 mated with all seven fathers: M5 is conditioned at layer
+// 1 (seven mates) and layer 2 sums both groups out on each of her genotypes, the later visits
+// replaying the groups the first one found.
+TEST_F(LayerAbsorb, GroupsReplayedOnLaterVisits) {
+  Pairs pairs = shape("group3");
+  for (int f = 1; f <= 7; ++f) pairs.push_back({f, 5});
+  for (std::uint32_t seed = 1; seed <= 2; ++seed) {
+    reset_all_modules();
+    testing_support::TempWorkDir dir{"layer_absorb"};
+    evaluate_shape(pairs, seed);
+    const Absorbvar& a = absorbvar;
+    EXPECT_EQ(a.doubleabsorb(1, 1), 0);
+    EXPECT_EQ(a.doubleabsorb(1, 2), 1);
+    EXPECT_EQ(a.changedpairid(0, 2), 2);
+  }
+}
+
 // With the tables along a descent limited below what the shape would use, the rest is left to
 // conditioning and the value stays the oracle's. (At the allotted number of tables, the smaller
 // of families div 2 + 1 and 200, no cluster of fewer than 400 families can run out: every table
