@@ -111,6 +111,20 @@ void keep_selected(int4 p, bool prior) {
     if (mark[g] == 0) w[g] = 0.0;
 }
 
+// The order of parent p's n genotypes by decreasing reduction weight (the first on equal
+// weights) into order(1..n).
+void setparentsumidx(int4 p, int4 n, int4* order) {
+  const real8* w = &likelihoodvar.parentsum(1, p);
+  bool taken[3] = {false, false, false};
+  for (int4 slot = 0; slot < n; ++slot) {
+    int4 best = -1;
+    for (int4 g = 0; g < n; ++g)
+      if (!taken[g] && (best < 0 || w[g] > w[best])) best = g;
+    taken[best] = true;
+    order[slot] = best + 1;
+  }
+}
+
 struct LayerRun {
   LocusKind kind;
 
@@ -321,10 +335,20 @@ struct LayerRun {
     }
     lv.layerdeepest = std::max(lv.layerdeepest, layer);
     const int4 n = lv.selectedpnum(p);
+    // At loci of at most two alleles a parent that kept all its genotypes (listed in genotype
+    // order) is conditioned heaviest first too.
+    int4 order[3] = {0, 0, 0};
+    const bool ordered = lv.crrtmarkertype < 3 && n == lv.hsprobdim(p) && n <= 3;
+    if (ordered) setparentsumidx(p, n, order);
     for (int4 i = 1; i <= n; ++i) {
-      const int4 g = lv.idxselectedp(i, p);
+      const int4 g = ordered ? order[i - 1] : lv.idxselectedp(i, p);
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
+      // Low precision at a dominant locus: once a sum is found, the third genotype (two null
+      // alleles) is no longer visited. An approximation that can drop the commonest genotype.
+      if (g == 3 && lv.crrtmarkertype == 1 && variables.likelihoodprecision < 2 &&
+          lv.layerprb > 0.0 && std::log(lv.layerprb) + lv.layerlogfactor > kLog1e300)
+        continue;
       // Relative cut-offs against the best seen at this layer (natural logs): the product of
       // the conditioning genotypes' reduction weights, and the path value.
       const real8 cut = variables.prec1 > 0.0 ? std::log(variables.prec1) : -kHuge;
