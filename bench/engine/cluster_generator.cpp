@@ -28,14 +28,17 @@ std::string simulate_cluster(const SimSpec& s) {
   std::vector<G> fathers, mothers, offspring;
   for (int i = 0; i < s.fathers; ++i) fathers.push_back(parent());
   for (int j = 0; j < s.mothers; ++j) mothers.push_back(parent());
-  for (int i = 0; i < s.fathers; ++i) {
-    for (int j = 0; j < s.mothers; ++j) {
-      for (int k = 0; k < s.offspring_per_family; ++k) {
-        G g(static_cast<size_t>(s.loci));
-        for (size_t l = 0; l < g.size(); ++l)
-          g[l] = {fathers[size_t(i)][l][size_t(coin())], mothers[size_t(j)][l][size_t(coin())]};
-        offspring.push_back(g);
-      }
+  std::vector<std::array<int, 2>> pairs = s.pairs;
+  if (pairs.empty())
+    for (int i = 1; i <= s.fathers; ++i)
+      for (int j = 1; j <= s.mothers; ++j) pairs.push_back({i, j});
+  for (const auto& [i, j] : pairs) {
+    for (int k = 0; k < s.offspring_per_family; ++k) {
+      G g(static_cast<size_t>(s.loci));
+      for (size_t l = 0; l < g.size(); ++l)
+        g[l] = {fathers[size_t(i - 1)][l][size_t(coin())],
+                mothers[size_t(j - 1)][l][size_t(coin())]};
+      offspring.push_back(g);
     }
   }
   for (int u = 0; u < s.unrelated; ++u) offspring.push_back(parent());
@@ -84,13 +87,11 @@ std::string simulate_cluster(const SimSpec& s) {
   v.nparent(2) = s.mothers;
   v.nchild.fill(0);
   int next = 1;
-  for (int i = 1; i <= s.fathers; ++i) {
-    for (int j = 1; j <= s.mothers; ++j) {
-      std::vector<int4> members;
-      for (int k = 0; k < s.offspring_per_family; ++k) members.push_back(next++);
-      v.nchild(i, j) = static_cast<int2>(members.size());
-      setfamilymembers(i, j, members);
-    }
+  for (const auto& [i, j] : pairs) {
+    std::vector<int4> members;
+    for (int k = 0; k < s.offspring_per_family; ++k) members.push_back(next++);
+    v.nchild(i, j) = static_cast<int2>(members.size());
+    setfamilymembers(i, j, members);
   }
   int4 status = 0;
   preparevariable(status, 0, 0, 0);

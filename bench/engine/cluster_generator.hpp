@@ -2,8 +2,10 @@
 // Simulated family clusters of any size for the engine benchmarks: a project input file is
 // written into a fresh working directory, read and prepared by the program itself, and the
 // cluster is framed as the family in hand.
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kinrad::bench {
 
@@ -18,6 +20,8 @@ struct SimSpec {
   double otherrate = 0.0;
   int unrelated = 30;  // unrelated offspring that fix the allele frequencies
   std::uint32_t seed = 1;
+  // When not empty, only these (father, mother) pairs (from 1) are full-sib families.
+  std::vector<std::array<int, 2>> pairs;
 };
 
 // Builds the sample, runs reading, preparation and the per-analysis set-up, frames the cluster

@@ -8,9 +8,11 @@
 #include <array>
 #include <cmath>
 
+#include "core/modules/absorbvar.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
+#include "likelihood/layer_absorb_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
@@ -22,6 +24,10 @@ FamilyTable family_table(int4 f, const LocusKind& k) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
+  if ((t.base = layer_pair_table(f, t.ld)) != nullptr) {
+    t.direct = true;
+    return t;
+  }
   if (v.numfsgenotype(1, f) + v.numfsgenotype(2, f) == 0 || lv.fsprobdim(f) < 1) {
     t.neutral = true;
     return t;
@@ -78,12 +84,18 @@ constexpr real8 kImpossible = -1e300;
 constexpr real8 kHuge = 1e300;                    // a log below every path's
 constexpr real8 kLog1e300 = -690.77552789821368;  // ln(1e-300)
 
+// Parents of a family, or of a pair without offspring that a pair table links.
 int4 father_of(int4 f) {
+  if (f > variables.numfsibship && f <= absorbvar.numpairs) return pair_father(f);
   return variables.npstartloc1(1) + likelihoodvar.clusterfamily(1, f);
 }
 int4 mother_of(int4 f) {
+  if (f > variables.numfsibship && f <= absorbvar.numpairs) return pair_mother(f);
   return variables.npstartloc1(2) + likelihoodvar.clusterfamily(2, f);
 }
+
+// The kind of locus of the layer stage in hand, for the absorption routines' table reads.
+LocusKind layer_kind;
 
 // Zeroes every genotype of parent p outside its kept list: in its prior (prior true) or in its
 // layer state 0 weights.
@@ -304,19 +316,21 @@ struct LayerRun {
   void locuslikelihood(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 prev = layer - 1;
-    // Pair and single absorption of the graph entering the layer; a graph it exhausts is a
-    // finished path.
+    // Chains, singles and parallel parents of the graph entering the layer are summed out
+    // first. A graph they empty is a finished path whose value is in state prev, where the sums
+    // were multiplied in.
     prune(layer);
     if (lv.allabsorbedlayer == layer) {
       addgtypeprb(prev);
+      clear_changed_pairs(layer);
       return;
     }
     int4 skip = 0;
     chknewfsprob(layer, skip);
-    if (skip == 1) return;
-    const int4 p = findabsorbindiv(prev);
+    const int4 p = skip == 1 ? 0 : findabsorbindiv(prev);
     if (p == 0) {
-      addgtypeprb(prev);
+      if (skip == 0) addgtypeprb(prev);
+      clear_changed_pairs(layer);
       return;
     }
     lv.layerdeepest = std::max(lv.layerdeepest, layer);
@@ -369,6 +383,7 @@ struct LayerRun {
       }
       locuslikelihood(layer + 1);
     }
+    clear_changed_pairs(layer);
   }
 };
 
@@ -528,11 +543,13 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
   engine::grow(lv.layerxvalue, Dim(0, cap));
   engine::grow(lv.layerxlog, Dim(0, cap));
   lv.layercap = std::max(lv.layercap, cap);
+  layer_absorb_setup(cap);
 
   LayerRun run;
   run.kind.twoallele = lv.crrtmarkertype <= 2;
   run.kind.dominant = v.crrtmarkerdomq == 1;
   run.kind.errors = !run.kind.dominant && v.locuserror(locus) != 0;
+  layer_kind = run.kind;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 p = lv.layercore(k);
     lv.layernummate(p, 0) = 0;
@@ -649,6 +666,10 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
     return;
   }
   logl = total + std::log(lv.layerprb) + lv.layerlogfactor;
+}
+
+FamilyTable layer_table(int4 f) {
+  return family_table(f, layer_kind);
 }
 
 }  // namespace kinrad

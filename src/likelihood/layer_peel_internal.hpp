@@ -24,8 +24,10 @@ struct FamilyTable {
   uint16_t colmask = 0;
   bool masked = false;   // error-free codominant tables: rows and columns by their masks
   bool neutral = false;  // the family tells nothing about its parents here: the factor is 1
+  bool direct = false;   // a pair table, read by the positions themselves
 
   real8 operator()(int4 gf, int4 gm) const {
+    if (direct) return base[(gf - 1) + (gm - 1) * ld];
     if (neutral) return 1.0;
     const int4 x = fcls ? fcls[gf - 1] : gf;
     const int4 y = mcls ? mcls[gm - 1] : gm;

@@ -146,6 +146,10 @@ struct Options {
   bool mendel_errors = false;  // inject one wrong offspring allele
   bool big_family = false;     // one family of 100 to 150 members
   int fsscaleq = 0;
+  // When not empty, the families as (father, mother) pairs (indices from 1), replacing the
+  // shape; family sizes are drawn from 1 to max_family.
+  std::vector<std::array<int, 2>> pairs;
+  int max_family = 6;
 };
 Cluster random_cluster(std::uint32_t seed, const Options& o);
 

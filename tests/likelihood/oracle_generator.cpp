@@ -157,7 +157,18 @@ Cluster random_cluster(std::uint32_t seed, const Options& o) {
       c.inbreeding = uniform(r, 0.05, 0.3);
       break;
   }
-  const Graph g = shape_graph(r, o.shape);
+  Graph g;
+  if (o.pairs.empty()) {
+    g = shape_graph(r, o.shape);
+  } else {
+    g.nf = 0;
+    g.nm = 0;
+    g.pairs = o.pairs;
+    for (const auto& p : g.pairs) {
+      g.nf = std::max(g.nf, p[0]);
+      g.nm = std::max(g.nm, p[1]);
+    }
+  }
   c.fathers.resize(static_cast<size_t>(g.nf));
   c.mothers.resize(static_cast<size_t>(g.nm));
   for (const auto& p : g.pairs) c.families.push_back({p[0], p[1], {}});
@@ -270,7 +281,7 @@ Cluster random_cluster(std::uint32_t seed, const Options& o) {
   int bigfamily = o.big_family ? uniform(r, 0, static_cast<int>(c.families.size()) - 1) : -1;
   for (size_t fi = 0; fi < c.families.size(); ++fi) {
     Family& f = c.families[fi];
-    const int n = static_cast<int>(fi) == bigfamily ? uniform(r, 100, 150) : uniform(r, 1, 6);
+    const int n = static_cast<int>(fi) == bigfamily ? uniform(r, 100, 150) : uniform(r, 1, o.max_family);
     for (int k = 0; k < n; ++k) {
       const bool son = c.haplodiploid && chance(r, 0.3);
       std::vector<Genotype> obs(nl), truth(nl);

@@ -3,11 +3,14 @@
 // counts every global operator new.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "core/modules.hpp"
+#include "core/modules/absorbvar.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
@@ -210,6 +213,72 @@ TEST(NoAllocation, SecondCyclicLocusLikelihoodAllocatesNothing) {
         EXPECT_EQ(allocations.load() - before, 0);
         reset_all_modules();
       }
+    }
+  }
+}
+
+// The same where pair and single absorption work inside the layers: chains and groups are
+// found and their tables made on the first evaluation, and a second evaluation replays them in
+// the storage the first left.
+TEST(NoAllocation, SecondEvaluationWithPairTablesAllocatesNothing) {
+  using oracle::Markers;
+  using Pairs = std::vector<std::array<int, 2>>;
+  // A ladder with a hub (a 2 x 2 cycle absorbed whole at layer 2), two groups of parallel
+  // fathers on a ring of four mothers, and a ring of eight spine fathers with groups of two
+  // mothers between every other pair.
+  Pairs diamonds;
+  for (int i = 1, m = 0; i <= 8; ++i) {
+    for (int k = 0; k < (i % 2 == 1 ? 2 : 1); ++k) {
+      ++m;
+      diamonds.push_back({i, m});
+      diamonds.push_back({i % 8 + 1, m});
+    }
+  }
+  const Pairs shapes[] = {
+      {{1, 1}, {1, 2}, {2, 1}, {2, 2}, {2, 3}, {3, 2}, {3, 3}, {4, 1}, {4, 2}, {4, 3}},
+      {{1, 1},
+       {1, 2},
+       {2, 1},
+       {2, 2},
+       {3, 1},
+       {3, 2},
+       {4, 2},
+       {4, 3},
+       {5, 3},
+       {5, 4},
+       {6, 3},
+       {6, 4},
+       {7, 4},
+       {7, 1}},
+      diamonds};
+  std::uint32_t seed = 1700;
+  for (const Pairs& pairs : shapes) {
+    for (Markers mk : {Markers::snp_free, Markers::multi_free, Markers::snp_error}) {
+      SCOPED_TRACE(seed);
+      reset_all_modules();
+      testing_support::TempWorkDir dir{"no_allocation"};
+      oracle::Options o;
+      o.pairs = pairs;
+      o.markers = mk;
+      o.loci = 2;
+      o.max_family = 3;
+      const oracle::Cluster c = oracle::random_cluster(seed++, o);
+      ASSERT_TRUE(oracle::build(c).ok);
+      oracle::exact_mode();
+      auto all_loci = [] {
+        for (int4 l = 1; l <= variables.numloci; ++l) {
+          const int4 k = variables.obsnumallele(l);
+          if (k < 2) continue;
+          real8 logl = 0.0;
+          familylocuslogl(l, k, variables.genotypenum(k), logl);
+        }
+      };
+      all_loci();
+      ASSERT_GT(absorbvar.numpairlist + absorbvar.changedpairnum, 0);  // absorption did work
+      const long before = allocations.load();
+      all_loci();
+      EXPECT_EQ(allocations.load() - before, 0);
+      reset_all_modules();
     }
   }
 }
