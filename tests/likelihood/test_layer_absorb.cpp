@@ -572,8 +572,9 @@ TEST_F(LayerAbsorb, DiamondChainsMatchEliminationAlongTheSpine) {
         };
         const double ref = eliminate(c, d, l, kept);
         // At most 20 the genotypes dropped weigh nothing: the sum is the exact one.
-        if (variables.numparent(1) <= 20 && ref != -1e300)
+        if (variables.numparent(1) <= 20 && ref != -1e300) {
           EXPECT_NEAR(eliminate(c, d, l), ref, locus_tolerance(c, l, ref));
+        }
         if (ref == -1e300) {
           EXPECT_EQ(got, -1e300);
         } else {
