@@ -202,12 +202,11 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
   if (flag2 == 1 && np1 == 1 && v.nparent(2) == 1 && v.ploidy(1) == 2 && v.ploidy(2) == 2 &&
       obs[2 * joint(1, 1)] <= 0 && obs[2 * joint(2, 1)] <= 0 && v.nchild(1, 1) == 1 && n == 2 &&
       v.maxobsnumallele <= 2 && v.prntglogl.allocated()) {
-    int4 og[2];
+    // The offspring's genotype number; 0 (untyped) disables the cache.
     const int4 o = familystructure(1, 1)(1);
     setgetgtype.locusgtypeptr = v.indivgtype2(locus).a;
     int2 g = 0;
     getgtype(g, o, k);
-    (void)og;
     key = g;
   }
 
@@ -493,10 +492,11 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
   }
 
   // Step 9: the offspring, family by family.
-  real8* const prior = lv.infer_work.data();  // reused: the sort keys come after the prior
+  fit(lv.infer_prior, static_cast<std::size_t>(ngd + n) + 2);
+  real8* const priord = lv.infer_prior.data();            // diploid offspring, from 1
+  real8* const priorh = lv.infer_prior.data() + ngd + 1;  // haploid offspring, from 1
   real8* const cpost = lv.infer_child.data();
   auto put_child = [&](int4 o, const real8* w, int4 ng, bool haploid) {
-    // Sort keys need their own room: the prior is not needed once the posterior is formed.
     store_sorted(
         w, ng, lv.infer_index.data(), lv.infer_work.data(),
         [&](int4 g, int4& a, int4& b) {
@@ -531,6 +531,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
       if (nc <= 0) continue;
       const FView<int2, 1> members = familystructure(p1, p2);
       const bool selfed = v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p1, 1) == p2;
+      bool made_d = false, made_h = false;
       for (int4 m = 1; m <= nc; ++m) {
         const int4 o = members(m);
         const bool haploid = v.offploid(o) == 1;
@@ -569,35 +570,40 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             put_exact(o, std::min(og[0], og[1]), std::max(og[0], og[1]));
           continue;
         }
-        // The genotype prior of the family's offspring of this ploidy.
+        // The genotype prior of the family's offspring of this ploidy, made once per family.
         const int4 ng = haploid ? n : ngd;
-        if (haploid) {
-          const real8* t = trans(joint(2, p2));
-          for (int4 a = 1; a <= n; ++a) prior[a] = t[a - 1] >= 1e-10 ? t[a - 1] : 0.0;
-        } else if (selfed) {
-          const real8* w = post(joint(1, p1));
-          for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
-          for (int4 a = 1; a <= n; ++a) {
-            for (int4 b = a; b <= n; ++b) {
-              const real8 x = w[pair_index(a, b, n)];
-              if (!(x >= 1e-10)) continue;
-              if (a == b) {
-                prior[pair_index(a, a, n)] += x;
-              } else {
-                prior[pair_index(a, b, n)] += 0.5 * x;
-                prior[pair_index(a, a, n)] += 0.25 * x;
-                prior[pair_index(b, b, n)] += 0.25 * x;
+        real8* const prior = haploid ? priorh : priord;
+        bool& made = haploid ? made_h : made_d;
+        if (!made) {
+          made = true;
+          if (haploid) {
+            const real8* t = trans(joint(2, p2));
+            for (int4 a = 1; a <= n; ++a) prior[a] = t[a - 1] >= 1e-10 ? t[a - 1] : 0.0;
+          } else if (selfed) {
+            const real8* w = post(joint(1, p1));
+            for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
+            for (int4 a = 1; a <= n; ++a) {
+              for (int4 b = a; b <= n; ++b) {
+                const real8 x = w[pair_index(a, b, n)];
+                if (!(x >= 1e-10)) continue;
+                if (a == b) {
+                  prior[pair_index(a, a, n)] += x;
+                } else {
+                  prior[pair_index(a, b, n)] += 0.5 * x;
+                  prior[pair_index(a, a, n)] += 0.25 * x;
+                  prior[pair_index(b, b, n)] += 0.25 * x;
+                }
               }
             }
-          }
-        } else {
-          const real8* t1 = trans(joint(1, p1));
-          const real8* t2 = trans(joint(2, p2));
-          auto tv = [](const real8* t, int4 a) { return t[a - 1] >= 1e-10 ? t[a - 1] : 0.0; };
-          for (int4 a = 1; a <= n; ++a) {
-            for (int4 b = a; b <= n; ++b) {
-              prior[pair_index(a, b, n)] =
-                  a == b ? tv(t1, a) * tv(t2, a) : tv(t1, a) * tv(t2, b) + tv(t1, b) * tv(t2, a);
+          } else {
+            const real8* t1 = trans(joint(1, p1));
+            const real8* t2 = trans(joint(2, p2));
+            auto tv = [](const real8* t, int4 a) { return t[a - 1] >= 1e-10 ? t[a - 1] : 0.0; };
+            for (int4 a = 1; a <= n; ++a) {
+              for (int4 b = a; b <= n; ++b) {
+                prior[pair_index(a, b, n)] =
+                    a == b ? tv(t1, a) * tv(t2, a) : tv(t1, a) * tv(t2, b) + tv(t1, b) * tv(t2, a);
+              }
             }
           }
         }

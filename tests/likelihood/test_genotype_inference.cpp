@@ -201,6 +201,13 @@ int compare_locus(const Cluster& c, int4 locus, const std::string& what) {
       ++compared;
     }
   }
+  // The counts add to 2 per counted diploid parent and 1 per counted haploid one.
+  double total = 0.0, expected_total = 0.0;
+  for (int a = 0; a < n; ++a) {
+    total += counts[size_t(a)];
+    expected_total += expected_counts[size_t(a)];
+  }
+  EXPECT_NEAR(total, std::round(expected_total), 1e-9 * std::max(1.0, total)) << what;
   for (int a = 0; a < n; ++a) {
     SCOPED_TRACE(what + " allele count " + std::to_string(a + 1));
     EXPECT_NEAR(counts[size_t(a)], expected_counts[size_t(a)],

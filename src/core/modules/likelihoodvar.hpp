@@ -125,6 +125,7 @@ struct Likelihoodvar {
   std::vector<real8> infer_trans{};      // (n x nallparent) each parent's allele transmission
   std::vector<real8> infer_work{};       // (ng) offspring prior, posterior, sort keys
   std::vector<real8> infer_child{};      // (ng) offspring posterior
+  std::vector<real8> infer_prior{};      // (ng + n) offspring priors of one family, by ploidy
   std::vector<int4> infer_index{};       // (ng) sort order
   std::vector<int4> infer_alleles{};     // (n + 1) gathered alleles of the parent in hand
   std::vector<int1> infer_kept{};        // (ng) 1 when a genotype is kept by the normalisation
