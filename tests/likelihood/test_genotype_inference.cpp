@@ -616,5 +616,42 @@ TEST_F(GenotypeInference, SingleOffspringCacheGivesTheUncachedValues) {
   for (size_t g = 0; g < 3; ++g) EXPECT_NEAR(w[g], m[g], tol(m[g]));
 }
 
+// A locus with a single allele: a parent with typed offspring is 1/1 for certain (no
+// evaluation), so is a typed offspring; an untyped offspring gets nothing (by hand).
+TEST_F(GenotypeInference, SingleAlleleLocus) {
+  testing_support::TempWorkDir dir{"genotype_inference"};
+  Cluster c;
+  c.loci = {{false, 1, {}, 0.0, 0.0}, {false, 3, {}, 0.0, 0.0}};
+  c.fathers.resize(1);
+  c.mothers.resize(1);
+  c.families = {{1, 1, {}}};
+  add_member(c, 0, {Genotype{1, 1}, Genotype{1, 2}});
+  add_member(c, 0, {Genotype{0, 0}, Genotype{2, 3}});
+  c.filler = {{Genotype{1, 1}, Genotype{1, 3}}};
+  const oracle::Built b = oracle::build(c);
+  ASSERT_TRUE(b.ok) << b.error;
+  oracle::exact_mode();
+  allocate_results(c);
+  Variables& v = variables;
+  ASSERT_EQ(v.obsnumallele(1), 1);
+  const std::vector<double> counts = infer(1);
+  EXPECT_EQ(likelihoodvar.inferg2, -1);
+  EXPECT_DOUBLE_EQ(counts[0], 4.0);  // two diploid parents, each 1/1 for certain
+  for (int s = 1; s <= 2; ++s) {
+    EXPECT_EQ(v.estprntgtypeprb(1, 1, s), 1.0f);
+    EXPECT_EQ(v.estprntgtype(1, 1, 1, s), 1);
+    EXPECT_EQ(v.estprntgtype(2, 1, 1, s), 1);
+    for (int k = 2; k <= v.numestgenotype; ++k) EXPECT_EQ(v.estprntgtypeprb(k, 1, s), 0.0f);
+  }
+  EXPECT_EQ(v.estchildgtypeprb(1, 1), 1.0f);
+  EXPECT_EQ(v.estchildgtype(1, 1, 1), 1);
+  EXPECT_EQ(v.estchildgtype(2, 1, 1), 1);
+  for (int k = 1; k <= v.numestgenotype; ++k) {
+    EXPECT_EQ(v.estchildgtypeprb(k, 2), 0.0f);
+    EXPECT_EQ(v.estchildgtype(1, k, 2), 0);
+    EXPECT_EQ(v.estchildgtype(2, k, 2), 0);
+  }
+}
+
 }  // namespace
 }  // namespace kinrad
