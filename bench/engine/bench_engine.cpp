@@ -3,7 +3,9 @@
 // locus). Run a Release build: build/release/bench/bench_engine.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
@@ -143,6 +145,53 @@ void BM_Cycle2x2_10Loci6(benchmark::State& state) {
   run_all_loci(state, s);
 }
 BENCHMARK(BM_Cycle2x2_10Loci6);
+
+// Posterior genotypes with counting and storing (parents and offspring) for the 2x2 cycle,
+// families of three, at one error-free 8-allele locus; reports the familylocuslogl
+// evaluations per call.
+void BM_GenotypeInference_Cycle2x2(benchmark::State& state) {
+  bench::SimSpec s;
+  s.fathers = 2;
+  s.mothers = 2;
+  s.offspring_per_family = 3;
+  s.loci = 1;
+  s.alleles = 8;
+  const std::string dir = bench::simulate_cluster(s);
+  Variables& v = variables;
+  const int4 k = v.obsnumallele(1);
+  const int4 ne = v.numestgenotype;
+  v.estprntgtype.allocate(Dim(2), Dim(ne), Dim(2), Dim(2));
+  v.estprntgtypeprb.allocate(Dim(ne), Dim(2), Dim(2));
+  v.estchildgtype.allocate(Dim(2), Dim(ne), Dim(v.smplsize));
+  v.estchildgtypeprb.allocate(Dim(ne), Dim(v.smplsize));
+  v.prntglogl.allocate(Dim(2), Dim(2), Dim(3));
+  v.prntglogl.fill(1.0);
+  FArray<int4, 2> config(Dim(v.smplsize), Dim(3));
+  for (int4 p1 = 1; p1 <= 2; ++p1) {
+    for (int4 p2 = 1; p2 <= 2; ++p2) {
+      const FView<int2, 1> m = familystructure(p1, p2);
+      for (int4 i = 1; i <= v.nchild(p1, p2); ++i) {
+        config(m(i), 1) = p1;
+        config(m(i), 2) = p2;
+      }
+    }
+  }
+  v.indivlocprt = config.view();
+  std::vector<real8> counts(static_cast<size_t>(k));
+  double evaluations = 0.0;
+  for (auto _ : state) {
+    int4 status = 0;
+    preparevariable(status, 0, 1, 0);
+    genotypeinference(1, 1, 1, counts, k, 1);
+    evaluations += likelihoodvar.inferg2 + 1;
+    benchmark::DoNotOptimize(counts.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["evaluations_per_call"] =
+      evaluations / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_GenotypeInference_Cycle2x2);
 
 // Three fathers and three mothers, all nine pairs families of two, 10 error-free 6-allele loci.
 void BM_Complete3x3_10Loci6(benchmark::State& state) {

@@ -3,6 +3,7 @@
 // work, families of one or two offspring are answered from stored values, and the locus sum
 // stops as soon as the caller's bound can no longer be reached.
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -192,6 +193,9 @@ void familylikelihood(real8& logl, real8 bound, int4 checkflag, int4 skipcheck, 
     preparevariable(status, v.numberfsfamily, 0, 0);
     if (status != 0) stoponerror(0, "FamilyLikelihood");
   }
+  // Posterior-genotype inference leaves a genotype fixed until the next preparation: a caller
+  // that prepares nothing must not inherit it.
+  assert(famsize >= 0 || likelihoodvar.infergtypesex == 0);
   if (v.anymonogamy == 0 && v.numfsibship > 10000) return;
   const real8 prior = family_prior_term();
   if (famsize == 1 || famsize == 2) {

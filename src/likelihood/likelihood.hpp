@@ -44,6 +44,15 @@ void selfinggen_est();
 // candidate parents, summed over every genotype of every parent; -1e300 when they cannot occur.
 void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl);
 
+// Posterior genotypes of the family in hand at one locus (its work state prepared for the
+// locus): each parent's by rerunning familylocuslogl with its genotype fixed, then, with
+// prntflag non-zero, stored into estprntgtype/estprntgtypeprb and the offspring's into
+// estchildgtype/estchildgtypeprb; with countflag non-zero allelecount(1..numallele) receives
+// the parents' posterior allele counts. flag2 1 lets a one-offspring family use prntglogl. The
+// fixed-genotype controls are left set; the next preparevariable clears them.
+void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real8> allelecount,
+                       int4 numallele, int4 flag2);
+
 // The family likelihood and its Mendelian checks.
 //
 // familylikelihood: natural log likelihood of the family structure in module state: the

@@ -500,6 +500,45 @@ double locus_logl(const Cluster& c, int locus) {
   return std::log(sum) + st.offset;
 }
 
+std::vector<double> parent_marginal(const Cluster& c, int locus, int sex, int index) {
+  Setup st = setup(c, locus);
+  size_t target = st.ind.size();
+  for (size_t i = 0; i < st.ind.size(); ++i)
+    if (st.ind[i].role[sex - 1] == index) target = i;
+  if (target == st.ind.size() || st.impossible) return {};
+  std::vector<std::vector<double>> w(st.ind.size());
+  for (size_t i = 0; i < st.ind.size(); ++i) {
+    double top = kNegInf;
+    for (double x : st.ind[i].logw) top = std::max(top, x);
+    if (top == kNegInf) return {};
+    for (double x : st.ind[i].logw) w[i].push_back(x == kNegInf ? 0.0 : std::exp(x - top));
+  }
+  std::vector<double> marg(st.ind[target].g.size(), 0.0);
+  std::vector<size_t> g(st.ind.size(), 0);
+  std::function<void(size_t, double)> visit = [&](size_t i, double prod) {
+    if (i == st.ind.size()) {
+      for (size_t f = 0; f < st.famtab.size(); ++f) {
+        const size_t nm = st.ind[static_cast<size_t>(st.famind[f][1])].g.size();
+        prod *= st.famtab[f][g[static_cast<size_t>(st.famind[f][0])] * nm +
+                             g[static_cast<size_t>(st.famind[f][1])]];
+      }
+      marg[g[target]] += prod;
+      return;
+    }
+    for (size_t a = 0; a < w[i].size(); ++a) {
+      if (w[i][a] == 0.0) continue;
+      g[i] = a;
+      visit(i + 1, prod * w[i][a]);
+    }
+  };
+  visit(0, 1.0);
+  double sum = 0.0;
+  for (double x : marg) sum += x;
+  if (!(sum > 0.0)) return {};
+  for (double& x : marg) x /= sum;
+  return marg;
+}
+
 double total_logl(const Cluster& c) {
   double s = 0.0;
   for (int4 l = 1; l <= variables.numloci; ++l) {

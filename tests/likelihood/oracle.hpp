@@ -101,6 +101,13 @@ void exact_mode();
 // genotype of every parent individual over the locus's full allele set; -1e300 when L = 0.
 double locus_logl(const Cluster& c, int locus);
 
+// Exact posterior of one parent individual's genotype at the locus given everything the cluster
+// shows there: the parent acting as father `index` (sex 1) or mother `index` (sex 2), its
+// genotype fixed in turn, every other parent summed out, times its prior and its own
+// observation, normalised. Genotypes in the order (1,1), (1,2), ..., (1,k), (2,2), ..., (k,k), or
+// alleles 1..k for a haploid parent. Empty when the locus is impossible.
+std::vector<double> parent_marginal(const Cluster& c, int locus, int sex, int index);
+
 // Sum of locus_logl over the loci of at least 2 alleles.
 double total_logl(const Cluster& c);
 

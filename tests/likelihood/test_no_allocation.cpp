@@ -3,10 +3,12 @@
 // counts every global operator new.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "core/modules.hpp"
@@ -361,6 +363,73 @@ TEST(NoAllocation, SecondSelfedLocusLikelihoodAllocatesNothing) {
       all_loci();
       EXPECT_EQ(allocations.load() - before, 0);
       reset_all_modules();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad
+
+namespace kinrad {
+namespace {
+
+// Posterior genotypes of a family at a locus a second time (counting, storing, offspring)
+// allocate nothing: the work vectors keep their size.
+TEST(NoAllocation, SecondGenotypeInferenceAllocatesNothing) {
+  using oracle::Markers;
+  using oracle::Shape;
+  using oracle::Species;
+  std::uint32_t seed = 1300;
+  for (Species sp : {Species::diploid, Species::haplodiploid}) {
+    for (Markers mk :
+         {Markers::snp_free, Markers::multi_free, Markers::multi_error, Markers::dominant_error}) {
+      for (Shape sh : {Shape::one_family, Shape::star, Shape::cycle2x2}) {
+        SCOPED_TRACE(seed);
+        reset_all_modules();
+        testing_support::TempWorkDir dir{"no_allocation"};
+        oracle::Options o;
+        o.shape = sh;
+        o.species = sp;
+        o.markers = mk;
+        o.loci = 2;
+        o.sampled_parents = 1;
+        o.missing = 0.2;
+        const oracle::Cluster c = oracle::random_cluster(seed++, o);
+        ASSERT_TRUE(oracle::build(c).ok);
+        oracle::exact_mode();
+        Variables& v = variables;
+        const int4 ne = v.numestgenotype;
+        const int4 np = static_cast<int4>(std::max(c.fathers.size(), c.mothers.size()));
+        v.estprntgtype.allocate(Dim(2), Dim(ne), Dim(np), Dim(2));
+        v.estprntgtypeprb.allocate(Dim(ne), Dim(np), Dim(2));
+        v.estchildgtype.allocate(Dim(2), Dim(ne), Dim(v.smplsize));
+        v.estchildgtypeprb.allocate(Dim(ne), Dim(v.smplsize));
+        v.prntglogl.allocate(Dim(2), Dim(2), Dim(3));
+        v.prntglogl.fill(1.0);
+        FArray<int4, 2> config(Dim(v.smplsize), Dim(3));
+        for (const oracle::Family& f : c.families) {
+          for (int m : f.members) {
+            config(m, 1) = f.father;
+            config(m, 2) = f.mother;
+          }
+        }
+        v.indivlocprt = config.view();
+        std::vector<real8> counts(static_cast<size_t>(v.maxobsnumallele) + 1);
+        for (int4 l = 1; l <= v.numloci; ++l) {
+          const int4 k = v.obsnumallele(l);
+          if (k < 2) continue;
+          auto once = [&] {
+            int4 status = 0;
+            preparevariable(status, 0, l, 0);
+            genotypeinference(l, 1, 1, std::span<real8>(counts.data(), size_t(k)), k, 1);
+          };
+          once();
+          const long before = allocations.load();
+          once();
+          EXPECT_EQ(allocations.load() - before, 0) << "locus " << l;
+        }
+        reset_all_modules();
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The module `likelihoodvar`.
 #include <array>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
@@ -157,6 +158,24 @@ struct Likelihoodvar {
   FArray<int4, 3> equiline{};   // (0:maxhsprobdim, numfsibship, 2)
   FArray<int1, 2> equilineq{};  // (numfsibship, 2)
   FArray<int4, 1> equimap{};    // work: representative of each table index
+
+
+  // Posterior genotypes of one family at one locus: grow-only scratch of genotypeinference,
+  // sized by the locus's genotype count and the family's parents; nothing carries meaning
+  // between calls.
+  std::vector<real8> infer_q{};          // population prior of each genotype of the locus
+  std::vector<real8> infer_logl{};       // (n x n) log likelihood with the parent fixed at a/b
+  std::vector<real8> infer_post{};       // (ng x nallparent) each parent's posterior vector
+  std::vector<real8> infer_trans{};      // (n x nallparent) each parent's allele transmission
+  std::vector<real8> infer_work{};       // (ng) offspring prior, posterior, sort keys
+  std::vector<real8> infer_child{};      // (ng) offspring posterior
+  std::vector<real8> infer_prior{};      // (ng + n) offspring priors of one family, by ploidy
+  std::vector<int4> infer_index{};       // (ng) sort order
+  std::vector<int4> infer_alleles{};     // (n + 1) gathered alleles of the parent in hand
+  std::vector<int1> infer_kept{};        // (ng) 1 when a genotype is kept by the normalisation
+  std::vector<int4> infer_obs{};         // (2 x nallparent) observed alleles of each parent
+  std::vector<int1> infer_data{};        // (nallparent) 1 when some offspring is typed
+  std::vector<int1> infer_diploidoff{};  // (nallparent) 1 when the parent has diploid offspring
 };
 
 constinit inline Likelihoodvar likelihoodvar{};

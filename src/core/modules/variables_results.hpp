@@ -13,6 +13,15 @@ struct VariablesResults {
   // 0 0 for an empty slot) and (numestgenotype, offspring) probabilities.
   FArray<int1, 3> estchildgtype{};
   FArray<real4, 2> estchildgtypeprb{};
+  // Inferred genotype alternatives of each parent at the locus being written, by its sex and
+  // its family number in the configuration: (2, numestgenotype, parent, 2) allele numbers (a
+  // haploid's allele first, 0 second; 0 0 for an empty slot) and (numestgenotype, parent, 2)
+  // probabilities, best first.
+  FArray<int1, 4> estprntgtype{};
+  FArray<real4, 3> estprntgtypeprb{};
+  // (1:2, 1:2, 1:3) log likelihood of a one-offspring family's parent fixed at a/b, by the
+  // offspring's genotype number at a two-allele locus; an entry above 0.5 is not yet computed.
+  FArray<real8, 3> prntglogl{};
   // Per offspring: its clone number in the best configuration, 0 before clone inference.
   FArray<int4, 1> cloneconfig{};
 };

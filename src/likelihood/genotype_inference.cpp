@@ -1,0 +1,632 @@
+// Posterior genotypes of the parents and offspring of the family in hand at one locus, and the
+// posterior allele counts of its parents.
+#include <algorithm>
+#include <cmath>
+
+#include "core/modules/likelihoodvar.hpp"
+#include "core/modules/setgetgtype.hpp"
+#include "core/modules/variables.hpp"
+#include "core/packed_genotypes.hpp"
+#include "core/sorting.hpp"
+#include "likelihood/likelihood.hpp"
+#include "model/model.hpp"
+
+namespace kinrad {
+
+namespace {
+
+constexpr real8 kImpossible = -1e300;
+// The 4-byte real nearest to 1e-37: the smallest posterior a kept genotype is given, so that it
+// survives the conversion to a 4-byte result.
+constexpr real8 kFloor = 9.99999991097579e-38;
+
+template <class T>
+void fit(std::vector<T>& v, std::size_t n) {
+  if (v.size() < n) v.resize(n);
+}
+
+// Number of genotype a/b (a <= b) in the order (1,1), (1,2), ..., (1,n), (2,2), ..., (n,n),
+// from 1.
+inline int4 pair_index(int4 a, int4 b, int4 n) {
+  if (a > b) std::swap(a, b);
+  return (a - 1) * n - (a - 1) * (a - 2) / 2 + (b - a + 1);
+}
+
+// Observed alleles of genotype number g (0 missing) at a locus of k alleles: a haploid
+// genotype has its allele first and 0 second, so does a dominant phenotype.
+void decode(int2 g, int4 k, bool dominant, bool haploid, int4 out[2]) {
+  out[0] = out[1] = 0;
+  if (g <= 0) return;
+  if (dominant) {
+    out[0] = g;
+    return;
+  }
+  if (k <= 2) {
+    if (g == 1 || g == 2) {
+      out[0] = g;
+      out[1] = haploid ? 0 : g;
+    } else {
+      out[0] = 1;
+      out[1] = haploid ? 0 : 2;
+    }
+    return;
+  }
+  out[0] = variables.genotypeid(1, g);
+  out[1] = haploid ? 0 : variables.genotypeid(2, g);
+}
+
+void offspring_genotype(int4 o, int4 locus, int4 out[2]) {
+  const Variables& v = variables;
+  setgetgtype.locusgtypeptr = v.indivgtype2(locus).a;
+  int2 g = 0;
+  const int4 k = v.obsnumallele(locus);
+  getgtype(g, o, k);
+  decode(g, k, v.dominantmarker(locus) != 0, v.offploid(o) == 1, out);
+}
+
+// Stores the first places of the posterior w(1..ng) by decreasing value; alleles(g) gives the
+// pair of genotype g. Places beyond ng get probability 0 and alleles 0.
+template <class Alleles, class Put>
+void store_sorted(const real8* w, int4 ng, int4* idx, real8* keys, Alleles alleles, Put put) {
+  for (int4 g = 1; g <= ng; ++g) keys[g] = -w[g];
+  indexx(ng, keys + 1, idx + 1);
+  const int4 ne = variables.numestgenotype;
+  for (int4 k = 1; k <= ne; ++k) {
+    if (k > ng) {
+      put(k, 0.0f, 0, 0);
+      continue;
+    }
+    const int4 g = idx[k];
+    int4 a = 0, b = 0;
+    if (w[g] > 1e-5) alleles(g, a, b);
+    put(k, static_cast<real4>(w[g]), a, b);
+  }
+}
+
+}  // namespace
+
+void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real8> allelecount,
+                       int4 numallele, int4 flag2) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 n = numallele;
+  const int4 np1 = v.nparent(1);
+  const int4 nall = v.nallparent;
+  const bool dominant = v.dominantmarker(locus) != 0;
+  const bool errorfree = v.locuserror(locus) == 0;
+  const bool selfing = v.numsex == v.allowinbreeding;
+  const int4 ngd = v.genotypenum(std::max(n, 1));  // diploid genotypes of the locus
+  const FView<real8, 1>& p = v.obsallelefre(locus).a;
+  auto joint = [&](int4 s, int4 i) { return v.npstartloc1(s) + i; };
+  auto ng_of = [&](int4 s) { return v.ploidy(s) == 1 ? n : ngd; };
+
+  if (countflag != 0)
+    for (int4 a = 0; a < n; ++a) allelecount[static_cast<std::size_t>(a)] = 0.0;
+  lv.inferg2 = -1;
+
+  // Grow-only scratch.
+  const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  fit(lv.infer_q, static_cast<std::size_t>(ngd) + 1);
+  fit(lv.infer_logl, nn);
+  fit(lv.infer_post, static_cast<std::size_t>(ngd + 1) * static_cast<std::size_t>(nall));
+  fit(lv.infer_trans, static_cast<std::size_t>(n) * static_cast<std::size_t>(nall) + 1);
+  fit(lv.infer_work, static_cast<std::size_t>(ngd) + 1);
+  fit(lv.infer_child, static_cast<std::size_t>(ngd) + 1);
+  fit(lv.infer_index, static_cast<std::size_t>(ngd) + 1);
+  fit(lv.infer_alleles, static_cast<std::size_t>(n) + 2);
+  fit(lv.infer_kept, static_cast<std::size_t>(ngd) + 1);
+  fit(lv.infer_obs, 2 * static_cast<std::size_t>(nall) + 2);
+  fit(lv.infer_data, static_cast<std::size_t>(nall) + 1);
+  fit(lv.infer_diploidoff, static_cast<std::size_t>(nall) + 1);
+  real8* const q = lv.infer_q.data();  // q[g], g from 1
+  real8* const L = lv.infer_logl.data();
+  auto Lat = [&](int4 a, int4 b) -> real8& {
+    return L[static_cast<std::size_t>(a - 1) * static_cast<std::size_t>(n) +
+             static_cast<std::size_t>(b - 1)];
+  };
+  // Posterior of joint parent j: post(j)[g], g from 1.
+  auto post = [&](int4 j) {
+    return lv.infer_post.data() +
+           static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(ngd + 1);
+  };
+  auto trans = [&](int4 j) {
+    return lv.infer_trans.data() + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n);
+  };
+  int4* const obs = lv.infer_obs.data();  // obs[2 j], obs[2 j + 1]; allele 1 <= 0 untyped
+  int1* const data = lv.infer_data.data();
+  int1* const diploidoff = lv.infer_diploidoff.data();
+  for (int4 j = 1; j <= nall; ++j) {
+    obs[2 * j] = obs[2 * j + 1] = 0;
+    data[j] = 0;
+    diploidoff[j] = 0;
+  }
+
+  // Step 1: the parents' observed genotypes (from the candidate assigned to, or known as, the
+  // parent of one of their offspring) and whether any of their offspring is typed.
+  const int4 k = v.obsnumallele(locus);
+  for (int4 p1 = 1; p1 <= np1; ++p1) {
+    for (int4 p2 = 1; p2 <= v.nparent(2); ++p2) {
+      if (v.nchild(p1, p2) <= 0) continue;
+      const FView<int2, 1> members = familystructure(p1, p2);
+      const int4 j12[3] = {0, joint(1, p1), joint(2, p2)};
+      for (int4 m = 1; m <= v.nchild(p1, p2); ++m) {
+        const int4 o = members(m);
+        const bool haploid = v.offploid(o) == 1;
+        for (int4 s = 1; s <= 2; ++s) {
+          const int4 j = j12[s];
+          if (v.numcandidate(s) <= 0 || obs[2 * j] > 0) continue;
+          if (s == 1 && haploid) continue;  // a son has no father
+          int4 c = v.inferparentprt(o, s);
+          if (c < 1) c = v.indivparent(o, s);
+          if (c < 1) continue;
+          setgetgtype.locusgtypeptr = v.cndgtype2(locus).a;
+          int2 g = 0;
+          getgtype(g, s == 1 ? c : v.numcandidate(1) + c, k);
+          int4 al[2];
+          decode(g, k, dominant, v.ploidy(s) == 1, al);
+          if (al[0] <= 0) continue;
+          obs[2 * j] = al[0];
+          obs[2 * j + 1] = std::min(v.ploidy(s), 2 - (dominant ? 1 : 0)) >= 2 ? al[1] : 0;
+        }
+        int4 og[2];
+        offspring_genotype(o, locus, og);
+        if (!haploid) diploidoff[j12[1]] = 1;
+        diploidoff[j12[2]] = 1;
+        if (og[0] > 0) {
+          // A son carries nothing of his mother's mate.
+          if (!haploid) data[j12[1]] = 1;
+          data[j12[2]] = 1;
+        }
+      }
+    }
+  }
+  if (v.numsex == 1 && v.parentjdx.allocated()) {
+    for (int4 i = 1; i <= np1; ++i) {
+      const int4 i2 = v.parentjdx(i, 1);
+      if (i2 <= 0) continue;
+      const int4 a = joint(1, i), b = joint(2, i2);
+      const int1 d = std::max(data[a], data[b]);
+      data[a] = data[b] = d;
+      if (obs[2 * a] <= 0) {
+        obs[2 * a] = obs[2 * b];
+        obs[2 * a + 1] = obs[2 * b + 1];
+      } else if (obs[2 * b] <= 0) {
+        obs[2 * b] = obs[2 * a];
+        obs[2 * b + 1] = obs[2 * a + 1];
+      }
+    }
+  }
+
+  // Step 2: the single-offspring cache key.
+  int4 key = 0;
+  if (flag2 == 1 && np1 == 1 && v.nparent(2) == 1 && v.ploidy(1) == 2 && v.ploidy(2) == 2 &&
+      obs[2 * joint(1, 1)] <= 0 && obs[2 * joint(2, 1)] <= 0 && v.nchild(1, 1) == 1 && n == 2 &&
+      v.maxobsnumallele <= 2 && v.prntglogl.allocated()) {
+    // The offspring's genotype number; 0 (untyped) disables the cache.
+    const int4 o = familystructure(1, 1)(1);
+    setgetgtype.locusgtypeptr = v.indivgtype2(locus).a;
+    int2 g = 0;
+    getgtype(g, o, k);
+    key = g;
+  }
+
+  // Step 3: the population priors (inbreeding F, no floor).
+  const real8 F = v.inbreeding;
+  for (int4 a = 1; a <= n; ++a) {
+    for (int4 b = a; b <= n; ++b) {
+      q[pair_index(a, b, n)] =
+          a == b ? (F + (1.0 - F) * p(a)) * p(a) : 2.0 * (1.0 - F) * p(a) * p(b);
+    }
+  }
+
+  auto evaluate = [&](int4 a, int4 b) {
+    lv.infergtype(1) = a;
+    lv.infergtype(2) = b;
+    ++lv.inferg2;
+    real8 x = 1.0;
+    familylocuslogl(locus, n, v.genotypenum(n), x);
+    return x;
+  };
+
+  // The parent number of a parent in the configuration: the family number of its offspring.
+  auto parent_number = [&](int4 s, int4 i) {
+    int4 fallback = 0;
+    for (int4 m = 1; m <= v.nparent(3 - s); ++m) {
+      const int4 p1 = s == 1 ? i : m, p2 = s == 1 ? m : i;
+      if (v.nchild(p1, p2) <= 0) continue;
+      const FView<int2, 1> members = familystructure(p1, p2);
+      for (int4 x = 1; x <= v.nchild(p1, p2); ++x) {
+        const int4 o = members(x);
+        const int4 num = v.indivlocprt(o, s);
+        if (num >= 1 && (s == 2 || v.offploid(o) != 1)) return num;
+        if (num >= 1 && fallback == 0) fallback = num;
+      }
+    }
+    return fallback;
+  };
+
+  auto store_parent = [&](int4 s, int4 i, const real8* w, int4 ng) {
+    const int4 num = parent_number(s, i);
+    if (num < 1) return;
+    const bool haploid = v.ploidy(s) == 1;
+    store_sorted(
+        w, ng, lv.infer_index.data(), lv.infer_work.data(),
+        [&](int4 g, int4& a, int4& b) {
+          if (haploid) {
+            a = g;
+            b = 0;
+            return;
+          }
+          a = 1;
+          int4 r = g;
+          while (r > n - a + 1) {
+            r -= n - a + 1;
+            ++a;
+          }
+          b = a + r - 1;
+        },
+        [&](int4 kk, real4 pr, int4 a, int4 b) {
+          v.estprntgtypeprb(kk, num, s) = pr;
+          v.estprntgtype(1, kk, num, s) = static_cast<int1>(a);
+          v.estprntgtype(2, kk, num, s) = static_cast<int1>(b);
+        });
+  };
+
+  auto count_parent = [&](int4 s, const real8* w, const int1* kept, real8 weight) {
+    if (v.ploidy(s) == 1) {
+      for (int4 a = 1; a <= n; ++a)
+        if (kept[a]) allelecount[static_cast<std::size_t>(a - 1)] += weight * w[a];
+      return;
+    }
+    for (int4 a = 1; a <= n; ++a) {
+      for (int4 b = a; b <= n; ++b) {
+        const int4 g = pair_index(a, b, n);
+        if (!kept[g]) continue;
+        allelecount[static_cast<std::size_t>(a - 1)] += weight * w[g];
+        allelecount[static_cast<std::size_t>(b - 1)] += weight * w[g];
+      }
+    }
+  };
+
+  // The father's and the mother's results are interchangeable in one full-sib family of a
+  // diploid species without selfing when they show the same alleles.
+  const bool exchangeable = np1 == 1 && v.nparent(2) == 1 && v.ploidy(1) == 2 && v.ploidy(2) == 2 &&
+                            !selfing && v.haplodiploid == 0 &&
+                            obs[2 * joint(1, 1)] == obs[2 * joint(2, 1)] &&
+                            obs[2 * joint(1, 1) + 1] == obs[2 * joint(2, 1) + 1];
+
+  int1* const kept = lv.infer_kept.data();
+  int4* const gathered = lv.infer_alleles.data();
+
+  // Step 4 to 6: each parent, sex 1 then sex 2.
+  for (int4 s = 1; s <= 2; ++s) {
+    const bool haploid = v.ploidy(s) == 1;
+    const int4 ng = ng_of(s);
+    for (int4 i = 1; i <= v.nparent(s); ++i) {
+      const int4 j = joint(s, i);
+      real8* const w = post(j);
+      if (s == 2 && exchangeable) {
+        const real8* wf = post(joint(1, 1));
+        for (int4 g = 1; g <= ng; ++g) w[g] = wf[g];
+        if (prntflag != 0) store_parent(s, i, w, ng);
+        continue;
+      }
+      lv.infergtypesex = s;
+      lv.infergtypeprnt = i;
+      const int4 o1 = obs[2 * j], o2 = obs[2 * j + 1];
+      if (data[j] == 0) {
+        const int4 ob[2] = {o1, dominant ? 0 : o2};
+        for (int4 g = 1; g <= ng; ++g) w[g] = 0.0;
+        if (o1 <= 0) {
+          for (int4 g = 1; g <= ng; ++g) w[g] = haploid ? p(g) : q[g];
+        } else if (errorfree && !dominant) {
+          w[haploid ? o1 : pair_index(o1, o2, n)] = 1.0;
+        } else if (haploid) {
+          for (int4 a = 1; a <= n; ++a) w[a] = prbgtophaploid(a, o1, locus) * p(a);
+        } else {
+          for (int4 a = 1; a <= n; ++a)
+            for (int4 b = a; b <= n; ++b) {
+              const int4 g = pair_index(a, b, n);
+              w[g] = prbgtop(a, b, ob, locus) * q[g];
+            }
+        }
+      } else if (n == 1) {
+        w[1] = 1.0;
+      } else if (haploid) {
+        real8 M = kImpossible;
+        for (int4 a = 1; a <= n; ++a) {
+          Lat(a, a) = evaluate(a, a);
+          M = std::max(M, Lat(a, a));
+        }
+        for (int4 a = 1; a <= n; ++a) {
+          const real8 x = Lat(a, a);
+          w[a] = x > -1e250 && x > M - 100.0 ? std::exp(x - M) * p(a) : 0.0;
+        }
+      } else {
+        for (std::size_t x = 0; x < nn; ++x) L[x] = kImpossible;
+        int4 ngath = 0;
+        int4 r = 0;  // representative of the alleles not gathered
+        if (dominant) {
+          gathered[ngath++] = 1;
+          gathered[ngath++] = 2;
+        } else {
+          auto gather = [&](int4 a) {
+            if (a <= 0) return;
+            for (int4 x = 0; x < ngath; ++x)
+              if (gathered[x] == a) return;
+            gathered[ngath++] = a;
+          };
+          auto gather_families = [&](int4 ss, int4 ii) {
+            const int4 jj = joint(ss, ii);
+            for (int4 m = 1; m <= lv.mate1(0, jj); ++m) {
+              const int4 mate = lv.mate1(m, jj);
+              const int4 p1 = ss == 1 ? ii : mate, p2 = ss == 1 ? mate : ii;
+              const FView<int2, 1> members = familystructure(p1, p2);
+              for (int4 x = 1; x <= v.nchild(p1, p2); ++x) {
+                int4 og[2];
+                offspring_genotype(members(x), locus, og);
+                gather(og[0]);
+                gather(og[1]);
+              }
+            }
+          };
+          gather_families(s, i);
+          if (v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(i, s) > 0)
+            gather_families(3 - s, v.parentjdx(i, s));
+          gather(o1);
+          gather(o2);
+          if (ngath < n) {
+            for (int4 a = 1; a <= n && r == 0; ++a) {
+              bool in = false;
+              for (int4 x = 0; x < ngath; ++x) in = in || gathered[x] == a;
+              if (!in) r = a;
+            }
+            gathered[ngath++] = r;
+          }
+        }
+        const bool cached = key > 0 && v.prntglogl(gathered[0], gathered[0], key) <= 0.5;
+        for (int4 x = 0; x < ngath; ++x) {
+          for (int4 y = x; y < ngath; ++y) {
+            const int4 a = gathered[x], b = gathered[y];
+            real8 val = 0.0;
+            if (cached) {
+              val = v.prntglogl(a, b, key);
+            } else {
+              val = evaluate(a, b);
+              if (key > 0) v.prntglogl(a, b, key) = v.prntglogl(b, a, key) = val;
+            }
+            Lat(a, b) = Lat(b, a) = val;
+          }
+        }
+        if (r > 0) {
+          bool possible = false;
+          for (int4 x = 0; x < ngath; ++x) possible = possible || Lat(r, gathered[x]) > -1e250;
+          if (possible) {
+            auto is_gathered = [&](int4 a) {
+              for (int4 x = 0; x < ngath; ++x)
+                if (gathered[x] == a) return true;
+              return false;
+            };
+            int4 u = 0;
+            for (int4 a = 1; a <= n && u == 0; ++a)
+              if (!is_gathered(a)) u = a;
+            // With one allele not gathered there is no second one to pair with r.
+            const real8 lru = u > 0 ? evaluate(r, u) : kImpossible;
+            const real8 lrr = Lat(r, r);
+            for (int4 va = 1; va <= n; ++va) {
+              if (is_gathered(va)) continue;
+              for (int4 x = 0; x < ngath; ++x) {
+                const int4 xa = gathered[x];
+                if (xa == r) continue;
+                Lat(xa, va) = Lat(va, xa) = Lat(xa, r);
+              }
+              Lat(r, va) = Lat(va, r) = lru;
+              Lat(va, va) = lrr;
+              for (int4 wa = va + 1; wa <= n; ++wa)
+                if (!is_gathered(wa)) Lat(va, wa) = Lat(wa, va) = lru;
+            }
+          }
+        }
+        real8 M = kImpossible;
+        for (std::size_t x = 0; x < nn; ++x) M = std::max(M, L[x]);
+        for (int4 a = 1; a <= n; ++a) {
+          for (int4 b = a; b <= n; ++b) {
+            const int4 g = pair_index(a, b, n);
+            const real8 x = Lat(a, b);
+            w[g] = x > -1e250 && x > M - 100.0 ? std::exp(x - M) * q[g] : 0.0;
+          }
+        }
+      }
+
+      // Step 5: normalisation over the kept genotypes.
+      real8 top = 0.0;
+      for (int4 g = 1; g <= ng; ++g) top = std::max(top, w[g]);
+      real8 sum = 0.0;
+      for (int4 g = 1; g <= ng; ++g) {
+        kept[g] = w[g] > 1e-300 && w[g] >= 1e-20 * top ? 1 : 0;
+        if (kept[g]) sum += w[g];
+      }
+      if (sum > 1e-300) {
+        for (int4 g = 1; g <= ng; ++g)
+          if (kept[g]) w[g] = std::max(w[g] / sum, kFloor);
+      }
+
+      // Step 6: storing and counting.
+      if (prntflag != 0) store_parent(s, i, w, ng);
+      if (countflag != 0) {
+        const bool counted_elsewhere =
+            (s == 1 && diploidoff[j] == 0 && v.haplodiploid == 1) ||
+            (s == 2 && v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(i, 2) > 0);
+        if (!counted_elsewhere) count_parent(s, w, kept, s == 1 && exchangeable ? 2.0 : 1.0);
+      }
+    }
+  }
+
+  // Step 7.
+  if (prntflag == 0) return;
+
+  // Step 8: allele transmission of each parent.
+  for (int4 s = 1; s <= 2; ++s) {
+    for (int4 i = 1; i <= v.nparent(s); ++i) {
+      const int4 j = joint(s, i);
+      const real8* w = post(j);
+      real8* t = trans(j);
+      auto val = [](real8 x) { return x > 1e-300 ? x : 0.0; };
+      if (v.ploidy(s) == 1) {
+        for (int4 a = 1; a <= n; ++a) t[a - 1] = val(w[a]);
+        continue;
+      }
+      for (int4 a = 1; a <= n; ++a) t[a - 1] = 0.0;
+      for (int4 a = 1; a <= n; ++a) {
+        for (int4 b = a; b <= n; ++b) {
+          const real8 x = val(w[pair_index(a, b, n)]);
+          if (a == b) {
+            t[a - 1] += x;
+          } else {
+            t[a - 1] += 0.5 * x;
+            t[b - 1] += 0.5 * x;
+          }
+        }
+      }
+    }
+  }
+
+  // Step 9: the offspring, family by family.
+  fit(lv.infer_prior, static_cast<std::size_t>(ngd + n) + 2);
+  real8* const priord = lv.infer_prior.data();            // diploid offspring, from 1
+  real8* const priorh = lv.infer_prior.data() + ngd + 1;  // haploid offspring, from 1
+  real8* const cpost = lv.infer_child.data();
+  auto put_child = [&](int4 o, const real8* w, int4 ng, bool haploid) {
+    store_sorted(
+        w, ng, lv.infer_index.data(), lv.infer_work.data(),
+        [&](int4 g, int4& a, int4& b) {
+          if (haploid) {
+            a = b = g;
+            return;
+          }
+          a = 1;
+          int4 r = g;
+          while (r > n - a + 1) {
+            r -= n - a + 1;
+            ++a;
+          }
+          b = a + r - 1;
+        },
+        [&](int4 kk, real4 pr, int4 a, int4 b) {
+          v.estchildgtypeprb(kk, o) = pr;
+          v.estchildgtype(1, kk, o) = static_cast<int1>(a);
+          v.estchildgtype(2, kk, o) = static_cast<int1>(b);
+        });
+  };
+  auto put_exact = [&](int4 o, int4 a, int4 b) {
+    for (int4 kk = 1; kk <= v.numestgenotype; ++kk) {
+      v.estchildgtypeprb(kk, o) = kk == 1 && a > 0 ? 1.0f : 0.0f;
+      v.estchildgtype(1, kk, o) = static_cast<int1>(kk == 1 ? a : 0);
+      v.estchildgtype(2, kk, o) = static_cast<int1>(kk == 1 ? b : 0);
+    }
+  };
+  for (int4 p1 = 1; p1 <= np1; ++p1) {
+    for (int4 p2 = 1; p2 <= v.nparent(2); ++p2) {
+      const int4 nc = v.nchild(p1, p2);
+      if (nc <= 0) continue;
+      const FView<int2, 1> members = familystructure(p1, p2);
+      const bool selfed = v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p1, 1) == p2;
+      bool made_d = false, made_h = false;
+      for (int4 m = 1; m <= nc; ++m) {
+        const int4 o = members(m);
+        const bool haploid = v.offploid(o) == 1;
+        int4 og[2];
+        offspring_genotype(o, locus, og);
+        if (n == 1) {
+          put_exact(o, og[0] > 0 ? 1 : 0, og[0] > 0 ? 1 : 0);
+          continue;
+        }
+        // Offspring with the same data and parents as an earlier one share its result.
+        int4 same = 0;
+        for (int4 e = 1; e < m && same == 0; ++e) {
+          const int4 oe = members(e);
+          if (v.offploid(oe) != v.offploid(o)) continue;
+          int4 ge[2];
+          offspring_genotype(oe, locus, ge);
+          if (ge[0] != og[0] || ge[1] != og[1]) continue;
+          bool eq = true;
+          for (int4 s = 1; s <= 2; ++s)
+            eq = eq && v.indivparent(oe, s) == v.indivparent(o, s) &&
+                 v.inferparent(oe, s) == v.inferparent(o, s);
+          if (eq) same = oe;
+        }
+        if (same > 0) {
+          for (int4 kk = 1; kk <= v.numestgenotype; ++kk) {
+            v.estchildgtypeprb(kk, o) = v.estchildgtypeprb(kk, same);
+            v.estchildgtype(1, kk, o) = v.estchildgtype(1, kk, same);
+            v.estchildgtype(2, kk, o) = v.estchildgtype(2, kk, same);
+          }
+          continue;
+        }
+        if (og[0] > 0 && errorfree && !dominant) {
+          if (haploid)
+            put_exact(o, og[0], og[0]);
+          else
+            put_exact(o, std::min(og[0], og[1]), std::max(og[0], og[1]));
+          continue;
+        }
+        // The genotype prior of the family's offspring of this ploidy, made once per family.
+        const int4 ng = haploid ? n : ngd;
+        real8* const prior = haploid ? priorh : priord;
+        bool& made = haploid ? made_h : made_d;
+        if (!made) {
+          made = true;
+          if (haploid) {
+            const real8* t = trans(joint(2, p2));
+            for (int4 a = 1; a <= n; ++a) prior[a] = t[a - 1] >= 1e-10 ? t[a - 1] : 0.0;
+          } else if (selfed) {
+            const real8* w = post(joint(1, p1));
+            for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
+            for (int4 a = 1; a <= n; ++a) {
+              for (int4 b = a; b <= n; ++b) {
+                const real8 x = w[pair_index(a, b, n)];
+                if (!(x >= 1e-10)) continue;
+                if (a == b) {
+                  prior[pair_index(a, a, n)] += x;
+                } else {
+                  prior[pair_index(a, b, n)] += 0.5 * x;
+                  prior[pair_index(a, a, n)] += 0.25 * x;
+                  prior[pair_index(b, b, n)] += 0.25 * x;
+                }
+              }
+            }
+          } else {
+            const real8* t1 = trans(joint(1, p1));
+            const real8* t2 = trans(joint(2, p2));
+            auto tv = [](const real8* t, int4 a) { return t[a - 1] >= 1e-10 ? t[a - 1] : 0.0; };
+            for (int4 a = 1; a <= n; ++a) {
+              for (int4 b = a; b <= n; ++b) {
+                prior[pair_index(a, b, n)] =
+                    a == b ? tv(t1, a) * tv(t2, a) : tv(t1, a) * tv(t2, b) + tv(t1, b) * tv(t2, a);
+              }
+            }
+          }
+        }
+        const int4 ob[2] = {og[0], dominant ? 0 : og[1]};
+        real8 sum = 0.0;
+        for (int4 a = 1; a <= n; ++a) {
+          if (haploid) {
+            cpost[a] = prior[a] * (og[0] > 0 ? prbgtophaploid(a, og[0], locus) : 1.0);
+            sum += cpost[a];
+            continue;
+          }
+          for (int4 b = a; b <= n; ++b) {
+            const int4 g = pair_index(a, b, n);
+            cpost[g] = prior[g] * (og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0);
+            sum += cpost[g];
+          }
+        }
+        if (sum > 1e-30)
+          for (int4 g = 1; g <= ng; ++g) cpost[g] /= sum;
+        put_child(o, cpost, ng, haploid);
+      }
+    }
+  }
+}
+
+}  // namespace kinrad
