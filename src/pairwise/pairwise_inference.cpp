@@ -133,6 +133,7 @@ void trialframe() {
   v.nparent(1) = 2;
   v.nparent(2) = 2;
   v.familystructure_index.fill(0);
+  if (v.numsex == 1) v.parentjdx.fill(0);
   v.familymember_count = 0;
   v.familymemtgt_used = 0;
 }
@@ -142,20 +143,6 @@ void trialframe() {
 real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand,
                   bool useknown) {
   Variables& v = variables;
-  if (v.numsex == 1 && v.allowinbreeding == 1) {
-    // A known parent of a selfing species may be both parents of a trial family; the engine
-    // cannot yet score selfed families, and a decision on a wrong likelihood is worse than none.
-    static constexpr const char* what[] = {"an offspring with its known parents", "full sibs",
-                                           "paternal half sibs", "maternal half sibs"};
-    auto id = [&](int4 k) { return std::string(trim(v.offspringid(k).view())); };
-    std::string who = i == j ? "the offspring " + id(i) : "the pair " + id(i) + ", " + id(j);
-    if (kind == Trial::alone && i != j) who += " (offspring " + id(x) + ")";
-    v.errmsg(1) = "Internal error: " + who + " needs the trial family of " +
-                  what[static_cast<int>(kind)] + ", which this build cannot score!";
-    v.errmsg(2) = "Program stops!";
-    stoponerror(1, "PairwiseInference");
-  }
-
   // Each offspring's slot: its father (index among the fathers) and its mother.
   struct Slot {
     int4 member, father, mother;
@@ -207,6 +194,23 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int
       c = k;
     }
   }
+  // Half sibs have different parents in the role they do not share: two members naming the
+  // same candidate there rule the family out (it would score one parent as two).
+  if (fathers == 2 && candidate[0][0] != 0 && candidate[0][0] == candidate[1][0]) return -1e300;
+  if (mothers == 2 && candidate[0][1] != 0 && candidate[0][1] == candidate[1][1]) return -1e300;
+  // One parent pool: a candidate in both roles is one individual, both parents of a selfed
+  // family (every father of these trial families has a family with every mother). The engine
+  // links the two roles through parentjdx; without selfing such a family is impossible.
+  if (v.numsex == 1) {
+    for (int4 f = 1; f <= fathers; ++f)
+      for (int4 m = 1; m <= mothers; ++m) {
+        const int4 c = candidate[f - 1][0];
+        if (c == 0 || c != candidate[m - 1][1]) continue;
+        if (v.allowinbreeding != 1) return -1e300;
+        v.parentjdx(f, 1) = m;
+        v.parentjdx(m, 2) = f;
+      }
+  }
   for (int4 a = 0; a < count; ++a) {
     const Slot& m = slots[a];
     const bool son = v.offploid(m.member) == 1;
@@ -231,6 +235,8 @@ real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int
     v.inferparent(slots[a].member, 1) = 0;
     v.inferparent(slots[a].member, 2) = 0;
   }
+  if (v.numsex == 1)
+    for (int4 p = 1; p <= 2; ++p) v.parentjdx(p, 1) = v.parentjdx(p, 2) = 0;
   return logl;
 }
 

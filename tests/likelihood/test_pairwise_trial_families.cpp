@@ -4,8 +4,10 @@
 // sibship-size prior term computed from the C library's lgamma.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
@@ -127,6 +129,262 @@ TEST_F(TrialFamilies, DifferentKnownParentsInOneRoleRuleTheFamilyOut) {
   variables.indivparent(2, 1) = 2;
   EXPECT_EQ(trialfamily(Trial::fullsibs, 1, 2, 0, -1e300), -1e300);
   EXPECT_EQ(trialfamily(Trial::paternal, 1, 2, 0, -1e300), -1e300);
+}
+
+// Half sibs have different parents in the role they do not share: two members naming one
+// father cannot be maternal half sibs (the two father slots would score one man twice), while
+// they can still be full or paternal half sibs.
+TEST_F(TrialFamilies, OneKnownParentNamedInBothUnsharedSlotsRulesHalfSibsOut) {
+  testing_support::TempWorkDir dir("trialsameparent");
+  const oracle::Built b = oracle::build(sample());
+  ASSERT_TRUE(b.ok) << b.error;
+  variables.indivparent(1, 1) = 1;
+  variables.indivparent(2, 1) = 1;
+  EXPECT_EQ(trialfamily(Trial::maternal, 1, 2, 0, -1e300), -1e300);
+  EXPECT_GT(trialfamily(Trial::fullsibs, 1, 2, 0, -1e300), -1e300);
+  EXPECT_GT(trialfamily(Trial::paternal, 1, 2, 0, -1e300), -1e300);
+}
+
+// A one-sex species with selfing: candidates C1 and C2 from one pool, three loci of three
+// alleles. O1 and O2 carry only C1's alleles (each could be selfed by C1); O3 is a child of C1
+// and C2. The genotypes fit every family the rows below score.
+oracle::Cluster selfingsample(bool selfing) {
+  oracle::Cluster c;
+  c.numsex = 1;
+  c.allowinbreeding = selfing;
+  c.loci.assign(3, oracle::Locus{false, 3, {0.5, 0.3, 0.2}, 0.0, 0.0});
+  oracle::Parent c1;
+  c1.candidate = 1;
+  c1.known = true;
+  c1.genotype = {{1, 2}, {2, 3}, {1, 3}};
+  oracle::Parent c2;
+  c2.candidate = 2;
+  c2.genotype = {{2, 3}, {1, 2}, {1, 2}};
+  c.fathers = {c1};
+  c.mothers = {c1, c2};
+  c.same = {{1, 1}};
+  c.families = {oracle::Family{1, 1, {1, 2}}, oracle::Family{1, 2, {3}}};
+  c.offspring = {{{1, 1}, {2, 3}, {3, 3}}, {{1, 2}, {2, 2}, {1, 3}}, {{1, 2}, {2, 2}, {1, 3}}};
+  c.offploid = {2, 2, 2};
+  if (!selfing) {
+    // Without selfing the input cannot name C1 as both parents of O1 and O2.
+    c.mothers = {oracle::Parent{}, c2};
+    c.same.clear();
+  }
+  return c;
+}
+
+// Independently described families over the sample's parents: `self` lists the (father,
+// mother) pairs that are one individual.
+oracle::Cluster described(const oracle::Cluster& base, std::vector<oracle::Parent> fathers,
+                          std::vector<oracle::Parent> mothers, std::vector<std::array<int, 2>> self,
+                          std::vector<oracle::Family> families) {
+  oracle::Cluster c = base;
+  c.fathers = std::move(fathers);
+  c.mothers = std::move(mothers);
+  c.same = std::move(self);
+  c.families = std::move(families);
+  return c;
+}
+
+// Every kind of trial family in a selfing species with known parents that make selfed
+// families: an offspring whose known father and mother are one candidate, pairs of which one
+// member's known parent is selfed and the other's is not, and a full-sib family made selfed by
+// a father known to one member and the same candidate known as the other's mother. Each value
+// equals the oracle's sum over every genotype of the family's individuals (a selfed parent is
+// one individual in both roles, with the inbreeding the selfing-generation estimate gives it,
+// which the oracle reads from the engine after the family is scored) plus the gamma prior.
+TEST_F(TrialFamilies, SelfedKnownParentFamiliesEqualTheBruteForceSum) {
+  testing_support::TempWorkDir dir("trialselfed");
+  const oracle::Cluster base = selfingsample(true);
+  const oracle::Built b = oracle::build(base);
+  ASSERT_TRUE(b.ok) << b.error;
+  ASSERT_EQ(variables.numsex, 1);
+  ASSERT_EQ(variables.allowinbreeding, 1);
+  oracle::exact_mode();
+  variables.priortype = 0;
+  const oracle::Parent c1 = base.fathers[0], c2 = base.mothers[1], none{};
+  using F = oracle::Family;
+  const double impossible = -1e300;
+  // The oracle's frame of the whole sample set the members' parent rows; trial families start
+  // from empty rows as in the pairwise step.
+  for (int4 k = 1; k <= 3; ++k) variables.inferparent(k, 1) = variables.inferparent(k, 2) = 0;
+
+  struct Row {
+    const char* what;
+    std::array<int, 4> known;  // father and mother of O1, father and mother of O2 (0 none)
+    Trial kind;
+    int x, sex, cand;
+    oracle::Cluster family;  // unused when impossible
+    int diploid;
+    bool possible;
+  };
+  const Row rows[] = {
+      {"O1 alone, selfed by its known parents",
+       {1, 1, 1, 0},
+       Trial::alone,
+       1,
+       0,
+       0,
+       described(base, {c1}, {c1}, {{1, 1}}, {F{1, 1, {1}}}),
+       1,
+       true},
+      {"O2 alone, known father only",
+       {1, 1, 1, 0},
+       Trial::alone,
+       2,
+       0,
+       0,
+       described(base, {c1}, {none}, {}, {F{1, 1, {2}}}),
+       1,
+       true},
+      {"full sibs selfed by O1's parents",
+       {1, 1, 1, 0},
+       Trial::fullsibs,
+       0,
+       0,
+       0,
+       described(base, {c1}, {c1}, {{1, 1}}, {F{1, 1, {1, 2}}}),
+       2,
+       true},
+      {"paternal half sibs, O1 selfed",
+       {1, 1, 1, 0},
+       Trial::paternal,
+       0,
+       0,
+       0,
+       described(base, {c1}, {c1, none}, {{1, 1}}, {F{1, 1, {1}}, F{1, 2, {2}}}),
+       2,
+       true},
+      {"maternal half sibs naming one father twice",
+       {1, 1, 1, 0},
+       Trial::maternal,
+       0,
+       0,
+       0,
+       base,
+       2,
+       false},
+      {"paternal half sibs, O1 selfed, O2's mother C2",
+       {1, 1, 0, 2},
+       Trial::paternal,
+       0,
+       0,
+       0,
+       described(base, {c1}, {c1, c2}, {{1, 1}}, {F{1, 1, {1}}, F{1, 2, {2}}}),
+       2,
+       true},
+      {"maternal half sibs, O1 selfed, O2's father C2",
+       {1, 1, 2, 0},
+       Trial::maternal,
+       0,
+       0,
+       0,
+       described(base, {c1, c2}, {c1}, {{1, 1}}, {F{1, 1, {1}}, F{2, 1, {2}}}),
+       2,
+       true},
+      {"full sibs, father of O1 and mother of O2",
+       {1, 0, 0, 1},
+       Trial::fullsibs,
+       0,
+       0,
+       0,
+       described(base, {c1}, {c1}, {{1, 1}}, {F{1, 1, {1, 2}}}),
+       2,
+       true},
+      {"paternal half sibs, O2 selfed by the shared father",
+       {1, 0, 0, 1},
+       Trial::paternal,
+       0,
+       0,
+       0,
+       described(base, {c1}, {none, c1}, {{1, 2}}, {F{1, 1, {1}}, F{1, 2, {2}}}),
+       2,
+       true},
+      {"maternal half sibs, O1 selfed by the shared mother",
+       {1, 0, 0, 1},
+       Trial::maternal,
+       0,
+       0,
+       0,
+       described(base, {c1, none}, {c1}, {{1, 1}}, {F{1, 1, {1}}, F{2, 1, {2}}}),
+       2,
+       true},
+      {"candidate C1 put in as the father of O2, known mother C1",
+       {0, 0, 0, 1},
+       Trial::alone,
+       2,
+       1,
+       1,
+       described(base, {c1}, {c1}, {{1, 1}}, {F{1, 1, {2}}}),
+       1,
+       true},
+      {"candidate C2 put in as the father of O2, known mother C1",
+       {0, 0, 0, 1},
+       Trial::alone,
+       2,
+       1,
+       2,
+       described(base, {c2}, {c1}, {}, {F{1, 1, {2}}}),
+       1,
+       true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    for (int4 k = 1; k <= 3; ++k) variables.indivparent(k, 1) = variables.indivparent(k, 2) = -1;
+    for (int m = 0; m < 2; ++m)
+      for (int s = 0; s < 2; ++s) {
+        const int c = r.known[static_cast<size_t>(2 * m + s)];
+        variables.indivparent(m + 1, s + 1) = c > 0 ? c : -1;
+      }
+    const double got = trialfamily(r.kind, 1, 2, r.x, -1e300, r.sex, r.cand);
+    if (!r.possible) {
+      EXPECT_EQ(got, impossible);
+    } else {
+      // Read after the family is scored: the oracle takes each selfing parent's inbreeding
+      // from the estimate the engine just made.
+      const double want = oracle::total_logl(r.family);
+      ASSERT_GT(want, -1e300);
+      EXPECT_NEAR(got, want + gamma_prior(r.diploid), oracle::tolerance(want, 0, 3) + 1e-9);
+    }
+    for (int4 k = 1; k <= 2; ++k) {
+      EXPECT_EQ(variables.inferparent(k, 1), 0);
+      EXPECT_EQ(variables.inferparent(k, 2), 0);
+    }
+    for (int4 p = 1; p <= 2; ++p) {
+      EXPECT_EQ(variables.parentjdx(p, 1), 0);
+      EXPECT_EQ(variables.parentjdx(p, 2), 0);
+    }
+  }
+}
+
+// Without selfing one candidate cannot be both parents of a family: such trial families are
+// impossible, while those that keep the roles apart are scored as before.
+TEST_F(TrialFamilies, OneSexSpeciesWithoutSelfingRulesSelfedFamiliesOut) {
+  testing_support::TempWorkDir dir("trialnoself");
+  const oracle::Cluster base = selfingsample(false);
+  const oracle::Built b = oracle::build(base);
+  ASSERT_TRUE(b.ok) << b.error;
+  ASSERT_EQ(variables.numsex, 1);
+  ASSERT_EQ(variables.allowinbreeding, 0);
+  oracle::exact_mode();
+  variables.priortype = 0;
+  for (int4 k = 1; k <= 3; ++k) variables.indivparent(k, 1) = variables.indivparent(k, 2) = -1;
+  variables.indivparent(1, 1) = 1;
+  variables.indivparent(2, 2) = 1;
+  EXPECT_EQ(trialfamily(Trial::fullsibs, 1, 2, 0, -1e300), -1e300);
+  EXPECT_EQ(trialfamily(Trial::paternal, 1, 2, 0, -1e300), -1e300);
+  EXPECT_EQ(trialfamily(Trial::maternal, 1, 2, 0, -1e300), -1e300);
+  EXPECT_EQ(trialfamily(Trial::alone, 2, 2, 2, -1e300, 1, 1), -1e300);
+  // C2 as the father of O2 with its known mother C1: an outcrossed family.
+  oracle::Cluster one = base;
+  one.fathers = {base.mothers[1]};
+  one.mothers = {base.fathers[0]};
+  one.families = {oracle::Family{1, 1, {2}}};
+  const double want = oracle::total_logl(one);
+  ASSERT_GT(want, -1e300);
+  EXPECT_NEAR(trialfamily(Trial::alone, 2, 2, 2, -1e300, 1, 2), want + gamma_prior(1),
+              oracle::tolerance(want) + 1e-9);
 }
 
 }  // namespace

@@ -474,6 +474,38 @@ TEST_F(PairTest, OneParentPoolWithAKnownParent) {
   EXPECT_EQ(text("myout.PairwiseMaternity"), head + "O1,P2,90%,4,4,4,0\n");
 }
 
+// One parent pool with selfing: O1's known father and mother are both P1 (a selfed family
+// scored as the known-parent check), O2's known father is P1 (every candidate, P1 itself
+// included, is tried as its mother) and O3's known mother is P2. The phase runs through and
+// writes the known parents at 100 %; the counts by hand: every offspring and parent is typed at
+// all 4 loci and each known parent shares an allele with its offspring at every locus.
+TEST_F(PairTest, OneParentPoolWithSelfingAndKnownParents) {
+  readtest::ProjectFile p;
+  p.loci = 4;
+  p.sexes = "1";
+  p.inbreeding = "1";
+  p.markerids = "Ma Mb Mc Md";
+  p.offspring = {"O1 101 101 103 104 106 106 107 108", "O2 102 120 104 111 105 113 108 116",
+                 "O3 110 121 112 113 114 116 115 116", "O4 120 122 111 111 113 113 116 117"};
+  p.fathers = {"P1 101 102 103 104 105 106 107 108", "P2 102 110 104 112 106 114 108 116",
+               "P3 110 111 112 113 114 115 116 117"};
+  p.mothers = p.fathers;
+  p.knownpaternity = "2 99\nO1 P1\nO2 P1";
+  p.knownmaternity = "2 99\nO1 P1\nO3 P2";
+  ASSERT_TRUE(prepare(p.text()));
+  ASSERT_EQ(variables.allowinbreeding, 1);
+  flatthresholds();
+  runparentage();
+  const std::string paternity = text("myout.PairwisePaternity");
+  const std::string maternity = text("myout.PairwiseMaternity");
+  EXPECT_NE(paternity.find("O1,P1,100%,4,4,4,0\n"), std::string::npos) << paternity;
+  EXPECT_NE(paternity.find("O2,P1,100%,4,4,4,0\n"), std::string::npos) << paternity;
+  EXPECT_NE(maternity.find("O1,P1,100%,4,4,4,0\n"), std::string::npos) << maternity;
+  EXPECT_NE(maternity.find("O3,P2,100%,4,4,4,0\n"), std::string::npos) << maternity;
+  EXPECT_EQ(variables.parentjdx(1, 1), 0);
+  EXPECT_EQ(variables.parentjdx(1, 2), 0);
+}
+
 // A dominant locus counts as typed but never excludes: Ma (codominant) shares nothing, Mb
 // (dominant) shows the band in the offspring only; Mc (dominant) untyped in the father.
 TEST_F(PairTest, DominantLociNeverCountAsExcluding) {
