@@ -114,13 +114,19 @@ void setgtypefre(int4 locus, int4 numallele, real8& logl) {
             logl = -1e300;
             return;
           }
-          if (v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p, s) != 0) {
-            const int4 other = v.npstartloc1(3 - s) + v.parentjdx(p, s);
-            real8* c = out + lv.hsprobloc(other);
-            for (int4 g = 1; g <= std::min<int4>(dim, lv.hsprobdim(other)); ++g) c[g] = b[g];
-          }
         }
       }
+    }
+    // The other role of a monoecious individual carries the same fixed genotype. Copied once
+    // both sexes are written: copied earlier, a fixed sex-1 role would be overwritten by its
+    // sex-2 role's untyped prior.
+    const int4 s = lv.infergtypesex, p = lv.infergtypeprnt;
+    if (v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p, s) != 0) {
+      const int4 j = v.npstartloc1(s) + p;
+      const int4 other = v.npstartloc1(3 - s) + v.parentjdx(p, s);
+      const real8* b = out + lv.hsprobloc(j);
+      real8* c = out + lv.hsprobloc(other);
+      for (int4 g = 1; g <= std::min<int4>(lv.hsprobdim(j), lv.hsprobdim(other)); ++g) c[g] = b[g];
     }
     return;
   }
