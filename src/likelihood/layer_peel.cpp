@@ -20,14 +20,19 @@
 namespace kinrad {
 
 FamilyTable family_table(int4 f, const LocusKind& k) {
-  const bool twoallele = k.twoallele;
-  const Variables& v = variables;
-  const Likelihoodvar& lv = likelihoodvar;
   FamilyTable t;
   if ((t.base = layer_pair_table(f, t.ld)) != nullptr) {
     t.direct = true;
     return t;
   }
+  return locus_family_table(f, k);
+}
+
+FamilyTable locus_family_table(int4 f, const LocusKind& k) {
+  const bool twoallele = k.twoallele;
+  const Variables& v = variables;
+  const Likelihoodvar& lv = likelihoodvar;
+  FamilyTable t;
   if (v.numfsgenotype(1, f) + v.numfsgenotype(2, f) == 0 || lv.fsprobdim(f) < 1) {
     t.neutral = true;
     return t;

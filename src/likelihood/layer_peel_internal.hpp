@@ -44,8 +44,11 @@ struct LocusKind {
   bool errors = false;  // codominant with typing errors
 };
 
-// The table of family f at the current locus, for parents' positions.
+// The table of family f at the current locus, for parents' positions: the pair table the
+// absorption made for the pair when there is one, otherwise the family's own table.
 FamilyTable family_table(int4 f, const LocusKind& k);
+// The family's own table at the current locus (no pair tables: the one-sex stage makes none).
+FamilyTable locus_family_table(int4 f, const LocusKind& k);
 
 // Called after the simple peeling when families remain, at any kind of locus; logl receives the
 // locus log likelihood of the cluster (the constant, the trees closed by the simple peeling and the

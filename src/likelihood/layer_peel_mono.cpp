@@ -11,6 +11,7 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
+#include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/layer_peel_mono_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
@@ -19,101 +20,6 @@ namespace kinrad {
 namespace {
 
 constexpr real8 kImpossible = -1e300;
-
-// Family f's table read by the two parents' positions in their genotype lists. Error-free
-// codominant loci: classes through the index lists (their own genotypes at two-allele loci),
-// compatible classes by the family's row code. Two-allele and dominant loci with typing errors,
-// and dominant loci: the 3 x 3 table over 1/1, 1/2, 2/2. Loci of more alleles with errors:
-// classes through the index lists, entries only where the family's class lists name them.
-struct FamilyTable {
-  enum class Kind { neutral, free, three, error_classes };
-  Kind kind = Kind::neutral;
-  const real8* base = nullptr;
-  std::ptrdiff_t ld = 0;
-  const int4* fcls = nullptr;  // father's classes (null: his position is the class)
-  const int4* mcls = nullptr;
-  int4 dim = 0;
-  uint16_t mask = 0;
-  int4 f = 0;
-  int4 listed = 0;  // error classes: count of the family's class list (0 all up to dim)
-
-  real8 at(int4 x, int4 y) const { return base[(x - 1) + (y - 1) * ld]; }
-
-  // Whether the error table names the pair of classes (x, y).
-  bool named(int4 x, int4 y) const {
-    const Likelihoodvar& lv = likelihoodvar;
-    if (listed == 0) return true;
-    if (listed < 10) {
-      bool nx = false, ny = false;
-      for (int4 k = 1; k <= listed; ++k) {
-        nx = nx || lv.fsgtypeidx(k, f) == x;
-        ny = ny || lv.fsgtypeidx(k, f) == y;
-      }
-      return nx && ny;
-    }
-    const int4 first = lv.fsgtypeidx(1, f), last = lv.fsgtypeidx(2, f);
-    auto bit = [&](int4 c) {
-      const uint32_t w = static_cast<uint32_t>(lv.fsgtypejdx((c - 1) / 32 + 1, f));
-      return ((w >> ((c - 1) % 32)) & 1u) != 0;
-    };
-    return (bit(y) && x >= first && x <= last) || (bit(x) && y >= first && y <= last);
-  }
-
-  real8 operator()(int4 gf, int4 gm) const {
-    switch (kind) {
-      case Kind::neutral:
-        return 1.0;
-      case Kind::three:
-        return at(gf, gm);
-      case Kind::free: {
-        const int4 x = fcls ? fcls[gf - 1] : gf;
-        const int4 y = mcls ? mcls[gm - 1] : gm;
-        if (x < 1 || x > dim || y < 1 || y > dim || !has_bit(mask, x) || !has_bit(mask, y))
-          return 0.0;
-        return at(x, y);
-      }
-      case Kind::error_classes: {
-        const int4 x = fcls[gf - 1];
-        const int4 y = mcls[gm - 1];
-        if (x < 1 || x > dim || y < 1 || y > dim || !named(x, y)) return 0.0;
-        return at(x, y);
-      }
-    }
-    return 0.0;
-  }
-};
-
-FamilyTable family_table(int4 f, bool twoallele, bool errors) {
-  const Variables& v = variables;
-  const Likelihoodvar& lv = likelihoodvar;
-  FamilyTable t;
-  if (v.numfsgenotype(1, f) + v.numfsgenotype(2, f) == 0 || lv.fsprobdim(f) < 1) return t;
-  const TableReader r = table_of(f);
-  t.base = r.base;
-  t.ld = r.ld;
-  t.f = f;
-  const bool dominant = v.crrtmarkerdomq == 1;
-  if (dominant || (twoallele && errors)) {
-    if (!dominant && t.at(2, 1) < 0.0) return FamilyTable{};  // marked empty: no information
-    t.kind = FamilyTable::Kind::three;
-    return t;
-  }
-  if (!twoallele) {
-    t.fcls = &lv.idxtgt(lv.idxloc(2 * f - 2) + 1);
-    t.mcls = &lv.idxtgt(lv.idxloc(2 * f - 1) + 1);
-  }
-  if (errors) {
-    if (lv.numallelefs(f) == 1) return FamilyTable{};  // one class: the family tells nothing
-    t.kind = FamilyTable::Kind::error_classes;
-    t.dim = std::min<int4>(v.genotypenum(lv.numallelefs(f)), lv.fsprobdim(f));
-    t.listed = lv.fsgtypeidx(0, f);
-    return t;
-  }
-  t.kind = FamilyTable::Kind::free;
-  t.dim = lv.fsprobdim(f);
-  t.mask = static_cast<uint16_t>(v.equirowcol(f, 1));
-  return t;
-}
 
 // The individual of joint parent p in the layers: the joint number of its role that still holds
 // families (the smaller one when both do). Both roles of one individual hold the same weights
@@ -134,8 +40,7 @@ int4 mother_of(int4 f) {
 }
 
 struct MonoRun {
-  bool twoallele = false;
-  bool errors = false;  // codominant locus with typing errors
+  LocusKind kind;  // the kind of locus, for reading the family tables
 
   real8* weights(int4 u, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
@@ -178,12 +83,12 @@ struct MonoRun {
   // Multiplies family f, with individual u fixed at genotype position g in whichever role it
   // holds in f, into the other parent's weights in state s.
   void absorbmate(int4 f, int4 u, int4 g, int4 s) {
-    const FamilyTable t = family_table(f, twoallele, errors);
+    const FamilyTable t = locus_family_table(f, kind);
     const bool ufather = father_of(f) == u;
     const int4 q = ufather ? mother_of(f) : father_of(f);
     real8* w = weights(q, s);
     const int4 n = likelihoodvar.hsprobdim(q);
-    if (t.kind != FamilyTable::Kind::neutral)
+    if (!t.neutral)
       for (int4 j = 1; j <= n; ++j) w[j - 1] *= ufather ? t(g, j) : t(j, g);
     reducemate(q, f, s);
     settle(q, s);
@@ -193,14 +98,14 @@ struct MonoRun {
   void layerabsorbm_mono(int4 u, int4 s) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 f = lv.layermate(1, u, s);
-    const FamilyTable t = family_table(f, twoallele, errors);
+    const FamilyTable t = locus_family_table(f, kind);
     const bool ufather = father_of(f) == u;
     const int4 q = ufather ? mother_of(f) : father_of(f);
     const real8* wp = weights(u, s);
     real8* wq = weights(q, s);
     const int4 np = lv.hsprobdim(u);
     const int4 nq = lv.hsprobdim(q);
-    if (t.kind == FamilyTable::Kind::neutral) {
+    if (t.neutral) {
       real8 sum = 0.0;
       for (int4 i = 0; i < np; ++i) sum += wp[i];
       scale_path(s, sum);
@@ -385,8 +290,9 @@ void layer_stage_mono(int4 locus, real8& logl) {
   lv.layercap = std::max(lv.layercap, cap);
 
   MonoRun run;
-  run.twoallele = lv.crrtmarkertype <= 2;
-  run.errors = v.locuserror(locus) != 0;
+  run.kind.twoallele = lv.crrtmarkertype <= 2;
+  run.kind.dominant = v.crrtmarkerdomq == 1;
+  run.kind.errors = !run.kind.dominant && v.locuserror(locus) != 0;
   for (int4 k = 1; k <= ncore; ++k) {
     const int4 u = lv.layercore(k);
     lv.layernummate(u, 0) = 0;
