@@ -253,10 +253,12 @@ struct LayerRun {
   }
 
   // The nodes holding families as layer `layer` is entered (state layer - 1), in the order of
-  // the previous layer's list.
+  // the previous layer's list. Every other node holds no family in state `layer` either: its
+  // count there is cleared once, as the paths write only the listed nodes' states.
   static void setlayerprnt(int4 layer) {
     Likelihoodvar& lv = likelihoodvar;
     const int4 s = layer - 1;
+    for (int4 k = 1; k <= lv.layercore(0); ++k) lv.layernummate(lv.layercore(k), layer) = 0;
     int4 n = 0;
     if (layer == 1) {
       for (int4 k = 1; k <= lv.layercore(0); ++k) {
