@@ -303,23 +303,10 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
     const int4 s = p <= v.nparent(1) ? 1 : 2;
     lv.parentprt(++lv.parentprt(0, s), s) = p;
   }
-  const int4 err = v.locuserror(locus);
-  reduce_clear();
-  real8 reduced = -1e300;
-  reducengenotype(locus, err, numallele, reduced);
-  if (reduced < -1.0) {
+  if (!layer_reduce(locus, numallele)) {
     logl = kImpossible;
     return;
   }
-  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
-    for (int4 k = 1; k <= ncore; ++k) layer_keep_selected(lv.layercore(k));
-    reducengenotype(locus, err, numallele, reduced);
-    if (reduced < -1.0) {
-      logl = kImpossible;
-      return;
-    }
-  }
-  for (int4 k = 1; k <= ncore; ++k) layer_keep_selected(lv.layercore(k));
   if (!layer_start_weights(total)) {
     logl = kImpossible;
     return;

@@ -13,7 +13,6 @@
 #include "likelihood/layer_peel_internal.hpp"
 #include "likelihood/layer_peel_mono_internal.hpp"
 #include "likelihood/layer_run_internal.hpp"
-#include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
@@ -129,28 +128,10 @@ void layer_stage_mono(int4 locus, real8& logl) {
 
   // Genotype-set reduction, as in two-sex clusters: an individual holding both roles is weighed
   // over the families of both; every parent keeps only its selected genotypes.
-  const int4 err = v.locuserror(locus);
-  const int4 numallele = v.obsnumallele(locus);
-  reduce_clear();
-  real8 reduced = -1e300;
-  reducengenotype(locus, err, numallele, reduced);
-  if (reduced < -1.0) {
+  if (!layer_reduce(locus, v.obsnumallele(locus))) {
     logl = kImpossible;
     return;
   }
-  auto keep_all = [&]() {
-    for (int4 s = 1; s <= 2; ++s)
-      for (int4 k = 1; k <= lv.parentprt(0, s); ++k) layer_keep_selected(lv.parentprt(k, s));
-  };
-  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
-    keep_all();
-    reducengenotype(locus, err, numallele, reduced);
-    if (reduced < -1.0) {
-      logl = kImpossible;
-      return;
-    }
-  }
-  keep_all();
   if (!layer_start_weights(total)) {
     logl = kImpossible;
     return;

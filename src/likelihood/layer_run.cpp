@@ -23,6 +23,7 @@
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_absorb_internal.hpp"
 #include "likelihood/layer_run_internal.hpp"
+#include "likelihood/reduce_genotype_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
@@ -69,34 +70,13 @@ struct LayerRun {
   static real8 lnprec1() { return lnx(variables.prec1); }
   static bool found() { return likelihoodvar.layerprb > 0.0; }
 
-  // Multiplies a factor into the value of state s, moving its magnitude into the log before it
-  // can underflow.
-  static void scale_path(int4 s, real8 factor) {
-    Likelihoodvar& lv = likelihoodvar;
-    real8& x = lv.layerxvalue(s);
-    x *= factor;
-    if (x > 0.0 && x < 1e-200) {
-      lv.layerxlog(s) += std::log(x);
-      x = 1.0;
-    }
-  }
+  static void scale_path(int4 s, real8 factor) { layer_scale_path(s, factor); }
   static real8 path_log(int4 s) {
     const real8 x = likelihoodvar.layerxvalue(s);
     return x > 0.0 ? std::log(x) + likelihoodvar.layerxlog(s) : -kHuge;
   }
 
-  // Removes family f from node p's list in state s (the last entry takes its place).
-  static void reducemate(int4 p, int4 f, int4 s) {
-    Likelihoodvar& lv = likelihoodvar;
-    int4& n = lv.layernummate(p, s);
-    for (int4 k = 1; k <= n; ++k) {
-      if (lv.layermate(k, p, s) == f) {
-        lv.layermate(k, p, s) = lv.layermate(n, p, s);
-        --n;
-        return;
-      }
-    }
-  }
+  static void reducemate(int4 p, int4 f, int4 s) { layer_remove_link(p, f, s); }
 
   static void touch(int4 q) {
     Likelihoodvar& lv = likelihoodvar;
@@ -620,6 +600,49 @@ struct LayerRun {
 };
 
 }  // namespace
+
+void layer_remove_link(int4 p, int4 f, int4 s) {
+  Likelihoodvar& lv = likelihoodvar;
+  int4& n = lv.layernummate(p, s);
+  for (int4 k = 1; k <= n; ++k) {
+    if (lv.layermate(k, p, s) == f) {
+      lv.layermate(k, p, s) = lv.layermate(n, p, s);
+      --n;
+      return;
+    }
+  }
+}
+
+void layer_scale_path(int4 s, real8 factor) {
+  Likelihoodvar& lv = likelihoodvar;
+  real8& x = lv.layerxvalue(s);
+  x *= factor;
+  if (x > 0.0 && x < 1e-200) {
+    lv.layerxlog(s) += std::log(x);
+    x = 1.0;
+  }
+}
+
+bool layer_reduce(int4 locus, int4 numallele) {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 err = v.locuserror(locus);
+  auto keep_all = [&]() {
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 k = 1; k <= lv.parentprt(0, s); ++k) layer_keep_selected(lv.parentprt(k, s));
+  };
+  reduce_clear();
+  real8 reduced = -1e300;
+  reducengenotype(locus, err, numallele, reduced);
+  if (reduced < -1.0) return false;
+  if ((err == 1 && numallele > 2) || (lv.crrtmarkertype - err <= 1 && v.numparent(1) > 10)) {
+    keep_all();
+    reducengenotype(locus, err, numallele, reduced);
+    if (reduced < -1.0) return false;
+  }
+  keep_all();
+  return true;
+}
 
 FamilyTable layer_table(int4 f) {
   return family_table(f, run_kind);

@@ -15,6 +15,18 @@ struct LayerSpec {
   int4 locus = 0;
 };
 
+// Removes link f from node p's list in layer state s (the last entry takes its place).
+void layer_remove_link(int4 p, int4 f, int4 s);
+
+// Multiplies a factor into the path value of layer state s, moving its magnitude into the
+// state's log before it can underflow.
+void layer_scale_path(int4 s, real8 factor);
+
+// The genotype-set reduction of the parents listed in parentprt (once, and a second time
+// against the mates' kept genotypes where the first pass leaves much to drop); every listed
+// parent's prior then holds its kept genotypes only. False when the locus is impossible.
+bool layer_reduce(int4 locus, int4 numallele);
+
 // Sizes the layer arrays for nodes whose weight blocks take nweight entries, at most maxmate
 // families per node and the layer states 0 to states, with one further state keeping the graph
 // of state 0 for a second pass. Storage only grows.
