@@ -71,6 +71,22 @@ void BM_TriangleWithSelfer_3_10x6(benchmark::State& state) {
 }
 BENCHMARK(BM_TriangleWithSelfer_3_10x6);
 
+// Two triangles joined by three more families (six individuals, each in both roles, nine
+// families of three offspring) at 10 8-allele loci with dropout 0.02 and other errors 0.01: a
+// cluster whose layers condition several individuals.
+void BM_Prism_6_10x8_Errors(benchmark::State& state) {
+  bench::OneSexSpec s;
+  s.individuals = 6;
+  s.families = {{1, 2}, {2, 3}, {3, 1}, {4, 5}, {5, 6}, {6, 4}, {1, 4}, {2, 5}, {3, 6}};
+  s.offspring_per_family = 3;
+  s.loci = 10;
+  s.alleles = 8;
+  s.droprate = 0.02;
+  s.otherrate = 0.01;
+  run(state, s);
+}
+BENCHMARK(BM_Prism_6_10x8_Errors);
+
 }  // namespace
 }  // namespace kinrad
 

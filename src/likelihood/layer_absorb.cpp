@@ -20,6 +20,7 @@
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/layer_absorb_internal.hpp"
 #include "likelihood/layer_peel_internal.hpp"
+#include "likelihood/layer_run_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
@@ -61,33 +62,9 @@ int4 link_between(int4 p, int4 q, int4 s) {
   return 0;
 }
 
-void remove_link(int4 p, int4 f, int4 s) {
-  Likelihoodvar& lv = likelihoodvar;
-  int4& n = lv.layernummate(p, s);
-  for (int4 k = 1; k <= n; ++k) {
-    if (lv.layermate(k, p, s) == f) {
-      lv.layermate(k, p, s) = lv.layermate(n, p, s);
-      --n;
-      return;
-    }
-  }
-}
-
 void append_link(int4 p, int4 f, int4 s) {
   Likelihoodvar& lv = likelihoodvar;
   lv.layermate(++lv.layernummate(p, s), p, s) = f;
-}
-
-// Multiplies a factor into the path value of state s, moving its magnitude into the log before
-// it can underflow.
-void scale_path(int4 s, real8 factor) {
-  Likelihoodvar& lv = likelihoodvar;
-  real8& x = lv.layerxvalue(s);
-  x *= factor;
-  if (x > 0.0 && x < 1e-200) {
-    lv.layerxlog(s) += std::log(x);
-    x = 1.0;
-  }
 }
 
 real8 weight_sum(int4 p, int4 s) {
@@ -267,8 +244,8 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
   const bool fresh = a.changedpairq(p) == 0;
   const int4 k = fresh ? tables_in_use(layer) + 1 : a.changedpairq(p);
   chain_table(e, n, fresh ? k : 0, s);
-  remove_link(F, link_between(F, e[1], s), s);
-  remove_link(M, link_between(M, e[n - 2], s), s);
+  layer_remove_link(F, link_between(F, e[1], s), s);
+  layer_remove_link(M, link_between(M, e[n - 2], s), s);
   for (int4 c = 1; c + 1 < n; ++c) likelihoodvar.layernummate(e[c], s) = 0;
   if (fresh) {
     // A new table: the end pair's own family, when they have one in the graph, joins it once;
@@ -392,9 +369,9 @@ int4 absorb_one(int4 p, int4 s) {
     wq[j - 1] *= sum;
   }
   lv.layernummate(p, s) = 0;
-  remove_link(q, f, s);
+  layer_remove_link(q, f, s);
   const real8 sum = weight_sum(q, s);
-  scale_path(s, sum);
+  layer_scale_path(s, sum);
   if (lv.layernummate(q, s) > 0 && sum > 0.0) {
     real8* w = weights(q, s);
     for (int4 j = 0; j < count_of(q); ++j) w[j] /= sum;
@@ -485,7 +462,7 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
       lg += std::log(big);
     }
     lv.layernummate(g, s) = 0;
-    remove_link(A, fa, s);
+    layer_remove_link(A, fa, s);
   }
   // B summed out towards w: table (A's position, w's position), stored father first.
   const int4 p = pair_of(A, w);
@@ -513,7 +490,7 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
     }
   }
   lv.layernummate(B, s) = 0;
-  remove_link(w, fbw, s);
+  layer_remove_link(w, fbw, s);
   if (!linked) {
     append_link(A, p, s);
     append_link(w, p, s);

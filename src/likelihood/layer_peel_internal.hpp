@@ -29,8 +29,12 @@ struct FamilyTable {
   real8 operator()(int4 gf, int4 gm) const {
     if (direct) return base[(gf - 1) + (gm - 1) * ld];
     if (neutral) return 1.0;
-    const int4 x = fcls ? fcls[gf - 1] : gf;
-    const int4 y = mcls ? mcls[gm - 1] : gm;
+    return cell(fcls ? fcls[gf - 1] : gf, mcls ? mcls[gm - 1] : gm);
+  }
+
+  // The entry of the father's class x and the mother's class y (a family's own table).
+  real8 cell(int4 x, int4 y) const {
+    if (neutral) return 1.0;
     if (x < 1 || x > rows || y < 1 || y > cols) return 0.0;
     if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
     return base[(x - 1) + (y - 1) * ld];

@@ -108,7 +108,7 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
       w[g - 1] = typed ? (prior[g - 1] > 1e-300 ? 1.0 : 0.0) : (prior[g - 1] > 1e-30 * top ? 1 : 0);
     bool impossible = false;
     for_families(p, false, [&](int4 f, bool pfather) {
-      const FamilyTable t = family_table(f, kind);
+      const FamilyTable t = locus_family_table(f, kind);
       if (t.neutral) return;
       for (int4 g = 1; g <= ng; ++g) {
         if (w[g - 1] == 0.0 || class_allowed(t, pfather, g)) continue;
@@ -122,7 +122,7 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
   if (err == 0 && codominant && smallgraph && haplo) {
     for (int4 g = 1; g <= ng; ++g) w[g - 1] = 1.0;
     for_families(p, false, [&](int4 f, bool pfather) {
-      const FamilyTable t = family_table(f, kind);
+      const FamilyTable t = locus_family_table(f, kind);
       if (t.neutral) return;
       for (int4 g = 1; g <= ng; ++g)
         if (w[g - 1] != 0.0 && !class_allowed(t, pfather, g)) w[g - 1] = 0.0;
@@ -152,7 +152,7 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
   for_families(p, both, [&](int4 f, bool pfather) {
     if (failed || nalive == 0) return;
     if (codominant && lv.numallelefs(f) == 1) return;
-    const FamilyTable t = family_table(f, kind);
+    const FamilyTable t = locus_family_table(f, kind);
     if (t.neutral) return;
     const int4 q = pfather ? mother_of(f) : father_of(f);
     const real8* wq = prior_of(q);
@@ -221,6 +221,10 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
       const int4 p = lv.parentprt(k, s);
       lv.parentslot(p) = -1.0;
       if (lv.selectedpnum(p) == 1) continue;
+      if (v.numsex == 1 && s == 2) {
+        const int4 o = other_role_joint(p);
+        if (o > 0 && lv.hsib(o) > 0) continue;  // weighed in its first role, copied in phase 2
+      }
       if (!weigh(p, s, err, numallele, kind)) return;
       const int4 ng = lv.hsprobdim(p);
       real8* w = weights_of(p);
@@ -239,8 +243,11 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
     }
   }
 
-  // Phase 2: one parent pool, the role-2 column of an individual weighed in role 1.
-  if (v.numsex == 1 && lv.selfprnt.allocated() && lv.selfprnt(0) > 0) {
+  // Phase 2: one parent pool, the role-2 column of an individual weighed in role 1. In every
+  // one-sex family, not only in those with a selfing parent: the role-2 column of an
+  // individual holding both roles is weighed nowhere else, and selecting from an unweighed
+  // column would keep arbitrary genotypes or call the locus impossible.
+  if (v.numsex == 1) {
     for (int4 k = 1; k <= lv.parentprt(0, 2); ++k) {
       const int4 p = lv.parentprt(k, 2);
       const int4 o = other_role_joint(p);
