@@ -112,7 +112,8 @@ struct Likelihoodvar {
   FArray<int4, 1> fsgtypeidloc{};
   FArray<int4, 1> fsgtypeid{};
 
-  // Layer peeling of clusters with cycles (two sexes). Layer states 0 to layercap: the weights
+  // Layer peeling of clusters with cycles (nodes: parents, or individuals in a one-sex species).
+  // Layer states 0 to layercap, and layercap + 1 keeping state 0 for a second pass: the weights
   // of every parent still in the graph after the simple peeling, block of parent p from
   // layerwloc(p) + 1; the families still linking each parent, count in layernummate. Storage only
   // grows; the family's own counts give the extent in use.
