@@ -7,6 +7,8 @@
 // Parts are read as whole lines, whatever their length, and the target is replaced whole
 // through the replacing writer; the parts are deleted once the target is in place, so a failed
 // merge loses nothing.
+#include "program/merge_file.hpp"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -22,16 +24,15 @@
 #include "core/replacing_file.hpp"
 #include "core/screen.hpp"
 #include "core/variables_routines.hpp"
-#include "program/merge_file.hpp"
 
 namespace kinrad {
 
 namespace {
 
 constexpr std::array<std::string_view, 9> merge_suffixes{
-    ".OffGenotype",         ".DadGenotype",        ".MumGenotype",
-    ".AlleleFreq",          ".PairwiseFullSibDyad", ".PairwiseHalfSibDyad",
-    ".PairwiseCloneDyad",   ".PairwisePaternity",   ".PairwiseMaternity"};
+    ".OffGenotype",       ".DadGenotype",         ".MumGenotype",
+    ".AlleleFreq",        ".PairwiseFullSibDyad", ".PairwiseHalfSibDyad",
+    ".PairwiseCloneDyad", ".PairwisePaternity",   ".PairwiseMaternity"};
 
 bool is_file(const std::string& name) {
   std::error_code ec;

@@ -8,6 +8,8 @@
 // does not matter: the archive file splits long columns over several records, a copy writes
 // one column per line. A configuration cut off at the end of a file is dropped; a reload
 // replaces the archive only when at least one whole configuration was read.
+#include "program/run_archive.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <span>
@@ -20,7 +22,6 @@
 #include "core/record_reader.hpp"
 #include "core/replacing_file.hpp"
 #include "core/variables_routines.hpp"
-#include "program/run_archive.hpp"
 
 namespace kinrad {
 
@@ -57,7 +58,8 @@ struct FileConfiguration {
   real8 logl = 0.0;
   std::vector<int4> values;
   const int4* column(int4 k) const {
-    return values.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(variables.smplsize);
+    return values.data() +
+           static_cast<std::size_t>(k) * static_cast<std::size_t>(variables.smplsize);
   }
 };
 
