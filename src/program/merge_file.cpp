@@ -71,21 +71,18 @@ void merge_entry(int4 k) {
     std::ifstream in(target, std::ios::binary);
     old.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  write_replacing(
-      target,
-      [&](std::ostream& out) {
-        out << old;
-        std::string buffer;
-        for (const auto& part : parts) {
-          append_part(part, genotype, buffer);
-          if (buffer.size() > 8500) {
-            out << buffer;
-            buffer.clear();
-          }
-        }
-        out << buffer;
-      },
-      WriteFailure{"MergeFile"});
+  ReplacingFile out(target, WriteFailure{"MergeFile"});
+  out.put(old);
+  std::string buffer;
+  for (const auto& part : parts) {
+    append_part(part, genotype, buffer);
+    if (buffer.size() > 8500) {
+      out.put(buffer);
+      buffer.clear();
+    }
+  }
+  out.put(buffer);
+  out.commit();
   for (const auto& part : parts) {
     std::error_code ec;
     std::filesystem::remove(part, ec);
