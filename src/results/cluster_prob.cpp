@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "configuration/configuration.hpp"
 #include "core/modules/variables.hpp"
@@ -54,9 +56,30 @@ void list_clusters(ClusterLists& l, int4 top) {
   }
 }
 
+// True when the members split alike in column k of a and b: equal values in a exactly where
+// equal values in b. With haploid offspring the paternal column counts diploid members only.
+bool same_column_partition(const FArray<int4, 2>& a, const FArray<int4, 2>& b, const int4* list,
+                           int4 m, int4 k, std::vector<std::pair<int4, int4>>& pairs) {
+  const auto& v = variables;
+  const bool diploid_only = k == 1 && v.smplsizedh(1) > 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    const auto& x = pass == 0 ? a : b;
+    const auto& y = pass == 0 ? b : a;
+    pairs.clear();
+    for (int4 t = 1; t <= m; ++t)
+      if (!diploid_only || v.offploid(list[t - 1]) == 2) pairs.emplace_back(x(t, k), y(t, k));
+    std::sort(pairs.begin(), pairs.end());
+    for (std::size_t j = 1; j < pairs.size(); ++j)
+      if (pairs[j].first == pairs[j - 1].first && pairs[j].second != pairs[j - 1].second)
+        return false;
+  }
+  return true;
+}
+
 // Whether record r holds cluster c with the same sibships (and selfing pattern).
 bool holds(const Config& r, const FArray<u16, 1>& col, const std::vector<int4>& count,
-           const int4* list, int4 m, FArray<int4, 2>& a, FArray<int4, 2>& b) {
+           const int4* list, int4 m, FArray<int4, 2>& a, FArray<int4, 2>& b,
+           std::vector<std::pair<int4, int4>>& pairs) {
   const auto& v = variables;
   const u16 value = col(list[0]);
   if (count[value] != m) return false;
@@ -77,7 +100,13 @@ bool holds(const Config& r, const FArray<u16, 1>& col, const std::vector<int4>& 
     if (diff != 0) return false;
   }
   noneqtcluster(a, b, m, list, diff);
-  return diff == 0;
+  if (diff != 0) return false;
+  // The full-sib comparison alone would take a cluster whose half sibs are paternal in one
+  // configuration and maternal in the other for the same cluster: each compared column must
+  // also split the members alike.
+  for (int4 k = v.chkidx1; k <= v.chkidx2; ++k)
+    if (!same_column_partition(a, b, list, m, k, pairs)) return false;
+  return true;
 }
 
 }  // namespace
@@ -93,6 +122,7 @@ void findfamilyprob(FArray<real8, 1>& prob) {
   FArray<int4, 2> a(Dim(std::max(n, 1)), Dim(2));
   FArray<int4, 2> b(Dim(std::max(n, 1)), Dim(2));
   std::vector<int4> count(65536, 0);
+  std::vector<std::pair<int4, int4>> pairs;
   real8 sum = 0.0;
   for (Config* r = v.confighead; r != nullptr; r = r->next) {
     v.configptr = r;
@@ -104,7 +134,7 @@ void findfamilyprob(FArray<real8, 1>& prob) {
     for (int4 c : l.order) {
       const auto s = static_cast<std::size_t>(c);
       const int4 m = l.start[s + 1] - l.start[s];
-      if (holds(*r, col, count, &l.members[static_cast<std::size_t>(l.start[s])], m, a, b))
+      if (holds(*r, col, count, &l.members[static_cast<std::size_t>(l.start[s])], m, a, b, pairs))
         prob(c) += w;
     }
     for (int4 i = 1; i <= n; ++i) count[col(i)] = 0;
