@@ -62,6 +62,9 @@ bool same_column_partition(const FArray<int4, 2>& a, const FArray<int4, 2>& b, c
                            int4 m, int4 k, std::vector<std::pair<int4, int4>>& pairs) {
   const auto& v = variables;
   const bool diploid_only = k == 1 && v.smplsizedh(1) > 0;
+  bool identical = true;
+  for (int4 t = 1; t <= m && identical; ++t) identical = a(t, k) == b(t, k);
+  if (identical) return true;
   for (int pass = 0; pass < 2; ++pass) {
     const auto& x = pass == 0 ? a : b;
     const auto& y = pass == 0 ? b : a;
