@@ -14,6 +14,8 @@
 
 #include "results/results_internal.hpp"
 #include "support/archive_builder.hpp"
+#include "support/prepare.hpp"
+#include "support/temp_dir.hpp"
 
 namespace kinrad::testing_support {
 namespace {
@@ -166,13 +168,20 @@ void brute_force_case(const std::vector<ArchiveRecord>& all) {
 }
 
 TEST(FindFamilyProb, BruteForceTwoSexesFourOffspring) {
-  archive_sample({.n = 4});
-  // Scores: a fixed pseudo-random draw per configuration (the shares do not depend on how the
-  // scores were made).
-  std::mt19937 rng(46);
-  std::uniform_real_distribution<real8> u(-30.0, -20.0);
-  const auto all = enumerate_configurations([&] { return u(rng); });
+  // Four offspring typed at three error-free loci of two alleles (every configuration
+  // possible), read and prepared by the program; every configuration scored as the search
+  // scores it.
+  TempWorkDir dir("brute_force_prob");
+  ProjectFile project;
+  project.loci = 3;
+  project.markertypes = "0 0 0";
+  project.droprates = "0 0 0";
+  project.otherrates = "0 0 0";
+  project.offspring = {"O1 1 2 1 1 2 2", "O2 1 1 1 2 2 2", "O3 2 2 1 2 1 2", "O4 1 2 2 2 1 1"};
+  ASSERT_TRUE(prepare(project));
+  const auto all = enumerate_configurations();
   ASSERT_EQ(all.size(), 225u);
+  for (const auto& r : all) ASSERT_GT(r.logl, -1e300);
   brute_force_case(all);
 }
 
