@@ -285,8 +285,8 @@ bool families_apart() {
 TEST(BestConfigFiles, OrderedFileEqualsThePartsKeyElsewhere) {
   std::mt19937 rng(2026);
   int compared = 0;
+  TempWorkDir dir("ordered_random");
   while (compared < 200) {
-    TempWorkDir dir("ordered_random");
     const int4 n = 2 + static_cast<int4>(rng() % 40);
     archive_sample({.n = n});
     variables.fname = "r";
