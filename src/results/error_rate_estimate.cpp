@@ -166,9 +166,9 @@ void mark_unassigned_candidates() {
   }
 }
 
-// The current configuration and the cluster tables from the best configuration. Returns false
-// when the estimation is not to run.
-bool prepare_configuration() {
+}  // namespace
+
+bool errorrateprepare() {
   auto& v = variables;
   if (v.locus2logl.allocated()) v.locus2logl.deallocate();
   for (int4 i = 1; i <= v.smplsize; ++i) {
@@ -187,6 +187,8 @@ bool prepare_configuration() {
       if (v.crfamilylogl(c) < -1e100) return false;
   return true;
 }
+
+namespace {
 
 // The row of locus l: the marker and the start, estimate, lower and upper bound of the dropout
 // rate and then of the other-error rate.
@@ -256,17 +258,24 @@ void errorratelocus(int4 l, int4 kind, real8 hi, ErrorRateEntries& entries,
   find_bound(2, kind, n, hi, entries, func);
 }
 
+real8 errorratesetup() {
+  auto& v = variables;
+  const real8 hi = upper_limit();
+  v.inferparentprt = v.btinferparent.view();
+  mark_unassigned_candidates();
+  // No sibship-size scaling from here on (not restored: nothing later scores families).
+  v.fsscaleq = 0;
+  return hi;
+}
+
 void errorrateestimate() {
   auto& v = variables;
-  const bool run = prepare_configuration();
+  const bool run = errorrateprepare();
   screen_write("(/A)", "Estimating genotyping error rates...");
   write_error_rate_file(FArray<real8, 2>(), FArray<int1, 1>());
   if (!run) return;
 
-  const real8 hi = upper_limit();
-  v.inferparentprt = v.btinferparent.view();
-  mark_unassigned_candidates();
-  v.fsscaleq = 0;
+  const real8 hi = errorratesetup();
   int4 progress = 0;
   const int4 nl = v.numloci;
   FArray<real8, 2> table{Dim(8), Dim(nl)};

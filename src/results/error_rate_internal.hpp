@@ -57,6 +57,16 @@ int4 errorratekind(int4 l);
 // bounds. `progress` is the spinner counter.
 void errorratelocus(int4 l, int4 kind, real8 hi, ErrorRateEntries& entries,
                     const PowellObjective& func, int4& progress);
+// The preparation that always runs at this point of the result phase: releases locus2logl and
+// copies the best configuration into the current one; with ERR > 0 numbers and measures its
+// clusters and builds the cluster tables. Returns whether the estimation is to run (ERR > 0 and,
+// under the pairwise-score method, no cluster scoring below -1e100).
+bool errorrateprepare();
+// The set-up of the estimation: points inferparentprt at the best parents, marks the
+// unassigned candidates (a candidate of one parent pool once, in column 1) and turns the
+// sibship-size scaling off. Returns the upper limit of every rate (0.5 when some cluster has
+// more than 200 parents of one sex, else 1).
+real8 errorratesetup();
 // The error-rate step of the result phase: prepares the current configuration and the cluster
 // tables from the best configuration, writes ".ErrorRate" with its header and, with ERR > 0
 // (and, under the pairwise-score method, no impossible cluster), estimates every locus and

@@ -38,6 +38,10 @@ void set_trial_rates(const PowellPoint& x, int4 l, int4 kind) {
   if (kind == 3) v.othererrorrate(l) = x(2);
   phenotypegivengenotype(l, l);
   initialfsprob(2, l, l);
+  // The genotype-frequency columns of two-allele loci hold observation probabilities under the
+  // rates they were filled with; the engine refills a column only when it finds none, so the
+  // filled one is discarded with the rates it no longer matches.
+  if (v.locus2gtypefre.allocated()) computegtypefre(0, 0);
 }
 
 // Cut-offs of the engine for the current family: looser for families with many parents of
