@@ -12,7 +12,6 @@
 
 #include "configuration/configuration.hpp"
 #include "core/fixed_string.hpp"
-#include "core/format_write.hpp"
 #include "core/modules/annealvariables.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
@@ -208,15 +207,13 @@ std::string result_row(int4 l, const FArray<real8, 2>& table) {
 void write_error_rate_file(const FArray<real8, 2>& table, const FArray<int1, 1>& rows) {
   const auto& v = variables;
   if (v.threadid != 0) return;
-  write_replacing(
-      v.fname + ".ErrorRate",
-      [&](std::ostream& out) {
-        fwrite(out, "(A)", header);
-        if (!rows.allocated()) return;
-        for (int4 l = 1; l <= v.numloci; ++l)
-          if (rows(l) != 0) fwrite(out, "(A)", result_row(l, table));
-      },
-      WriteFailure{"Output"});
+  ReplacingFile out(v.fname + ".ErrorRate", WriteFailure{"Output"});
+  out.write("(A)", header);
+  if (rows.allocated()) {
+    for (int4 l = 1; l <= v.numloci; ++l)
+      if (rows(l) != 0) out.write("(A)", result_row(l, table));
+  }
+  out.commit();
 }
 
 }  // namespace
