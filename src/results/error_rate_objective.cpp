@@ -91,6 +91,7 @@ real8 candidates_logl(int4 l) {
   }
   setgetgtype.locusgtypeptr = v.cndgtype2(l).a;
   int4 used = 0;
+  w.cachefills = 0;
   auto empty_cache = [&] {
     for (int4 t = 1; t <= used; ++t) v.indexgtype(w.cachedgtype(t)) = 0;
     used = 0;
@@ -108,6 +109,7 @@ real8 candidates_logl(int4 l) {
         real8 prob = 0.0;
         probsinglegtype(v.inbreeding, v.ploidy(s), l, alleles, prob);
         ++used;
+        ++w.cachefills;
         // -1e300 marks an impossible genotype.
         w.cachelogp(used) = prob <= 1e-300 ? -1e300 : std::log(prob);
         w.cachedgtype(used) = g;

@@ -16,6 +16,7 @@
 #include "likelihood/oracle.hpp"
 #include "results/error_rate_best.hpp"
 #include "results/error_rate_internal.hpp"
+#include "results/error_rate_simulation.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
@@ -158,6 +159,23 @@ TEST_F(ErrorRateFile, HeaderOnlyWhenNothingIsEstimated) {
       EXPECT_LT(v.crfamilylogl(1), -1e100);
     }
   }
+}
+
+// Ten estimated loci with the display on: the spinner, then "\r  Done for all loci." and, with
+// showq 1, the first 16 characters of blkln.
+TEST_F(ErrorRateFile, ClosingScreenLines) {
+  ASSERT_TRUE(test::build_best(test::simulated_families({2, 4, 10, 3, 0.05, 0.01, 11u}), 2));
+  auto& v = variables;
+  v.fulllikelihoodmethodq = 1;
+  v.displayq = 1;
+  v.showq = 1;
+  const auto o = testing_support::run_stage([] { errorrateestimate(); });
+  ASSERT_FALSE(o.stopped) << o.errorfile;
+  const std::string tail = "\r  Done for all loci.\n" + std::string(v.blkln.sub(1, 16)) + "\n";
+  ASSERT_GE(o.screen.size(), tail.size());
+  EXPECT_EQ(o.screen.substr(o.screen.size() - tail.size()), tail);
+  EXPECT_EQ(v.blkln.sub(1, 16), "\r" + std::string(15, ' '));
+  EXPECT_EQ(lines_of(testing_support::read_text(v.fname + ".ErrorRate")).size(), 11u);
 }
 
 // One cluster of 201 fathers (one mother): every rate's box ends at 0.5.

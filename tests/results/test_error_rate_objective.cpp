@@ -253,6 +253,26 @@ TEST_F(ErrorRateObjective, ValueDoesNotDependOnEarlierPoints) {
   }
 }
 
+// The candidate cache: a diploid species computes the genotype shared by an unassigned father
+// and an unassigned mother once (father 2 and mother 3 are both 2/3 at locus 1; with mother 2,
+// two probabilities); a haplodiploid species empties the cache between haploid fathers and
+// diploid mothers (father 2 is haploid 3, mother 2 is 3/3: two probabilities).
+TEST_F(ErrorRateObjective, CandidateCacheBySpecies) {
+  struct Row {
+    Case k;
+    int4 fills;
+  };
+  for (const Row& row : {Row{two_sexes(3), 2}, Row{haplodiploid(), 2}}) {
+    SCOPED_TRACE(row.k.name);
+    ASSERT_TRUE(test::build_best(row.k.c, row.k.nclusters));
+    ASSERT_TRUE(errorrateprepare());
+    errorratesetup();
+    aim(1, 3);
+    loglerrorrate(point(0.02, 0.02));
+    EXPECT_EQ(variables.error_rate_work.cachefills, row.fills);
+  }
+}
+
 // Outside the box: 1e100 at once, the rates and the locus's tables as they were.
 TEST_F(ErrorRateObjective, OutsideTheBoxChangesNothing) {
   const Case k = two_sexes(3);

@@ -30,6 +30,7 @@ struct F1com {
 struct ErrorRateWork {
   FArray<real8, 1> cachelogp{};
   FArray<int4, 1> cachedgtype{};
+  int4 cachefills = 0;  // probabilities computed by the last call (what the cache saved shows)
 };
 
 struct VariablesErrorRate {
