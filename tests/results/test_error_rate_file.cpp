@@ -178,6 +178,19 @@ TEST_F(ErrorRateFile, ClosingScreenLines) {
   EXPECT_EQ(lines_of(testing_support::read_text(v.fname + ".ErrorRate")).size(), 11u);
 }
 
+// A file that cannot be written stops the program with its name; nothing is left under it.
+TEST_F(ErrorRateFile, UnwritableFileStops) {
+  ASSERT_TRUE(test::build_best(kinds_sample(), 2));
+  auto& v = variables;
+  v.errestimate = 0;
+  v.fname = "no_such_directory/out";
+  const auto o = testing_support::run_stage([] { errorrateestimate(); });
+  EXPECT_TRUE(o.stopped);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.errorfile.find("no_such_directory/out.ErrorRate"), std::string::npos) << o.errorfile;
+  EXPECT_NE(o.errorfile.find("Program stopped in subroutine Output"), std::string::npos);
+}
+
 // One cluster of 201 fathers (one mother): every rate's box ends at 0.5.
 TEST_F(ErrorRateFile, ManyParentsHalveTheBox) {
   Cluster c;
