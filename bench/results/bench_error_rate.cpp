@@ -59,11 +59,11 @@ int main() {
   };
   std::printf("loci %d, offspring %d, families 100, alleles 10\n", v.numloci, v.smplsize);
   std::printf("total %.2f s\n", seconds);
-  std::printf("evaluations inside the box per locus: median %.1f, max %ld (all calls: median "
-              "%.1f, max %ld)\n",
-              median(per_locus), *std::max_element(per_locus.begin(), per_locus.end()),
-              median(per_locus_calls),
-              *std::max_element(per_locus_calls.begin(), per_locus_calls.end()));
+  std::printf(
+      "evaluations inside the box per locus: median %.1f, max %ld (all calls: median "
+      "%.1f, max %ld)\n",
+      median(per_locus), *std::max_element(per_locus.begin(), per_locus.end()),
+      median(per_locus_calls), *std::max_element(per_locus_calls.begin(), per_locus_calls.end()));
   std::printf("time per evaluation inside the box: %.3f ms\n", 1e3 * seconds / double(inside));
   std::printf("mean estimates: dropout %.4f, other error %.4f\n", sumdrop / v.numloci,
               sumother / v.numloci);

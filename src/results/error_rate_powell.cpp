@@ -69,7 +69,8 @@ void linmin(PowellPoint& p, PowellPoint& xi, int4 n, real8& fret, const PowellOb
   // itself, which lies inside the interval.
   if (step_bounds(p, xi, n, a, b) && (a > 0.0) == (b > 0.0)) s = (a + b) / 2.0;
   real8 t = 0.0;
-  fret = brent(a, s, b, [&func](real8 x) { return f1dim(x, func); }, 0.0001, t);
+  fret = brent(
+      a, s, b, [&func](real8 x) { return f1dim(x, func); }, 0.0001, t);
   for (int4 j = 1; j <= n; ++j) {
     xi(j) *= t;
     p(j) += xi(j);

@@ -110,8 +110,11 @@ Case one_pool() {
   c.mothers = {cand(2, {{3, 3}, {1, 1}, {1, 0}}), cand(1, p1)};
   c.same = {{1, 2}};
   c.families = {{1, 1, {1, 2}}, {2, 2, {3, 4, 5}}};
-  c.offspring = {{{1, 3}, {1, 2}, {1, 0}}, {{2, 3}, {1, 1}, {2, 0}}, {{1, 1}, {1, 2}, {1, 0}},
-                 {{2, 3}, {2, 2}, {1, 0}}, {{1, 2}, {1, 2}, {2, 0}}};
+  c.offspring = {{{1, 3}, {1, 2}, {1, 0}},
+                 {{2, 3}, {1, 1}, {2, 0}},
+                 {{1, 1}, {1, 2}, {1, 0}},
+                 {{2, 3}, {2, 2}, {1, 0}},
+                 {{1, 2}, {1, 2}, {2, 0}}};
   c.offploid.assign(5, 2);
   k.nf = 2;
   k.nm = 2;
@@ -131,7 +134,9 @@ Case haplodiploid() {
   c.fathers = {cand(1, {{2, 0}, {1, 0}, {1, 0}}), Parent{}, cand(2, {{3, 0}, {2, 0}, {2, 0}})};
   c.mothers = {cand(1, {{1, 3}, {1, 2}, {1, 0}}), Parent{}, cand(2, {{3, 3}, {2, 2}, {2, 0}})};
   c.families = {{1, 1, {1, 2}}, {2, 2, {3, 4}}};
-  c.offspring = {{{1, 2}, {1, 1}, {1, 0}}, {{2, 3}, {1, 2}, {1, 0}}, {{1, 2}, {2, 2}, {2, 0}},
+  c.offspring = {{{1, 2}, {1, 1}, {1, 0}},
+                 {{2, 3}, {1, 2}, {1, 0}},
+                 {{1, 2}, {2, 2}, {2, 0}},
                  {{3, 3}, {1, 2}, {1, 0}}};
   c.offploid.assign(4, 2);
   k.nf = 2;
@@ -192,7 +197,7 @@ TEST_F(ErrorRateObjective, MatchesTheEnumeration) {
   };
   // Every kind on the codominant locus, dropout and other error on the two-allele locus, the
   // other-error rate on the dominant locus.
-  const Trial trials[] = {{1, 3, 0.031, 0.017}, {1, 1, 0.2, 0.0}, {1, 2, 0.004, 0.0},
+  const Trial trials[] = {{1, 3, 0.031, 0.017}, {1, 1, 0.2, 0.0},   {1, 2, 0.004, 0.0},
                           {2, 1, 0.08, 0.0},    {2, 3, 0.01, 0.05}, {3, 2, 0.03, 0.0}};
   std::vector<Case> cases = {two_sexes(0), two_sexes(3), no_candidates(), one_pool(),
                              haplodiploid()};
@@ -354,7 +359,9 @@ TEST_F(ErrorRateObjective, SetmonoprntSelferAndNoLink) {
   c.mothers = {Parent{}, Parent{}};
   c.same = {{1, 1}};
   c.families = {{1, 1, {1, 2}}, {2, 2, {3, 4}}};
-  c.offspring = {{{1, 3}, {1, 2}, {1, 0}}, {{1, 1}, {1, 1}, {2, 0}}, {{2, 3}, {1, 2}, {1, 0}},
+  c.offspring = {{{1, 3}, {1, 2}, {1, 0}},
+                 {{1, 1}, {1, 1}, {2, 0}},
+                 {{2, 3}, {1, 2}, {1, 0}},
                  {{2, 2}, {2, 2}, {1, 0}}};
   c.offploid.assign(4, 2);
   ASSERT_TRUE(test::build_best(c, 2));

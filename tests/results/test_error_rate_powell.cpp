@@ -86,7 +86,8 @@ TEST_F(Powell, MatchesTheTranscriptionOnSyntheticObjectives) {
     EXPECT_EQ(iter, std::stoi(r[0]));
     EXPECT_EQ(f.count, std::stoi(r[1]));
     EXPECT_NEAR(fret, std::stod(r[2]), 1e-12);
-    for (int4 i = 1; i <= c.n; ++i) EXPECT_NEAR(p(i), std::stod(r[static_cast<size_t>(2 + i)]), 1e-12);
+    for (int4 i = 1; i <= c.n; ++i)
+      EXPECT_NEAR(p(i), std::stod(r[static_cast<size_t>(2 + i)]), 1e-12);
     size_t k = static_cast<size_t>(3 + c.n);
     for (int4 j = 1; j <= c.n; ++j)
       for (int4 i = 1; i <= c.n; ++i) EXPECT_NEAR(xi(i, j), std::stod(r[k++]), 1e-12);
@@ -179,9 +180,8 @@ TEST_F(Powell, StopsAfterTwoHundredIterations) {
     FArray<real8, 2> xi(Dim(1), Dim(1));
     xi(1, 1) = 0.01;
     real8 fret = 0.0;
-    powell(0, p, xi, 1, 1, 1e-5, iter, fret, [&calls](const PowellPoint&) {
-      return -static_cast<real8>(++calls);
-    });
+    powell(0, p, xi, 1, 1, 1e-5, iter, fret,
+           [&calls](const PowellPoint&) { return -static_cast<real8>(++calls); });
   });
   EXPECT_TRUE(o.stopped);
   EXPECT_EQ(o.status, 1);

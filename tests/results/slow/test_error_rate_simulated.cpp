@@ -12,13 +12,12 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/oracle.hpp"
 #include "results/error_rate_best.hpp"
-#include "results/error_rate_simulation.hpp"
 #include "results/error_rate_internal.hpp"
+#include "results/error_rate_simulation.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
 namespace {
-
 
 constexpr int kLoci = 20;
 constexpr int kFamilies = 30;
@@ -36,7 +35,8 @@ std::vector<double> numbers(const std::string& row) {
 
 TEST(ErrorRateSimulated, EstimatesCoverTheTruth) {
   testing_support::TempWorkDir dir{"error_rate_simulated"};
-  ASSERT_TRUE(test::build_best(test::simulated_families({kFamilies, 10, kLoci, 8, kDrop, kOther, 20261210u}), kFamilies));
+  ASSERT_TRUE(test::build_best(
+      test::simulated_families({kFamilies, 10, kLoci, 8, kDrop, kOther, 20261210u}), kFamilies));
   auto& v = variables;
   ASSERT_EQ(v.numloci, kLoci);
   for (int4 l = 1; l <= kLoci; ++l) ASSERT_EQ(v.obsnumallele(l), 8);
