@@ -80,28 +80,28 @@ void add_locus(int4 k, const FArray<real8, 1>& count, const FArray<real8, 1>& he
   sums.square += inverse * inverse;
 }
 
-// The estimate and its interval from the sums.
-void estimate(const ExcessSums& sums, int4& ne, std::array<int4, 2>& ci) {
+}  // namespace
+
+void heterozygote_interval(int4 loci, real8 sum_d, real8 sum_square, int4& ne,
+                           std::array<int4, 2>& ci) {
   ne = ne_infinite;
   ci = {0, ne_infinite};
-  if (sums.loci == 0) return;
-  const real8 el = sums.loci;
-  const real8 d = sums.d / el;
+  if (loci == 0) return;
+  const real8 el = loci;
+  const real8 d = sum_d / el;
   const int4 value = ne_nint(0.5 / (1.0 + d) + 0.5 / d);
   // A deficit of heterozygotes, or none at all, leaves the size unbounded.
   if (value <= 0 || value == ne_infinite) return;
   ne = value;
   const real8 m1 = 1.0 / ne;
-  const real8 msq = sums.square / el;
+  const real8 msq = sum_square / el;
   const real8 s = std::sqrt(std::fabs(msq - m1 * m1));
-  const real8 t = sums.loci < 52 ? tvalue[std::max(sums.loci - 1, 1) - 1] : 1.96f;
+  const real8 t = loci < 52 ? tvalue[std::max(loci - 1, 1) - 1] : 1.96f;
   const real8 e = s / std::sqrt(el) * t;
   const int4 upper = ne_nint(1.0 / (m1 - e));
   ci[1] = upper < 1 ? ne_infinite : upper;
   ci[0] = ne_nint(1.0 / (m1 + e));
 }
-
-}  // namespace
 
 void heterozygoteexcess(int4& ne, std::array<int4, 2>& ci) {
   const auto& v = variables;
@@ -116,7 +116,7 @@ void heterozygoteexcess(int4& ne, std::array<int4, 2>& ci) {
     count_alleles(l, k, count, het);
     add_locus(k, count, het, n, sums);
   }
-  estimate(sums, ne, ci);
+  heterozygote_interval(sums.loci, sums.d, sums.square, ne, ci);
 }
 
 }  // namespace kinrad

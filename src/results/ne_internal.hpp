@@ -60,6 +60,10 @@ void alfaestimate(real8& alpha, FArray<int4, 2>& counts);
 // 0.5/Ne; continues the ran1 and gasdev streams.
 void geneticsampling(int4 ne, real4 sd, std::array<int4, 2>& ci);
 
+// The heterozygote-excess estimate from its sums over the loci used: their number, the sum of
+// the per-locus excess D and the sum of the squared per-locus inverse estimates.
+void heterozygote_interval(int4 loci, real8 sum_d, real8 sum_square, int4& ne,
+                           std::array<int4, 2>& ci);
 // Ne from the heterozygote excess of the offspring at the codominant loci, with its interval.
 void heterozygoteexcess(int4& ne, std::array<int4, 2>& ci);
 

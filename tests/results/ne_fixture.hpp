@@ -26,8 +26,9 @@ class NeTest : public ::testing::Test {
     reset_all_modules();
   }
 
-  // Reads and prepares the project (without the per-analysis tables).
-  static bool load(const Project& p) { return testing_support::prepare(p, false); }
+  // Reads and prepares the project, with the per-analysis tables (the packed genotype columns
+  // among them).
+  static bool load(const Project& p) { return testing_support::prepare(p); }
 
   // Stores one configuration: the paternal and maternal family of every offspring and its
   // candidate father and mother (0 for none; empty for none at all), with its log likelihood.
