@@ -51,6 +51,9 @@ int4 nevalue(const std::array<int4, 2>& pairs, real8 alpha, int4 e);
 // homozygotes of allele k, row obsnumallele + 1 heterozygotes; at a dominant locus rows 1 and
 // 2 the two phenotypes).
 real8 alfaprob(real8 alpha, const FArray<int4, 2>& counts);
+// Sets alpha to the best point of the grid -1..1 in steps of 0.01 (the first of equal values);
+// alpha keeps its entry value when no point lies below 1e300.
+void alfagrid(real8& alpha, const FArray<int4, 2>& counts);
 // Counts the genotypes of the diploid offspring per locus into `counts` (reallocated) and
 // sets alpha to the best point of the grid -1..1 in steps of 0.01; alpha keeps its entry value
 // when no point is finite.

@@ -112,10 +112,7 @@ real8 alfaprob(real8 alpha, const FArray<int4, 2>& counts) {
   return -l;
 }
 
-void alfaestimate(real8& alpha, FArray<int4, 2>& counts) {
-  const auto& v = variables;
-  counts.allocate(Dim(std::max(v.maxobsnumallele, 1) + 1), Dim(std::max(v.numloci, 1)));
-  for (int4 l = 1; l <= v.numloci; ++l) count_locus(l, counts);
+void alfagrid(real8& alpha, const FArray<int4, 2>& counts) {
   real8 best = 1e300;
   for (int4 i = -100; i <= 100; ++i) {
     const real8 a = i * 0.01;
@@ -127,6 +124,13 @@ void alfaestimate(real8& alpha, FArray<int4, 2>& counts) {
     // Beyond a point this unlikely, larger alphas only grow less likely.
     if (i > 0 && f > 1e250) break;
   }
+}
+
+void alfaestimate(real8& alpha, FArray<int4, 2>& counts) {
+  const auto& v = variables;
+  counts.allocate(Dim(std::max(v.maxobsnumallele, 1) + 1), Dim(std::max(v.numloci, 1)));
+  for (int4 l = 1; l <= v.numloci; ++l) count_locus(l, counts);
+  alfagrid(alpha, counts);
 }
 
 }  // namespace kinrad
