@@ -26,6 +26,7 @@ class NeTest : public ::testing::Test {
     reset_all_modules();
   }
 
+ public:
   // Reads and prepares the project, with the per-analysis tables (the packed genotype columns
   // among them).
   static bool load(const Project& p) { return testing_support::prepare(p); }
@@ -56,6 +57,7 @@ class NeTest : public ::testing::Test {
     ASSERT_TRUE(archiveconfigadd(3, labels));
   }
 
+ protected:
   testing_support::TempWorkDir dir{"ne"};
 };
 
