@@ -9,7 +9,6 @@
 #include <string>
 
 #include "configuration/configuration.hpp"
-#include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 #include "core/replacing_file.hpp"
@@ -161,25 +160,22 @@ void interval(NeEstimate& est) {
 // The ".Ne" file: both methods, then the heterozygote-excess block.
 void write_ne_file(const NeEstimate& random, const NeEstimate& nonrandom) {
   const std::string dashes(100, '-');
-  write_replacing(
-      variables.fname + ".Ne",
-      [&](std::ostream& out) {
-        for (const NeEstimate* est : {&random, &nonrandom}) {
-          fwrite(out, "(A/A/A)", dashes, est->title, dashes);
-          fwrite(out, "(A, F14.2)", "Alpha   =", est->alpha);
-          fwrite(out, "(A, I14)", "Ne      =", est->ne);
-          fwrite(out, "(A, I14)", "CI95(L) =", est->ci[0]);
-          fwrite(out, "(A, I14)", "CI95(U) =", est->ci[1]);
-        }
-        fwrite(out, "(/A/A/A)", dashes, "Estimates by heterozygote excess method", dashes);
-        int4 ne = 0;
-        std::array<int4, 2> ci{};
-        heterozygoteexcess(ne, ci);
-        fwrite(out, "(A, I14)", "Ne(Het) =", ne);
-        fwrite(out, "(A, I14)", "CI95(L) =", ci[0]);
-        fwrite(out, "(A, I14)", "CI95(U) =", ci[1]);
-      },
-      WriteFailure{"sibne"});
+  ReplacingFile out(variables.fname + ".Ne", WriteFailure{"sibne"});
+  for (const NeEstimate* est : {&random, &nonrandom}) {
+    out.write("(A/A/A)", dashes, est->title, dashes);
+    out.write("(A, F14.2)", "Alpha   =", est->alpha);
+    out.write("(A, I14)", "Ne      =", est->ne);
+    out.write("(A, I14)", "CI95(L) =", est->ci[0]);
+    out.write("(A, I14)", "CI95(U) =", est->ci[1]);
+  }
+  out.write("(/A/A/A)", dashes, "Estimates by heterozygote excess method", dashes);
+  int4 ne = 0;
+  std::array<int4, 2> ci{};
+  heterozygoteexcess(ne, ci);
+  out.write("(A, I14)", "Ne(Het) =", ne);
+  out.write("(A, I14)", "CI95(L) =", ci[0]);
+  out.write("(A, I14)", "CI95(U) =", ci[1]);
+  out.commit();
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "results/ne_fixture.hpp"
 #include "results/ne_internal.hpp"
 #include "results/results.hpp"
+#include "support/run_stage.hpp"
 
 namespace kinrad::netest {
 namespace {
@@ -336,6 +337,20 @@ TEST_F(SibNeTest, ScreenLineAndAnEmptyArchive) {
   sibne();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Estimating Ne by sibship frequencies...\n");
   EXPECT_TRUE(std::filesystem::exists("myout.Ne"));
+}
+
+TEST_F(SibNeTest, UnwritableFileStopsWithItsName) {
+  ASSERT_TRUE(load(diploid8()));
+  archive({1, 1, 1, 2, 2, 2, 3, 3}, {1, 1, 1, 2, 2, 3, 4, 4}, -100.0);
+  // A directory stands where the file goes: the rename over it fails.
+  std::filesystem::create_directory("myout.Ne");
+  const testing_support::StageOutcome o = testing_support::run_stage([] { sibne(); });
+  EXPECT_TRUE(o.stopped);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.errorfile.rfind("Failed writing myout.Ne\n", 0), 0u) << o.errorfile;
+  EXPECT_NE(o.errorfile.find("Program stopped in subroutine sibne, dataset = myout."),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("myout.Ne.part"));
 }
 
 }  // namespace
