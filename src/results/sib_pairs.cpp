@@ -80,10 +80,13 @@ void count_haplodiploid(SibPairWork& work, SibPairCounts& out) {
   int8 hh = 0;
   int8 hd = 0;
   for (int4 i = 1; i <= n; ++i) {
-    // Each family is summed at its first visit, then cleared.
-    const int4 f = v.offtgt(i, 1);
-    pp += pairs_in(t(f, 1));
-    t(f, 1) = 0;
+    // Each family is summed at its first visit, then cleared. A haploid offspring has no
+    // father: its paternal column is not read.
+    if (v.offploid(i) == 2) {
+      const int4 f = v.offtgt(i, 1);
+      pp += pairs_in(t(f, 1));
+      t(f, 1) = 0;
+    }
     const int4 m = v.offtgt(i, 2);
     mm += pairs_in(t(m, 2));
     hh += pairs_in(t(m, 3));

@@ -156,7 +156,8 @@ void random_configuration(std::mt19937& rng, const Species& s, int4 k, int4 nc) 
     if (s.numsex == 1 && u(rng) < s.pself) b = a;
     if (s.numsex == 2 && s.mono1 && s.mono2) b = a;
     if (s.numsex == 2 && s.mono1 && !s.mono2) b = mate[static_cast<std::size_t>(a)];
-    v.offtgt(i, 1) = a;
+    // A haploid offspring has no father; its paternal column must not be read.
+    v.offtgt(i, 1) = v.offploid(i) == 1 ? 0 : a;
     v.offtgt(i, 2) = b;
     v.offtgt(i, 3) = 1;
     v.prnttgt(i, 1) = cand(rng);
