@@ -88,7 +88,8 @@ void set_loci(const Loci& loci) {
     v.obsallelefre(l).a = window(v.obsallelefretgt, at, w);
     for (int4 a = 1; a <= w; ++a) {
       const auto& p = loci.p[static_cast<std::size_t>(l - 1)];
-      v.obsallelefre(l).a(a) = a <= static_cast<int4>(p.size()) ? p[static_cast<std::size_t>(a - 1)] : 0.0;
+      v.obsallelefre(l).a(a) =
+          a <= static_cast<int4>(p.size()) ? p[static_cast<std::size_t>(a - 1)] : 0.0;
     }
     at += w;
   }

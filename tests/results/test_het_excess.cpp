@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "results/ne_internal.hpp"
 #include "results/ne_fixture.hpp"
+#include "results/ne_internal.hpp"
 
 namespace kinrad::netest {
 namespace {
@@ -85,17 +85,21 @@ TEST_F(HetTest, DegenerateSamplesGiveTheInfiniteSize) {
   mixed.offspring = {"O1 5 5 1", "O2 5 5 2", "O3 5 5 1", "O4 0 0 2"};
   const Row rows[] = {
       {"only dominant loci", dominant, {2147483647, {0, 2147483647}}},
-      {"a monomorphic codominant locus beside a dominant one", mixed,
+      {"a monomorphic codominant locus beside a dominant one",
+       mixed,
        {2147483647, {0, 2147483647}}},
       // One 1/1, two 1/2, three 2/2 (N = 6): D = -0.3125, a mild deficit.
-      {"-0.5 < D < 0", codominant(1, {"O1 1 1", "O2 1 2", "O3 1 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
+      {"-0.5 < D < 0",
+       codominant(1, {"O1 1 1", "O2 1 2", "O3 1 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
        {2147483647, {0, 2147483647}}},
       // One 1/2, five 2/2: D = 0 up to rounding: 0.5/D has no finite value.
-      {"D = 0", codominant(1, {"O1 1 2", "O2 2 2", "O3 2 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
+      {"D = 0",
+       codominant(1, {"O1 1 2", "O2 2 2", "O3 2 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
        {2147483647, {0, 2147483647}}},
       // Two 1/1, one 1/2, three 2/2: D = -0.685714; ne = nint(1.590909 - 0.729167) = 1;
       // inverse 1.16043, s = 0.588744, e = 7.48294 > 1: (0, infinite).
-      {"D below -0.5", codominant(1, {"O1 1 1", "O2 1 1", "O3 1 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
+      {"D below -0.5",
+       codominant(1, {"O1 1 1", "O2 1 1", "O3 1 2", "O4 2 2", "O5 2 2", "O6 2 2"}),
        {1, {0, 2147483647}}},
   };
   for (const Row& r : rows) {
@@ -127,12 +131,9 @@ TEST(HetInterval, QuantileByNumberOfLoci) {
     std::vector<real4> others;
   };
   const Row rows[] = {
-      {1, 0.05, 12.71f, {4.303f}},
-      {2, 0.1, 12.71f, {4.303f}},
-      {3, 0.3, 4.303f, {12.71f, 3.182f}},
-      {41, 0.3, 2.021f, {2.023f, 2.020f}},
-      {51, 0.3, 2.009f, {2.010f, 1.96f}},
-      {52, 0.3, 1.96f, {2.009f}},
+      {1, 0.05, 12.71f, {4.303f}},        {2, 0.1, 12.71f, {4.303f}},
+      {3, 0.3, 4.303f, {12.71f, 3.182f}}, {41, 0.3, 2.021f, {2.023f, 2.020f}},
+      {51, 0.3, 2.009f, {2.010f, 1.96f}}, {52, 0.3, 1.96f, {2.009f}},
       {100, 0.3, 1.96f, {2.009f}},
   };
   for (const Row& r : rows) {

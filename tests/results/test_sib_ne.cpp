@@ -188,8 +188,8 @@ std::string plain_ne_file(const std::vector<PairClass>& classes, const PairClass
     char alpha[64];
     std::snprintf(alpha, sizeof alpha, "Alpha   =%14.2f\n", m[k].alpha);
     text += dashes() + "\n" + titles[k] + "\n" + dashes() + "\n" + alpha;
-    text += i14("Ne      =", m[k].ne) + i14("CI95(L) =", m[k].ci.low) +
-            i14("CI95(U) =", m[k].ci.high);
+    text +=
+        i14("Ne      =", m[k].ne) + i14("CI95(L) =", m[k].ci.low) + i14("CI95(U) =", m[k].ci.high);
   }
   text += "\n" + dashes() + "\nEstimates by heterozygote excess method\n" + dashes() + "\n";
   int4 ne = 0;
@@ -214,7 +214,8 @@ class SibNeTest : public NeTest {
  protected:
   // Runs the estimate and the transcription from one stream state and compares the files and
   // the next ran1 value; returns the expected text.
-  std::string check(const std::vector<PairClass>& classes, std::vector<Interval>* intervals = nullptr) {
+  std::string check(const std::vector<PairClass>& classes,
+                    std::vector<Interval>* intervals = nullptr) {
     // Some draws already made, so the streams do not start from their seed.
     variables.idum = -4711;
     random_stream_state = RandomStreamState{};

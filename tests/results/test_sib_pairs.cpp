@@ -114,8 +114,8 @@ SibPairCounts naive_counts() {
     const double Pd = d * (d - 1) / 2, Phh = h * (h - 1) / 2, Phd = d * h;
     out.s1 = Pd == 0 ? 0 : round_half_away(pp * P / Pd);
     const double a = Pd + 0.01, b = Phd + 0.01, c = Phh + 0.01;
-    const double R = (hh / c * (c * c) + hd / b * (b * b) + mm / a * (a * a)) /
-                     (a * a + c * c + b * b);
+    const double R =
+        (hh / c * (c * c) + hd / b * (b * b) + mm / a * (a * a)) / (a * a + c * c + b * b);
     out.s2 = h == 1 ? round_half_away(4 * R / 3 * P) : round_half_away(4 * R * P);
   } else if (v.numsex == 2) {
     long long s[2] = {0, 0};
