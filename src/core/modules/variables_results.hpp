@@ -39,6 +39,10 @@ struct VariablesResults {
   // (n, 2): the printed names of the father and mother of every offspring in the best
   // configuration, right-adjusted; allocated by the result writer.
   FArray<FString<20>, 2> bestparentid{};
+  // (maxobsnumallele, numloci): the allele frequencies re-estimated from the inferred parents
+  // of the best configuration, written to ".AlleleFreq"; allocated by the genotype inference
+  // when the population frequencies are not given.
+  FArray<real8, 2> updatedallelefre{};
   ResultsWork results_work{};
 };
 
