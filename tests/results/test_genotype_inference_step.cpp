@@ -299,7 +299,13 @@ TEST_F(GenotypeInferenceStep, PreparationFailureStopsAndKeepsTheOldFiles) {
   } catch (const ProgramStop& stop) {
     EXPECT_EQ(stop.flag(), 0);
     EXPECT_EQ(stop.name(), "Output");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(report_program_stop(stop, 0), 1);
+    ::testing::internal::GetCapturedStdout();
   }
+  EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
+            "Program stopped due to insufficient memory!\n"
+            "Program stopped in subroutine Output, dataset = out.\n");
   for (int4 kind = 0; kind <= 2; ++kind) {
     const std::string name = "out" + std::string(inferred_genotype_suffix(kind));
     EXPECT_EQ(testing_support::read_text(name), "old\n");
@@ -343,6 +349,59 @@ TEST_F(GenotypeInferenceStep, PairwiseMethodPassesOverHugeClusters) {
       EXPECT_EQ(dad.size(), 3u);
       EXPECT_EQ(off.size(), static_cast<std::size_t>(big + 3));
     }
+  }
+}
+
+// Clones: members of a clone group share one list of alternatives at loci with typing errors;
+// at an error-free locus each keeps its own. Offspring 3 and 4 form the clone here.
+TEST_F(GenotypeInferenceStep, CloneMembersShareAlternativesAtErrorLoci) {
+  std::map<std::string, std::string> rows[2];
+  for (const int clone : {0, 1}) {
+    SCOPED_TRACE(clone);
+    reset_all_modules();
+    ASSERT_TRUE(setup(two_sex_cluster()));
+    auto& v = variables;
+    v.allowclone = clone;
+    v.cloneconfig.allocate(Dim(v.smplsize));
+    if (clone == 1) v.cloneconfig(3) = v.cloneconfig(4) = 1;
+    infer_genotypes_and_frequencies();
+    for (const std::string& line : lines_of(testing_support::read_text("out.OffGenotype"))) {
+      const auto f = split(line);
+      std::string alternatives;
+      for (std::size_t t = 5; t < f.size(); ++t) alternatives += "," + f[t];
+      rows[clone][f[0] + "/" + f[1]] = alternatives;
+    }
+  }
+  const std::string m1 = "MK1", m2 = "MK2";
+  ASSERT_TRUE(rows[1].count("O3/" + m1) && rows[1].count("O4/" + m1));
+  EXPECT_EQ(rows[1]["O3/" + m1], rows[1]["O4/" + m1]);
+  EXPECT_NE(rows[0]["O3/" + m1], rows[0]["O4/" + m1]);
+  EXPECT_EQ(rows[1]["O1/" + m1], rows[0]["O1/" + m1]);
+  ASSERT_TRUE(rows[1].count("O4/" + m2));
+  EXPECT_EQ(rows[1]["O4/" + m2], rows[0]["O4/" + m2]);
+}
+
+// The closing screen line follows the progress marks only when there were 50 or more loci.
+TEST_F(GenotypeInferenceStep, DoneLineFromFiftyLoci) {
+  for (const int nloci : {49, 50}) {
+    SCOPED_TRACE(nloci);
+    reset_all_modules();
+    Cluster c;
+    c.loci.assign(static_cast<std::size_t>(nloci), oracle::Locus{false, 2, {}, 0.0, 0.0});
+    c.fathers = {Parent{}};
+    c.mothers = {Parent{}};
+    c.families = {{1, 1, {1, 2}}};
+    c.offspring.assign(2, std::vector<Genotype>(static_cast<std::size_t>(nloci), Genotype{1, 2}));
+    c.offploid.assign(2, 2);
+    ASSERT_TRUE(setup(c));
+    variables.displayq = 1;
+    ::testing::internal::CaptureStdout();
+    infer_genotypes_and_frequencies();
+    const std::string screen = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(screen.find("Inferring genotypes and allele frequencies...\n  Locus: 1 - " +
+                          std::to_string(nloci) + "\n"),
+              0u);
+    EXPECT_EQ(screen.find("\r  Done for all loci.\n") != std::string::npos, nloci == 50);
   }
 }
 
