@@ -26,6 +26,7 @@
 #include "model/model.hpp"
 #include "pairwise/clones.hpp"
 #include "results/inferred_genotype_internal.hpp"
+#include "results/results.hpp"
 #include "results/results_internal.hpp"
 
 namespace kinrad {
@@ -224,8 +225,9 @@ void infer_genotypes_and_frequencies() {
   v.parallelq = 0;
   std::array<std::unique_ptr<ReplacingFile>, 3> files;
   for (int4 kind = 0; kind <= 2; ++kind) {
-    files[kind] = std::make_unique<ReplacingFile>(v.fname + std::string(inferred_genotype_suffix(kind)),
-                                                  WriteFailure{"Output"});
+    const std::string_view suffix = inferred_genotype_suffix(kind);
+    files[kind] = std::make_unique<ReplacingFile>(v.fname + std::string(suffix),
+                                                  WriteFailure{result_file(suffix).routine});
     writeinferredgtype(*files[kind], kind, 0);
   }
   int4 counter = 0;
@@ -241,9 +243,12 @@ void infer_genotypes_and_frequencies() {
   v.indivlocprt = v.btindivloc.view();
 }
 
-void write_allele_frequencies() {
+namespace {
+
+// The lines of ".AlleleFreq": per locus its alleles in ascending order of label with their
+// initial and updated frequencies; a locus of one allele shows its initial frequency twice.
+void allele_frequency_lines(ReplacingFile& out) {
   const auto& v = variables;
-  ReplacingFile out(v.fname + ".AlleleFreq", WriteFailure{"Output"});
   out.write("(A)", "MarkerID,AlleleID,InitialFreq,UpdatedFreq");
   std::vector<real8> keys;
   std::vector<int4> order;
@@ -277,7 +282,12 @@ void write_allele_frequencies() {
       }
     }
   }
-  out.commit();
+}
+
+}  // namespace
+
+void write_allele_frequencies() {
+  write_result_file(".AlleleFreq", allele_frequency_lines);
 }
 
 }  // namespace kinrad
