@@ -4,6 +4,7 @@
 // table is filled here with the entry's own index so that the rounding of 10000 p shows.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,23 @@ TEST_F(AlleleFreqFile, NoLociGiveTheHeaderOnly) {
   write_allele_frequencies();
   EXPECT_EQ(testing_support::read_text("out.AlleleFreq"),
             "MarkerID,AlleleID,InitialFreq,UpdatedFreq\n");
+}
+
+// (F9.4) through rtoc as gfortran writes and trims it
+// (tests/results/generators/allele_freq_f94.f90 wrote the table).
+TEST_F(AlleleFreqFile, FrequenciesAsGfortran) {
+  std::ifstream in(std::string(KINRAD_TEST_DATA_DIR) + "/allele_freq_f94.txt");
+  ASSERT_TRUE(in.good());
+  std::string line;
+  int rows = 0;
+  while (std::getline(in, line)) {
+    const auto tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos);
+    SCOPED_TRACE(line);
+    EXPECT_EQ(rtoc(std::stod(line.substr(0, tab)), "(F9.4)"), line.substr(tab + 1));
+    ++rows;
+  }
+  EXPECT_EQ(rows, 14);
 }
 
 }  // namespace
