@@ -45,8 +45,7 @@ int main() {
   long calls = 0;
   for (int4 l = 1; l <= v.numloci; ++l)
     if (v.obsnumallele(l) > 1) calls += families;
-  std::printf("offspring %d, clusters %d, loci %d, alleles 10\n", v.smplsize, families,
-              v.numloci);
+  std::printf("offspring %d, clusters %d, loci %d, alleles 10\n", v.smplsize, families, v.numloci);
   std::printf("whole step %.2f s, %ld posterior computations (%.3f ms each)\n", seconds, calls,
               1e3 * seconds / double(calls));
   std::printf("genotype files %.1f MB, %.1f MB/s over the whole step\n", bytes / 1e6,

@@ -171,8 +171,8 @@ void infer_cluster(InferenceState& st, int4 c, int4 l) {
   if (status != 0) stoponerror(0, "Output");
   const int4 k = v.obsnumallele(l);
   const int4 countflag = v.popallelefreknownq == 0 ? 1 : 0;
-  genotypeinference(l, countflag, 1, std::span<real8>(st.allelecount.data(), static_cast<std::size_t>(k)),
-                    k, 1);
+  genotypeinference(l, countflag, 1,
+                    std::span<real8>(st.allelecount.data(), static_cast<std::size_t>(k)), k, 1);
   if (countflag == 1)
     for (int4 a = 1; a <= k; ++a) st.accumulator(a) += st.allelecount(a);
 }
@@ -208,7 +208,6 @@ void set_inference_prepare_seam(std::function<void(int4& status)> seam) {
 
 void infer_genotypes_and_frequencies() {
   auto& v = variables;
-  KeepValue keep_loc(v.indivlocprt);
   v.inferparentprt = v.btinferparent.view();
   InferenceState st;
   allocate_estimates();

@@ -50,8 +50,10 @@ int4 matching_alternative(const InferredRow& r) {
     bool agrees = false;
     if (r.dominant) {
       const int4 last = r.ploidy == 2 ? 1 : 0;
-      if (r.a1 == 1) agrees = e[0] == 1 || (last == 1 && e[1] == 1);
-      else if (r.a1 == 2) agrees = e[0] == 2 && (last == 0 || e[1] == 2);
+      if (r.a1 == 1)
+        agrees = e[0] == 1 || (last == 1 && e[1] == 1);
+      else if (r.a1 == 2)
+        agrees = e[0] == 2 && (last == 0 || e[1] == 2);
     } else {
       agrees = e[0] == r.obs[0] && (r.ploidy == 1 || e[1] == r.obs[1]);
     }
@@ -196,6 +198,8 @@ void writeinferredgtype(ReplacingFile& out, int4 kind, int4 locus) {
     r.haploid = false;
     for (int4 f = 1; f <= v.btnumfamily(s); ++f) {
       if (v.numsex == 1 && av.indivloc3(f, s) == 0) continue;
+      // A family number no offspring carries has no parent to show.
+      if (av.indivloc2(f, s + 2) < 1) continue;
       const int4 c = av.indivloc2(f, s);
       int4 a1 = -1;
       int4 a2 = -1;

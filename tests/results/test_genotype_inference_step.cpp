@@ -93,7 +93,8 @@ class GenotypeInferenceStep : public ::testing::Test {
       const bool son = v.offploid(i) == 1;
       v.bestparentid(i, 1) = son ? std::string("*-") : "*" + std::to_string(v.btindivloc(i, 1));
       const int4 m = v.btinferparent(i, 2);
-      v.bestparentid(i, 2) = m > 0 ? v.cndparentid(m, 2).str() : "#" + std::to_string(v.btindivloc(i, 2));
+      v.bestparentid(i, 2) =
+          m > 0 ? v.cndparentid(m, 2).str() : "#" + std::to_string(v.btindivloc(i, 2));
     }
     v.allelefreest = 1;
     v.displayq = 0;
@@ -103,7 +104,8 @@ class GenotypeInferenceStep : public ::testing::Test {
 
   // Every parent row of locus l in the file of sex s: each printed alternative's probability
   // against the oracle's marginal, the first alternative the most probable.
-  void check_parent_rows(const Cluster& c, int4 l, int4 s, const std::map<std::string, int>& index) {
+  void check_parent_rows(const Cluster& c, int4 l, int4 s,
+                         const std::map<std::string, int>& index) {
     const auto& v = variables;
     const bool haploid = v.ploidy(s) == 1;
     const int k = v.obsnumallele(l);
@@ -194,9 +196,12 @@ TEST_F(GenotypeInferenceStep, TwoSexesAgainstTheOracle) {
     SCOPED_TRACE("locus " + std::to_string(l));
     check_parent_rows(assigned, l, 1, {{"*1", 1}});
     // A typed candidate at an error-free locus has no row.
-    if (l == 1) check_parent_rows(assigned, l, 2, {{"M1", 1}});
-    else check_parent_rows(assigned, l, 2, {});
-    const auto x = expected_frequencies(assigned, l, {{1, 1}, {2, 1}}, {c.mothers[1].genotype[l - 1]});
+    if (l == 1)
+      check_parent_rows(assigned, l, 2, {{"M1", 1}});
+    else
+      check_parent_rows(assigned, l, 2, {});
+    const auto x =
+        expected_frequencies(assigned, l, {{1, 1}, {2, 1}}, {c.mothers[1].genotype[l - 1]});
     for (int4 a = 1; a <= v.obsnumallele(l); ++a)
       EXPECT_NEAR(v.updatedallelefre(a, l), x[static_cast<std::size_t>(a - 1)], 1e-9);
   }
@@ -223,8 +228,9 @@ TEST_F(GenotypeInferenceStep, TwoSexesAgainstTheOracle) {
     const int4 l = f[0] == trim_both(v.markerid(1).view()) ? 1 : 2;
     const int a = allele_of(l, std::stoi(f[1]));
     EXPECT_EQ(f[2], rtoc(v.obsallelefre0(a, l), "(F9.4)"));
-    EXPECT_EQ(f[3], rtoc(expected_frequencies(assigned, l, {{1, 1}, {2, 1}},
-                                              {c.mothers[1].genotype[l - 1]})[static_cast<std::size_t>(a - 1)],
+    EXPECT_EQ(f[3], rtoc(expected_frequencies(
+                             assigned, l, {{1, 1}, {2, 1}},
+                             {c.mothers[1].genotype[l - 1]})[static_cast<std::size_t>(a - 1)],
                          "(F9.4)"));
   }
 }

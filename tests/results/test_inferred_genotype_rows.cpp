@@ -111,8 +111,7 @@ TEST_F(InferredGenotypeRows, RowCases) {
        "I1,L7,0,0,0,1,1,1235\n"},
       // 0.00005f is 5.0000002e-5; 10000 times it rounds to 0.5 in single precision.
       {"10000 p = one half in single precision rounds away from zero",
-       make(2, false, false, 0, {0, 0}, {0.00005f, 0.0f, 0.0f}, {{1, 1}}),
-       "I1,L7,0,0,0,1,1,1\n"},
+       make(2, false, false, 0, {0, 0}, {0.00005f, 0.0f, 0.0f}, {{1, 1}}), "I1,L7,0,0,0,1,1,1\n"},
       {"nothing inferred: no row",
        make(2, false, false, 1, {1, 1}, {0.9e-10f, 0.0f, 0.0f}, {{1, 1}}), ""},
       {"pairs in ascending order of label",
