@@ -1,7 +1,10 @@
 #include "core/replacing_file.hpp"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 
 #include "core/error_line.hpp"
@@ -44,7 +47,8 @@ void commit(TemporaryGuard& guard, const std::string& path, const WriteFailure& 
 }  // namespace
 
 std::string replacing_temporary(const std::string& path) {
-  return path + ".part";
+  // The process number keeps two processes writing one name from sharing a temporary.
+  return path + "." + std::to_string(::getpid()) + ".part";
 }
 
 void write_replacing(const std::string& path, const std::function<void(std::ostream&)>& writer,

@@ -20,7 +20,7 @@ struct WriteFailure {
   std::string_view write_prefix = "Failed writing ";
 };
 
-// The temporary name a replacing write uses for `path`.
+// The temporary name a replacing write uses for `path`: beside it, and this process's own.
 std::string replacing_temporary(const std::string& path);
 
 // Writes a text file (bytes as given, no newline translation) through `writer`.

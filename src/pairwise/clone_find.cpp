@@ -13,6 +13,7 @@
 #include "core/modules.hpp"
 #include "core/modules/simuvariables.hpp"
 #include "core/modules/variables.hpp"
+#include "core/replacing_file.hpp"
 #include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
 #include "pairwise/clone_internal.hpp"
@@ -131,7 +132,7 @@ std::vector<std::vector<int4>> pregroup(int4 f, const int4* fam, int4 s) {
 void write_report(const CloneList& clones) {
   const Variables& v = variables;
   const std::string name = v.fname + ".BestClone";
-  const std::string part = name + ".part";
+  const std::string part = replacing_temporary(name);
   const int4 nc = clones.count();
   std::vector<real8> key(static_cast<std::size_t>(nc > 0 ? nc : 1));
   std::vector<int4> order(key.size());
