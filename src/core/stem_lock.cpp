@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace kinrad {
 
@@ -51,7 +52,12 @@ StemLockResult lock_output_stem(const std::string& stem) {
     if (same_file(fd, path)) {
       lock.fd = fd;
       lock.path = path;
-      lock.since = std::filesystem::file_time_type::clock::now();
+      // The start is read from the file system's own clock (the lock file stamped now), so
+      // that it compares with the times of files written since, which that clock gives.
+      ::futimens(fd, nullptr);
+      std::error_code ec;
+      lock.since = std::filesystem::last_write_time(path, ec);
+      if (ec) lock.since = std::filesystem::file_time_type::clock::now();
       return StemLockResult::locked;
     }
     // The holder removed the file between our open and our lock: lock the name anew.

@@ -10,9 +10,9 @@
 namespace kinrad {
 
 struct StemLock {
-  int fd = -1;                                  // the open lock file, -1 when none is held
-  std::string path;                             // its name
-  std::filesystem::file_time_type since{};      // when the lock was taken
+  int fd = -1;                              // the open lock file, -1 when none is held
+  std::string path;                         // its name
+  std::filesystem::file_time_type since{};  // when the lock was taken
 };
 constinit inline StemLock stem_lock{};
 

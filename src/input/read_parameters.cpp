@@ -35,8 +35,9 @@ void checkflag(int4 v, std::string_view message) {
 void test_output_stem() {
   const std::string& stem = variables.fname;
   const std::size_t slash = stem.find_last_of('/');
-  const std::string_view leaf =
-      slash == std::string::npos ? std::string_view(stem) : std::string_view(stem).substr(slash + 1);
+  const std::string_view leaf = slash == std::string::npos
+                                    ? std::string_view(stem)
+                                    : std::string_view(stem).substr(slash + 1);
   if (leaf.empty() || leaf == "." || leaf == "..") output_path_error();
 }
 

@@ -169,13 +169,13 @@ TEST_F(ErrorStop, ACompletedAnalysisRemovesOnlyAnEarlierMessageOfItsStem) {
     std::string name, text;
     bool earlier, removed;
   };
-  const std::string mine = "Failed writing myout.FSDyadLogL\n"
-                           "Program stopped in subroutine CalculatePairProb, dataset = myout.\n";
+  const std::string mine =
+      "Failed writing myout.FSDyadLogL\n"
+      "Program stopped in subroutine CalculatePairProb, dataset = myout.\n";
   const std::vector<Row> rows = {
       {"its stem, earlier", mine, true, true},
-      {"its stem, CR LF and trailing blank lines", "x\r\nProgram stopped in subroutine ReadData, "
-                                                   "dataset = myout.\r\n\r\n",
-       true, true},
+      {"its stem, CR LF and trailing blank lines",
+       "x\r\nProgram stopped in subroutine ReadData, dataset = myout.\r\n\r\n", true, true},
       {"its stem, written since the analysis began", mine, false, false},
       {"another stem", "Program stopped in subroutine ReadData, dataset = other.\n", true, false},
       {"a stem ending like this one", "Program stopped in subroutine ReadData, dataset = xmyout.\n",

@@ -169,8 +169,8 @@ TEST_F(DeltaSimulation, FirstReplicatesFollowAPlainReplayOfTheDraws) {
         const int fromm = mum[l][static_cast<std::size_t>(fatherfirst ? b2 : b1)];
         const int o1 = std::min(fromd, fromm), o2 = std::max(fromd, fromm);
         auto t = [&](int a) { return ((dad[l][0] == a) + (dad[l][1] == a)) / 2.0; };
-        const double given = o1 == o2 ? t(o1) * freq(l, o1)
-                                      : t(o1) * freq(l, o2) + t(o2) * freq(l, o1);
+        const double given =
+            o1 == o2 ? t(o1) * freq(l, o1) : t(o1) * freq(l, o2) + t(o2) * freq(l, o1);
         const double random = o1 == o2 ? freq(l, o1) * freq(l, o1) : 2 * p1[l] * p2[l];
         ratio += std::log(given / random);
       }
