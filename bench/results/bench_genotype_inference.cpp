@@ -48,6 +48,9 @@ int main() {
   std::printf("offspring %d, clusters %d, loci %d, alleles 10\n", v.smplsize, families, v.numloci);
   std::printf("whole step %.2f s, %ld posterior computations (%.3f ms each)\n", seconds, calls,
               1e3 * seconds / double(calls));
+  int4 errorloci = 0;
+  for (int4 l = 1; l <= v.numloci; ++l) errorloci += v.locuserror(l) != 0 ? 1 : 0;
+  std::printf("loci with typing errors %d\n", errorloci);
   std::printf("genotype files %.1f MB, %.1f MB/s over the whole step\n", bytes / 1e6,
               bytes / 1e6 / seconds);
   return 0;
