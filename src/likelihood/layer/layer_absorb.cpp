@@ -751,8 +751,8 @@ void chknewfsprob(int4 layer, int4& skip) {
     top = lnp;
     return;
   }
-  // Relative cut-off of the layer peeling, never coarser than one part in a million.
-  const real8 prec = std::min(variables.prec1, 1e-6);
+  // The relative cut-off of the layer peeling.
+  const real8 prec = variables.prec1;
   if (prec > 0.0 && lnp < top + std::log(prec)) skip = 1;
 }
 

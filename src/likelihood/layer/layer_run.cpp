@@ -530,17 +530,19 @@ struct LayerRun {
       if (wg <= 0.0) continue;
       const real8 done = lv.sumlayeridx(slot, layer);
       if (done > 1e-300 && done < threshold) continue;
-      // Low precision at a dominant locus: once a sum is found, the third genotype (two null
-      // alleles) is no longer visited. An approximation that can drop the commonest genotype.
-      if (!mono && g == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 && found())
+      // Low precision at a dominant locus: once a sum is found, the third conditioning slot is
+      // no longer visited. The slot is the position in the parent's kept list (in weight order
+      // when all three genotypes are kept), so a parent that kept two genotypes visits both.
+      if (!mono && slot == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 && found())
         continue;
-      // The product of the conditioning genotypes' reduction weights: a genotype far below the
-      // best product of the layer is passed over (in a one-sex species once a path is found).
+      // The product of the conditioning genotypes' reduction weights: the genotypes come
+      // heaviest first, so once one falls far below the best product of the layer the rest of
+      // the loop is dropped (in a one-sex species once a path is found).
       const real8 z = lnx(lv.parentsum(g, p)) + lv.layerzlog(prev);
       if (z > lv.layerzrange(layer)) {
         lv.layerzrange(layer) = z;
       } else if (z < lv.layerzrange(layer) + lnprec1() && (!mono || found())) {
-        continue;
+        break;
       }
       lv.layerzlog(layer) = z;
       if (std::log(wg) + path_log(prev) < lv.layerxcut(layer)) continue;
@@ -762,6 +764,7 @@ bool layer_run(const LayerSpec& spec, real8& lnsum) {
       lv.absorbsex = {sex, sex, 1};
     }
     run.depth = pass == 3 ? states : v.numlayer0;
+    if (pass == 1 && lv.layerfirstbound > 0) run.depth = std::min(run.depth, lv.layerfirstbound);
     run.abandoned = false;
     if (!spec.mono && pass > 1) layer_absorb_setup(lv.layercap);
     // State 0 from the graph the stage built.
