@@ -156,18 +156,22 @@ bool locus_once(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
 }  // namespace
 
 void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
+  likelihoodvar.layercut = 0;
   if (!locus_once(locus, numallele, numgenotype, logl) || logl > kImpossible) return;
   // The layer stage's genotype-set reduction and relative cut-offs drop branches; when they
   // dropped every branch the locus is not yet known to be impossible. It is summed again at the
   // next precision and, should that drop everything too, with no relative cut-off at all, before
-  // it is called impossible. The caller's precision is back afterwards.
+  // it is called impossible. A locus impossible with nothing dropped is impossible at every
+  // precision. The caller's precision is back afterwards.
+  if (likelihoodvar.layercut == 0) return;
   Variables& v = variables;
   const int4 level = v.likelihoodprecision;
   const real8 saved[3] = {v.prec1, v.prec2, v.prec3};
   const real8 next = level < 3 ? std::pow(0.1, 2 * (level + 1)) : 0.0;
   const real8 finer[2] = {next, 1e-30};
-  for (int4 i = 0; i < 2 && logl <= kImpossible; ++i) {
+  for (int4 i = 0; i < 2 && logl <= kImpossible && likelihoodvar.layercut != 0; ++i) {
     if (finer[i] <= 0.0 || finer[i] >= saved[0]) continue;
+    likelihoodvar.layercut = 0;
     v.likelihoodprecision = std::min(level + 1, 3);
     v.prec1 = v.prec2 = finer[i];
     v.prec3 = 0.1 * finer[i];

@@ -164,6 +164,8 @@ struct Likelihoodvar {
   FArray<real8, 2> trimpsave{};     // (maxhsprobdim, 1:layercap) conditioning node's parentsum
   int4 trimused = 0;                // columns of trimmap in use
   int4 layerpasses = 0;             // passes the last layer peeling took (2 after a retry)
+  int1 layercut = 0;  // 1 when the reduction or a relative cut-off of the layer stage dropped
+                      // a branch of positive weight at the locus in hand
   int4 layerfirstbound = 0;  // test seam: when positive, the first pass's layer bound (the
                              // smaller sex's parent count otherwise), to reach the retry
   FArray<real8, 1> layerclsum{};   // work: a family's sum per table class of the receiving node

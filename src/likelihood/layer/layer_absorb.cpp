@@ -753,7 +753,10 @@ void chknewfsprob(int4 layer, int4& skip) {
   }
   // The relative cut-off of the layer peeling.
   const real8 prec = variables.prec1;
-  if (prec > 0.0 && lnp < top + std::log(prec)) skip = 1;
+  if (prec > 0.0 && lnp < top + std::log(prec)) {
+    skip = 1;
+    likelihoodvar.layercut = 1;
+  }
 }
 
 void clear_changed_pairs(int4 layer) {

@@ -293,6 +293,8 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
         for (int4 g = 0; g < ng; ++g) big = std::max(big, w[g]);
         if (big <= 1e-300) return;
       }
+      int4 positive = 0;
+      for (int4 g = 0; g < ng; ++g) positive += w[g] > 0.0 ? 1 : 0;
       real8 cut = big * t;
       if (numallele > 5 && v.likelihoodprecision <= 2 && std::isfinite(big)) {
         int e = 0;
@@ -344,6 +346,7 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
           n = static_cast<int4>(std::lround(n * (1.0 - oer)));
         for (int4 i = 0; i < n; ++i) out[i] = static_cast<int2>(kept[order[i] - 1]);
       }
+      if (n < positive) lv.layercut = 1;
       if (n == 0) return;
       lv.selectedpnum(p) = static_cast<int2>(n);
       lv.maxselectedp = std::max(lv.maxselectedp, n);
