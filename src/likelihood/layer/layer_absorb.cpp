@@ -368,12 +368,10 @@ int4 absorb_one(int4 p, int4 s) {
   }
   lv.layernummate(p, s) = 0;
   layer_remove_link(q, f, s);
-  const real8 sum = weight_sum(q, s);
-  layer_scale_path(s, sum);
-  if (lv.layernummate(q, s) > 0 && sum > 0.0) {
-    real8* w = weights(q, s);
-    for (int4 j = 0; j < count_of(q); ++j) w[j] /= sum;
-  }
+  // A mate left without families closes its sum into the path value; one that keeps families
+  // carries the absorbed mass in its weights (the layer's cut-offs compare those weights, and
+  // the scaling of the layer recursion keeps them within range).
+  if (lv.layernummate(q, s) == 0) layer_scale_path(s, weight_sum(q, s));
   return q;
 }
 
