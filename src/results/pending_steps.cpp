@@ -5,7 +5,6 @@
 namespace kinrad {
 
 void archiveconfigwrite() {}
-void write_inbreeding(const std::array<real8, 3>&) {}
 void infer_genotypes_and_frequencies() {}
 void write_allele_frequencies() {}
 void errorrateestimate() {}
