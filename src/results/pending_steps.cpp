@@ -7,6 +7,5 @@ namespace kinrad {
 void archiveconfigwrite() {}
 void infer_genotypes_and_frequencies() {}
 void write_allele_frequencies() {}
-void errorrateestimate() {}
 
 }  // namespace kinrad
