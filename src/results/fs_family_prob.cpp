@@ -408,7 +408,8 @@ FsFamilyCounts findfsfamilyprob_counted(FArray<real8, 1>& probinc, FArray<real8,
   cut_families(f);
   Shares s;
   archive_shares(f, s);
-  if (v.numsex == 1) selfing_estimate(s, selfrate);
+  // An empty archive gives no selfing estimate: selfrate keeps its unset value.
+  if (v.numsex == 1 && s.total > 0.0) selfing_estimate(s, selfrate);
   // Trial families are scored with unsampled parents (known parents apart).
   setfamilystruc(v.smplsize, 2);
   if (corrections_on) correct_shares(f, s, counts);

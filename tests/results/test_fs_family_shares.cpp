@@ -200,6 +200,18 @@ TEST(FsFamilyShares, TwoSexesLeaveTheSelfingRateAlone) {
   EXPECT_EQ(shares().self, (std::array<real8, 3>{-1.0, -1.0, -1.0}));
 }
 
+// An empty archive weighs nothing: every family gets 0 and the selfing rate stays unset.
+TEST(FsFamilyShares, EmptyArchiveGivesZeroAndNoSelfingRate) {
+  archive_sample({.n = 3, .numsex = 1});
+  set_archive({{-1.0, {1, 1, 2}, {3, 3, 4}}});
+  archiveconfigremoveall();
+  ASSERT_EQ(variables.confighead, nullptr);
+  const Result r = shares();
+  EXPECT_EQ(r.inc[0], 0.0);
+  EXPECT_EQ(r.exc[1], 0.0);
+  EXPECT_EQ(r.self, (std::array<real8, 3>{-1.0, -1.0, -1.0}));
+}
+
 // The clone step raises both rates by g = (number of polymorphic loci)^0.05, capped at 0.5,
 // hands findclone the inclusive probabilities in key order, and restores the rates bit for bit.
 TEST(FsFamilyShares, CloneStepRaisesAndRestoresTheRates) {
