@@ -48,10 +48,9 @@ bool run(int families, bool monogamous) {
   std::printf(
       "n %d, %d families%s, %d records: %.2f s; splits %lld, half-sib separate %lld, joins %lld, "
       "screened %lld; Prob(Inc.)(1) %.4f, Prob(Exc.)(1) %.4f\n",
-      n, families, monogamous ? " (both sexes monogamous)" : "",
-      testing_support::archive_length(), s, static_cast<long long>(c.splits),
-      static_cast<long long>(c.separate), static_cast<long long>(c.joins),
-      static_cast<long long>(c.screened), inc(1), exc(1));
+      n, families, monogamous ? " (both sexes monogamous)" : "", testing_support::archive_length(),
+      s, static_cast<long long>(c.splits), static_cast<long long>(c.separate),
+      static_cast<long long>(c.joins), static_cast<long long>(c.screened), inc(1), exc(1));
   return true;
 }
 

@@ -138,7 +138,8 @@ void selfing_estimate(const Shares& s, std::array<real8, 3>& selfrate) {
   const real8 c1 = s.headself;
   const real8 r = c1 / n;
   const real8 sd = std::sqrt(std::fabs(c1 * (1.0 - r) + var));
-  selfrate = {r, std::max(c1 - 2.0 * sd, 0.0) / n, std::min(c1 + 2.0 * sd, static_cast<real8>(n)) / n};
+  selfrate = {r, std::max(c1 - 2.0 * sd, 0.0) / n,
+              std::min(c1 + 2.0 * sd, static_cast<real8>(n)) / n};
 }
 
 // Log likelihood of each offspring alone. With two sexes the stored single likelihoods are

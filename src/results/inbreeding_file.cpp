@@ -57,7 +57,8 @@ void identity(real8& s) {
   s = -1.0;
   if (nl < 1) return;
   std::vector<int4> h(static_cast<std::size_t>(n) + 1, 0);
-  std::vector<int4> hl(static_cast<std::size_t>(nl) + 1, 0), nlt(static_cast<std::size_t>(nl) + 1, 0);
+  std::vector<int4> hl(static_cast<std::size_t>(nl) + 1, 0),
+      nlt(static_cast<std::size_t>(nl) + 1, 0);
   std::vector<int4> skip(static_cast<std::size_t>(nl) + 1, 0);
   std::vector<int2> g;
   const int4 het = v.maxobsnumallele;

@@ -123,9 +123,9 @@ double split_factor(const Cluster& b) {
   const std::vector<std::pair<int, std::vector<int>>> splits = {
       {1, {2, 3}}, {2, {1, 3}}, {3, {1, 2}}};
   for (const auto& [k, rest] : splits)
-    sum += std::exp(described(b, {unsampled, unsampled}, {unsampled},
-                              {Family{1, 1, {k}}, Family{2, 1, rest}}) -
-                    lf);
+    sum += std::exp(
+        described(b, {unsampled, unsampled}, {unsampled}, {Family{1, 1, {k}}, Family{2, 1, rest}}) -
+        lf);
   return 1.0 / (1.0 + sum);
 }
 
@@ -136,8 +136,8 @@ double split_factor(const Cluster& b) {
 TEST_P(FsFamilyCorrections, SplitAndJoinFactors) {
   const auto [inc, exc] = run({1, 1, 1, 2}, {1, 1, 1, 1});
   const double split = split_factor(base_);
-  const double lp =
-      described(base_, {unsampled, unsampled}, {unsampled}, {Family{1, 1, {1, 2, 3}}, Family{2, 1, {4}}});
+  const double lp = described(base_, {unsampled, unsampled}, {unsampled},
+                              {Family{1, 1, {1, 2, 3}}, Family{2, 1, {4}}});
   const double lj = described(base_, {unsampled}, {unsampled}, {Family{1, 1, {1, 2, 3, 4}}});
   const double q = std::min(std::exp(lj - lp), 1.0);
   EXPECT_NEAR(inc[0], split, 1e-8);
@@ -145,8 +145,8 @@ TEST_P(FsFamilyCorrections, SplitAndJoinFactors) {
 
   double p = 1.0, sumq = 0.0;
   for (int i = 1; i <= 3; ++i) {
-    const double lpi =
-        described(base_, {unsampled, unsampled}, {unsampled}, {Family{1, 1, {4}}, Family{2, 1, {i}}});
+    const double lpi = described(base_, {unsampled, unsampled}, {unsampled},
+                                 {Family{1, 1, {4}}, Family{2, 1, {i}}});
     const double lji = described(base_, {unsampled}, {unsampled}, {Family{1, 1, {4, i}}});
     const double qi = std::min(std::exp(lji - lpi), 1.0);
     sumq += qi;
@@ -186,7 +186,9 @@ TEST_P(FsFamilyCorrections, DoubleMonogamyJoinsAgainstTheFamilyPlusTheOutsiderAl
   const auto [inc, exc] = run({1, 1, 1, 2}, {1, 1, 1, 2}, &counts);
   EXPECT_EQ(counts.splits, 0);
   const double lf = described(base_, {unsampled}, {unsampled}, {Family{1, 1, {1, 2, 3}}});
-  auto alone = [&](int i) { return described(base_, {unsampled}, {unsampled}, {Family{1, 1, {i}}}); };
+  auto alone = [&](int i) {
+    return described(base_, {unsampled}, {unsampled}, {Family{1, 1, {i}}});
+  };
   const double lj = described(base_, {unsampled}, {unsampled}, {Family{1, 1, {1, 2, 3, 4}}});
   const double q = std::min(std::exp(lj - (lf + alone(4))), 1.0);
   EXPECT_EQ(inc[0], 1.0);
@@ -262,7 +264,8 @@ TEST(FsFamilyScreen, SkipsOutsidersThatAgreeTooRarely) {
     SCOPED_TRACE(loci);
     testing_support::TempWorkDir dir("fsfamilyscreen");
     Cluster c;
-    c.loci.assign(static_cast<std::size_t>(loci), oracle::Locus{false, 3, {0.4, 0.3, 0.3}, 0.0, 0.0});
+    c.loci.assign(static_cast<std::size_t>(loci),
+                  oracle::Locus{false, 3, {0.4, 0.3, 0.3}, 0.0, 0.0});
     c.fathers = {Parent{}};
     c.mothers = {Parent{}};
     c.families = {Family{1, 1, {1, 2}}};

@@ -57,9 +57,8 @@ std::vector<Family> canonical(const std::vector<int4>& f1, const std::vector<int
   std::vector<Family> out;
   for (auto& [id, g] : groups) out.push_back(g);
   // In order of smallest member.
-  std::sort(out.begin(), out.end(), [](const Family& a, const Family& b) {
-    return *a.begin() < *b.begin();
-  });
+  std::sort(out.begin(), out.end(),
+            [](const Family& a, const Family& b) { return *a.begin() < *b.begin(); });
   return out;
 }
 
@@ -239,21 +238,21 @@ TEST(FsFamilyShares, CloneStepRaisesAndRestoresTheRates) {
   set_archive({{-2.0, {1, 2, 1, 3}, {1, 1, 1, 2}}, {-2.0, {1, 2, 3, 3}, {1, 1, 1, 2}}});
   const real8 g = std::pow(3.0, 0.05);
   bool called = false;
-  set_findclone_seam([&](int4 nf, const real8* prob, const int4* start, const int4* size,
-                         const int4* members) {
-    called = true;
-    EXPECT_EQ(v.droprate(1), std::min(0.01 * g, 0.5));
-    EXPECT_EQ(v.droprate(2), 0.5);
-    EXPECT_EQ(v.othererrorrate(1), 0.5);
-    EXPECT_EQ(v.othererrorrate(3), std::min(0.3 * g, 0.5));
-    ASSERT_EQ(nf, 3);
-    EXPECT_DOUBLE_EQ(prob[0], 0.5);
-    EXPECT_DOUBLE_EQ(prob[1], 1.0);
-    EXPECT_DOUBLE_EQ(prob[2], 1.0);
-    EXPECT_EQ(start[0], 1);
-    EXPECT_EQ(size[0], 2);
-    EXPECT_EQ(members[start[2] - 1], 4);
-  });
+  set_findclone_seam(
+      [&](int4 nf, const real8* prob, const int4* start, const int4* size, const int4* members) {
+        called = true;
+        EXPECT_EQ(v.droprate(1), std::min(0.01 * g, 0.5));
+        EXPECT_EQ(v.droprate(2), 0.5);
+        EXPECT_EQ(v.othererrorrate(1), 0.5);
+        EXPECT_EQ(v.othererrorrate(3), std::min(0.3 * g, 0.5));
+        ASSERT_EQ(nf, 3);
+        EXPECT_DOUBLE_EQ(prob[0], 0.5);
+        EXPECT_DOUBLE_EQ(prob[1], 1.0);
+        EXPECT_DOUBLE_EQ(prob[2], 1.0);
+        EXPECT_EQ(start[0], 1);
+        EXPECT_EQ(size[0], 2);
+        EXPECT_EQ(members[start[2] - 1], 4);
+      });
   // No observation tables to rebuild in this sample: the rebuild sees loci without alleles.
   v.obsnumallele.allocate(Dim(3));
   shares();
