@@ -4,9 +4,7 @@
 
 namespace kinrad {
 
-void findfsfamilyprob(FArray<real8, 1>&, FArray<real8, 1>&, int4, std::array<real8, 3>&) {}
 void archiveconfigwrite() {}
-void write_inbreeding(const std::array<real8, 3>&) {}
 void infer_genotypes_and_frequencies() {}
 void write_allele_frequencies() {}
 
