@@ -11,6 +11,7 @@
 #include <functional>
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -102,6 +103,13 @@ inline void known_parent(int4 i, int4 sex, int4 j) {
 struct ArchiveRecord {
   real8 logl = 0.0;
   std::vector<int4> fam1, fam2, clust, dad, mum;
+
+  ArchiveRecord() = default;
+  // Columns left out are empty: clusters from the families, no candidate parents.
+  ArchiveRecord(real8 l, std::vector<int4> f1, std::vector<int4> f2, std::vector<int4> c = {},
+                std::vector<int4> d = {}, std::vector<int4> m = {})
+      : logl(l), fam1(std::move(f1)), fam2(std::move(f2)), clust(std::move(c)),
+        dad(std::move(d)), mum(std::move(m)) {}
 };
 
 // The clusters of families fam1/fam2: connected components of the parents joined by their
