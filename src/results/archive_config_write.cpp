@@ -110,9 +110,7 @@ void write_block(ReplacingFile& out, BlockNames& b, int4 k, real8 logl) {
   line.assign("Config#,");
   line += itoc(k);
   line += ",LogLikelihood,";
-  std::string field;
-  put_es(field, logl, 20, 10);
-  line += trim_both(field);
+  line += archive_logl_text(logl);
   line += '\n';
   line += "OffspringID,FatherID,MotherID,ClusterIndex\n";
   out.put(line);
@@ -143,6 +141,12 @@ void restore_known(const FArray<int4, 2>& saved) {
 }
 
 }  // namespace
+
+std::string archive_logl_text(real8 logl) {
+  std::string field;
+  put_es(field, logl, 20, 10);
+  return std::string(trim_both(field));
+}
 
 void archiveconfigwrite() {
   auto& v = variables;

@@ -2,6 +2,8 @@
 // What the archive walk of the result phase shares between its files: the weights of the
 // archived configurations, the tallies of the parent pairs, the family-size distribution and
 // the selfers gathered on the same walk, and the dyad steps that take the weights on.
+#include <string>
+
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
 
@@ -50,6 +52,10 @@ void archive_tally(ArchiveTallies& t, real8 w);
 void write_parent_pairs(const ArchiveTallies& t, real8 wsum);
 void write_distribution(ArchiveTallies& t, real8 wsum);
 void write_selfers(const ArchiveTallies& t, real8 wsum);
+
+// The log likelihood of a block heading of ".ConfigArchive": "(ES20.10)", left-adjusted and
+// trimmed ("-1.2345678901E+03"; an exponent of three digits has no letter).
+std::string archive_logl_text(real8 logl);
 
 // The dyad steps that follow the archive summaries when option DYD is set. weight(k) is the
 // weight of the k-th configuration of the walk (best first) and wsum their sum; indivparent
