@@ -1,7 +1,6 @@
 #pragma once
-// A sample ready for the archive walk of the result phase: the archive builder's sample plus
-// the scratch tables the analysis allocates at its start (the family builders' marks, the
-// move rows reused for cluster rows, the sibship-size counts), and helpers to read the files.
+// A sample ready for the archive walk of the result phase: the archive builder's sample with
+// an output stem and the screen's line-ending text, and helpers to read the files.
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -14,19 +13,8 @@ namespace kinrad::testing_support {
 
 inline void archive_walk_sample(const ArchiveSample& s) {
   archive_sample(s);
-  auto& v = variables;
-  auto& av = annealvariables;
-  const int4 n = s.n;
-  const int4 m = std::max({std::max(n, 100) + (3 - s.numsex) * n, s.ncand1, s.ncand2});
-  av.selectedprntidxq1.allocate(Dim(m));
-  av.selectedprntidxq2.allocate(Dim(m));
-  av.selectedprntidxq3.allocate(Dim(m));
-  av.indivloc1.allocate(Dim(std::max(n, 1)), Dim(4));
-  v.kdxtgt.allocate(Dim(m));
-  v.ldxtgt.allocate(Dim(m));
-  v.sibshipsizedist.allocate(Dim(0, (3 - s.numsex) * n), Dim(s.numsex));
-  v.fname = "t";
-  v.blkln = std::string("\r") + std::string(41, ' ');
+  variables.fname = "t";
+  variables.blkln = std::string("\r") + std::string(41, ' ');
 }
 
 // Offspring i is haploid (haplodiploid species).
