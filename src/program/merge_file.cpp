@@ -7,6 +7,8 @@
 // Parts are read as whole lines, whatever their length, and the target is replaced whole
 // through the replacing writer; the parts are deleted once the target is in place, so a failed
 // merge loses nothing.
+#include "program/merge_file.hpp"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -22,16 +24,15 @@
 #include "core/replacing_file.hpp"
 #include "core/screen.hpp"
 #include "core/variables_routines.hpp"
-#include "program/merge_file.hpp"
 
 namespace kinrad {
 
 namespace {
 
 constexpr std::array<std::string_view, 9> merge_suffixes{
-    ".OffGenotype",         ".DadGenotype",        ".MumGenotype",
-    ".AlleleFreq",          ".PairwiseFullSibDyad", ".PairwiseHalfSibDyad",
-    ".PairwiseCloneDyad",   ".PairwisePaternity",   ".PairwiseMaternity"};
+    ".OffGenotype",       ".DadGenotype",         ".MumGenotype",
+    ".AlleleFreq",        ".PairwiseFullSibDyad", ".PairwiseHalfSibDyad",
+    ".PairwiseCloneDyad", ".PairwisePaternity",   ".PairwiseMaternity"};
 
 bool is_file(const std::string& name) {
   std::error_code ec;
@@ -70,21 +71,18 @@ void merge_entry(int4 k) {
     std::ifstream in(target, std::ios::binary);
     old.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  write_replacing(
-      target,
-      [&](std::ostream& out) {
-        out << old;
-        std::string buffer;
-        for (const auto& part : parts) {
-          append_part(part, genotype, buffer);
-          if (buffer.size() > 8500) {
-            out << buffer;
-            buffer.clear();
-          }
-        }
-        out << buffer;
-      },
-      WriteFailure{"MergeFile"});
+  ReplacingFile out(target, WriteFailure{"MergeFile"});
+  out.put(old);
+  std::string buffer;
+  for (const auto& part : parts) {
+    append_part(part, genotype, buffer);
+    if (buffer.size() > 8500) {
+      out.put(buffer);
+      buffer.clear();
+    }
+  }
+  out.put(buffer);
+  out.commit();
   for (const auto& part : parts) {
     std::error_code ec;
     std::filesystem::remove(part, ec);

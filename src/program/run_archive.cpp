@@ -8,6 +8,8 @@
 // does not matter: the archive file splits long columns over several records, a copy writes
 // one column per line. A configuration cut off at the end of a file is dropped; a reload
 // replaces the archive only when at least one whole configuration was read.
+#include "program/run_archive.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <span>
@@ -16,11 +18,11 @@
 
 #include "configuration/configuration.hpp"
 #include "core/format_write.hpp"
+#include "core/keep_value.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
 #include "core/replacing_file.hpp"
 #include "core/variables_routines.hpp"
-#include "program/run_archive.hpp"
 
 namespace kinrad {
 
@@ -57,7 +59,8 @@ struct FileConfiguration {
   real8 logl = 0.0;
   std::vector<int4> values;
   const int4* column(int4 k) const {
-    return values.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(variables.smplsize);
+    return values.data() +
+           static_cast<std::size_t>(k) * static_cast<std::size_t>(variables.smplsize);
   }
 };
 
@@ -168,25 +171,21 @@ void write_archive_file(const Config* head) {
   auto& v = variables;
   const int4 n = v.smplsize;
   const int4 noff = offspring_columns();
-  write_replacing(
-      archive_name(),
-      [&](std::ostream& out) {
-        std::string line;
-        Config* saved = v.crrtconfig;
-        for (const Config* c = head; c != nullptr; c = c->next) {
-          v.crrtconfig = const_cast<Config*>(c);
-          real8 logl = 0.0;
-          convertconfig(1, logl);
-          fwrite(out, "(ES30.20)", logl);
-          line.clear();
-          for (int4 k = 1; k <= noff; ++k) append_line(line, &v.offtgt(1, k), n);
-          for (int4 s = 1; s <= 2; ++s)
-            if (v.numcandidate(s) >= 1) append_line(line, &v.prnttgt(1, s), n);
-          out << line;
-        }
-        v.crrtconfig = saved;
-      },
-      WriteFailure{"SelectRun"});
+  ReplacingFile out(archive_name(), WriteFailure{"SelectRun"});
+  KeepValue keep(v.crrtconfig);
+  std::string line;
+  for (const Config* c = head; c != nullptr; c = c->next) {
+    v.crrtconfig = const_cast<Config*>(c);
+    real8 logl = 0.0;
+    convertconfig(1, logl);
+    out.write("(ES30.20)", logl);
+    line.clear();
+    for (int4 k = 1; k <= noff; ++k) append_line(line, &v.offtgt(1, k), n);
+    for (int4 s = 1; s <= 2; ++s)
+      if (v.numcandidate(s) >= 1) append_line(line, &v.prnttgt(1, s), n);
+    out.put(line);
+  }
+  out.commit();
 }
 
 // The head of the archive as the best configuration.
@@ -214,28 +213,25 @@ void savearchive(int4 krun) {
   if (!in.open(archive_name())) return;
   const int4 ncol = file_columns();
   const int4 n = variables.smplsize;
-  write_replacing(
-      copy_name(krun),
-      [&](std::ostream& out) {
-        FileConfiguration c;
-        std::string line;
-        c.values.resize(static_cast<std::size_t>(ncol) * static_cast<std::size_t>(n));
-        for (;;) {
-          if (in.read_list(c.logl) != IoStatus::ok) return;
-          // Each column is written as soon as it is read whole: a copy ends where the file
-          // stops being readable.
-          fwrite(out, "(ES30.20)", c.logl);
-          for (int4 k = 0; k < ncol; ++k) {
-            std::span<int4> col(c.values.data() + static_cast<std::size_t>(k) * n,
-                                static_cast<std::size_t>(n));
-            if (in.read_list(col) != IoStatus::ok) return;
-            line.clear();
-            append_line(line, col.data(), n);
-            out << line;
-          }
-        }
-      },
-      WriteFailure{"SaveArchive"});
+  ReplacingFile out(copy_name(krun), WriteFailure{"SaveArchive"});
+  std::vector<int4> col(static_cast<std::size_t>(n));
+  std::string line;
+  // Each value is written as soon as it is read whole: a copy ends where the archive file stops
+  // being readable.
+  real8 logl = 0.0;
+  while (in.read_list(logl) == IoStatus::ok) {
+    out.write("(ES30.20)", logl);
+    bool whole = true;
+    for (int4 k = 0; k < ncol && whole; ++k) {
+      whole = in.read_list(std::span<int4>(col)) == IoStatus::ok;
+      if (!whole) break;
+      line.clear();
+      append_line(line, col.data(), n);
+      out.put(line);
+    }
+    if (!whole) break;
+  }
+  out.commit();
 }
 
 void selectrun(int4& firstq) {

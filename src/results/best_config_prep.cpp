@@ -34,8 +34,8 @@ void unconstrained_offspring(std::vector<int4>& list) {
   const auto& v = variables;
   const int4 n = v.smplsize;
   list.clear();
-  const bool sibships = (v.anyknownsibshipq(1) != 0 || v.anyknownsibshipq(2) != 0) &&
-                        v.knownsibship.allocated();
+  const bool sibships =
+      (v.anyknownsibshipq(1) != 0 || v.anyknownsibshipq(2) != 0) && v.knownsibship.allocated();
   const bool exclusions = (v.anyexcludedparentq(1) != 0 || v.anyexcludedparentq(2) != 0) &&
                           v.excludedparent.allocated();
   for (int4 i = 1; i <= n; ++i) {
@@ -223,8 +223,9 @@ void regroup_archive(const FArray<int4, 2>& knownparents, bool haveknown) {
   for (Config* c = v.confighead; c != nullptr; c = c->next) {
     real8 logl = 0.0;
     decode_archived(c, logl);
-    if (haveknown) std::copy(knownparents.data(), knownparents.data() + knownparents.size(),
-                             v.indivparent.data());
+    if (haveknown)
+      std::copy(knownparents.data(), knownparents.data() + knownparents.size(),
+                v.indivparent.data());
     mergeparentage();
     recluster();
     if (!c->clust.allocated()) c->clust.allocate(Dim(n));

@@ -80,9 +80,15 @@ const ResultFile& result_file(std::string_view suffix) {
   stoponerror(1, "Output");
 }
 
-void write_result_file(std::string_view suffix, const std::function<void(std::ostream&)>& body) {
+ReplacingFile open_result_file(std::string_view suffix) {
   const ResultFile& f = result_file(suffix);
-  write_replacing(variables.fname + std::string(suffix), body, WriteFailure{f.routine});
+  return ReplacingFile(variables.fname + std::string(suffix), WriteFailure{f.routine});
+}
+
+void write_result_file(std::string_view suffix, const std::function<void(ReplacingFile&)>& body) {
+  ReplacingFile out = open_result_file(suffix);
+  body(out);
+  out.commit();
 }
 
 }  // namespace kinrad

@@ -1,12 +1,12 @@
 #pragma once
 // Results and estimates as the run sequence calls them, and the table of the result files.
 #include <functional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "core/kinds.hpp"
+#include "core/replacing_file.hpp"
 
 namespace kinrad {
 
@@ -34,9 +34,12 @@ std::span<const ResultFile> result_files();
 // programming error).
 const ResultFile& result_file(std::string_view suffix);
 
-// Writes the result file of `suffix` whole through the replacing writer: a failed open or write
-// stops with "Failed openning "/"Failed writing " + name and the entry's routine, and the old
-// file stays.
-void write_result_file(std::string_view suffix, const std::function<void(std::ostream&)>& body);
+// The writer of the result file of `suffix` (the stem followed by it), open on its temporary:
+// a failed open or write stops with "Failed openning "/"Failed writing " + name and the
+// entry's routine, and the old file stays until commit() replaces it whole.
+ReplacingFile open_result_file(std::string_view suffix);
+
+// Writes the result file of `suffix` whole through `body` and commits it.
+void write_result_file(std::string_view suffix, const std::function<void(ReplacingFile&)>& body);
 
 }  // namespace kinrad

@@ -8,24 +8,10 @@
 
 #include "core/config_record.hpp"
 #include "core/farray.hpp"
+#include "core/keep_value.hpp"
 #include "core/kinds.hpp"
 
 namespace kinrad {
-
-// Puts a value (a re-aimed window, a saved pointer) back when the scope ends, also when an
-// error stop unwinds through it.
-template <class T>
-class KeepValue {
- public:
-  explicit KeepValue(T& ref) : ref_(ref), saved_(ref) {}
-  ~KeepValue() { ref_ = saved_; }
-  KeepValue(const KeepValue&) = delete;
-  KeepValue& operator=(const KeepValue&) = delete;
-
- private:
-  T& ref_;
-  T saved_;
-};
 
 // The work copies `output` holds from its first step to its last.
 struct OutputContext {

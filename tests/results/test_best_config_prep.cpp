@@ -57,17 +57,20 @@ TEST(OnePoolNormalisation, ConstrainedOffspringAreUntouched) {
     void (*constrain)();
   };
   const Row rows[] = {
-      {"known sibship", [] {
+      {"known sibship",
+       [] {
          variables.anyknownsibshipq(2) = 1;
          variables.knownsibship(1, 2) = 4;
        }},
-      {"excluded parent", [] {
+      {"excluded parent",
+       [] {
          auto& v = variables;
          v.anyexcludedparentq(1) = 1;
          v.excludedparent.allocate(Dim(v.smplsize), Dim(2));
          v.excludedparent(1, 2).count = -1;  // a list of allowed candidates counts too
        }},
-      {"excluded sibship", [] {
+      {"excluded sibship",
+       [] {
          auto& v = variables;
          v.anyexcludedsibshipq(1) = 1;
          v.excludedsib.allocate(Dim(v.smplsize), Dim(2));

@@ -17,7 +17,8 @@ namespace {
 
 // The literal passes over column 3 of loc (n rows), parents par, known parents known.
 std::vector<int4> literal_recluster(std::vector<int4> col3, const std::vector<int4>& par1,
-                                    const std::vector<int4>& par2, int& passes_with_joins_of_kind2) {
+                                    const std::vector<int4>& par2,
+                                    int& passes_with_joins_of_kind2) {
   const auto& v = variables;
   const int4 n = v.smplsize;
   int4 k = *std::max_element(col3.begin(), col3.end());

@@ -80,7 +80,8 @@ inline void archive_sample(const ArchiveSample& s) {
   v.cndparentid.allocate(Dim(0, c), Dim(2));
   for (int4 sex = 1; sex <= 2; ++sex) {
     v.cndparentid(0, sex) = "0";
-    for (int4 j = 1; j <= c; ++j) v.cndparentid(j, sex) = (sex == 1 ? "D" : "M") + std::to_string(j);
+    for (int4 j = 1; j <= c; ++j)
+      v.cndparentid(j, sex) = (sex == 1 ? "D" : "M") + std::to_string(j);
   }
 }
 
@@ -116,8 +117,12 @@ struct ArchiveRecord {
   // Columns left out are empty: clusters from the families, no candidate parents.
   ArchiveRecord(real8 l, std::vector<int4> f1, std::vector<int4> f2, std::vector<int4> c = {},
                 std::vector<int4> d = {}, std::vector<int4> m = {})
-      : logl(l), fam1(std::move(f1)), fam2(std::move(f2)), clust(std::move(c)),
-        dad(std::move(d)), mum(std::move(m)) {}
+      : logl(l),
+        fam1(std::move(f1)),
+        fam2(std::move(f2)),
+        clust(std::move(c)),
+        dad(std::move(d)),
+        mum(std::move(m)) {}
 };
 
 // The clusters of families fam1/fam2: connected components of the parents joined by their
@@ -206,7 +211,8 @@ inline void set_best(const ArchiveRecord& r) {
   v.btinferparent = std::move(par);
   for (int4 k = 1; k <= 3; ++k) {
     v.btnumfamily(k) = 0;
-    for (int4 i = 1; i <= v.smplsize; ++i) v.btnumfamily(k) = std::max(v.btnumfamily(k), v.btindivloc(i, k));
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      v.btnumfamily(k) = std::max(v.btnumfamily(k), v.btindivloc(i, k));
   }
   v.btloglikelihood = r.logl;
 }
@@ -330,7 +336,8 @@ inline std::vector<ArchiveRecord> enumerate_configurations(
         v.crindivloc(i, 3) = r.clust[j];
         v.inferparent(i, 1) = 0;
         v.inferparent(i, 2) = 0;
-        for (int4 k = 1; k <= 3; ++k) v.crnumfamily(k) = std::max(v.crnumfamily(k), v.crindivloc(i, k));
+        for (int4 k = 1; k <= 3; ++k)
+          v.crnumfamily(k) = std::max(v.crnumfamily(k), v.crindivloc(i, k));
       }
       r.logl = score();
       out.push_back(std::move(r));
