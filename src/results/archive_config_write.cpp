@@ -17,6 +17,7 @@
 #include "core/edit_format.hpp"
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
+#include "core/keep_value.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
 #include "core/screen.hpp"
@@ -160,8 +161,7 @@ void archiveconfigwrite() {
   FArray<int4, 2> savedparent{};
   if (v.indivparent.allocated()) savedparent = v.indivparent.copy();
   ArchiveTallies tallies{};
-  ReplacingFile archive(v.fname + ".ConfigArchive",
-                        WriteFailure{result_file(".ConfigArchive").routine});
+  ReplacingFile archive = open_result_file(".ConfigArchive");
   archive.write("(A)", "Archived Configurations with corresponding log likelihood");
   archive_tallies_setup(tallies);
   screen_write("(A)", "Output archived configurations and summary statistics...");

@@ -309,7 +309,7 @@ void archive_tally(ArchiveTallies& t, real8 w) {
 void write_parent_pairs(const ArchiveTallies& t, real8 wsum) {
   const auto& v = variables;
   if (!t.pairs_on) return;
-  ReplacingFile out(v.fname + ".ParentPair", WriteFailure{result_file(".ParentPair").routine});
+  ReplacingFile out = open_result_file(".ParentPair");
   out.write("(A)", "OffspringID,InferredDad,InferredMum,Probability");
   real8 prob[ArchiveTallies::maxpairs + 1];
   real8 negated[ArchiveTallies::maxpairs + 1];
@@ -339,12 +339,11 @@ void write_parent_pairs(const ArchiveTallies& t, real8 wsum) {
 }
 
 void write_distribution(ArchiveTallies& t, real8 wsum) {
-  const auto& v = variables;
   const int4 rows = dist_rows();
   const real4 wf = static_cast<real4>(wsum);
   for (int4 c = 1; c <= 7; ++c)
     for (int4 r = 1; r <= rows; ++r) t.dist(r, c) = t.dist(r, c) / wf;
-  ReplacingFile out(v.fname + ".Distribution", WriteFailure{result_file(".Distribution").routine});
+  ReplacingFile out = open_result_file(".Distribution");
   out.write("(3A)", "Number Fre(#PaternalFamily) Fre(#MaternalFamily)",
             " Fre(#FullSib-Family)   Fre(#Child/Father)   Fre(#Child/Mather)",
             "    Fre(#Mating/Male)  Fre(#Mating/Female)");
@@ -362,7 +361,7 @@ void write_distribution(ArchiveTallies& t, real8 wsum) {
 void write_selfers(const ArchiveTallies& t, real8 wsum) {
   const auto& v = variables;
   if (!t.selfers_on) return;
-  ReplacingFile out(v.fname + ".Selfer", WriteFailure{result_file(".Selfer").routine});
+  ReplacingFile out = open_result_file(".Selfer");
   out.write("(A)", "OffspringID,Probability");
   for (int4 i = 1; i <= v.smplsize; ++i) {
     // An empty archive (no weight at all) shows 0 rather than 0/0.
