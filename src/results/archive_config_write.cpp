@@ -12,6 +12,7 @@
 // as a mother keeps the name it got there wherever it occurs again.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "core/edit_format.hpp"
@@ -161,8 +162,12 @@ void archiveconfigwrite() {
   FArray<int4, 2> savedparent{};
   if (v.indivparent.allocated()) savedparent = v.indivparent.copy();
   ArchiveTallies tallies{};
-  ReplacingFile archive = open_result_file(".ConfigArchive");
-  archive.write("(A)", "Archived Configurations with corresponding log likelihood");
+  // Only process 0 writes files; every process walks and tallies.
+  std::optional<ReplacingFile> archive;
+  if (v.threadid == 0) {
+    archive.emplace(v.fname + ".ConfigArchive", WriteFailure{result_file(".ConfigArchive").routine});
+    archive->write("(A)", "Archived Configurations with corresponding log likelihood");
+  }
   archive_tallies_setup(tallies);
   screen_write("(A)", "Output archived configurations and summary statistics...");
   v.inferparentprt = v.prnttgt.view();
@@ -185,14 +190,16 @@ void archiveconfigwrite() {
     weight(k) = w;
     wsum += w;
     archive_tally(tallies, w);
-    fit_block_tables(names);
-    name_parents(names);
-    number_clusters(names);
-    write_block(archive, names, k, logl);
+    if (archive) {
+      fit_block_tables(names);
+      name_parents(names);
+      number_clusters(names);
+      write_block(*archive, names, k, logl);
+    }
     v.configptr = v.configptr->next;
   }
   if (v.displayq == 1 && progress > 0) screen_write("(A)", v.blkln.view().substr(0, 2));
-  archive.commit();
+  if (archive) archive->commit();
   restore_known(savedparent);
 
   write_parent_pairs(tallies, wsum);

@@ -308,7 +308,7 @@ void archive_tally(ArchiveTallies& t, real8 w) {
 
 void write_parent_pairs(const ArchiveTallies& t, real8 wsum) {
   const auto& v = variables;
-  if (!t.pairs_on) return;
+  if (!t.pairs_on || v.threadid != 0) return;
   ReplacingFile out = open_result_file(".ParentPair");
   out.write("(A)", "OffspringID,InferredDad,InferredMum,Probability");
   real8 prob[ArchiveTallies::maxpairs + 1];
@@ -343,6 +343,7 @@ void write_distribution(ArchiveTallies& t, real8 wsum) {
   const real4 wf = static_cast<real4>(wsum);
   for (int4 c = 1; c <= 7; ++c)
     for (int4 r = 1; r <= rows; ++r) t.dist(r, c) = t.dist(r, c) / wf;
+  if (variables.threadid != 0) return;
   ReplacingFile out = open_result_file(".Distribution");
   out.write("(3A)", "Number Fre(#PaternalFamily) Fre(#MaternalFamily)",
             " Fre(#FullSib-Family)   Fre(#Child/Father)   Fre(#Child/Mather)",
@@ -360,7 +361,7 @@ void write_distribution(ArchiveTallies& t, real8 wsum) {
 
 void write_selfers(const ArchiveTallies& t, real8 wsum) {
   const auto& v = variables;
-  if (!t.selfers_on) return;
+  if (!t.selfers_on || v.threadid != 0) return;
   ReplacingFile out = open_result_file(".Selfer");
   out.write("(A)", "OffspringID,Probability");
   for (int4 i = 1; i <= v.smplsize; ++i) {

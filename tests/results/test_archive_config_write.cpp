@@ -207,5 +207,15 @@ TEST(ArchiveConfigWrite, ScreenQuietGivesTheSameFilesAndNoOutput) {
             "Output archived configurations and summary statistics...\n\r/\r-\r\\\r \n");
 }
 
+TEST(ArchiveConfigWrite, OnlyProcessZeroWritesFiles) {
+  TempWorkDir dir("archive_thread");
+  one_sex_archive();
+  variables.threadid = 1;
+  archiveconfigwrite();
+  for (const char* s : {".ConfigArchive", ".ParentPair", ".Distribution", ".Selfer"})
+    EXPECT_FALSE(file_exists(std::string("t") + s)) << s;
+  EXPECT_EQ(variables.configptr, nullptr);  // the walk ran to the end
+}
+
 }  // namespace
 }  // namespace kinrad::testing_support
