@@ -33,11 +33,11 @@ namespace {
 
 // The work tables of the names and cluster indices of one block, grown to the largest id met.
 struct BlockNames {
-  FArray<int4, 2> firstoff{};       // (id, table column): first offspring of a family, 0 unseen
-  FArray<int4, 1> firstcol{};       // id: one pool only, the column it was first named in
-  FArray<FString<20>, 2> name{};    // (n, 2): the parent's name at its family's first offspring
-  FArray<int4, 1> clusterindex{};   // cluster id: display index, 0 unseen
-  std::string line{};               // one row or block heading
+  FArray<int4, 2> firstoff{};      // (id, table column): first offspring of a family, 0 unseen
+  FArray<int4, 1> firstcol{};      // id: one pool only, the column it was first named in
+  FArray<FString<20>, 2> name{};   // (n, 2): the parent's name at its family's first offspring
+  FArray<int4, 1> clusterindex{};  // cluster id: display index, 0 unseen
+  std::string line{};              // one row or block heading
 };
 
 // The number of records in the archive.
@@ -165,7 +165,8 @@ void archiveconfigwrite() {
   // Only process 0 writes files; every process walks and tallies.
   std::optional<ReplacingFile> archive;
   if (v.threadid == 0) {
-    archive.emplace(v.fname + ".ConfigArchive", WriteFailure{result_file(".ConfigArchive").routine});
+    archive.emplace(v.fname + ".ConfigArchive",
+                    WriteFailure{result_file(".ConfigArchive").routine});
     archive->write("(A)", "Archived Configurations with corresponding log likelihood");
   }
   archive_tallies_setup(tallies);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "archive_walk_fixture.hpp"
 #include "results/archive_internal.hpp"
 #include "results/results_internal.hpp"
 #include "support/temp_dir.hpp"
-#include "archive_walk_fixture.hpp"
 
 namespace kinrad::testing_support {
 namespace {
@@ -195,16 +195,15 @@ TEST(ArchiveConfigWrite, ScreenQuietGivesTheSameFilesAndNoOutput) {
     ::testing::internal::CaptureStdout();
     archiveconfigwrite();
     std::string out = ::testing::internal::GetCapturedStdout();
-    std::string files = file_text("t.ConfigArchive") + file_text("t.ParentPair") +
-                        file_text("t.Distribution");
+    std::string files =
+        file_text("t.ConfigArchive") + file_text("t.ParentPair") + file_text("t.Distribution");
     (display == 0 ? quiet_files : shown_files) = files;
     (display == 0 ? quiet_out : shown_out) = out;
   }
   EXPECT_EQ(quiet_files, shown_files);
   EXPECT_EQ(quiet_out, "");
   // The announcement, one spinner step per configuration, and the closing carriage return.
-  EXPECT_EQ(shown_out,
-            "Output archived configurations and summary statistics...\n\r/\r-\r\\\r \n");
+  EXPECT_EQ(shown_out, "Output archived configurations and summary statistics...\n\r/\r-\r\\\r \n");
 }
 
 TEST(ArchiveConfigWrite, OnlyProcessZeroWritesFiles) {

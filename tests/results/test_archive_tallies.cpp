@@ -16,12 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "core/format_write.hpp"
+#include "archive_walk_fixture.hpp"
 #include "core/fixed_string.hpp"
+#include "core/format_write.hpp"
 #include "results/archive_internal.hpp"
 #include "results/results_internal.hpp"
 #include "support/temp_dir.hpp"
-#include "archive_walk_fixture.hpp"
 
 namespace kinrad::testing_support {
 namespace {
@@ -176,7 +176,8 @@ TEST(ArchiveTallies, BruteForceParentPairs) {
   for (std::size_t i = 0; i < 4; ++i) {
     std::vector<std::pair<real8, std::pair<int4, int4>>> ps;
     for (const auto& p : plain.met[i]) ps.push_back({plain.pairs[i].at(p) / plain.wsum, p});
-    std::stable_sort(ps.begin(), ps.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::stable_sort(ps.begin(), ps.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [prob, p] : ps) {
       if (prob < 0.01) {
         ++below;
@@ -184,7 +185,8 @@ TEST(ArchiveTallies, BruteForceParentPairs) {
       }
       const std::string dad = p.first > 0 ? "D" + std::to_string(p.first) : "*";
       const std::string mum = p.second > 0 ? "M" + std::to_string(p.second) : "#";
-      expected.push_back(fwrite_string("(A, F7.4)", "O" + std::to_string(i + 1) + "," + dad + "," + mum + ",", prob));
+      expected.push_back(fwrite_string(
+          "(A, F7.4)", "O" + std::to_string(i + 1) + "," + dad + "," + mum + ",", prob));
     }
   }
   EXPECT_GT(below, 0);  // the 0.01 stop is exercised
@@ -221,8 +223,8 @@ TEST(ArchiveTallies, EdgeCases) {
          archive_walk_sample({.n = 2, .numsex = 2, .ncand1 = 1, .ncand2 = 1});
          make_haploid(2);
          // Weights 1 and e^-5: 0.9933 and 0.0067.
-         set_archive({{0.0, {1, 2}, {1, 1}, {}, {1, 0}, {1, 1}},
-                       {-5.0, {1, 2}, {1, 2}, {}, {}, {}}});
+         set_archive(
+             {{0.0, {1, 2}, {1, 1}, {}, {1, 0}, {1, 1}}, {-5.0, {1, 2}, {1, 2}, {}, {}, {}}});
        },
        [] {
          EXPECT_EQ(file_text("t.ParentPair"),
@@ -241,8 +243,8 @@ TEST(ArchiveTallies, EdgeCases) {
       {"double monogamy: one mate each, equal family counts",
        [] {
          archive_walk_sample({.n = 3, .numsex = 2, .mono1 = 1, .mono2 = 1});
-         set_archive({{-1.0, {1, 1, 2}, {1, 1, 2}, {}, {}, {}},
-                       {-2.0, {1, 2, 3}, {1, 2, 3}, {}, {}, {}}});
+         set_archive(
+             {{-1.0, {1, 1, 2}, {1, 1, 2}, {}, {}, {}}, {-2.0, {1, 2, 3}, {1, 2, 3}, {}, {}, {}}});
        },
        [] {
          const std::string d = file_text("t.Distribution");
@@ -261,7 +263,7 @@ TEST(ArchiveTallies, EdgeCases) {
        [] {
          archive_walk_sample({.n = 4, .numsex = 1});
          set_archive({{-1.0, {1, 1, 2, 3}, {4, 4, 5, 3}, {}, {}, {}},
-                       {-1.5, {1, 1, 1, 2}, {2, 3, 3, 4}, {}, {}, {}}});
+                      {-1.5, {1, 1, 1, 2}, {2, 3, 3, 4}, {}, {}, {}}});
        },
        [] {
          const std::string d = file_text("t.Distribution");
@@ -333,13 +335,13 @@ TEST(ArchiveTallies, AFullPairListKeepsCountingItsPairs) {
   archive_walk_sample({.n = 1, .numsex = 2, .ncand1 = 3, .ncand2 = 3});
   // Eleven distinct pairs of equal weight, then the first pair again: W = 12.
   const std::vector<std::pair<int4, int4>> ps = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {2, 2}, {2, 3},
-                                                {3, 1}, {3, 2}, {3, 3}, {0, 1}, {0, 2}, {1, 1}};
+                                                 {3, 1}, {3, 2}, {3, 3}, {0, 1}, {0, 2}, {1, 1}};
   std::vector<ArchiveRecord> recs;
   for (const auto& [a, b] : ps) recs.push_back({-1.0, {1}, {1}, {}, {a}, {b}});
   set_archive(recs);
   archiveconfigwrite();
   const auto ls = lines_of(file_text("t.ParentPair"));
-  ASSERT_EQ(ls.size(), 11u);  // header + the ten listed pairs
+  ASSERT_EQ(ls.size(), 11u);             // header + the ten listed pairs
   EXPECT_EQ(ls[1], "O1,D1,M1, 0.1667");  // 2/12: the last record still counts
   for (std::size_t k = 2; k < ls.size(); ++k) {
     EXPECT_EQ(ls[k].substr(ls[k].size() - 7), " 0.0833");
