@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,11 +91,19 @@ void append_line(std::string& out, const int4* x, int4 n) {
   out += '\n';
 }
 
-// The first value of a run's copy; false when the copy is missing or has none.
+// The first value of a run's copy; false when the copy is missing or has none. Only the head of
+// the copy is read: copies of large archives run to hundreds of megabytes.
 bool first_value(int4 krun, real8& value) {
-  RecordReader in;
-  if (!in.open(copy_name(krun))) return false;
-  return in.read_list(value) == IoStatus::ok;
+  std::ifstream in(copy_name(krun), std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Record ends and blanks only separate values.
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    return read_list_string(line, value) == IoStatus::ok;
+  }
+  return false;
 }
 
 // A list of archive records, owned until it is handed to the archive.

@@ -132,8 +132,8 @@ void full_sib_families(OutputContext& ctx) {
   write_best_fs_family(ctx.probinc, ctx.probexc);
 }
 
-void clone_index() {
-  if (variables.allowclone == 1) number_clone_groups();
+void clone_index(OutputContext& ctx) {
+  if (variables.allowclone == 1) number_clone_groups(ctx.cloneindex);
 }
 
 void inbreeding_file(const OutputContext& ctx) {
@@ -232,9 +232,9 @@ void output() {
   step("full_sib_families");
   full_sib_families(ctx);
   step("clone_index");
-  clone_index();
+  clone_index(ctx);
   step("best_config");
-  write_best_config();
+  write_best_config(ctx.cloneindex);
   step("restore_known_parents");
   restore_known_parents(ctx);
   step("archive_files");

@@ -4,16 +4,9 @@
 
 namespace kinrad {
 
-void name_best_parents() {}
-void findfamilyprob(FArray<real8, 1>&) {}
-void write_best_cluster(const FArray<real8, 1>&) {}
 void findfsfamilyprob(FArray<real8, 1>&, FArray<real8, 1>&, int4, std::array<real8, 3>&) {}
-void write_best_fs_family(const FArray<real8, 1>&, const FArray<real8, 1>&) {}
-void number_clone_groups() {}
-void write_best_config() {}
 void write_inbreeding(const std::array<real8, 3>&) {}
 void infer_genotypes_and_frequencies() {}
 void write_allele_frequencies() {}
-void errorrateestimate() {}
 
 }  // namespace kinrad

@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "core/config_record.hpp"
 #include "core/farray.hpp"
@@ -24,6 +25,7 @@ struct OutputContext {
   FArray<real8, 1> probinc{};       // n: inclusive probability of each full-sib family
   FArray<real8, 1> probexc{};       // n: exclusive probability
   std::array<real8, 3> selfrate{};  // selfing rate and its 95% bounds
+  std::vector<int4> cloneindex{};   // n: printed clone index (allowclone = 1)
 };
 
 // --- The canonical best configuration and archive ---------------------------------------------
@@ -68,10 +70,11 @@ void findfsfamilyprob(FArray<real8, 1>& probinc, FArray<real8, 1>& probexc, int4
                       std::array<real8, 3>& selfrate);
 // ".BestFSFamily".
 void write_best_fs_family(const FArray<real8, 1>& probinc, const FArray<real8, 1>& probexc);
-// Clone groups numbered by first offspring (column 1 of indivloc3).
-void number_clone_groups();
-// ".BestConfig" and ".BestConfig_Ordered".
-void write_best_config();
+// The printed clone index of each offspring (from element 0): clone groups numbered by first
+// offspring.
+void number_clone_groups(std::vector<int4>& cloneindex);
+// ".BestConfig" and ".BestConfig_Ordered" (with the clone index when clones are inferred).
+void write_best_config(const std::vector<int4>& cloneindex);
 // ".ConfigArchive", its summaries and, with option DYD, the dyad files.
 void archiveconfigwrite();
 // ".Inbreeding".

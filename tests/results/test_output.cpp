@@ -21,6 +21,7 @@ namespace {
 class Output : public ::testing::Test {
  protected:
   void TearDown() override { set_output_seam({}); }
+  TempWorkDir dir_{"output"};
 };
 
 std::vector<int4> best_column(int4 k) {

@@ -44,6 +44,9 @@ inline void archive_sample(const ArchiveSample& s) {
   v.numcandidate(1) = s.ncand1;
   v.numcandidate(2) = s.ncand2;
   v.allcandidate = s.ncand1 + s.ncand2;
+  // The family columns whose partition two configurations must share.
+  v.chkidx1 = s.mono1 == 1 ? 1 : (s.mono2 == 1 ? 2 : 1);
+  v.chkidx2 = s.mono1 == 1 ? 1 : 2;
   v.displayq = 0;
   v.sexid(1) = s.numsex == 2 ? "*" : "#";
   v.sexid(2) = "#";
