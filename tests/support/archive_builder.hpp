@@ -48,6 +48,8 @@ inline void archive_sample(const ArchiveSample& s) {
   v.chkidx1 = s.mono1 == 1 ? 1 : (s.mono2 == 1 ? 2 : 1);
   v.chkidx2 = s.mono1 == 1 ? 1 : 2;
   v.displayq = 0;
+  // No markers: nothing to estimate error rates from.
+  v.errestimate = 0;
   v.sexid(1) = s.numsex == 2 ? "*" : "#";
   v.sexid(2) = "#";
   v.offploid.allocate(Dim(n));
