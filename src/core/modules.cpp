@@ -4,6 +4,7 @@
 #include "core/command_line.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
+#include "core/stem_lock.hpp"
 
 namespace kinrad {
 
@@ -23,9 +24,11 @@ void reset_all_modules() {
   simuvariables = Simuvariables{};
   writevar = Writevar{};
   dyadprbvariables = Dyadprbvariables{};
-  // State kept outside the modules: the random streams and the command line.
+  // State kept outside the modules: the random streams, the command line and the lock of the
+  // output stem.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
+  release_output_stem();
 }
 
 }  // namespace kinrad
