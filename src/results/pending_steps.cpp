@@ -4,7 +4,6 @@
 
 namespace kinrad {
 
-void archiveconfigwrite() {}
 void infer_genotypes_and_frequencies() {}
 void write_allele_frequencies() {}
 
