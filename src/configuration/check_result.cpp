@@ -355,10 +355,8 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
   }
 
   // #16: the configuration prior. The prior's sibship tally is put back afterwards.
-  const auto saved_loc = v.indivlocprt;
-  const auto saved_par = v.inferparentprt;
-  v.indivlocprt = v.crindivloc.view();
-  v.inferparentprt = v.inferparent.view();
+  WindowScope loc(v.indivlocprt, v.crindivloc.view());
+  WindowScope par(v.inferparentprt, v.inferparent.view());
   FStatic<int4, 1, 4> count{};
   real8 truth = 0.0;
   {
@@ -367,8 +365,8 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
     v.sibshipsizedist = std::move(dist);
   }
   if (std::abs(truth - prior) > 1e-5) {
-    v.indivlocprt = saved_loc;
-    v.inferparentprt = saved_par;
+    loc.restore();
+    par.restore();
     d.head("Error in Prior at iterate");
     d.line("(2A15/2ES15.5)", "Prior(True)", "Prior(Crrt)", truth, prior);
     d.stop("#16");
@@ -388,8 +386,8 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
     } else {
       total += pairwise_configuration_score();
     }
-    v.indivlocprt = saved_loc;
-    v.inferparentprt = saved_par;
+    loc.restore();
+    par.restore();
     if (std::abs(total - v.crloglikelihood) > 1e-5 * std::abs(total)) {
       d.head("Error in LogL at iterate");
       d.line("(4A25)", "CrLogLikelihood(True)", "CrLogLikelihood(Crrt)");
@@ -411,8 +409,6 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       d.stop("#17");
     }
   }
-  v.indivlocprt = saved_loc;
-  v.inferparentprt = saved_par;
 }
 
 }  // namespace kinrad

@@ -12,6 +12,7 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration_fixture.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "likelihood/likelihood.hpp"
 #include "support/cluster_consistency.hpp"
 
@@ -28,7 +29,7 @@ struct Picture {
 };
 
 Picture picture_of_program() {
-  const auto& w = variables.family_work;
+  const auto& w = configuration_work.family;
   Picture p;
   p.np1 = w.nparent(1);
   p.np2 = w.nparent(2);

@@ -138,14 +138,15 @@ TEST_F(ReplacingFileTest, WriterObjectTakesLinesBytesAndRecords) {
     ReplacingFile out("out.bin", WriteFailure{.routine = "Writer"});
     out.set_max_subrecord(3);
     out.write_record(int1{1}, int1{2}, int1{3}, int1{4});  // 3 bytes, then 1 byte
-    out.write_record();                                  // an empty record
+    out.write_record();                                    // an empty record
     out.commit();
   }
   // A split record: -3 [1 2 3] 3, then 1 [4] -1; the empty record: 0 0.
-  const std::string framed("\xfd\xff\xff\xff\1\2\3\3\0\0\0"
-                           "\1\0\0\0\4\xff\xff\xff\xff"
-                           "\0\0\0\0\0\0\0\0",
-                           28);
+  const std::string framed(
+      "\xfd\xff\xff\xff\1\2\3\3\0\0\0"
+      "\1\0\0\0\4\xff\xff\xff\xff"
+      "\0\0\0\0\0\0\0\0",
+      28);
   EXPECT_EQ(read_text("out.bin"), framed);
 }
 
@@ -212,8 +213,8 @@ TEST_F(ReplacingFileTest, WriterObjectFailuresStopAndLeaveTheOldFile) {
       EXPECT_TRUE(std::filesystem::is_directory("out.txt/inside"));
     else
       EXPECT_EQ(read_text("out.txt"), "old\n");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(
-        replacing_temporary(r.target))));
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::symlink_status(replacing_temporary(r.target))));
     EXPECT_FALSE(std::filesystem::exists("none"));
   }
 }
