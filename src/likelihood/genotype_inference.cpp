@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/genotype_number.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/setgetgtype.hpp"
 #include "core/modules/variables.hpp"
@@ -23,13 +24,6 @@ constexpr real8 kFloor = 9.99999991097579e-38;
 template <class T>
 void fit(std::vector<T>& v, std::size_t n) {
   if (v.size() < n) v.resize(n);
-}
-
-// Number of genotype a/b (a <= b) in the order (1,1), (1,2), ..., (1,n), (2,2), ..., (n,n),
-// from 1.
-inline int4 pair_index(int4 a, int4 b, int4 n) {
-  if (a > b) std::swap(a, b);
-  return (a - 1) * n - (a - 1) * (a - 2) / 2 + (b - a + 1);
 }
 
 // Observed alleles of genotype number g (0 missing) at a locus of k alleles: a haploid
@@ -214,7 +208,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
   const real8 F = v.inbreeding;
   for (int4 a = 1; a <= n; ++a) {
     for (int4 b = a; b <= n; ++b) {
-      q[pair_index(a, b, n)] =
+      q[pair_number(a, b, n)] =
           a == b ? (F + (1.0 - F) * p(a)) * p(a) : 2.0 * (1.0 - F) * p(a) * p(b);
     }
   }
@@ -280,7 +274,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
     for (int4 a = 1; a <= n; ++a) {
       for (int4 b = a; b <= n; ++b) {
-        const int4 g = pair_index(a, b, n);
+        const int4 g = pair_number(a, b, n);
         if (!kept[g]) continue;
         allelecount[static_cast<std::size_t>(a - 1)] += weight * w[g];
         allelecount[static_cast<std::size_t>(b - 1)] += weight * w[g];
@@ -320,13 +314,13 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
         if (o1 <= 0) {
           for (int4 g = 1; g <= ng; ++g) w[g] = haploid ? p(g) : q[g];
         } else if (errorfree && !dominant) {
-          w[haploid ? o1 : pair_index(o1, o2, n)] = 1.0;
+          w[haploid ? o1 : pair_number(o1, o2, n)] = 1.0;
         } else if (haploid) {
           for (int4 a = 1; a <= n; ++a) w[a] = prbgtophaploid(a, o1, locus) * p(a);
         } else {
           for (int4 a = 1; a <= n; ++a)
             for (int4 b = a; b <= n; ++b) {
-              const int4 g = pair_index(a, b, n);
+              const int4 g = pair_number(a, b, n);
               w[g] = prbgtop(a, b, ob, locus) * q[g];
             }
         }
@@ -431,7 +425,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
         for (std::size_t x = 0; x < nn; ++x) M = std::max(M, L[x]);
         for (int4 a = 1; a <= n; ++a) {
           for (int4 b = a; b <= n; ++b) {
-            const int4 g = pair_index(a, b, n);
+            const int4 g = pair_number(a, b, n);
             const real8 x = Lat(a, b);
             w[g] = x > -1e250 && x > M - 100.0 ? std::exp(x - M) * q[g] : 0.0;
           }
@@ -479,7 +473,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
       for (int4 a = 1; a <= n; ++a) t[a - 1] = 0.0;
       for (int4 a = 1; a <= n; ++a) {
         for (int4 b = a; b <= n; ++b) {
-          const real8 x = val(w[pair_index(a, b, n)]);
+          const real8 x = val(w[pair_number(a, b, n)]);
           if (a == b) {
             t[a - 1] += x;
           } else {
@@ -584,14 +578,14 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
             for (int4 a = 1; a <= n; ++a) {
               for (int4 b = a; b <= n; ++b) {
-                const real8 x = w[pair_index(a, b, n)];
+                const real8 x = w[pair_number(a, b, n)];
                 if (!(x >= 1e-10)) continue;
                 if (a == b) {
-                  prior[pair_index(a, a, n)] += x;
+                  prior[pair_number(a, a, n)] += x;
                 } else {
-                  prior[pair_index(a, b, n)] += 0.5 * x;
-                  prior[pair_index(a, a, n)] += 0.25 * x;
-                  prior[pair_index(b, b, n)] += 0.25 * x;
+                  prior[pair_number(a, b, n)] += 0.5 * x;
+                  prior[pair_number(a, a, n)] += 0.25 * x;
+                  prior[pair_number(b, b, n)] += 0.25 * x;
                 }
               }
             }
@@ -601,7 +595,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             auto tv = [](const real8* t, int4 a) { return t[a - 1] >= 1e-10 ? t[a - 1] : 0.0; };
             for (int4 a = 1; a <= n; ++a) {
               for (int4 b = a; b <= n; ++b) {
-                prior[pair_index(a, b, n)] =
+                prior[pair_number(a, b, n)] =
                     a == b ? tv(t1, a) * tv(t2, a) : tv(t1, a) * tv(t2, b) + tv(t1, b) * tv(t2, a);
               }
             }
@@ -616,7 +610,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             continue;
           }
           for (int4 b = a; b <= n; ++b) {
-            const int4 g = pair_index(a, b, n);
+            const int4 g = pair_number(a, b, n);
             cpost[g] = prior[g] * (og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0);
             sum += cpost[g];
           }

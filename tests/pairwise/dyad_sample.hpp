@@ -20,6 +20,7 @@
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "program/prepare_analysis.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::pairtest {
@@ -114,11 +115,7 @@ inline bool prepare(const std::string& text, bool setup = true, bool keepcaches 
   testing::internal::CaptureStdout();
   bool ok = true;
   try {
-    readdata();
-    variables.displayq = 0;
-    initialize();
-    dataprocess();
-    if (setup) initialfsprob(1, 1, variables.numloci);
+    prepare_analysis({.quiet = true, .check_data = false, .tables = setup, .named_phases = false});
   } catch (const ProgramStop& stop) {
     report_program_stop(stop, 0);
     ADD_FAILURE() << testing_support::read_text("Kinrad2.ErrorMessage");
