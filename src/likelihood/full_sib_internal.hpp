@@ -83,8 +83,4 @@ inline bool has_bit(uint16_t mask, int4 c) {
   return c >= 1 && c <= 16 && (mask & (0x8000u >> (c - 1))) != 0;
 }
 
-// The internal stop for parts of the engine that a locus of this kind would need but that are
-// not available: never a silently wrong value.
-[[noreturn]] void engine_unavailable(const char* what);
-
 }  // namespace kinrad

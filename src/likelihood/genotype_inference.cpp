@@ -135,7 +135,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     diploidoff[j] = 0;
   }
 
-  // Step 1: the parents' observed genotypes (from the candidate assigned to, or known as, the
+  // The parents' observed genotypes (from the candidate assigned to, or known as, the
   // parent of one of their offspring) and whether any of their offspring is typed.
   const int4 k = v.obsnumallele(locus);
   for (int4 p1 = 1; p1 <= np1; ++p1) {
@@ -191,7 +191,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 2: the single-offspring cache key.
+  // The single-offspring cache key.
   int4 key = 0;
   if (flag2 == 1 && np1 == 1 && v.nparent(2) == 1 && v.ploidy(1) == 2 && v.ploidy(2) == 2 &&
       obs[2 * joint(1, 1)] <= 0 && obs[2 * joint(2, 1)] <= 0 && v.nchild(1, 1) == 1 && n == 2 &&
@@ -204,7 +204,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     key = g;
   }
 
-  // Step 3: the population priors (inbreeding F, no floor).
+  // The population priors (inbreeding F, no floor).
   const real8 F = v.inbreeding;
   for (int4 a = 1; a <= n; ++a) {
     for (int4 b = a; b <= n; ++b) {
@@ -292,7 +292,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
   int1* const kept = lv.infer_kept.data();
   int4* const gathered = lv.infer_alleles.data();
 
-  // Step 4 to 6: each parent, sex 1 then sex 2.
+  // Each parent, sex 1 then sex 2.
   for (int4 s = 1; s <= 2; ++s) {
     const bool haploid = v.ploidy(s) == 1;
     const int4 ng = ng_of(s);
@@ -432,7 +432,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
         }
       }
 
-      // Step 5: normalisation over the kept genotypes.
+      // Normalisation over the kept genotypes.
       real8 top = 0.0;
       for (int4 g = 1; g <= ng; ++g) top = std::max(top, w[g]);
       real8 sum = 0.0;
@@ -445,7 +445,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
           if (kept[g]) w[g] = std::max(w[g] / sum, kFloor);
       }
 
-      // Step 6: storing and counting.
+      // Storing and counting.
       if (prntflag != 0) store_parent(s, i, w, ng);
       if (countflag != 0) {
         const bool counted_elsewhere =
@@ -456,10 +456,9 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 7.
   if (prntflag == 0) return;
 
-  // Step 8: allele transmission of each parent.
+  // Allele transmission of each parent.
   for (int4 s = 1; s <= 2; ++s) {
     for (int4 i = 1; i <= v.nparent(s); ++i) {
       const int4 j = joint(s, i);
@@ -485,7 +484,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 9: the offspring, family by family.
+  // The offspring, family by family.
   fit(lv.infer_prior, static_cast<std::size_t>(ngd + n) + 2);
   real8* const priord = lv.infer_prior.data();            // diploid offspring, from 1
   real8* const priorh = lv.infer_prior.data() + ngd + 1;  // haploid offspring, from 1

@@ -19,6 +19,8 @@
 namespace kinrad::test {
 namespace {
 
+using testing_support::scratch_marks_clear;
+
 struct Picture {
   int4 np1 = 0, np2 = 0, nfam = 0, nmember = 0, maxfam = 0, mates1 = 0, mates2 = 0;
   std::vector<std::vector<int4>> members;       // per family

@@ -12,19 +12,19 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
+#include "support/module_reset.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
 namespace {
 
+using testing_support::expect_stop;
 using testing_support::read_text;
 using testing_support::TempWorkDir;
 using testing_support::write_text;
 
-class ReplacingFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-};
+class ReplacingFileTest : public testing_support::ModuleReset {};
 
 TEST_F(ReplacingFileTest, TextReplacesTheOldFileWhole) {
   TempWorkDir dir("replacing_text");
@@ -71,18 +71,17 @@ TEST_F(ReplacingFileTest, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
     }
     reset_all_modules();
     const WriteFailure failure{.routine = "Writer"};
-    try {
-      if (r.unformatted)
-        write_replacing_unformatted(
-            "dir/out", [](ReplacingFile& o) { o.write_record(1.0); }, failure);
-      else
-        write_replacing(
-            "dir/out", [](std::ostream& o) { o << "x\n"; }, failure);
-      ADD_FAILURE() << "no stop";
-    } catch (const ProgramStop& stop) {
-      EXPECT_EQ(stop.name(), "Writer");
-      EXPECT_EQ(stop.status(), 1);
-    }
+    const int status = expect_stop(
+        [&] {
+          if (r.unformatted)
+            write_replacing_unformatted(
+                "dir/out", [](ReplacingFile& o) { o.write_record(1.0); }, failure);
+          else
+            write_replacing(
+                "dir/out", [](std::ostream& o) { o << "x\n"; }, failure);
+        },
+        "Writer");
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
     if (r.unopenable) {
       EXPECT_EQ(read_text("dir/out"), "old\n");
@@ -198,16 +197,15 @@ TEST_F(ReplacingFileTest, WriterObjectFailuresStopAndLeaveTheOldFile) {
       std::filesystem::create_symlink("/dev/full", replacing_temporary("out.txt"));
     reset_all_modules();
     const WriteFailure failure{.routine = "Writer", .open_prefix = "Cannot open "};
-    try {
-      ReplacingFile out(r.target, failure);
-      const int lines = r.fault == Fault::full_large ? 200000 : 1;
-      for (int k = 0; k < lines; ++k) out.write("(A)", "a line of text");
-      out.commit();
-      ADD_FAILURE() << "no stop";
-    } catch (const ProgramStop& stop) {
-      EXPECT_EQ(stop.name(), "Writer");
-      EXPECT_EQ(stop.status(), 1);
-    }
+    const int status = expect_stop(
+        [&] {
+          ReplacingFile out(r.target, failure);
+          const int lines = r.fault == Fault::full_large ? 200000 : 1;
+          for (int k = 0; k < lines; ++k) out.write("(A)", "a line of text");
+          out.commit();
+        },
+        "Writer");
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
     if (r.fault == Fault::directory_at_target)
       EXPECT_TRUE(std::filesystem::is_directory("out.txt/inside"));
@@ -226,17 +224,17 @@ TEST_F(ReplacingFileTest, AStopWithTwoOpenRemovesBothTemporaries) {
   TempWorkDir dir("replacing_two_open");
   write_text("a.txt", "old a\n");
   write_text("b.txt", "old b\n");
-  try {
-    ReplacingFile a("a.txt", WriteFailure{.routine = "Writer"});
-    ReplacingFile b("b.txt", WriteFailure{.routine = "Writer"});
-    a.write("(A)", "new a");
-    b.write("(A)", "new b");
-    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("a.txt")));
-    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("b.txt")));
-    stoponerror(1, "Inner");
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.name(), "Inner");
-  }
+  expect_stop(
+      [] {
+        ReplacingFile a("a.txt", WriteFailure{.routine = "Writer"});
+        ReplacingFile b("b.txt", WriteFailure{.routine = "Writer"});
+        a.write("(A)", "new a");
+        b.write("(A)", "new b");
+        EXPECT_TRUE(std::filesystem::exists(replacing_temporary("a.txt")));
+        EXPECT_TRUE(std::filesystem::exists(replacing_temporary("b.txt")));
+        stoponerror(1, "Inner");
+      },
+      "Inner");
   EXPECT_EQ(read_text("a.txt"), "old a\n");
   EXPECT_EQ(read_text("b.txt"), "old b\n");
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("a.txt")));

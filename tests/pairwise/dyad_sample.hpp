@@ -21,6 +21,7 @@
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
 #include "program/prepare_analysis.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::pairtest {
@@ -208,10 +209,8 @@ inline void expect_entry(real4 entry, const Oracle& o, const std::string& what) 
   EXPECT_NEAR(entry, o.value, 1e-5 * o.scale + 1e-6) << what;
 }
 
-class PairTest : public ::testing::Test {
+class PairTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"pairwise"};
 };
 

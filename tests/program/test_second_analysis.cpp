@@ -89,7 +89,8 @@ TEST(SecondAnalysis, ResetLeavesNoStateOfTheFirst) {
 TEST(SecondAnalysis, GivesTheOutputsOfAFirstAnalysis) {
   RecordedPauses pauses;
   std::string project = case_input("small_project_runs_to_the_end");
-  const std::string other = read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat");
+  // A first analysis of another sample size and run count.
+  const std::string other = case_input("changed_data_renews_copy");
   Outcome alone;
   {
     TempWorkDir dir("second_analysis_alone");
