@@ -7,6 +7,7 @@
 #include "core/modules/pairwise_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
+#include "core/stem_lock.hpp"
 
 namespace kinrad {
 
@@ -30,9 +31,11 @@ void reset_all_modules() {
   configuration_work = ConfigurationWork{};
   likelihood_work = LikelihoodWork{};
   pairwise_work = PairwiseWork{};
-  // State kept outside the modules: the random streams and the command line.
+  // State kept outside the modules: the random streams, the command line and the lock of the
+  // output stem.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
+  release_output_stem();
 }
 
 }  // namespace kinrad
