@@ -14,6 +14,7 @@
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
+#include "program/prepare_analysis.hpp"
 
 namespace kinrad::bench {
 
@@ -86,11 +87,7 @@ std::string simulate_cluster(const SimSpec& s) {
   reset_all_modules();
   variables.displayq = 0;
   variables.showversion = 0;
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
-  initialfsprob(1, 1, variables.numloci);
+  prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
 
   Variables& v = variables;
   setfamilystruc(v.smplsize, std::max(s.fathers, s.mothers));

@@ -13,6 +13,7 @@
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
+#include "program/prepare_analysis.hpp"
 
 namespace kinrad::bench {
 
@@ -78,11 +79,7 @@ std::string simulate_one_sex_cluster(const OneSexSpec& s) {
   reset_all_modules();
   variables.displayq = 0;
   variables.showversion = 0;
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
-  initialfsprob(1, 1, variables.numloci);
+  prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
   Variables& v = variables;
   if (s.selfing && v.inbreeding != s.inbreeding) {
     v.inbreeding = s.inbreeding;

@@ -390,16 +390,22 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
     const int4 ir = individual(r);
     if (mark(ir) != j) continue;
     mark(ir) = -1;  // counted
-    const real8* pr = &lv.crrtgenotypefre(lv.hsprobloc(r) + 1);
-    real8 s = 0.0;
-    for (int4 i = 0; i < lv.hsprobdim(r); ++i) s += pr[i];
-    if (s <= 1e-300) {
+    if (!add_closed_tree(r, total)) {
       logl = kImpossible;
       return;
     }
-    total += std::log(s);
   }
   logl = total;
+}
+
+bool add_closed_tree(int4 p, real8& total) {
+  const Likelihoodvar& lv = likelihoodvar;
+  const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+  real8 s = 0.0;
+  for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += w[i];
+  if (s <= 1e-300) return false;
+  total += std::log(s);
+  return true;
 }
 
 }  // namespace kinrad

@@ -31,9 +31,6 @@ namespace {
 constexpr int4 kUnknown = 2147483647;
 constexpr real8 kHuge = 1e300;  // a log below every path's
 
-// The kind of locus of the run in hand, for the absorption routines' table reads.
-LocusKind run_kind;
-
 real8 lnx(real8 x) {
   return x > 0.0 ? std::log(x) : -kHuge;
 }
@@ -652,7 +649,7 @@ bool layer_reduce(int4 locus, int4 numallele) {
 }
 
 FamilyTable layer_table(int4 f) {
-  return family_table(f, run_kind);
+  return family_table(f, likelihood_work.layer_kind);
 }
 
 void layer_keep_selected(int4 p) {
@@ -735,7 +732,7 @@ bool layer_run(const LayerSpec& spec, real8& lnsum) {
   LayerRun run;
   run.mono = spec.mono;
   run.kind = spec.kind;
-  run_kind = spec.kind;
+  likelihood_work.layer_kind = spec.kind;
   run.scaler = v.maxfsibsize <= 99 ? 3 : 1;
   lv.numlayerscaler = run.scaler;
   run.trim = !spec.mono && lv.maxselectedp > 3;
