@@ -21,6 +21,7 @@
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "program/prepare_analysis.hpp"
 #include "simulated_sample.hpp"
 
 namespace {
@@ -76,13 +77,10 @@ int main(int argc, char** argv) {
     out << bench::simulated_project(p, "bench");
   }
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
+  prepare_analysis({.quiet = true, .check_data = false, .tables = false, .named_phases = false});
   // The set-up builds the tables too; let it fall back at once, then time a first call.
   variables.dyadtablememorylimit = 1;
-  initialfsprob(1, 1, variables.numloci);
+  analysis_tables();
   variables.dyadtablememorylimit = 0;
   variables.pairwiseoptionq = variables.quicksearchq = 1;
   std::cout.clear();

@@ -18,6 +18,7 @@
 #include "input/input.hpp"
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
+#include "program/prepare_analysis.hpp"
 #include "simulated_sample.hpp"
 
 namespace {
@@ -49,12 +50,9 @@ int main(int argc, char** argv) {
     out << bench::simulated_project(p, "bench");
   }
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
+  prepare_analysis({.quiet = true, .check_data = false, .tables = false, .named_phases = false});
   const auto s0 = Clock::now();
-  initialfsprob(1, 1, variables.numloci);
+  analysis_tables();
   const double setup = seconds(s0);
   std::cout.clear();
   const auto t0 = Clock::now();

@@ -18,6 +18,7 @@
 #include "input/input.hpp"
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
+#include "program/prepare_analysis.hpp"
 #include "simulated_sample.hpp"
 
 namespace {
@@ -70,11 +71,7 @@ int main(int argc, char** argv) {
     out << bench::simulated_project(p, "bench");
   }
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
-  initialfsprob(1, 1, variables.numloci);
+  prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
   variables.propprntsampled(1) = variables.propprntsampled(2) = 0.5;
   std::cout.clear();
   std::printf("parentage thresholds: %d SNP loci, %d candidates per sex, error rate %g\n", p.loci,

@@ -17,6 +17,7 @@
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "program/prepare_analysis.hpp"
 #include "simulated_sample.hpp"
 
 namespace {
@@ -45,11 +46,7 @@ int main(int argc, char** argv) {
     out << bench::simulated_project(p, "bench");
   }
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
-  readdata();
-  variables.displayq = 0;
-  initialize();
-  dataprocess();
-  initialfsprob(1, 1, variables.numloci);
+  prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
   computegtypefre(0, 0);
   std::cout.clear();
   const int n = variables.smplsize;

@@ -106,19 +106,9 @@ bool haploid_groups_ok() {
   return true;
 }
 
-}  // namespace
-
-void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
-                 const FStatic<int4, 1, 2>& nsib, const FStatic<int4, 1, 2>& newnumfamily,
-                 real8 prior, real8 parentlogl, int4 acceptq) {
-  auto& v = variables;
+// #00: the scratch marks every routine must leave clear.
+void check_scratch_marks(Diagnostic& d) {
   auto& av = annealvariables;
-  const int4 n = v.smplsize;
-  const bool pool = v.numsex == 1;
-  const bool accepted = acceptq == 1;
-  Diagnostic d(iterate);
-
-  // #00: the scratch marks every routine must leave clear.
   {
     int4 k = 0;
     if (!all_zero(av.selectedprntidxq1))
@@ -132,8 +122,12 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       d.stop("#00");
     }
   }
+}
 
-  // #01: the combined parent column agrees with the assigned and the known parents.
+// #01: the combined parent column agrees with the assigned and the known parents.
+void check_combined_parent_column(Diagnostic& d) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) <= 0) continue;
     for (int4 i = 1; i <= n; ++i) {
@@ -147,8 +141,13 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       }
     }
   }
+}
 
-  // #1: family ids are dense after an accepted move.
+// #1: family ids are dense after an accepted move.
+void check_dense_ids_after_move(Diagnostic& d, bool accepted) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
+  const bool pool = variables.numsex == 1;
   if (accepted) {
     for (int4 s = 1; s <= v.numsex; ++s) {
       const int4 top = v.crnumfamily(s);
@@ -165,8 +164,12 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
         }
     }
   }
+}
 
-  // #2: a family of a monogamous sex meets one family of the other sex.
+// #2: a family of a monogamous sex meets one family of the other sex.
+void check_monogamous_sexes(Diagnostic& d) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.monogamy(s) != 1) continue;
     const int4 o = 3 - s;
@@ -182,22 +185,26 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       }
     }
   }
+}
 
-  // #3
-  if (v.smplsizedh(1) >= 1 && accepted && !haploid_groups_ok()) {
-    d.head("Haploid sib config error, iterate");
-    d.stop("#3");
-  }
-
-  // #4: no selfing where the species cannot self.
+// #4: no selfing where the species cannot self.
+void check_no_selfing(Diagnostic& d) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
+  const bool pool = variables.numsex == 1;
   if (pool && v.allowinbreeding == 0)
     for (int4 i = 1; i <= n; ++i)
       if (v.crindivloc(i, 1) == v.crindivloc(i, 2)) {
         d.head("Error in selfer at iterate");
         d.stop("#4");
       }
+}
 
-  // #5, #6: the sibship-size distribution of the Ewens prior.
+// #5, #6: the sibship-size distribution of the Ewens prior.
+void check_sibship_size_distribution(Diagnostic& d, bool accepted) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
+  const bool pool = variables.numsex == 1;
   if (v.priortype == 1 && accepted) {
     for (int4 s = 1; s <= v.numsex; ++s) {
       const int4 top = column_top(v.crindivloc, s, pool ? 2 : s);
@@ -232,9 +239,13 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       }
     }
   }
+}
 
-  // #7, #8: known sibships (positive numbers) and the offspring of one known parent (negative
-  // numbers) stay within one family of the sex.
+// #7, #8: known sibships (positive numbers) and the offspring of one known parent (negative
+// numbers) stay within one family of the sex.
+void check_known_sibships(Diagnostic& d, bool accepted) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 pass = 7; pass <= 8 && accepted; ++pass) {
     for (int4 s = 1; s <= 2; ++s) {
       if (pass == 7 && v.anyknownsibshipq(s) != 1) continue;
@@ -254,8 +265,12 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
         }
     }
   }
+}
 
-  // #9: one parent per family, one family per sampled parent.
+// #9: one parent per family, one family per sampled parent.
+void check_one_parent_per_family(Diagnostic& d) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) <= 0) continue;
     const int4 top = column_top(v.crindivloc, s, s);
@@ -279,8 +294,12 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       d.stop("#9");
     }
   }
+}
 
-  // #11: a known parent is never also an assigned one.
+// #11: a known parent is never also an assigned one.
+void check_known_parents_kept(Diagnostic& d) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) <= 0) continue;
     for (int4 i = 1; i <= n; ++i)
@@ -290,8 +309,13 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
         d.stop("#11");
       }
   }
+}
 
-  // #12: the unassigned-candidate marks.
+// #12: the unassigned-candidate marks.
+void check_unassigned_marks(Diagnostic& d) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) <= 0) continue;
     std::vector<unsigned char> used(static_cast<std::size_t>(v.numcandidate(s)) + 1, 0);
@@ -309,8 +333,12 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       }
     }
   }
+}
 
-  // #13: the caller's assignment counts.
+// #13: the caller's assignment counts.
+void check_assignment_counts(Diagnostic& d, const FStatic<int4, 1, 4>& numassign) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) <= 0) continue;
     std::vector<unsigned char> used(static_cast<std::size_t>(v.numcandidate(s)) + 1, 0);
@@ -330,10 +358,13 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       d.stop("#13");
     }
   }
+}
 
-  if (!accepted) return;
-
-  // #14, #15: the caller's family counts, and dense family ids.
+// #14, #15: the caller's family counts, and dense family ids.
+void check_family_counts(Diagnostic& d, const FStatic<int4, 1, 2>& newnumfamily) {
+  auto& v = variables;
+  const int4 n = variables.smplsize;
+  const bool pool = variables.numsex == 1;
   for (int4 s = 1; s <= v.numsex; ++s) {
     const int4 last = pool ? 2 : s;
     const int4 top = column_top(v.crindivloc, s, last);
@@ -353,12 +384,15 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
         d.stop("#15");
       }
   }
+}
 
-  // #16: the configuration prior. The prior's sibship tally is put back afterwards.
-  const auto saved_loc = v.indivlocprt;
-  const auto saved_par = v.inferparentprt;
-  v.indivlocprt = v.crindivloc.view();
-  v.inferparentprt = v.inferparent.view();
+// #16, #17: the configuration prior (its sibship tally put back afterwards) and the total score
+// recomputed from scratch.
+void check_prior_and_score(Diagnostic& d, const FStatic<int4, 1, 2>& nsib,
+                           const FStatic<int4, 1, 2>& newnumfamily, real8 prior, real8 parentlogl) {
+  auto& v = variables;
+  WindowScope loc(v.indivlocprt, v.crindivloc.view());
+  WindowScope par(v.inferparentprt, v.inferparent.view());
   FStatic<int4, 1, 4> count{};
   real8 truth = 0.0;
   {
@@ -367,8 +401,8 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
     v.sibshipsizedist = std::move(dist);
   }
   if (std::abs(truth - prior) > 1e-5) {
-    v.indivlocprt = saved_loc;
-    v.inferparentprt = saved_par;
+    loc.restore();
+    par.restore();
     d.head("Error in Prior at iterate");
     d.line("(2A15/2ES15.5)", "Prior(True)", "Prior(Crrt)", truth, prior);
     d.stop("#16");
@@ -388,8 +422,8 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
     } else {
       total += pairwise_configuration_score();
     }
-    v.indivlocprt = saved_loc;
-    v.inferparentprt = saved_par;
+    loc.restore();
+    par.restore();
     if (std::abs(total - v.crloglikelihood) > 1e-5 * std::abs(total)) {
       d.head("Error in LogL at iterate");
       d.line("(4A25)", "CrLogLikelihood(True)", "CrLogLikelihood(Crrt)");
@@ -411,8 +445,35 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
       d.stop("#17");
     }
   }
-  v.indivlocprt = saved_loc;
-  v.inferparentprt = saved_par;
+}
+
+}  // namespace
+
+void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
+                 const FStatic<int4, 1, 2>& nsib, const FStatic<int4, 1, 2>& newnumfamily,
+                 real8 prior, real8 parentlogl, int4 acceptq) {
+  const Variables& v = variables;
+  const bool accepted = acceptq == 1;
+  Diagnostic d(iterate);
+  check_scratch_marks(d);
+  check_combined_parent_column(d);
+  check_dense_ids_after_move(d, accepted);
+  check_monogamous_sexes(d);
+  // #3: haploid offspring without a diploid full sib form families of their own.
+  if (v.smplsizedh(1) >= 1 && accepted && !haploid_groups_ok()) {
+    d.head("Haploid sib config error, iterate");
+    d.stop("#3");
+  }
+  check_no_selfing(d);
+  check_sibship_size_distribution(d, accepted);
+  check_known_sibships(d, accepted);
+  check_one_parent_per_family(d);
+  check_known_parents_kept(d);
+  check_unassigned_marks(d);
+  check_assignment_counts(d, numassign);
+  if (!accepted) return;
+  check_family_counts(d, newnumfamily);
+  check_prior_and_score(d, nsib, newnumfamily, prior, parentlogl);
 }
 
 }  // namespace kinrad

@@ -18,6 +18,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
 #include "core/replacing_file.hpp"
@@ -291,9 +292,9 @@ bool read_archive(Staging& s) {
   FArray<int4, 2> loc, par;
   loc.allocate(Dim(n), Dim(3));
   par.allocate(Dim(n), Dim(2));
-  const auto saved_loc = v.indivlocprt;
-  const auto saved_par = v.inferparentprt;
-  const auto saved_logl = v.loglikelihoodprt;
+  const WindowScope keep_loc(v.indivlocprt);
+  const WindowScope keep_par(v.inferparentprt);
+  const WindowScope keep_logl(v.loglikelihoodprt);
   for (;;) {
     real8 logl = 0.0;
     if (in.read_list(logl) != IoStatus::ok || !finite(logl)) break;
@@ -334,9 +335,6 @@ bool read_archive(Staging& s) {
     }
     s.tail = node;
   }
-  v.indivlocprt = saved_loc;
-  v.inferparentprt = saved_par;
-  v.loglikelihoodprt = saved_logl;
   return true;
 }
 
@@ -544,7 +542,7 @@ void commit_state(Staging& s) {
 void rebuild_clusters(FStatic<int2, 1, 2>& hsmax) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const int4 n = v.smplsize;
   const int4 nclust = v.crnumfamily(3);
   fit(w.order, n);
@@ -565,12 +563,10 @@ void rebuild_clusters(FStatic<int2, 1, 2>& hsmax) {
   }
   std::fill(w.famcount.begin(), w.famcount.begin() + nclust + 1, 0);
   for (int4 i = 1; i <= n; ++i) ++w.famcount[static_cast<std::size_t>(v.crindivloc(i, 3))];
-  const auto saved_prt = v.indivlocprt;
-  const auto saved_par = v.inferparentprt;
-  const auto saved_order = v.indivorder;
-  v.indivlocprt = av.indivloc1.view();
+  const WindowScope loc(v.indivlocprt, av.indivloc1.view());
   // The engine finds the assigned parents of the offspring through this reference.
-  v.inferparentprt = v.inferparent.view();
+  const WindowScope par(v.inferparentprt, v.inferparent.view());
+  const WindowScope order(v.indivorder);
   int4 first = 1;
   for (int4 c = 1; c <= nclust; ++c) {
     const int4 size = w.famcount[static_cast<std::size_t>(c)];
@@ -595,9 +591,6 @@ void rebuild_clusters(FStatic<int2, 1, 2>& hsmax) {
     av.clustersize(6, c) = v.maxnumpartner(2);
     first += size;
   }
-  v.indivlocprt = saved_prt;
-  v.inferparentprt = saved_par;
-  v.indivorder = saved_order;
 }
 
 // Check mode: the restored configuration's scores on the screen and in the pairwise-step
@@ -687,10 +680,8 @@ void readmidresult(int4& status, CheckpointRunState& state) {
   nsize(1) = nsize(2) = allsizes;
   nfam(1) = v.btnumfamily(1);
   nfam(2) = v.btnumfamily(2);
-  const auto saved_loc = v.indivlocprt;
-  const auto saved_par = v.inferparentprt;
-  v.indivlocprt = v.btindivloc.view();
-  v.inferparentprt = v.btinferparent.view();
+  WindowScope loc(v.indivlocprt, v.btindivloc.view());
+  WindowScope par(v.inferparentprt, v.btinferparent.view());
   configurationprior(v.btnumassign, v.btconfigprior, nsize, nfam);
   nfam(1) = v.crnumfamily(1);
   nfam(2) = v.crnumfamily(2);
@@ -705,8 +696,8 @@ void readmidresult(int4& status, CheckpointRunState& state) {
   } else {
     score += pairwise_configuration_score();
   }
-  v.indivlocprt = saved_loc;
-  v.inferparentprt = saved_par;
+  loc.restore();
+  par.restore();
   st.recomputedlogl = score;
 
   if (v.chkconfig >= 1 && v.displayq == 1) report_check_mode(score, st);

@@ -187,10 +187,9 @@ void savemidresult(CheckpointRunState& st) {
   if (st.archivesuppress == 0 && st.archivechanged != 0) {
     // An archive that emptied is written empty too: the old file would hand configurations the
     // run no longer holds to the next restore and to the per-run copies.
-    const auto saved_prt = v.indivlocprt;
+    const WindowScope keep_loc(v.indivlocprt);
     write_replacing(
         archive, [](std::ostream& out) { write_archive(out); }, save_failure);
-    v.indivlocprt = saved_prt;
     st.archivechanged = 0;
   }
   std::error_code ec;

@@ -5,6 +5,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -100,7 +101,7 @@ void setinitcluster() {
 void addcluster(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 vv) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   const auto& win = v.indivlocprt;
   auto& q1 = av.selectedprntidxq1;
   auto& q2 = av.selectedprntidxq2;

@@ -7,6 +7,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/sorting.hpp"
 
@@ -61,7 +62,7 @@ struct Groups {
 
 Groups list_groups(int4 mode, int4 nclust) {
   auto& v = variables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const int4 n = v.smplsize;
   fit(w.members, n);
   fit(w.order, n + 1);
@@ -120,7 +121,7 @@ bool moved_offspring_agree() {
 // The group tests of one decoded record (offtgt/prnttgt) against the new configuration.
 bool groups_agree(const Groups& g) {
   auto& v = variables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const auto& c = v.indivlocprt;
   const auto& cp = v.inferparentprt;
   const bool pool = v.numsex == 1;
@@ -311,7 +312,7 @@ void archiveconfigremoveall() {
 
 void equalconfigtest(int4& eq) {
   auto& v = variables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const int4 n = v.smplsize;
   eq = 0;
   if (v.crloglikelihood - v.btloglikelihood > 0.1) return;
@@ -372,7 +373,7 @@ void equalconfigtest(int4& eq) {
 void noneqtcluster(const FArray<int4, 2>& a, const FArray<int4, 2>& b, int4 n, const int4* members,
                    int4& diff) {
   auto& v = variables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   diff = 1;
   if (n < 1) {
     diff = 0;

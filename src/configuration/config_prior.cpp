@@ -8,6 +8,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -40,7 +41,7 @@ void sibshipsize(const FStatic<int4, 1, 2>& nfam, int4 mode) {
   auto& v = variables;
   const int4 n = v.smplsize;
   const auto& loc = v.indivlocprt;
-  auto& count = v.configuration_work.famcount;
+  auto& count = configuration_work.tables.famcount;
   const bool haploids = v.smplsizedh(1) > 0;
   const bool dmono = v.numsex == 2 && v.monogamy(1) == 1 && v.monogamy(2) == 1;
   // Under double monogamy the maternal families are the paternal ones; the copy is not made

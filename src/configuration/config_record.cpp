@@ -3,6 +3,7 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -128,7 +129,7 @@ int4 charactervalue(int4 nclust) {
   const int4 n = v.smplsize;
   const int col = (v.allmonogamy == 1 && v.numsex == 2) ? 1 : 3;
   const auto& loc = v.indivlocprt;
-  auto& rank = v.family_work.label_rank;
+  auto& rank = configuration_work.family.label_rank;
   if (static_cast<index_t>(rank.size()) < static_cast<index_t>(nclust) + 1)
     rank.resize(static_cast<std::size_t>(nclust) + 1);
   // Unsigned 32-bit arithmetic wraps by definition; the cast back gives the signed value.

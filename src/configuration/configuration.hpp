@@ -195,20 +195,6 @@ void checkresult(int8 iterate, const FStatic<int4, 1, 4>& numassign,
                  const FStatic<int4, 1, 2>& nsib, const FStatic<int4, 1, 2>& newnumfamily,
                  real8 prior, real8 parentlogl, int4 acceptq);
 
-// Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
-// The frequencies go into obsallelefre unless `store` is false, when only the checks, the
-// status and the round count: the run sequence reads the round again after the per-locus
-// tables were built from the frequencies in force, which must then stay as they are.
-void readmidresult4(int4& status, int4& round, bool store = true);
-
-// The checks both checkpoint readers make on one locus's frequencies.
-bool restart_frequencies_acceptable(std::span<const real8> p);
-
-// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
-// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
-// leaves them unchanged.
-bool read_locus_frequencies(RecordReader& in, bool store = true);
-
 // --- Parents proposed for a move -------------------------------------------------------------
 
 // Proposes the candidate parents of the families the move in hand touches and fills the change

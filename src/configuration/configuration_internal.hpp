@@ -7,6 +7,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -38,7 +39,7 @@ void grow_array(FArray<T, 1>& a, index_t lo, index_t hi) {
 int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na, int4 nb,
                   std::vector<int4>& fam, std::vector<int4>& mates1, std::vector<int4>& mates2);
 
-// Hands the picture in variables.family_work to the family structure of the likelihood engine:
+// Hands the picture in configuration_work.family to the family structure of the likelihood engine:
 // parent counts, mate counts and family member lists; with wantstructure also the size and
 // member list of every parent pair (with_sizes: the sizes alone); in one parent pool, unless
 // told otherwise, parentjdx.

@@ -4,13 +4,14 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
 
 int4 number_pairs(int4 m, const std::vector<int4>& a, const std::vector<int4>& b, int4 na, int4 nb,
                   std::vector<int4>& fam, std::vector<int4>& mates1, std::vector<int4>& mates2) {
-  auto& w = variables.family_work;
+  auto& w = configuration_work.family;
   fit(w.bucket, na + 1);
   fit(w.order, m);
   fit(w.mark, nb);
@@ -76,7 +77,7 @@ namespace {
 // The picture's family lists from the member positions rowlist[1..nm], their local parents
 // la/lb and family numbers famof (all indexed by member position).
 void fill_families(int4 nm, int4 nfam) {
-  auto& w = variables.family_work;
+  auto& w = configuration_work.family;
   fit(w.famparent1, nfam);
   fit(w.famparent2, nfam);
   fit(w.famloc, nfam + 1);
@@ -106,7 +107,7 @@ void fill_families(int4 nm, int4 nfam) {
 }
 
 void write_cluster_ids(int4 nm) {
-  auto& w = variables.family_work;
+  auto& w = configuration_work.family;
   auto& id = annealvariables.indivclusterid;
   for (int4 t = 1; t <= nm; ++t) {
     const int4 i = w.off[w.rowlist[t]];
@@ -119,7 +120,7 @@ void write_cluster_ids(int4 nm) {
 // All nrow rows are one full-sib family, as the caller guarantees.
 void build_one_family(int4 nrow, int4 wantclusterid) {
   auto& v = variables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   fit(w.rowlist, nrow);
   fit(w.la, nrow);
   fit(w.lb, nrow);
@@ -157,7 +158,7 @@ void build_one_family(int4 nrow, int4 wantclusterid) {
 void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsize,
                  int4 wantstructure, int4 wantclusterid, int4 onefamily, int4 takeall) {
   auto& v = variables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   auto& map = annealvariables.selectedprntidxq1;
   const auto& win = v.indivlocprt;
   const auto& ord = v.indivorder;
@@ -363,7 +364,7 @@ void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsiz
 void familybuild1(int4& nmember, int4 sex, int4 wantstructure, int4 wantclusterid, int4 nrow,
                   int4 parentid) {
   auto& v = variables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   auto& map = annealvariables.selectedprntidxq1;
   const auto& win = v.indivlocprt;
   const auto& ord = v.indivorder;

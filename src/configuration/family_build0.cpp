@@ -3,6 +3,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -14,7 +15,7 @@ namespace {
 template <class Count, class Loc, class List>
 void group_members(int4 c, int4 nfam, Count& count, Loc& loc, List& list) {
   auto& v = variables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   const auto& id = annealvariables.indivclusterid;
   const auto& members = v.indivcluster(c);
   const auto n = static_cast<int4>(members.size());
@@ -173,7 +174,7 @@ void build_side2(int4 id, int4 c) {
 void build_engine_structure(int4 id, int4 c) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.family_work;
+  auto& w = configuration_work.family;
   const auto& members = v.indivcluster(c);
   const auto n = static_cast<int4>(members.size());
   const bool tiny = av.clustersizet(id) < 2;

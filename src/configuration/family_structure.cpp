@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "configuration/configuration_internal.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
@@ -25,7 +26,7 @@ void cover_pairs(FArray<T, 2>& a, int4 n1, int4 n2) {
 
 void publish_family_structure(int4 wantstructure, bool with_parentjdx, bool with_sizes) {
   auto& v = variables;
-  const auto& w = v.family_work;
+  const auto& w = configuration_work.family;
   const int4 nfam = w.numberfsfamily;
   const int4 nm = w.nmember;
   const int4 np1 = w.nparent(1);

@@ -7,6 +7,7 @@
 #include "configuration/configuration_internal.hpp"
 #include "configuration/precision_retry_internal.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/screen.hpp"
 #include "core/sorting.hpp"
@@ -40,7 +41,7 @@ void count_capped(std::vector<int4>& count, int4 id) {
 void setinitconfiglogl(int4 full, FStatic<int2, 1, 2>& hsmax) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const int4 n = v.smplsize;
   const bool pool = v.numsex == 1;
   v.crnumfamily(3) = 0;
@@ -69,7 +70,7 @@ void setinitconfiglogl(int4 full, FStatic<int2, 1, 2>& hsmax) {
   }
   screen_write("(A)", "Computing likelihood of initial config");
 
-  const auto saved_order = v.indivorder;
+  const WindowScope keep_order(v.indivorder);
   v.indivlocprt = av.indivloc1.view();
   int4 progress = 0;
   int4 placed = 0;
@@ -113,7 +114,6 @@ void setinitconfiglogl(int4 full, FStatic<int2, 1, 2>& hsmax) {
     av.clustersize(6, c) = v.maxnumpartner(2);
     placed += size;
   }
-  v.indivorder = saved_order;
   if (v.displayq == 1) {
     screen_write("(A)",
                  "\r  Done for all " + itoc(v.crnumfamily(3)) + " families" + std::string(23, ' '));
@@ -125,11 +125,11 @@ void setinitconfiglogl(int4 full, FStatic<int2, 1, 2>& hsmax) {
 void updatefamilylogl(real8* logl, int4 nclust) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.configuration_work;
+  auto& w = configuration_work.tables;
   const int4 n = v.smplsize;
-  const auto saved_prt = v.indivlocprt;
-  const auto saved_order = v.indivorder;
   const auto loc = v.indivlocprt;
+  const WindowScope keep_loc(v.indivlocprt);
+  const WindowScope keep_order(v.indivorder);
   fit(w.order, n);
   fit(w.members, n);
   fit(w.famcount, nclust + 1);
@@ -158,8 +158,6 @@ void updatefamilylogl(real8* logl, int4 nclust) {
     logl[c - 1] = cluster_logl(-1e300, 0, size);
     first += size;
   }
-  v.indivlocprt = saved_prt;
-  v.indivorder = saved_order;
   check_scratch_marks_clear();
 }
 
@@ -169,7 +167,7 @@ void invalidconfig(int4 mode) {
   if (mode == 1) {
     line = "Initial cluster with offspring: ";
     std::string parents;
-    auto& seen = v.configuration_work.pairs;
+    auto& seen = configuration_work.tables.pairs;
     seen.clear();
     bool firstmember = true;
     for (int4 f = 1; f <= v.numberfsfamily; ++f) {

@@ -8,6 +8,7 @@
 #include "configuration/configuration_internal.hpp"
 #include "configuration/pair_score_internal.hpp"
 #include "core/modules.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "pairwise/pairwise.hpp"
 
 namespace kinrad {
@@ -129,7 +130,7 @@ void known_parent_families(int4 col, int4 nrow, FView<int4, 2> loc, std::vector<
 
 void calculatecrrtpairlogl(real8& logl) {
   const auto& v = variables;
-  auto& w = variables.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const int4 n = v.smplsize;
   const FView<int4, 2> loc = variables.indivlocprt;
   const bool pool = v.numsex == 1;
@@ -295,7 +296,7 @@ void reduceerracct(real8& out, real8 add) {
 
 void setsumsibprb() {
   auto& v = variables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const int4 n = v.smplsize;
   if (!v.prbpairsum.try_allocate(Dim(n))) stoponerror(0, "FamilyBuild");
   fit(w.mark, n);

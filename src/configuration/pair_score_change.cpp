@@ -8,6 +8,7 @@
 #include "configuration/configuration_internal.hpp"
 #include "configuration/pair_score_internal.hpp"
 #include "core/modules.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "likelihood/likelihood.hpp"
 #include "pairwise/pairwise.hpp"
 
@@ -34,7 +35,7 @@ real8 po_term(int4 o, int4 p, int4 s, bool selfed) {
 void popair_two_parts(real8* out) {
   auto& v = variables;
   const auto& av = annealvariables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const int4 n = v.smplsize;
   const bool selfing = selfing_in_play();
   fit(w.entry1, n);
@@ -97,7 +98,7 @@ void popair_two_parts(real8* out) {
 int4 gather_entries(int4 n) {
   auto& v = variables;
   const auto& av = annealvariables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   fit(w.eo, n);
   fit(w.ec1, n);
   fit(w.ec2, n);
@@ -161,7 +162,7 @@ void logl_change_self(real8& d) {
 void calculatepairlogl2(real8* out, int4 n) {
   auto& v = variables;
   const auto& av = annealvariables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const bool pool = v.numsex == 1;
   const bool selfing = selfing_in_play();
   const int4 ne = gather_entries(n);
@@ -297,7 +298,7 @@ bool proposed_family_passes(int4 m) {
 void calculatepairloglmonogamy(real8* out, real8 bound) {
   auto& v = variables;
   const auto& av = annealvariables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const int4 n = v.smplsize;
   const int4 nO = av.numindivlocidx(3);
   const int4 nS = av.numindiv(1);
@@ -435,7 +436,7 @@ void calculatepairloglmonogamy(real8* out, real8 bound) {
 void calculatedhpairlogl(real8* out, int4 n) {
   auto& v = variables;
   auto& av = annealvariables;
-  auto& w = v.pair_score_work;
+  auto& w = configuration_work.pair_score;
   const int4 ns = v.smplsize;
   const bool family = av.movingtype == 2;
   if (family && v.allcandidate < 1) return;

@@ -2,17 +2,14 @@
 // Scoring of one initial cluster at rising likelihood precision.
 #include "core/kinds.hpp"
 #include "core/modules/variables.hpp"
-#include "core/real_integer_power.hpp"
+#include "core/variables_routines.hpp"
 
 namespace kinrad {
 
-// Precision k of the likelihood engine: thresholds 0.1^(2k), 0.1^(2k) and a tenth of that.
+// Precision k of the likelihood engine and its thresholds.
 inline void set_likelihood_precision(int4 k) {
-  auto& v = variables;
-  v.likelihoodprecision = k;
-  v.prec1 = real_integer_power(0.1, 2 * k);
-  v.prec2 = v.prec1;
-  v.prec3 = 0.1 * v.prec1;
+  variables.likelihoodprecision = k;
+  set_precision_thresholds(k);
 }
 
 // Scores with `score()` at the precision in force and, while the value is not above `bound`

@@ -317,4 +317,29 @@ class FStatic {
   std::array<T, static_cast<std::size_t>(Hi - Lo + 1)> a_{};
 };
 
+// Re-aims a window (indivlocprt, inferparentprt, loglikelihoodprt, indivorder: an FView or a
+// pointer) for the length of a scope and puts its old aim back when the scope ends, also when an
+// error stop unwinds through it:
+//
+//   WindowScope loc(v.indivlocprt, v.btindivloc.view());   // aimed at the best configuration
+//   ...                                                     // restored at the closing brace
+template <class W>
+class [[nodiscard]] WindowScope {
+ public:
+  // Saves the window's aim; the window keeps it until the caller re-aims it.
+  explicit WindowScope(W& window) : window_(window), saved_(window) {}
+  // Saves the window's aim and aims it at `aim`.
+  WindowScope(W& window, const W& aim) : window_(window), saved_(window) { window_ = aim; }
+  ~WindowScope() { window_ = saved_; }
+  WindowScope(const WindowScope&) = delete;
+  WindowScope& operator=(const WindowScope&) = delete;
+
+  // Puts the saved aim back before the scope ends (an early return's state).
+  void restore() { window_ = saved_; }
+
+ private:
+  W& window_;
+  W saved_;
+};
+
 }  // namespace kinrad

@@ -2,6 +2,9 @@
 
 #include "core/config_record.hpp"
 #include "core/command_line.hpp"
+#include "core/modules/configuration_work.hpp"
+#include "core/modules/likelihood_work.hpp"
+#include "core/modules/pairwise_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 #include "core/stem_lock.hpp"
@@ -24,6 +27,10 @@ void reset_all_modules() {
   simuvariables = Simuvariables{};
   writevar = Writevar{};
   dyadprbvariables = Dyadprbvariables{};
+  // Phase scratch: grow-only buffers, released so that a second analysis starts as the first.
+  configuration_work = ConfigurationWork{};
+  likelihood_work = LikelihoodWork{};
+  pairwise_work = PairwiseWork{};
   // State kept outside the modules: the random streams, the command line and the lock of the
   // output stem.
   random_stream_state = RandomStreamState{};

@@ -6,6 +6,7 @@
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
+#include "core/real_integer_power.hpp"
 
 namespace kinrad {
 
@@ -47,6 +48,17 @@ bool isnanq(real8 x) {
 
 real8 logx(real8 x) {
   return x <= 1e-300 ? -1e300 : std::log(x);
+}
+
+int4 candidate_column(int4 s, int4 j) {
+  return (s - 1) * variables.numcandidate(1) + j;
+}
+
+void set_precision_thresholds(int4 k) {
+  Variables& v = variables;
+  v.prec1 = real_integer_power(0.1, 2 * k);
+  v.prec2 = v.prec1;
+  v.prec3 = 0.1 * v.prec1;
 }
 
 }  // namespace kinrad

@@ -19,5 +19,11 @@ std::string itoc(int4 i);
 bool isnanq(real8 x);
 // Natural logarithm, with -1e300 (impossible) for arguments at or below 1e-300.
 real8 logx(real8 x);
+// Column of candidate j of sex s in the candidates' genotype table: the second sex's candidates
+// follow the first's.
+int4 candidate_column(int4 s, int4 j);
+// The likelihood engine's thresholds at precision k >= 1: prec1 = prec2 = 0.1^(2k) and prec3 a
+// tenth of that.
+void set_precision_thresholds(int4 k);
 
 }  // namespace kinrad

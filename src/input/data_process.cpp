@@ -78,10 +78,6 @@ void check_known_relationships() {
     }
 }
 
-int4 candidate_column(int4 sex, int4 j) {
-  return sex == 1 ? j : variables.numcandidate(1) + j;
-}
-
 // A candidate whose genotype is already counted as an offspring's or as a father's.
 bool counted_elsewhere(int4 sex, int4 j) {
   if (variables.cndinoffspring.allocated() && variables.cndinoffspring(j, sex) != 0) return true;

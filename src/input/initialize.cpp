@@ -7,7 +7,7 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "core/real_integer_power.hpp"
+#include "core/variables_routines.hpp"
 #include "core/sorting.hpp"
 #include "input/input.hpp"
 #include "core/system_memory.hpp"
@@ -129,9 +129,7 @@ void set_thresholds_and_scratch(int4 n, int4 c) {
     v.prec2 = 0.05;
     v.prec3 = 0.005;
   } else {
-    v.prec1 = real_integer_power(0.1, 2 * v.likelihoodprecision);
-    v.prec2 = v.prec1;
-    v.prec3 = 0.1 * v.prec1;
+    set_precision_thresholds(v.likelihoodprecision);
   }
   v.sexid(1) = v.numsex == 2 ? "*" : "#";
   v.sexid(2) = "#";

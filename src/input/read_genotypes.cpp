@@ -52,11 +52,6 @@ int4 total_count(const FArray<int4, 1>& counts) {
   return n;
 }
 
-// Column of candidate j of sex s in cndgtype.
-int4 candidate_column(int4 s, int4 j) {
-  return (s - 1) * variables.numcandidate(1) + j;
-}
-
 [[noreturn]] void stopoffspring(const FString<20>& id, std::string_view what) {
   std::string line = "Offspring ";
   line += id.trimmed();

@@ -10,13 +10,13 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
+#include "core/modules/dyad_tables.hpp"
 #include "core/modules/familyloglvar.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 #include "core/text_utils.hpp"
 #include "likelihood/likelihood.hpp"
-#include "pairwise/pairwise.hpp"
 
 namespace kinrad {
 

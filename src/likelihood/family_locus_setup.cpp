@@ -54,7 +54,7 @@ int4 multi_code(int4 m, int4 locus) {
   return g;
 }
 
-// Step 5: observed genotypes of the parents with a candidate.
+// Observed genotypes of the parents with a candidate.
 void known_parent_genotypes(int4 locus, int4 numallele) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
@@ -93,7 +93,7 @@ void known_parent_genotypes(int4 locus, int4 numallele) {
   v.allprntgtypemissingq = typed ? 0 : 1;
 }
 
-// Step 6: alleles of each mother's haploid sons with their counts.
+// Alleles of each mother's haploid sons with their counts.
 void haploid_counts(int4 locus, int4 numallele) {
   Variables& v = variables;
   const int4 pos = v.locus2loc(locus);
@@ -224,7 +224,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
   const int4 nall = v.nallparent;
   const int4 np1 = v.nparent(1);
 
-  // Step 1: the marker case.
+  // The marker case.
   const bool dominant = v.dominantmarker(locus) == 1;
   v.crrtmarkerdomq = dominant ? 1 : 0;
   v.crrtmarkercodomq = dominant ? 0 : 1;
@@ -233,7 +233,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
   const int4 errorclass = v.locuserror(locus);
   const bool othererrors = v.othererrorrate(locus) >= 1e-8;
 
-  // Step 2: the genotype-class column of a two-allele locus.
+  // The genotype-class column of a two-allele locus.
   if (numallele == 2) {
     const int4 p = v.locus2loc(locus);
     if (!v.locus2gtypefre.allocated() || p - v.l2lb(1) < 0 ||
@@ -241,7 +241,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
       computegtypefre(p, p);
   }
 
-  // Step 3: fixed-genotype mode and the two-allele progress.
+  // Fixed-genotype mode and the two-allele progress.
   if (v.genotypefreshortcut == 1 && lv.infergtypeprnt >= 1) v.purefsshortcut = 2;
   if (lv.infergtypeprnt != 0) {
     if (dominant) {
@@ -256,7 +256,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     v.firstsnplocusidx = 0;
   }
 
-  // Step 4: room for the parents' allele lists.
+  // Room for the parents' allele lists.
   if (numallele == 2) {
     grow(lv.allelehs, Dim(2));
   } else {
@@ -277,16 +277,14 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     grow(lv.allelehs, Dim(std::max(total, 1)));
   }
 
-  // Steps 5 and 6.
   known_parent_genotypes(locus, numallele);
   if (v.haplodiploid == 1 && v.numchildh > 0) haploid_counts(locus, numallele);
 
-  // Step 7.
   lv.loglikehoodconst = 0.0;
   for (int4 j = 1; j <= nall; ++j) lv.hsib(j) = lv.hsib2(j);
   for (int4 f = 1; f <= nfs; ++f) lv.fsib(f) = 1;
 
-  // Steps 8 and 9: offspring genotype tables and family allele lists.
+  // Offspring genotype tables and family allele lists.
   grow(v.numfsgenotype, Dim(2), Dim(std::max(nfs, 1)));
   if (numallele == 2) {
     if (v.firstsnplocusidx == 0 || v.firstdomlocusidx == 0) {
@@ -465,7 +463,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     }
   }
 
-  // Step 10: parents' allele lists and genotype spaces.
+  // Parents' allele lists and genotype spaces.
   if (numallele > 2) {
     const int4 nmask = numallele;
     for (int4 j = 1; j <= nall; ++j) {
@@ -646,7 +644,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     for (int4 f = 1; f <= nfs; ++f) lv.fsgtypeidx(0, f) = 0;
   }
 
-  // Step 11: the dominant cache belongs to one dominant block.
+  // The dominant cache belongs to one dominant block.
   if (dominant) {
     const int4 block = v.dominantloci(locus);
     if (block != lv.dominant_cache_block) {
@@ -655,7 +653,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     }
   }
 
-  // Step 12: scaled counts (the same for every evaluation of one inference).
+  // Scaled counts (the same for every evaluation of one inference).
   if (!dominant) {
     const bool scale = v.fsscaleq == 1;
     real8 s = 1.0, c = 0.0;
@@ -691,11 +689,11 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     }
   }
 
-  // Step 13: the parents' priors.
+  // The parents' priors.
   setgtypefre(locus, numallele, logl);
   if (logl <= kImpossible) return;
 
-  // Step 14: haploid sons absorbed into their mothers' priors.
+  // Haploid sons absorbed into their mothers' priors.
   if (v.numchildh >= 1) {
     const real8 t1 = v.transratehaploid(1, locus);
     const real8 t2 = v.transratehaploid(2, locus);
@@ -743,7 +741,7 @@ void familylocus_setup(int4 locus, int4 numallele, int4 numgenotype, real8& logl
     }
   }
 
-  // Step 15: families without members take no part.
+  // Families without members take no part.
   lv.mabsorb(4) = 0;
   for (int4 f = 1; f <= nfs; ++f) {
     if (lv.clusterfamilysize(f) != 0) continue;

@@ -84,7 +84,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
   engine::grow(w.qb, Dim(std::max(ng, 1)));
   engine::grow(w.used, Dim(std::max(ng, 1)));
 
-  // Step 1-2: local indices of the family's alleles, each class's type and category vector.
+  // Local indices of the family's alleles, each class's type and category vector.
   if (multi) {
     const int4 base = lv.locallelefs(fam);
     for (int4 i = 1; i <= na; ++i) w.allelemap(lv.allelefs(base + i)) = i;
@@ -110,7 +110,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
   const int4 ncat[3] = {0, 6 - hd, multi ? 2 * (5 - hd) : 3};
   const real8* catv[3] = {nullptr, vals - 1, vals + (6 - hd) - 1};  // 1-based by category
 
-  // Step 3: masks of the hopeless pairs.
+  // Masks of the hopeless pairs.
   bool masked = false;
   if (multi) {
     assert(na >= 3);
@@ -135,7 +135,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     }
   }
 
-  // Step 4: the retained pairs, 0-based, in increasing order.
+  // The retained pairs, 0-based, in increasing order.
   int4* keep = w.keep.data();
   int4 n = 0;
   if (masked) {
@@ -154,7 +154,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
   const bool all = !masked;
   if (all) n = e;
 
-  // Step 5: weighted category sums per retained pair; the scaled category values are reused
+  // Weighted category sums per retained pair; the scaled category values are reused
   // while type and weight stay.
   real8* sum = w.sum.data();
   real8* sv = w.scaled.data();
@@ -193,7 +193,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     }
   }
 
-  // Step 6: the best pair.
+  // The best pair.
   if (n == 0) return;
   real8 best = -1e300;
   if (all) {
@@ -212,7 +212,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     b = ix(2, p + 1);
   };
 
-  // Step 8: haploid fathers always get a table.
+  // Haploid fathers always get a table.
   if (haplo) {
     if (all) {
       int4 p = 0;
@@ -254,7 +254,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     for (int4 i = 0; i < lv.hsprobdim(parent); ++i) out[to[i] - 1] += fre[i];
   };
 
-  // Step 11: the cluster is this one family; finish the locus here.
+  // The cluster is this one family; finish the locus here.
   if (v.purefsshortcut >= 1) {
     real8 total = 0.0;
     real8* d1 = w.da.data();
@@ -293,7 +293,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     return;
   }
 
-  // Step 10: absorb the family into its parents at once when one of them has no other family.
+  // Absorb the family into its parents at once when one of them has no other family.
   const int4 x = lv.clusterfamily(1, fam);
   const int4 y = lv.clusterfamily(2, fam);
   bool absorb = false;
@@ -370,7 +370,7 @@ void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
     return;
   }
 
-  // Step 9: table mode.
+  // Table mode.
   if (all) {
     const bool every = lv.crrtmarkertype == 2;
     int4 p = 0;

@@ -56,6 +56,11 @@ void findabsorbfamily();
 // log likelihood when that accounts for every family, -1e300 when impossible.
 void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& logl);
 
+// A tree the peeling closed in parent node p (one that keeps no family) is a factor of its own:
+// the prior mass of the vector p last received. Adds its log to `total`; false when the mass is
+// at or below 1e-300, which makes the locus impossible.
+bool add_closed_tree(int4 p, real8& total);
+
 // Adds the log of the vector sum of every parent without a full-sib family at the locus to the
 // constant (an individual acting in both roles once); false when such a parent is impossible.
 bool unattached_parents();
@@ -77,9 +82,5 @@ TableReader table_of(int4 f);
 inline bool has_bit(uint16_t mask, int4 c) {
   return c >= 1 && c <= 16 && (mask & (0x8000u >> (c - 1))) != 0;
 }
-
-// The internal stop for parts of the engine that a locus of this kind would need but that are
-// not available: never a silently wrong value.
-[[noreturn]] void engine_unavailable(const char* what);
 
 }  // namespace kinrad

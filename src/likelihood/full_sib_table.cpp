@@ -1,7 +1,5 @@
 #include <cmath>
-#include <string>
 
-#include "core/error_stop.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
@@ -23,12 +21,6 @@ int4 other_role_joint(int4 j) {
   if (p > v.parentjdx.ubound(1)) return 0;
   const int4 q = v.parentjdx(p, s);
   return q > 0 ? v.npstartloc1(3 - s) + q : 0;
-}
-
-void engine_unavailable(const char* what) {
-  variables.errmsg(1) = std::string("Internal error: no likelihood routine for ") + what + ".";
-  variables.errmsg(2) = "";
-  stoponerror(1, "FamilyLocusLogL");
 }
 
 void build_fs_table(int4 ifs, bool twoallele, FsTable& out) {

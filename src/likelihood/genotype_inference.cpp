@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/genotype_number.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/setgetgtype.hpp"
 #include "core/modules/variables.hpp"
@@ -23,13 +24,6 @@ constexpr real8 kFloor = 9.99999991097579e-38;
 template <class T>
 void fit(std::vector<T>& v, std::size_t n) {
   if (v.size() < n) v.resize(n);
-}
-
-// Number of genotype a/b (a <= b) in the order (1,1), (1,2), ..., (1,n), (2,2), ..., (n,n),
-// from 1.
-inline int4 pair_index(int4 a, int4 b, int4 n) {
-  if (a > b) std::swap(a, b);
-  return (a - 1) * n - (a - 1) * (a - 2) / 2 + (b - a + 1);
 }
 
 // Observed alleles of genotype number g (0 missing) at a locus of k alleles: a haploid
@@ -141,7 +135,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     diploidoff[j] = 0;
   }
 
-  // Step 1: the parents' observed genotypes (from the candidate assigned to, or known as, the
+  // The parents' observed genotypes (from the candidate assigned to, or known as, the
   // parent of one of their offspring) and whether any of their offspring is typed.
   const int4 k = v.obsnumallele(locus);
   for (int4 p1 = 1; p1 <= np1; ++p1) {
@@ -197,7 +191,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 2: the single-offspring cache key.
+  // The single-offspring cache key.
   int4 key = 0;
   if (flag2 == 1 && np1 == 1 && v.nparent(2) == 1 && v.ploidy(1) == 2 && v.ploidy(2) == 2 &&
       obs[2 * joint(1, 1)] <= 0 && obs[2 * joint(2, 1)] <= 0 && v.nchild(1, 1) == 1 && n == 2 &&
@@ -210,11 +204,11 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     key = g;
   }
 
-  // Step 3: the population priors (inbreeding F, no floor).
+  // The population priors (inbreeding F, no floor).
   const real8 F = v.inbreeding;
   for (int4 a = 1; a <= n; ++a) {
     for (int4 b = a; b <= n; ++b) {
-      q[pair_index(a, b, n)] =
+      q[pair_number(a, b, n)] =
           a == b ? (F + (1.0 - F) * p(a)) * p(a) : 2.0 * (1.0 - F) * p(a) * p(b);
     }
   }
@@ -280,7 +274,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
     for (int4 a = 1; a <= n; ++a) {
       for (int4 b = a; b <= n; ++b) {
-        const int4 g = pair_index(a, b, n);
+        const int4 g = pair_number(a, b, n);
         if (!kept[g]) continue;
         allelecount[static_cast<std::size_t>(a - 1)] += weight * w[g];
         allelecount[static_cast<std::size_t>(b - 1)] += weight * w[g];
@@ -298,7 +292,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
   int1* const kept = lv.infer_kept.data();
   int4* const gathered = lv.infer_alleles.data();
 
-  // Step 4 to 6: each parent, sex 1 then sex 2.
+  // Each parent, sex 1 then sex 2.
   for (int4 s = 1; s <= 2; ++s) {
     const bool haploid = v.ploidy(s) == 1;
     const int4 ng = ng_of(s);
@@ -320,13 +314,13 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
         if (o1 <= 0) {
           for (int4 g = 1; g <= ng; ++g) w[g] = haploid ? p(g) : q[g];
         } else if (errorfree && !dominant) {
-          w[haploid ? o1 : pair_index(o1, o2, n)] = 1.0;
+          w[haploid ? o1 : pair_number(o1, o2, n)] = 1.0;
         } else if (haploid) {
           for (int4 a = 1; a <= n; ++a) w[a] = prbgtophaploid(a, o1, locus) * p(a);
         } else {
           for (int4 a = 1; a <= n; ++a)
             for (int4 b = a; b <= n; ++b) {
-              const int4 g = pair_index(a, b, n);
+              const int4 g = pair_number(a, b, n);
               w[g] = prbgtop(a, b, ob, locus) * q[g];
             }
         }
@@ -431,14 +425,14 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
         for (std::size_t x = 0; x < nn; ++x) M = std::max(M, L[x]);
         for (int4 a = 1; a <= n; ++a) {
           for (int4 b = a; b <= n; ++b) {
-            const int4 g = pair_index(a, b, n);
+            const int4 g = pair_number(a, b, n);
             const real8 x = Lat(a, b);
             w[g] = x > -1e250 && x > M - 100.0 ? std::exp(x - M) * q[g] : 0.0;
           }
         }
       }
 
-      // Step 5: normalisation over the kept genotypes.
+      // Normalisation over the kept genotypes.
       real8 top = 0.0;
       for (int4 g = 1; g <= ng; ++g) top = std::max(top, w[g]);
       real8 sum = 0.0;
@@ -451,7 +445,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
           if (kept[g]) w[g] = std::max(w[g] / sum, kFloor);
       }
 
-      // Step 6: storing and counting.
+      // Storing and counting.
       if (prntflag != 0) store_parent(s, i, w, ng);
       if (countflag != 0) {
         const bool counted_elsewhere =
@@ -462,10 +456,9 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 7.
   if (prntflag == 0) return;
 
-  // Step 8: allele transmission of each parent.
+  // Allele transmission of each parent.
   for (int4 s = 1; s <= 2; ++s) {
     for (int4 i = 1; i <= v.nparent(s); ++i) {
       const int4 j = joint(s, i);
@@ -479,7 +472,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
       for (int4 a = 1; a <= n; ++a) t[a - 1] = 0.0;
       for (int4 a = 1; a <= n; ++a) {
         for (int4 b = a; b <= n; ++b) {
-          const real8 x = val(w[pair_index(a, b, n)]);
+          const real8 x = val(w[pair_number(a, b, n)]);
           if (a == b) {
             t[a - 1] += x;
           } else {
@@ -491,7 +484,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
     }
   }
 
-  // Step 9: the offspring, family by family.
+  // The offspring, family by family.
   fit(lv.infer_prior, static_cast<std::size_t>(ngd + n) + 2);
   real8* const priord = lv.infer_prior.data();            // diploid offspring, from 1
   real8* const priorh = lv.infer_prior.data() + ngd + 1;  // haploid offspring, from 1
@@ -584,14 +577,14 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
             for (int4 a = 1; a <= n; ++a) {
               for (int4 b = a; b <= n; ++b) {
-                const real8 x = w[pair_index(a, b, n)];
+                const real8 x = w[pair_number(a, b, n)];
                 if (!(x >= 1e-10)) continue;
                 if (a == b) {
-                  prior[pair_index(a, a, n)] += x;
+                  prior[pair_number(a, a, n)] += x;
                 } else {
-                  prior[pair_index(a, b, n)] += 0.5 * x;
-                  prior[pair_index(a, a, n)] += 0.25 * x;
-                  prior[pair_index(b, b, n)] += 0.25 * x;
+                  prior[pair_number(a, b, n)] += 0.5 * x;
+                  prior[pair_number(a, a, n)] += 0.25 * x;
+                  prior[pair_number(b, b, n)] += 0.25 * x;
                 }
               }
             }
@@ -601,7 +594,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             auto tv = [](const real8* t, int4 a) { return t[a - 1] >= 1e-10 ? t[a - 1] : 0.0; };
             for (int4 a = 1; a <= n; ++a) {
               for (int4 b = a; b <= n; ++b) {
-                prior[pair_index(a, b, n)] =
+                prior[pair_number(a, b, n)] =
                     a == b ? tv(t1, a) * tv(t2, a) : tv(t1, a) * tv(t2, b) + tv(t1, b) * tv(t2, a);
               }
             }
@@ -616,7 +609,7 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
             continue;
           }
           for (int4 b = a; b <= n; ++b) {
-            const int4 g = pair_index(a, b, n);
+            const int4 g = pair_number(a, b, n);
             cpost[g] = prior[g] * (og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0);
             sum += cpost[g];
           }

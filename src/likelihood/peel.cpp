@@ -280,18 +280,19 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
       const uint16_t rmask = afather ? colmask : rowmask;
       const int4 adim = afather ? rows : cols;
       const int4 rdim = afather ? cols : rows;
-      // The absorbed parent's compatible entries, their classes and weights.
-      std::array<int4, kMaxFsClass * 4> xc{};
-      std::array<real8, kMaxFsClass * 4> xw{};
+      // The absorbed parent's compatible entries, their classes and weights (any number of
+      // them: many genotypes of a parent with a long allele list share a class).
+      engine::grow(lv.peelclass, Dim(std::max(na, 1)));
+      engine::grow(lv.peelclassweight, Dim(std::max(na, 1)));
+      int4* xc = &lv.peelclass(1);
+      real8* xw = &lv.peelclassweight(1);
       int4 nx = 0;
       for (int4 i = 0; i < na; ++i) {
         const int4 c = twoallele ? i + 1 : acls[i];
         if (c < 1 || c > adim || !has_bit(amask, c) || pa[i] <= 0.0) continue;
-        if (nx < static_cast<int4>(xc.size())) {
-          xc[nx] = c;
-          xw[nx] = pa[i];
-          ++nx;
-        }
+        xc[nx] = c;
+        xw[nx] = pa[i];
+        ++nx;
       }
       std::array<real8, kMaxFsClass + 1> qy;
       qy.fill(-1.0);
@@ -389,16 +390,22 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
     const int4 ir = individual(r);
     if (mark(ir) != j) continue;
     mark(ir) = -1;  // counted
-    const real8* pr = &lv.crrtgenotypefre(lv.hsprobloc(r) + 1);
-    real8 s = 0.0;
-    for (int4 i = 0; i < lv.hsprobdim(r); ++i) s += pr[i];
-    if (s <= 1e-300) {
+    if (!add_closed_tree(r, total)) {
       logl = kImpossible;
       return;
     }
-    total += std::log(s);
   }
   logl = total;
+}
+
+bool add_closed_tree(int4 p, real8& total) {
+  const Likelihoodvar& lv = likelihoodvar;
+  const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
+  real8 s = 0.0;
+  for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += w[i];
+  if (s <= 1e-300) return false;
+  total += std::log(s);
+  return true;
 }
 
 }  // namespace kinrad

@@ -62,7 +62,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   Likelihoodvar& lv = likelihoodvar;
   status = 0;
 
-  // Step 1: inference fields, parent numbering and the family counts.
+  // Inference fields, parent numbering and the family counts.
   lv.infergtype.fill(0);
   lv.infergtypeprnt = 0;
   lv.infergtypesex = 0;
@@ -106,7 +106,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   v.nsibstartloc(2) = nfs;
   const bool haplo = v.haplodiploid == 1;
 
-  // Step 2: room for the family graph.
+  // Room for the family graph.
   grow(lv.idxloc, Dim(0, 2 * nfs));
   lv.idxloc(0) = 0;
   grow(lv.mate1, Dim(0, std::max(lv.maxnummate, 1)), Dim(std::max(nall, 1)));
@@ -135,7 +135,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     fill_range(v.familyindivloch, 0, np2, 0);
   }
 
-  // Step 3: pairs, mates and offspring counts (sex-2 parents outer, so that mate lists come out
+  // Pairs, mates and offspring counts (sex-2 parents outer, so that mate lists come out
   // ascending).
   v.numchild = 0;
   v.numchildh = 0;
@@ -181,7 +181,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
   }
 
-  // Step 4: member lists and the haploid offspring grouped by mother.
+  // Member lists and the haploid offspring grouped by mother.
   grow(lv.familyindiv, Dim(std::max(v.numchild, 1)));
   grow(v.familyindivloc, Dim(0, std::max(nfs, 1)));
   fill_range(v.familyindivloc, 0, nfs, 0);
@@ -211,7 +211,6 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
   }
 
-  // Step 5.
   const bool twoallele = has_two_allele_loci();
   if (twoallele) {
     grow(lv.familyindivll, Dim(3), Dim(std::max(v.numchild, 1)));
@@ -222,7 +221,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   fill_range(lv.knownprt, 1, nall, 0);
   fill_range(lv.hsib2, 1, nall, 0);
 
-  // Steps 6 and 7: families in the order of sex-1 parents and their mates, with their members
+  // Families in the order of sex-1 parents and their mates, with their members
   // and known parents.
   const bool mono = v.numsex == 1;
   const bool cands = v.allcandidate > 0;
@@ -314,7 +313,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
   }
 
-  // Step 8: known parents of the family.
+  // Known parents of the family.
   v.anyknownprtq.fill(0);
   if (cands) {
     for (int4 p = 1; p <= nall; ++p) {
@@ -327,7 +326,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     if (lv.knownprt(p) <= 0) v.prntgtype(1, p) = 0;
   }
 
-  // Step 9: absorb lists and the peeling's parent table.
+  // Absorb lists and the peeling's parent table.
   grow(lv.nabsorb, fd);
   grow(lv.iabsorb, Dim(2), fd);
   lv.nabsorb(1) = -1;
@@ -341,7 +340,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
   }
 
-  // Step 10: per-family allele and genotype room, table flags and caches.
+  // Per-family allele and genotype room, table flags and caches.
   grow(lv.locallelefs, fd);
   grow(lv.numallelefs, fd);
   grow(lv.clusterfamilyloc, Dim(std::max(nfs, 1) + 1));
@@ -387,7 +386,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
           for (int4 c = 0; c <= k; ++c) lv.fsfamilygtype(c, r, i, l) = 0;
   }
 
-  // Step 11: inbreeding of the parents when selfing is possible.
+  // Inbreeding of the parents when selfing is possible.
   if (v.allowinbreeding == v.numsex) {
     grow(lv.prntinbcoe, Dim(std::max(v.maxnumparent, 1)), Dim(2));
     for (int4 s = 1; s <= 2; ++s)
@@ -395,7 +394,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     if (selfq == 1) selfinggen_est();
   }
 
-  // Step 12: families whose parent has no other family can be absorbed into a single table.
+  // Families whose parent has no other family can be absorbed into a single table.
   grow(lv.fsprobptr, fd);  // new holders start empty
   grow(lv.fsprobidx, fd);
   for (int4 i = 1; i <= nfs; ++i) {
@@ -414,7 +413,7 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     lv.fsprobidx(i) = x;
   }
 
-  // Step 13: two-allele tables of the family size.
+  // Two-allele tables of the family size.
   if (twoallele) {
     lv.ng2selfnum = 0;  // the cache of this routine's own estimate serves no locus
     const int4 n = std::max({2 * v.maxfsibsize, 2 * v.maxfsibsizeh, 1});
@@ -434,7 +433,6 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
   }
 
-  // Step 14.
   grow(v.fsprobloc, Dim(std::max(nfs, 1) + 1));
   grow(lv.allelehsnum, pd);
   grow(lv.allelehsloc, Dim(nall + 1));

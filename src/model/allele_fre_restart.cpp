@@ -1,12 +1,12 @@
 #include <span>
 #include <string>
 
-#include "configuration/configuration.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
 #include "model/allele_fre_restart_internal.hpp"
 #include "model/initial_fs_prob_steps_internal.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 

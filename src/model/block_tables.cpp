@@ -13,8 +13,6 @@ namespace kinrad {
 
 namespace {
 
-using block_tables::pair_number;
-
 // 100 x ln of a normalised value; -1e38 in single precision marks an impossible one.
 inline real8 centilog(real8 x) {
   return x <= 1e-300 ? static_cast<real8>(-1e38f) : 100.0 * std::log(x);

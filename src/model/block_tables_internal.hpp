@@ -1,18 +1,9 @@
 #pragma once
 // Pieces of the table steps shared between their source files.
+#include "core/genotype_number.hpp"
 #include "core/kinds.hpp"
 
 namespace kinrad::block_tables {
-
-// Row-by-row genotype number of a/b over k alleles (either order).
-inline int4 pair_number(int4 a, int4 b, int4 k) {
-  if (a > b) {
-    const int4 t = a;
-    a = b;
-    b = t;
-  }
-  return (a - 1) * k - (a - 1) * (a - 2) / 2 + (b - a + 1);
-}
 
 // Allocates the parent-offspring category holders, their common store and the bit sets for
 // allele numbers 2..k8 (the holders and the store only when not there yet).

@@ -11,11 +11,8 @@ namespace kinrad::block_tables {
 
 namespace {
 
-inline int4 ngen(int4 k) {
-  return k * (k + 1) / 2;
-}
 inline int4 npairs(int4 k, int4 hd) {
-  return hd == 0 ? ngen(k) * (ngen(k) + 1) / 2 : k * ngen(k);
+  return hd == 0 ? genotype_count(k) * (genotype_count(k) + 1) / 2 : k * genotype_count(k);
 }
 
 // Category of (father, mother) for an observed homozygote in its two-allele coding
@@ -56,8 +53,8 @@ void allocate_categories(int4 k8) {
   index_t c = 0;
   index_t store = 0;
   for (int4 k = 2; k <= k8; ++k) {
-    c += ngen(k);
-    store += static_cast<index_t>(npairs(k, hd)) * ngen(k);
+    c += genotype_count(k);
+    store += static_cast<index_t>(npairs(k, hd)) * genotype_count(k);
   }
   if (!v.dadmumoffprbidx.allocated()) {
     v.dadmumoffprbidx.allocate(Dim(c));
@@ -71,7 +68,7 @@ void allocate_categories(int4 k8) {
   for (int4 k = 2; k <= k8; ++k) {
     const int4 np = npairs(k, hd);
     const int4 words = (np + 31) / 32;
-    for (int4 g = 1; g <= ngen(k); ++g) {
+    for (int4 g = 1; g <= genotype_count(k); ++g) {
       ++entry;
       v.dadmumoffprbidx(entry).a = window(v.dadmumoffprbtgt, first, np);
       first += np;
@@ -88,7 +85,7 @@ void fill_categories(int4 k8, bool het) {
   index_t base = 0;
   for (int4 k = 2; k <= k8; ++k) {
     const std::vector<Genotype> gl = genotypes_of(k);
-    const int4 g = ngen(k);
+    const int4 g = genotype_count(k);
     for (int4 oa = 1; oa <= k; ++oa) {
       for (int4 ob = oa; ob <= k; ++ob) {
         if ((oa != ob) != het) continue;

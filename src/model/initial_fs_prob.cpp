@@ -1,10 +1,10 @@
 #include <algorithm>
 
+#include "core/genotype_number.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "model/initial_fs_prob_steps_internal.hpp"
 #include "model/model.hpp"
-#include "pairwise/pairwise.hpp"
 
 namespace kinrad {
 
@@ -26,12 +26,7 @@ void set_genotype_index_tables() {
     for (int4 k = 2; k <= kmax; ++k) {
       const int4 base = lv.fsgtypeidloc(k);
       for (int4 b = 1; b <= k; ++b) {
-        for (int4 a = 1; a <= k; ++a) {
-          const int4 lo = std::min(a, b);
-          const int4 hi = std::max(a, b);
-          lv.fsgtypeid(base + (b - 1) * k + a) =
-              (lo - 1) * k - (lo - 1) * (lo - 2) / 2 + hi - lo + 1;
-        }
+        for (int4 a = 1; a <= k; ++a) lv.fsgtypeid(base + (b - 1) * k + a) = pair_number(a, b, k);
       }
     }
     lv.fsgtypeid(1) = total;
@@ -61,9 +56,8 @@ void initialfsprob(int4 mode, int4 locfrom, int4 locto) {
   restart_allele_frequencies();
   set_genotype_index_tables();
   initialprbgtop(1, v.numloci);
-  calculatepairprob(1);
-  setgetbestcnd();
-  if (selfing) calculateprbgtopself(1, v.numloci);
+  // The dyad tables, the best-candidate lists and the selfing tables follow in the conductor
+  // (analysis_tables), which calls the pairwise phase.
 }
 
 }  // namespace kinrad

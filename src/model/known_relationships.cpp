@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/genotype_number.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
@@ -39,7 +40,7 @@ void set_offspring_locus_flags() {
   Variables& v = variables;
   const int4 nl = v.numloci;
   v.genotypenum.allocate(Dim(v.maxobsnumallele));
-  for (int4 k = 1; k <= v.maxobsnumallele; ++k) v.genotypenum(k) = k * (k + 1) / 2;
+  for (int4 k = 1; k <= v.maxobsnumallele; ++k) v.genotypenum(k) = genotype_count(k);
 
   const bool typed = v.smplsize >= 1 && v.indivgtype2.allocated();
   v.passlocusq.allocate(Dim(nl));

@@ -5,6 +5,7 @@
 
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
+#include "core/genotype_number.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "model/ewen_prior_internal.hpp"
@@ -182,7 +183,7 @@ void set_analysis_constants() {
   setewenprior();
   v.converseq = v.numsex == 2 && v.anymonogamy == 0 ? 1 : 0;
   const int4 k = v.maxobsnumallele;
-  v.numestgenotype = std::min(k * (k + 1) / 2, 5);
+  v.numestgenotype = std::min(genotype_count(k), 5);
 }
 
 void set_locus_lists() {

@@ -10,7 +10,10 @@
 
 namespace kinrad {
 
+class RecordReader;
+
 // Per-analysis set-up of the loci firstlocus..lastlocus (mode 1: all loci, mode 2: one locus).
+// In mode 1 the conductor builds the dyad tables and the selfing tables next (analysis_tables).
 void initialfsprob(int4 mode, int4 firstlocus, int4 lastlocus);
 
 // Fills transrate (and, in a haplodiploid species, transratehaploid) of the loci
@@ -152,5 +155,21 @@ void prntselfedoffprob(real8& prob, const int4 t[2], const int4 o[2], int4 locus
 
 // Makes the effective family-size table scale2 reach index n.
 void setscale2(int4 n);
+
+// --- The allele-frequency checkpoint ----------------------------------------------------------
+
+// Reads the allele-frequency checkpoint; status 0 only when it was read whole and accepted.
+// The frequencies go into obsallelefre unless `store` is false, when only the checks, the
+// status and the round count: the run sequence reads the round again after the per-locus
+// tables were built from the frequencies in force, which must then stay as they are.
+void readmidresult4(int4& status, int4& round, bool store = true);
+
+// The checks both checkpoint readers make on one locus's frequencies.
+bool restart_frequencies_acceptable(std::span<const real8> p);
+
+// Reads one list of obsnumallele(l) frequencies per locus from `in` and, only when every list
+// was read and passes its checks (and `store` is true), stores them all in obsallelefre; false
+// leaves them unchanged.
+bool read_locus_frequencies(RecordReader& in, bool store = true);
 
 }  // namespace kinrad

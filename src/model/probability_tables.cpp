@@ -2,19 +2,13 @@
 #include <utility>
 #include <vector>
 
+#include "core/genotype_number.hpp"
 #include "core/modules/variables.hpp"
 #include "model/model.hpp"
 
 namespace kinrad {
 
 namespace {
-
-// Row-by-row number of the genotype a/b (a <= b) over k alleles: 1/1 = 1, ..., 1/k = k,
-// 2/2 = k + 1, ...
-inline int4 pair_number(int4 a, int4 b, int4 k) {
-  if (a > b) std::swap(a, b);
-  return (a - 1) * k - (a - 1) * (a - 2) / 2 + (b - a + 1);
-}
 
 // One factor (sum of the offspring terms) raised to its count, multiplied into the running
 // product; false ends the product (a zero factor zeroes it, a tiny product keeps its value).
@@ -34,7 +28,7 @@ void computeprob(int4 locus, const int4* phen, int4 n, const int4* allele, int4 
                  int4 ld, int4 ng, int4 symflag, real8& logmax) {
   const Variables& v = variables;
   const int4 hd = v.haplodiploid;
-  const int4 g = k * (k + 1) / 2;
+  const int4 g = genotype_count(k);
   // q[(genotype - 1) + g * m]: P(observation m | true genotype) of one offspring.
   std::vector<real8> q(static_cast<std::size_t>(g) * static_cast<std::size_t>(n > 0 ? n : 1));
   for (int4 a = 1; a <= k; ++a) {
@@ -115,7 +109,7 @@ void computeprob(int4 locus, const int4* phen, int4 n, const int4* allele, int4 
 }
 
 void copyprob(int4 k, int4 m, real8* out, int4 ld, int4 nrow, real8* in) {
-  const int4 g = k * (k + 1) / 2;
+  const int4 g = genotype_count(k);
   if (g < 2) return;
   auto inv = [&](int4 r, int4 c) -> real8& {
     return in[static_cast<std::size_t>((r - 1) + static_cast<index_t>(c - 1) * ld)];

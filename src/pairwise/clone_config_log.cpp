@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
+#include "core/modules/pairwise_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
 #include "model/model.hpp"
@@ -20,30 +21,6 @@ namespace {
 // the smallest double still has a logarithm; its natural log is taken off again.
 constexpr real8 myhuge = DBL_MAX;
 constexpr real8 myhugelog = 709.782712893384;
-
-// The work of one locus, kept from call to call so that no call allocates once the largest
-// group has been seen.
-struct LogScratch {
-  // Per member: the observed alleles at the locus.
-  std::vector<int4> m1, m2;
-  // Clone entries: distinct observed genotypes (flat, from start), multiplicity, order.
-  std::vector<int4> start, nobs, mult, single, order;
-  std::vector<int4> o1, o2, oc;
-  // Allele list: allele numbers (0 the pooled rest), frequencies, weights.
-  std::vector<int4> allele;
-  std::vector<real8> freq, weight;
-  std::vector<int4> tmp;
-  std::vector<int4> sortedallele;
-  std::vector<real8> sortedweight;
-  // Per parent: genotypes as allele-list positions (y < 0 haploid), weights, skip marks.
-  std::vector<int4> gx[2], gy[2];
-  std::vector<real8> gw[2];
-  std::vector<char> gskip[2];
-  // q(t, entry): the entry's observations given true genotype (or allele) t of the list.
-  std::vector<real8> q;
-};
-
-LogScratch g_scratch;
 
 // Position of the unordered pair (i, j) of list positions 0..na-1 among i <= j, row by row.
 inline int4 pair_pos(int4 i, int4 j, int4 na) {
@@ -85,13 +62,13 @@ void parent_alleles(int4 locus, int4 sex, int4 parent, int4& a1, int4& a2) {
 namespace clone_detail {
 
 void release_config_scratch() {
-  g_scratch = LogScratch{};
+  pairwise_work.clone_log = CloneLogWork{};
 }
 
 void fsconfiglog_pruned(int4 n, const int4* members, const int4 parents[2], int4 c, const int4* b,
                         real8& logl, real8 bound, bool prune) {
   const Variables& v = variables;
-  LogScratch& s = g_scratch;
+  CloneLogWork& s = pairwise_work.clone_log;
   logl = 0.0;
   if (n < 1) return;
   const bool haploidoff = v.offploid(members[0]) == 1;

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/modules/simuvariables.hpp"

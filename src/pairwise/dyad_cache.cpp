@@ -88,8 +88,8 @@ void readwritedyadlogl(int4 mode, DyadTable table, const std::string& file, int4
     in.close();
     if (!good) ok = 0;
   } else {
-    ReplacingFile out(file,
-                      WriteFailure{.routine = "CalculatePairProb", .open_prefix = "Failed writing "});
+    ReplacingFile out(
+        file, WriteFailure{.routine = "CalculatePairProb", .open_prefix = "Failed writing "});
     for (int4 k = 0; k < rows.count; ++k) {
       out.write_record(rows.row(table, k));
       if (show != 0) writeprogress(progress, 1000);

@@ -19,6 +19,7 @@
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "program/merge_file.hpp"
+#include "program/prepare_analysis.hpp"
 #include "program/run_archive.hpp"
 #include "results/results.hpp"
 #include "search/search.hpp"
@@ -67,11 +68,7 @@ void run_sequence() {
   initializethreads();
   getcommands();
   if (variables.showversion == 1 && variables.displayq == 1) displayversion();
-  run_phase("ReadData", readdata);
-  run_phase("Initialize", initialize);
-  run_phase("DataProcess", dataprocess);
-  if (variables.threadid == 0) run_phase("CheckData", checkdata);
-  run_phase("InitialFSProb", [] { initialfsprob(1, 1, variables.numloci); });
+  prepare_analysis();
 
   // The pairwise step writes its marker file when it completes; with the marker present it is
   // skipped whatever the restart option says.

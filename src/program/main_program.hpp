@@ -26,7 +26,7 @@ void run_loop(int4 round0, int4& firstq, const RunLoopCalls& calls);
 // the error stop with the memory flag, naming the phase's routine.
 void run_phase(std::string_view name, const std::function<void()>& phase);
 
-// The whole analysis, steps 1 to 19; returns normally or ends through a ProgramStop.
+// The whole analysis in its order; returns normally or ends through a ProgramStop.
 void run_sequence();
 
 // Entry of Kinrad2p: hands over the arguments, runs the sequence and turns a stop into the exit

@@ -24,7 +24,8 @@ struct OutputContext {
   FArray<real8, 1> clusterprob{};   // btnumfamily(3): probability of each reported cluster
   FArray<real8, 1> probinc{};       // n: inclusive probability of each full-sib family
   FArray<real8, 1> probexc{};       // n: exclusive probability
-  std::array<real8, 3> selfrate{};  // selfing rate and its 95% bounds
+  // Selfing rate and its 95% bounds; -1 until the full-sib family step sets them.
+  std::array<real8, 3> selfrate{-1.0, -1.0, -1.0};
   std::vector<int4> cloneindex{};   // n: printed clone index (allowclone = 1)
 };
 

@@ -18,6 +18,11 @@
 namespace kinrad::test {
 namespace {
 
+using testing_support::RecountedCluster;
+using testing_support::recount_cluster;
+using testing_support::check_cluster_tables;
+using testing_support::scratch_marks_clear;
+
 std::vector<int4> list_of(const FArray<int2, 1>& a) {
   std::vector<int4> out;
   for (index_t t = 1; t <= a.size(); ++t) out.push_back(a(t));

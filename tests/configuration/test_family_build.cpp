@@ -12,11 +12,14 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration_fixture.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "likelihood/likelihood.hpp"
 #include "support/cluster_consistency.hpp"
 
 namespace kinrad::test {
 namespace {
+
+using testing_support::scratch_marks_clear;
 
 struct Picture {
   int4 np1 = 0, np2 = 0, nfam = 0, nmember = 0, maxfam = 0, mates1 = 0, mates2 = 0;
@@ -28,7 +31,7 @@ struct Picture {
 };
 
 Picture picture_of_program() {
-  const auto& w = variables.family_work;
+  const auto& w = configuration_work.family;
   Picture p;
   p.np1 = w.nparent(1);
   p.np2 = w.nparent(2);

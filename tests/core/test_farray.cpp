@@ -1,6 +1,8 @@
 // Arrays with lower bounds and fixed-length text: the behaviours the design relies on.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "core/farray.hpp"
 #include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
@@ -105,6 +107,40 @@ TEST(FString, AdjustAndTrim) {
   EXPECT_EQ(trim("  ab  "), "  ab");
   EXPECT_EQ(trim_both("  ab  "), "ab");
   EXPECT_EQ(len_trim("    "), 0u);
+}
+
+// A window re-aimed through WindowScope points where it pointed before once the scope ends,
+// whether it ends normally, early through restore(), or by an exception unwinding it.
+TEST(WindowScope, PutsTheOldAimBackOnEveryExit) {
+  FArray<int4, 2> a, b;
+  a.allocate(Dim(2), Dim(3));
+  b.allocate(Dim(4), Dim(3));
+  a(1, 1) = 11;
+  b(1, 1) = 22;
+  FView<int4, 2> window = a.view();
+  real8 x = 1.0, y = 2.0;
+  real8* score = &x;
+  {
+    WindowScope aim(window, b.view());
+    WindowScope keep(score);
+    score = &y;
+    EXPECT_EQ(window(1, 1), 22);
+    EXPECT_EQ(*score, 2.0);
+  }
+  EXPECT_EQ(window(1, 1), 11);
+  EXPECT_EQ(window.ubound(1), 2);
+  EXPECT_EQ(score, &x);
+  {
+    WindowScope aim(window, b.view());
+    aim.restore();
+    EXPECT_EQ(window(1, 1), 11);
+  }
+  try {
+    WindowScope aim(window, b.view());
+    throw std::runtime_error("stop");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(window(1, 1), 11);
 }
 
 }  // namespace

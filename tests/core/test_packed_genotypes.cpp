@@ -5,13 +5,13 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class PackedGenotypes : public ::testing::Test {
+class PackedGenotypes : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
   void aim(FArray<int2, 1>& column) { setgetgtype.locusgtypeptr = column.view(); }
 };
 

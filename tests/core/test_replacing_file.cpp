@@ -14,19 +14,19 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
+#include "support/module_reset.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
 namespace {
 
+using testing_support::expect_stop;
 using testing_support::read_text;
 using testing_support::TempWorkDir;
 using testing_support::write_text;
 
-class ReplacingFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-};
+class ReplacingFileTest : public testing_support::ModuleReset {};
 
 TEST_F(ReplacingFileTest, TextReplacesTheOldFileWhole) {
   TempWorkDir dir("replacing_text");
@@ -73,18 +73,17 @@ TEST_F(ReplacingFileTest, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
     }
     reset_all_modules();
     const WriteFailure failure{.routine = "Writer"};
-    try {
-      if (r.unformatted)
-        write_replacing_unformatted(
-            "dir/out", [](ReplacingFile& o) { o.write_record(1.0); }, failure);
-      else
-        write_replacing(
-            "dir/out", [](std::ostream& o) { o << "x\n"; }, failure);
-      ADD_FAILURE() << "no stop";
-    } catch (const ProgramStop& stop) {
-      EXPECT_EQ(stop.name(), "Writer");
-      EXPECT_EQ(stop.status(), 1);
-    }
+    const int status = expect_stop(
+        [&] {
+          if (r.unformatted)
+            write_replacing_unformatted(
+                "dir/out", [](ReplacingFile& o) { o.write_record(1.0); }, failure);
+          else
+            write_replacing(
+                "dir/out", [](std::ostream& o) { o << "x\n"; }, failure);
+        },
+        "Writer");
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
     if (r.unopenable) {
       EXPECT_EQ(read_text("dir/out"), "old\n");
@@ -140,14 +139,15 @@ TEST_F(ReplacingFileTest, WriterObjectTakesLinesBytesAndRecords) {
     ReplacingFile out("out.bin", WriteFailure{.routine = "Writer"});
     out.set_max_subrecord(3);
     out.write_record(int1{1}, int1{2}, int1{3}, int1{4});  // 3 bytes, then 1 byte
-    out.write_record();                                  // an empty record
+    out.write_record();                                    // an empty record
     out.commit();
   }
   // A split record: -3 [1 2 3] 3, then 1 [4] -1; the empty record: 0 0.
-  const std::string framed("\xfd\xff\xff\xff\1\2\3\3\0\0\0"
-                           "\1\0\0\0\4\xff\xff\xff\xff"
-                           "\0\0\0\0\0\0\0\0",
-                           28);
+  const std::string framed(
+      "\xfd\xff\xff\xff\1\2\3\3\0\0\0"
+      "\1\0\0\0\4\xff\xff\xff\xff"
+      "\0\0\0\0\0\0\0\0",
+      28);
   EXPECT_EQ(read_text("out.bin"), framed);
 }
 
@@ -199,23 +199,22 @@ TEST_F(ReplacingFileTest, WriterObjectFailuresStopAndLeaveTheOldFile) {
       std::filesystem::create_symlink("/dev/full", replacing_temporary("out.txt"));
     reset_all_modules();
     const WriteFailure failure{.routine = "Writer", .open_prefix = "Cannot open "};
-    try {
-      ReplacingFile out(r.target, failure);
-      const int lines = r.fault == Fault::full_large ? 200000 : 1;
-      for (int k = 0; k < lines; ++k) out.write("(A)", "a line of text");
-      out.commit();
-      ADD_FAILURE() << "no stop";
-    } catch (const ProgramStop& stop) {
-      EXPECT_EQ(stop.name(), "Writer");
-      EXPECT_EQ(stop.status(), 1);
-    }
+    const int status = expect_stop(
+        [&] {
+          ReplacingFile out(r.target, failure);
+          const int lines = r.fault == Fault::full_large ? 200000 : 1;
+          for (int k = 0; k < lines; ++k) out.write("(A)", "a line of text");
+          out.commit();
+        },
+        "Writer");
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
     if (r.fault == Fault::directory_at_target)
       EXPECT_TRUE(std::filesystem::is_directory("out.txt/inside"));
     else
       EXPECT_EQ(read_text("out.txt"), "old\n");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(
-        replacing_temporary(r.target))));
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::symlink_status(replacing_temporary(r.target))));
     EXPECT_FALSE(std::filesystem::exists("none"));
   }
 }
@@ -227,17 +226,17 @@ TEST_F(ReplacingFileTest, AStopWithTwoOpenRemovesBothTemporaries) {
   TempWorkDir dir("replacing_two_open");
   write_text("a.txt", "old a\n");
   write_text("b.txt", "old b\n");
-  try {
-    ReplacingFile a("a.txt", WriteFailure{.routine = "Writer"});
-    ReplacingFile b("b.txt", WriteFailure{.routine = "Writer"});
-    a.write("(A)", "new a");
-    b.write("(A)", "new b");
-    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("a.txt")));
-    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("b.txt")));
-    stoponerror(1, "Inner");
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.name(), "Inner");
-  }
+  expect_stop(
+      [] {
+        ReplacingFile a("a.txt", WriteFailure{.routine = "Writer"});
+        ReplacingFile b("b.txt", WriteFailure{.routine = "Writer"});
+        a.write("(A)", "new a");
+        b.write("(A)", "new b");
+        EXPECT_TRUE(std::filesystem::exists(replacing_temporary("a.txt")));
+        EXPECT_TRUE(std::filesystem::exists(replacing_temporary("b.txt")));
+        stoponerror(1, "Inner");
+      },
+      "Inner");
   EXPECT_EQ(read_text("a.txt"), "old a\n");
   EXPECT_EQ(read_text("b.txt"), "old b\n");
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("a.txt")));

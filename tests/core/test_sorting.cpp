@@ -12,13 +12,13 @@
 #include "core/modules.hpp"
 #include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class Sorting : public ::testing::Test {
+class Sorting : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
 
   // The scratch array the linear-time sorts borrow, zero-filled as the start-up leaves it.
   static void allocate_scratch(int4 size) { annealvariables.selectedprntidxq1.allocate(Dim(size)); }

@@ -9,14 +9,14 @@
 #include "core/modules.hpp"
 #include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
 namespace {
 
-class TextUtils : public ::testing::Test {
+class TextUtils : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
 
   static void set_offspring(const std::vector<std::string>& ids) {
     variables.smplsize = static_cast<int4>(ids.size());

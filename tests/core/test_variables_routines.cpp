@@ -7,14 +7,12 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/variables_routines.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class SmallRoutines : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-};
+class SmallRoutines : public testing_support::ModuleReset {};
 
 TEST_F(SmallRoutines, LogxFloorsAtTheImpossibleMark) {
   EXPECT_EQ(logx(1e-300), -1e300);

@@ -87,7 +87,7 @@ std::vector<std::string> fields(const std::string& line, char sep) {
 
 // The example's true parents against the parentage rows: the bounds are statistical, with a
 // margin; a failure is to be investigated, not the bounds loosened.
-TEST(PairwiseStep, ParentageRowsOfTheExampleMatchTheTruth) {
+TEST(PairwiseStepSlow, ParentageRowsOfTheExampleMatchTheTruth) {
   WorkDir dir("truth");
   const fs::path examples = fs::path(KINRAD_SOURCE_DIR) / "examples";
   fs::copy_file(examples / "kinrad2.dat", dir.path() / "kinrad2.dat");

@@ -8,13 +8,12 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad::inittest {
 
-class InitializeTest : public ::testing::Test {
+class InitializeTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
 
   // n offspring "O1".. at `loci` loci, c1 candidate fathers "F1".. and c2 candidate mothers
   // "M1"..; no known parents, no exclusions, proportions sampled 0.5, output stem "myout".

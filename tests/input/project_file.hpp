@@ -10,6 +10,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "input/input.hpp"
+#include "support/module_reset.hpp"
 #include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
@@ -20,9 +21,8 @@ using testing_support::dataerror;
 using testing_support::ProjectFile;
 using testing_support::routinestop;
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
 
   // Runs the reader on `text` as kinrad2.dat; returns the exit status of the stop (0 when the
   // reader returned normally) and keeps the error file's text and the screen output.

@@ -13,6 +13,7 @@
 #include "core/replacing_file.hpp"
 #include "input/check_data_internal.hpp"
 #include "input/input.hpp"
+#include "support/module_reset.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
@@ -26,9 +27,8 @@ using checktest::small_fixture;
 using testing_support::read_text;
 using testing_support::write_text;
 
-class CheckData : public ::testing::Test {
+class CheckData : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"check_data"};
 };
 

@@ -17,6 +17,7 @@
 #include "core/modules/variables.hpp"
 #include "input/check_data_internal.hpp"
 #include "input/input.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -46,10 +47,7 @@ void put_dummies() {
   for (const auto& name : untouched) write_text(name, "dummy " + name + "\n");
 }
 
-class CheckDataFiles : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-};
+class CheckDataFiles : public testing_support::ModuleReset {};
 
 TEST_F(CheckDataFiles, FirstAnalysisDeletesEverythingDerivedAndWritesTheCopy) {
   testing_support::TempWorkDir dir{"check_files"};

@@ -13,6 +13,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "input/input.hpp"
+#include "support/module_reset.hpp"
 #include "support/pauses.hpp"
 
 namespace kinrad {
@@ -78,9 +79,8 @@ void expect_same(const Options& got, const Options& want) {
   EXPECT_EQ(got.compdyadprob, want.compdyadprob);
 }
 
-class GetCommands : public ::testing::Test {
+class GetCommands : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
   void TearDown() override { set_command_line(std::vector<std::string>{}); }
 
   // Runs getcommands on args; returns the screen text. A stop is kept in `stopped`.

@@ -13,6 +13,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "input/input.hpp"
+#include "support/module_reset.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
@@ -84,9 +85,8 @@ std::string dataerror(const std::string& message, const std::string& stem = "myo
          "Program stopped in subroutine StopOnDataError, dataset = " + stem + ".\n";
 }
 
-class ReadParameters : public ::testing::Test {
+class ReadParameters : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
 
   // Runs the reader on `text` as kinrad2.dat; returns the exit status of the stop (0 when
   // the reader returned normally) and leaves the error file's text in `errorfile`.

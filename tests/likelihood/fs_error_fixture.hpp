@@ -19,6 +19,7 @@
 #include "model/model.hpp"
 #include "model/model_fixture.hpp"
 #include "model/tables_fixture.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad::test {
 
@@ -171,10 +172,6 @@ inline real8 family_value(const ErrorFamily& f, const std::pair<Gt, Gt>& pr) {
   return x;
 }
 
-class FsErrorTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class FsErrorTest : public testing_support::ModuleReset {};
 
 }  // namespace kinrad::test

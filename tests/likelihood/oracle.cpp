@@ -17,6 +17,7 @@
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
+#include "program/prepare_analysis.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::oracle {
@@ -145,11 +146,7 @@ Built build(const Cluster& c) {
   testing_support::write_text("kinrad2.dat", project_text(c));
   testing::internal::CaptureStdout();
   try {
-    readdata();
-    variables.displayq = 0;
-    initialize();
-    dataprocess();
-    initialfsprob(1, 1, variables.numloci);
+    prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
     b.ok = true;
   } catch (const ProgramStop& stop) {
     report_program_stop(stop, 0);

@@ -18,6 +18,9 @@
 #include "likelihood/mixed_cluster.hpp"
 #include "likelihood/oracle.hpp"
 #include "pairwise/pairwise.hpp"
+#include "support/module_reset.hpp"
+#include "support/module_reset.hpp"
+#include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -68,22 +71,14 @@ bool individuals_acyclic(const oracle::Cluster& c) {
   return true;
 }
 
-class FamilyLikelihood : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class FamilyLikelihood : public testing_support::ModuleReset {};
 
 struct DriverCase {
   const char* name;
   oracle::Species species;
 };
 
-class DriverAgainstOracle : public ::testing::TestWithParam<DriverCase> {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class DriverAgainstOracle : public testing_support::ModuleResetWithParam<DriverCase> {};
 
 // Acyclic clusters with loci of more than two alleles and codominant two-allele loci in one
 // project, occasional Mendel errors and missing genotypes: the family likelihood less the prior
@@ -92,8 +87,9 @@ TEST_P(DriverAgainstOracle, SumOfLociPlusPrior) {
   const DriverCase dc = GetParam();
   const oracle::Shape shapes[] = {oracle::Shape::one_family, oracle::Shape::star,
                                   oracle::Shape::chain, oracle::Shape::tree};
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(80);
   int compared = 0, impossible = 0;
-  for (std::uint32_t seed = 1; seed <= 80; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"family_logl"};
     std::mt19937 r(seed * 31u + 5u);
@@ -142,8 +138,8 @@ TEST_P(DriverAgainstOracle, SumOfLociPlusPrior) {
     }
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, 10);
-  EXPECT_GT(impossible, 0);
+  EXPECT_GT(compared, seeds.share(10));
+  EXPECT_GE(impossible, seeds.share(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,8 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FamilyLikelihood, OtherMarkerKindsMatchOrStop) {
   const oracle::Markers kinds[] = {oracle::Markers::dominant_free, oracle::Markers::dominant_error,
                                    oracle::Markers::snp_error, oracle::Markers::multi_error};
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(40);
   int stopped = 0, matched = 0;
-  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"family_logl"};
     oracle::Options o;
@@ -194,7 +191,7 @@ TEST_F(FamilyLikelihood, OtherMarkerKindsMatchOrStop) {
       ++stopped;
     }
   }
-  EXPECT_EQ(stopped + matched, 40);
+  EXPECT_EQ(stopped + matched, static_cast<int>(seeds.n));
 }
 
 // Prior term from the family work state alone: ln k! from lgamma(k + 1).

@@ -12,6 +12,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -65,8 +66,9 @@ class ErrorLociAgainstOracle : public ::testing::TestWithParam<Case> {};
 TEST_P(ErrorLociAgainstOracle, EveryLocusMatches) {
   const Case cs = GetParam();
   const Shape shapes[] = {Shape::one_family, Shape::star, Shape::chain, Shape::tree};
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(200);
   int compared = 0, impossible_both = 0, engine_only_impossible = 0;
-  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"locus_logl_errors"};
     oracle::Options o;
@@ -108,7 +110,7 @@ TEST_P(ErrorLociAgainstOracle, EveryLocusMatches) {
     }
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, 200);
+  EXPECT_GT(compared, seeds.share(200));
   // that must stay rare.
   EXPECT_LE(engine_only_impossible, compared / 10) << impossible_both;
 }

@@ -19,6 +19,7 @@
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -27,10 +28,8 @@ namespace {
 using oracle::Cluster;
 using oracle::Genotype;
 
-class FamilyLocusSetup : public ::testing::Test {
+class FamilyLocusSetup : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"locus_setup"};
 };
 

@@ -14,15 +14,12 @@
 #include "likelihood/fs_prob_error_internal.hpp"
 #include "model/model.hpp"
 #include "model/model_fixture.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class FsDominant : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class FsDominant : public testing_support::ModuleReset {};
 
 // Genotypes 1 = 1/1 (two band alleles), 2 = 1/2, 3 = 2/2; haploid fathers 1 = band, 2 = null.
 const int4 kAllele[4][2] = {{0, 0}, {1, 1}, {1, 2}, {2, 2}};

@@ -16,6 +16,7 @@
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
 #include "likelihood/work_arrays_internal.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -173,11 +174,7 @@ double check_table(bool twoallele, int expected_shared) {
   return taken;
 }
 
-class FullSibTables : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class FullSibTables : public testing_support::ModuleReset {};
 
 void run_rows(const std::vector<Row>& rows, bool haplo) {
   const std::vector<std::vector<int>> patterns = {{1, 1, 1, 1}, {2, 3, 4, 5}, {6, 5, 4, 1}};

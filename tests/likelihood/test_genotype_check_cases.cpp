@@ -13,6 +13,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -60,10 +61,8 @@ bool indexgtype_clear() {
   return true;
 }
 
-class CheckCases : public ::testing::Test {
+class CheckCases : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   void build(oracle::Cluster& c) {
     add_filler(c);
     const oracle::Built b = oracle::build(c);

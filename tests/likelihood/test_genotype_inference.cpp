@@ -22,6 +22,7 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
+#include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -372,8 +373,8 @@ TEST_P(PosteriorsAgainstOracle, ParentsAndOffspring) {
   const Shape cyclic[] = {Shape::cycle2x2, Shape::cycle2x3, Shape::ladder, Shape::two_cycles,
                           Shape::random_graph};
   int compared = 0;
-  const std::uint32_t seeds = sc.cyclic ? 40 : 60;
-  for (std::uint32_t seed = 1; seed <= seeds; ++seed) {
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(sc.cyclic ? 40 : 60);
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"genotype_inference"};
     oracle::Options o;
@@ -402,7 +403,7 @@ TEST_P(PosteriorsAgainstOracle, ParentsAndOffspring) {
     }
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, 40);
+  EXPECT_GT(compared, seeds.share(40));
 }
 
 INSTANTIATE_TEST_SUITE_P(

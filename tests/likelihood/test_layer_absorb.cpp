@@ -22,6 +22,7 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -90,11 +91,7 @@ Cluster shape_cluster(std::uint32_t seed, const Pairs& pairs, Species sp, Marker
   return oracle::random_cluster(seed, o);
 }
 
-class LayerAbsorb : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class LayerAbsorb : public testing_support::ModuleReset {};
 
 // --- Oracle agreement on shapes that exercise the absorption -----------------------------------
 

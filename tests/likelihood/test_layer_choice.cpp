@@ -13,6 +13,7 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/layer/layer_internal.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
@@ -67,11 +68,7 @@ void lay_out(int nf, int nm, const std::vector<HandFamily>& fams, int ng = 3) {
   lv.layercore(0) = core;
 }
 
-class LayerChoice : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class LayerChoice : public testing_support::ModuleReset {};
 
 TEST_F(LayerChoice, FindAbsorbSexCases) {
   const std::array<int4, 3> F{1, 2, 1}, M{2, 1, -1};

@@ -14,6 +14,8 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
+#include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -91,11 +93,7 @@ int compare_all(const Cluster& c, const std::string& what, int& impossible, int 
   return compared;
 }
 
-class LayerPeel : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class LayerPeel : public testing_support::ModuleReset {};
 
 struct SpeciesCase {
   const char* name;
@@ -111,8 +109,9 @@ TEST_P(CyclicAgainstOracle, EveryLocusMatches) {
   const SpeciesCase sc = GetParam();
   const Shape shapes[] = {Shape::cycle2x2, Shape::cycle2x3,   Shape::cycle3x3,
                           Shape::ladder,   Shape::two_cycles, Shape::random_graph};
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(120);
   int impossible = 0, compared = 0, cyclic = 0;
-  for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_peel"};
     oracle::Options o;
@@ -133,8 +132,8 @@ TEST_P(CyclicAgainstOracle, EveryLocusMatches) {
     compared += compare_all(c, what, impossible);
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, 150);
-  EXPECT_GT(cyclic, 60);  // the shapes do reach the layer stage
+  EXPECT_GT(compared, seeds.share(150));
+  EXPECT_GT(cyclic, seeds.share(60));  // the shapes do reach the layer stage
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,8 +164,9 @@ TEST_P(CyclicMarkersAgainstOracle, EveryLocusMatches) {
   const MarkerCase mc = GetParam();
   const Shape shapes[] = {Shape::cycle2x2, Shape::cycle2x3,   Shape::cycle3x3,
                           Shape::ladder,   Shape::two_cycles, Shape::random_graph};
+  const testing_support::SeedBudget seeds = testing_support::seed_budget(mc.seeds);
   int impossible = 0, compared = 0, cyclic = 0, engine_only = 0;
-  for (std::uint32_t seed = 1; seed <= mc.seeds; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds.n; ++seed) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_peel"};
     oracle::Options o;
@@ -187,8 +187,8 @@ TEST_P(CyclicMarkersAgainstOracle, EveryLocusMatches) {
     compared += compare_all(c, what, impossible, mc.mask_units, &engine_only);
     if (HasFailure()) break;
   }
-  EXPECT_GT(compared, static_cast<int>(mc.seeds * 3 / 2));
-  EXPECT_GT(cyclic, static_cast<int>(mc.seeds / 2));
+  EXPECT_GT(compared, seeds.share(static_cast<int>(mc.seeds * 3 / 2)));
+  EXPECT_GT(cyclic, seeds.share(static_cast<int>(mc.seeds / 2)));
   EXPECT_LE(engine_only, compared / 10) << impossible;
 }
 

@@ -12,6 +12,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -20,10 +21,8 @@ namespace {
 using oracle::Cluster;
 using oracle::Genotype;
 
-class LocusSetupTables : public ::testing::Test {
+class LocusSetupTables : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"locus_tables"};
 };
 

@@ -14,6 +14,7 @@
 #include "core/packed_genotypes.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -27,10 +28,8 @@ constexpr std::array<double, 9> kFullSib{0, 0, 0, 0, 0, 0, 0.25, 0.5, 0.25};
 constexpr std::array<double, 9> kHalfSib{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
 constexpr std::array<double, 9> kParent{0, 0, 0, 0, 0, 0, 0, 1, 0};
 
-class Oracle : public ::testing::Test {
+class Oracle : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"oracle"};
 };
 

@@ -13,6 +13,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/oracle.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -23,11 +24,7 @@ double gamma_prior(int n) {
   return (c + std::lgamma(n + 0.25) - std::lgamma(n + 2.5)) * n * 0.125;
 }
 
-class TrialFamilies : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class TrialFamilies : public testing_support::ModuleReset {};
 
 // Offspring 1 has father candidate 1 as its known parent; offspring 2 has none. Three loci of
 // three alleles; the genotypes are consistent with both offspring being full sibs.

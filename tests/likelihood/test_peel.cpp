@@ -14,6 +14,7 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -23,11 +24,7 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-class Peel : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class Peel : public testing_support::ModuleReset {};
 
 real8 by_routine(int4 l) {
   const int4 k = variables.obsnumallele(l);

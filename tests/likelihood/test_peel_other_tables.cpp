@@ -15,6 +15,7 @@
 #include "likelihood/full_sib_internal.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -23,10 +24,8 @@ namespace {
 using oracle::Cluster;
 using oracle::Genotype;
 
-class PeelOtherTables : public ::testing::Test {
+class PeelOtherTables : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"peel_tables"};
 };
 

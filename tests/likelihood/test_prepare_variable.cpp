@@ -9,6 +9,7 @@
 
 #include "likelihood/family_frame.hpp"
 #include "model/model.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
@@ -20,11 +21,7 @@ using frametest::prepare;
 using frametest::sample;
 using V = std::vector<int4>;
 
-class PrepareVariable : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class PrepareVariable : public testing_support::ModuleReset {};
 
 TEST_F(PrepareVariable, OneFatherThreeMothersWhateverTheCallerSays) {
   for (int2 given : {int2{0}, int2{1}, int2{7}}) {

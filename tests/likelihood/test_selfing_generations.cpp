@@ -11,6 +11,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -94,10 +95,8 @@ std::vector<oracle::Locus> snps(int n, double drop) {
   return std::vector<oracle::Locus>(static_cast<size_t>(n), oracle::Locus{false, 2, {}, drop, 0.0});
 }
 
-class SelfingGenerations : public ::testing::Test {
+class SelfingGenerations : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"selfing_generations"};
 };
 

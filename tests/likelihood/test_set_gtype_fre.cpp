@@ -9,14 +9,13 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood_internal.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class SetGtypeFre : public ::testing::Test {
+class SetGtypeFre : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
 
   // One diploid father (joint parent 1) with candidate alleles `alleles` at locus 1 of k
   // alleles with the given frequencies; no mother.

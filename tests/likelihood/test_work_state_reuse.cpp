@@ -14,6 +14,7 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -21,10 +22,8 @@ namespace {
 
 using oracle::Cluster;
 
-class WorkState : public ::testing::Test {
+class WorkState : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"work_state"};
 };
 

@@ -9,6 +9,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "model/model.hpp"
+#include "support/module_reset.hpp"
 #include "support/prepare.hpp"
 #include "support/temp_dir.hpp"
 
@@ -33,10 +34,8 @@ std::vector<int4> valuesof(const A& a) {
   return r;
 }
 
-class SetupTest : public ::testing::Test {
+class SetupTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"initial_fs_prob"};
 };
 

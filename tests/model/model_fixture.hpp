@@ -12,6 +12,7 @@
 #include "core/packed_genotypes.hpp"
 #include "model/model.hpp"
 #include "model/phenotype_tables_internal.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad::test {
 
@@ -128,10 +129,6 @@ inline void pack(FArray<I2bdim1, 1>& columns, FArray<int2, 1>& store,
   }
 }
 
-class ModelTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class ModelTest : public testing_support::ModuleReset {};
 
 }  // namespace kinrad::test

@@ -11,6 +11,7 @@
 #include "core/modules/variables.hpp"
 #include "core/packed_genotypes.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
+#include "program/prepare_analysis.hpp"
 
 namespace kinrad::setuptest {
 namespace {
@@ -155,7 +156,7 @@ TEST_F(SetupTest, PackedColumnsHoldEveryGenotype) {
       candidates[l][j] = v.genotypeid2(v.cndgtype(1, l, j), v.cndgtype(2, l, j));
   }
   testing::internal::CaptureStdout();
-  initialfsprob(1, 1, v.numloci);
+  analysis_tables();
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(v.indivgtype.allocated());
   EXPECT_FALSE(v.cndgtype.allocated());

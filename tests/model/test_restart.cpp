@@ -16,6 +16,7 @@
 #include "model/allele_fre_restart_internal.hpp"
 #include "model/initial_fs_prob_fixture.hpp"
 #include "model/model.hpp"
+#include "program/prepare_analysis.hpp"
 
 namespace kinrad::setuptest {
 namespace {
@@ -115,7 +116,7 @@ TEST_F(Restart, StateCheckpointWithinRuns) {
       testing_support::write_text("myout.MidResult2", text);
     }
     testing::internal::CaptureStdout();
-    initialfsprob(1, 1, variables.numloci);
+    analysis_tables();
     testing::internal::GetCapturedStdout();
     // Frequencies taken from the checkpoint are recorded, so the dyad caches are not used.
     EXPECT_EQ(variables.checkpointfrequencyq, r.accepted ? 1 : 0);
@@ -167,7 +168,7 @@ TEST_F(Restart, FrequencyCheckpointOfRounds) {
     const std::vector<F> before = frequencies();
     if (r.text != nullptr) testing_support::write_text("myout.MidResult4", r.text);
     testing::internal::CaptureStdout();
-    initialfsprob(1, 1, variables.numloci);
+    analysis_tables();
     testing::internal::GetCapturedStdout();
     std::vector<F> expected = r.read ? std::vector<F>{file1, file2} : before;
     if (r.moved) expected[0] = halfway(expected[0]);
@@ -191,7 +192,7 @@ TEST_F(Restart, WithoutUpdatesNothingIsRead) {
   testing_support::write_text("myout.MidResult2", midresult2(4, "0.2 0.3 0.5", "0.6 0.4"));
   testing_support::write_text("myout.MidResult4", "0.2 0.3 0.5\n0.6 0.4\n1\n");
   testing::internal::CaptureStdout();
-  initialfsprob(1, 1, variables.numloci);
+  analysis_tables();
   testing::internal::GetCapturedStdout();
   expect_frequencies(before);
 }

@@ -16,6 +16,7 @@
 #include "model/model_fixture.hpp"
 #include "model/model.hpp"
 #include "model/tables_fixture.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::test {
@@ -173,10 +174,6 @@ inline real8 brute_partition_logl(const std::vector<std::vector<int>>& part,
   return total;
 }
 
-class CloneTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
-};
+class CloneTest : public testing_support::ModuleReset {};
 
 }  // namespace kinrad::test

@@ -20,6 +20,8 @@
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "program/prepare_analysis.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::pairtest {
@@ -114,11 +116,7 @@ inline bool prepare(const std::string& text, bool setup = true, bool keepcaches 
   testing::internal::CaptureStdout();
   bool ok = true;
   try {
-    readdata();
-    variables.displayq = 0;
-    initialize();
-    dataprocess();
-    if (setup) initialfsprob(1, 1, variables.numloci);
+    prepare_analysis({.quiet = true, .check_data = false, .tables = setup, .named_phases = false});
   } catch (const ProgramStop& stop) {
     report_program_stop(stop, 0);
     ADD_FAILURE() << testing_support::read_text("Kinrad2.ErrorMessage");
@@ -211,10 +209,8 @@ inline void expect_entry(real4 entry, const Oracle& o, const std::string& what) 
   EXPECT_NEAR(entry, o.value, 1e-5 * o.scale + 1e-6) << what;
 }
 
-class PairTest : public ::testing::Test {
+class PairTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
   testing_support::TempWorkDir dir{"pairwise"};
 };
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pairwise/dyad_sample.hpp"
+#include "program/prepare_analysis.hpp"
 
 namespace kinrad::pairtest {
 namespace {
@@ -103,7 +104,7 @@ TEST_F(PairTest, TablesBeyondTheMemoryLimitFallBackOrStop) {
   ASSERT_TRUE(prepare(projectof(s).text(), false));
   variables.dyadtablememorylimit = 1000;
   testing::internal::CaptureStdout();
-  initialfsprob(1, 1, variables.numloci);
+  analysis_tables();
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(variables.pairwiseoptionq, 0);
   EXPECT_EQ(variables.quicksearchq, 0);
@@ -118,7 +119,7 @@ TEST_F(PairTest, TablesBeyondTheMemoryLimitFallBackOrStop) {
   int status = 0;
   testing::internal::CaptureStdout();
   try {
-    initialfsprob(1, 1, variables.numloci);
+    analysis_tables();
   } catch (const ProgramStop& stop) {
     status = report_program_stop(stop, 0);
   }

@@ -7,14 +7,13 @@
 
 #include "core/modules.hpp"
 #include "pairwise/pairwise_internal.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
 
-class SibKnownExc : public ::testing::Test {
+class SibKnownExc : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
-  void TearDown() override { reset_all_modules(); }
 
   // 40 offspring with the given known groups (paternal, maternal) per offspring; the rest 0.
   void groups(const std::vector<std::array<int4, 3>>& rows) {

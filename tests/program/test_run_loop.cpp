@@ -10,6 +10,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "program/main_program.hpp"
+#include "support/module_reset.hpp"
 
 namespace kinrad {
 namespace {
@@ -36,10 +37,7 @@ struct ScriptedSearch {
 
 using Calls = std::vector<std::pair<int4, int4>>;
 
-class RunLoop : public ::testing::Test {
- protected:
-  void SetUp() override { reset_all_modules(); }
-};
+class RunLoop : public testing_support::ModuleReset {};
 
 TEST_F(RunLoop, WithoutRoundsEveryRunMakesOneCallAtRoundFive) {
   variables.numrun = 3;

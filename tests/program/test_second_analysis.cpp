@@ -10,6 +10,9 @@
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
+#include "core/modules/configuration_work.hpp"
+#include "core/modules/likelihood_work.hpp"
+#include "core/modules/pairwise_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 #include "program/main_program.hpp"
@@ -57,6 +60,12 @@ TEST(SecondAnalysis, ResetLeavesNoStateOfTheFirst) {
   ASSERT_EQ(command_argument_count(), 1);
   random_stream_state.iy = 12345;
   random_stream_state.gasdev_kept = true;
+  // The phase scratch as a longer analysis leaves it.
+  configuration_work.family.famloc.assign(5, 1);
+  configuration_work.tables.famcount.assign(5, 1);
+  configuration_work.pair_score.count.assign(5, 1);
+  pairwise_work.clone_log.m1.assign(5, 1);
+  likelihood_work.layer_kind.errors = true;
 
   reset_all_modules();
   EXPECT_EQ(variables.transrate_version, 0u);
@@ -70,12 +79,18 @@ TEST(SecondAnalysis, ResetLeavesNoStateOfTheFirst) {
   EXPECT_FALSE(random_stream_state.gasdev_kept);
   EXPECT_EQ(random_stream_state.irbit1_seed, 234533u);
   EXPECT_FALSE(variables.obsallelefre.allocated());
+  EXPECT_TRUE(configuration_work.family.famloc.empty());
+  EXPECT_TRUE(configuration_work.tables.famcount.empty());
+  EXPECT_TRUE(configuration_work.pair_score.count.empty());
+  EXPECT_TRUE(pairwise_work.clone_log.m1.empty());
+  EXPECT_FALSE(likelihood_work.layer_kind.errors);
 }
 
 TEST(SecondAnalysis, GivesTheOutputsOfAFirstAnalysis) {
   RecordedPauses pauses;
   std::string project = case_input("small_project_runs_to_the_end");
-  const std::string other = read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat");
+  // A first analysis of another sample size and run count.
+  const std::string other = case_input("changed_data_renews_copy");
   Outcome alone;
   {
     TempWorkDir dir("second_analysis_alone");

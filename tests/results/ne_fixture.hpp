@@ -11,6 +11,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "support/archive_builder.hpp"
+#include "support/module_reset.hpp"
 #include "support/prepare.hpp"
 #include "support/temp_dir.hpp"
 
@@ -18,9 +19,8 @@ namespace kinrad::netest {
 
 using Project = testing_support::ProjectFile;
 
-class NeTest : public ::testing::Test {
+class NeTest : public testing_support::ModuleReset {
  protected:
-  void SetUp() override { reset_all_modules(); }
   void TearDown() override {
     archiveconfigremoveall();
     reset_all_modules();

@@ -34,6 +34,7 @@ std::vector<int4> best_column(int4 k) {
 // whose spreading reaches offspring 1 (same paternal family).
 void two_record_analysis() {
   archive_sample({.n = 6, .ncand1 = 2, .ncand2 = 2});
+  variables.errestimate = 0;  // no error-rate estimation on an unprepared sample
   set_archive({{-20.0,
                 {1, 1, 2, 2, 3, 3},
                 {1, 1, 2, 3, 4, 4},
@@ -134,6 +135,7 @@ TEST_F(Output, InferenceSeesTheClustersOfTheSearch) {
   // Offspring 3 is candidate mother 1, the assigned mother of offspring 5: clusters 2 and 3
   // (first offspring 3 and 5) join into one group.
   archive_sample({.n = 6, .ncand1 = 1, .ncand2 = 1});
+  variables.errestimate = 0;  // no error-rate estimation on an unprepared sample
   cross_list(3, 2, 1);
   set_archive({{-20.0, {1, 1, 2, 2, 3, 3}, {1, 1, 2, 2, 3, 3}, {}, {}, {0, 0, 0, 0, 1, 1}}});
   std::vector<int4> during, before, after;
@@ -153,6 +155,7 @@ TEST_F(Output, InferenceSeesTheClustersOfTheSearch) {
 
 TEST_F(Output, AnEmptyArchiveGetsTheBestConfiguration) {
   archive_sample({.n = 4, .ncand1 = 2});
+  variables.errestimate = 0;  // no error-rate estimation on an unprepared sample
   set_best({-7.5, {1, 1, 2, 2}, {1, 2, 3, 3}, {}, {2, 2, 0, 0}, {}});
   ASSERT_EQ(variables.confighead, nullptr);
   output();
@@ -167,6 +170,7 @@ TEST_F(Output, AnEmptyArchiveGetsTheBestConfiguration) {
 
 TEST_F(Output, WithoutABestConfigurationNothingRuns) {
   archive_sample({.n = 4});
+  variables.errestimate = 0;  // no error-rate estimation on an unprepared sample
   int steps = 0;
   set_output_seam([&steps](std::string_view) { ++steps; });
   output();
@@ -185,6 +189,7 @@ TEST(ResultFiles, EveryFileStopsCleanlyWhenAWriteFails) {
     SCOPED_TRACE(std::string(f.suffix));
     TempWorkDir dir("result_write_failure");
     archive_sample({.n = 2});
+    variables.errestimate = 0;  // no error-rate estimation on an unprepared sample
     variables.fname = "stem";
     const std::string name = "stem" + std::string(f.suffix);
     write_text(name, "old file\n");

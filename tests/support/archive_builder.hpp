@@ -63,9 +63,17 @@ inline void archive_sample(const ArchiveSample& s) {
   v.prnttgt.allocate(Dim(n), Dim(2));
   v.number1tgt.allocate(Dim(n));
   std::iota(v.number1tgt.data(), v.number1tgt.data() + n, 1);
-  const int4 big = std::max(2 * n + 2, 100);
+  // Scratch tables as the analysis allocates them at its start: marks and lists indexed by
+  // family id (up to 2n in one parent pool), the move rows (reused for cluster rows by the
+  // result phase) and the sibship-size counts.
+  const int4 big = std::max({std::max(n, 100) + (3 - s.numsex) * n, s.ncand1, s.ncand2});
   v.kdxtgt.allocate(Dim(big));
   v.ldxtgt.allocate(Dim(big));
+  annealvariables.selectedprntidxq1.allocate(Dim(big));
+  annealvariables.selectedprntidxq2.allocate(Dim(big));
+  annealvariables.selectedprntidxq3.allocate(Dim(big));
+  annealvariables.indivloc1.allocate(Dim(std::max(n, 1)), Dim(4));
+  v.sibshipsizedist.allocate(Dim(0, (3 - s.numsex) * n), Dim(s.numsex));
   const int4 c = std::max({s.ncand1, s.ncand2, 1});
   v.indivparent.allocate(Dim(n), Dim(2));
   v.knownprntq.allocate(Dim(c), Dim(2));

@@ -12,7 +12,7 @@
 
 #include "core/modules.hpp"
 
-namespace kinrad::test {
+namespace kinrad::testing_support {
 
 // The structure of one cluster recounted from crindivloc: parents by first appearance over
 // `order` (the offspring in the order the cluster's member list holds them).
@@ -250,4 +250,4 @@ inline bool scratch_marks_clear() {
   return true;
 }
 
-}  // namespace kinrad::test
+}  // namespace kinrad::testing_support

@@ -10,6 +10,7 @@
 #include "core/modules/variables.hpp"
 #include "input/input.hpp"
 #include "model/model.hpp"
+#include "program/prepare_analysis.hpp"
 #include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
@@ -21,11 +22,7 @@ inline bool prepare(const std::string& project, bool setup = true) {
   reset_all_modules();
   write_text("kinrad2.dat", project);
   const StageOutcome o = run_stage([setup] {
-    readdata();
-    variables.displayq = 0;
-    initialize();
-    dataprocess();
-    if (setup) initialfsprob(1, 1, variables.numloci);
+    prepare_analysis({.quiet = true, .check_data = false, .tables = setup, .named_phases = false});
   });
   if (o.stopped) ADD_FAILURE() << o.errorfile;
   return !o.stopped;

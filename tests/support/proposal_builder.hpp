@@ -7,6 +7,11 @@
 // the own cluster that stay (list 1). With `search_rows` the rows are those the search writes
 // instead (only the touched families); draw_travelling_sibs applies the search's rule for the
 // full sibs that travel with the moving offspring.
+//
+// This is an independent replay of the search's rules, written before the search existed, for
+// the configuration tests: it checks the configuration model against move tables built apart
+// from the code that normally builds them. Tests of the moves themselves drive the search's own
+// proposal code.
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -14,7 +19,7 @@
 #include "core/modules.hpp"
 #include "core/random_numbers.hpp"
 
-namespace testing_support {
+namespace kinrad::testing_support {
 
 using kinrad::annealvariables;
 using kinrad::Dim;
@@ -159,4 +164,4 @@ inline void build_family_move(int4 offspring, int4 dest1, int4 dest2) {
   av.numindiv(2) = 0;
 }
 
-}  // namespace testing_support
+}  // namespace kinrad::testing_support

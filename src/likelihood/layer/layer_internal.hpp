@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/kinds.hpp"
+#include "core/modules/likelihood_work.hpp"
 #include "likelihood/full_sib_internal.hpp"
 
 namespace kinrad {
@@ -41,13 +42,6 @@ struct FamilyTable {
     if (masked && (!has_bit(rowmask, x) || !has_bit(colmask, y))) return 0.0;
     return base[(x - 1) + (y - 1) * ld];
   }
-};
-
-// What kind of locus the tables belong to.
-struct LocusKind {
-  bool twoallele = false;  // parents' positions are the table classes (also dominant loci)
-  bool dominant = false;
-  bool errors = false;  // codominant with typing errors
 };
 
 // The table of family f at the current locus, for parents' positions: the pair table the

@@ -219,14 +219,10 @@ void layer_stage(int4 locus, int4 numallele, real8& logl) {
   for (int4 j = 1; j <= lv.mabsorb(1); ++j) mark(lv.iabsorb(1, j)) = -1;
   for (int4 p = 1; p <= np; ++p) {
     if (mark(p) != 1 || lv.hsib(p) > 0) continue;
-    const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(p) + 1);
-    real8 s = 0.0;
-    for (int4 i = 0; i < lv.hsprobdim(p); ++i) s += w[i];
-    if (s <= 1e-300) {
+    if (!add_closed_tree(p, total)) {
       logl = kImpossible;
       return;
     }
-    total += std::log(s);
   }
 
   // The remaining graph: its parents, their weight blocks and their families.

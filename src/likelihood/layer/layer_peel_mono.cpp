@@ -64,14 +64,10 @@ void layer_stage_mono(int4 locus, real8& logl) {
     const int4 r = lv.iabsorb(2, j);
     const int4 o = other_role_joint(r);
     if (mark(person(r)) != j || lv.hsib(r) > 0 || (o > 0 && lv.hsib(o) > 0)) continue;
-    const real8* w = &lv.crrtgenotypefre(lv.hsprobloc(r) + 1);
-    real8 s = 0.0;
-    for (int4 i = 0; i < lv.hsprobdim(r); ++i) s += w[i];
-    if (s <= 1e-300) {
+    if (!add_closed_tree(r, total)) {
       logl = kImpossible;
       return;
     }
-    total += std::log(s);
   }
 
   // The remaining graph: its individuals, their weight blocks, the roles they hold and their

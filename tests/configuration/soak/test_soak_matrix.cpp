@@ -496,7 +496,7 @@ void allocate_search_tables() {
   auto& v = variables;
   auto& av = annealvariables;
   const int4 n = v.smplsize;
-  ::testing_support::allocate_move_tables(n);
+  ::kinrad::testing_support::allocate_move_tables(n);
   av.indivloc12(1) = av.indivloc1.view();
   av.indivloc12(2) = av.indivloc2.view();
   if (!av.indivparentage.allocated()) av.indivparentage.allocate(Dim(n), Dim(2));
@@ -692,7 +692,7 @@ int4 random_proposal(std::mt19937& rng) {
       if (v.crindivloc(m, s) == f && known_parent(m, s) > 0) return -1;
     const int4 c = pick(0, v.numcandidate(s));
     if (c == v.inferparent(o, s) || (c > 0 && av.unassignedcnd(c, s) == 0)) return -1;
-    ::testing_support::build_family_move(o, v.crindivloc(o, 1), v.crindivloc(o, 2));
+    ::kinrad::testing_support::build_family_move(o, v.crindivloc(o, 1), v.crindivloc(o, 2));
     for (int4 m = 1; m <= n; ++m)
       if (v.crindivloc(m, s) == f && !haploid_son(m, s)) {
         const int4 k = ++av.numindivparentage(s);
@@ -742,8 +742,8 @@ int4 random_proposal(std::mt19937& rng) {
     if (cluster != own && d1 == new1 && d2 == new2) cluster = 0;
   }
   if (cluster == own && d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) return -1;
-  const int4 kind = ::testing_support::build_individual_move(
-      ::testing_support::IndividualMove{o, sibs, d1, d2, cluster});
+  const int4 kind = ::kinrad::testing_support::build_individual_move(
+      ::kinrad::testing_support::IndividualMove{o, sibs, d1, d2, cluster});
   if (cluster == 0) av.hostfamily(3) = v.crnumfamily(3) + 1;
   // A move to another cluster: the search lists the members of the destination cluster in
   // list 2 as well (the builder writes only the moving and the staying offspring).

@@ -1,11 +1,12 @@
+// The allele-frequency checkpoint reader: one frequency list per locus, then the round reached.
 #include <cmath>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "configuration/configuration.hpp"
 #include "core/modules/variables.hpp"
 #include "core/record_reader.hpp"
+#include "model/model.hpp"
 
 namespace kinrad {
 
