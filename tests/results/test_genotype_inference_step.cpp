@@ -20,6 +20,7 @@
 #include "core/modules/writevar.hpp"
 #include "core/variables_routines.hpp"
 #include "likelihood/oracle.hpp"
+#include "model/model.hpp"
 #include "results/error_rate_best.hpp"
 #include "results/inferred_genotype_internal.hpp"
 #include "results/results_internal.hpp"
@@ -85,6 +86,9 @@ class GenotypeInferenceStep : public ::testing::Test {
       return false;
     }
     auto& v = variables;
+    // The selfed parent-offspring tables belong to the per-analysis tables, which the
+    // best-configuration helper does not build.
+    if (v.numsex == 1 && v.allowinbreeding == 1) calculateprbgtopself(1, v.numloci);
     oracle::exact_mode();
     const int4 n = v.smplsize;
     for (int4 i = 1; i <= n; ++i) v.btindivloc(i, 3) = 1;
