@@ -2,6 +2,7 @@
 
 #include "core/config_record.hpp"
 #include "core/command_line.hpp"
+#include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 
@@ -23,6 +24,7 @@ void reset_all_modules() {
   simuvariables = Simuvariables{};
   writevar = Writevar{};
   dyadprbvariables = Dyadprbvariables{};
+  search_work = SearchWork{};
   // State kept outside the modules: the random streams and the command line.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
