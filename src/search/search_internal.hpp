@@ -136,6 +136,8 @@ struct SearchHooks {
   IterationBody body{};
   int8 checkpoint_at = -1;
   std::function<void(const RuleEvent&)> on_rule{};
+  // Replaces the rescoring at the end of a temperature (tests of the rules without a sample).
+  std::function<void(RunState&)> rescore{};
 };
 inline SearchHooks search_hooks{};
 

@@ -370,7 +370,6 @@ IterationEnd iteration(RunState& rs) {
 }  // namespace
 
 bool temperature_loop(RunState& rs, int4 /*iround*/) {
-  auto& v = variables;
   auto& cp = rs.cp;
   for (cp.tmr = rs.tmrstart; cp.tmr <= rs.sched.ntemprature;) {
     if (rs.restorestatus == 0 && cp.tmr == rs.tmrstart) {
@@ -394,7 +393,12 @@ bool temperature_loop(RunState& rs, int4 /*iround*/) {
 
     // End of the temperature.
     rs.invalidcount = -1;
-    reduceerracct(cp.oldcndlogl, cp.oldlogprior);
+    if (search_hooks.rescore) {
+      search_hooks.rescore(rs);
+    } else {
+      WindowSave keep;
+      reduceerracct(cp.oldcndlogl, cp.oldlogprior);
+    }
     if ((cp.nsucc == 0 || rs.successrate < 1e-6) &&
         static_cast<real8>(cp.numiterate) > 5.0 * rs.sched.iterlmt) {
       report_rule(rs, 84, RuleEnd::end_run);
@@ -404,7 +408,6 @@ bool temperature_loop(RunState& rs, int4 /*iround*/) {
     cp.temperature *= rs.sched.ratiotemprature;
     if (cp.tmr > rs.sched.ntemprature) report_rule(rs, 85, RuleEnd::end_run);
   }
-  (void)v;
   return true;
 }
 
