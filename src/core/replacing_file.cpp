@@ -1,7 +1,7 @@
 #include "core/replacing_file.hpp"
 
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "core/error_line.hpp"
@@ -17,29 +17,30 @@ void remove_temporary(const std::string& path) {
   if (!std::filesystem::is_directory(path, ec)) std::filesystem::remove(path, ec);
 }
 
-// Removes the temporary when the write does not reach its rename, also when the writer itself
-// ends in the error stop. Declared before the stream, so the stream is closed first.
-struct TemporaryGuard {
-  std::string path;
-  bool renamed = false;
-  ~TemporaryGuard() {
-    if (!renamed) remove_temporary(path);
+// The largest length a 4-byte record marker holds.
+constexpr std::size_t max_marker = 2147483647;
+
+// An output stream buffer that appends to the writer's buffer (which drains itself).
+class AppendBuf : public std::streambuf {
+ public:
+  explicit AppendBuf(ReplacingFile& file) : file_(file) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) {
+      const char ch = traits_type::to_char_type(c);
+      file_.put(std::string_view(&ch, 1));
+    }
+    return traits_type::not_eof(c);
   }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    file_.put(std::string_view(s, static_cast<std::size_t>(n)));
+    return n;
+  }
+
+ private:
+  ReplacingFile& file_;
 };
-
-[[noreturn]] void replacing_failed(const std::string& temporary, std::string_view prefix,
-                                   const std::string& path, std::string_view routine) {
-  remove_temporary(temporary);
-  set_error_line(1, error_line(prefix, path));
-  stoponerror(1, routine);
-}
-
-void commit(TemporaryGuard& guard, const std::string& path, const WriteFailure& failure) {
-  std::error_code ec;
-  std::filesystem::rename(guard.path, path, ec);
-  if (ec) replacing_failed(guard.path, failure.write_prefix, path, failure.routine);
-  guard.renamed = true;
-}
 
 }  // namespace
 
@@ -47,28 +48,106 @@ std::string replacing_temporary(const std::string& path) {
   return path + ".part";
 }
 
+ReplacingFile::ReplacingFile(std::string path, const WriteFailure& failure)
+    : path_(std::move(path)), temporary_(replacing_temporary(path_)), failure_(failure) {
+  file_ = std::fopen(temporary_.c_str(), "wb");
+  if (file_ == nullptr) fail(failure_.open_prefix);
+  owns_temporary_ = true;
+  buf_.reserve(chunk + chunk / 4);
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (!committed_) close_and_remove();
+}
+
+void ReplacingFile::close_and_remove() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  // Only a temporary this object created is removed: when the open failed, whatever stands
+  // under the temporary's name was not made here.
+  if (owns_temporary_) remove_temporary(temporary_);
+  owns_temporary_ = false;
+}
+
+void ReplacingFile::fail(std::string_view prefix) {
+  close_and_remove();
+  committed_ = true;  // nothing left for the destructor
+  set_error_line(1, error_line(prefix, path_));
+  stoponerror(1, failure_.routine);
+}
+
+void ReplacingFile::put_bytes(const char* p, std::size_t n) {
+  if (n == 0) return;
+  if (std::fwrite(p, 1, n, file_) != n) fail(failure_.write_prefix);
+}
+
+void ReplacingFile::drain() {
+  put_bytes(buf_.data(), buf_.size());
+  buf_.clear();
+}
+
+void ReplacingFile::put_record() {
+  auto marker = [&](std::size_t n, bool negative) {
+    const auto len = static_cast<std::int32_t>(n);
+    const std::int32_t m = negative ? -len : len;
+    buf_.append(reinterpret_cast<const char*>(&m), sizeof m);
+  };
+  const std::size_t limit = max_subrecord_ < max_marker ? max_subrecord_ : max_marker;
+  const std::size_t total = record_.size();
+  std::size_t at = 0;
+  bool first = true;
+  do {
+    const std::size_t n = total - at > limit ? limit : total - at;
+    const bool last = at + n == total;
+    marker(n, !last);
+    if (n >= chunk) {
+      // A large record goes to the file directly rather than through a second copy.
+      drain();
+      put_bytes(record_.data() + at, n);
+    } else {
+      buf_.append(record_.data() + at, n);
+    }
+    marker(n, !first);
+    drain_if_full();
+    at += n;
+    first = false;
+  } while (at < total);
+}
+
+std::ostream& ReplacingFile::stream() {
+  if (!stream_) {
+    streambuf_ = std::make_unique<AppendBuf>(*this);
+    stream_ = std::make_unique<std::ostream>(streambuf_.get());
+  }
+  return *stream_;
+}
+
+void ReplacingFile::commit() {
+  if (committed_) return;
+  drain();
+  const bool flushed = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!flushed || !closed) fail(failure_.write_prefix);
+  std::error_code ec;
+  std::filesystem::rename(temporary_, path_, ec);
+  if (ec) fail(failure_.write_prefix);
+  committed_ = true;
+}
+
 void write_replacing(const std::string& path, const std::function<void(std::ostream&)>& writer,
                      const WriteFailure& failure) {
-  TemporaryGuard guard{replacing_temporary(path)};
-  const std::string& temporary = guard.path;
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  if (!out) replacing_failed(temporary, failure.open_prefix, path, failure.routine);
-  writer(out);
-  out.close();
-  if (out.fail()) replacing_failed(temporary, failure.write_prefix, path, failure.routine);
-  commit(guard, path, failure);
+  ReplacingFile out(path, failure);
+  writer(out.stream());
+  out.commit();
 }
 
 void write_replacing_unformatted(const std::string& path,
-                                 const std::function<void(UnformattedWriter&)>& writer,
+                                 const std::function<void(ReplacingFile&)>& writer,
                                  const WriteFailure& failure) {
-  TemporaryGuard guard{replacing_temporary(path)};
-  const std::string& temporary = guard.path;
-  UnformattedWriter out;
-  if (!out.open(temporary)) replacing_failed(temporary, failure.open_prefix, path, failure.routine);
+  ReplacingFile out(path, failure);
   writer(out);
-  if (!out.close()) replacing_failed(temporary, failure.write_prefix, path, failure.routine);
-  commit(guard, path, failure);
+  out.commit();
 }
 
 }  // namespace kinrad

@@ -70,7 +70,7 @@ void write_inb_allele_fre(const std::string& path) {
   const WriteFailure failure{.routine = "DataProcess", .open_prefix = "Failed writing "};
   write_replacing_unformatted(
       path,
-      [](UnformattedWriter& out) {
+      [](ReplacingFile& out) {
         std::vector<real8> rec;
         for (const auto& [first, last] : recordloci()) {
           rec.clear();

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/error_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/fixed_string.hpp"
 #include "core/format_write.hpp"
@@ -32,7 +33,7 @@ using datacopy::TextValue;
 constexpr int kIdLength = 20;
 
 [[noreturn]] void copy_failure(const char* what, const std::string& name) {
-  variables.errmsg(1) = std::string(what) + name;
+  set_error_line(1, error_line(what, name));
   stoponerror(1, "SetStartLoc");
 }
 
@@ -103,36 +104,27 @@ int4 compare_copy(const std::string& textname, const std::string& recordname) {
 }
 
 // Both files are written under temporary names and renamed over the old copy only when
-// complete, so that a failed write never leaves a copy that looks whole. A text file that has
-// failed by the end of the walk is reported before either file is renamed; should it fail only
-// at its close, the record file already renamed matches the current data and the old text
-// file, where it differs, marks the copy as changed, so it is never taken for the current one.
+// complete, so that a failed write never leaves a copy that looks whole. A write that fails
+// during the walk stops before either file is renamed; should the text file fail only at its
+// close, the record file already renamed matches the current data and the old text file, where
+// it differs, marks the copy as changed, so it is never taken for the current one.
 void write_copy(const std::string& textname, const std::string& recordname) {
   const WriteFailure failure{.routine = "SetStartLoc"};
-  write_replacing(
-      textname,
-      [&](std::ostream& text) {
-        write_replacing_unformatted(
-            recordname,
-            [&](UnformattedWriter& records) {
-              screen_write("(A)", "Writing data to files...");
-              datacopy::CopySink sink;
-              sink.text = [&](const TextStatement& t) {
-                text << datacopy::statement_text(t);
-                return true;
-              };
-              sink.record = [&](const BinaryRecord& rec) {
-                records.write_record(rec.bytes);
-                return true;
-              };
-              datacopy::walk_data_copy(sink);
-              // A text file that failed is reported before the record file is renamed.
-              text.flush();
-              if (text.fail()) copy_failure("Failed writing ", textname);
-            },
-            failure);
-      },
-      failure);
+  ReplacingFile text(textname, failure);
+  ReplacingFile records(recordname, failure);
+  screen_write("(A)", "Writing data to files...");
+  datacopy::CopySink sink;
+  sink.text = [&](const TextStatement& t) {
+    text.put(datacopy::statement_text(t));
+    return true;
+  };
+  sink.record = [&](const BinaryRecord& rec) {
+    records.write_record(rec.bytes);
+    return true;
+  };
+  datacopy::walk_data_copy(sink);
+  records.commit();
+  text.commit();
 }
 
 }  // namespace

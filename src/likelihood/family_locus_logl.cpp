@@ -5,8 +5,6 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/fs_prob_error_internal.hpp"
 #include "likelihood/full_sib_internal.hpp"
-#include "likelihood/layer_peel_internal.hpp"
-#include "likelihood/layer_peel_mono_internal.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"

@@ -29,4 +29,15 @@ constexpr int4 pairnumber(int4 i, int4 j, int4 n) {
   return (i - 1) * (2 * n - i + 2) / 2 + (j - i + 1);
 }
 
+// The layer stage of the locus likelihood: what the simple peeling leaves of a two-sex cluster
+// (a mating graph with cycles) summed exactly by conditioning parents layer by layer. Called
+// after the simple peeling when families remain, at any kind of locus; logl receives the locus
+// log likelihood of the cluster (the constant, the trees closed by the simple peeling and the
+// remaining graph), -1e300 when the locus is impossible.
+void layer_stage(int4 locus, int4 numallele, real8& logl);
+
+// The same for one-sex clusters: a monoecious mating graph with cycles, conditioning
+// individuals (both roles of one individual at once) layer by layer.
+void layer_stage_mono(int4 locus, real8& logl);
+
 }  // namespace kinrad

@@ -2,17 +2,16 @@
 // first split into groups of related members, each group is partitioned into clones, every
 // clone gets a number and a probability, and the clones are reported in fname + ".BestClone".
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "core/error_stop.hpp"
+
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/modules/simuvariables.hpp"
 #include "core/modules/variables.hpp"
+#include "core/replacing_file.hpp"
 #include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
 #include "pairwise/clone_internal.hpp"
@@ -131,7 +130,6 @@ std::vector<std::vector<int4>> pregroup(int4 f, const int4* fam, int4 s) {
 void write_report(const CloneList& clones) {
   const Variables& v = variables;
   const std::string name = v.fname + ".BestClone";
-  const std::string part = name + ".part";
   const int4 nc = clones.count();
   std::vector<real8> key(static_cast<std::size_t>(nc > 0 ? nc : 1));
   std::vector<int4> order(key.size());
@@ -140,11 +138,11 @@ void write_report(const CloneList& clones) {
         clones.members[static_cast<std::size_t>(clones.bounds[static_cast<std::size_t>(c)])];
   if (nc > 0) indexx(nc, key.data(), order.data());
 
-  std::ofstream out(part, std::ios::binary | std::ios::trunc);
+  ReplacingFile out(name, WriteFailure{.routine = "FindClone", .open_prefix = "Failed writing "});
   std::string header = "CloneIndex      Prob      ";
   for (int4 k = 1; k <= clones.largest; ++k)
     header += "Member" + itoc(k) + (k < clones.largest ? "," : " ");
-  fwrite(out, "(A)", header);
+  out.write("(A)", header);
   for (int4 row = 1; row <= nc; ++row) {
     const std::size_t c = static_cast<std::size_t>(order[static_cast<std::size_t>(row - 1)] - 1);
     std::string ids = "      ";
@@ -152,16 +150,9 @@ void write_report(const CloneList& clones) {
       if (x > clones.bounds[c]) ids += ",";
       ids += trim_both(v.offspringid(clones.members[static_cast<std::size_t>(x)]).view());
     }
-    fwrite(out, "(I10, F10.3, A)", row, clones.prob[c], ids);
+    out.write("(I10, F10.3, A)", row, clones.prob[c], ids);
   }
-  out.close();
-  std::error_code ec;
-  if (!out.fail()) std::filesystem::rename(part, name, ec);
-  if (out.fail() || ec) {
-    std::filesystem::remove(part, ec);
-    variables.errmsg(1) = "Failed writing " + name;
-    stoponerror(1, "FindClone");
-  }
+  out.commit();
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 // Unformatted caches of the dyad tables: one record per table row, so that an analysis
 // started again on unchanged data reads the tables instead of computing them.
-#include <filesystem>
 #include <iostream>
 #include <span>
 #include <string>
-#include <system_error>
 
-#include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
+#include "core/replacing_file.hpp"
 #include "core/unformatted_file.hpp"
 #include "core/variables_routines.hpp"
 #include "pairwise/pairwise.hpp"
@@ -90,21 +88,13 @@ void readwritedyadlogl(int4 mode, DyadTable table, const std::string& file, int4
     in.close();
     if (!good) ok = 0;
   } else {
-    const std::string temporary = file + ".tmp";
-    UnformattedWriter out;
-    bool good = out.open(temporary);
-    for (int4 k = 0; good && k < rows.count; ++k) {
+    ReplacingFile out(file,
+                      WriteFailure{.routine = "CalculatePairProb", .open_prefix = "Failed writing "});
+    for (int4 k = 0; k < rows.count; ++k) {
       out.write_record(rows.row(table, k));
       if (show != 0) writeprogress(progress, 1000);
     }
-    if (good) good = out.close();
-    std::error_code ec;
-    if (good) std::filesystem::rename(temporary, file, ec);
-    if (!good || ec) {
-      std::filesystem::remove(temporary, ec);
-      v.errmsg(1) = "Failed writing " + file;
-      stoponerror(1, "CalculatePairProb");
-    }
+    out.commit();
   }
   if (show != 0 && v.showq != 0) fwrite(std::cout, "(A)", "  ");
 }

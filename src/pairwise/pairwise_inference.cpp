@@ -7,8 +7,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "core/error_stop.hpp"
@@ -28,23 +28,14 @@ namespace {
 // Log likelihoods below this are impossible (-1e300) or excluded (-1e38).
 constexpr real8 credible = -1e37;
 
-// One sibship file: its name, its stream, and the rows not yet written.
-struct DyadFile {
-  std::string name;
-  std::ofstream out;
-  std::string buffer;
-  bool failed = false;
-
-  // Rows are collected and written in blocks of about 4800 characters.
-  void add(std::string_view prefix, std::string_view second, std::string_view suffix) {
-    if (buffer.size() > 4800) flush();
-    buffer.append(prefix).append(second).append(suffix).push_back('\n');
-  }
-  void flush() {
-    out << buffer;
-    buffer.clear();
-  }
-};
+// A row of a sibship file: the first offspring's part, the second's name, the row's end.
+void addrow(ReplacingFile& f, std::string_view prefix, std::string_view second,
+            std::string_view suffix) {
+  f.put(prefix);
+  f.put(second);
+  f.put(suffix);
+  f.put("\n");
+}
 
 std::string filename(const char* suffix) {
   const Variables& v = variables;
@@ -53,31 +44,17 @@ std::string filename(const char* suffix) {
   return std::string(trim(name));
 }
 
-void openfile(DyadFile& f, const char* suffix, bool halfsib) {
-  Variables& v = variables;
-  f.name = filename(suffix);
-  f.out.open(f.name, std::ios::binary | std::ios::trunc);
-  if (!f.out) {
-    FString<500> field(f.name);
-    v.errmsg(1) = "Invalid file path & name: " + std::string(field.view());
-    stoponerror(1, "PairwiseInference");
-  }
+constexpr WriteFailure sibship_failure{.routine = "PairwiseInference",
+                                       .open_prefix = "Invalid file path & name: "};
+
+// Opens the file and writes its header (only the first thread's files have one).
+void openfile(std::optional<ReplacingFile>& f, const char* suffix, bool halfsib) {
+  const Variables& v = variables;
+  f.emplace(filename(suffix), sibship_failure);
   if (v.threadid != 0) return;
   std::string header = "OffspringID1,OffspringID2";
   if (halfsib && v.haplodiploid == 1) header += ",Paternal(P)/Maternal(M)";
-  f.buffer = fwrite_string("(A)", header);
-  f.buffer += '\n';
-}
-
-void closefile(DyadFile& f) {
-  if (!f.buffer.empty()) f.flush();
-  f.out.flush();
-  const bool bad = !f.out;
-  f.out.close();
-  if (bad || !f.out) {
-    variables.errmsg(1) = "Failed writing " + f.name;
-    stoponerror(1, "PairwiseInference");
-  }
+  f->write("(A)", header);
 }
 
 // Every `step` pairs the progress line shows the pair; the text is built only then.
@@ -92,19 +69,17 @@ int4 progressstep() {
 
 void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
   const Variables& v = variables;
-  std::string text;
+  ReplacingFile out(filename(".PairCluster"), WriteFailure{"PairwiseInference"});
   for (int4 i = 1; i <= v.smplsize; ++i) {
     const int4 count = partners(i) > capacity ? 0 : partners(i);
-    text += itoc(count);
+    out.put(itoc(count));
     for (int4 m = 1; m <= count; ++m) {
-      text += ',';
-      text += itoc(v.paircluster(i).a(m));
+      out.put(",");
+      out.put(itoc(v.paircluster(i).a(m)));
     }
-    text += '\n';
+    out.put("\n");
   }
-  write_replacing(
-      filename(".PairCluster"), [&](std::ostream& f) { f << text; },
-      WriteFailure{"PairwiseInference"});
+  out.commit();
 }
 
 }  // namespace
@@ -316,7 +291,8 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
           window(v.pairclustertgt, static_cast<index_t>(i - 1) * capacity + 1, capacity);
   }
 
-  DyadFile files[3];  // full sibs, half sibs, clones
+  // Full sibs, half sibs, clones: all three open until every pair is classified.
+  std::optional<ReplacingFile> files[3];
   openfile(files[2], ".PairwiseCloneDyad", false);
   openfile(files[1], ".PairwiseHalfSibDyad", true);
   openfile(files[0], ".PairwiseFullSibDyad", false);
@@ -452,11 +428,11 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
       const std::string_view second = trim(v.offspringid(j).view());
       bool written = true;
       if (sp == 1 && sm == 1) {
-        files[0].add(prefix, second, "");
+        addrow(*files[0], prefix, second, "");
       } else if (sp == 2 && sm == 2) {
-        files[2].add(prefix, second, "");
+        addrow(*files[2], prefix, second, "");
       } else if ((sp == 1 || sm == 1) && v.allmonogamy != 1) {
-        files[1].add(prefix, second, v.haplodiploid == 1 ? (sp == 1 ? ",P" : ",M") : "");
+        addrow(*files[1], prefix, second, v.haplodiploid == 1 ? (sp == 1 ? ",P" : ",M") : "");
       } else {
         written = false;
       }
@@ -467,13 +443,13 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
     }
   }
 
-  closefile(files[2]);
-  closefile(files[1]);
-  closefile(files[0]);
+  files[2]->commit();
+  files[1]->commit();
+  files[0]->commit();
   if (display && counter > 100000 / std::max<int4>(v.numloci, 1))
     fwrite(std::cout, "(A)", std::string(29, ' '));
-  if (v.allmonogamy == 1) opendeletefile(files[1].name);
-  if (v.allowclone != 1) opendeletefile(files[2].name);
+  if (v.allmonogamy == 1) opendeletefile(files[1]->path());
+  if (v.allowclone != 1) opendeletefile(files[2]->path());
   if (focal) {
     sv.indivgtype3.deallocate();
     sv.dyadlogl.deallocate();

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
+#include "core/replacing_file.hpp"
 #include "core/text_utils.hpp"
 #include "core/variables_routines.hpp"
 #include "likelihood/likelihood.hpp"
@@ -150,14 +150,10 @@ void pairwise_parentage(std::span<const real8> singlelogl, real8& sumpo, real8& 
 
   for (int4 s = 1; s <= 2; ++s) {
     const std::string name = parentagefile(s);
-    std::ofstream file(name, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      FString<500> field(name);
-      v.errmsg(1) = "Invalid file path & name: " + std::string(field.view());
-      stoponerror(1, "PairwiseInference");
-    }
+    ReplacingFile file(name, WriteFailure{.routine = "PairwiseInference",
+                                          .open_prefix = "Invalid file path & name: "});
     if (v.numcandidate(s) < 1) {
-      file.close();
+      // No candidates of this sex: no file, and none left from an earlier run.
       opendeletefile(name);
       continue;
     }
@@ -250,10 +246,7 @@ void pairwise_parentage(std::span<const real8> singlelogl, real8& sumpo, real8& 
         if (level == 0) chosen = 0;
       } else {
         const real8 l = trialfamily(Trial::alone, i, i, i, -1e300);
-        if (l <= static_cast<real8>(-1e38f)) {
-          file.close();
-          knownparentmismatch(i, s);
-        }
+        if (l <= static_cast<real8>(-1e38f)) knownparentmismatch(i, s);
         chosen = knownparent(i, s);
         level = 0;
       }
@@ -268,19 +261,11 @@ void pairwise_parentage(std::span<const real8> singlelogl, real8& sumpo, real8& 
       out += itoc(k.offgtype) + ',' + itoc(k.prntgtype) + ',' + itoc(k.pairgtype) + ',' +
              itoc(k.excloci);
       out += '\n';
-      if (out.size() > (1u << 20)) {
-        file << out;
-        out.clear();
-      }
+      file.put(out);
+      out.clear();
     }
-    file << out;
-    file.flush();
-    const bool bad = !file;
-    file.close();
-    if (bad || !file) {
-      v.errmsg(1) = "Failed writing " + name;
-      stoponerror(1, "PairwiseInference");
-    }
+    file.put(out);
+    file.commit();
     if (display && spinner > 9999) fwrite(std::cout, "(A)", "  ");
   }
   // Both sexes' vectors share one block, released after the second sex (which in one parent

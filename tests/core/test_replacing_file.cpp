@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "core/error_stop.hpp"
@@ -20,12 +21,12 @@ using testing_support::read_text;
 using testing_support::TempWorkDir;
 using testing_support::write_text;
 
-class ReplacingFile : public ::testing::Test {
+class ReplacingFileTest : public ::testing::Test {
  protected:
   void SetUp() override { reset_all_modules(); }
 };
 
-TEST_F(ReplacingFile, TextReplacesTheOldFileWhole) {
+TEST_F(ReplacingFileTest, TextReplacesTheOldFileWhole) {
   TempWorkDir dir("replacing_text");
   write_text("out.txt", "old contents that are longer\n");
   write_replacing(
@@ -35,16 +36,16 @@ TEST_F(ReplacingFile, TextReplacesTheOldFileWhole) {
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.txt")));
 }
 
-TEST_F(ReplacingFile, UnformattedRecordsAreFramed) {
+TEST_F(ReplacingFileTest, UnformattedRecordsAreFramed) {
   TempWorkDir dir("replacing_unformatted");
   write_replacing_unformatted(
-      "out.bin", [](UnformattedWriter& out) { out.write_record(int4{7}); },
+      "out.bin", [](ReplacingFile& out) { out.write_record(int4{7}); },
       WriteFailure{.routine = "Writer"});
   // length 4, the value 7, length 4: each as four little-endian bytes.
   EXPECT_EQ(read_text("out.bin"), std::string("\4\0\0\0\7\0\0\0\4\0\0\0", 12));
 }
 
-TEST_F(ReplacingFile, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
+TEST_F(ReplacingFileTest, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
   struct Row {
     const char* name;
     bool unformatted;
@@ -73,7 +74,7 @@ TEST_F(ReplacingFile, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
     try {
       if (r.unformatted)
         write_replacing_unformatted(
-            "dir/out", [](UnformattedWriter& o) { o.write_record(1.0); }, failure);
+            "dir/out", [](ReplacingFile& o) { o.write_record(1.0); }, failure);
       else
         write_replacing(
             "dir/out", [](std::ostream& o) { o << "x\n"; }, failure);
@@ -93,7 +94,7 @@ TEST_F(ReplacingFile, FailuresStopWithTheCallersMessageAndKeepTheOldFile) {
   }
 }
 
-TEST_F(ReplacingFile, AStopInsideTheWriterLeavesNoTemporaryAndTheOldFile) {
+TEST_F(ReplacingFileTest, AStopInsideTheWriterLeavesNoTemporaryAndTheOldFile) {
   TempWorkDir dir("replacing_writer_stop");
   write_text("out.txt", "old\n");
   write_text("out.bin", "old\n");
@@ -106,13 +107,147 @@ TEST_F(ReplacingFile, AStopInsideTheWriterLeavesNoTemporaryAndTheOldFile) {
                    WriteFailure{.routine = "Writer"}),
                ProgramStop);
   EXPECT_THROW(write_replacing_unformatted(
-                   "out.bin", [](UnformattedWriter&) { stoponerror(1, "Inner"); },
+                   "out.bin", [](ReplacingFile&) { stoponerror(1, "Inner"); },
                    WriteFailure{.routine = "Writer"}),
                ProgramStop);
   EXPECT_EQ(read_text("out.txt"), "old\n");
   EXPECT_EQ(read_text("out.bin"), "old\n");
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.txt")));
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.bin")));
+}
+
+// The writer object: formatted lines under verbatim formats, bytes as given and framed records
+// in one file, with nothing under the real name before the commit. The expected text is
+// written out by hand from the edit descriptors (I3 right-justifies in three columns, F6.2
+// rounds to two decimals).
+TEST_F(ReplacingFileTest, WriterObjectTakesLinesBytesAndRecords) {
+  TempWorkDir dir("replacing_object");
+  write_text("out.txt", "old\n");
+  {
+    ReplacingFile out("out.txt", WriteFailure{.routine = "Writer"});
+    out.write("(A, I3, F6.2)", "x", 7, 1.005f);
+    out.write("(2I2)", 1, 2, 3);  // reversion: a second record
+    out.put("raw,bytes\n");
+    EXPECT_EQ(read_text("out.txt"), "old\n");  // nothing replaced before the commit
+    out.commit();
+  }
+  EXPECT_EQ(read_text("out.txt"), "x  7  1.00\n 1 2\n 3\nraw,bytes\n");
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("out.txt")));
+
+  {
+    ReplacingFile out("out.bin", WriteFailure{.routine = "Writer"});
+    out.set_max_subrecord(3);
+    out.write_record(int1{1}, int1{2}, int1{3}, int1{4});  // 3 bytes, then 1 byte
+    out.write_record();                                  // an empty record
+    out.commit();
+  }
+  // A split record: -3 [1 2 3] 3, then 1 [4] -1; the empty record: 0 0.
+  const std::string framed("\xfd\xff\xff\xff\1\2\3\3\0\0\0"
+                           "\1\0\0\0\4\xff\xff\xff\xff"
+                           "\0\0\0\0\0\0\0\0",
+                           28);
+  EXPECT_EQ(read_text("out.bin"), framed);
+}
+
+// A file far larger than the writer's buffer streams through it: every line arrives, in order.
+TEST_F(ReplacingFileTest, LargeFileStreamsThroughTheBuffer) {
+  TempWorkDir dir("replacing_large");
+  constexpr int rows = 400000;  // about 7 MB, several times the buffer
+  {
+    ReplacingFile out("big.txt", WriteFailure{.routine = "Writer"});
+    for (int r = 1; r <= rows; ++r) out.write("(I8, A)", r, ",abcdefgh");
+    out.commit();
+  }
+  const std::string text = read_text("big.txt");
+  ASSERT_EQ(text.size(), static_cast<std::size_t>(rows) * 18);
+  EXPECT_EQ(text.substr(0, 18), "       1,abcdefgh\n");
+  EXPECT_EQ(text.substr(text.size() - 18), "  400000,abcdefgh\n");
+}
+
+// Each failure of the writer object: the error stop with the caller's message and routine,
+// the old file intact, no temporary left. The failing write is a real one: the temporary is a
+// link to /dev/full, where every write fails with "no space left"; the small row fails at the
+// commit's flush, the large one while the buffer drains.
+TEST_F(ReplacingFileTest, WriterObjectFailuresStopAndLeaveTheOldFile) {
+  enum class Fault { no_folder, full_small, full_large, directory_at_target };
+  struct Row {
+    const char* name;
+    Fault fault;
+    const char* target;
+    const char* line;
+  };
+  const Row rows[] = {
+      {"stem in a folder that does not exist", Fault::no_folder, "none/out.txt",
+       "Cannot open none/out.txt"},
+      {"write fails at the commit", Fault::full_small, "out.txt", "Failed writing out.txt"},
+      {"write fails while streaming", Fault::full_large, "out.txt", "Failed writing out.txt"},
+      {"a directory stands at the target", Fault::directory_at_target, "out.txt",
+       "Failed writing out.txt"},
+  };
+  const bool have_full = std::filesystem::exists("/dev/full");
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    if (!have_full && (r.fault == Fault::full_small || r.fault == Fault::full_large)) continue;
+    TempWorkDir dir("replacing_object_failure");
+    if (r.fault == Fault::directory_at_target)
+      std::filesystem::create_directories("out.txt/inside");
+    else
+      write_text("out.txt", "old\n");
+    if (r.fault == Fault::full_small || r.fault == Fault::full_large)
+      std::filesystem::create_symlink("/dev/full", replacing_temporary("out.txt"));
+    reset_all_modules();
+    const WriteFailure failure{.routine = "Writer", .open_prefix = "Cannot open "};
+    try {
+      ReplacingFile out(r.target, failure);
+      const int lines = r.fault == Fault::full_large ? 200000 : 1;
+      for (int k = 0; k < lines; ++k) out.write("(A)", "a line of text");
+      out.commit();
+      ADD_FAILURE() << "no stop";
+    } catch (const ProgramStop& stop) {
+      EXPECT_EQ(stop.name(), "Writer");
+      EXPECT_EQ(stop.status(), 1);
+    }
+    EXPECT_EQ(variables.errmsg(1).trimmed(), r.line);
+    if (r.fault == Fault::directory_at_target)
+      EXPECT_TRUE(std::filesystem::is_directory("out.txt/inside"));
+    else
+      EXPECT_EQ(read_text("out.txt"), "old\n");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(
+        replacing_temporary(r.target))));
+    EXPECT_FALSE(std::filesystem::exists("none"));
+  }
+}
+
+// Several writers open at once (the three sibship files): a stop thrown while two are open
+// removes both temporaries and leaves both old files; a writer dropped without its commit
+// removes its temporary too.
+TEST_F(ReplacingFileTest, AStopWithTwoOpenRemovesBothTemporaries) {
+  TempWorkDir dir("replacing_two_open");
+  write_text("a.txt", "old a\n");
+  write_text("b.txt", "old b\n");
+  try {
+    ReplacingFile a("a.txt", WriteFailure{.routine = "Writer"});
+    ReplacingFile b("b.txt", WriteFailure{.routine = "Writer"});
+    a.write("(A)", "new a");
+    b.write("(A)", "new b");
+    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("a.txt")));
+    EXPECT_TRUE(std::filesystem::exists(replacing_temporary("b.txt")));
+    stoponerror(1, "Inner");
+  } catch (const ProgramStop& stop) {
+    EXPECT_EQ(stop.name(), "Inner");
+  }
+  EXPECT_EQ(read_text("a.txt"), "old a\n");
+  EXPECT_EQ(read_text("b.txt"), "old b\n");
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("a.txt")));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("b.txt")));
+
+  {
+    std::optional<ReplacingFile> dropped;
+    dropped.emplace("a.txt", WriteFailure{.routine = "Writer"});
+    dropped->write("(A)", "never kept");
+  }
+  EXPECT_EQ(read_text("a.txt"), "old a\n");
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("a.txt")));
 }
 
 }  // namespace

@@ -12,8 +12,7 @@
 #include "core/modules.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
-#include "likelihood/layer_peel_internal.hpp"
-#include "likelihood/reduce_genotype_internal.hpp"
+#include "likelihood/layer/layer_internal.hpp"
 
 namespace kinrad {
 namespace {

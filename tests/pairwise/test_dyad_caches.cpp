@@ -62,7 +62,7 @@ TEST_F(PairTest, ThreeOffspringCachesHoldOneRecordPerRow) {
   }
   EXPECT_EQ(bytesof("myout.DadDyadLogL"), dad);
   EXPECT_EQ(bytesof("myout.MumDyadLogL"), mum);
-  EXPECT_FALSE(fs::exists("myout.FSDyadLogL.tmp"));
+  EXPECT_FALSE(fs::exists("myout.FSDyadLogL.part"));
 }
 
 TEST_F(PairTest, CachesAreReadBackIntoIdenticalTables) {

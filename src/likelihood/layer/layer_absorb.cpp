@@ -18,9 +18,7 @@
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
-#include "likelihood/layer_absorb_internal.hpp"
-#include "likelihood/layer_peel_internal.hpp"
-#include "likelihood/layer_run_internal.hpp"
+#include "likelihood/layer/layer_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {

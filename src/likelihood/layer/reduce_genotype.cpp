@@ -9,8 +9,7 @@
 #include "core/modules/variables.hpp"
 #include "core/sorting.hpp"
 #include "likelihood/full_sib_internal.hpp"
-#include "likelihood/layer_peel_internal.hpp"
-#include "likelihood/reduce_genotype_internal.hpp"
+#include "likelihood/layer/layer_internal.hpp"
 #include "likelihood/work_arrays_internal.hpp"
 
 namespace kinrad {
