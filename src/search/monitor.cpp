@@ -35,15 +35,14 @@ int4 digits(int8 v) {
   return static_cast<int4>(trim_both(fwrite_string("(I12)", v)).size());
 }
 
-// A line built in a 300-character text and compacted.
-std::string compact(const std::string& line) {
+}  // namespace
+
+std::string compact_line(const std::string& line) {
   FString<300> buf{line};
   int4 len = 0;
   cleanstring(buf, len);
   return std::string(buf.view().substr(0, static_cast<std::size_t>(std::max(len, 0))));
 }
-
-}  // namespace
 
 std::string list_directed_real(real8 x) {
   return std::string(trim_both(fwrite_string("*", x)));
@@ -177,20 +176,20 @@ std::string outputformat(real8 crlogl) {
 
 std::string monitor_line1(const RunState& rs) {
   const auto& cp = rs.cp;
-  return compact(fwrite_string("(A,I3,A,I4,A,I15,3(A,I12),A)", "Run=", rs.runlabel, ", Tmr=",
+  return fwrite_string("(A,I3,A,I4,A,I15,3(A,I12),A)", "Run=", rs.runlabel, ", Tmr=",
                                cp.tmr, ", Itr=", cp.numiterate, ", NSucc=", cp.nsucc,
                                ", NSuccLmt=", rs.sched.nsucclmt, ", NFail1=", cp.nfail1,
-                               rs.limittext[1]));
+                               rs.limittext[1]);
 }
 
 std::string monitor_line2(const RunState& rs) {
   const auto& cp = rs.cp;
-  return compact(fwrite_string(
+  return fwrite_string(
       "(A,I12,A,4(A,F8.4))", "NFail2=", cp.nfail2, rs.limittext[2], ", SucRate%=",
       100.0 * rs.successrate, ", SucLmt%=",
       100.0 * static_cast<real8>(cp.nsucc) / static_cast<real8>(rs.sched.nsucclmt), ", FailLmt%=",
       100.0 * static_cast<real8>(cp.nfail1) / rs.sched.nfaillmt, ", IterLmt%=",
-      100.0 * static_cast<real8>(cp.itr) / rs.sched.iterlmt));
+      100.0 * static_cast<real8>(cp.itr) / rs.sched.iterlmt);
 }
 
 std::string score_line(const RunState& rs, bool best) {
@@ -198,12 +197,12 @@ std::string score_line(const RunState& rs, bool best) {
   const ShownCounts& c = best ? rs.btshown : rs.crshown;
   const auto& nf = best ? v.btnumfamily : v.crnumfamily;
   const auto& na = best ? v.btnumassign : rs.cp.curnumassign;
-  return compact(fwrite_string(
+  return fwrite_string(
       rs.scoreformat, best ? "BtLogL=" : "CrLogL=",
       best ? v.btloglikelihood : v.crloglikelihood, ", #F", 1, "=", nf(1), ", #F", 2, "=", nf(2),
       ", #F", 3, "=", nf(3), ", #FS=", c.numfs, ", HSPair=", c.pairs(1), ", FSPair=", c.pairs(2),
       ", #AssgnC", 1, "=", na(1), ", #AssgnC", 2, "=", na(2), ", #AssgnP", 1, "=", na(3),
-      ", #AssgnP", 2, "=", na(4)));
+      ", #AssgnP", 2, "=", na(4));
 }
 
 std::string date_line() {
@@ -244,10 +243,10 @@ void write_gui_lines() {
 
 void write_monitor_lines(const RunState& rs) {
   auto& v = variables;
-  fwrite(std::cout, "(/A)", monitor_line1(rs));
-  fwrite(std::cout, "(A)", monitor_line2(rs));
-  fwrite(std::cout, "(A)", score_line(rs, false));
-  fwrite(std::cout, "(A)", score_line(rs, true));
+  fwrite(std::cout, "(/A)", compact_line(monitor_line1(rs)));
+  fwrite(std::cout, "(A)", compact_line(monitor_line2(rs)));
+  fwrite(std::cout, "(A)", compact_line(score_line(rs, false)));
+  fwrite(std::cout, "(A)", compact_line(score_line(rs, true)));
   fwrite(std::cout, "(A)", date_line());
   if (v.igui == 1 && v.simuq == 0) write_gui_lines();
 }

@@ -184,6 +184,9 @@ int8 last_logged_iteration();
 std::string progress_log_name();
 // One advance of the progress-log cadence; true when a record is due at this iteration.
 bool log_cadence_step(RunState& rs);
+// The monitor lines as written before compaction; compact_line takes out their surplus
+// blanks (the line built in a 300-character text).
+std::string compact_line(const std::string& line);
 std::string monitor_line1(const RunState& rs);
 std::string monitor_line2(const RunState& rs);
 std::string score_line(const RunState& rs, bool best);
