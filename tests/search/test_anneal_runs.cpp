@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "configuration/configuration.hpp"
+#include "core/clock.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
 #include "program/main_program.hpp"
@@ -170,7 +172,8 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
   HooksOff hooks;
   write_text("kinrad2.dat", small_project());
   // First analysis: a checkpoint at iteration 25000 (past a relabelling, so that the labels and
-  // the random stream have moved), then a kill at the next iteration.
+  // the random stream have moved), then a kill at iteration 40000, after the progress log's
+  // record at 32768.
   Snapshot saved;
   search_hooks.checkpoint_at = 25000;
   search_hooks.body = [&](RunState& rs) {
@@ -179,8 +182,8 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
       // The stream as the checkpoint saw it: no draw happens between the checkpoint and here
       // (parent-side moves draw only every 100th iteration).
       saved = snap(rs);
-      stop_silently();
     }
+    if (rs.cp.numiterate == 40000) stop_silently();
     return MoveOutcome::completed;
   };
   StageOutcome first = analyse({"VER:0"});
@@ -222,6 +225,16 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
   EXPECT_NEAR(resumed.temperature, saved.temperature, 1e-9 * std::fabs(saved.temperature));
   EXPECT_NEAR(resumed.rate, saved.rate, 5e-7);
   EXPECT_NEAR(resumed.btlogl, saved.btlogl, 1e-12 * std::fabs(saved.btlogl));
+  // The resumed first run passes 32768 again without logging it a second time.
+  int logged32768 = 0;
+  std::istringstream log(read_text("myout.MidResult"));
+  std::string rec;
+  std::getline(log, rec);  // header
+  while (std::getline(log, rec))
+    if (rec.size() > 36 && std::stoi(rec.substr(14, 4)) == 1 &&
+        std::stoll(rec.substr(22, 14)) == 32768)
+      ++logged32768;
+  EXPECT_EQ(logged32768, 1);
 
   // A third analysis with RCS:1 restores and goes straight to the results: no iteration, and
   // the archive as the restore left it.
@@ -307,6 +320,40 @@ TEST(AnnealRuns, NonFiniteScoreStopsWithTheScoreError) {
             "Error in likelihood calculation at iterate = 37.\n"
             "The CrLogLikelihood calculated by thread 0 = NaN\n"
             "Program stopped in subroutine ANNEAL, dataset = myout.\n");
+}
+
+// Monitoring by processor seconds, on a processor clock that advances 0.01 s per reading: a
+// tick each second, the monitor lines every 5 seconds, and a checkpoint once 300 seconds have
+// passed since the start.
+TEST(AnnealRuns, MonitorAndCheckpointByProcessorTime) {
+  RecordedPauses pauses;
+  TempWorkDir dir("anneal_cpu");
+  HooksOff hooks;
+  std::string project = small_project();
+  project = std::regex_replace(project, std::regex("0                 ! monitor method"),
+                               "1                 ! monitor method");
+  project = std::regex_replace(project, std::regex("100000            ! monitor interval"),
+                               "5                 ! monitor interval");
+  write_text("kinrad2.dat", project);
+  static int8 readings = 0;
+  readings = 0;
+  clock_hooks.processor = [] { return 0.01 * static_cast<real8>(++readings); };
+  int8 first_checkpoint_seen = -1;
+  search_hooks.body = [&](RunState& rs) {
+    count_scored(rs);
+    if (first_checkpoint_seen < 0 && exists("myout.MidResult2"))
+      first_checkpoint_seen = rs.cp.numiterate;
+    if (rs.cp.numiterate == 40000) stop_silently();
+    return MoveOutcome::completed;
+  };
+  const StageOutcome o = analyse({"VER:0"});
+  clock_hooks.processor = nullptr;
+  ASSERT_TRUE(o.stopped);
+  EXPECT_EQ(o.status, 0);
+  // About one reading per iteration: the checkpoint comes near iteration 30000, not at the end.
+  EXPECT_GT(first_checkpoint_seen, 25000);
+  EXPECT_LT(first_checkpoint_seen, 35000);
+  EXPECT_NE(o.screen.find("-----\nRun=1, Tmr="), std::string::npos);
 }
 
 TEST(AnnealRuns, SameSeedSameRun) {
