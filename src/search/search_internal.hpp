@@ -191,6 +191,8 @@ std::string monitor_line1(const RunState& rs);
 std::string monitor_line2(const RunState& rs);
 std::string score_line(const RunState& rs, bool best);
 std::string date_line();
+// The two partition lines for a graphical front end, joined by a record end.
+std::string gui_lines();
 // gfortran's list-directed form of a real(8), left-adjusted.
 std::string list_directed_real(real8 x);
 

@@ -473,3 +473,34 @@ TEST(Relabel, PermutationsOfFourAreUniform) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+// The partition lines for a front end: cluster sizes 5, 10 and 45 (two digits, I3 fields) as
+// gfortran writes them; then the offspring by ascending cluster id, derived by hand for a small
+// sample.
+TEST(MonitorLines, GuiPartitionLines) {
+  reset_all_modules();
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.smplsize = 60;
+  v.crnumfamily(3) = 3;
+  av.clustersizet.allocate(Dim(60));
+  av.clustersizet(1) = 5;
+  av.clustersizet(2) = 10;
+  av.clustersizet(3) = 45;
+  v.crindivloc.allocate(Dim(60), Dim(3));
+  for (int4 i = 1; i <= 60; ++i) v.crindivloc(i, 3) = i <= 45 ? 3 : (i <= 55 ? 2 : 1);
+  const std::string lines = gui_lines();
+  const std::string first = gfortran_row("(I6, A1, I6, A1, 9999(I3))", "i4:2 c:| i4:3 c:| i4:5");
+  ASSERT_EQ(lines.substr(0, first.size()), first);
+  std::string second = "     2|";
+  for (int4 i = 56; i <= 60; ++i) second += (i < 100 ? " " : "") + std::to_string(i);
+  for (int4 i = 46; i <= 55; ++i) second += " " + std::to_string(i);
+  for (int4 i = 1; i <= 45; ++i) second += (i < 10 ? "  " : " ") + std::to_string(i);
+  EXPECT_EQ(lines.substr(first.size()), second);
+}
+
+}  // namespace
+}  // namespace kinrad::test
