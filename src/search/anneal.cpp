@@ -214,11 +214,10 @@ void score_initial_configuration(RunState& rs) {
       sibshipsize(nfam, 1);
     }
   }
-  cp.oldlogprior =
-      priorvalue(1, {cp.curnumassign(1), cp.curnumassign(3)}, v.crnumfamily(1),
-                 cp.numsizeclass(1), cp.curnumselfer) +
-      priorvalue(2, {cp.curnumassign(2), cp.curnumassign(4)}, v.crnumfamily(2),
-                 cp.numsizeclass(2), cp.curnumselfer);
+  cp.oldlogprior = priorvalue(1, {cp.curnumassign(1), cp.curnumassign(3)}, v.crnumfamily(1),
+                              cp.numsizeclass(1), cp.curnumselfer) +
+                   priorvalue(2, {cp.curnumassign(2), cp.curnumassign(4)}, v.crnumfamily(2),
+                              cp.numsizeclass(2), cp.curnumselfer);
   if (v.fulllikelihoodmethodq == 0) {
     WindowSave keep;
     v.indivlocprt = v.crindivloc.view();
@@ -385,7 +384,8 @@ void finish_setup(RunState& rs, int4 iround, bool fresh) {
   for (int4 l = 1; l <= v.numloci; ++l) {
     if (v.obsnumallele(l) <= 1) continue;
     real8 s = 0.0;
-    for (int4 a = 1; a <= v.obsnumallele(l); ++a) s += v.obsallelefre(l).a(a) * v.obsallelefre(l).a(a);
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a)
+      s += v.obsallelefre(l).a(a) * v.obsallelefre(l).a(a);
     rs.hetsum += 1.0 - s;
   }
   if (std::fabs(cp.lociscale) < 1e-300) {
@@ -433,8 +433,8 @@ void anneal(int4& firstq, int4 iround) {
   const int4 n = v.smplsize;
   RunState rs;
   rs.locusratio = static_cast<real8>(v.numloci23) /
-                  static_cast<real8>(annealvariables.nallallele - (v.locus1.allocated() ? v.locus1(0) : 0) -
-                                     v.numdommarkers(1));
+                  static_cast<real8>(annealvariables.nallallele -
+                                     (v.locus1.allocated() ? v.locus1(0) : 0) - v.numdommarkers(1));
   rs.runlabel = v.updateallelefre >= 2 ? std::max(v.krun, iround) : v.krun;
   v.parallelq = v.numthreads > 1 ? 1 : 0;
   sibship_sexes(rs);

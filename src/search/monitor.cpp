@@ -130,7 +130,8 @@ void findnumfsibship(int4& numfs, FStatic<int4, 1, 2>& pairs, const FStatic<int4
         if (s == 1 && haploid(i)) continue;
         ++w.count1[static_cast<std::size_t>(col(i, s))];
       }
-      for (std::size_t k = 0; k < m; ++k) total += static_cast<int8>(w.count1[k]) * (w.count1[k] - 1);
+      for (std::size_t k = 0; k < m; ++k)
+        total += static_cast<int8>(w.count1[k]) * (w.count1[k] - 1);
     }
   } else if (numfam(1) >= 1) {
     const bool selfing = v.allowinbreeding == 1;
@@ -176,20 +177,18 @@ std::string outputformat(real8 crlogl) {
 
 std::string monitor_line1(const RunState& rs) {
   const auto& cp = rs.cp;
-  return fwrite_string("(A,I3,A,I4,A,I15,3(A,I12),A)", "Run=", rs.runlabel, ", Tmr=",
-                               cp.tmr, ", Itr=", cp.numiterate, ", NSucc=", cp.nsucc,
-                               ", NSuccLmt=", rs.sched.nsucclmt, ", NFail1=", cp.nfail1,
-                               rs.limittext[1]);
+  return fwrite_string("(A,I3,A,I4,A,I15,3(A,I12),A)", "Run=", rs.runlabel, ", Tmr=", cp.tmr,
+                       ", Itr=", cp.numiterate, ", NSucc=", cp.nsucc,
+                       ", NSuccLmt=", rs.sched.nsucclmt, ", NFail1=", cp.nfail1, rs.limittext[1]);
 }
 
 std::string monitor_line2(const RunState& rs) {
   const auto& cp = rs.cp;
-  return fwrite_string(
-      "(A,I12,A,4(A,F8.4))", "NFail2=", cp.nfail2, rs.limittext[2], ", SucRate%=",
-      100.0 * rs.successrate, ", SucLmt%=",
-      100.0 * static_cast<real8>(cp.nsucc) / static_cast<real8>(rs.sched.nsucclmt), ", FailLmt%=",
-      100.0 * static_cast<real8>(cp.nfail1) / rs.sched.nfaillmt, ", IterLmt%=",
-      100.0 * static_cast<real8>(cp.itr) / rs.sched.iterlmt);
+  return fwrite_string("(A,I12,A,4(A,F8.4))", "NFail2=", cp.nfail2, rs.limittext[2],
+                       ", SucRate%=", 100.0 * rs.successrate, ", SucLmt%=",
+                       100.0 * static_cast<real8>(cp.nsucc) / static_cast<real8>(rs.sched.nsucclmt),
+                       ", FailLmt%=", 100.0 * static_cast<real8>(cp.nfail1) / rs.sched.nfaillmt,
+                       ", IterLmt%=", 100.0 * static_cast<real8>(cp.itr) / rs.sched.iterlmt);
 }
 
 std::string score_line(const RunState& rs, bool best) {
@@ -198,11 +197,10 @@ std::string score_line(const RunState& rs, bool best) {
   const auto& nf = best ? v.btnumfamily : v.crnumfamily;
   const auto& na = best ? v.btnumassign : rs.cp.curnumassign;
   return fwrite_string(
-      rs.scoreformat, best ? "BtLogL=" : "CrLogL=",
-      best ? v.btloglikelihood : v.crloglikelihood, ", #F", 1, "=", nf(1), ", #F", 2, "=", nf(2),
-      ", #F", 3, "=", nf(3), ", #FS=", c.numfs, ", HSPair=", c.pairs(1), ", FSPair=", c.pairs(2),
-      ", #AssgnC", 1, "=", na(1), ", #AssgnC", 2, "=", na(2), ", #AssgnP", 1, "=", na(3),
-      ", #AssgnP", 2, "=", na(4));
+      rs.scoreformat, best ? "BtLogL=" : "CrLogL=", best ? v.btloglikelihood : v.crloglikelihood,
+      ", #F", 1, "=", nf(1), ", #F", 2, "=", nf(2), ", #F", 3, "=", nf(3), ", #FS=", c.numfs,
+      ", HSPair=", c.pairs(1), ", FSPair=", c.pairs(2), ", #AssgnC", 1, "=", na(1), ", #AssgnC", 2,
+      "=", na(2), ", #AssgnP", 1, "=", na(3), ", #AssgnP", 2, "=", na(4));
 }
 
 std::string date_line() {
@@ -218,9 +216,7 @@ std::string date_line() {
   return s + ", TotalRunningTime(Min)=" + rtoc(v.timespent(1) + v.timespent(2), "(ES9.2)");
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 std::string gui_lines() {
   auto& v = variables;
@@ -300,7 +296,8 @@ bool time_ticks(RunState& rs) {
 bool log_cadence_step(RunState& rs) {
   ++rs.logcount();
   if (rs.logcount() != rs.lognext()) return false;
-  if (rs.cp.progressstep < 100000.0) rs.cp.progressstep = std::min(2.0 * rs.cp.progressstep, 100000.0);
+  if (rs.cp.progressstep < 100000.0)
+    rs.cp.progressstep = std::min(2.0 * rs.cp.progressstep, 100000.0);
   const int8 next = std::llround(static_cast<real8>(rs.lognext()) + rs.cp.progressstep);
   if (next > 2147000000) {
     rs.logcount() = 0;

@@ -45,8 +45,8 @@ Schedule make_schedule(int4 smplsize, real8 logk_n, int4 lengthrun, int4 iround,
   s.nfaillmt = 8.0 * static_cast<real8>(s.n);
   s.nfaillmt2 = 40.0 * static_cast<real8>(s.n);
   s.iterlmt = 100.0 * static_cast<real8>(s.n);
-  real8 x = 1e-6 + static_cast<real8>(smplsize) /
-                       static_cast<real8>(smplsize + (u1 + u2) / smplsize);
+  real8 x =
+      1e-6 + static_cast<real8>(smplsize) / static_cast<real8>(smplsize + (u1 + u2) / smplsize);
   if (x > 0.95 && x < 1.0)
     x = 0.95;
   else if (allmonogamy == 0)
@@ -94,7 +94,8 @@ void merge_through_monogamous_sex(int4 s, std::vector<int4>& group) {
       gi = fresh--;
     }
     for (int4 j : part)
-      if (j != i && group[static_cast<std::size_t>(j)] == 0) group[static_cast<std::size_t>(j)] = gi;
+      if (j != i && group[static_cast<std::size_t>(j)] == 0)
+        group[static_cast<std::size_t>(j)] = gi;
   }
 }
 
@@ -179,8 +180,8 @@ void join_roles_of_known_parents() {
     for (std::size_t k = 0; k < role2.size(); ++k) {
       const int4 p = role2[k].first;
       const int4 f2 = role2[k].second;
-      const auto it = std::find_if(role1.begin(), role1.end(),
-                                   [p](const auto& e) { return e.first == p; });
+      const auto it =
+          std::find_if(role1.begin(), role1.end(), [p](const auto& e) { return e.first == p; });
       if (it == role1.end()) continue;
       const int4 f1 = it->second;
       if (f1 == f2) continue;
@@ -228,7 +229,8 @@ void firstconfig(FStatic<int4, 1, 4>& curnumassign) {
     const int4 o = 3 - s;
     for (int4 i = 1; i <= n; ++i) v.crindivloc(i, s) = 0;
     v.crnumfamily(s) = s > v.numsex ? v.crnumfamily(1) : 0;
-    for (int4 i = 1; i <= n; ++i) group[static_cast<std::size_t>(i)] = anyknown ? v.knownsibship(i, s) : 0;
+    for (int4 i = 1; i <= n; ++i)
+      group[static_cast<std::size_t>(i)] = anyknown ? v.knownsibship(i, s) : 0;
     if (v.monogamy(o) != 0 && v.anyknownsibshipq(o) != 0) merge_through_monogamous_sex(s, group);
     number_families(s, group);
   }

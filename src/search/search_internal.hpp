@@ -99,18 +99,18 @@ struct RunState {
   int8 lastloggediter = 0;
   real4 starttime = 0.0f;
   real8 lastsavecpu = 0.0;
-  int4 invalidcount = 0;  // proposal attempts before the first completed iteration; -1: off
+  int4 invalidcount = 0;      // proposal attempts before the first completed iteration; -1: off
   int4 reduceperiod = 10000;  // acceptances between reductions of the pairwise accumulator
   int4 triocheckq = 0;
-  FArray<real8, 1> prbself{};  // one parent pool with selfing: prior chance of being selfed
+  FArray<real8, 1> prbself{};         // one parent pool with selfing: prior chance of being selfed
   int4 numunassigned[3] = {0, 0, 0};  // per sex; [0]: candidates marked in both columns
 
   // The monitor.
   ShownCounts crshown{}, btshown{};
-  std::string limittext[3];  // [1], [2]: ", NFail1Lmt=...", ", NFail2Lmt=..."
-  std::string scoreformat;   // edit format of the two score lines
+  std::string limittext[3];   // [1], [2]: ", NFail1Lmt=...", ", NFail2Lmt=..."
+  std::string scoreformat;    // edit format of the two score lines
   int4 tick1 = 1, tick2 = 1;  // iteration-based ticks: "+" and "-" intervals
-  real8 monitorcpu = 0.0;    // processor time last read by the monitor
+  real8 monitorcpu = 0.0;     // processor time last read by the monitor
   real8 lasttick = 0.0, lastmonitor = 0.0;
   bool monitoron = true;  // tests of the rules alone switch the monitor off
 };

@@ -74,8 +74,8 @@ bool count_return_to_best(RunState& rs) {
   const bool stale =
       static_cast<real8>(cp.nfail2) >= rs.sched.nfaillmt2 ||
       (cp.nsucc > 1000 && b > static_cast<int8>(0.25 * static_cast<real8>(cp.nsucc)));
-  return stale && static_cast<real8>(b) >
-                      (5.0 * variables.lengthrun + 5.0) * std::sqrt(static_cast<real8>(variables.smplsize));
+  return stale && static_cast<real8>(b) > (5.0 * variables.lengthrun + 5.0) *
+                                              std::sqrt(static_cast<real8>(variables.smplsize));
 }
 
 bool flat_run_ends(const RunState& rs) {
@@ -167,10 +167,9 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
       }
     } else if (sr >= 0.3) {
       const int8 need = p * std::max<int8>(rs.sched.nsucclmt / 100, 10000);
-      if (cp.nsucc >= need &&
-          static_cast<real8>(cp.nfail1) >
-              static_cast<real8>(p) * ritr -
-                  1e-6 * static_cast<real8>(cp.nsucc) * std::exp(8.0 * sr)) {
+      if (cp.nsucc >= need && static_cast<real8>(cp.nfail1) >
+                                  static_cast<real8>(p) * ritr -
+                                      1e-6 * static_cast<real8>(cp.nsucc) * std::exp(8.0 * sr)) {
         rule = 62;
         return RuleEnd::end_temperature;
       }
@@ -194,8 +193,7 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
   const real8 f2 = static_cast<real8>(cp.nfail2);
   if (f2 >= rs.sched.nfaillmt2) {
     rule = 73;
-    if (itr > 9999 && 0.01 * std::exp(-6.0 * rs.sched.nfaillmt2 / f2) > sr)
-      return RuleEnd::end_run;
+    if (itr > 9999 && 0.01 * std::exp(-6.0 * rs.sched.nfaillmt2 / f2) > sr) return RuleEnd::end_run;
     if (f2 >= 5.0 * rs.sched.nfaillmt2) return RuleEnd::end_run;
   }
   ++cp.itr;
@@ -212,8 +210,8 @@ namespace {
 
 void report_rule(const RunState& rs, int4 rule, RuleEnd end) {
   if (!search_hooks.on_rule) return;
-  search_hooks.on_rule(RuleEvent{rule, end, rs.cp.tmr, rs.cp.itr, rs.cp.temperature,
-                                 annealvariables.rate});
+  search_hooks.on_rule(
+      RuleEvent{rule, end, rs.cp.tmr, rs.cp.itr, rs.cp.temperature, annealvariables.rate});
 }
 
 // Head of a fresh temperature: weights, counters, the move-choice factor and the pre-screen
@@ -258,9 +256,8 @@ void temperature_constants(RunState& rs) {
   const int4 tmr = rs.cp.tmr;
   rs.coolfactor = real_integer_power(ratio, tmr - 1);
   rs.drawfloor = std::min(0.001, 1e-5 * real_integer_power(ratio, -tmr));
-  rs.pairtemperature =
-      rs.cp.lociscale * rs.cp.temperature *
-      real_integer_power(std::exp(0.125 / (rs.hetsum + 1.0)), tmr);
+  rs.pairtemperature = rs.cp.lociscale * rs.cp.temperature *
+                       real_integer_power(std::exp(0.125 / (rs.hetsum + 1.0)), tmr);
 }
 
 // The two extra moves on the parent side, tried every 100th iteration of the run; the moves
@@ -294,9 +291,9 @@ void score_test(const RunState& rs) {
   const real8 s = v.crloglikelihood;
   if (!(std::isnan(s) || s <= -1e300 || s > 1.0)) return;
   for (int4 k = 1; k <= 5; ++k) v.errmsg(k) = "";
-  v.errmsg(1) = "Error in likelihood calculation at iterate = " +
-                std::to_string(rs.cp.numiterate) + ".\nThe CrLogLikelihood calculated by thread " +
-                itoc(v.threadid) + " = " + list_directed_real(s);
+  v.errmsg(1) = "Error in likelihood calculation at iterate = " + std::to_string(rs.cp.numiterate) +
+                ".\nThe CrLogLikelihood calculated by thread " + itoc(v.threadid) + " = " +
+                list_directed_real(s);
   stoponerror(1, "ANNEAL");
 }
 

@@ -57,7 +57,8 @@ bool exists(const std::string& f) {
 
 std::string mask(std::string s) {
   s = std::regex_replace(s, std::regex(R"(D=\d\d/\d\d/\d\d\d\d T=\d\d/\d\d/\d\d)"), "D=<d> T=<t>");
-  s = std::regex_replace(s, std::regex(R"(TotalRunningTime\(Min\)=\S+)"), "TotalRunningTime(Min)=<m>");
+  s = std::regex_replace(s, std::regex(R"(TotalRunningTime\(Min\)=\S+)"),
+                         "TotalRunningTime(Min)=<m>");
   s = std::regex_replace(s, std::regex(R"(\d\d/\d\d \d\d/\d\d/\d\d)"), "<stamp>");
   return s;
 }
@@ -275,6 +276,46 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
   EXPECT_FALSE(iterated);
   EXPECT_EQ(third.screen.find("Computing likelihood of initial config"), std::string::npos);
   EXPECT_NE(third.screen.find("Output to file : myout"), std::string::npos);
+}
+
+int4 archive_records() {
+  int4 k = 0;
+  for (Config* p = variables.confighead; p != nullptr; p = p->next) ++k;
+  return k;
+}
+
+// With allele-frequency rounds a restore frees the archive and keeps the restored best alone;
+// without rounds the restored archive stays. The archive file is doubled by hand (the reader
+// appends its records without a duplicate test) so that freeing it shows.
+TEST(AnnealRuns, RestoreWithRoundsKeepsTheBestAlone) {
+  RecordedPauses pauses;
+  TempWorkDir dir("anneal_rounds");
+  HooksOff hooks;
+  write_text("kinrad2.dat", small_project());
+  ASSERT_FALSE(analyse({"VER:0"}).stopped);
+  const std::string archive = read_text("myout.MidResult3");
+  ASSERT_FALSE(archive.empty());
+  for (int4 rounds : {0, 2}) {
+    SCOPED_TRACE("updateallelefre " + std::to_string(rounds));
+    write_text("myout.MidResult3", archive + archive);
+    ASSERT_TRUE(testing_support::prepare(small_project()));
+    variables.updateallelefre = rounds;
+    variables.restart = 1;
+    int4 records_at_start = -1;
+    search_hooks.body = [&](RunState&) {
+      records_at_start = archive_records();
+      return MoveOutcome::end_run;
+    };
+    const StageOutcome o = run_stage([] {
+      int4 firstq = 1;
+      variables.krun = 1;
+      anneal(firstq, 5);
+    });
+    ASSERT_FALSE(o.stopped) << o.errorfile;
+    EXPECT_EQ(records_at_start, rounds == 2 ? 1 : 2);
+    ASSERT_NE(variables.confighead, nullptr);
+    EXPECT_EQ(variables.confighead->logl, variables.btloglikelihood);
+  }
 }
 
 TEST(AnnealRuns, FailedRestoreFollowsTheFreshPath) {

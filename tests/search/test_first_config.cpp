@@ -124,8 +124,16 @@ TEST(FirstConfig, OneParentPoolJoinsTheRolesOfAParentKnownInBoth) {
 // not haploid 3; mother 4 of family {4, 5} reaches haploid 5. Haploid 5 takes diploid 4's
 // father. Counts: one distinct father and one distinct mother, one offspring each.
 TEST(FirstConfig, KnownParentsSpreadToTheirFamilies) {
-  setup({2, 0, 0, {-1, -1, -1, 0, 0}, {0, 0, 0, -2, -2}, {2, 0, 0, 0, 0}, {0, 0, 0, 4, 0},
-         {2, 2, 1, 2, 1}, 3, 5});
+  setup({2,
+         0,
+         0,
+         {-1, -1, -1, 0, 0},
+         {0, 0, 0, -2, -2},
+         {2, 0, 0, 0, 0},
+         {0, 0, 0, 4, 0},
+         {2, 2, 1, 2, 1},
+         3,
+         5});
   FStatic<int4, 1, 4> na{};
   firstconfig(na);
   EXPECT_EQ(column(1), (std::vector<int4>{1, 1, 1, 2, 2}));

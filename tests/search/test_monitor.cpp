@@ -114,8 +114,7 @@ TEST(MonitorLines, ScoreFormatAndLine) {
   rs.btshown.pairs(1) = 12345;
   rs.btshown.pairs(2) = 0;
   rs.scoreformat = outputformat(-1234.56);
-  EXPECT_EQ(score_line(rs, true) + "\n",
-            gfortran_row("(A,ES12.5" + tail, "c:BtLogL= r8:-1234.56"));
+  EXPECT_EQ(score_line(rs, true) + "\n", gfortran_row("(A,ES12.5" + tail, "c:BtLogL= r8:-1234.56"));
   v.crloglikelihood = -1e300;
   v.crnumfamily = v.btnumfamily;
   rs.cp.curnumassign = v.btnumassign;
@@ -123,8 +122,7 @@ TEST(MonitorLines, ScoreFormatAndLine) {
   rs.crshown.pairs(1) = 4;
   rs.crshown.pairs(2) = 0;
   rs.scoreformat = outputformat(-1e300);
-  EXPECT_EQ(score_line(rs, false) + "\n",
-            gfortran_row("(A,ES24.17" + tail, "c:CrLogL= r8:-1e300"));
+  EXPECT_EQ(score_line(rs, false) + "\n", gfortran_row("(A,ES24.17" + tail, "c:CrLogL= r8:-1e300"));
 }
 
 TEST(MonitorLines, DateLineAndListDirectedReal) {
@@ -261,8 +259,7 @@ void number_clusters(std::vector<std::array<int4, 3>>& loc, int4 numsex) {
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j) {
       bool share = loc[i][0] == loc[j][0] || loc[i][1] == loc[j][1];
-      if (numsex == 1)
-        share = share || loc[i][0] == loc[j][1] || loc[i][1] == loc[j][0];
+      if (numsex == 1) share = share || loc[i][0] == loc[j][1] || loc[i][1] == loc[j][0];
       if (share) comp[find(int(i))] = find(int(j));
     }
   std::map<int, int4> id;
@@ -318,10 +315,14 @@ TEST(FindNumFSibship, AgainstBruteForce) {
     bool haploid;
   };
   const Shape shapes[] = {
-      {"two sexes", 2, 0, 0, 0, false},          {"haplodiploid", 2, 0, 0, 0, true},
-      {"fathers monogamous", 2, 0, 1, 0, false}, {"mothers monogamous", 2, 0, 0, 1, false},
-      {"both monogamous", 2, 0, 1, 1, false},    {"both monogamous, haploid", 2, 0, 1, 1, true},
-      {"one pool", 1, 0, 0, 0, false},           {"one pool with selfing", 1, 1, 0, 0, false},
+      {"two sexes", 2, 0, 0, 0, false},
+      {"haplodiploid", 2, 0, 0, 0, true},
+      {"fathers monogamous", 2, 0, 1, 0, false},
+      {"mothers monogamous", 2, 0, 0, 1, false},
+      {"both monogamous", 2, 0, 1, 1, false},
+      {"both monogamous, haploid", 2, 0, 1, 1, true},
+      {"one pool", 1, 0, 0, 0, false},
+      {"one pool with selfing", 1, 1, 0, 0, false},
       {"one pool, monogamous", 1, 0, 1, 1, false},
   };
   for (const auto& sh : shapes) {

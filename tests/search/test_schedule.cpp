@@ -28,8 +28,8 @@ TEST(Schedule, MatchesIndependentTable) {
     r >> n >> lengthrun >> iround >> method >> u1 >> u2 >> allmono >> hap >> b >> bign >>
         nsucclmt >> nfaillmt >> nfaillmt2 >> iterlmt >> fam >> side >> ntemp;
     ASSERT_FALSE(r.fail());
-    const Schedule s = make_schedule(n, std::log(static_cast<real8>(n)), lengthrun, iround,
-                                     method, allmono, hap, u1, u2);
+    const Schedule s = make_schedule(n, std::log(static_cast<real8>(n)), lengthrun, iround, method,
+                                     allmono, hap, u1, u2);
     EXPECT_EQ(s.b, b);
     EXPECT_EQ(s.n, bign);
     EXPECT_EQ(s.nsucclmt, nsucclmt);

@@ -21,9 +21,9 @@ namespace {
 // What happens in one iteration.
 struct Ev {
   bool accept = false;
-  real8 delta = 1.0;    // score change of an accepted move
-  int newbest = 0;      // 0 none, 1 a new configuration, 2 the previous best again
-  real8 gain = 0.0;     // gain over the previous best
+  real8 delta = 1.0;     // score change of an accepted move
+  int newbest = 0;       // 0 none, 1 a new configuration, 2 the previous best again
+  real8 gain = 0.0;      // gain over the previous best
   bool returns = false;  // the accepted move returns to the best configuration
 };
 
@@ -93,15 +93,19 @@ std::vector<Rec> oracle(const Params& P, const std::vector<Ev>& evs) {
         nfail2 += 1;
         if (e.accept) {
           nsucc += 1;
-          if (acceptrun == 2147483646 || bestrun == 2147483646) acceptrun = bestrun = 0;
-          else acceptrun += 1;
+          if (acceptrun == 2147483646 || bestrun == 2147483646)
+            acceptrun = bestrun = 0;
+          else
+            acceptrun += 1;
           if (P.method != 0) flat = std::fabs(e.delta) < 0.001 ? flat + 1 : 0;
           if (e.newbest == 1) {
             nfail1 = 0;
             if (e.gain > maxsamegain) nfail2 = 0;
             newbestcount += 1;
-            if (acceptrun == 2147483646 || bestrun == 2147483646) acceptrun = bestrun = 0;
-            else bestrun += 1;
+            if (acceptrun == 2147483646 || bestrun == 2147483646)
+              acceptrun = bestrun = 0;
+            else
+              bestrun += 1;
             if (P.method != 0) {
               newbestdiff += 1;
               maxbestgain = std::max(maxbestgain, e.gain);
@@ -114,7 +118,8 @@ std::vector<Rec> oracle(const Params& P, const std::vector<Ev>& evs) {
           if (flat > 1000) runend = true;
           if (!runend && e.returns) {
             bestrepeat += 1;
-            if ((nfail2 >= P.sched.nfaillmt2 || (nsucc > 1000 && bestrepeat > int8(0.25 * nsucc))) &&
+            if ((nfail2 >= P.sched.nfaillmt2 ||
+                 (nsucc > 1000 && bestrepeat > int8(0.25 * nsucc))) &&
                 bestrepeat > (5.0 * P.lengthrun + 5.0) * std::sqrt(real8(P.n)))
               runend = true;
           }
@@ -160,8 +165,14 @@ std::vector<Rec> oracle(const Params& P, const std::vector<Ev>& evs) {
             r4 = 43;
           } else {
             if (tmr > 5 && itr > 10000 && sr <= 0.001) {
-              if (newbestdiff > 2.0 && maxsamegain >= maxbestgain) { rec(44, 2, tmr); return out; }
-              if (itr > 9000000.0 * lnn && sr <= 0.0001) { rec(44, 2, tmr); return out; }
+              if (newbestdiff > 2.0 && maxsamegain >= maxbestgain) {
+                rec(44, 2, tmr);
+                return out;
+              }
+              if (itr > 9000000.0 * lnn && sr <= 0.0001) {
+                rec(44, 2, tmr);
+                return out;
+              }
             }
             if (itr > P.n * lnn + 10000 && sr <= 1e-8) {
               if (nfail2 > P.sched.nfaillmt || (tmr > 99 && 4 * nfail2 > P.sched.nfaillmt)) {
@@ -201,14 +212,29 @@ std::vector<Rec> oracle(const Params& P, const std::vector<Ev>& evs) {
           break;
         }
         // Rule 7.
-        if (nsucc >= P.sched.nsucclmt) { rec(71, 1, tmr); break; }
-        if (nfail1 * (nfail1 == nfail2 ? 2.0 : 1.0) >= P.sched.nfaillmt) { rec(72, 1, tmr); break; }
+        if (nsucc >= P.sched.nsucclmt) {
+          rec(71, 1, tmr);
+          break;
+        }
+        if (nfail1 * (nfail1 == nfail2 ? 2.0 : 1.0) >= P.sched.nfaillmt) {
+          rec(72, 1, tmr);
+          break;
+        }
         if (nfail2 >= P.sched.nfaillmt2) {
-          if (itr > 9999 && 0.01 * std::exp(-6 * P.sched.nfaillmt2 / nfail2) > sr) { rec(73, 2, tmr); return out; }
-          if (nfail2 >= 5 * P.sched.nfaillmt2) { rec(73, 2, tmr); return out; }
+          if (itr > 9999 && 0.01 * std::exp(-6 * P.sched.nfaillmt2 / nfail2) > sr) {
+            rec(73, 2, tmr);
+            return out;
+          }
+          if (nfail2 >= 5 * P.sched.nfaillmt2) {
+            rec(73, 2, tmr);
+            return out;
+          }
         }
         itr += 1;
-        if (itr > P.sched.iterlmt) { rec(74, 1, tmr); break; }
+        if (itr > P.sched.iterlmt) {
+          rec(74, 1, tmr);
+          break;
+        }
       }
     }
     (void)end;
@@ -305,7 +331,8 @@ Schedule small_schedule(int4 n, int4 method, int4 lengthrun = 0) {
 
 std::vector<Ev> constant_rate(real8 acc, int len = 1000) {
   std::vector<Ev> e(static_cast<std::size_t>(len));
-  for (int k = 0; k < len; ++k) e[static_cast<std::size_t>(k)].accept = (k * acc) - std::floor(k * acc) + acc >= 1.0;
+  for (int k = 0; k < len; ++k)
+    e[static_cast<std::size_t>(k)].accept = (k * acc) - std::floor(k * acc) + acc >= 1.0;
   return e;
 }
 

@@ -8,7 +8,7 @@
 namespace kinrad {
 
 struct SearchWork {
-  std::vector<int4> order{};            // offspring in an order being built (counts, GUI lines)
+  std::vector<int4> order{};             // offspring in an order being built (counts, GUI lines)
   std::vector<int4> count1{}, count2{};  // tallies by family or cluster id
   std::vector<int4> pool{};              // relabelling: labels not yet drawn (1..)
   std::vector<int4> newlabel{};          // relabelling: the new label of each old id (1..)
