@@ -630,6 +630,20 @@ program format_table
   call wopen(); write (u, f) 'p=', 0.25d0, ' flag', .true., '.'; call wclose(f, 'c:p= r8:0.25 c:\sflag l:T c:.')
   f = '( a , 1x , i3 )'
   call wopen(); write (u, f) 'z', 5; call wclose(f, 'c:z i4:5')
+  f = '(A/A/A)'
+  call wopen(); write (u, f) '----', 'title', '----'; call wclose(f, 'c:---- c:title c:----')
+  f = '(/A/A/A)'
+  call wopen(); write (u, f) '----', 'title', '----'; call wclose(f, 'c:---- c:title c:----')
+  f = '(A, F14.2)'
+  call wopen(); write (u, f) 'Alpha   =', 0.35d0; call wclose(f, 'c:Alpha\s\s\s= r8:0.35')
+  call wopen(); write (u, f) 'Alpha   =', -1d0; call wclose(f, 'c:Alpha\s\s\s= r8:-1')
+  call wopen(); write (u, f) 'Alpha   =', 0d0; call wclose(f, 'c:Alpha\s\s\s= r8:0')
+  f = '(A, I14)'
+  call wopen(); write (u, f) 'Ne      =', 2147483647
+  call wclose(f, 'c:Ne\s\s\s\s\s\s= i4:2147483647')
+  call wopen(); write (u, f) 'CI95(L) =', 0; call wclose(f, 'c:CI95(L)\s= i4:0')
+  call wopen(); write (u, f) 'CI95(L) =', -2147483647 - 1
+  call wclose(f, 'c:CI95(L)\s= i4:-2147483648')
 
   ! The annealing monitor lines, score formats, date-line pieces and progress log.
   f = '(A,I3,A,I4,A,I15,3(A,I12),A)'

@@ -4,6 +4,7 @@
 // names the module (variables.smplsize). It is assembled from one part per phase so that no
 // header grows without bound; the defaults of the parts are the program's start-up values.
 #include "core/modules/variables_configuration.hpp"
+#include "core/modules/variables_error_rate.hpp"
 #include "core/modules/variables_model.hpp"
 #include "core/modules/variables_pair_lists.hpp"
 #include "core/modules/variables_results.hpp"
@@ -17,7 +18,8 @@ struct Variables : VariablesRun,
                    VariablesModel,
                    VariablesConfiguration,
                    VariablesResults,
-                   VariablesPairLists {};
+                   VariablesPairLists,
+                   VariablesErrorRate {};
 
 KINRAD_CONSTINIT inline Variables variables{};
 
