@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -11,6 +12,15 @@
 #include "core/modules/variables.hpp"
 
 namespace kinrad {
+
+namespace {
+
+constexpr std::string_view kErrorFile = "Kinrad2.ErrorMessage";
+// The closing line of an error stop: these, the routine's name between them, the stem and ".".
+constexpr std::string_view kClosingStart = "Program stopped in subroutine ";
+constexpr std::string_view kClosingStem = ", dataset = ";
+
+}  // namespace
 
 void stoponerror(int4 flag, std::string_view name) {
   throw ProgramStop(ProgramStop::Kind::error, flag, std::string(name));
@@ -46,7 +56,7 @@ int report_program_stop(const ProgramStop& stop, int pause_length) {
   if (stop.kind() == ProgramStop::Kind::self_check) {
     // A corrupted search state is a failure: the diagnostic is kept in the error file too.
     if (variables.threadid == 0) {
-      std::ofstream file("Kinrad2.ErrorMessage",
+      std::ofstream file(std::string(kErrorFile),
                          std::ios::out | std::ios::trunc | std::ios::binary);
       file << stop.lines();
     }
@@ -60,7 +70,7 @@ int report_program_stop(const ProgramStop& stop, int pause_length) {
 
   const bool show = variables.displayq == 1;
   if (show) fwrite(std::cout, "(A)", "");
-  std::ofstream file("Kinrad2.ErrorMessage", std::ios::out | std::ios::trunc | std::ios::binary);
+  std::ofstream file(std::string(kErrorFile), std::ios::out | std::ios::trunc | std::ios::binary);
   auto put = [&](std::string_view line) {
     if (show) fwrite(std::cout, "(A)", line);
     if (file) fwrite(file, "(A)", line);
@@ -71,9 +81,9 @@ int report_program_stop(const ProgramStop& stop, int pause_length) {
   } else {
     put("Program stopped due to insufficient memory!");
   }
-  std::string last = "Program stopped in subroutine ";
+  std::string last(kClosingStart);
   last += trim(stop.name());
-  last += ", dataset = ";
+  last += kClosingStem;
   last += variables.fname;
   last += ".";
   const FString<999> closing(last);
@@ -82,6 +92,28 @@ int report_program_stop(const ProgramStop& stop, int pause_length) {
   std::cout.flush();
   pause_seconds(pause_length);
   return stop.status();
+}
+
+void remove_stale_error_file(const std::string& stem, std::filesystem::file_time_type since) {
+  namespace fs = std::filesystem;
+  const fs::path path{std::string(kErrorFile)};
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return;
+  const fs::file_time_type written = fs::last_write_time(path, ec);
+  if (ec || written >= since) return;
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  const std::size_t start = text.find_last_of('\n');
+  const std::string_view last =
+      std::string_view(text).substr(start == std::string::npos ? 0 : start + 1);
+  std::string tail(kClosingStem);
+  tail += stem;
+  tail += ".";
+  const bool named = last.starts_with(kClosingStart) && last.ends_with(tail);
+  in.close();
+  if (named) fs::remove(path, ec);
 }
 
 }  // namespace kinrad

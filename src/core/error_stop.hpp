@@ -4,6 +4,7 @@
 // lines and "Kinrad2.ErrorMessage" (after every open file has been closed by the unwinding),
 // pauses 2 seconds and ends with the stop's exit status.
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -59,5 +60,10 @@ class ProgramStop : public std::exception {
 // "Kinrad2.ErrorMessage" in the working directory, then pauses `pause_length` seconds. Returns the
 // exit status. Called by the main program once the stop has unwound.
 int report_program_stop(const ProgramStop& stop, int pause_length = 2);
+
+// Removes "Kinrad2.ErrorMessage" when an error stop of an analysis of `stem` wrote it (its last
+// line names the stem) before `since`; a file of another stem, or one written since (by an
+// analysis refused while this one ran), is left alone.
+void remove_stale_error_file(const std::string& stem, std::filesystem::file_time_type since);
 
 }  // namespace kinrad

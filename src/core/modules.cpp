@@ -5,6 +5,7 @@
 #include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
+#include "core/stem_lock.hpp"
 
 namespace kinrad {
 
@@ -25,9 +26,11 @@ void reset_all_modules() {
   writevar = Writevar{};
   dyadprbvariables = Dyadprbvariables{};
   search_work = SearchWork{};
-  // State kept outside the modules: the random streams and the command line.
+  // State kept outside the modules: the random streams, the command line and the lock of the
+  // output stem.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
+  release_output_stem();
 }
 
 }  // namespace kinrad

@@ -1,7 +1,10 @@
 #include "core/replacing_file.hpp"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "core/error_line.hpp"
@@ -45,7 +48,8 @@ class AppendBuf : public std::streambuf {
 }  // namespace
 
 std::string replacing_temporary(const std::string& path) {
-  return path + ".part";
+  // The process number keeps two processes writing one name from sharing a temporary.
+  return path + "." + std::to_string(::getpid()) + ".part";
 }
 
 ReplacingFile::ReplacingFile(std::string path, const WriteFailure& failure)

@@ -12,11 +12,12 @@
 //   out.write_record(n, table);            // or unformatted records, framed as gfortran does
 //   out.commit();                          // flush, check, close, rename over the old file
 //
-// The constructor opens "<name>.part" (failing: the error stop with the open message); a failed
-// write, close or rename is the error stop with the write message. An object destroyed before
-// its commit (a stop unwinding through the writer, a file the caller decides not to keep)
-// removes its temporary. Output goes through a reused buffer drained in large chunks, so a
-// file of gigabytes streams through it; several may be open at once.
+// The constructor opens the temporary beside the file (replacing_temporary; failing: the error
+// stop with the open message); a failed write, close or rename is the error stop with the write
+// message. An object destroyed before its commit (a stop unwinding through the writer, a file
+// the caller decides not to keep) removes its temporary. Output goes through a reused buffer
+// drained in large chunks, so a file of gigabytes streams through it; several may be open at
+// once.
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -38,7 +39,7 @@ struct WriteFailure {
   std::string_view write_prefix = "Failed writing ";
 };
 
-// The temporary name a replacing write uses for `path`.
+// The temporary name a replacing write uses for `path`: beside it, and this process's own.
 std::string replacing_temporary(const std::string& path);
 
 class ReplacingFile {

@@ -8,6 +8,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
+#include "core/stem_lock.hpp"
 #include "input/read_data_context_internal.hpp"
 
 namespace kinrad {
@@ -24,6 +25,41 @@ void checkflag(int4 v, std::string_view message) {
   if (unsigned_above(v, 1)) stopondataerror(message);
 }
 
+[[noreturn]] void output_path_error() {
+  variables.errmsg(1) = std::string("Error in project name or path: ") + variables.fname;
+  stoponerror(1, "ReadData");
+}
+
+// Every output file is the stem followed by a suffix: a stem that names a folder ("", ".",
+// "..", "sub/") would give hidden files inside it.
+void test_output_stem() {
+  const std::string& stem = variables.fname;
+  const std::size_t slash = stem.find_last_of('/');
+  const std::string_view leaf = slash == std::string::npos
+                                    ? std::string_view(stem)
+                                    : std::string_view(stem).substr(slash + 1);
+  if (leaf.empty() || leaf == "." || leaf == "..") output_path_error();
+}
+
+// The stem is held for the whole analysis; a second analysis of a held stem stops before it
+// reads or writes any file of the stem.
+void lock_stem() {
+  switch (lock_output_stem(variables.fname)) {
+    case StemLockResult::locked:
+      return;
+    case StemLockResult::unusable:
+      output_path_error();
+    case StemLockResult::busy:
+      break;
+  }
+  // The second line keeps the input file's name, as in the reader's other stops on the path.
+  variables.errmsg(1) =
+      std::string("Output file name in use by another running analysis: ") + variables.fname;
+  variables.errmsg(3) =
+      "Please wait until it ends, or choose another output file name, and then re-run the program";
+  stoponerror(1, "ReadData");
+}
+
 // The output path is tested by creating and deleting the data copy when it does not exist, so
 // that an unwritable directory is reported before any analysis; an existing copy is untouched.
 void test_output_path() {
@@ -36,8 +72,7 @@ void test_output_path() {
     std::filesystem::remove(copy, ec);
     return;
   }
-  variables.errmsg(1) = std::string("Error in project name or path: ") + variables.fname;
-  stoponerror(1, "ReadData");
+  output_path_error();
 }
 
 // Item 10: the maximum numbers of matings per male and per female, 0 meaning unconstrained.
@@ -214,7 +249,11 @@ void read_parameters(InputReader& in) {
   variables.fname = std::string(trim_both(outname.view()));
   if (!variables.outputfilename.blank())
     variables.fname = std::string(trim_both(variables.outputfilename.view()));
-  if (variables.threadid == 0) test_output_path();
+  test_output_stem();
+  if (variables.threadid == 0) {
+    lock_stem();
+    test_output_path();
+  }
 
   variables.smplsize = in.readintnumber(pl, "3, Offspring Sample Size. ");
   if (variables.smplsize < 1 || variables.smplsize > 32767)

@@ -318,6 +318,22 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
   auto knownparent = [&](int4 x, int4 s) { return parents ? v.indivparent(x, s) : 0; };
   std::string prefix;
 
+  // The dyad tables hold a son's pair (two sons as full sibs, a son and a daughter as maternal
+  // half sibs) as its trial family's likelihood without the sibship-size prior term, while the
+  // decisions without the tables score trial families with it: the term of the family scored
+  // there is added back, so that both settings classify such pairs alike. It depends on the
+  // family's shape alone (two offspring, no known parent), so one family of each shape is
+  // prepared to read it.
+  std::array<std::optional<real8>, 2> sonprior{};
+  auto son_prior_term = [&](Trial kind, int4 i, int4 j) {
+    std::optional<real8>& term = sonprior[kind == Trial::fullsibs ? 0 : 1];
+    if (!term) {
+      trialfamily(kind, i, j, 0, -1e300, 0, 0, false);
+      term = family_prior_term();
+    }
+    return *term;
+  };
+
   for (int4 i = 1; i < n; ++i) {
     const std::array<int4, 2> ks{v.knownsibship.allocated() ? v.knownsibship(i, 1) : 0,
                                  v.knownsibship.allocated() ? v.knownsibship(i, 2) : 0};
@@ -372,6 +388,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
         } else if (tables && dyad) {
           // Two haploid sons' entries hold their trial family's likelihood.
           L[2] = prbfspair(i, j);
+          if (ps == 2 && L[2] > credible) L[2] += son_prior_term(Trial::fullsibs, i, j);
         } else {
           const real8 bound = mode == 2 ? -1e38 : L[0];
           if (ps == 4 && dyad)
@@ -403,6 +420,7 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
         } else if (tables && dyad) {
           // A son and a daughter: the entry holds their trial family's likelihood.
           L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
+          if (ps == 3 && L[3] > credible) L[3] += son_prior_term(Trial::maternal, i, j);
         } else {
           const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);
           if (ps == 4 && dyad)

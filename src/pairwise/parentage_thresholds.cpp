@@ -300,15 +300,18 @@ void determinedeltavalue(int4 offploidy) {
       real8 unused = 0.0;
       if (offploidy == 2) simugenotype(1, v.ploidy(1), &d.simprntgtype(1, 1, 1), unused);
       simugenotype(1, v.ploidy(2), &d.simprntgtype(1, 1, 2), unused);
+      // At each locus the father's allele is chosen before the mother's: the order of the
+      // bits fixes which replicates a seed gives.
       for (int4 l = 1; l <= nl; ++l) {
         const int1* mum = &d.simprntgtype(1, l, 2);
-        const int1 fromm = mum[irbit1()];
         if (offploidy == 2) {
           const int1* dad = &d.simprntgtype(1, l, 1);
           const int1 fromd = v.ploidy(1) == 2 ? dad[irbit1()] : dad[0];
+          const int1 fromm = mum[irbit1()];
           d.simoffgtype(1, l) = std::min(fromd, fromm);
           d.simoffgtype(2, l) = std::max(fromd, fromm);
         } else {
+          const int1 fromm = mum[irbit1()];
           d.simoffgtype(1, l) = fromm;
           d.simoffgtype(2, l) = fromm;
         }

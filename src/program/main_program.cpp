@@ -1,6 +1,7 @@
 #include "program/main_program.hpp"
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <new>
@@ -12,6 +13,7 @@
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
 #include "core/screen.hpp"
+#include "core/stem_lock.hpp"
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
@@ -105,21 +107,30 @@ void run_sequence() {
   output();
   if (variables.numthreads > 1) mergefile(0, 3);
   if (variables.threadid == 0) sibne();
+  // A failure message of an earlier analysis of this stem no longer describes its files.
+  if (variables.threadid == 0) remove_stale_error_file(variables.fname, stem_lock.since);
   screen_write("(/2A)", "Output to file : ", variables.fname);
 }
 
 int kinrad2p_main(int argc, const char* const* argv) {
+#ifdef SIGXFSZ
+  // A file-size limit makes the write fail, which the writers report, instead of killing the
+  // process without a word and leaving its temporary files.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   set_command_line(argc, argv);
+  int status = 0;
   try {
     run_sequence();
   } catch (const ProgramStop& stop) {
-    return report_program_stop(stop);
+    status = report_program_stop(stop);
   } catch (const std::bad_alloc&) {
     // An allocation outside the phases that name themselves.
-    return report_program_stop(ProgramStop(ProgramStop::Kind::error, 0, "Kinrad2p"));
+    status = report_program_stop(ProgramStop(ProgramStop::Kind::error, 0, "Kinrad2p"));
   }
+  release_output_stem();
   std::cout.flush();
-  return 0;
+  return status;
 }
 
 }  // namespace kinrad

@@ -17,6 +17,7 @@
 #include "checkpoint_fixture.hpp"
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
+#include "core/replacing_file.hpp"
 #include "model/allele_fre_restart_internal.hpp"
 
 namespace kinrad::test {
@@ -174,7 +175,7 @@ TEST_F(Checkpoint, WritesTheFixtureByteForByte) {
   EXPECT_EQ(read_text("myout.MidResult5"), golden("fixture.MidResult5"));
   // The archive was written, so it is no longer marked as changed; no temporaries are left.
   EXPECT_EQ(st.archivechanged, 0);
-  EXPECT_FALSE(std::filesystem::exists("myout.MidResult2.part"));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("myout.MidResult2")));
 }
 
 TEST_F(Checkpoint, TheFrequencyReaderReadsTheWriterBack) {
@@ -215,8 +216,8 @@ TEST_F(Checkpoint, AFailedWriteStopsAndKeepsTheOldFile) {
   set_fixture_scalars(st);
   write_text("myout.MidResult2", "old\n");
   // A directory in place of the temporary makes the write fail.
-  std::filesystem::create_directory("myout.MidResult2.part");
-  std::filesystem::create_directory("myout.MidResult2.part/x");
+  std::filesystem::create_directory(replacing_temporary("myout.MidResult2"));
+  std::filesystem::create_directory(replacing_temporary("myout.MidResult2") + "/x");
   try {
     savemidresult(st);
     ADD_FAILURE() << "no stop";

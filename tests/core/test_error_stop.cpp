@@ -2,9 +2,12 @@
 // texts are written out by hand from the error stop's rules.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
@@ -159,6 +162,45 @@ TEST_F(ErrorStop, ClosingLineIsCutTo999Characters) {
   std::string closing = "Program stopped in subroutine R, dataset = " + std::string(2000, 'p');
   closing.resize(999);
   EXPECT_EQ(error_file(), closing + "\n");
+}
+
+TEST_F(ErrorStop, ACompletedAnalysisRemovesOnlyAnEarlierMessageOfItsStem) {
+  struct Row {
+    std::string name, text;
+    bool earlier, removed;
+  };
+  const std::string mine =
+      "Failed writing myout.FSDyadLogL\n"
+      "Program stopped in subroutine CalculatePairProb, dataset = myout.\n";
+  const std::vector<Row> rows = {
+      {"its stem, earlier", mine, true, true},
+      {"its stem, CR LF and trailing blank lines",
+       "x\r\nProgram stopped in subroutine ReadData, dataset = myout.\r\n\r\n", true, true},
+      {"its stem, written since the analysis began", mine, false, false},
+      {"another stem", "Program stopped in subroutine ReadData, dataset = other.\n", true, false},
+      {"a stem ending like this one", "Program stopped in subroutine ReadData, dataset = xmyout.\n",
+       true, false},
+      {"the stem on an earlier line only",
+       "Program stopped in subroutine ReadData, dataset = myout.\nmore\n", true, false},
+      {"no closing line", "STOP #03\n", true, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    {
+      std::ofstream out("Kinrad2.ErrorMessage", std::ios::binary);
+      out << r.text;
+    }
+    const fs::file_time_type now = fs::file_time_type::clock::now();
+    fs::last_write_time("Kinrad2.ErrorMessage", now - std::chrono::seconds(10));
+    const fs::file_time_type since = r.earlier ? now : now - std::chrono::seconds(20);
+    remove_stale_error_file("myout", since);
+    EXPECT_EQ(fs::exists("Kinrad2.ErrorMessage"), !r.removed);
+  }
+  // A folder of that name is not a message.
+  fs::remove("Kinrad2.ErrorMessage");
+  fs::create_directory("Kinrad2.ErrorMessage");
+  remove_stale_error_file("myout", fs::file_time_type::clock::now());
+  EXPECT_TRUE(fs::is_directory("Kinrad2.ErrorMessage"));
 }
 
 TEST_F(ErrorStop, OtherProcessesAndSilentStopsWriteNothing) {

@@ -3,6 +3,8 @@
 // message. Expected contents and framing are written out by hand (4-byte little-endian
 // lengths around each record).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -248,6 +250,18 @@ TEST_F(ReplacingFileTest, AStopWithTwoOpenRemovesBothTemporaries) {
   }
   EXPECT_EQ(read_text("a.txt"), "old a\n");
   EXPECT_FALSE(std::filesystem::exists(replacing_temporary("a.txt")));
+}
+
+// Two analyses writing one name (a stem shared by mistake) never share a temporary: the
+// temporary lies beside the file and carries the process's number.
+TEST(ReplacingTemporary, BesideTheFileAndOwnToTheProcess) {
+  const std::string mine = replacing_temporary("dir/out.txt");
+  EXPECT_EQ(mine, "dir/out.txt." + std::to_string(::getpid()) + ".part");
+  const pid_t child = ::fork();
+  if (child == 0) _exit(replacing_temporary("dir/out.txt") == mine ? 1 : 0);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(child, &raw, 0), child);
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << "the other process got the same temporary";
 }
 
 }  // namespace

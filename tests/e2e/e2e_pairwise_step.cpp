@@ -2,10 +2,8 @@
 // it (its files are left as they were), changed data run it again; and on the example project
 // its parentage rows are compared with the simulation's true pedigree.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,34 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "support/program_process.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class WorkDir {
- public:
-  explicit WorkDir(const std::string& tag)
-      : dir_(fs::temp_directory_path() /
-             ("kinrad_step_" + tag + "_" + std::to_string(::getpid()))) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  ~WorkDir() {
-    if (!::testing::Test::HasFailure()) fs::remove_all(dir_);
-  }
-  const fs::path& path() const { return dir_; }
-
-  // Runs the program in the directory; the exit status.
-  int run() const {
-    const std::string cmd =
-        "cd '" + dir_.string() + "' && '" + KINRAD2P_EXE + "' > .stdout 2> .stderr < /dev/null";
-    const int raw = std::system(cmd.c_str());
-    return raw == -1 ? -1 : WEXITSTATUS(raw);
-  }
-
- private:
-  fs::path dir_;
-};
+using WorkDir = kinrad::testing_support::ProgramDir;
 
 void write(const fs::path& p, const std::string& text) {
   std::ofstream out(p, std::ios::binary);

@@ -10,6 +10,7 @@
 #include "check_data_fixture.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
+#include "core/replacing_file.hpp"
 #include "input/check_data_internal.hpp"
 #include "input/input.hpp"
 #include "support/run_stage.hpp"
@@ -48,8 +49,8 @@ TEST_F(CheckData, CopyOfTheSmallFixtureMatchesTheHandWrittenFiles) {
   checkdata();
   EXPECT_EQ(read_text("myout.data"), data_file("check_data_golden.data"));
   EXPECT_EQ(read_text("myout.GtypeData"), parse_hex(data_file("check_data_golden.GtypeData.hex")));
-  EXPECT_FALSE(std::filesystem::exists("myout.data.part"));
-  EXPECT_FALSE(std::filesystem::exists("myout.GtypeData.part"));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("myout.data")));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("myout.GtypeData")));
 }
 
 TEST_F(CheckData, HandWrittenCopyComparesEqual) {

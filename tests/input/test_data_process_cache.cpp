@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/modules/variables.hpp"
+#include "core/replacing_file.hpp"
 #include "core/unformatted_file.hpp"
 #include "data_process_fixture.hpp"
 #include "input/input.hpp"
@@ -107,7 +108,7 @@ TEST(DataProcessCache, FiveLociToARecordThenOnePerLocus) {
     joined.insert(joined.end(), rec[k].begin(), rec[k].end());
   }
   EXPECT_EQ(joined, frequencies());
-  EXPECT_FALSE(std::filesystem::exists(std::string(cachefile) + ".part"));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary(cachefile)));
 }
 
 TEST(DataProcessCache, UnchangedDataReuseTheFileAndSkipTheCorrection) {

@@ -4,7 +4,10 @@
 // worked by hand).
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pairwise/delta_fixture.hpp"
@@ -106,6 +109,89 @@ TEST_F(DeltaSimulation, RestoresTheBorrowedSlotAndRepeatsWithOneSeed) {
   for (int4 s = 1; s <= 2; ++s)
     for (int4 m = 2; m <= 10; ++m)
       EXPECT_LE(simuvariables.threshold(s, m), simuvariables.threshold(s, m - 1));
+}
+
+// The first replicates against a plain replay of the simulation's draws from the same seed.
+// Error-free, complete two-allele data with one candidate of each sex and full sampling: one
+// simulated candidate per replicate, no draw for the observation model, so a replicate draws
+// the father locus by locus (one ran1 each, Hardy-Weinberg classes 1/1, 1/2, 2/2), then the
+// mother, then at each locus the father's transmitted allele (an irbit1 bit: 0 the first place)
+// before the mother's, and in an odd replicate one ran1 per locus for the unrelated candidate.
+// An even replicate scores its true father alone, so DELTA is its positive log ratio
+// ln P(offspring | father) - ln P(offspring), Mendelian transmission worked by hand, and it is
+// correct exactly when that ratio is positive.
+TEST_F(DeltaSimulation, FirstReplicatesFollowAPlainReplayOfTheDraws) {
+  ProjectFile p = sample(std::vector<int>(8, 2), 0.0, 0.0, 1, 1);
+  p.proportions = "1 1";
+  start(p);
+  const Variables& v = variables;
+  const int4 nl = v.numloci;
+  std::vector<double> p1(static_cast<std::size_t>(nl)), p2(p1);
+  for (int4 l = 1; l <= nl; ++l) {
+    ASSERT_EQ(v.obsnumallele(l), 2) << "locus " << l;
+    p1[static_cast<std::size_t>(l - 1)] = v.obsallelefre(l).a(1);
+    p2[static_cast<std::size_t>(l - 1)] = v.obsallelefre(l).a(2);
+  }
+  ASSERT_EQ(simulated_candidates(1), 1);
+  determinedeltavalue(2);
+  const Simuvariables::DeltaSimulation& d = simuvariables.delta;
+  ASSERT_GE(d.replicatesrun, 20);
+
+  using Pair = std::array<int, 2>;
+  auto draw_parent = [&]() {
+    std::vector<Pair> g(static_cast<std::size_t>(nl));
+    for (std::size_t l = 0; l < g.size(); ++l) {
+      const real4 u = ran1();
+      if (u <= static_cast<real4>(p1[l] * p1[l]))
+        g[l] = {1, 1};
+      else if (u <= static_cast<real4>(1.0 - p2[l] * p2[l]))
+        g[l] = {1, 2};
+      else
+        g[l] = {2, 2};
+    }
+    return g;
+  };
+  auto freq = [&](std::size_t l, int a) { return a == 1 ? p1[l] : p2[l]; };
+  // Expected (DELTA, correct) of the even replicates 2, 4, ..., 20 with the bits taken father
+  // first or mother first.
+  auto replay = [&](bool fatherfirst) {
+    random_stream_state = RandomStreamState{};
+    variables.idum = -77;
+    std::vector<std::pair<double, int>> out;
+    for (int r = 1; r <= 20; ++r) {
+      const std::vector<Pair> dad = draw_parent();
+      const std::vector<Pair> mum = draw_parent();
+      double ratio = 0.0;
+      for (std::size_t l = 0; l < dad.size(); ++l) {
+        const int b1 = irbit1();
+        const int b2 = irbit1();
+        const int fromd = dad[l][static_cast<std::size_t>(fatherfirst ? b1 : b2)];
+        const int fromm = mum[l][static_cast<std::size_t>(fatherfirst ? b2 : b1)];
+        const int o1 = std::min(fromd, fromm), o2 = std::max(fromd, fromm);
+        auto t = [&](int a) { return ((dad[l][0] == a) + (dad[l][1] == a)) / 2.0; };
+        const double given =
+            o1 == o2 ? t(o1) * freq(l, o1) : t(o1) * freq(l, o2) + t(o2) * freq(l, o1);
+        const double random = o1 == o2 ? freq(l, o1) * freq(l, o1) : 2 * p1[l] * p2[l];
+        ratio += std::log(given / random);
+      }
+      if (r % 2 == 1) {
+        for (std::size_t l = 0; l < dad.size(); ++l) (void)ran1();
+      } else {
+        out.emplace_back(ratio > 0.0 ? ratio : 0.0, ratio > 0.0 ? 1 : 0);
+      }
+    }
+    return out;
+  };
+  const auto expected = replay(true);
+  const auto mothersfirst = replay(false);
+  for (int r = 2; r <= 20; r += 2) {
+    SCOPED_TRACE("replicate " + std::to_string(r));
+    const auto& e = expected[static_cast<std::size_t>(r / 2 - 1)];
+    EXPECT_NEAR(d.deltarep[static_cast<std::size_t>(r)], e.first, 1e-9);
+    EXPECT_EQ(d.istruerep[static_cast<std::size_t>(r)], e.second);
+  }
+  // The pin tells the two orders apart on this sample.
+  EXPECT_NE(expected, mothersfirst);
 }
 
 TEST_F(DeltaSimulation, EasyDataFillsFromTheTwentyFirstReplicate) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/replacing_file.hpp"
 #include "pairwise/dyad_sample.hpp"
 
 namespace kinrad::pairtest {
@@ -62,7 +63,7 @@ TEST_F(PairTest, ThreeOffspringCachesHoldOneRecordPerRow) {
   }
   EXPECT_EQ(bytesof("myout.DadDyadLogL"), dad);
   EXPECT_EQ(bytesof("myout.MumDyadLogL"), mum);
-  EXPECT_FALSE(fs::exists("myout.FSDyadLogL.part"));
+  EXPECT_FALSE(fs::exists(replacing_temporary("myout.FSDyadLogL")));
 }
 
 TEST_F(PairTest, CachesAreReadBackIntoIdenticalTables) {

@@ -192,6 +192,68 @@ TEST_F(PairTest, SibshipFilesMatchAnIndependentClassifier) {
   EXPECT_NEAR(t1.sum, e.t.sum, 1e-5 * e.t.sum);
 }
 
+// Sons and daughters of a haplodiploid species classified with the dyad tables and without
+// them: the tables hold a son's pair as a trial family without its prior term and the other
+// setting scores the trial family itself, so the two settings must write the same files. The
+// rows cover both sibship-size priors (whose terms differ between one family of two and two
+// families of one) and data with and without typing errors; each sample is checked to hold
+// pairs of sons and sons with daughters that are classified as relatives.
+TEST_F(PairTest, HaploidPairsAreClassifiedAlikeWithTheTablesOnAndOff) {
+  struct Row {
+    std::string name, prior;
+    double error;
+  };
+  const std::vector<Row> rows = {{"uniform prior, error-free", "0", 0.0},
+                                 {"sibship-size prior, error-free", "1 2 2", 0.0},
+                                 {"uniform prior, typing errors", "0", 0.02},
+                                 {"sibship-size prior, typing errors", "1 2 2", 0.02}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SampleSpec spec;
+    spec.n = 30;
+    spec.alleles = {2, 3, 2, 4};
+    spec.haplodiploid = "1";
+    spec.haploid = 0.5;
+    spec.error = r.error;
+    spec.missing = 0.1;
+    spec.fathers = spec.mothers = 0;
+    spec.method = "2";  // the dyad tables are built as well
+    readtest::ProjectFile p = projectof(spec);
+    p.prior = r.prior;
+    ASSERT_TRUE(prepare(p.text()));
+    ASSERT_TRUE(prbfspair_allocated());
+    ASSERT_TRUE(prbmhsibpair_allocated());
+
+    variables.pairwiseoptionq = 0;
+    runsibship();
+    const std::string fs = text("myout.PairwiseFullSibDyad");
+    const std::string hs = text("myout.PairwiseHalfSibDyad");
+    variables.pairwiseoptionq = 1;
+    runsibship();
+    EXPECT_EQ(text("myout.PairwiseFullSibDyad"), fs);
+    EXPECT_EQ(text("myout.PairwiseHalfSibDyad"), hs);
+
+    // Sons are O1 .. O15: the files name pairs of sons and sons with daughters.
+    auto son = [](const std::string& id) { return std::stoi(id.substr(1)) <= 15; };
+    int sons = 0, mixed = 0;
+    for (const std::string* f : {&fs, &hs}) {
+      std::size_t at = f->find('\n') + 1;
+      while (at < f->size()) {
+        const std::size_t end = f->find('\n', at);
+        const std::string line = f->substr(at, end - at);
+        const std::size_t comma = line.find(',');
+        const bool a = son(line.substr(0, comma));
+        const bool b = son(line.substr(comma + 1, line.find(',', comma + 1) - comma - 1));
+        sons += a && b ? 1 : 0;
+        mixed += a != b ? 1 : 0;
+        at = end + 1;
+      }
+    }
+    EXPECT_GT(sons, 0);
+    EXPECT_GT(mixed, 0);
+  }
+}
+
 // Eight offspring at three loci: O1, O2 known full sibs with opposite homozygotes; O3, O4
 // known paternal sibs excluded as maternal sibs; O7, O8 the reverse; O5 and O6 typed at
 // different loci, so that their pair has all four likelihoods equal (a tie, unrelated). The

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/random_numbers.hpp"
+#include "core/replacing_file.hpp"
 #include "results/ne_fixture.hpp"
 #include "results/ne_internal.hpp"
 #include "results/results.hpp"
@@ -351,7 +352,7 @@ TEST_F(SibNeTest, UnwritableFileStopsWithItsName) {
   EXPECT_EQ(o.errorfile.rfind("Failed writing myout.Ne\n", 0), 0u) << o.errorfile;
   EXPECT_NE(o.errorfile.find("Program stopped in subroutine sibne, dataset = myout."),
             std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists("myout.Ne.part"));
+  EXPECT_FALSE(std::filesystem::exists(replacing_temporary("myout.Ne")));
 }
 
 }  // namespace
