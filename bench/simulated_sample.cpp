@@ -79,7 +79,8 @@ std::string observed(Model& m, const SampleParameters& p, const Genotype& g,
 
 }  // namespace
 
-std::string simulated_project(const SampleParameters& p, const std::string& stem) {
+std::string simulated_project(const SampleParameters& p, const std::string& stem,
+                              TruePedigree* truth) {
   Model m;
   m.rng.seed(p.seed);
   for (int l = 0; l < p.loci; ++l) m.freq.push_back(dirichlet(m, p.alleles));
@@ -105,6 +106,16 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
           p.sexes == 1 ? dads[static_cast<std::size_t>(mo)] : mums[static_cast<std::size_t>(mo)],
           haploid);
       offspring.push_back("O" + std::to_string(offspring.size() + 1) + observed(m, p, g));
+      if (truth != nullptr) {
+        // Parent slot k is candidate k + 1 when k is even and below the candidate count.
+        auto sampled = [&p](int slot) {
+          return slot % 2 == 0 && slot < p.candidates ? slot + 1 : 0;
+        };
+        truth->father.push_back(f + 1);
+        truth->mother.push_back(mo + 1);
+        truth->fathercandidate.push_back(sampled(f));
+        truth->mothercandidate.push_back(sampled(mo));
+      }
     }
   }
   // Candidates: half of them true parents, half unrelated.

@@ -6,6 +6,7 @@
 // 2d/(1 + d)), other errors (an allele replaced by a uniformly drawn one with probability e)
 // and missing loci. Candidates are some true parents plus unrelated individuals.
 #include <string>
+#include <vector>
 
 namespace kinrad::bench {
 
@@ -24,7 +25,17 @@ struct SampleParameters {
   unsigned seed = 20240611;
 };
 
-// The text of a project input file with output stem `stem`.
-std::string simulated_project(const SampleParameters& p, const std::string& stem);
+// The true pedigree of a simulated sample: per offspring (from element 0) the number of its
+// father and of its mother among the simulated parents (1-based; in one parent pool both name
+// the one pool) and the candidate number of each when that parent was sampled, else 0.
+struct TruePedigree {
+  std::vector<int> father, mother;
+  std::vector<int> fathercandidate, mothercandidate;
+};
+
+// The text of a project input file with output stem `stem`; with `truth` given, the pedigree
+// it was drawn from.
+std::string simulated_project(const SampleParameters& p, const std::string& stem,
+                              TruePedigree* truth = nullptr);
 
 }  // namespace kinrad::bench

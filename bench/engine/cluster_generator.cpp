@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -14,6 +16,15 @@
 #include "model/model.hpp"
 
 namespace kinrad::bench {
+
+namespace {
+// The likelihood precision of the simulated project: KINRAD_BENCH_PRECISION (0 to 3), else 3.
+int bench_precision() {
+  const char* e = std::getenv("KINRAD_BENCH_PRECISION");
+  if (e == nullptr || e[0] < '0' || e[0] > '3' || e[1] != '\0') return 3;
+  return e[0] - '0';
+}
+}  // namespace
 
 std::string simulate_cluster(const SimSpec& s) {
   std::mt19937 rng(s.seed);
@@ -52,7 +63,7 @@ std::string simulate_cluster(const SimSpec& s) {
   std::ofstream out("kinrad2.dat");
   out << "Bench\nbench\n"
       << offspring.size() << "\n"
-      << s.loci << "\n1234\n0\n2\n0\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n3\n@\n";
+      << s.loci << "\n1234\n0\n2\n0\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n" << bench_precision() << "\n@\n";
   for (int l = 0; l < s.loci; ++l) out << (s.dominant ? "1 " : "0 ");
   out << "\n";
   for (int l = 0; l < s.loci; ++l) out << s.droprate << " ";

@@ -55,11 +55,15 @@ bool unattached_parents() {
   return true;
 }
 
-void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
+namespace {
+
+// One evaluation of the locus at the precision in hand; true when the cluster's graph kept
+// cycles after the simple peeling and went to a layer stage.
+bool locus_once(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
   familylocus_setup(locus, numallele, numgenotype, logl);
-  if (logl <= kImpossible) return;
+  if (logl <= kImpossible) return false;
   const int4 nfs = v.numfsibship;
   const int4 errorclass = v.locuserror(locus);
   const bool dominant = v.crrtmarkerdomq == 1;
@@ -70,7 +74,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     absorbselfedoffspring(locus, x);
     if (x < 10.0) {
       logl = x;
-      return;
+      return false;
     }
   }
 
@@ -80,7 +84,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   // Parents left without a full-sib family here.
   if (!unattached_parents()) {
     logl = kImpossible;
-    return;
+    return false;
   }
 
   // Full-sib tables. A dominant family's cached table lives in the family's block of fsprob,
@@ -108,7 +112,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
       continue;
     }
     if (dominant || errorclass != 0) {
-      if (!error_locus_table(locus, numallele, i, f, wsum, othertable, logl)) return;
+      if (!error_locus_table(locus, numallele, i, f, wsum, othertable, logl)) return false;
       continue;
     }
     if (numallele <= 2) {
@@ -126,7 +130,7 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
     } else {
       bool complete = false;
       fsprobcompute1(f, lv.numallelefs(f), ngt[0] + ngt[1], logl, i, 0, complete);
-      if (complete) return;
+      if (complete) return false;
     }
   }
 
@@ -139,13 +143,44 @@ void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) 
   // Simple peeling.
   logl = 0.0;
   peel(locus, numallele, numgenotype, errorclass, logl);
-  if (logl <= kImpossible) return;
-  if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return;
+  if (logl <= kImpossible) return false;
+  if (lv.mabsorb(1) + lv.mabsorb(3) + lv.mabsorb(4) == nfs) return false;
   if (v.numsex != 2) {
     layer_stage_mono(locus, logl);
-    return;
+  } else {
+    layer_stage(locus, numallele, logl);
   }
-  layer_stage(locus, numallele, logl);
+  return true;
+}
+
+}  // namespace
+
+void familylocuslogl(int4 locus, int4 numallele, int4 numgenotype, real8& logl) {
+  likelihoodvar.layercut = 0;
+  if (!locus_once(locus, numallele, numgenotype, logl) || logl > kImpossible) return;
+  // The layer stage's genotype-set reduction and relative cut-offs drop branches; when they
+  // dropped every branch the locus is not yet known to be impossible. It is summed again at the
+  // next precision and, should that drop everything too, with no relative cut-off at all, before
+  // it is called impossible. A locus impossible with nothing dropped is impossible at every
+  // precision. The caller's precision is back afterwards.
+  if (likelihoodvar.layercut == 0) return;
+  Variables& v = variables;
+  const int4 level = v.likelihoodprecision;
+  const real8 saved[3] = {v.prec1, v.prec2, v.prec3};
+  const real8 next = level < 3 ? std::pow(0.1, 2 * (level + 1)) : 0.0;
+  const real8 finer[2] = {next, 1e-30};
+  for (int4 i = 0; i < 2 && logl <= kImpossible && likelihoodvar.layercut != 0; ++i) {
+    if (finer[i] <= 0.0 || finer[i] >= saved[0]) continue;
+    likelihoodvar.layercut = 0;
+    v.likelihoodprecision = std::min(level + 1, 3);
+    v.prec1 = v.prec2 = finer[i];
+    v.prec3 = 0.1 * finer[i];
+    locus_once(locus, numallele, numgenotype, logl);
+  }
+  v.likelihoodprecision = level;
+  v.prec1 = saved[0];
+  v.prec2 = saved[1];
+  v.prec3 = saved[2];
 }
 
 }  // namespace kinrad

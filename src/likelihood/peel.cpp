@@ -280,18 +280,19 @@ void peel(int4 locus, int4 numallele, int4 numgenotype, int4 errorflag, real8& l
       const uint16_t rmask = afather ? colmask : rowmask;
       const int4 adim = afather ? rows : cols;
       const int4 rdim = afather ? cols : rows;
-      // The absorbed parent's compatible entries, their classes and weights.
-      std::array<int4, kMaxFsClass * 4> xc{};
-      std::array<real8, kMaxFsClass * 4> xw{};
+      // The absorbed parent's compatible entries, their classes and weights (any number of
+      // them: many genotypes of a parent with a long allele list share a class).
+      engine::grow(lv.peelclass, Dim(std::max(na, 1)));
+      engine::grow(lv.peelclassweight, Dim(std::max(na, 1)));
+      int4* xc = &lv.peelclass(1);
+      real8* xw = &lv.peelclassweight(1);
       int4 nx = 0;
       for (int4 i = 0; i < na; ++i) {
         const int4 c = twoallele ? i + 1 : acls[i];
         if (c < 1 || c > adim || !has_bit(amask, c) || pa[i] <= 0.0) continue;
-        if (nx < static_cast<int4>(xc.size())) {
-          xc[nx] = c;
-          xw[nx] = pa[i];
-          ++nx;
-        }
+        xc[nx] = c;
+        xw[nx] = pa[i];
+        ++nx;
       }
       std::array<real8, kMaxFsClass + 1> qy;
       qy.fill(-1.0);

@@ -15,6 +15,17 @@ namespace kinrad {
 // The whole pairwise step; writes the pairwise-step marker file when it completes.
 void pairrelation();
 
+// Log likelihood (prior term included) of a trial family with unsampled parents except the
+// known parents its members carry: with `second` empty, the members of `first` as one
+// full-sib family; otherwise two groups that share the sex-2 parent and have different sex-1
+// parents (split 1, nparent (2, 1)) or share the sex-1 parent (split 2, nparent (1, 2)). Two
+// members naming different known parents of one parent, or the same known parent for the two
+// different parents, make it -1e300. bound as for the family likelihood driver. Uses the
+// trial frame of the pairwise step (setfamilystruc(smplsize, 2) the first time); leaves the
+// family structure of this family and the members' inferparent rows at 0.
+real8 trialgroups(std::span<const int4> first, std::span<const int4> second, int4 split,
+                  real8 bound);
+
 // Reads the pairwise clustering back for the search.
 void setcluster();
 

@@ -84,37 +84,6 @@ void writepairclusters(const FArray<int4, 1>& partners, int4 capacity) {
 
 }  // namespace
 
-// Pairs whose likelihoods need a trial family: pairs with a known parent that the dyad terms
-// cannot stand in for. The log likelihood of trial family `kind` of the pair i < j (for
-// `alone`, of member x alone with its known parents), scored with the given bound (at or below
-// it the family counts as ruled out), prior term included.
-namespace {
-
-// The trial frame of one and two parents per sex, made once (setfamilystruc) and then only
-// emptied for each trial family: clearing every offspring's parent row per family would cost
-// a pass over the sample each time. Trial families clear the rows they set.
-void trialframe() {
-  Variables& v = variables;
-  const bool ready =
-      v.inferparent.allocated() && v.inferparent.ubound(1) >= v.smplsize && v.nchild.allocated() &&
-      v.nchild.ubound(1) == 2 && v.nchild.ubound(2) == 2 && v.familystructure_index.allocated() &&
-      v.familystructure_index.ubound(1) == 2 && v.familystructure_index.ubound(2) == 2 &&
-      (v.numsex != 1 || (v.parentjdx.allocated() && v.parentjdx.ubound(1) >= 5));
-  if (!ready) {
-    setfamilystruc(v.smplsize, 2);
-    return;
-  }
-  v.inferparentprt = v.inferparent.view();
-  v.nparent(1) = 2;
-  v.nparent(2) = 2;
-  v.familystructure_index.fill(0);
-  if (v.numsex == 1) v.parentjdx.fill(0);
-  v.familymember_count = 0;
-  v.familymemtgt_used = 0;
-}
-
-}  // namespace
-
 real8 trialfamily(Trial kind, int4 i, int4 j, int4 x, real8 bound, int4 sex, int4 cand,
                   bool useknown) {
   Variables& v = variables;

@@ -45,6 +45,11 @@ void compute_dyad_logl(int4 t, int4 j, real8& logl, real8 bound);
 void refresh_clone_cache(int4 i);
 real8 clone_dyad_logl(int4 i, int4 j);
 
+// Makes the frame of one and two parents per sex for trial families ready and empty
+// (setfamilystruc the first time, then only emptied): inferparentprt aims at inferparent.
+// Trial families clear the inferparent rows they set.
+void trialframe();
+
 // The trial families of the sib hypotheses, scored by the family likelihood driver.
 enum class Trial {
   alone,     // one offspring with its known parents

@@ -7,7 +7,9 @@
 //   expected_status  the exit status (default 0)
 //   expected_stdout  the exact screen text (optional)
 //   expected/        files the run must leave, compared byte for byte after masking (optional)
-//   absent           names of files the run must not leave, one per line (optional)
+//   absent           names of files the run must not leave, one per line (optional); a line
+//                    "<stem>@results" stands for the stem followed by each suffix of the
+//                    table of result files
 //   present          names of files the run must leave, contents not compared (optional)
 //   mask             regular expressions, one per line; matches are replaced by "<masked>" in
 //                    both the actual and the expected text before comparing (dates, times)
@@ -32,6 +34,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "results/results.hpp"
 
 namespace fs = std::filesystem;
 
@@ -162,8 +166,16 @@ TEST_P(EndToEnd, Run) {
     }
   }
   if (fs::exists(dir / "absent")) {
-    for (const auto& name : read_lines(dir / "absent")) {
-      EXPECT_FALSE(fs::exists(work / name)) << name << " should not exist";
+    for (const auto& line : read_lines(dir / "absent")) {
+      std::vector<std::string> names{line};
+      const auto at = line.find("@results");
+      if (at != std::string::npos) {
+        names.clear();
+        for (const auto& f : kinrad::result_files())
+          names.push_back(line.substr(0, at) + std::string(f.suffix));
+      }
+      for (const auto& name : names)
+        EXPECT_FALSE(fs::exists(work / name)) << name << " should not exist";
     }
   }
 

@@ -157,6 +157,9 @@ struct Options {
   // shape; family sizes are drawn from 1 to max_family.
   std::vector<std::array<int, 2>> pairs;
   int max_family = 6;
+  // One-sex species with pairs given: the (father, mother) indices that are one individual,
+  // replacing the random choice (a selfing species draws no selfed family then).
+  std::vector<std::array<int, 2>> same;
 };
 Cluster random_cluster(std::uint32_t seed, const Options& o);
 

@@ -172,7 +172,9 @@ Cluster random_cluster(std::uint32_t seed, const Options& o) {
   c.fathers.resize(static_cast<size_t>(g.nf));
   c.mothers.resize(static_cast<size_t>(g.nm));
   for (const auto& p : g.pairs) c.families.push_back({p[0], p[1], {}});
-  if (c.numsex == 1) {
+  if (c.numsex == 1 && !o.same.empty()) {
+    c.same = o.same;
+  } else if (c.numsex == 1) {
     // Individuals acting in both roles: in a selfing species one pair becomes a selfed
     // family; otherwise a father and a mother without a common family may be one individual.
     std::set<int> usedf, usedm;

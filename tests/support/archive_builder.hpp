@@ -11,6 +11,7 @@
 #include <functional>
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -43,7 +44,12 @@ inline void archive_sample(const ArchiveSample& s) {
   v.numcandidate(1) = s.ncand1;
   v.numcandidate(2) = s.ncand2;
   v.allcandidate = s.ncand1 + s.ncand2;
+  // The family columns whose partition two configurations must share.
+  v.chkidx1 = s.mono1 == 1 ? 1 : (s.mono2 == 1 ? 2 : 1);
+  v.chkidx2 = s.mono1 == 1 ? 1 : 2;
   v.displayq = 0;
+  // No markers: nothing to estimate error rates from.
+  v.errestimate = 0;
   v.sexid(1) = s.numsex == 2 ? "*" : "#";
   v.sexid(2) = "#";
   v.offploid.allocate(Dim(n));
@@ -71,7 +77,8 @@ inline void archive_sample(const ArchiveSample& s) {
   v.cndparentid.allocate(Dim(0, c), Dim(2));
   for (int4 sex = 1; sex <= 2; ++sex) {
     v.cndparentid(0, sex) = "0";
-    for (int4 j = 1; j <= c; ++j) v.cndparentid(j, sex) = (sex == 1 ? "D" : "M") + std::to_string(j);
+    for (int4 j = 1; j <= c; ++j)
+      v.cndparentid(j, sex) = (sex == 1 ? "D" : "M") + std::to_string(j);
   }
 }
 
@@ -102,6 +109,17 @@ inline void known_parent(int4 i, int4 sex, int4 j) {
 struct ArchiveRecord {
   real8 logl = 0.0;
   std::vector<int4> fam1, fam2, clust, dad, mum;
+
+  ArchiveRecord() = default;
+  // Columns left out are empty: clusters from the families, no candidate parents.
+  ArchiveRecord(real8 l, std::vector<int4> f1, std::vector<int4> f2, std::vector<int4> c = {},
+                std::vector<int4> d = {}, std::vector<int4> m = {})
+      : logl(l),
+        fam1(std::move(f1)),
+        fam2(std::move(f2)),
+        clust(std::move(c)),
+        dad(std::move(d)),
+        mum(std::move(m)) {}
 };
 
 // The clusters of families fam1/fam2: connected components of the parents joined by their
@@ -190,7 +208,8 @@ inline void set_best(const ArchiveRecord& r) {
   v.btinferparent = std::move(par);
   for (int4 k = 1; k <= 3; ++k) {
     v.btnumfamily(k) = 0;
-    for (int4 i = 1; i <= v.smplsize; ++i) v.btnumfamily(k) = std::max(v.btnumfamily(k), v.btindivloc(i, k));
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      v.btnumfamily(k) = std::max(v.btnumfamily(k), v.btindivloc(i, k));
   }
   v.btloglikelihood = r.logl;
 }
@@ -314,7 +333,8 @@ inline std::vector<ArchiveRecord> enumerate_configurations(
         v.crindivloc(i, 3) = r.clust[j];
         v.inferparent(i, 1) = 0;
         v.inferparent(i, 2) = 0;
-        for (int4 k = 1; k <= 3; ++k) v.crnumfamily(k) = std::max(v.crnumfamily(k), v.crindivloc(i, k));
+        for (int4 k = 1; k <= 3; ++k)
+          v.crnumfamily(k) = std::max(v.crnumfamily(k), v.crindivloc(i, k));
       }
       r.logl = score();
       out.push_back(std::move(r));

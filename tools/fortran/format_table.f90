@@ -256,6 +256,26 @@ contains
     call wclose(f, adjustl(vals))
   end subroutine
 
+  ! Rows of the best-configuration files: an index, a probability and three names, or an index
+  ! and two probabilities.
+  subroutine w_i4r8c3(f, n, x, a, b, c)
+    character(*), intent(in) :: f, a, b, c
+    integer(int32), intent(in) :: n
+    real(real64), intent(in) :: x
+    call wopen()
+    write (u, f) n, x, a, b, c
+    call wclose(f, is('i4', int(n, int64))//' '//r8s(x)//' '//cs(a)//' '//cs(b)//' '//cs(c))
+  end subroutine
+
+  subroutine w_i4r8r8(f, n, x, y)
+    character(*), intent(in) :: f
+    integer(int32), intent(in) :: n
+    real(real64), intent(in) :: x, y
+    call wopen()
+    write (u, f) n, x, y
+    call wclose(f, is('i4', int(n, int64))//' '//r8s(x)//' '//r8s(y))
+  end subroutine
+
   ! Input cases.
   subroutine rline(f, kinds, rec, ios, vals)
     character(*), intent(in) :: f, kinds, rec, vals
@@ -840,6 +860,31 @@ program format_table
   call r_r4('(F12.2)', '1.5e+40')
   call r_r4('(F12.2)', '1.5e-50')
   call r_r4('(F12.2)', ' 0.1')
+
+  ! Output: the best-configuration files, with values at the F12.4/F11.4 rounding ties
+  call w_cv('(2A12,3A21)', [character(12) :: 'ClusterIndex', 'Probability', 'OffspringID', &
+                            'FatherID', 'MotherID'])
+  call w_i4r8c3('(I12, F12.4, 3A21)', 1, 1d0, '                  O1', '                  *1', &
+                '                  M2')
+  call w_i4r8c3('(I12, F12.4, 3A21)', 12, 0.12345d0, 'x', '                  *-', 'a name that is long')
+  call w_i4r8c3('(I12, F12.4, 3A21)', 3, 0.00005d0, ' ', ' ', ' ')
+  call w_i4r8c3('(I12, F12.4, 3A21)', 3, 0.99995d0, ' ', ' ', ' ')
+  call w_i4r8c3('(I12, F12.4, 3A21)', 3, 0.5d0**15, ' ', ' ', ' ')
+  call w_i4r8r8('(I16,2F11.4)', 1, 0.00015d0, 0.99985d0)
+  call w_i4r8r8('(I16,2F11.4)', 1000000, 1d0, 0d0)
+  call w_i4r8r8('(I16,2F11.4)', 7, 0.5d0**14, 3d0 / 16d0)
+  call w_i4r8r8('(I16,2F11.4)', 2, 1d0 / 32d0, 3d0 / 32d0)
+  call w_i4r8c3('(I12, F12.4, 3A21)', 4, 1d0 / 32d0, ' ', ' ', ' ')
+  call w_i4r8c3('(I12, F12.4, 3A21)', 5, 3d0 / 32d0, ' ', ' ', ' ')
+  call w_cv('(A20,2A21)', [character(11) :: 'OffspringID', 'FatherID', 'MotherID'])
+  call w_cv('(A20, 2A21)', [character(20) :: '                  O7', '                  #3', &
+                            '                  #3'])
+  call w_c('(A14)', 'CloneIndex')
+  call w_c('(A14)', 'ClusterIndex')
+  call w_i4('(I14)', 1)
+  call w_i4('(I14)', 32767)
+  call w_cv('(3A)', [character(8) :: ',Member2', ',Member3'])
+  call w_cv('(2A)', [character(8) :: ',Member2'])
 
   ! Input: A and X editing
   call r_c3('(A5)', 'abcdefgh')

@@ -164,7 +164,14 @@ struct Likelihoodvar {
   FArray<real8, 2> trimpsave{};     // (maxhsprobdim, 1:layercap) conditioning node's parentsum
   int4 trimused = 0;                // columns of trimmap in use
   int4 layerpasses = 0;             // passes the last layer peeling took (2 after a retry)
+  int1 layercut = 0;  // 1 when the reduction or a relative cut-off of the layer stage dropped
+                      // a branch of positive weight at the locus in hand
+  int4 layerfirstbound = 0;  // test seam: when positive, the first pass's layer bound (the
+                             // smaller sex's parent count otherwise), to reach the retry
   FArray<real8, 1> layerclsum{};   // work: a family's sum per table class of the receiving node
+  FArray<int4, 1> peelclass{};     // (maxhsprobdim) work: classes of an absorbed parent's
+                                   // compatible genotypes in the simple peeling
+  FArray<real8, 1> peelclassweight{};  // (maxhsprobdim) work: their weights
 
   // Genotype-set reduction of the parents left to the layer peeling, columns by joint parent
   // number; storage only grows.

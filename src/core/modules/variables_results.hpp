@@ -2,10 +2,22 @@
 // Part of the module `variables`: what the result phase allocates and the inference routines
 // fill (inferred offspring genotypes, clone numbers).
 
+#include <vector>
+
 #include "core/farray.hpp"
+#include "core/fixed_string.hpp"
 #include "core/kinds.hpp"
 
 namespace kinrad {
+
+// Scratch of the result phase's preparation (grow-only; contents meaningless between calls).
+struct ResultsWork {
+  std::vector<int4> up;      // union-find links over cluster ids
+  std::vector<int4> label;   // new number per id
+  std::vector<int4> first;   // first offspring per candidate
+  std::vector<int4> winner;  // known parent per family id
+  std::vector<int4> listed;  // offspring or family ids in a list
+};
 
 struct VariablesResults {
   // Inferred genotype alternatives of each offspring at the locus being written, most probable
@@ -24,6 +36,10 @@ struct VariablesResults {
   FArray<real8, 3> prntglogl{};
   // Per offspring: its clone number in the best configuration, 0 before clone inference.
   FArray<int4, 1> cloneconfig{};
+  // (n, 2): the printed names of the father and mother of every offspring in the best
+  // configuration, right-adjusted; allocated by the result writer.
+  FArray<FString<20>, 2> bestparentid{};
+  ResultsWork results_work{};
 };
 
 }  // namespace kinrad

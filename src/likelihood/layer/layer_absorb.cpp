@@ -368,12 +368,10 @@ int4 absorb_one(int4 p, int4 s) {
   }
   lv.layernummate(p, s) = 0;
   layer_remove_link(q, f, s);
-  const real8 sum = weight_sum(q, s);
-  layer_scale_path(s, sum);
-  if (lv.layernummate(q, s) > 0 && sum > 0.0) {
-    real8* w = weights(q, s);
-    for (int4 j = 0; j < count_of(q); ++j) w[j] /= sum;
-  }
+  // A mate left without families closes its sum into the path value; one that keeps families
+  // carries the absorbed mass in its weights (the layer's cut-offs compare those weights, and
+  // the scaling of the layer recursion keeps them within range).
+  if (lv.layernummate(q, s) == 0) layer_scale_path(s, weight_sum(q, s));
   return q;
 }
 
@@ -751,9 +749,12 @@ void chknewfsprob(int4 layer, int4& skip) {
     top = lnp;
     return;
   }
-  // Relative cut-off of the layer peeling, never coarser than one part in a million.
-  const real8 prec = std::min(variables.prec1, 1e-6);
-  if (prec > 0.0 && lnp < top + std::log(prec)) skip = 1;
+  // The relative cut-off of the layer peeling.
+  const real8 prec = variables.prec1;
+  if (prec > 0.0 && lnp < top + std::log(prec)) {
+    skip = 1;
+    likelihoodvar.layercut = 1;
+  }
 }
 
 void clear_changed_pairs(int4 layer) {

@@ -66,6 +66,11 @@ struct LayerRun {
     return sum;
   }
   static real8 lnprec1() { return lnx(variables.prec1); }
+  // Notes that a relative cut-off dropped a branch (when it did) and passes the verdict on.
+  static bool cut(bool dropped) {
+    if (dropped) likelihoodvar.layercut = 1;
+    return dropped;
+  }
   static bool found() { return likelihoodvar.layerprb > 0.0; }
 
   static void scale_path(int4 s, real8 factor) { layer_scale_path(s, factor); }
@@ -98,7 +103,7 @@ struct LayerRun {
     if (m == 0) {
       scale_path(s, sum_of(q, s));
       if (lv.layerxvalue(s) == 0.0) return true;
-      return cuts && path_log(s) < lv.layerxcut(s);
+      return cuts && cut(path_log(s) < lv.layerxcut(s));
     }
     if (m == 1) lv.layersingle(++lv.layersingle(0)) = q;
     return false;
@@ -426,7 +431,7 @@ struct LayerRun {
       real8& top = lv.layerrange(layer);
       if (lnp > top) {
         top = lnp;
-      } else if (lnp < top + lnprec1()) {
+      } else if (cut(lnp < top + lnprec1())) {
         return true;
       }
     }
@@ -529,21 +534,24 @@ struct LayerRun {
       const real8 wg = weights(p, prev)[g - 1];
       if (wg <= 0.0) continue;
       const real8 done = lv.sumlayeridx(slot, layer);
-      if (done > 1e-300 && done < threshold) continue;
-      // Low precision at a dominant locus: once a sum is found, the third genotype (two null
-      // alleles) is no longer visited. An approximation that can drop the commonest genotype.
-      if (!mono && g == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 && found())
+      if (cut(done > 1e-300 && done < threshold)) continue;
+      // Low precision at a dominant locus: once a sum is found, the third conditioning slot is
+      // no longer visited. The slot is the position in the parent's kept list (in weight order
+      // when all three genotypes are kept), so a parent that kept two genotypes visits both.
+      if (cut(!mono && slot == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 &&
+              found()))
         continue;
-      // The product of the conditioning genotypes' reduction weights: a genotype far below the
-      // best product of the layer is passed over (in a one-sex species once a path is found).
+      // The product of the conditioning genotypes' reduction weights: the genotypes come
+      // heaviest first, so once one falls far below the best product of the layer the rest of
+      // the loop is dropped (in a one-sex species once a path is found).
       const real8 z = lnx(lv.parentsum(g, p)) + lv.layerzlog(prev);
       if (z > lv.layerzrange(layer)) {
         lv.layerzrange(layer) = z;
-      } else if (z < lv.layerzrange(layer) + lnprec1() && (!mono || found())) {
-        continue;
+      } else if (cut(z < lv.layerzrange(layer) + lnprec1() && (!mono || found()))) {
+        break;
       }
       lv.layerzlog(layer) = z;
-      if (std::log(wg) + path_log(prev) < lv.layerxcut(layer)) continue;
+      if (cut(std::log(wg) + path_log(prev) < lv.layerxcut(layer))) continue;
       const real8 prb0 = lv.layerprb;
       const real8 lf0 = lv.layerlogfactor;
       copy_state(layer, prev, layer);
@@ -576,7 +584,7 @@ struct LayerRun {
             top = x;
             lv.layerxcut(layer) = x + lnprec1();
             locuslikelihood(layer + 1);
-          } else if (x > lv.layerxcut(layer)) {
+          } else if (!cut(x <= lv.layerxcut(layer))) {
             locuslikelihood(layer + 1);
           }
           if (abandoned) {
@@ -629,6 +637,7 @@ bool layer_reduce(int4 locus, int4 numallele) {
     for (int4 s = 1; s <= 2; ++s)
       for (int4 k = 1; k <= lv.parentprt(0, s); ++k) layer_keep_selected(lv.parentprt(k, s));
   };
+  lv.layercut = 0;
   reduce_clear();
   real8 reduced = -1e300;
   reducengenotype(locus, err, numallele, reduced);
@@ -762,6 +771,7 @@ bool layer_run(const LayerSpec& spec, real8& lnsum) {
       lv.absorbsex = {sex, sex, 1};
     }
     run.depth = pass == 3 ? states : v.numlayer0;
+    if (pass == 1 && lv.layerfirstbound > 0) run.depth = std::min(run.depth, lv.layerfirstbound);
     run.abandoned = false;
     if (!spec.mono && pass > 1) layer_absorb_setup(lv.layercap);
     // State 0 from the graph the stage built.

@@ -91,8 +91,9 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
     }
   }
   const bool smallgraph = v.numparent(1) < 5 && !both;
-  // Error-free two-allele locus, diploid: the parent's compatibility mask over its genotypes.
-  if (err == 0 && codominant && numallele == 2 && !haplo && v.numsex == 2 &&
+  // Error-free two-allele locus, diploid: the parent's compatibility mask over its genotypes
+  // (in a one-sex species for a parent weighed in one role only).
+  if (err == 0 && codominant && numallele == 2 && !haplo && !both &&
       lv.userowsnp.allocated() && lv.userowsnp.ubound(1) >= p) {
     const uint16_t mask = static_cast<uint16_t>(lv.userowsnp(p));
     for (int4 g = 1; g <= ng; ++g) w[g - 1] = prior[g - 1] > 1e-300 && has_bit(mask, g) ? 1 : 0;
@@ -258,10 +259,13 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
 
   // Phase 3: the relative cut.
   real8 t = (lv.infergtypeprnt != 0 || lv.crrtmarkertype == 2) ? 0.1 * v.prec1 : v.prec1;
-  // Dominant markers at the higher precisions cut at most at 1e-3. The cut is not raised to
-  // 1e-4 when the caller asks for a finer one: that would drop genotypes the caller's precision
-  // keeps (and make the exact setting inexact).
-  if (kind.dominant && v.likelihoodprecision > 1) t = std::min(t, 0.001);
+  // Dominant markers at the higher precisions cut between 1e-4 and 1e-3 of the parent's
+  // heaviest genotype. A caller asking for a finer cut than its precision's own (the exact
+  // setting of the engine's tests) is not raised to 1e-4: that would make it inexact.
+  if (kind.dominant && v.likelihoodprecision > 1) {
+    t = std::min(t, 0.001);
+    if (v.prec1 >= 0.99 * std::pow(0.1, 2 * v.likelihoodprecision)) t = std::max(t, 0.0001);
+  }
   if (lv.crrtmarkertype <= 2 && err > 0 && v.maxfsibsize > 10) {
     // For dominant markers the fourth power underflows to 0: nothing is cut.
     const real8 x = kind.dominant ? 1e-96 : t * t * t * t;
@@ -289,6 +293,8 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
         for (int4 g = 0; g < ng; ++g) big = std::max(big, w[g]);
         if (big <= 1e-300) return;
       }
+      int4 positive = 0;
+      for (int4 g = 0; g < ng; ++g) positive += w[g] > 0.0 ? 1 : 0;
       real8 cut = big * t;
       if (numallele > 5 && v.likelihoodprecision <= 2 && std::isfinite(big)) {
         int e = 0;
@@ -340,6 +346,7 @@ void reducengenotype(int4 locus, int4 err, int4 numallele, real8& logl) {
           n = static_cast<int4>(std::lround(n * (1.0 - oer)));
         for (int4 i = 0; i < n; ++i) out[i] = static_cast<int2>(kept[order[i] - 1]);
       }
+      if (n < positive) lv.layercut = 1;
       if (n == 0) return;
       lv.selectedpnum(p) = static_cast<int2>(n);
       lv.maxselectedp = std::max(lv.maxselectedp, n);
