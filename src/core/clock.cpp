@@ -96,6 +96,7 @@ DateTimeStamp date_time_stamp() {
 }
 
 real8 processor_time() {
+  if (clock_hooks.processor != nullptr) return clock_hooks.processor();
   const std::clock_t c = std::clock();
   return c == static_cast<std::clock_t>(-1) ? -1.0 : static_cast<real8>(c) / CLOCKS_PER_SEC;
 }

@@ -28,9 +28,13 @@ real8 processor_time();
 
 // Unit tests run the pauses without waiting: while a hook is set, every pause calls it with
 // its length in whole seconds (1 for the pause until the second changes) and returns at once.
+// While `processor` is set, processor_time returns its value instead of the process's own
+// (in-process tests of the time-based monitor and checkpoints; the program never sets it).
 using PauseHook = void (*)(int4 seconds);
+using ProcessorTimeHook = real8 (*)();
 struct ClockHooks {
   PauseHook pause = nullptr;
+  ProcessorTimeHook processor = nullptr;
 };
 constinit inline ClockHooks clock_hooks{};
 

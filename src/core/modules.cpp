@@ -5,6 +5,7 @@
 #include "core/modules/configuration_work.hpp"
 #include "core/modules/likelihood_work.hpp"
 #include "core/modules/pairwise_work.hpp"
+#include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/random_numbers.hpp"
 #include "core/stem_lock.hpp"
@@ -31,6 +32,7 @@ void reset_all_modules() {
   configuration_work = ConfigurationWork{};
   likelihood_work = LikelihoodWork{};
   pairwise_work = PairwiseWork{};
+  search_work = SearchWork{};
   // State kept outside the modules: the random streams, the command line and the lock of the
   // output stem.
   random_stream_state = RandomStreamState{};

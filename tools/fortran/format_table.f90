@@ -405,7 +405,10 @@ program format_table
   real(real32) :: fs(16)
   integer(int64) :: ns(26)
   character(len=8) :: texts(7)
-  character(len=40) :: ffmt(14), efmt(15), ifmt(13), afmt(7), f
+  character(len=40) :: ffmt(14), efmt(15), ifmt(13), afmt(7)
+  character(len=100) :: f
+  character(len=:), allocatable :: gui
+  character(len=12) :: tok
   character(len=3) :: c3(4)
   integer :: i, j
 
@@ -661,6 +664,86 @@ program format_table
   call wopen(); write (u, f) 'CI95(L) =', 0; call wclose(f, 'c:CI95(L)\s= i4:0')
   call wopen(); write (u, f) 'CI95(L) =', -2147483647 - 1
   call wclose(f, 'c:CI95(L)\s= i4:-2147483648')
+
+  ! The annealing monitor lines, score formats, date-line pieces and progress log.
+  f = '(A,I3,A,I4,A,I15,3(A,I12),A)'
+  call wopen(); write (u, f) 'Run=', 1, ', Tmr=', 2, ', Itr=', 10000_int64, ', NSucc=', 0_int64, &
+    ', NSuccLmt=', 2188_int64, ', NFail1=', 8999_int64, ', NFail1Lmt=35000.'
+  call wclose(f, 'c:Run= i4:1 c:,\sTmr= i4:2 c:,\sItr= i8:10000 c:,\sNSucc= i8:0 &
+    &c:,\sNSuccLmt= i8:2188 c:,\sNFail1= i8:8999 c:,\sNFail1Lmt=35000.')
+  f = '(A,I12,A,4(A,F8.4))'
+  call wopen(); write (u, f) 'NFail2=', 10000_int64, ', NFail2Lmt=175000.', ', SucRate%=', 0d0, &
+    ', SucLmt%=', 12.5d0, ', FailLmt%=', 25.7114285714d0, ', IterLmt%=', 2.0569d0
+  call wclose(f, 'c:NFail2= i8:10000 c:,\sNFail2Lmt=175000. c:,\sSucRate%= r8:0 c:,\sSucLmt%= r8:12.5 &
+    &c:,\sFailLmt%= r8:25.7114285714 c:,\sIterLmt%= r8:2.0569')
+  f = '(A,ES8.1,3(A,I1,A,I3),A,I3,A,I4,A,I4,A,I1,A,I1,A,I1,A,I1,A,I1,A,I2,A,I1,A,I2)'
+  call wopen(); write (u, f) 'CrLogL=', 0.5d0, ', #F', 1, '=', 58, ', #F', 2, '=', 59, ', #F', 3, '=', 57, &
+    ', #FS=', 60, ', HSPair=', 4, ', FSPair=', 0, ', #AssgnC', 1, '=', 0, ', #AssgnC', 2, '=', 3, &
+    ', #AssgnP', 1, '=', 0, ', #AssgnP', 2, '=', 12
+  call wclose(f, 'c:CrLogL= r8:0.5 c:,\s#F i4:1 c:= i4:58 c:,\s#F i4:2 c:= i4:59 c:,\s#F i4:3 c:= i4:57 &
+    &c:,\s#FS= i4:60 c:,\sHSPair= i4:4 c:,\sFSPair= i4:0 c:,\s#AssgnC i4:1 c:= i4:0 c:,\s#AssgnC i4:2 c:= i4:3 &
+    &c:,\s#AssgnP i4:1 c:= i4:0 c:,\s#AssgnP i4:2 c:= i4:12')
+  f = '(A,ES12.5,3(A,I1,A,I3),A,I3,A,I4,A,I4,A,I1,A,I1,A,I1,A,I1,A,I1,A,I2,A,I1,A,I2)'
+  call wopen(); write (u, f) 'BtLogL=', -1234.56d0, ', #F', 1, '=', 58, ', #F', 2, '=', 59, ', #F', 3, '=', 57, &
+    ', #FS=', 60, ', HSPair=', 12345, ', FSPair=', 0, ', #AssgnC', 1, '=', 0, ', #AssgnC', 2, '=', 3, &
+    ', #AssgnP', 1, '=', 0, ', #AssgnP', 2, '=', 12
+  call wclose(f, 'c:BtLogL= r8:-1234.56 c:,\s#F i4:1 c:= i4:58 c:,\s#F i4:2 c:= i4:59 c:,\s#F i4:3 c:= i4:57 &
+    &c:,\s#FS= i4:60 c:,\sHSPair= i4:12345 c:,\sFSPair= i4:0 c:,\s#AssgnC i4:1 c:= i4:0 c:,\s#AssgnC i4:2 c:= i4:3 &
+    &c:,\s#AssgnP i4:1 c:= i4:0 c:,\s#AssgnP i4:2 c:= i4:12')
+  f = '(A,ES18.11,3(A,I1,A,I3),A,I3,A,I4,A,I4,A,I1,A,I1,A,I1,A,I1,A,I1,A,I2,A,I1,A,I2)'
+  call wopen(); write (u, f) 'CrLogL=', -1234567890.12d0, ', #F', 1, '=', 58, ', #F', 2, '=', 59, ', #F', 3, &
+    '=', 57, ', #FS=', 60, ', HSPair=', 4, ', FSPair=', 0, ', #AssgnC', 1, '=', 0, ', #AssgnC', 2, '=', 3, &
+    ', #AssgnP', 1, '=', 0, ', #AssgnP', 2, '=', 12
+  call wclose(f, 'c:CrLogL= r8:-1234567890.12 c:,\s#F i4:1 c:= i4:58 c:,\s#F i4:2 c:= i4:59 c:,\s#F i4:3 &
+    &c:= i4:57 c:,\s#FS= i4:60 c:,\sHSPair= i4:4 c:,\sFSPair= i4:0 c:,\s#AssgnC i4:1 c:= i4:0 c:,\s#AssgnC i4:2 &
+    &c:= i4:3 c:,\s#AssgnP i4:1 c:= i4:0 c:,\s#AssgnP i4:2 c:= i4:12')
+  f = '(A,ES24.17,3(A,I1,A,I3),A,I3,A,I4,A,I4,A,I1,A,I1,A,I1,A,I1,A,I1,A,I2,A,I1,A,I2)'
+  call wopen(); write (u, f) 'CrLogL=', -1d300, ', #F', 1, '=', 58, ', #F', 2, '=', 59, ', #F', 3, '=', 57, &
+    ', #FS=', 60, ', HSPair=', 4, ', FSPair=', 0, ', #AssgnC', 1, '=', 0, ', #AssgnC', 2, '=', 3, &
+    ', #AssgnP', 1, '=', 0, ', #AssgnP', 2, '=', 12
+  call wclose(f, 'c:CrLogL= r8:-1e300 c:,\s#F i4:1 c:= i4:58 c:,\s#F i4:2 c:= i4:59 c:,\s#F i4:3 c:= i4:57 &
+    &c:,\s#FS= i4:60 c:,\sHSPair= i4:4 c:,\sFSPair= i4:0 c:,\s#AssgnC i4:1 c:= i4:0 c:,\s#AssgnC i4:2 c:= i4:3 &
+    &c:,\s#AssgnP i4:1 c:= i4:0 c:,\s#AssgnP i4:2 c:= i4:12')
+  call w_r8('(F20.2)', -1234.56d0)
+  call w_r8('(F20.2)', -1d300)
+  call w_r8('(F20.2)', 0.5d0)
+  call w_r8('(ES9.2)', 7.62d-5)
+  call w_r8('(ES9.2)', 1234.5d0)
+  call w_r8('(F16.0)', 35000d0)
+  call w_r8('(F16.0)', 1.75d5)
+  call w_i4('(I12)', 120)
+  f = '(A,A,A,A,A,A,A,A,A,A)'
+  call wopen(); write (u, f) 'Initiated:D=', '10', '/', '12', '/', '2026', ' T=', '32', '/', '33'
+  call wclose(f, 'c:Initiated:D= c:10 c:/ c:12 c:/ c:2026 c:\sT= c:32 c:/ c:33')
+  f = '(A14, 2I4, I14, 2(ES21.12, 10I9))'
+  call wopen(); write (u, f) '10/12 00/34/13', 1, 5, 41985_int64, -2459.386428456d0, 58, 59, 57, 60, 4, 0, &
+    0, 0, 0, 0, -2459.386428456d0, 58, 59, 57, 60, 1234567890, 0, 0, 0, 0, 0
+  call wclose(f, 'c:10/12\s00/34/13 i4:1 i4:5 i8:41985 r8:-2459.386428456 i4:58 i4:59 i4:57 i4:60 i4:4 i4:0 &
+    &i4:0 i4:0 i4:0 i4:0 r8:-2459.386428456 i4:58 i4:59 i4:57 i4:60 i4:1234567890 i4:0 i4:0 i4:0 i4:0 i4:0')
+  f = '(A14, 2A4, A14, 2(A21, 10A9))'
+  call wopen(); write (u, f) 'Stamp', 'Run', 'Tmr', 'NumIterate', 'CrLogL', 'Cr#F1', 'Cr#F2', 'Cr#F3', 'Cr#FS', &
+    'CrHSPair', 'CrFSPair', 'Cr#AssC1', 'Cr#AssC2', 'Cr#AssP1', 'Cr#AssP2', 'BtLogL', 'Bt#F1', 'Bt#F2', &
+    'Bt#F3', 'Bt#FS', 'BtHSPair', 'BtFSPair', 'Bt#AssC1', 'Bt#AssC2', 'Bt#AssP1', 'Bt#AssP2'
+  call wclose(f, 'c:Stamp c:Run c:Tmr c:NumIterate c:CrLogL c:Cr#F1 c:Cr#F2 c:Cr#F3 c:Cr#FS c:CrHSPair &
+    &c:CrFSPair c:Cr#AssC1 c:Cr#AssC2 c:Cr#AssP1 c:Cr#AssP2 c:BtLogL c:Bt#F1 c:Bt#F2 c:Bt#F3 c:Bt#FS &
+    &c:BtHSPair c:BtFSPair c:Bt#AssC1 c:Bt#AssC2 c:Bt#AssP1 c:Bt#AssP2')
+  f = '(I6, A1, I6, A1, 9999(I3))'
+  call wopen(); write (u, f) 2, '|', 3, '|', 5, 10, 45; call wclose(f, 'i4:2 c:| i4:3 c:| i4:5 i4:10 i4:45')
+  f = '(I6, A1, 9999(I3))'
+  call wopen(); write (u, f) 2, '|', (mod(i, 97) + 1, i = 1, 10001)
+  gui = 'i4:2 c:|'
+  do i = 1, 10001
+    write (tok, '(I0)') mod(i, 97) + 1
+    gui = gui//' i4:'//trim(tok)
+  end do
+  call wclose(f, gui)
+  f = '(/A)'
+  call wopen(); write (u, f) 'Program stoped due to deletion of .data file'
+  call wclose(f, 'c:Program\sstoped\sdue\sto\sdeletion\sof\s.data\sfile')
+  call w_r8('*', ieee_value(0d0, ieee_quiet_nan))
+  call w_r8('*', -1d300)
+  call w_r8('*', 2.5d0)
+  call w_r8('*', -1234.5678d0)
 
   ! Input: I editing
   call r_i4('(I12)', '        1234')

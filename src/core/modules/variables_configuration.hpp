@@ -11,8 +11,10 @@ namespace kinrad {
 
 struct VariablesConfiguration {
   // Derived tables and run state set up once per analysis, before the data are prepared.
-  FStatic<FString<8>, 1, 2> date2{};   // CCYYMMDD; element 2 is this process's start
-  FStatic<FString<10>, 1, 2> time2{};  // hhmmss.sss
+  // CCYYMMDD and hhmmss.sss: (1) the start of the analysis, (2) this process's start, (3) the
+  // last monitor step of the search.
+  FStatic<FString<8>, 1, 3> date2{};
+  FStatic<FString<10>, 1, 3> time2{};
   real8 bigdblelog = 0.0;              // ln(1e290)
   real8 prec1 = 0.0;                   // precision thresholds of the likelihood engine
   real8 prec2 = 0.0;

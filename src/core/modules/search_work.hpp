@@ -1,0 +1,19 @@
+#pragma once
+// Scratch of the annealing search: buffers that only grow, reused from call to call. Nothing
+// here outlives its use; the contents between uses mean nothing.
+#include <vector>
+
+#include "core/kinds.hpp"
+
+namespace kinrad {
+
+struct SearchWork {
+  std::vector<int4> order{};             // offspring in an order being built (counts, GUI lines)
+  std::vector<int4> count1{}, count2{};  // tallies by family or cluster id
+  std::vector<int4> pool{};              // relabelling: labels not yet drawn (1..)
+  std::vector<int4> newlabel{};          // relabelling: the new label of each old id (1..)
+};
+
+inline SearchWork search_work{};
+
+}  // namespace kinrad
