@@ -33,6 +33,7 @@ using testing_support::run_stage;
 using testing_support::StageOutcome;
 using testing_support::TempWorkDir;
 using testing_support::write_text;
+using testing_support::check_cluster_tables;
 
 std::string small_project() {
   return read_text(std::string(KINRAD_TESTS_DIR) +
