@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -49,9 +50,17 @@ fs::path fresh_dir(const std::string& tag) {
   return work;
 }
 
+// Files an analysis writes once, whose copy after a kill must equal the whole run's. The lock
+// of the output stem stays behind a killed run by design (the system drops the lock itself), and
+// the search's checkpoints and progress log are rewritten or extended while it runs, so after a
+// kill they hold an earlier state than the whole run's last one.
 bool is_output(const fs::path& p) {
   const std::string name = p.filename().string();
-  return name != "kinrad2.dat" && name[0] != '.' && !name.ends_with(".part");
+  if (name == "kinrad2.dat" || name[0] == '.' || name.ends_with(".part")) return false;
+  if (name.ends_with(".Lock")) return false;
+  for (const char* rewritten : {".MidResult", ".MidResult2", ".MidResult3", ".MidResult5"})
+    if (name.ends_with(rewritten)) return false;
+  return true;
 }
 
 TEST(InterruptedRunSlow, EveryFileLeftIsWholeOrAbsent) {
@@ -82,7 +91,14 @@ TEST(InterruptedRunSlow, EveryFileLeftIsWholeOrAbsent) {
       SCOPED_TRACE(name);
       const auto expected = reference.find(name);
       ASSERT_NE(expected, reference.end()) << "a file the whole run does not leave";
-      EXPECT_EQ(contents(e.path()), expected->second) << "a torn file under its real name";
+      const std::string left = contents(e.path());
+      // ".ErrorRate" is first committed holding its header alone, then again with every locus.
+      if (name.ends_with(".ErrorRate") && left != expected->second) {
+        EXPECT_EQ(left, expected->second.substr(0, left.size())) << "a torn file";
+        EXPECT_EQ(std::count(left.begin(), left.end(), '\n'), 1) << "not the header alone";
+        continue;
+      }
+      EXPECT_EQ(left, expected->second) << "a torn file under its real name";
     }
     fs::remove_all(work);
   }
