@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -152,6 +153,20 @@ void write_replacing_unformatted(const std::string& path,
   ReplacingFile out(path, failure);
   writer(out);
   out.commit();
+}
+
+void append_record(const std::string& path, std::string_view record, const WriteFailure& failure) {
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    set_error_line(1, error_line(failure.open_prefix, path));
+    stoponerror(1, failure.routine);
+  }
+  const bool written = std::fwrite(record.data(), 1, record.size(), file) == record.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    set_error_line(1, error_line(failure.write_prefix, path));
+    stoponerror(1, failure.routine);
+  }
 }
 
 }  // namespace kinrad

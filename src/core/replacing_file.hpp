@@ -120,4 +120,9 @@ void write_replacing_unformatted(const std::string& path,
                                  const std::function<void(ReplacingFile&)>& writer,
                                  const WriteFailure& failure);
 
+// Appends one whole record to a log that grows over a run (the search's progress log): a log is
+// extended, not replaced, so it has no temporary; a record that cannot be written in full ends
+// in the error stop like any failed write, never in a silently shorter log.
+void append_record(const std::string& path, std::string_view record, const WriteFailure& failure);
+
 }  // namespace kinrad

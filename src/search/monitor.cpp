@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -351,8 +350,7 @@ void writemidresult(const RunState& rs) {
       v.crloglikelihood, v.crnumfamily, rs.crshown.numfs, rs.crshown.pairs, rs.cp.curnumassign,
       v.btloglikelihood, v.btnumfamily, rs.btshown.numfs, rs.btshown.pairs, v.btnumassign);
   rec += '\n';
-  std::ofstream out(progress_log_name(), std::ios::binary | std::ios::app);
-  out.write(rec.data(), static_cast<std::streamsize>(rec.size()));
+  append_record(progress_log_name(), rec, WriteFailure{"ANNEAL"});
 }
 
 void write_progress_log_header() {

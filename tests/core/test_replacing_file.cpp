@@ -253,6 +253,27 @@ TEST_F(ReplacingFileTest, AStopWithTwoOpenRemovesBothTemporaries) {
 
 // Two analyses writing one name (a stem shared by mistake) never share a temporary: the
 // temporary lies beside the file and carries the process's number.
+// The progress log grows by whole records; a record that cannot be written is a failed write
+// (the folder missing, or a device with no space left), never a silently shorter log.
+TEST_F(ReplacingFileTest, AppendedRecordsExtendTheLogOrStop) {
+  TempWorkDir dir("append_record");
+  const WriteFailure failure{.routine = "ANNEAL"};
+  write_text("log", "head\n");
+  append_record("log", "one\n", failure);
+  append_record("log", "two\n", failure);
+  EXPECT_EQ(read_text("log"), "head\none\ntwo\n");
+
+  reset_all_modules();
+  EXPECT_EQ(expect_stop([&] { append_record("missing/log", "x\n", failure); }, "ANNEAL"), 1);
+  EXPECT_EQ(variables.errmsg(1).trimmed(), "Failed openning missing/log");
+
+  if (std::filesystem::exists("/dev/full")) {
+    reset_all_modules();
+    EXPECT_EQ(expect_stop([&] { append_record("/dev/full", "x\n", failure); }, "ANNEAL"), 1);
+    EXPECT_EQ(variables.errmsg(1).trimmed(), "Failed writing /dev/full");
+  }
+}
+
 TEST(ReplacingTemporary, BesideTheFileAndOwnToTheProcess) {
   const std::string mine = replacing_temporary("dir/out.txt");
   EXPECT_EQ(mine, "dir/out.txt." + std::to_string(::getpid()) + ".part");
