@@ -10,6 +10,7 @@
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
 #include "core/modules/variables.hpp"
+#include "search/move_stages.hpp"
 
 namespace kinrad {
 
@@ -113,6 +114,11 @@ struct RunState {
   real8 monitorcpu = 0.0;     // processor time last read by the monitor
   real8 lasttick = 0.0, lastmonitor = 0.0;
   bool monitoron = true;  // tests of the rules alone switch the monitor off
+
+  // The move in hand.
+  MoveChoice choice{};
+  Proposal proposal{};
+  Verdict verdict{};
 };
 
 // How one proposal attempt of the iteration body ended.
@@ -171,6 +177,13 @@ bool temperature_loop(RunState& rs, int4 iround);
 RuleEnd stopping_rules(RunState& rs, int4& rule);
 // The random relabelling of the family ids of one sex.
 void relabel_families();
+// The two moves on the parent side tried every 100th iteration, before the move.
+void parent_side_moves(RunState& rs);
+// The exchange of a cluster's paternal and maternal sibships; true when it was applied.
+bool reversal(RunState& rs);
+// The haploid offspring of one family given to another father of the same mother; true when
+// it was applied.
+bool swapdadid(RunState& rs);
 
 // The monitor.
 void findnumfsibship(int4& numfs, FStatic<int4, 1, 2>& pairs, const FStatic<int4, 1, 3>& numfam,

@@ -260,31 +260,6 @@ void temperature_constants(RunState& rs) {
                        real_integer_power(std::exp(0.125 / (rs.hetsum + 1.0)), tmr);
 }
 
-// The two extra moves on the parent side, tried every 100th iteration of the run; the moves
-// themselves are still empty.
-void parent_side_moves(RunState& rs) {
-  auto& v = variables;
-  const int8 it = rs.cp.numiterate;
-  rs.sidemoveok = 0;
-  if (v.crnumfamily(3) > 1 && v.converseq != 0 && rs.cp.newbestcount > 0 && it % 100 == 0) {
-    // reversal: no move yet
-  }
-  if (rs.sidemoveok == 0 && v.smplsizedh(1) > 0 && v.anymonogamy == 0 && it % 100 == 0 &&
-      annealvariables.rate > ran2()) {
-    // swapdadid: no move yet
-  }
-  if (rs.sidemoveok != 0) {
-    setindivclusterindex();
-    if (v.priortype == 1) rs.oldsibsizeprior = newewenprior(rs.cp.numsizeclass);
-  }
-}
-
-// The stand-in move until the move code exists: one scored, rejected proposal.
-MoveOutcome empty_move(RunState& rs) {
-  count_scored(rs);
-  return MoveOutcome::completed;
-}
-
 // The score of the configuration left by the move must be a finite log likelihood.
 void score_test(const RunState& rs) {
   auto& v = variables;
@@ -305,7 +280,7 @@ Attempt make_move(RunState& rs) {
   const IterationBody& body = search_hooks.body;
   for (;;) {
     if (rs.invalidcount != -1) ++rs.invalidcount;
-    const MoveOutcome o = body ? body(rs) : empty_move(rs);
+    const MoveOutcome o = body ? body(rs) : move_body(rs);
     if (o == MoveOutcome::completed) return Attempt::done;
     if (o == MoveOutcome::end_run) return Attempt::end_run;
     if (rs.invalidcount >= 1000000) return Attempt::guard;
