@@ -1,3 +1,6 @@
+// The preparation of one family cluster for the likelihood engine: parent numbering, the
+// full-sib families and their members in the engine's order, the known parents, and room for
+// every per-family and per-parent table the loci will fill. Work arrays only grow.
 #include <algorithm>
 #include <cmath>
 
@@ -57,12 +60,12 @@ void setfamilyloglvar() {
   grow(f.q, Dim(na));
 }
 
-void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) {
+namespace {
+
+// The inference fields and progress marks a new family starts from.
+void reset_inference_fields() {
   Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  status = 0;
-
-  // Inference fields, parent numbering and the family counts.
   lv.infergtype.fill(0);
   lv.infergtypeprnt = 0;
   lv.infergtypesex = 0;
@@ -70,6 +73,14 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   lv.mabsorb.fill(0);
   v.firstdomlocusidx = 0;
   v.firstsnplocusidx = 0;
+}
+
+// Parent numbering and the number of full-sib families and of mates: with one parent of a sex
+// every parent of the other has one family; otherwise the caller's count, or the pairs with
+// offspring counted here.
+void number_parents_and_families(int2 numberfsfamily) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
   const int4 np1 = v.nparent(1);
   const int4 np2 = v.nparent(2);
   v.nallparent = np1 + np2;
@@ -100,13 +111,18 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     v.numfsibship = pairs;
     lv.maxnummate = mates;
   }
+  v.nsibstartloc(1) = 0;
+  v.nsibstartloc(2) = v.numfsibship;
+}
+
+// Room for the family graph.
+void family_graph_room() {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 np2 = v.nparent(2);
   const int4 nfs = v.numfsibship;
   const int4 nall = v.nallparent;
-  v.nsibstartloc(1) = 0;
-  v.nsibstartloc(2) = nfs;
-  const bool haplo = v.haplodiploid == 1;
-
-  // Room for the family graph.
   grow(lv.idxloc, Dim(0, 2 * nfs));
   lv.idxloc(0) = 0;
   grow(lv.mate1, Dim(0, std::max(lv.maxnummate, 1)), Dim(std::max(nall, 1)));
@@ -130,23 +146,28 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     lv.clusterfamilysize(f) = 0;
   }
   fill_range(v.hsfamilysize, 1, nall, 0);
-  if (haplo) {
+  if (v.haplodiploid == 1) {
     grow(v.familyindivloch, Dim(0, std::max(np2, 1)));
     fill_range(v.familyindivloch, 0, np2, 0);
   }
+}
 
-  // Pairs, mates and offspring counts (sex-2 parents outer, so that mate lists come out
-  // ascending).
+// Pairs, mates and offspring counts (sex-2 parents outer, so that mate lists come out
+// ascending); the haploid members of a mixed sample are listed in kdxtgt with their mothers
+// in ldxtgt. Returns their number.
+int4 count_pairs_and_offspring(bool anyhaploid, bool allhaploid) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 np2 = v.nparent(2);
   v.numchild = 0;
   v.numchildh = 0;
-  const bool anyhaploid = v.smplsizedh(1) != 0;
-  const bool allhaploid = anyhaploid && v.smplsizedh(2) == 0;
-  int4 nhaplist = 0;  // haploid members of a mixed sample, with their mothers
+  int4 nhaplist = 0;
   if (anyhaploid && !allhaploid) {
     grow(v.kdxtgt, Dim(std::max(v.smplsize, 1)));
     grow(v.ldxtgt, Dim(std::max(v.smplsize, 1)));
   }
-  int4 nextid = nfs;
+  int4 nextid = v.numfsibship;
   for (int4 p2 = 1; p2 <= np2; ++p2) {
     for (int4 p1 = 1; p1 <= np1; ++p1) {
       const int4 n = v.nchild(p1, p2);
@@ -180,49 +201,72 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
       }
     }
   }
+  return nhaplist;
+}
 
-  // Member lists and the haploid offspring grouped by mother.
+// Room for the member lists, and the haploid offspring grouped by mother.
+void group_haploid_offspring(int4 nhaplist, bool allhaploid) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 np2 = v.nparent(2);
+  const int4 nfs = v.numfsibship;
   grow(lv.familyindiv, Dim(std::max(v.numchild, 1)));
   grow(v.familyindivloc, Dim(0, std::max(nfs, 1)));
   fill_range(v.familyindivloc, 0, nfs, 0);
   v.maxfsibsizeh = 0;
-  if (v.numchildh > 0) {
+  if (v.numchildh <= 0) return;
+  for (int4 q = 1; q <= np2; ++q) {
+    v.maxfsibsizeh = std::max<int4>(v.maxfsibsizeh, v.familyindivloch(q));
+    v.familyindivloch(q) = static_cast<int2>(v.familyindivloch(q) + v.familyindivloch(q - 1));
+  }
+  grow(v.familyindivh, Dim(v.numchildh));
+  const int4 m = std::max(std::min(v.maxfsibsizeh, v.maxobsnumallele), 1);
+  grow(v.numgtypeh, Dim(m), Dim(std::max(np2, 1)));
+  grow(v.hapgtype, Dim(0, m), Dim(std::max(np2, 1)));
+  // Next free position of each mother's group.
+  for (int4 q = 1; q <= np2; ++q) lv.hsib(np1 + q) = v.familyindivloch(q - 1);
+  if (allhaploid) {
     for (int4 q = 1; q <= np2; ++q) {
-      v.maxfsibsizeh = std::max<int4>(v.maxfsibsizeh, v.familyindivloch(q));
-      v.familyindivloch(q) = static_cast<int2>(v.familyindivloch(q) + v.familyindivloch(q - 1));
-    }
-    grow(v.familyindivh, Dim(v.numchildh));
-    const int4 m = std::max(std::min(v.maxfsibsizeh, v.maxobsnumallele), 1);
-    grow(v.numgtypeh, Dim(m), Dim(std::max(np2, 1)));
-    grow(v.hapgtype, Dim(0, m), Dim(std::max(np2, 1)));
-    // Next free position of each mother's group.
-    for (int4 q = 1; q <= np2; ++q) lv.hsib(np1 + q) = v.familyindivloch(q - 1);
-    if (allhaploid) {
-      for (int4 q = 1; q <= np2; ++q) {
-        for (int4 j = 1; j <= lv.mate1(0, np1 + q); ++j) {
-          const int4 p1 = lv.mate1(j, np1 + q);
-          const FView<int2, 1> list = familystructure(p1, q);
-          for (int4 i = 1; i <= v.nchild(p1, q); ++i) v.familyindivh(++lv.hsib(np1 + q)) = list(i);
-        }
+      for (int4 j = 1; j <= lv.mate1(0, np1 + q); ++j) {
+        const int4 p1 = lv.mate1(j, np1 + q);
+        const FView<int2, 1> list = familystructure(p1, q);
+        for (int4 i = 1; i <= v.nchild(p1, q); ++i) v.familyindivh(++lv.hsib(np1 + q)) = list(i);
       }
-    } else {
-      for (int4 i = 1; i <= nhaplist; ++i)
-        v.familyindivh(++lv.hsib(np1 + v.ldxtgt(i))) = static_cast<int2>(v.kdxtgt(i));
     }
+  } else {
+    for (int4 i = 1; i <= nhaplist; ++i)
+      v.familyindivh(++lv.hsib(np1 + v.ldxtgt(i))) = static_cast<int2>(v.kdxtgt(i));
   }
+}
 
-  const bool twoallele = has_two_allele_loci();
-  if (twoallele) {
-    grow(lv.familyindivll, Dim(3), Dim(std::max(v.numchild, 1)));
-    // flagsnp keeps its storage: the absorb-list build that follows every preparation sets all
-    // its entries to -1 (not yet decided) again, so releasing it would only cost an allocation
-    // per scored family.
+// The known parents of family f of parents (p1, p2) whose members start after position start:
+// the candidate assigned to its first offspring, else that offspring's known parent, else (a
+// father of haploid-diploid families) the one assigned to its first diploid member.
+void family_known_parents(int4 p1, int4 p2, int4 start, int4 listed) {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const FView<int2, 1> own = familystructure(p1, p2);
+  const int4 first = own(1);
+  const int4 parent[2] = {p1, np1 + p2};
+  for (int4 s = 1; s <= 2; ++s) {
+    const int4 jp = parent[s - 1];
+    if (v.numcandidate(s) < 1 || lv.knownprt(jp) != 0) continue;
+    int4 k = assigned_parent(first, s);
+    if (k == 0 && v.numknownprnt(s) > 0) k = input_parent(first, s);
+    if (k == 0 && s == 1 && v.haplodiploid == 1 && listed > start)
+      k = assigned_parent(lv.familyindiv(start + 1), 1);
+    lv.knownprt(jp) = k;
   }
-  fill_range(lv.knownprt, 1, nall, 0);
-  fill_range(lv.hsib2, 1, nall, 0);
+}
 
-  // Families in the order of sex-1 parents and their mates, with their members
-  // and known parents.
+// Families in the order of sex-1 parents and their mates, with their members and known
+// parents.
+void list_families(bool anyhaploid, bool twoallele) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
   const bool mono = v.numsex == 1;
   const bool cands = v.allcandidate > 0;
   int4 f = 0;
@@ -273,49 +317,51 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
       ++lv.hsib2(p1);
       ++lv.hsib2(np1 + p2);
       v.maxfsibsize = std::max(v.maxfsibsize, listed - start);
-      if (!cands) continue;
-      const FView<int2, 1> own = familystructure(p1, p2);
-      const int4 first = own(1);
-      const int4 parent[2] = {p1, np1 + p2};
-      for (int4 s = 1; s <= 2; ++s) {
-        const int4 jp = parent[s - 1];
-        if (v.numcandidate(s) < 1 || lv.knownprt(jp) != 0) continue;
-        int4 k = assigned_parent(first, s);
-        if (k == 0 && v.numknownprnt(s) > 0) k = input_parent(first, s);
-        if (k == 0 && s == 1 && haplo && listed > start)
-          k = assigned_parent(lv.familyindiv(start + 1), 1);
-        lv.knownprt(jp) = k;
-      }
+      if (cands) family_known_parents(p1, p2, start, listed);
     }
   }
-  if (cands && v.numchildh > 0) {
-    // A father whose offspring are all haploid sons is no parent of them.
-    for (int4 p1 = 1; p1 <= np1; ++p1) {
-      int4 diploid = 0;
-      for (int4 j = 1; j <= lv.mate1(0, p1); ++j)
-        diploid += lv.clusterfamilysize(lv.fsibid(p1, lv.mate1(j, p1)));
-      if (diploid == 0) lv.knownprt(p1) = 0;
-    }
-  }
-  if (mono) {
-    grow(lv.selfprnt, Dim(0, std::max(np1, 1)));
-    lv.selfprnt(0) = 0;
-    for (int4 p = 1; p <= np1; ++p) {
-      const int4 q = other_role(p, 1);
-      if (q <= 0) continue;
-      lv.selfprnt(++lv.selfprnt(0)) = p;
-      if (lv.knownprt(p) != lv.knownprt(np1 + q)) {
-        if (lv.knownprt(p) > 0)
-          lv.knownprt(np1 + q) = lv.knownprt(p);
-        else
-          lv.knownprt(p) = lv.knownprt(np1 + q);
-      }
-    }
-  }
+}
 
-  // Known parents of the family.
+// A father whose offspring are all haploid sons is no parent of them.
+void drop_fathers_of_sons_only() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  for (int4 p1 = 1; p1 <= v.nparent(1); ++p1) {
+    int4 diploid = 0;
+    for (int4 j = 1; j <= lv.mate1(0, p1); ++j)
+      diploid += lv.clusterfamilysize(lv.fsibid(p1, lv.mate1(j, p1)));
+    if (diploid == 0) lv.knownprt(p1) = 0;
+  }
+}
+
+// The parents acting in both roles (one parent pool), who share one known parent.
+void list_selfing_parents() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  grow(lv.selfprnt, Dim(0, std::max(np1, 1)));
+  lv.selfprnt(0) = 0;
+  for (int4 p = 1; p <= np1; ++p) {
+    const int4 q = other_role(p, 1);
+    if (q <= 0) continue;
+    lv.selfprnt(++lv.selfprnt(0)) = p;
+    if (lv.knownprt(p) != lv.knownprt(np1 + q)) {
+      if (lv.knownprt(p) > 0)
+        lv.knownprt(np1 + q) = lv.knownprt(p);
+      else
+        lv.knownprt(p) = lv.knownprt(np1 + q);
+    }
+  }
+}
+
+// Which roles of the family have a known parent; untyped unless known.
+void known_parent_flags() {
+  Variables& v = variables;
+  const Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 nall = v.nallparent;
   v.anyknownprtq.fill(0);
-  if (cands) {
+  if (v.allcandidate > 0) {
     for (int4 p = 1; p <= nall; ++p) {
       if (lv.knownprt(p) > 0) v.anyknownprtq(p <= np1 ? 2 : 3) = 1;
     }
@@ -325,22 +371,35 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   for (int4 p = 1; p <= nall; ++p) {
     if (lv.knownprt(p) <= 0) v.prntgtype(1, p) = 0;
   }
+}
 
-  // Absorb lists and the peeling's parent table.
+// Absorb lists and the peeling's parent table; false when the table cannot be allocated.
+bool absorb_room() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const Dim fd(std::max(v.numfsibship, 1));
   grow(lv.nabsorb, fd);
   grow(lv.iabsorb, Dim(2), fd);
   lv.nabsorb(1) = -1;
-  if (np1 >= 2 && np2 >= 2) {
+  if (v.nparent(1) >= 2 && v.nparent(2) >= 2) {
     const Dim d0(0, v.maxnumparent);
     if (!lv.parentprt.allocated() || lv.parentprt.ubound(1) < v.maxnumparent) {
-      if (!lv.parentprt.try_allocate(d0, Dim(2))) {
-        status = 5014;
-        return;
-      }
+      if (!lv.parentprt.try_allocate(d0, Dim(2))) return false;
     }
   }
+  return true;
+}
 
-  // Per-family allele and genotype room, table flags and caches.
+// Per-family allele and genotype room and the table flags.
+void family_table_room() {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 np2 = v.nparent(2);
+  const int4 nfs = v.numfsibship;
+  const int4 nall = v.nallparent;
+  const Dim fd(std::max(nfs, 1));
+  const Dim pd(std::max(nall, 1));
   grow(lv.locallelefs, fd);
   grow(lv.numallelefs, fd);
   grow(lv.clusterfamilyloc, Dim(std::max(nfs, 1) + 1));
@@ -364,10 +423,19 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
   grow(lv.fsprobdim, fd);
   grow(lv.hsprobdim, pd);
   grow(lv.hsprobloc, Dim(nall + 1));
-  if (haplo || np1 > 1 || np2 > 1)
+  if (v.haplodiploid == 1 || np1 > 1 || np2 > 1)
     v.genotypefreshortcut = 0;
   else
     v.genotypefreshortcut = v.anyknownprtq(1) != 0 ? 2 : 1;
+}
+
+// The dominant cache and the per-family genotype cache of the loci of more than two alleles
+// (of one locus, or of all when locus is 0) start empty.
+void clear_family_caches(int4 locus) {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 nfs = v.numfsibship;
+  const Dim fd(std::max(nfs, 1));
   if (lv.domfsibsave.allocated()) {
     grow(lv.domfsibsave, fd);
     grow(lv.domconstlogl, fd);
@@ -385,16 +453,26 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
         for (int4 r = 1; r <= 2; ++r)
           for (int4 c = 0; c <= k; ++c) lv.fsfamilygtype(c, r, i, l) = 0;
   }
+}
 
-  // Inbreeding of the parents when selfing is possible.
-  if (v.allowinbreeding == v.numsex) {
-    grow(lv.prntinbcoe, Dim(std::max(v.maxnumparent, 1)), Dim(2));
-    for (int4 s = 1; s <= 2; ++s)
-      for (int4 p = 1; p <= v.maxnumparent; ++p) lv.prntinbcoe(p, s) = v.inbreeding;
-    if (selfq == 1) selfinggen_est();
-  }
+// Inbreeding of the parents when selfing is possible.
+void parent_inbreeding(int4 selfq) {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  grow(lv.prntinbcoe, Dim(std::max(v.maxnumparent, 1)), Dim(2));
+  for (int4 s = 1; s <= 2; ++s)
+    for (int4 p = 1; p <= v.maxnumparent; ++p) lv.prntinbcoe(p, s) = v.inbreeding;
+  if (selfq == 1) selfinggen_est();
+}
 
-  // Families whose parent has no other family can be absorbed into a single table.
+// Families whose parent has no other family can be absorbed into a single table.
+void mark_single_table_families() {
+  const Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 np1 = v.nparent(1);
+  const int4 nfs = v.numfsibship;
+  const bool mono = v.numsex == 1;
+  const Dim fd(std::max(nfs, 1));
   grow(lv.fsprobptr, fd);  // new holders start empty
   grow(lv.fsprobidx, fd);
   for (int4 i = 1; i <= nfs; ++i) {
@@ -412,27 +490,73 @@ void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) 
     }
     lv.fsprobidx(i) = x;
   }
+}
 
-  // Two-allele tables of the family size.
-  if (twoallele) {
-    lv.ng2selfnum = 0;  // the cache of this routine's own estimate serves no locus
-    const int4 n = std::max({2 * v.maxfsibsize, 2 * v.maxfsibsizeh, 1});
-    setscale2(n);
-    if (!v.indivgtype1.allocated())
-      lv.indivg12 = 2;
-    else
-      lv.indivg12 = (nfs < 7 && v.maxfsibsize <= 9) ? 2 : 1;
-    if (!v.power2.allocated() || v.power2.ubound(1) < n) {
-      v.power2.allocate(Dim(0, n));
-      for (int4 k = 0; k <= n; ++k) v.power2(k) = std::pow(0.5, v.scale2(k));
-    }
-    if (lv.domfsibsave.allocated() &&
-        (!v.power3.allocated() || v.power3.ubound(1) < v.maxfsibsize)) {
-      v.power3.allocate(Dim(0, v.maxfsibsize));
-      for (int4 k = 0; k <= v.maxfsibsize; ++k) v.power3(k) = std::pow(0.75, v.scale2(k));
-    }
+// Two-allele tables of the family size.
+void twoallele_size_tables() {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  const int4 nfs = v.numfsibship;
+  lv.ng2selfnum = 0;  // the cache of this routine's own estimate serves no locus
+  const int4 n = std::max({2 * v.maxfsibsize, 2 * v.maxfsibsizeh, 1});
+  setscale2(n);
+  if (!v.indivgtype1.allocated())
+    lv.indivg12 = 2;
+  else
+    lv.indivg12 = (nfs < 7 && v.maxfsibsize <= 9) ? 2 : 1;
+  if (!v.power2.allocated() || v.power2.ubound(1) < n) {
+    v.power2.allocate(Dim(0, n));
+    for (int4 k = 0; k <= n; ++k) v.power2(k) = std::pow(0.5, v.scale2(k));
   }
+  if (lv.domfsibsave.allocated() &&
+      (!v.power3.allocated() || v.power3.ubound(1) < v.maxfsibsize)) {
+    v.power3.allocate(Dim(0, v.maxfsibsize));
+    for (int4 k = 0; k <= v.maxfsibsize; ++k) v.power3(k) = std::pow(0.75, v.scale2(k));
+  }
+}
 
+}  // namespace
+
+void preparevariable(int4& status, int2 numberfsfamily, int4 locus, int4 selfq) {
+  Variables& v = variables;
+  Likelihoodvar& lv = likelihoodvar;
+  status = 0;
+
+  reset_inference_fields();
+  number_parents_and_families(numberfsfamily);
+  const int4 nfs = v.numfsibship;
+  const int4 nall = v.nallparent;
+  family_graph_room();
+  const bool anyhaploid = v.smplsizedh(1) != 0;
+  const bool allhaploid = anyhaploid && v.smplsizedh(2) == 0;
+  const int4 nhaplist = count_pairs_and_offspring(anyhaploid, allhaploid);
+  group_haploid_offspring(nhaplist, allhaploid);
+
+  const bool twoallele = has_two_allele_loci();
+  if (twoallele) {
+    grow(lv.familyindivll, Dim(3), Dim(std::max(v.numchild, 1)));
+    // flagsnp keeps its storage: the absorb-list build that follows every preparation sets all
+    // its entries to -1 (not yet decided) again, so releasing it would only cost an allocation
+    // per scored family.
+  }
+  fill_range(lv.knownprt, 1, nall, 0);
+  fill_range(lv.hsib2, 1, nall, 0);
+  list_families(anyhaploid, twoallele);
+  if (v.allcandidate > 0 && v.numchildh > 0) drop_fathers_of_sons_only();
+  if (v.numsex == 1) list_selfing_parents();
+  known_parent_flags();
+
+  if (!absorb_room()) {
+    status = 5014;
+    return;
+  }
+  family_table_room();
+  clear_family_caches(locus);
+  if (v.allowinbreeding == v.numsex) parent_inbreeding(selfq);
+  mark_single_table_families();
+  if (twoallele) twoallele_size_tables();
+
+  const Dim pd(std::max(nall, 1));
   grow(v.fsprobloc, Dim(std::max(nfs, 1) + 1));
   grow(lv.allelehsnum, pd);
   grow(lv.allelehsloc, Dim(nall + 1));
