@@ -72,6 +72,12 @@ struct FsErrorScratch {
 };
 inline FsErrorScratch fs_error_scratch{};
 
+// A large trimmed family lists the genotypes 1..top it still uses (marked in
+// fs_error_scratch.used), so the peeling can skip the rest: nothing when at least half of limit
+// genotypes (or 10) are in use; up to 9 by number in fsgtypeidx, more as a bit set in
+// fsgtypejdx with the first and last in fsgtypeidx.
+void list_used_genotypes(int4 fam, int4 limit, int4 top);
+
 // Families of more than 8 alleles at a codominant locus with typing errors. dim: fsprobdim(fam)
 // (mother genotypes for haploid fathers); n: numallelefs(fam); ngt: distinct observed
 // genotypes, heterozygotes first; e: dropout plus other-error rate. fail: 1 when no parental
