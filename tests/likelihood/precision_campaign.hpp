@@ -19,6 +19,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::campaign {
@@ -54,12 +55,7 @@ inline void set_precision(int prec) {
   v.prec3 = prec < 1 ? 0.005 : 0.1 * v.prec1;
 }
 
-inline real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::engine_logl;
 
 inline int typed_offspring(const oracle::Cluster& c, int locus) {
   int n = 0;

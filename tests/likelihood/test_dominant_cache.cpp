@@ -10,17 +10,13 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
 namespace {
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::engine_logl;
 
 void cold_cache() {
   for (index_t f = likelihoodvar.domfsibsave.lbound(1); f <= likelihoodvar.domfsibsave.ubound(1);

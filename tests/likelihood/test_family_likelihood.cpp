@@ -18,6 +18,7 @@
 #include "likelihood/mixed_cluster.hpp"
 #include "likelihood/oracle.hpp"
 #include "pairwise/pairwise.hpp"
+#include "support/engine_compare.hpp"
 #include "support/module_reset.hpp"
 #include "support/module_reset.hpp"
 #include "support/seed_budget.hpp"
@@ -42,33 +43,12 @@ int diploid_members(const oracle::Cluster& c) {
   return n;
 }
 
-int diploid_typed(const oracle::Cluster& c, int locus) {
-  int n = 0;
-  for (size_t i = 0; i < c.offspring.size(); ++i)
-    if (c.offploid[i] == 2 && c.offspring[i][static_cast<size_t>(locus - 1)][0] > 0) ++n;
-  return n;
-}
+using testing_support::diploid_typed;
 
 // Whether the families link the parent individuals without a cycle (the clusters the simple
 // peeling completes); an individual acting in both roles counts once.
 bool individuals_acyclic(const oracle::Cluster& c) {
-  const int nf = static_cast<int>(c.fathers.size());
-  std::vector<int> up(c.fathers.size() + c.mothers.size());
-  for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<int>(i);
-  auto find = [&](int x) {
-    while (up[static_cast<size_t>(x)] != x) x = up[static_cast<size_t>(x)];
-    return x;
-  };
-  for (const auto& s : c.same) up[static_cast<size_t>(find(nf + s[1] - 1))] = find(s[0] - 1);
-  for (const oracle::Family& f : c.families) {
-    bool diploid = false;
-    for (int m : f.members) diploid = diploid || c.offploid[static_cast<size_t>(m - 1)] == 2;
-    if (!diploid) continue;
-    const int a = find(f.father - 1), b = find(nf + f.mother - 1);
-    if (a == b) return false;
-    up[static_cast<size_t>(a)] = b;
-  }
-  return true;
+  return !testing_support::families_close_a_cycle(c);
 }
 
 class FamilyLikelihood : public testing_support::ModuleReset {};

@@ -11,6 +11,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/module_reset.hpp"
 #include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
@@ -23,70 +24,27 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
-
-// Offspring whose factor may carry the single-precision ln 2 of the two-allele tables.
-int diploid_typed(const Cluster& c, int locus) {
-  int n = 0;
-  for (size_t i = 0; i < c.offspring.size(); ++i)
-    if (c.offploid[i] == 2 && c.offspring[i][static_cast<size_t>(locus - 1)][0] > 0) ++n;
-  return n;
-}
+using testing_support::diploid_typed;
+using testing_support::engine_logl;
+using testing_support::SpeciesCase;
 
 // Compares every locus of at least two alleles; returns the number of loci compared.
 int compare_all(const Cluster& c, const std::string& what) {
-  int compared = 0;
-  for (int4 l = 1; l <= variables.numloci; ++l) {
-    const int4 k = variables.obsnumallele(l);
-    if (k < 2) continue;
-    const double ref = oracle::locus_logl(c, l);
-    const double got = engine_logl(l);
-    const int ln2 = k == 2 ? diploid_typed(c, l) : 0;
-    SCOPED_TRACE(what + " locus " + std::to_string(l));
-    if (ref == -1e300) {
-      EXPECT_EQ(got, -1e300);
-    } else {
-      EXPECT_NEAR(got, ref, oracle::tolerance(ref, ln2));
-    }
-    ++compared;
-  }
-  return compared;
+  testing_support::CompareRule rule;
+  rule.tolerance = [&](int4 l, double ref) {
+    return oracle::tolerance(ref, variables.obsnumallele(l) == 2 ? diploid_typed(c, l) : 0);
+  };
+  int impossible = 0;
+  return testing_support::compare_all(c, what, impossible, rule);
 }
 
 // Whether the families link the parent individuals (an individual acting in both roles of a
 // monoecious species counted once) without a cycle: the clusters simple peeling completes.
 bool individuals_acyclic(const Cluster& c) {
-  const int nf = static_cast<int>(c.fathers.size());
-  std::vector<int> up(c.fathers.size() + c.mothers.size());
-  for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<int>(i);
-  auto find = [&](int x) {
-    while (up[static_cast<size_t>(x)] != x) x = up[static_cast<size_t>(x)];
-    return x;
-  };
-  for (const auto& s : c.same) up[static_cast<size_t>(find(nf + s[1] - 1))] = find(s[0] - 1);
-  for (const oracle::Family& f : c.families) {
-    bool diploid = false;
-    for (int m : f.members) diploid = diploid || c.offploid[static_cast<size_t>(m - 1)] == 2;
-    if (!diploid) continue;  // sons only: no family between the two parents
-    const int a = find(f.father - 1), b = find(nf + f.mother - 1);
-    if (a == b) return false;
-    up[static_cast<size_t>(a)] = b;
-  }
-  return true;
+  return !testing_support::families_close_a_cycle(c);  // sons only: no family between parents
 }
 
 class FamilyLocusLogL : public testing_support::ModuleReset {};
-
-struct SpeciesCase {
-  const char* name;
-  Species species;
-  Markers markers;
-};
 
 class AcyclicAgainstOracle : public ::testing::TestWithParam<SpeciesCase> {};
 

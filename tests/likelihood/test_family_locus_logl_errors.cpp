@@ -12,6 +12,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 
@@ -23,12 +24,7 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::engine_logl;
 
 // Whether the families link the parent individuals without a cycle.
 bool individuals_acyclic(const Cluster& c) {

@@ -22,6 +22,7 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
 #include "model/model.hpp"
+#include "support/engine_compare.hpp"
 #include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
@@ -33,20 +34,10 @@ using oracle::Markers;
 using oracle::Species;
 using Pairs = std::vector<std::array<int, 2>>;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::diploid_typed;
+using testing_support::engine_logl;
+using testing_support::SpeciesCase;
 
-// Offspring whose factor may carry the single-precision ln 2 of the two-allele tables.
-int diploid_typed(const Cluster& c, int locus) {
-  int n = 0;
-  for (size_t i = 0; i < c.offspring.size(); ++i)
-    if (c.offploid[i] == 2 && c.offspring[i][static_cast<size_t>(locus - 1)][0] > 0) ++n;
-  return n;
-}
 
 // The tolerance at a locus: the single-precision ln 2 of error-free two-allele tables, and at
 // codominant loci with typing errors the single-precision exponents of every family's table.
@@ -155,12 +146,6 @@ const ShapeCase kShapes[] = {
       {7, 4},
       {7, 1}}},
     {"ladderhub", {{1, 1}, {1, 2}, {2, 1}, {2, 2}, {2, 3}, {3, 2}, {3, 3}, {4, 1}, {4, 2}, {4, 3}}},
-};
-
-struct SpeciesCase {
-  const char* name;
-  Species species;
-  Markers markers;
 };
 
 const SpeciesCase kSpecies[] = {

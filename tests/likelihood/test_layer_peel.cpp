@@ -14,6 +14,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/module_reset.hpp"
 #include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
@@ -27,40 +28,14 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::diploid_typed;
+using testing_support::engine_logl;
+using testing_support::SpeciesCase;
 
-// Offspring whose factor may carry the single-precision ln 2 of the two-allele tables.
-int diploid_typed(const Cluster& c, int locus) {
-  int n = 0;
-  for (size_t i = 0; i < c.offspring.size(); ++i)
-    if (c.offploid[i] == 2 && c.offspring[i][static_cast<size_t>(locus - 1)][0] > 0) ++n;
-  return n;
-}
-
-// Whether two families share both parents' links in a cycle: union-find over the parents of the
-// families with a diploid member (families of sons only link nobody).
+// Whether two families share both parents' links in a cycle (families of sons only link nobody;
+// the roles of one individual are not merged).
 bool has_cycle(const Cluster& c) {
-  const int nf = static_cast<int>(c.fathers.size());
-  std::vector<int> up(c.fathers.size() + c.mothers.size());
-  for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<int>(i);
-  auto find = [&](int x) {
-    while (up[static_cast<size_t>(x)] != x) x = up[static_cast<size_t>(x)];
-    return x;
-  };
-  for (const oracle::Family& f : c.families) {
-    bool diploid = false;
-    for (int m : f.members) diploid = diploid || c.offploid[static_cast<size_t>(m - 1)] == 2;
-    if (!diploid) continue;
-    const int a = find(f.father - 1), b = find(nf + f.mother - 1);
-    if (a == b) return true;
-    up[static_cast<size_t>(a)] = b;
-  }
-  return false;
+  return testing_support::families_close_a_cycle(c, {.diploid_only = true, .merge_roles = false});
 }
 
 // Compares every locus of at least two alleles; returns the number of loci compared. At loci
@@ -69,37 +44,20 @@ bool has_cycle(const Cluster& c) {
 // locus impossible where the enumeration is not (counted in engine_only).
 int compare_all(const Cluster& c, const std::string& what, int& impossible, int mask_units = 1,
                 int* engine_only = nullptr) {
-  int compared = 0;
-  for (int4 l = 1; l <= variables.numloci; ++l) {
-    const int4 k = variables.obsnumallele(l);
-    if (k < 2) continue;
-    const double ref = oracle::locus_logl(c, l);
-    const double got = engine_logl(l);
+  testing_support::CompareRule rule;
+  rule.impossible_below = true;
+  rule.engine_only = engine_only;
+  rule.tolerance = [&](int4 l, double ref) {
     const bool errors = variables.locuserror(l) != 0;
     const bool single = variables.dominantmarker(l) == 0 && errors;
-    const int ln2 = k == 2 && !errors ? diploid_typed(c, l) : 0;
+    const int ln2 = variables.obsnumallele(l) == 2 && !errors ? diploid_typed(c, l) : 0;
     const int families = single ? static_cast<int>(c.families.size()) * mask_units : 0;
-    SCOPED_TRACE(what + " locus " + std::to_string(l));
-    ++compared;
-    if (ref == -1e300) {
-      EXPECT_LE(got, -1e299);
-      ++impossible;
-    } else if (engine_only != nullptr && errors && got <= -1e299) {
-      ++*engine_only;
-    } else {
-      EXPECT_NEAR(got, ref, oracle::tolerance(ref, ln2, families));
-    }
-  }
-  return compared;
+    return oracle::tolerance(ref, ln2, families);
+  };
+  return testing_support::compare_all(c, what, impossible, rule);
 }
 
 class LayerPeel : public testing_support::ModuleReset {};
-
-struct SpeciesCase {
-  const char* name;
-  Species species;
-  Markers markers;
-};
 
 class CyclicAgainstOracle : public ::testing::TestWithParam<SpeciesCase> {};
 

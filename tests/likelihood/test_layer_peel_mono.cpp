@@ -14,6 +14,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/module_reset.hpp"
 #include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
@@ -27,19 +28,8 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
-
-int diploid_typed(const Cluster& c, int locus) {
-  int n = 0;
-  for (size_t i = 0; i < c.offspring.size(); ++i)
-    if (c.offspring[i][static_cast<size_t>(locus - 1)][0] > 0) ++n;
-  return n;
-}
+using testing_support::diploid_typed;
+using testing_support::engine_logl;
 
 bool is_selfed(const Cluster& c, const oracle::Family& f) {
   for (const auto& s : c.same)
@@ -49,54 +39,25 @@ bool is_selfed(const Cluster& c, const oracle::Family& f) {
 
 // Whether the outcrossed families link the individuals in a cycle.
 bool has_cycle(const Cluster& c) {
-  const int nf = static_cast<int>(c.fathers.size());
-  std::vector<int> up(c.fathers.size() + c.mothers.size());
-  for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<int>(i);
-  auto find = [&](int x) {
-    while (up[static_cast<size_t>(x)] != x) x = up[static_cast<size_t>(x)];
-    return x;
-  };
-  for (const auto& s : c.same) up[static_cast<size_t>(find(nf + s[1] - 1))] = find(s[0] - 1);
-  for (const oracle::Family& f : c.families) {
-    if (is_selfed(c, f)) continue;
-    const int a = find(f.father - 1), b = find(nf + f.mother - 1);
-    if (a == b) return true;
-    up[static_cast<size_t>(a)] = b;
-  }
-  return false;
+  return testing_support::families_close_a_cycle(c, {.diploid_only = false, .skip_selfed = true});
 }
 
 // Compares every locus; returns the number compared.
 int compare_all(const Cluster& c, const std::string& what, int& impossible) {
-  int compared = 0, selfed = 0;
+  int selfed = 0;
   for (const oracle::Family& f : c.families) selfed += is_selfed(c, f) ? 1 : 0;
-  for (int4 l = 1; l <= variables.numloci; ++l) {
-    const int4 k = variables.obsnumallele(l);
-    if (k < 2) continue;
-    const double ref = oracle::locus_logl(c, l);
-    const double got = engine_logl(l);
-    SCOPED_TRACE(what + " locus " + std::to_string(l));
+  testing_support::CompareRule rule;
+  rule.capped_sets = true;
+  rule.tolerance = [&](int4 l, double ref) {
     // Single-precision exponents: the several-class branch of the selfed absorption, and the
     // error tables of the outcrossed families (1e-5 per family each).
     const bool codom = variables.dominantmarker(l) == 0;
     const bool errors = variables.locuserror(l) != 0;
     const int outcrossed = static_cast<int>(c.families.size()) - selfed;
     const int single = (codom ? selfed : 0) + (codom && errors ? outcrossed : 0);
-    const double tol = oracle::tolerance(ref, k == 2 ? diploid_typed(c, l) : 0, single);
-    if (ref == -1e300) {
-      EXPECT_EQ(got, -1e300);
-      ++impossible;
-    } else if (likelihoodvar.maxhsprobdim > 19) {
-      // The genotype-set reduction keeps at most 19 genotypes per parent even in exact mode:
-      // beyond that it only drops mass.
-      EXPECT_LE(got, ref + tol);
-      EXPECT_GE(got, ref - 1e-2);
-    } else {
-      EXPECT_NEAR(got, ref, tol);
-    }
-    ++compared;
-  }
-  return compared;
+    return oracle::tolerance(ref, variables.obsnumallele(l) == 2 ? diploid_typed(c, l) : 0, single);
+  };
+  return testing_support::compare_all(c, what, impossible, rule);
 }
 
 // A one-sex cluster from individuals 1..n and families (father, mother) of individuals: each

@@ -12,6 +12,7 @@
 #include "core/modules/variables.hpp"
 #include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/engine_compare.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -22,33 +23,12 @@ using oracle::Markers;
 using oracle::Shape;
 using oracle::Species;
 
-real8 engine_logl(int4 locus) {
-  const int4 k = variables.obsnumallele(locus);
-  real8 logl = 1.0;
-  familylocuslogl(locus, k, variables.genotypenum(k), logl);
-  return logl;
-}
+using testing_support::engine_logl;
 
 // Whether the outcrossed families link the individuals without a cycle (a selfed family links
 // an individual to itself and closes none).
 bool acyclic_apart_from_selfing(const Cluster& c) {
-  const int nf = static_cast<int>(c.fathers.size());
-  std::vector<int> up(c.fathers.size() + c.mothers.size());
-  for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<int>(i);
-  auto find = [&](int x) {
-    while (up[static_cast<size_t>(x)] != x) x = up[static_cast<size_t>(x)];
-    return x;
-  };
-  for (const auto& s : c.same) up[static_cast<size_t>(find(nf + s[1] - 1))] = find(s[0] - 1);
-  for (const oracle::Family& f : c.families) {
-    bool self = false;
-    for (const auto& s : c.same) self = self || (s[0] == f.father && s[1] == f.mother);
-    if (self) continue;
-    const int a = find(f.father - 1), b = find(nf + f.mother - 1);
-    if (a == b) return false;
-    up[static_cast<size_t>(a)] = b;
-  }
-  return true;
+  return !testing_support::families_close_a_cycle(c, {.diploid_only = false, .skip_selfed = true});
 }
 
 int selfed_families(const Cluster& c) {
