@@ -11,6 +11,7 @@
 #include "configuration/precision_retry_internal.hpp"
 #include "configuration_fixture.hpp"
 #include "core/error_stop.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::test {
@@ -208,13 +209,8 @@ void invalid_cluster(int4 n, int4 idlength) {
 }
 
 std::string stop_file(int4 mode) {
-  int status = 0;
-  try {
-    invalidconfig(mode);
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.name(), "Anneal");
-    status = report_program_stop(stop, 0);
-  }
+  const int status =
+      testing_support::expect_stop([&] { invalidconfig(mode); }, "Anneal", {.report = true});
   EXPECT_EQ(status, 1);
   return testing_support::read_text("Kinrad2.ErrorMessage");
 }

@@ -16,6 +16,7 @@
 #include "core/real_integer_power.hpp"
 #include "initialize_fixture.hpp"
 #include "input/input.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -319,15 +320,8 @@ TEST_F(InitializeTest, LeftOverRunStateStopsThroughTheMemoryFlag) {
   setup(3, 1);
   annealvariables.indivloc1.allocate(Dim(3), Dim(4));
   variables.fname = "myout";
-  int status = 0;
-  try {
-    initialize();
-    ADD_FAILURE() << "no stop";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.flag(), 0);
-    EXPECT_EQ(stop.name(), "Initialize");
-    status = report_program_stop(stop, 0);
-  }
+  const int status = testing_support::expect_stop([] { initialize(); }, "Initialize",
+                                                  {.flag = 0, .report = true});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
             "Program stopped due to insufficient memory!\n"

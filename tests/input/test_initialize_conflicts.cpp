@@ -15,6 +15,7 @@
 #include "input/input.hpp"
 #include "input/parent_conflicts_internal.hpp"
 #include "project_file.hpp"
+#include "support/expect_stop.hpp"
 
 namespace kinrad {
 namespace {
@@ -243,13 +244,8 @@ TEST_F(ParentConflicts, EstimateAboveTheLimitStopsThroughTheMemoryFlag) {
   set_exclusion(1, 1, 1, {1});
   const int8 estimate = parent_conflict_memory_estimate();
   ASSERT_GT(estimate, 0);
-  try {
-    build_parent_conflicts(estimate - 1);
-    ADD_FAILURE() << "no stop";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.flag(), 0);
-    EXPECT_EQ(stop.name(), "Initialize");
-  }
+  testing_support::expect_stop([&] { build_parent_conflicts(estimate - 1); }, "Initialize",
+                               {.flag = 0});
   build_parent_conflicts(estimate);
   EXPECT_EQ(variables.anyprntconflictq(1), 1);
 }

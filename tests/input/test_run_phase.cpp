@@ -10,6 +10,7 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "program/main_program.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -20,16 +21,12 @@ TEST(RunPhase, FailedAllocationIsAMemoryStopNamingThePhase) {
   reset_all_modules();
   variables.fname = "myout";
   variables.displayq = 0;
-  try {
-    // What a failed allocation throws (an unused allocation may be optimised away, so the
-    // failure is raised directly).
-    run_phase("ReadData", [] { throw std::bad_alloc(); });
-    FAIL() << "the phase returned";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.flag(), 0);
-    EXPECT_EQ(stop.name(), "ReadData");
-    EXPECT_EQ(report_program_stop(stop, 0), 1);
-  }
+  // What a failed allocation throws (an unused allocation may be optimised away, so the
+  // failure is raised directly).
+  EXPECT_EQ(testing_support::expect_stop(
+                [] { run_phase("ReadData", [] { throw std::bad_alloc(); }); }, "ReadData",
+                {.flag = 0, .report = true}),
+            1);
   EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
             "Program stopped due to insufficient memory!\n"
             "Program stopped in subroutine ReadData, dataset = myout.\n");
@@ -40,13 +37,9 @@ TEST(RunPhase, OtherOutcomesPassThrough) {
   int calls = 0;
   run_phase("Initialize", [&] { ++calls; });
   EXPECT_EQ(calls, 1);
-  try {
-    run_phase("DataProcess", [] { stopondataerror("a data error"); });
-    FAIL() << "the phase returned";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.flag(), 1);
-    EXPECT_EQ(stop.name(), "StopOnDataError");
-  }
+  testing_support::expect_stop(
+      [] { run_phase("DataProcess", [] { stopondataerror("a data error"); }); },
+      "StopOnDataError", {.flag = 1});
 }
 
 }  // namespace

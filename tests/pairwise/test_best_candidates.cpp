@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pairwise/dyad_sample.hpp"
+#include "support/expect_stop.hpp"
 
 namespace kinrad::pairtest {
 namespace {
@@ -299,13 +300,7 @@ TEST_F(PairTest, OwnVectorsAlreadyAllocatedStop) {
   ASSERT_EQ(variables.pairwiseoptionq, 0);
   std::filesystem::remove("myout.BestPrntCND");
   variables.prbpopairtgt.allocate(Dim(12), Dim(12));
-  try {
-    setgetbestcnd();
-    FAIL() << "no stop";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.flag(), 0);
-    EXPECT_EQ(stop.name(), "SetGetBestCnd");
-  }
+  testing_support::expect_stop([] { setgetbestcnd(); }, "SetGetBestCnd", {.flag = 0});
 }
 
 TEST_F(PairTest, NoListsForNineCandidatesOrFewer) {

@@ -16,6 +16,7 @@
 #include "pairwise/clone_fixture.hpp"
 #include "pairwise/clone_simulation.hpp"
 #include "pairwise/clones.hpp"
+#include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::test {
@@ -224,14 +225,10 @@ TEST_F(FindCloneTest, FailedReportStops) {
   const int4 start[1] = {1};
   const int4 size[1] = {1};
   const real8 famprob[1] = {1.0};
-  try {
-    findclone(1, famprob, start, size, members);
-    FAIL() << "no stop";
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.name(), "FindClone");
-    EXPECT_EQ(stop.flag(), 1);
-    EXPECT_EQ(trim(variables.errmsg(1).view()), "Failed writing no_such_dir/out.BestClone");
-  }
+  ASSERT_EQ(testing_support::expect_stop([&] { findclone(1, famprob, start, size, members); },
+                                         "FindClone", {.flag = 1}),
+            1);
+  EXPECT_EQ(trim(variables.errmsg(1).view()), "Failed writing no_such_dir/out.BestClone");
 }
 
 }  // namespace

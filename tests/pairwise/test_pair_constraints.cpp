@@ -4,6 +4,7 @@
 
 #include "pairwise/dyad_sample.hpp"
 #include "program/prepare_analysis.hpp"
+#include "support/expect_stop.hpp"
 
 namespace kinrad::pairtest {
 namespace {
@@ -116,13 +117,9 @@ TEST_F(PairTest, TablesBeyondTheMemoryLimitFallBackOrStop) {
   ASSERT_TRUE(prepare(projectof(s).text(), false));
   variables.dyadtablememorylimit = 1000;
   std::filesystem::remove("Kinrad2.ErrorMessage");
-  int status = 0;
   testing::internal::CaptureStdout();
-  try {
-    analysis_tables();
-  } catch (const ProgramStop& stop) {
-    status = report_program_stop(stop, 0);
-  }
+  const int status = testing_support::expect_stop([] { analysis_tables(); }, "CalculatePairProb",
+                                                  {.report = true});
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(status, 1);
   EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
