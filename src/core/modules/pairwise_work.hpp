@@ -9,7 +9,9 @@
 
 namespace kinrad {
 
-// The clone-partition log likelihood's work of one locus.
+// The clone-partition log likelihood's work of one locus. These are lists, not arrays of the
+// design: indexed from 0, built by clear() and push_back() into the capacity an earlier call
+// left (no allocation once the largest case has been seen), so they stay std::vector.
 struct CloneLogWork {
   // Per member: the observed alleles at the locus.
   std::vector<int4> m1, m2;
