@@ -770,23 +770,25 @@ void absorb_haploid_sons(int4 locus) {
     for (int4 i = 0; i < na; ++i) {
       for (int4 k = i; k < na; ++k) {
         ++g;
+        // The mother a[i]/a[k] passes son h's allele with this chance, relative to the larger
+        // rate (1: certain, no factor).
+        auto son_chance = [&](int4 h) {
+          const int4 x = v.hapgtype(h, q);
+          const real8 u = x == a[i] ? r1 : r2;
+          const real8 w = x == a[k] ? r1 : r2;
+          return i == k ? u : (u + w) * 0.5;
+        };
         if (logs) {
           real8 sum = 0.0;
           for (int4 h = 1; h <= nd; ++h) {
-            const int4 x = v.hapgtype(h, q);
-            const real8 u = x == a[i] ? r1 : r2;
-            const real8 w = x == a[k] ? r1 : r2;
-            const real8 t = i == k ? u : (u + w) * 0.5;
+            const real8 t = son_chance(h);
             if (t > 0.9999999999999999) continue;
             sum += v.numgtypeh(h, q) * std::log(t);
           }
           b[g] *= std::exp(sum);
         } else {
           for (int4 h = 1; h <= nd; ++h) {
-            const int4 x = v.hapgtype(h, q);
-            const real8 u = x == a[i] ? r1 : r2;
-            const real8 w = x == a[k] ? r1 : r2;
-            const real8 t = i == k ? u : (u + w) * 0.5;
+            const real8 t = son_chance(h);
             if (t > 0.9999999999999999) continue;
             b[g] *= std::pow(t, v.numgtypeh(h, q));
           }
