@@ -171,8 +171,11 @@ bool reduce_once(const oracle::Cluster& c, int locus, const LocusTerms& t, const
       r.kept[i] = above;
       continue;
     }
-    std::stable_sort(above.begin(), above.end(), [&w](int a, int b) {
-      return w[static_cast<size_t>(a)] > w[static_cast<size_t>(b)];
+    // Heaviest first, genotype order on equal weights (std::sort: this executable's
+    // replaced allocation functions do not cover the temporary buffer of std::stable_sort).
+    std::sort(above.begin(), above.end(), [&w](int a, int b) {
+      const double wa = w[static_cast<size_t>(a)], wb = w[static_cast<size_t>(b)];
+      return wa != wb ? wa > wb : a < b;
     });
     size_t n = std::min(above.size(), cap);
     if ((n > 10 || (n > 5 && n == ng)) && x.otherrate > 0.1)
@@ -405,8 +408,10 @@ TEST(ReductionRules, DominantThirdGenotypeNotVisitedOnceAPathIsFound) {
   ASSERT_EQ(t.people[B].role[1], 1);
   auto by_weight = [&weight](size_t p, std::vector<int> list) {
     if (list.size() == 3)
-      std::stable_sort(list.begin(), list.end(), [&weight, p](int g, int h) {
-        return weight[p][static_cast<size_t>(g)] > weight[p][static_cast<size_t>(h)];
+      std::sort(list.begin(), list.end(), [&weight, p](int g, int h) {
+        const double wg = weight[p][static_cast<size_t>(g)];
+        const double wh = weight[p][static_cast<size_t>(h)];
+        return wg != wh ? wg > wh : g < h;
       });
     return list;
   };
