@@ -462,7 +462,7 @@ double combinations(const Cluster& c, int locus) {
   return n;
 }
 
-double locus_logl(const Cluster& c, int locus) {
+double locus_logl_within(const Cluster& c, int locus, const std::vector<std::vector<bool>>& keep) {
   Setup st = setup(c, locus);
   if (st.impossible) return -1e300;
   // Each individual's weights relative to its largest.
@@ -472,7 +472,11 @@ double locus_logl(const Cluster& c, int locus) {
     for (double x : st.ind[i].logw) top = std::max(top, x);
     if (top == kNegInf) return -1e300;
     st.offset += top;
-    for (double x : st.ind[i].logw) w[i].push_back(x == kNegInf ? 0.0 : std::exp(x - top));
+    for (size_t a = 0; a < st.ind[i].logw.size(); ++a) {
+      const double x = st.ind[i].logw[a];
+      const bool kept = keep.empty() || keep[i][a];
+      w[i].push_back(x == kNegInf || !kept ? 0.0 : std::exp(x - top));
+    }
   }
   std::vector<size_t> g(st.ind.size(), 0);
   double sum = 0.0;
@@ -495,6 +499,31 @@ double locus_logl(const Cluster& c, int locus) {
   visit(0, 1.0);
   if (!(sum > 0.0)) return -1e300;
   return std::log(sum) + st.offset;
+}
+
+double locus_logl(const Cluster& c, int locus) {
+  return locus_logl_within(c, locus, {});
+}
+
+LocusTerms locus_terms(const Cluster& c, int locus) {
+  const Setup st = setup(c, locus);
+  LocusTerms t;
+  for (const Individual& x : st.ind) {
+    LocusTerms::Person p;
+    p.role[0] = x.role[0];
+    p.role[1] = x.role[1];
+    p.g = x.g;
+    p.logw = x.logw;
+    t.people.push_back(std::move(p));
+  }
+  for (size_t f = 0; f < st.famtab.size(); ++f) {
+    LocusTerms::Fam fam;
+    fam.father = st.famind[f][0];
+    fam.mother = st.famind[f][1];
+    for (double e : st.famtab[f]) fam.logtab.push_back(e > 0.0 ? std::log(e) : kNegInf);
+    t.families.push_back(std::move(fam));
+  }
+  return t;
 }
 
 std::vector<double> parent_marginal(const Cluster& c, int locus, int sex, int index) {

@@ -108,6 +108,32 @@ double locus_logl(const Cluster& c, int locus);
 // alleles 1..k for a haploid parent. Empty when the locus is impossible.
 std::vector<double> parent_marginal(const Cluster& c, int locus, int sex, int index);
 
+// The terms the enumeration multiplies at a locus, for reference computations that weigh
+// parents one by one: every parent individual with its genotypes (the order of
+// parent_marginal) and their log weights (prior x own observation x haploid sons), and every
+// full-sib family with the individuals of its father and mother and its offspring term
+// ln P(offspring | father's genotype a, mother's genotype b), less the family's largest value, at
+// a x (mother's genotype count) + b (-inf where impossible).
+struct LocusTerms {
+  struct Person {
+    int role[2] = {0, 0};  // father index, mother index (0 when not acting in that role)
+    std::vector<Genotype> g;
+    std::vector<double> logw;
+  };
+  struct Fam {
+    int father = 0, mother = 0;  // indices into people
+    std::vector<double> logtab;
+  };
+  std::vector<Person> people;
+  std::vector<Fam> families;
+};
+LocusTerms locus_terms(const Cluster& c, int locus);
+
+// ln L of the cluster at the locus with each parent individual's genotypes restricted to
+// those flagged in keep[individual][genotype] (individuals and genotypes as in locus_terms);
+// -1e300 when nothing is left.
+double locus_logl_within(const Cluster& c, int locus, const std::vector<std::vector<bool>>& keep);
+
 // Sum of locus_logl over the loci of at least 2 alleles.
 double total_logl(const Cluster& c);
 

@@ -343,6 +343,36 @@ TEST_F(Reduction, MothersOfHaploidOffspringKeepMore) {
   EXPECT_EQ(kept(3), (std::vector<int>{1, 2}));
 }
 
+// The relative cut at a dominant locus by precision. prec1 is 0.05, 0.01, 1e-4 and 1e-6 at
+// precisions 0 to 3; at precisions 2 and 3 the cut is held between 1e-4 and 1e-3 of the
+// parent's heaviest weight, at 0 and 1 it is prec1 itself, and the exact setting (1e-30 at
+// precision 3) is not raised. Weights 1, 0.005 and 5e-5: kept by hand from those cuts.
+TEST_F(Reduction, DominantCutByPrecision) {
+  struct Row {
+    int prec;
+    double prec1;
+    std::vector<int> kept;
+  };
+  const Row rows[] = {{0, 0.05, {1}},         {1, 0.01, {1}},      {2, 1e-4, {1, 2}},
+                      {3, 1e-6, {1, 2}},      {3, 1e-30, {1, 2, 3}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE("precision " + std::to_string(r.prec) + ", prec1 " + std::to_string(r.prec1));
+    reset_all_modules();
+    set_up(3, 2, 0);
+    variables.crrtmarkerdomq = 1;
+    likelihoodvar.crrtmarkertype = 1;
+    variables.likelihoodprecision = r.prec;
+    variables.prec1 = r.prec1;
+    for (int p = 1; p <= 4; ++p) {
+      prior(p, 1) = 1.0;
+      prior(p, 2) = 0.005;
+      prior(p, 3) = 5e-5;
+    }
+    EXPECT_EQ(run(), 0.0);
+    EXPECT_EQ(kept(1), r.kept);
+  }
+}
+
 // More than 20 parents at a dominant locus: a parent whose first two weights pass the cut loses
 // genotype 1, its prior moving to genotype 2 (whose weight stays its own prior).
 TEST_F(Reduction, DominantAboveTwentyParents) {

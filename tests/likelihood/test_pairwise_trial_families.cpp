@@ -11,6 +11,7 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
+#include "likelihood/likelihood.hpp"
 #include "likelihood/oracle.hpp"
 #include "pairwise/pairwise_internal.hpp"
 #include "support/module_reset.hpp"
@@ -382,6 +383,55 @@ TEST_F(TrialFamilies, OneSexSpeciesWithoutSelfingRulesSelfedFamiliesOut) {
   ASSERT_GT(want, -1e300);
   EXPECT_NEAR(trialfamily(Trial::alone, 2, 2, 2, -1e300, 1, 2), want + gamma_prior(1),
               oracle::tolerance(want) + 1e-9);
+}
+
+}  // namespace
+}  // namespace kinrad
+namespace kinrad {
+namespace {
+
+// The weak sibship-size prior (prior type 1) of the trial families, with the factorial table
+// the analysis fills before the pairwise step: -(ln n! + the sum of ln s! over the full-sib
+// families) / 16, n and s counting diploid offspring only. By hand: full sibs -(ln 2 + ln 2) / 16,
+// half sibs -(ln 2 + 0 + 0) / 16; a family of two sons, or of a son and a daughter, holds at
+// most one diploid offspring and gets 0.
+TEST_F(TrialFamilies, WeakPriorTermCountsDiploidOffspring) {
+  testing_support::TempWorkDir dir("trialfamilies_prior");
+  const double ln2 = std::log(2.0);
+  struct Row {
+    const char* what;
+    std::vector<int> ploidy;
+    Trial kind;
+    double expected;
+  };
+  const Row rows[] = {
+      {"diploid full sibs", {2, 2}, Trial::fullsibs, -2 * ln2 / 16},
+      {"diploid paternal half sibs", {2, 2}, Trial::paternal, -ln2 / 16},
+      {"diploid maternal half sibs", {2, 2}, Trial::maternal, -ln2 / 16},
+      {"two sons, full sibs", {1, 1}, Trial::fullsibs, 0.0},
+      {"two sons, maternal half sibs", {1, 1}, Trial::maternal, 0.0},
+      {"son and daughter, full sibs", {1, 2}, Trial::fullsibs, 0.0},
+      {"son and daughter, maternal half sibs", {1, 2}, Trial::maternal, 0.0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    reset_all_modules();
+    oracle::Cluster c = sample();
+    c.fathers[0] = oracle::Parent{};
+    if (r.ploidy[0] == 1) {
+      c.haplodiploid = true;
+      c.offploid = r.ploidy;
+      for (size_t m = 0; m < 2; ++m)
+        if (r.ploidy[m] == 1)
+          for (auto& g : c.offspring[m]) g[1] = 0;
+    }
+    const oracle::Built b = oracle::build(c);
+    ASSERT_TRUE(b.ok) << b.error;
+    ASSERT_EQ(variables.factorial(2), std::log(2.0));
+    variables.priortype = 1;
+    ASSERT_GT(trialfamily(r.kind, 1, 2, 0, -1e300, 0, 0, false), -1e300);
+    EXPECT_NEAR(family_prior_term(), r.expected, 1e-15);
+  }
 }
 
 }  // namespace

@@ -30,10 +30,13 @@ class PrecisionCampaign : public ::testing::TestWithParam<CampaignCase> {
 //  - Precision 2: 2e-2. Cut-offs of 1e-4 relative, each dropping at most that share of a layer's
 //    best branch, over a few dozen decisions per locus.
 //  - Precision 1: 0.1 at error-free loci. At loci with typing errors and at two-sex dominant
-//    loci the cut-offs (1 % relative) test values that are not yet the branch's probability:
-//    the reduction weighs each parent against its mates' priors alone, and a layer's best
-//    partial path may still die deeper, so that the design's rules drop most of a locus on some
-//    clusters (measured up to 1.8 on 160 seeds): 2.0 there.
+//    loci the design's rules test values that are not yet the branch's probability, so that
+//    they drop most of a locus on some clusters (measured up to 1.8 on 160 seeds): 2.0 there.
+//    The reduction's 1 % cut weighs each parent against its mates' priors alone (the worst
+//    cluster, 1.77 below, is exactly what those rules keep: test_precision_reduction_rules.cpp);
+//    a layer revisited through another path skips the conditioning genotypes whose earlier
+//    contributions were below prec3 of the best one; and below precision 2 the third dominant
+//    genotype of a conditioning parent is no longer visited once a path is found.
 //  - Precision 0 (5 % relative, at most 10 genotypes per parent): 1.0 at error-free codominant
 //    loci, 12 elsewhere (measured up to 10.7 at several-allele loci with errors).
 double bound(int prec, bool one_sex, Markers m) {

@@ -23,6 +23,7 @@
 #include "model/model.hpp"
 #include "results/error_rate_best.hpp"
 #include "results/inferred_genotype_internal.hpp"
+#include "results/results.hpp"
 #include "results/results_internal.hpp"
 #include "support/expect_stop.hpp"
 #include "support/temp_dir.hpp"
@@ -74,6 +75,7 @@ class GenotypeInferenceStep : public ::testing::Test {
   void SetUp() override { reset_all_modules(); }
   void TearDown() override {
     set_inference_prepare_seam(nullptr);
+    set_output_seam({});
     reset_all_modules();
   }
   testing_support::TempWorkDir dir{"genotype_inference_step"};
@@ -284,6 +286,107 @@ TEST_F(GenotypeInferenceStep, HaplodiploidAgainstTheOracle) {
     if (f[0] != "O1") continue;
     EXPECT_EQ(f[3], "-99");
     for (std::size_t t = 6; t < f.size(); t += 3) EXPECT_EQ(f[t], "-99");
+  }
+}
+
+// Several clusters whose offspring interleave in input order: each cluster is inferred from a
+// window of its own offspring, sorted by the key cluster x n + offspring. The expected order is
+// a plain sort of those keys; the parents' posteriors come from the oracle, which sees the
+// three independent families as one sample.
+TEST_F(GenotypeInferenceStep, InterleavedClustersAreSortedByClusterThenOffspring) {
+  Cluster c;
+  c.loci = {{false, 3, {}, 0.02, 0.01}};
+  c.fathers = {Parent{}, Parent{}, Parent{}};
+  c.mothers = {Parent{}, Parent{}, Parent{}};
+  c.families = {{1, 1, {2, 4}}, {2, 2, {1, 5}}, {3, 3, {3, 6}}};
+  c.offspring = {{{1, 2}}, {{1, 1}}, {{2, 3}}, {{1, 3}}, {{2, 2}}, {{3, 3}}};
+  c.offploid.assign(6, 2);
+  ASSERT_TRUE(setup(c));
+  auto& v = variables;
+  const int4 n = v.smplsize;
+  // Cluster numbers that do not follow the family numbers: family 1 is cluster 3, 2 is 1, 3 is 2.
+  const int4 cluster_of_family[] = {0, 3, 1, 2};
+  for (int4 i = 1; i <= n; ++i) v.btindivloc(i, 3) = cluster_of_family[v.btindivloc(i, 1)];
+  v.btnumfamily(3) = 3;
+  infer_genotypes_and_frequencies();
+  std::vector<std::pair<int, int>> keyed;
+  for (int4 i = 1; i <= n; ++i) keyed.emplace_back(v.btindivloc(i, 3) * n + i, i);
+  std::sort(keyed.begin(), keyed.end());
+  // By hand: cluster 1 holds offspring 1 and 5, cluster 2 offspring 3 and 6, cluster 3 2 and 4.
+  const std::vector<int> by_hand = {1, 5, 3, 6, 2, 4};
+  const auto& loc1 = annealvariables.indivloc1;
+  for (int4 t = 1; t <= n; ++t) {
+    SCOPED_TRACE(t);
+    const int expected = keyed[static_cast<std::size_t>(t - 1)].second;
+    EXPECT_EQ(expected, by_hand[static_cast<std::size_t>(t - 1)]);
+    EXPECT_EQ(loc1(t, 4), expected);
+    for (int4 k = 1; k <= 3; ++k) EXPECT_EQ(loc1(t, k), v.btindivloc(expected, k));
+  }
+  check_parent_rows(c, 1, 1, {{"*1", 1}, {"*2", 2}, {"*3", 3}});
+  check_parent_rows(c, 1, 2, {{"#1", 1}, {"#2", 2}, {"#3", 3}});
+  // Offspring rows stay in input order.
+  std::vector<std::string> ids;
+  for (const std::string& line : lines_of(testing_support::read_text("out.OffGenotype")))
+    ids.push_back(split(line)[0]);
+  EXPECT_EQ(ids, (std::vector<std::string>{"OffspringID", "O1", "O2", "O3", "O4", "O5", "O6"}));
+}
+
+// An offspring that is also a candidate parent (offspring 3 is candidate mother 1, the mother
+// of cluster 1): the result writer groups the two clusters, yet the genotypes are inferred on
+// the clusters of the search, so the three genotype files equal those of the same data without
+// that link.
+TEST_F(GenotypeInferenceStep, OffspringThatAreCandidatesInferOnTheSearchClusters) {
+  Cluster c;
+  c.loci = {{false, 3, {}, 0.02, 0.01}, {false, 2, {}, 0.0, 0.0}};
+  c.fathers = {Parent{}, Parent{}};
+  c.mothers = {Parent{1, false, {{1, 2}, {1, 2}}}, Parent{}};
+  c.families = {{1, 1, {1, 2}}, {2, 2, {3, 4}}};
+  c.offspring = {{{1, 3}, {1, 1}}, {{2, 3}, {0, 0}}, {{1, 2}, {2, 2}}, {{3, 3}, {1, 2}}};
+  c.offploid.assign(4, 2);
+  std::map<std::string, std::string> files[2];
+  std::vector<int4> during[2], after[2];
+  for (const int link : {0, 1}) {
+    SCOPED_TRACE(link);
+    ASSERT_TRUE(setup(c));
+    auto& v = variables;
+    for (int4 i = 1; i <= v.smplsize; ++i) v.btindivloc(i, 3) = v.btindivloc(i, 1);
+    v.btnumfamily(3) = 2;
+    v.btloglikelihood = -10.0;
+    v.errestimate = 0;
+    if (link == 1) {
+      v.offspringincnd(3, 2) = 1;
+      v.cndinoffspring(1, 2) = 3;
+      v.numcndinoffspring(2) = 1;
+      v.unknowngen = 1;
+    }
+    ASSERT_EQ(v.unknowngen, link);
+    auto column = [] {
+      std::vector<int4> r;
+      for (int4 i = 1; i <= variables.smplsize; ++i) r.push_back(variables.btindivloc(i, 3));
+      return r;
+    };
+    set_output_seam([&, link](std::string_view s) {
+      if (s == "genotype_inference") during[link] = column();
+    });
+    ::testing::internal::CaptureStdout();
+    output();
+    ::testing::internal::GetCapturedStdout();
+    set_output_seam({});
+    after[link] = column();
+    for (int4 kind = 0; kind <= 2; ++kind) {
+      const std::string name = "out" + std::string(inferred_genotype_suffix(kind));
+      files[link][name] = testing_support::read_text(name);
+    }
+  }
+  // The link took effect (one group at the end), but not during the inference.
+  EXPECT_EQ(after[1], (std::vector<int4>{1, 1, 1, 1}));
+  EXPECT_EQ(after[0], (std::vector<int4>{1, 1, 2, 2}));
+  EXPECT_EQ(during[1], (std::vector<int4>{1, 1, 2, 2}));
+  EXPECT_EQ(during[0], during[1]);
+  for (const auto& [name, text] : files[0]) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(files[1][name], text);
+    EXPECT_GT(lines_of(text).size(), 2u);
   }
 }
 
