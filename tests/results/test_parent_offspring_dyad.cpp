@@ -407,5 +407,57 @@ TEST_F(ParentDyad, RelatednessByHand) {
   EXPECT_EQ(r(4), 0.0f);
 }
 
+
+// One parent pool: the group of offspring 1 (first parent P, candidate C1 assigned) also takes
+// offspring 3, whose second parent is P; both role lists receive each trial candidate. The
+// oracle describes P as one individual acting as father of {1, 2} and mother of {3}. The pool's
+// candidates are listed for both roles, so offspring 3 gets the same list as its mother row.
+TEST_F(ParentDyad, OnePoolGroupTakesBothRoles) {
+  const std::vector<Genotype> g1 = {{1, 2}, {2, 3}, {1, 2}}, g2 = {{1, 1}, {1, 2}, {1, 2}};
+  Cluster c = sample({candidate(1, g1), Parent{}, candidate(2, g2)});
+  c.numsex = 1;
+  c.mothers = {Parent{}, candidate(1, g1)};
+  c.same = {{1, 2}};
+  c.families = {Family{1, 1, {1, 2}}, Family{2, 2, {3}}};
+  base_ = c;
+  const oracle::Built b = oracle::build(c);
+  ASSERT_TRUE(b.ok) << b.error;
+  oracle::exact_mode();
+  auto& v = variables;
+  ASSERT_EQ(v.numcandidate(1), 2);
+  v.displayq = 0;
+  v.fname = "t";
+  const int4 n = v.smplsize;
+  if (!v.offtgt.allocated()) v.offtgt.allocate(Dim(n), Dim(3));
+  if (!v.prnttgt.allocated()) v.prnttgt.allocate(Dim(n), Dim(2));
+  set_archive({{-10.0, {1, 1, 3, 4}, {2, 2, 1, 5}, {}, {1, 1, 0, 0}, {0, 0, 1, 0}}});
+  singleparentlikelihood(v.inbreeding);
+  parent_offspring_dyad_probabilities();
+
+  auto group = [&](const Parent& p) {
+    Cluster x = base_;
+    x.fathers = {p, Parent{}};
+    x.mothers = {Parent{}, p};
+    x.families = {Family{1, 1, {1, 2}}, Family{2, 2, {3}}};
+    return oracle::total_logl(x);
+  };
+  std::vector<double> L = {0.0, group(candidate(1, g1)) - own_logl(1, 1),
+                           group(candidate(2, g2)) - own_logl(2, 1), group(Parent{})};
+  const double top = std::max({L[1], L[2], L[3]});
+  L[1] = top + 0.0001;
+  double sum = 0.0;
+  for (int k = 1; k <= 3; ++k) sum += std::exp(L[static_cast<std::size_t>(k)] - top);
+  Row want = {{"C1", std::exp(L[1] - top) / sum}};
+  const double p2 = std::exp(L[2] - top) / sum;
+  if (p2 >= 0.001) want.emplace_back("C2", p2);
+  const auto dads = rows_of("t.Paternity");
+  ASSERT_EQ(dads.size(), 2u);
+  expect_row(dads.at("O1"), want);
+  EXPECT_EQ(dads.at("O1"), dads.at("O2"));
+  const auto mums = rows_of("t.Maternity");
+  ASSERT_EQ(mums.size(), 1u);
+  expect_row(mums.at("O3"), want);
+}
+
 }  // namespace
 }  // namespace kinrad::testing_support

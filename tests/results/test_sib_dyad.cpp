@@ -7,6 +7,7 @@
 // "(6A, F6.3)" (generators/dyad_formats.f90). Unformatted bytes are written out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -551,6 +552,130 @@ TEST_P(SibDyadBruteForce, TwoSexesFourOffspring) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ErrorFreeAndWithErrors, SibDyadBruteForce, ::testing::Bool());
+
+// Any parents: ln L of the described families plus the prior term of their offspring.
+double described_with(const Cluster& base, std::vector<Parent> fathers, std::vector<Parent> mothers,
+                      std::vector<Family> families) {
+  Cluster c = base;
+  c.fathers = std::move(fathers);
+  c.mothers = std::move(mothers);
+  c.families = std::move(families);
+  int s = 0;
+  for (const Family& f : c.families) s += static_cast<int>(f.members.size());
+  return oracle::total_logl(c) + gamma_prior(s);
+}
+
+// Prepares the oracle's cluster for the step: archive arrays and exact engine settings.
+bool prepare_step(const Cluster& c) {
+  const oracle::Built b = oracle::build(c);
+  EXPECT_TRUE(b.ok) << b.error;
+  if (!b.ok) return false;
+  oracle::exact_mode();
+  auto& v = variables;
+  v.priortype = 0;
+  v.displayq = 0;
+  v.fname = "t";
+  const int4 n = v.smplsize;
+  if (!v.offtgt.allocated()) v.offtgt.allocate(Dim(n), Dim(3));
+  if (!v.prnttgt.allocated()) v.prnttgt.allocate(Dim(n), Dim(2));
+  if (!v.indivparent.allocated()) {
+    v.indivparent.allocate(Dim(n), Dim(2));
+    for (int4 i = 1; i <= n; ++i) v.indivparent(i, 1) = v.indivparent(i, 2) = -1;
+  }
+  return true;
+}
+
+double softmax(const std::vector<double>& h, std::size_t k) {
+  const double top = *std::max_element(h.begin(), h.end());
+  double s = 0.0;
+  for (double x : h) s += std::exp(x - top);
+  return std::exp(h[k] - top) / s;
+}
+
+// Haplodiploid species, no known parent: both arrangements are scored, and each half-sib line
+// carries the factor of its own: the paternal line (column 2) that of the shared father, the
+// maternal line (column 3) that of the shared mother. Record 1 (weight 1) holds (1, 2) as
+// paternal half sibs, record 2 (weight 1/2) as maternal ones.
+TEST(SibDyadFactors, HaplodiploidLinesCarryTheirOwnArrangement) {
+  TempWorkDir dir("sibdyadhaplo");
+  Cluster base = four_offspring(true);
+  base.haplodiploid = true;
+  ASSERT_TRUE(prepare_step(base));
+  set_archive({{0.0, {1, 1, 2, 3}, {1, 2, 3, 4}}, {std::log(0.5), {1, 2, 3, 4}, {1, 1, 2, 3}}});
+  const Parent u{};
+  const double h1 = described_with(base, {u}, {u}, {Family{1, 1, {1}}}) +
+                    described_with(base, {u}, {u}, {Family{1, 1, {2}}});
+  const double h2 = described_with(base, {u}, {u}, {Family{1, 1, {1, 2}}});
+  const double hm = described_with(base, {u, u}, {u}, {Family{1, 1, {1}}, Family{2, 1, {2}}});
+  const double hf = described_with(base, {u}, {u, u}, {Family{1, 1, {1}}, Family{1, 2, {2}}});
+  const std::vector<double> h{h1, h2, hm, hf};
+  setfamilystruc(4, 2);
+  SingleLogl single;
+  single.value.allocate(Dim(4));
+  single.value.fill(1.0);
+  const SibFactors f = sib_dyad_factors(1, 2, single);
+  EXPECT_EQ(f.scored, 4);
+  EXPECT_NEAR(f.mother, softmax(h, 2), 1e-7);
+  EXPECT_NEAR(f.father, softmax(h, 3), 1e-7);
+  run_step();
+  const auto lines = lines_of(file_text("t.HalfSibDyad"));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1].substr(0, 18), "O1,O2,PaternalSib,");
+  EXPECT_NEAR(std::stod(lines[1].substr(18)), 2.0 / 3.0 * softmax(h, 3), 0.0005);
+  EXPECT_EQ(lines[2].substr(0, 18), "O1,O2,MaternalSib,");
+  EXPECT_NEAR(std::stod(lines[2].substr(18)), 1.0 / 3.0 * softmax(h, 2), 0.0005);
+  expect_files_agree();
+  reset_all_modules();
+}
+
+// Known parents in the factors: offspring 1 and 2 have different known mothers, so full sibs
+// are impossible and the shared-mother arrangement is excluded; the shared father is scored
+// with each offspring's known mother, and the one half-sib line of a diploid species carries
+// its factor. Offspring 1, 3 and 4 share a known mother: no factors, the shares alone.
+TEST(SibDyadFactors, KnownParentsExcludeArrangements) {
+  TempWorkDir dir("sibdyadknown");
+  Cluster base = four_offspring(true);
+  Parent m1, m2;
+  m1.candidate = 1;
+  m1.known = true;
+  m1.genotype = {{1, 3}, {1, 2}, {1, 2}};
+  m2.candidate = 2;
+  m2.known = true;
+  m2.genotype = {{1, 2}, {2, 3}, {1, 2}};
+  base.mothers = {m1, m2};
+  base.families = {Family{1, 1, {1, 3, 4}}, Family{1, 2, {2}}};
+  ASSERT_TRUE(prepare_step(base));
+  auto& v = variables;
+  ASSERT_EQ(v.indivparent(1, 2), 1);
+  ASSERT_EQ(v.indivparent(2, 2), 2);
+  set_archive({{0.0, {1, 1, 2, 2}, {1, 2, 1, 1}}});
+  const Parent u{};
+  const double h1 = described_with(base, {u}, {m1}, {Family{1, 1, {1}}}) +
+                    described_with(base, {u}, {m2}, {Family{1, 1, {2}}});
+  const double hf =
+      described_with(base, {u}, {m1, m2}, {Family{1, 1, {1}}, Family{1, 2, {2}}});
+  setfamilystruc(4, 2);
+  SingleLogl single;
+  single.value.allocate(Dim(4));
+  single.value.fill(1.0);
+  const SibFactors f = sib_dyad_factors(1, 2, single);
+  EXPECT_EQ(f.scored, 3);
+  EXPECT_EQ(f.third, 2);
+  EXPECT_EQ(f.fullsib, 0.0);
+  EXPECT_EQ(f.mother, 1.0);
+  EXPECT_NEAR(f.father, softmax({h1, hf}, 1), 1e-7);
+  EXPECT_NEAR(f.unrelated, softmax({h1, hf}, 0), 1e-7);
+  run_step();
+  const auto hs = lines_of(file_text("t.HalfSibDyad"));
+  ASSERT_EQ(hs.size(), 4u);
+  EXPECT_EQ(hs[1].substr(0, 6), "O1,O2,");
+  EXPECT_NEAR(std::stod(hs[1].substr(6)), softmax({h1, hf}, 1), 0.0005);
+  EXPECT_EQ(hs[2], "O1,O3, 1.000");
+  EXPECT_EQ(hs[3], "O1,O4, 1.000");
+  EXPECT_EQ(file_text("t.FullSibDyad"), "OffspringID1,OffspringID2,Probability\nO3,O4, 1.000\n");
+  reset_all_modules();
+}
+
 
 }  // namespace
 }  // namespace kinrad::testing_support
