@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -410,6 +411,32 @@ TEST_F(SibDyadStep, DoubleMonogamyAndTinySamples) {
     EXPECT_EQ(file_text("t.FSDyadUF"), "");
     EXPECT_EQ(file_text("t.HSDyadUF"), "");
   }
+}
+
+
+// The screen: the announcement, one spinner mark per 150 pair visits, and the closing carriage
+// return once 50 pairs were visited (n = 11: 55 visits, no mark; n = 10: 45, no closing).
+// Another process writes no file; the files are the same with the screen on or off.
+TEST_F(SibDyadStep, ScreenAndProcesses) {
+  for (const int4 n : {10, 11}) {
+    SCOPED_TRACE(n);
+    archive_walk_sample({.n = n});
+    std::vector<int4> fam(static_cast<std::size_t>(n), 1);
+    set_archive({{0.0, fam, fam, {}, {}, {}}});
+    run_step();
+    const std::string quiet = file_text("t.FullSibDyad");
+    variables.displayq = 1;
+    ::testing::internal::CaptureStdout();
+    run_step();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              std::string("Computing sib dyad probabilities...\n") + (n == 11 ? "\r \n" : ""));
+    EXPECT_EQ(file_text("t.FullSibDyad"), quiet);
+  }
+  std::filesystem::remove("t.FullSibDyad");
+  variables.displayq = 0;
+  variables.threadid = 1;
+  run_step();
+  EXPECT_FALSE(file_exists("t.FullSibDyad"));
 }
 
 // ---- Brute force with likelihoods ----------------------------------------------------------
