@@ -28,6 +28,9 @@ bool selfing_one_pool() {
 bool dyads() {
   return variables.compdyadprob != 0;
 }
+bool half_sib_dyads() {
+  return variables.compdyadprob != 0 && variables.allmonogamy == 0;
+}
 bool dyads_with_fathers() {
   return variables.compdyadprob != 0 && variables.numcandidate(1) > 0;
 }
@@ -51,9 +54,11 @@ constexpr std::array<ResultFile, 21> table{{
     {".Distribution", "ArchiveConfigWrite", "always", always},
     {".Selfer", "ArchiveConfigWrite", "numsex = allowinbreeding", selfing_one_pool},
     {".FullSibDyad", "ArchiveConfigWrite", "compdyadprob /= 0", dyads},
-    {".HalfSibDyad", "ArchiveConfigWrite", "compdyadprob /= 0", dyads},
+    {".HalfSibDyad", "ArchiveConfigWrite", "compdyadprob /= 0 and allmonogamy = 0",
+     half_sib_dyads},
     {".FSDyadUF", "ArchiveConfigWrite", "compdyadprob /= 0", dyads},
-    {".HSDyadUF", "ArchiveConfigWrite", "compdyadprob /= 0", dyads},
+    {".HSDyadUF", "ArchiveConfigWrite", "compdyadprob /= 0 and allmonogamy = 0",
+     half_sib_dyads},
     {".Paternity", "ArchiveConfigWrite", "compdyadprob /= 0, fathers among the candidates",
      dyads_with_fathers},
     {".Maternity", "ArchiveConfigWrite", "compdyadprob /= 0, mothers among the candidates",

@@ -203,7 +203,12 @@ TEST(ArchiveConfigWrite, ScreenQuietGivesTheSameFilesAndNoOutput) {
   EXPECT_EQ(quiet_files, shown_files);
   EXPECT_EQ(quiet_out, "");
   // The announcement, one spinner step per configuration, and the closing carriage return.
-  EXPECT_EQ(shown_out, "Output archived configurations and summary statistics...\n\r/\r-\r\\\r \n");
+  // Then the dyad steps: six pair visits give no spinner mark (one per 150); the four trials
+  // of the parent-offspring step give a mark every second one, and no closing below ten.
+  EXPECT_EQ(shown_out,
+            "Output archived configurations and summary statistics...\n\r/\r-\r\\\r \n"
+            "Computing sib dyad probabilities...\n"
+            "Computing parent-offspring dyad probabilities...\n\r/\r-");
 }
 
 TEST(ArchiveConfigWrite, OnlyProcessZeroWritesFiles) {

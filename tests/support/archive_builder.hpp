@@ -77,6 +77,8 @@ inline void archive_sample(const ArchiveSample& s) {
   const int4 c = std::max({s.ncand1, s.ncand2, 1});
   v.indivparent.allocate(Dim(n), Dim(2));
   v.knownprntq.allocate(Dim(c), Dim(2));
+  // Without markers every candidate's own log likelihood is 0.
+  v.candidatelogl.allocate(Dim(c), Dim(2));
   v.offspringincnd.allocate(Dim(n), Dim(2));
   v.cndinoffspring.allocate(Dim(c), Dim(2));
   v.knownsibship.allocate(Dim(n), Dim(2));
