@@ -853,6 +853,9 @@ bool checks_after_destination(RunState& rs) {
       reverse = u() > 0.5 && holds_pair(2, b, a);
     }
     if (reverse) {
+      // Reversed onto moveindiv's own full-sib family the move would leave it where it is:
+      // that is retried, as when the destination search itself lands there.
+      if (b == av.movefamily(1) && a == av.movefamily(2)) return false;
       av.hostfamily(1) = b;
       av.hostfamily(2) = a;
       for (int4 s = 1; s <= 2; ++s)
