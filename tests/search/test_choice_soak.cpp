@@ -15,6 +15,8 @@
 #include "pairwise/pairwise.hpp"
 #include "search/move_choice.hpp"
 #include "search/search.hpp"
+#include "program/main_program.hpp"
+#include "core/command_line.hpp"
 #include "search/search_internal.hpp"
 #include "support/prepare.hpp"
 #include "support/run_stage.hpp"
@@ -190,6 +192,29 @@ TEST(ChoiceInvariants, RandomConfigurations) {
       EXPECT_GT(handed, 0);
       EXPECT_EQ(failures, 0) << first;
     }
+  }
+}
+
+// Whole analyses with the program's own iteration body (the real choice, the proposal and
+// verdict of their stages) on two samples of the matrix: one parent pool with selfing and a
+// haplodiploid species with monogamous mothers.
+TEST(ChoiceWholeRunSlow, MatrixSamplesRunToTheEnd) {
+  for (const char* name : {"selfing_excluded_sibs", "haplodiploid_monogamous_mothers_pairwise"}) {
+    SCOPED_TRACE(name);
+    const DataSet* d = nullptr;
+    for (const DataSet& x : matrix())
+      if (std::string(x.name) == name) d = &x;
+    ASSERT_NE(d, nullptr);
+    TempWorkDir dir("choice_whole_run");
+    Truth truth;
+    testing_support::write_text("kinrad2.dat", simulate(*d, truth).text());
+    search_hooks = SearchHooks{};
+    reset_all_modules();
+    set_command_line({"VER:0"});
+    const auto o = testing_support::run_stage([] { run_sequence(); });
+    EXPECT_FALSE(o.stopped) << o.errorfile;
+    EXPECT_NE(o.screen.find("Output to file : "), std::string::npos) << o.screen.substr(0, 2000);
+    reset_all_modules();
   }
 }
 
