@@ -104,10 +104,16 @@ void soak(const DataSet& d, int8 handovers) {
     count_scored(rs);
     return MoveOutcome::completed;
   };
+  // A run whose every proposal is rejected ends by its stopping rules: further runs go on
+  // until the hand-overs are counted.
   const auto o = testing_support::run_stage([&] {
     int4 firstq = 1;
     v.krun = 1;
-    anneal(firstq, 5);
+    for (int4 run = 0; run < 50 && tally.handovers < handovers; ++run) {
+      anneal(firstq, 5);
+      firstq = 0;
+      ++v.krun;
+    }
   });
   search_hooks = SearchHooks{};
   ASSERT_FALSE(o.stopped) << o.errorfile;
