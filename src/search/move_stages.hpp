@@ -19,7 +19,8 @@ struct RunState;
 enum class MoveOutcome;
 
 // The choice of one move. movingtype, moveindiv, movefamily, hostfamily and numindiv live in
-// module annealvariables; the rest of the choice is here.
+// module annealvariables; the rest of the choice is here, beside the side-1 (own cluster) and
+// side-2 (destination cluster) tables of familybuild0 that describe it.
 struct MoveChoice {
   int4 movekind = 0;    // 1 own cluster, 2 another existing cluster, 3 a new cluster; 0 family move
   int4 familyside = 0;  // family move: the parent side (1, 2) that changes
@@ -34,9 +35,24 @@ struct MoveChoice {
   int4 halfsibjoin = 0;      // 1: join the other cluster as a half sib
   int4 knownsibside = 0;     // the side of moveindiv's known sibship the move honours (0: none)
   FStatic<int4, 1, 2> carrycount{};
+  // Who travels with moveindiv (individual moves): 1 it moves alone, 2 its whole full-sib
+  // family, 3 its known sibship decides (the proposal builder settles it), 4 the family split
+  // at a locus. 0 for a family move.
+  int4 moveset = 0;
+  // The split at a locus: its test type (0 none, 1..5) and the locus.
+  int4 splittype = 0;
+  int4 splitlocus = 0;
   // The moving (part 2, holds moveindiv) and staying (part 1) members of moveindiv's full-sib
   // family, in member-list order; kept allocated from proposal to proposal.
   std::vector<int4> moving{}, staying{};
+
+  // Per-run work of the choice (sized once, reused by every proposal).
+  bool ready = false;
+  int4 tempsibid = 0;           // the id of a temporary split sibship
+  std::vector<int1> typed{};    // per offspring: typed at a locus of two or more alleles
+  std::vector<int4> famlist{};  // scratch list of local families
+  std::vector<int1> candmark{};  // scratch marks over candidates, all 0 between uses
+  std::vector<int4> marked{};    // the candidates marked in candmark
 };
 
 // The proposed configuration as the acceptance test compares it with the current one (whose
