@@ -31,6 +31,7 @@ struct PropShape {
   int4 k1 = 5, k2 = 5;
   int4 priortype = 1;
   int4 haploids = 0;  // the first `haploids` offspring are haploid (dioecious only)
+  double knownsib = 0.0;  // chance that a family of a sex is a known sibship (two sexes)
 };
 
 // Arbitrary but fixed prior tables: the recount uses the same tables, so any values will do.
@@ -222,6 +223,17 @@ inline void setup_proposal_sample(const PropShape& ps, std::mt19937& rng) {
     }
     set_configuration(a, b);
     setinitcluster();
+  }
+  // Known sibships: whole families of a sex, numbered by their family id.
+  if (ps.knownsib > 0.0 && ps.numsex == 2) {
+    std::uniform_real_distribution<double> uk(0.0, 1.0);
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 f = 1; f <= v.crnumfamily(s); ++f) {
+        if (uk(rng) >= ps.knownsib) continue;
+        for (int4 o = 1; o <= n; ++o)
+          if (v.crindivloc(o, s) == f) v.knownsibship(o, s) = f;
+      }
+    finish_constraints();
   }
   fill_prior_tables(rng);
   // Candidates: each family of a sex gets a free candidate with chance 1/2 (one pool: the

@@ -104,6 +104,13 @@ bool random_move(std::mt19937& rng, HandMove& m) {
     m.dest1 = newid1;
     m.dest2 = newid2;
   }
+  // A known sibship of the moving offspring may be honoured: the building step then decides
+  // who travels.
+  const int4 k1 = v.knownsibship(mi, 1), k2 = v.knownsibship(mi, 2);
+  if ((k1 != 0 || k2 != 0) && m.halfsibjoin == 0 && u(rng) < 0.8) {
+    m.knownsibside = k1 != 0 && (k2 == 0 || u(rng) < 0.5) ? 1 : 2;
+    return true;
+  }
   // Who travels: drawn by the building step, or handed on by the choice.
   const double w = u(rng);
   if (w < 0.3) {
@@ -117,7 +124,7 @@ bool random_move(std::mt19937& rng, HandMove& m) {
 }
 
 struct Tally {
-  int proposals = 0, admitted = 0, parentchanges = 0;
+  int proposals = 0, admitted = 0, parentchanges = 0, honoured = 0;
   std::set<int4> kinds;
 };
 
@@ -140,6 +147,7 @@ void check_one(RunState& rs, const HandMove& m, Tally& tally) {
   }
   ++tally.admitted;
   tally.kinds.insert(m.type == 2 ? 0 : rs.choice.movekind);
+  if (m.knownsibside > 0) ++tally.honoured;
   EXPECT_EQ(rs.cp.moveweight(m.offspring, 2), w2 + 1);
   const Proposal& pr = rs.proposal;
 
@@ -271,8 +279,12 @@ TEST_P(ProposalRecount, AdmittedProposalsMatchTheRecountAndUndoCompletely) {
       if (HasFailure()) return;
     }
   }
-  std::printf("%s: %d proposals, %d admitted, %d changing parents\n", GetParam().name,
-              tally.proposals, tally.admitted, tally.parentchanges);
+  std::printf("%s: %d proposals, %d admitted, %d changing parents, %d honouring a sibship\n",
+              GetParam().name, tally.proposals, tally.admitted, tally.parentchanges,
+              tally.honoured);
+  if (ps.knownsib > 0.0) {
+    EXPECT_GT(tally.honoured, 100);
+  }
   EXPECT_GT(tally.parentchanges, 0);
   const bool dmono = GetParam().shape.mono1 == 1 && GetParam().shape.mono2 == 1;
   EXPECT_EQ(tally.kinds.size(), dmono ? 3u : 4u) << "not every movekind was admitted";
@@ -285,6 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{"monogamous_mothers", PropShape{.mono2 = 1}},
                       ShapeCase{"monogamous", PropShape{.mono1 = 1, .mono2 = 1, .k1 = 7}},
                       ShapeCase{"haplodiploid", PropShape{.haploids = 4}},
+                      ShapeCase{"known_sibships", PropShape{.knownsib = 0.5}},
                       ShapeCase{"pool_selfing",
                                 PropShape{.numsex = 1, .allowinbreeding = 1, .k1 = 9}},
                       ShapeCase{"pool", PropShape{.numsex = 1, .k1 = 9}}),
