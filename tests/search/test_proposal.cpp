@@ -620,3 +620,129 @@ TEST_F(ProposalCases, FirstCandidateWithFamilyMovesOff) {
 
 }  // namespace
 }  // namespace kinrad::test
+
+namespace kinrad::test {
+namespace {
+
+struct StreamCopy {
+  int4 idum3 = 0, idum2 = 0, idumiy = 0;
+  std::array<int4, 32> idumiv{};
+  static StreamCopy take() {
+    const auto& v = variables;
+    StreamCopy c{v.idum3, v.idum2, v.idumiy, {}};
+    for (int4 j = 1; j <= 32; ++j) c.idumiv[static_cast<std::size_t>(j - 1)] = v.idumiv(j);
+    return c;
+  }
+  void put() const {
+    auto& v = variables;
+    v.idum3 = idum3;
+    v.idum2 = idum2;
+    v.idumiy = idumiy;
+    for (int4 j = 1; j <= 32; ++j) v.idumiv(j) = idumiv[static_cast<std::size_t>(j - 1)];
+  }
+};
+
+// The draws of who travels and of the selfed travellers, re-implemented from the rules: one
+// family draw u0; per further member (ascending) the honoured-sibship tie (a draw >= 0.5 when
+// it shares one sex only) or, without an honoured sibship and u0 < 0.5, a draw below p (0.9
+// own cluster, 0.2 elsewhere); then, inside the own cluster of a selfing pool, a selfed mover
+// joining a new parent makes each further mover selfed on a draw <= 0.5. Returns the list-3
+// rows (offspring, ids) the draws give, in row order.
+std::vector<std::array<int4, 3>> replay_draws(const HandMove& m, int4 wholesibshipsex) {
+  const auto& v = variables;
+  const int4 n = v.smplsize;
+  const int4 mi = m.offspring;
+  const int4 mf1 = v.crindivloc(mi, 1), mf2 = v.crindivloc(mi, 2);
+  const int4 own = v.crindivloc(mi, 3);
+  std::vector<int4> members, movers;
+  for (int4 o = 1; o <= n; ++o)
+    if (v.crindivloc(o, 1) == mf1 && v.crindivloc(o, 2) == mf2) members.push_back(o);
+  const int4 ks = m.knownsibside;
+  const int4 hf[3] = {0, m.dest1, m.dest2};
+  const int4 mf[3] = {0, mf1, mf2};
+  if (ks > 0 && ks == wholesibshipsex) {
+    movers = {mi};
+  } else {
+    const double p = m.destcluster == own ? 0.9 : 0.2;
+    const int4 r = v.numsex == 1 && m.dest1 == mf2 && m.dest2 == mf1 ? ks : 0;
+    const double u0 = ran2();
+    const bool honoured = ks > 0 && v.knownsibship(mi, ks) != 0;
+    for (int4 o : members) {
+      bool moves = o == mi;
+      if (o != mi && honoured) {
+        for (int4 k = 1; k <= 2; ++k) {
+          if (r > 0 && k != r) continue;
+          const int4 id = v.knownsibship(mi, k);
+          if (id == 0 || hf[k] == mf[k] || v.knownsibship(o, k) != id) continue;
+          const int4 other = v.knownsibship(mi, 3 - k);
+          if (other != 0 && v.knownsibship(o, 3 - k) == other) {
+            moves = true;
+          } else {
+            moves = ran2() >= 0.5;
+          }
+          break;
+        }
+      } else if (o != mi && u0 < 0.5) {
+        moves = ran2() < p;
+      }
+      if (moves) movers.push_back(o);
+    }
+  }
+  std::vector<std::array<int4, 3>> rows;
+  const bool selfdraw = m.destcluster == own && v.numsex == v.allowinbreeding &&
+                        movers.size() > 1 && mf1 == mf2 &&
+                        (m.dest1 > v.crnumfamily(1) || m.dest2 > v.crnumfamily(1));
+  for (int4 o : movers) {
+    if (m.halfsibjoin == 0 && selfdraw && o != mi && ran2() <= 0.5) {
+      const int4 h = std::max(m.dest1, m.dest2);
+      rows.push_back({o, h, h});
+    } else {
+      rows.push_back({o, m.dest1, m.dest2});
+    }
+  }
+  return rows;
+}
+
+// Replay: 10^4 proposals whose travellers the building step draws, for two sexes with known
+// sibships and for a selfing pool; the rows of the moving family in list 3 equal the replay's.
+TEST(ProposalReplay, TravellersAndSelfedRowsFollowTheStream) {
+  for (const PropShape ps : {PropShape{.knownsib = 0.5}, PropShape{.numsex = 1, .allowinbreeding = 1, .k1 = 9}}) {
+    SCOPED_TRACE("numsex " + std::to_string(ps.numsex));
+    std::mt19937 rng(99u + static_cast<unsigned>(ps.numsex));
+    int replayed = 0;
+    for (int start = 0; start < 250 && replayed < 10000; ++start) {
+      setup_proposal_sample(ps, rng);
+      start_stream(500 + start);
+      RunState rs;
+      derive_run_state(rs);
+      for (int k = 0; k < 60; ++k) {
+        HandMove m;
+        if (!random_move(rng, m) || m.type != 1 || m.halfsibjoin != 0) continue;
+        m.moving.clear();
+        choose_by_hand(rs, m);
+        const StreamCopy stream = StreamCopy::take();
+        const bool ok = build_proposal(rs);
+        const auto& av = annealvariables;
+        std::vector<std::array<int4, 3>> got;
+        for (int4 j = 1; j <= av.numindivlocidx(3); ++j) {
+          const int4 r = av.indivlocidx(j, 3);
+          const int4 o = av.indivloc2(r, 4);
+          if (variables.crindivloc(o, 1) == av.movefamily(1) &&
+              variables.crindivloc(o, 2) == av.movefamily(2))
+            got.push_back({o, av.indivloc2(r, 1), av.indivloc2(r, 2)});
+        }
+        if (ok) undo_proposal(rs);
+        const StreamCopy after = StreamCopy::take();
+        stream.put();
+        const auto want = replay_draws(m, rs.wholesibshipsex);
+        after.put();
+        ASSERT_EQ(got, want) << "offspring " << m.offspring << " kind " << rs.choice.movekind;
+        ++replayed;
+      }
+    }
+    EXPECT_GE(replayed, 10000);
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
