@@ -82,7 +82,7 @@ HandMove draw_move(std::mt19937& rng) {
 }  // namespace
 
 int main() {
-  for (const int4 n : {1000, 10000, 40000}) {
+  for (const int4 n : {1000, 10000, 30000}) {
     std::mt19937 rng(7);
     clustered_sample(n, rng);
     variables.idum3 = -11;

@@ -184,9 +184,11 @@ inline void setup_proposal_sample(const PropShape& ps, std::mt19937& rng) {
   auto& av = annealvariables;
   const int4 n = ps.n;
   const int4 nc2 = ps.numsex == 1 ? 0 : ps.ncand;
-  std::vector<int4> ones(static_cast<std::size_t>(n), 1);
-  setup_check(CheckShape{ps.numsex, ps.allowinbreeding, ps.mono1, ps.mono2, ps.ncand, nc2}, ones,
-              ones);
+  // A placeholder configuration (every offspring alone) until the random one is drawn.
+  std::vector<int4> alone(static_cast<std::size_t>(n));
+  for (int4 o = 1; o <= n; ++o) alone[static_cast<std::size_t>(o - 1)] = o;
+  setup_check(CheckShape{ps.numsex, ps.allowinbreeding, ps.mono1, ps.mono2, ps.ncand, nc2}, alone,
+              alone);
   v.priortype = ps.priortype;
   v.fulllikelihoodmethodq = 1;
   for (int4 o = 1; o <= ps.haploids && ps.numsex == 2; ++o) v.offploid(o) = 1;
