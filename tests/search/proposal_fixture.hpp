@@ -202,7 +202,14 @@ inline void setup_proposal_sample(const PropShape& ps, std::mt19937& rng) {
   v.selectedfamily.allocate(Dim(n));
   av.indivloc3.allocate(Dim(n), Dim(4));
   av.parentagefamily.allocate(Dim(n), Dim(2));
-  random_contiguous_configuration(rng, ps.k1, ps.k2);
+  // A pool that cannot self starts from a configuration without selfed offspring.
+  for (;;) {
+    random_contiguous_configuration(rng, ps.k1, ps.k2);
+    bool selfed = false;
+    for (int4 o = 1; o <= n && ps.numsex == 1 && ps.allowinbreeding == 0; ++o)
+      selfed = selfed || v.crindivloc(o, 1) == v.crindivloc(o, 2);
+    if (!selfed) break;
+  }
   // Haploid offspring: a paternal family of their own (a placeholder per mother).
   if (ps.haploids > 0 && ps.numsex == 2) {
     std::vector<int4> a, b;

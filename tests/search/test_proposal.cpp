@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -126,6 +127,7 @@ bool random_move(std::mt19937& rng, HandMove& m) {
 struct Tally {
   int proposals = 0, admitted = 0, parentchanges = 0, honoured = 0;
   std::set<int4> kinds;
+  std::map<std::string, int> invalid;
 };
 
 // Builds one proposal for the hand-made move and checks it against the recount; undoes it and
@@ -223,6 +225,11 @@ void check_one(RunState& rs, const HandMove& m, Tally& tally) {
   if (par != par0) ++tally.parentchanges;
   const std::vector<int4> dist(v.sibshipsizedist.begin(), v.sibshipsizedist.end());
 
+  // Soundness: the independent validator's verdict on the admitted proposal, tallied by the
+  // constraint it finds broken (moves chosen by hand need not respect what the move choice
+  // ensures, and the parent proposal may leave a family with two parents; see the report).
+  const std::string fault = validate_proposal();
+  if (!fault.empty()) ++tally.invalid[fault];
   const Recount want = recount(fam, par);
   EXPECT_EQ(pr.newnumfamily(1), want.numfamily(1));
   EXPECT_EQ(pr.newnumfamily(2), want.numfamily(2));
@@ -285,6 +292,8 @@ TEST_P(ProposalRecount, AdmittedProposalsMatchTheRecountAndUndoCompletely) {
   if (ps.knownsib > 0.0) {
     EXPECT_GT(tally.honoured, 100);
   }
+  for (const auto& [fault, count] : tally.invalid)
+    std::printf("  admitted but invalid for the validator (%s): %d\n", fault.c_str(), count);
   EXPECT_GT(tally.parentchanges, 0);
   const bool dmono = GetParam().shape.mono1 == 1 && GetParam().shape.mono2 == 1;
   EXPECT_EQ(tally.kinds.size(), dmono ? 3u : 4u) << "not every movekind was admitted";
