@@ -332,7 +332,7 @@ TEST(ProposalRows, TheSearchWritesTheBuildersRows) {
       ps.numsex = numsex;
       // No selfing: the builder does not draw selfed travellers.
       ps.allowinbreeding = 0;
-      ps.k1 = numsex == 1 ? 9 : 5;
+      ps.k1 = numsex == 1 ? 12 : 5;
       setup_proposal_sample(ps, rng);
       start_stream(77 + start);
       RunState rs;
