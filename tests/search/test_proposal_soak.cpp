@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "configuration/soak/soak_data.hpp"
+#include "configuration/soak/soak_matrix.hpp"
 #include "core/modules.hpp"
 #include "search/proposal_check.hpp"
 #include "search/search.hpp"
@@ -30,9 +30,9 @@ struct HooksOff {
 };
 
 // Drives `target` admitted proposals of the real choice through the check; returns the tally.
-ProposalTally soak(const soak::DataSet& d, int target) {
-  soak::Truth truth;
-  const testing_support::ProjectFile p = soak::simulate(d, truth);
+ProposalTally soak(const DataSet& d, int target) {
+  Truth truth;
+  const testing_support::ProjectFile p = simulate(d, truth);
   ProposalTally tally;
   if (!testing_support::prepare(p)) return tally;
   HooksOff hooks;
@@ -60,7 +60,7 @@ ProposalTally soak(const soak::DataSet& d, int target) {
   return tally;
 }
 
-class ProposalSoak : public ::testing::TestWithParam<soak::DataSet> {
+class ProposalSoak : public ::testing::TestWithParam<DataSet> {
  protected:
   TempWorkDir dir_{"proposal_soak"};
   void TearDown() override { reset_all_modules(); }
@@ -80,12 +80,12 @@ TEST_P(ProposalSoakSlow, TenThousandRealChoicesMatchTheRecount) {
   EXPECT_GE(t.admitted, 10000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, ProposalSoak, ::testing::ValuesIn(soak::matrix()),
-                         [](const ::testing::TestParamInfo<soak::DataSet>& row) {
+INSTANTIATE_TEST_SUITE_P(Samples, ProposalSoak, ::testing::ValuesIn(matrix()),
+                         [](const ::testing::TestParamInfo<DataSet>& row) {
                            return std::string(row.param.name);
                          });
-INSTANTIATE_TEST_SUITE_P(Samples, ProposalSoakSlow, ::testing::ValuesIn(soak::matrix()),
-                         [](const ::testing::TestParamInfo<soak::DataSet>& row) {
+INSTANTIATE_TEST_SUITE_P(Samples, ProposalSoakSlow, ::testing::ValuesIn(matrix()),
+                         [](const ::testing::TestParamInfo<DataSet>& row) {
                            return std::string(row.param.name);
                          });
 

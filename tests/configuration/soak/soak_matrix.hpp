@@ -2,19 +2,21 @@
 // The samples of the soak matrix: small simulated projects that together cover every species
 // (dioecious, one parent pool with and without selfing, haplodiploid), mating system, kind of
 // known or excluded relationship, number of candidates per sex (none, up to nine, more than
-// nine), sibship prior and method. Shared by the configuration model's soak test and the
-// search's tests over the same samples.
+// nine), sibship prior and method. Shared by the soak tests of the configuration model and of
+// the search.
 #include <algorithm>
 #include <array>
+#include <map>
 #include <ostream>
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/project_file.hpp"
 
-namespace kinrad::test::soak {
+namespace kinrad::test {
 
 using testing_support::ProjectFile;
 
@@ -45,6 +47,10 @@ struct DataSet {
 
 // A covering set: every species, mating system, relationship, candidate count class (0, <= 9,
 // > 9), prior (0 none, 1 weak, 2 medium) and method (0 pairwise, 1 full, 2 combined) appears.
+inline void PrintTo(const DataSet& d, std::ostream* os) {
+  *os << d.name;
+}
+
 inline const std::vector<DataSet>& matrix() {
   static const std::vector<DataSet> m = {
       {"dioecious_polygamous_plain", Species::dioecious, "0 0", 0, 0, 0, "0", "1", 30, 10, 101},
@@ -323,8 +329,4 @@ inline ProjectFile simulate(const DataSet& d, Truth& t) {
   return p;
 }
 
-inline void PrintTo(const DataSet& d, std::ostream* os) {
-  *os << d.name;
-}
-
-}  // namespace kinrad::test::soak
+}  // namespace kinrad::test
