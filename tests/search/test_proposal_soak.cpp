@@ -53,6 +53,9 @@ ProposalTally soak(const DataSet& d, int target) {
     anneal(firstq, 5);
   });
   EXPECT_FALSE(o.stopped) << o.errorfile;
+  // The checks ran inside the stage, whose screen output holds their messages.
+  if (::testing::Test::HasFailure())
+    ADD_FAILURE() << "inside the run:\n" << o.screen.substr(0, 6000);
   std::printf("%s: %d choices, %d proposals built, %d admitted\n", d.name, choices,
               tally.proposals, tally.admitted);
   for (const auto& [fault, count] : tally.invalid)
