@@ -52,8 +52,7 @@ struct MoveChoice {
 // undone: inferparent (the proposed parents), unassignedcnd and the run's unassigned counts,
 // sibshipsizedist (priortype 1, individual moves), and the selectedfamily marks of the own
 // cluster's families whose rows were written (1; -1 for families appended outside the lists).
-// An accepted proposal keeps the first three; its applier calls release_family_marks and marks
-// the eligible lists stale (eligible(0, s) = -1) for each sex whose parents changed.
+// An accepted proposal keeps the first three; its applier calls commit_proposal.
 struct Proposal {
   std::vector<int4> movelist{};  // moveindiv's full-sib family; a member that moves is negated
   FStatic<int4, 1, 2> leavers{};
@@ -87,6 +86,10 @@ struct Proposal {
 
 // Clears the selectedfamily marks an individual move's proposal left on the own cluster.
 void release_family_marks(RunState& rs);
+// Keeps an admitted proposal that is being applied: its marks are cleared, the eligible lists
+// of a family move go stale for each sex whose parents changed (one parent pool: both), and
+// nothing is left for undo_proposal.
+void commit_proposal(RunState& rs);
 // Aligns the paternal ids of haploid list-3 rows (the indivloc2 rows, read and written in the
 // table itself rather than through its column windows) with those of their mother's other haploid
 // offspring among the list-2 rows.

@@ -510,6 +510,20 @@ void release_family_marks(RunState& /*rs*/) {
   for (int4 f = 1; f <= av.numberfsfamily1; ++f) v.selectedfamily(f) = 0;
 }
 
+void commit_proposal(RunState& rs) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  if (!pr.pending) return;
+  pr.pending = false;
+  pr.cndchange.clear();
+  if (av.movingtype == 1) release_family_marks(rs);
+  if (!pr.eligible.allocated()) return;
+  const bool any = av.numindivparentage(1) > 0 || av.numindivparentage(2) > 0;
+  for (int4 s = 1; s <= 2; ++s)
+    if (av.numindivparentage(s) > 0 || (v.numsex == 1 && any)) pr.eligible(0, s) = -1;
+}
+
 bool build_proposal(RunState& rs) {
   auto& v = variables;
   auto& av = annealvariables;

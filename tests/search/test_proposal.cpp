@@ -446,6 +446,45 @@ TEST_F(ProposalCases, MonoeciousSelfingDraw) {
   EXPECT_NEAR(selfed, rows * 0.5, 4 * std::sqrt(rows * 0.25));
 }
 
+// Keeping an applied proposal: no undo is left pending, the family marks are clear and the
+// eligible lists of the sexes whose parents changed are stale; the parents stay proposed.
+TEST_F(ProposalCases, CommitKeepsTheProposal) {
+  std::mt19937 rng(8);
+  PropShape ps;
+  setup_proposal_sample(ps, rng);
+  RunState rs;
+  derive_run_state(rs);
+  start_stream(21);
+  int committed = 0;
+  for (int t = 0; t < 400 && committed < 20; ++t) {
+    HandMove m;
+    if (!random_move(rng, m)) continue;
+    choose_by_hand(rs, m);
+    if (!build_proposal(rs)) continue;
+    const auto& av = annealvariables;
+    if (av.numindivparentage(1) + av.numindivparentage(2) == 0) {
+      undo_proposal(rs);
+      continue;
+    }
+    rs.proposal.eligible(0, 1) = 3;  // as if built
+    rs.proposal.eligible(0, 2) = 3;
+    const std::vector<int4> par = current_parents();
+    commit_proposal(rs);
+    ++committed;
+    EXPECT_FALSE(rs.proposal.pending);
+    for (int4 s = 1; s <= 2; ++s)
+      EXPECT_EQ(rs.proposal.eligible(0, s), av.numindivparentage(s) > 0 ? -1 : 3);
+    for (auto x : variables.selectedfamily) ASSERT_EQ(x, 0);
+    undo_proposal(rs);  // nothing left to undo
+    EXPECT_EQ(current_parents(), par);
+    // The next proposal starts from the configuration as it was (the move tables are not
+    // applied here), with the run's counts derived afresh.
+    setup_proposal_sample(ps, rng);
+    derive_run_state(rs);
+  }
+  EXPECT_GT(committed, 0);
+}
+
 // A family move to a selfed pair in a pool without selfing is refused before any parent is
 // proposed: no draw is taken and the change lists are not written.
 TEST_F(ProposalCases, FamilyMoveSelfingRefusal) {
