@@ -44,9 +44,9 @@ struct MoveChoice {
 // counts, candidate term and prior the run holds in its checkpoint state).
 //
 // Who travels with moveindiv: the parts the choice hands on in MoveChoice::moving (moveindiv
-// and the members that move; the rest of its full-sib family stays); with `moving` empty the
-// building step draws them itself (honoured known sibship, or the travel chances of the own or
-// another cluster).
+// and the members that move; the rest of its full-sib family stays); when the choice leaves it
+// to moveindiv's known sibship, or hands on no parts, the building step draws them itself
+// (honoured known sibship, or the travel chances of the own or another cluster).
 //
 // An admitted proposal (build_proposal true) has changed in place, until it is applied or
 // undone: inferparent (the proposed parents), unassignedcnd and the run's unassigned counts,

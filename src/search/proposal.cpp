@@ -140,6 +140,16 @@ void draw_travellers(RunState& rs) {
   }
 }
 
+// Whether the building step draws who travels: the choice left it to the known sibship of the
+// moving offspring (its `moveset` 3), or handed on no parts.
+template <class Choice>
+bool building_step_decides(const Choice& ch) {
+  if constexpr (requires { ch.moveset; }) {
+    if (ch.moveset == 3) return true;
+  }
+  return ch.moving.empty();
+}
+
 // The movelist from the two parts the move choice handed on.
 void take_parts(RunState& rs) {
   const auto& av = annealvariables;
@@ -547,7 +557,7 @@ bool build_proposal(RunState& rs) {
       return false;
   } else {
     // Steps 1 and 2: travellers and rows.
-    if (ch.moving.empty())
+    if (building_step_decides(ch))
       draw_travellers(rs);
     else
       take_parts(rs);
