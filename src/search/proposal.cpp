@@ -361,10 +361,12 @@ void grow_scratch(RunState& rs) {
   pr.eligible.allocate(Dim(0, pr.listlen - 1), Dim(2));
   pr.eligible(0, 1) = -1;
   pr.eligible(0, 2) = -1;
+  // Every candidate changes at most once per sex: nothing grows after this.
+  const auto most = static_cast<std::size_t>(2 * std::max(v.smplsize, pr.listlen) + 2);
   pr.movelist.reserve(static_cast<std::size_t>(v.smplsize));
-  pr.cndchange.reserve(static_cast<std::size_t>(2 * v.smplsize + 2));
-  pr.touched.reserve(static_cast<std::size_t>(2 * v.smplsize + 2));
-  pr.bothfree.reserve(static_cast<std::size_t>(2 * v.smplsize + 2));
+  pr.cndchange.reserve(most);
+  pr.touched.reserve(most);
+  pr.bothfree.reserve(most);
   pr.poolmark.assign(static_cast<std::size_t>(v.numcandidate(1)) + 1, 0);
 }
 
