@@ -89,6 +89,7 @@ void allocate_work_arrays() {
   if (!v.setknownsibindiv.allocated()) v.setknownsibindiv.allocate(Dim(0, n), Dim(2));
   if (!av.indivparentage.allocated()) av.indivparentage.allocate(Dim(n), Dim(2));
   if (!av.inferparentage.allocated()) av.inferparentage.allocate(Dim(n), Dim(2), Dim(2));
+  if (!av.parentagefamily.allocated()) av.parentagefamily.allocate(Dim(n), Dim(2));
 }
 
 // Which sex the data fix as one known sibship of the whole sample, and the sex whose sibships

@@ -8,6 +8,7 @@
 //   decide_move     scoring and acceptance, then the accepted proposal applied to the current
 //                   configuration or the refused one undone (Verdict).
 // A stage that returns false sends the iteration back to a new choice (a retry).
+#include <array>
 #include <vector>
 
 #include "core/farray.hpp"
@@ -57,13 +58,24 @@ struct MoveChoice {
 
 // The proposed configuration as the acceptance test compares it with the current one (whose
 // counts, candidate term and prior the run holds in its checkpoint state).
+//
+// Who travels with moveindiv: the parts the choice hands on in MoveChoice::moving (moveindiv
+// and the members that move; the rest of its full-sib family stays); when the choice leaves it
+// to moveindiv's known sibship, or hands on no parts, the building step draws them itself
+// (honoured known sibship, or the travel chances of the own or another cluster).
+//
+// An admitted proposal (build_proposal true) has changed in place, until it is applied or
+// undone: inferparent (the proposed parents), unassignedcnd and the run's unassigned counts,
+// sibshipsizedist (priortype 1, individual moves), and the selectedfamily marks of the own
+// cluster's families whose rows were written (1; -1 for families appended outside the lists).
+// An accepted proposal keeps the first three; its applier calls commit_proposal.
 struct Proposal {
   std::vector<int4> movelist{};  // moveindiv's full-sib family; a member that moves is negated
   FStatic<int4, 1, 2> leavers{};
   real8 oldclusterlogl = 0.0;  // current log likelihood of the touched clusters
   real8 newcndlogl = 0.0;
   real8 newlogprior = 0.0;
-  real8 newsibsizeprior = 0.0;
+  real8 newsibsizeprior = 0.0;  // the sibship-size term of newlogprior (priortype 1)
   FStatic<int4, 1, 2> newnumfamily{};
   int4 newnumselfer = 0;
   FStatic<int4, 1, 4> newnumassign{};
@@ -73,7 +85,35 @@ struct Proposal {
   // Eligible candidates of a family move, kept across iterations (entry 0 = -1: not built).
   int4 listlen = 0;
   FArray<int4, 2> eligible{};
+  // Sibship-size changes newsibdist listed per sex (rows of sibsize), and the largest sizes
+  // before (1:2) and after (3:4) the move.
+  FStatic<int2, 1, 2> nchange{};
+  FStatic<int2, 1, 4> maxsize{};
+
+  // What the undo needs; scratch kept allocated from proposal to proposal.
+  bool pending = false;         // admitted and neither applied nor undone
+  bool parentswritten = false;  // inferparent holds the proposed parents
+  std::vector<std::array<int4, 2>> cndchange{};  // (sex, c): unassignedcnd set to 0; -c: to 1
+  std::array<int4, 3> numunassigned0{};          // the run's unassigned counts before
+  std::vector<int4> touched{};                   // one parent pool: candidates named by the lists
+  std::vector<int1> bothfree{};                  // ... unassigned in both roles before
+  std::vector<int1> poolmark{};
 };
+
+// Clears the selectedfamily marks an individual move's proposal left on the own cluster.
+void release_family_marks(RunState& rs);
+// Keeps an admitted proposal that is being applied: its marks are cleared, the eligible lists
+// of a family move go stale for each sex whose parents changed (one parent pool: both), and
+// nothing is left for undo_proposal.
+void commit_proposal(RunState& rs);
+// Aligns the paternal ids of haploid list-3 rows (the indivloc2 rows, read and written in the
+// table itself rather than through its column windows) with those of their mother's other haploid
+// offspring among the list-2 rows.
+void adjusthapconfig();
+// Appends to indivloc3(count + 1.., col) the distinct assigned parents of sex `sex` of the
+// offspring of cluster `cluster` (member order), marking each in selectedprntq (the caller
+// clears those marks); count grows by their number.
+void inferprntlist(int4 cluster, int4& count, int4 sex, int4 col);
 
 // The scoring of a proposal and what applying it needs.
 struct Verdict {

@@ -1,11 +1,9 @@
-// Stand-ins for the stages of a move that are not built yet: the proposal admits everything
-// and changes nothing, the verdict counts one scored, rejected proposal.
+// Stand-ins for the stages of a move that are not built yet: the verdict counts one scored,
+// rejected proposal.
 #include "search/search_internal.hpp"
 
 namespace kinrad {
 
-bool build_proposal(RunState& /*rs*/) { return true; }
-void undo_proposal(RunState& /*rs*/) {}
 MoveOutcome decide_move(RunState& rs) {
   count_scored(rs);
   undo_proposal(rs);

@@ -43,6 +43,7 @@ struct Shape {
   int4 mono;  // both sexes monogamous
   double pself;
   bool searchrows = false;  // rows of the touched families only, as the search writes them
+  bool othercluster = false;  // destination in another existing cluster when there is one
 };
 
 TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
@@ -51,7 +52,10 @@ TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
       {"one parent pool", 1, 0, 0.3},
       {"double monogamy", 2, 1, 0.0},
       {"two sexes, rows of the touched families", 2, 0, 0.0, true},
-      {"one parent pool, rows of the touched families", 1, 0, 0.3, true}};
+      {"one parent pool, rows of the touched families", 1, 0, 0.3, true},
+      {"two sexes, rows of the touched families, another cluster", 2, 0, 0.0, true, true},
+      {"one parent pool, rows of the touched families, another cluster", 1, 0, 0.3, true,
+       true}};
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     std::mt19937 rng(12345);
@@ -84,8 +88,25 @@ TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
       }
       // Rows of the touched families only: moves inside the own cluster, where those rows
       // hold every member of each family whose size the move changes.
-      const bool newcluster = shape.mono == 1 || (rng() % 3 == 0 && !shape.searchrows);
-      if (newcluster) {
+      const bool newcluster = shape.mono == 1 || (rng() % 3 == 0 && !shape.searchrows) ||
+                              (shape.othercluster && rng() % 4 == 0);
+      const bool other = shape.othercluster && !newcluster && v.crnumfamily(3) > 1;
+      if (other) {
+        // The destination cluster's parents, or a fresh one on one side.
+        int4 c2 = v.crindivloc(o, 3);
+        while (c2 == v.crindivloc(o, 3)) c2 = static_cast<int4>(rng() % v.crnumfamily(3)) + 1;
+        std::vector<int4> ids1, ids2;
+        for (int4 j = 1; j <= n; ++j)
+          if (v.crindivloc(j, 3) == c2) {
+            ids1.push_back(v.crindivloc(j, 1));
+            ids2.push_back(v.crindivloc(j, 2));
+          }
+        if (shape.numsex == 1) ids1.insert(ids1.end(), ids2.begin(), ids2.end()), ids2 = ids1;
+        const int4 fresh = std::max(maxid1, maxid2) + 1;
+        m.dest1 = ids1[rng() % ids1.size()];
+        m.dest2 = rng() % 4 == 0 ? fresh : ids2[rng() % ids2.size()];
+        m.destcluster = c2;
+      } else if (newcluster) {
         m.dest1 = maxid1 + 1;
         m.dest2 = maxid2 + 1;
         if (shape.numsex == 1) m.dest1 = m.dest2 = std::max(maxid1, maxid2) + 1;
@@ -125,7 +146,7 @@ TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
       // one the move to a new cluster changes.
       FStatic<int4, 1, 2> own{};
       own(1) = av.clustersizet(v.crindivloc(o, 3));
-      newsibdist(nchange, maxsize, 3, own);
+      newsibdist(nchange, maxsize, other ? 2 : 3, own);
 
       for (int4 s = 1; s <= shape.numsex; ++s) {
         const Dist& b = before[static_cast<std::size_t>(s - 1)];

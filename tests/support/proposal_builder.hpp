@@ -32,12 +32,16 @@ struct IndividualMove {
   int4 dest1 = 0;          // proposed paternal family id
   int4 dest2 = 0;          // proposed maternal family id
   int4 destcluster = 0;    // destination cluster id; 0 with a new cluster
-  // Rows as the search writes them: inside the own cluster, list 2 holds only the staying
-  // members of the full-sib families of the moving offspring's father and of the
-  // destination's father when he is another existing father of the cluster, then likewise for
-  // the mothers (each family once, members ascending; with one parent pool a parent's families
-  // in either role); for a move out of the cluster, list 1 holds only the staying members of
-  // the moving offspring's full-sib family.
+  // Rows as the search writes them, every touched full-sib family whole. Inside the own
+  // cluster, list 2 holds the staying members of the families of the moving offspring's father
+  // and of the destination's father when he is another existing father of the cluster, and
+  // likewise for the mothers. For a move out of the cluster, list 1 holds the staying members
+  // of the families of the moving offspring's father and mother in its cluster, and for a move
+  // to another existing cluster list 2 holds every member of that cluster's families whose
+  // father is the destination's father or whose mother is the destination's mother. With one
+  // parent pool a parent's families count in either role. Families in the order of their
+  // smallest member (out of the cluster the moving offspring's own family first), members
+  // ascending.
   bool search_rows = false;
 };
 
@@ -100,35 +104,45 @@ inline int4 build_individual_move(const IndividualMove& m) {
   for (int4 s : m.sibs) row2(s, m.dest1, m.dest2, 3);
   // Staying members written: all of the own cluster, or those the search lists.
   std::vector<int4> staying;
+  // The full-sib families of cluster c with parent `id` of sex s (one parent pool: in either
+  // role), marked by their members.
+  std::vector<bool> listed(static_cast<std::size_t>(n) + 1, false);
+  const auto list_parent = [&](int4 c, int4 s, int4 id) {
+    for (int4 o = 1; o <= n; ++o) {
+      const bool has = v.numsex == 1 ? (v.crindivloc(o, 1) == id || v.crindivloc(o, 2) == id)
+                                     : v.crindivloc(o, s) == id;
+      if (v.crindivloc(o, 3) != c || !has) continue;
+      for (int4 q = 1; q <= n; ++q)
+        if (v.crindivloc(q, 1) == v.crindivloc(o, 1) && v.crindivloc(q, 2) == v.crindivloc(o, 2))
+          listed[static_cast<std::size_t>(q)] = true;
+    }
+  };
   if (!m.search_rows) {
     for (int4 o = 1; o <= n; ++o) staying.push_back(o);
-  } else if (kind == 1) {
-    std::vector<std::pair<int4, int4>> fams;  // listed full-sib families, in listing order
-    // The full-sib families of the parent `id` of sex s (of either role with one parent pool).
-    const auto list_parent = [&](int4 s, int4 id) {
-      for (int4 o = 1; o <= n; ++o) {
-        const std::pair<int4, int4> f{v.crindivloc(o, 1), v.crindivloc(o, 2)};
-        const bool has =
-            v.numsex == 1 ? (f.first == id || f.second == id) : v.crindivloc(o, s) == id;
-        if (v.crindivloc(o, 3) != own || !has) continue;
-        if (std::find(fams.begin(), fams.end(), f) == fams.end()) fams.push_back(f);
-      }
-    };
-    for (int4 s = 1; s <= 2; ++s) {
-      list_parent(s, v.crindivloc(m.offspring, s));
-      const int4 d = s == 1 ? m.dest1 : m.dest2;
-      if (d != v.crindivloc(m.offspring, s)) list_parent(s, d);
-    }
-    for (const auto& f : fams)
-      for (int4 o = 1; o <= n; ++o)
-        if (v.crindivloc(o, 3) == own && v.crindivloc(o, 1) == f.first &&
-            v.crindivloc(o, 2) == f.second)
-          staying.push_back(o);
   } else {
-    for (int4 o = 1; o <= n; ++o)
-      if (v.crindivloc(o, 1) == v.crindivloc(m.offspring, 1) &&
-          v.crindivloc(o, 2) == v.crindivloc(m.offspring, 2))
-        staying.push_back(o);
+    for (int4 s = 1; s <= 2; ++s) {
+      list_parent(own, s, v.crindivloc(m.offspring, s));
+      const int4 d = s == 1 ? m.dest1 : m.dest2;
+      if (kind == 1 && d != v.crindivloc(m.offspring, s)) list_parent(own, s, d);
+    }
+    // Families ordered by their smallest member: every member of a listed family, ascending
+    // within the family; out of the cluster the moving offspring's own family first.
+    std::vector<bool> done(static_cast<std::size_t>(n) + 1, false);
+    if (kind != 1)
+      for (int4 q = 1; q <= n; ++q)
+        if (v.crindivloc(q, 1) == v.crindivloc(m.offspring, 1) &&
+            v.crindivloc(q, 2) == v.crindivloc(m.offspring, 2)) {
+          done[static_cast<std::size_t>(q)] = true;
+          staying.push_back(q);
+        }
+    for (int4 o = 1; o <= n; ++o) {
+      if (!listed[static_cast<std::size_t>(o)] || done[static_cast<std::size_t>(o)]) continue;
+      for (int4 q = o; q <= n; ++q)
+        if (v.crindivloc(q, 1) == v.crindivloc(o, 1) && v.crindivloc(q, 2) == v.crindivloc(o, 2)) {
+          done[static_cast<std::size_t>(q)] = true;
+          staying.push_back(q);
+        }
+    }
   }
   for (int4 o : staying) {
     if (moving[static_cast<std::size_t>(o)] || v.crindivloc(o, 3) != own) continue;
@@ -141,6 +155,22 @@ inline int4 build_individual_move(const IndividualMove& m) {
       av.indivloc1(r1, 3) = 0;
       av.indivloc1(r1, 4) = o;
       av.indivlocidx(++av.numindivlocidx(1), 1) = r1;
+    }
+  }
+  // The destination cluster's families that share a parent with the destination.
+  if (m.search_rows && kind == 2) {
+    const int4 d1 = m.dest1, d2 = m.dest2;
+    std::vector<bool> done(static_cast<std::size_t>(n) + 1, false);
+    for (int4 o = 1; o <= n; ++o) {
+      if (v.crindivloc(o, 3) != m.destcluster || done[static_cast<std::size_t>(o)]) continue;
+      const int4 a = v.crindivloc(o, 1), b = v.crindivloc(o, 2);
+      const bool shares = v.numsex == 1 ? (a == d1 || a == d2 || b == d1 || b == d2)
+                                        : (a == d1 || b == d2);
+      for (int4 q = o; q <= n; ++q)
+        if (v.crindivloc(q, 1) == a && v.crindivloc(q, 2) == b) {
+          done[static_cast<std::size_t>(q)] = true;
+          if (shares && !moving[static_cast<std::size_t>(q)]) row2(q, a, b, 2);
+        }
     }
   }
   av.numindiv(1) = r1;

@@ -1,0 +1,742 @@
+// The second stage of a move: the chosen move written as the rows of the proposed
+// configuration, its parents proposed and checked, and for an admissible proposal everything
+// the acceptance test compares (candidate term, counts, log prior); and the undo of an admitted
+// proposal that is not accepted.
+//
+// Rows of a move (move tables of annealvariables): indivloc2 holds the destination side, list 3
+// the moving offspring with their proposed ids, list 2 the other destination-side rows;
+// indivloc1 (list 1) the rows left behind by a move to another cluster. Every full-sib family
+// whose rows are written is held whole, and is marked 1 in selectedfamily (families of the own
+// cluster, by their local index): the scoring completes the windows with the unmarked ones and
+// the marks stay until the proposal is undone or applied (release_family_marks).
+#include <algorithm>
+#include <cmath>
+
+#include "configuration/configuration.hpp"
+#include "core/modules.hpp"
+#include "core/random_numbers.hpp"
+#include "search/search_internal.hpp"
+
+namespace kinrad {
+
+namespace {
+
+// The present ids of side-1 family f (its first member's).
+int4 family1_id(int4 f, int4 s) {
+  const auto& av = annealvariables;
+  return variables.crindivloc(av.familymember1(av.sibloc1(f) + 1), s);
+}
+
+int4 family2_id(int4 f, int4 s) {
+  const auto& av = annealvariables;
+  return variables.crindivloc(av.familymember2(av.familymemberloc2(f) + 1), s);
+}
+
+template <class Visit>
+void for_members1(int4 f, Visit visit) {
+  const auto& av = annealvariables;
+  const int4 at = av.sibloc1(f);
+  for (int4 t = 1; t <= av.numfamilymember1(f); ++t) visit(static_cast<int4>(av.familymember1(at + t)));
+}
+
+template <class Visit>
+void for_members2(int4 f, Visit visit) {
+  const auto& av = annealvariables;
+  const int4 at = av.familymemberloc2(f);
+  for (int4 t = 1; t <= av.numfamilymember2(f); ++t) visit(static_cast<int4>(av.familymember2(at + t)));
+}
+
+void add_row2(int4 o, int4 f1, int4 f2, int4 list) {
+  auto& av = annealvariables;
+  const int4 r = ++av.numindiv(2);
+  av.indivloc2(r, 1) = f1;
+  av.indivloc2(r, 2) = f2;
+  av.indivloc2(r, 3) = 0;
+  av.indivloc2(r, 4) = o;
+  if (list > 0) av.indivlocidx(++av.numindivlocidx(list), list) = r;
+}
+
+void add_row1(int4 o, int4 f1, int4 f2) {
+  auto& av = annealvariables;
+  const int4 r = ++av.numindiv(1);
+  av.indivloc1(r, 1) = f1;
+  av.indivloc1(r, 2) = f2;
+  av.indivloc1(r, 3) = 0;
+  av.indivloc1(r, 4) = o;
+  av.indivlocidx(++av.numindivlocidx(1), 1) = r;
+}
+
+// Whether side-1 family f has one of the parent ids the move touches: per sex (two sexes) or
+// in either role (one parent pool).
+bool family_has_parent(int4 f, int4 s, int4 id) {
+  if (id < 1) return false;
+  if (variables.numsex == 1) return family1_id(f, 1) == id || family1_id(f, 2) == id;
+  return family1_id(f, s) == id;
+}
+
+// Marks (1) and counts the families of the own cluster whose rows the move writes.
+int4 list_families(const MoveChoice& ch) {
+  auto& v = variables;
+  const auto& av = annealvariables;
+  const int4 nf = av.numberfsfamily1;
+  for (int4 f = 1; f <= nf; ++f) v.selectedfamily(f) = 0;
+  int4 nlisted = 0;
+  const auto take = [&](int4 s, int4 id) {
+    for (int4 f = 1; f <= nf; ++f)
+      if (v.selectedfamily(f) == 0 && family_has_parent(f, s, id)) {
+        v.selectedfamily(f) = 1;
+        ++nlisted;
+      }
+  };
+  for (int4 s = 1; s <= 2; ++s) {
+    take(s, av.movefamily(s));
+    // Inside the own cluster the destination's existing parent of that sex brings its
+    // families too; a parent new to the cluster has none there.
+    if (ch.movekind == 1 && av.hostfamily(s) != av.movefamily(s) &&
+        av.hostfamily(s) <= v.crnumfamily(s))
+      take(s, av.hostfamily(s));
+  }
+  if (v.numsex == 1 && ch.movekind != 1)
+    for (int4 s = 1; s <= 2; ++s)
+      if (av.hostfamily(s) <= v.crnumfamily(1)) take(s, av.hostfamily(s));
+  return nlisted;
+}
+
+// Step 1: who of the moving offspring's full-sib family travels with it, into movelist (movers
+// negated), when the move choice did not settle it.
+void draw_travellers(RunState& rs) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const MoveChoice& ch = rs.choice;
+  auto& ml = rs.proposal.movelist;
+  const int4 mi = av.moveindiv;
+  const int4 ks = ch.knownsibside;
+  ml.clear();
+  for_members1(ch.movepos(1), [&](int4 m) { ml.push_back(m == mi ? -m : m); });
+  if (ks > 0 && ks == rs.wholesibshipsex) return;
+  const real8 p = av.hostfamily(3) == ch.owncluster ? 0.9 : 0.2;
+  int4 r = 0;
+  if (v.numsex == 1 && av.hostfamily(1) == av.movefamily(2) && av.hostfamily(2) == av.movefamily(1))
+    r = ks;
+  const real8 u0 = ran2();
+  const bool honoured = ks > 0 && v.knownsibship(mi, ks) != 0;
+  for (auto& m : ml) {
+    if (m < 0) continue;
+    bool moves = false;
+    if (honoured) {
+      for (int4 k = 1; k <= 2; ++k) {
+        if (r > 0 && k != r) continue;
+        const int4 id = v.knownsibship(mi, k);
+        if (id == 0 || av.hostfamily(k) == av.movefamily(k) || v.knownsibship(m, k) != id)
+          continue;
+        const int4 other = v.knownsibship(mi, 3 - k);
+        moves = (other != 0 && v.knownsibship(m, 3 - k) == other) || ran2() >= 0.5;
+        break;
+      }
+    } else if (u0 < 0.5) {
+      moves = ran2() < p;
+    }
+    if (moves) m = -m;
+  }
+}
+
+// Whether the building step draws who travels: the choice left it to the known sibship of the
+// moving offspring (its `moveset` 3), or handed on no parts.
+template <class Choice>
+bool building_step_decides(const Choice& ch) {
+  if constexpr (requires { ch.moveset; }) {
+    if (ch.moveset == 3) return true;
+  }
+  return ch.moving.empty();
+}
+
+// The movelist from the two parts the move choice handed on.
+void take_parts(RunState& rs) {
+  const auto& av = annealvariables;
+  const MoveChoice& ch = rs.choice;
+  auto& ml = rs.proposal.movelist;
+  ml.clear();
+  auto& mark = annealvariables.selectedprntidxq2;
+  for (int4 m : ch.moving) mark(m) = 1;
+  for_members1(ch.movepos(1), [&](int4 m) {
+    ml.push_back(mark(m) != 0 || m == av.moveindiv ? -m : m);
+  });
+  for (int4 m : ch.moving) mark(m) = 0;
+}
+
+// Rows of a move inside the own cluster.
+void rows_own_cluster(RunState& rs, int4 nlisted) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  const int4 h1 = av.hostfamily(1), h2 = av.hostfamily(2);
+  int4 nmove = 0;
+  for (int4 m : pr.movelist)
+    if (m < 0) ++nmove;
+  const bool selfdraw = v.numsex == v.allowinbreeding && nmove > 1 &&
+                        av.movefamily(1) == av.movefamily(2) &&
+                        (h1 > v.crnumfamily(1) || h2 > v.crnumfamily(1));
+  for (int4 m : pr.movelist) {
+    if (m > 0) continue;
+    const int4 o = -m;
+    if (selfdraw && o != av.moveindiv && ran2() <= 0.5) {
+      const int4 h = std::max(h1, h2);
+      add_row2(o, h, h, 3);
+    } else {
+      add_row2(o, h1, h2, 3);
+    }
+  }
+  const int4 nf = av.numberfsfamily1;
+  const int4 own = rs.choice.movepos(1);
+  for (int4 f = 1; f <= nf; ++f) {
+    if (v.selectedfamily(f) <= 0) continue;
+    if (f == own) {
+      for (int4 m : pr.movelist)
+        if (m > 0) add_row2(m, v.crindivloc(m, 1), v.crindivloc(m, 2), 2);
+    } else {
+      for_members1(f, [&](int4 o) { add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 2); });
+    }
+  }
+  if (rs.splitside != 0 || nlisted >= nf) return;
+  if (v.numsex == 2) {
+    // Families of moving rows that are not listed come whole, outside the lists.
+    int4 noted = 0;
+    for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
+      const int4 o = av.indivloc2(av.indivlocidx(k, 3), 4);
+      const int4 f = nf == 1 ? 1 : av.indivclusterid(o, 3);
+      if (v.selectedfamily(f) != 0) continue;
+      v.selectedfamily(f) = -1;
+      av.indivloc3(++noted, 1) = f;
+    }
+    for (int4 k = 1; k <= noted; ++k)
+      for_members1(av.indivloc3(k, 1), [&](int4 o) {
+        add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 0);
+      });
+  }
+  for (int4 f = 1; f <= nf; ++f)
+    if (v.selectedfamily(f) == 0) {
+      pr.restside = 2;
+      break;
+    }
+}
+
+// The destination cluster's families that share a parent with the destination: whole, with
+// their present ids, in list 2 (one parent pool: either id in either role).
+void rows_destination_families() {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 h1 = av.hostfamily(1), h2 = av.hostfamily(2);
+  for (int4 f = 1; f <= av.numberfsfamily2; ++f) {
+    const int4 a = family2_id(f, 1), b = family2_id(f, 2);
+    const bool shares = v.numsex == 1 ? (a == h1 || a == h2 || b == h1 || b == h2)
+                                      : (a == h1 || b == h2);
+    if (!shares) continue;
+    for_members2(f, [&](int4 o) { add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 2); });
+  }
+}
+
+// Rows of a move to another existing cluster or to a new one.
+void rows_other_cluster(RunState& rs, int4 nlisted) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  const MoveChoice& ch = rs.choice;
+  const int4 h1 = av.hostfamily(1), h2 = av.hostfamily(2);
+  const int4 mf1 = av.movefamily(1), mf2 = av.movefamily(2);
+  const int4 ks = ch.knownsibside;
+  const int4 nf = av.numberfsfamily1;
+  const int4 own = ch.movepos(1);
+  if (ch.halfsibjoin == 1 && ks == 0) {
+    // The family joins as a half sib: its parent of the kept side comes along, and with it the
+    // whole own cluster, whose parent of the shared side is replaced.
+    for (int4& m : pr.movelist) {
+      m = m < 0 ? m : -m;
+      add_row2(-m, h1, h2, 3);
+    }
+    for (int4 f = 1; f <= nf; ++f) {
+      if (f == own) continue;
+      const int4 a = family1_id(f, 1), b = family1_id(f, 2);
+      const int4 na = a == mf1 ? h1 : a, nb = b == mf2 ? h2 : b;
+      const int4 list = (na != a || nb != b) ? 3 : 2;
+      for_members1(f, [&](int4 o) { add_row2(o, na, nb, list); });
+      v.selectedfamily(f) = 1;
+    }
+  } else {
+    for (int4 m : pr.movelist)
+      if (m < 0) add_row2(-m, h1, h2, 3);
+    for (int4 m : pr.movelist)
+      if (m > 0) add_row1(m, mf1, mf2);
+    const int4 honoured = ks > 0 ? v.knownsibship(av.moveindiv, ks) : 0;
+    for (int4 f = 1; f <= nf; ++f) {
+      if (f == own || v.selectedfamily(f) <= 0) continue;
+      const int4 a = family1_id(f, 1), b = family1_id(f, 2);
+      if (ks > 0 && ch.halfsibjoin == 1) {
+        int4 list = 0;
+        for_members1(f, [&](int4 o) {
+          if (honoured != 0 && v.knownsibship(o, ks) == honoured) {
+            add_row2(o, ks == 1 ? h1 : a, ks == 2 ? h2 : b, 3);
+            return;
+          }
+          const int4 na = a == mf1 ? h1 : a, nb = b == mf2 ? h2 : b;
+          if (list == 0) list = (na != a || nb != b) ? 3 : 2;
+          add_row2(o, na, nb, list);
+        });
+      } else {
+        for_members1(f, [&](int4 o) {
+          if (honoured != 0 && v.knownsibship(o, ks) == honoured)
+            add_row2(o, ks == 1 ? h1 : a, ks == 2 ? h2 : b, 3);
+          else
+            add_row1(o, a, b);
+        });
+      }
+    }
+    if (ks > 0 && nlisted < nf) pr.restside = ch.halfsibjoin == 1 ? 2 : 1;
+  }
+  if (ch.movekind == 2) rows_destination_families();
+}
+
+// Step 7 when the move honours a known sibship: families met at present less families met as
+// proposed, over the rows of both sides.
+int4 family_count_change(int4 s) {
+  const auto& v = variables;
+  auto& av = annealvariables;
+  auto& now = av.selectedprntidxq1;
+  auto& prop = av.selectedprntidxq2;
+  int4 a = 0, b = 0;
+  const auto visit = [&](const FArray<int4, 2>& t, int4 rows) {
+    for (int4 r = 1; r <= rows; ++r) {
+      const int4 o = t(r, 4);
+      const int4 f = v.crindivloc(o, s);
+      const int4 g = t(r, s);
+      if (f > 0 && now(f) == 0) {
+        now(f) = 1;
+        av.indivloc3(++a, 1) = f;
+      }
+      if (g > 0 && prop(g) == 0) {
+        prop(g) = 1;
+        av.indivloc3(++b, 2) = g;
+      }
+    }
+  };
+  visit(av.indivloc2, av.numindiv(2));
+  visit(av.indivloc1, av.numindiv(1));
+  for (int4 k = 1; k <= a; ++k) now(av.indivloc3(k, 1)) = 0;
+  for (int4 k = 1; k <= b; ++k) prop(av.indivloc3(k, 2)) = 0;
+  return b - a;
+}
+
+// One parent pool: each touched id that disappears from the rows counts -1, each that appears
+// +1 (the rows hold every offspring of a touched id).
+int4 pool_family_change() {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  std::array<int4, 4> ids{av.movefamily(1), av.movefamily(2), av.hostfamily(1), av.hostfamily(2)};
+  int4 change = 0;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const int4 id = ids[i];
+    if (id < 1 || std::find(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(i), id) !=
+                      ids.begin() + static_cast<std::ptrdiff_t>(i))
+      continue;
+    int4 before = 0, after = 0;
+    const auto count = [&](const FArray<int4, 2>& t, int4 rows) {
+      for (int4 r = 1; r <= rows; ++r) {
+        const int4 o = t(r, 4);
+        before += (v.crindivloc(o, 1) == id) + (v.crindivloc(o, 2) == id);
+        after += (t(r, 1) == id) + (t(r, 2) == id);
+      }
+    };
+    count(av.indivloc2, av.numindiv(2));
+    count(av.indivloc1, av.numindiv(1));
+    if (before > 0 && after == 0) --change;
+    if (before == 0 && after > 0) ++change;
+  }
+  return change;
+}
+
+void grow_scratch(RunState& rs) {
+  const auto& v = variables;
+  Proposal& pr = rs.proposal;
+  if (pr.eligible.allocated()) return;
+  pr.listlen = std::max(v.numcandidate(1), v.numcandidate(2)) + 1;
+  pr.eligible.allocate(Dim(0, pr.listlen - 1), Dim(2));
+  pr.eligible(0, 1) = -1;
+  pr.eligible(0, 2) = -1;
+  // Every candidate changes at most once per sex: nothing grows after this.
+  const auto most = static_cast<std::size_t>(2 * std::max(v.smplsize, pr.listlen) + 2);
+  pr.movelist.reserve(static_cast<std::size_t>(v.smplsize));
+  pr.cndchange.reserve(most);
+  pr.touched.reserve(most);
+  pr.bothfree.reserve(most);
+  pr.poolmark.assign(static_cast<std::size_t>(v.numcandidate(1)) + 1, 0);
+}
+
+// Members of cluster `cluster` (current configuration), from the cluster tables.
+template <class Visit>
+void for_cluster(int4 cluster, Visit visit) {
+  const auto& v = variables;
+  const auto& list = v.indivcluster(v.indivclusterindex(cluster));
+  for (index_t t = 1; t <= list.ubound(1); ++t) visit(static_cast<int4>(list(t)));
+}
+
+// Step 6: the proposal's parents written into inferparent, the candidate flags and counts
+// updated (every change listed for the undo), the candidate term and assignment counts.
+void assign_parents(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  const MoveChoice& ch = rs.choice;
+  const bool pool = v.numsex == 1;
+  for (int4 k = 1; k <= 4; ++k) pr.newnumassign(k) = rs.cp.curnumassign(k);
+  pr.cndchange.clear();
+  pr.touched.clear();
+  pr.bothfree.clear();
+  pr.numunassigned0 = {rs.numunassigned[0], rs.numunassigned[1], rs.numunassigned[2]};
+  pr.parentswritten = false;
+  if (v.allcandidate < 1) return;
+  const int4 host = ch.movekind == 2 ? av.hostfamily(3) : 0;
+  // One parent pool: the candidates the change lists name, with their state before.
+  if (pool)
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+        for (int4 j = 1; j <= 2; ++j) {
+          const int4 c = av.inferparentage(k, s, j);
+          if (c < 1 || pr.poolmark[static_cast<std::size_t>(c)] != 0) continue;
+          pr.poolmark[static_cast<std::size_t>(c)] = 1;
+          pr.touched.push_back(c);
+          pr.bothfree.push_back(av.unassignedcnd(c, 1) == 1 && av.unassignedcnd(c, 2) == 1 ? 1 : 0);
+        }
+  for (int4 s = 1; s <= 2; ++s) {
+    const int4 nk = av.numindivparentage(s);
+    if (nk == 0) continue;
+    const int4 cs = pool ? 1 : s;
+    // Parents of the touched clusters before (indivloc3 column 1) ...
+    int4 nb = 0;
+    inferprntlist(ch.owncluster, nb, s, 1);
+    if (host > 0) inferprntlist(host, nb, s, 1);
+    for (int4 k = 1; k <= nb; ++k) v.selectedprntq(av.indivloc3(k, 1)) = 0;
+    for (int4 k = 1; k <= nk; ++k) {
+      v.inferparent(av.indivparentage(k, s), s) = av.inferparentage(k, s, 2);
+      if (v.numcandidate(s) > 0) {
+        if (av.inferparentage(k, s, 2) > 0) ++pr.newnumassign(s + 2);
+        if (av.inferparentage(k, s, 1) > 0) --pr.newnumassign(s + 2);
+      }
+    }
+    pr.parentswritten = true;
+    // ... and after (column 2).
+    int4 na = 0;
+    inferprntlist(ch.owncluster, na, s, 2);
+    if (host > 0) inferprntlist(host, na, s, 2);
+    const bool counted = v.numcandidate(s) > 0;
+    for (int4 k = 1; k <= nb; ++k) {
+      const int4 c = av.indivloc3(k, 1);
+      if (v.selectedprntq(c) != 0) {
+        v.selectedprntq(c) = 2;  // kept
+        continue;
+      }
+      // Freed.
+      if (counted) --pr.newnumassign(s);
+      if (v.knownprntq(c, s) <= 0) {
+        if (av.unassignedcnd(c, s) != 1) {
+          av.unassignedcnd(c, s) = 1;
+          ++rs.numunassigned[s];
+          pr.cndchange.push_back({s, -c});
+        }
+        if (!pool) pr.newcndlogl += v.candidatelogl(c, cs);
+      }
+    }
+    for (int4 k = 1; k <= na; ++k) {
+      const int4 c = av.indivloc3(k, 2);
+      if (v.selectedprntq(c) == 1) {
+        // Newly assigned.
+        if (counted) ++pr.newnumassign(s);
+        if (av.unassignedcnd(c, s) != 0) {
+          av.unassignedcnd(c, s) = 0;
+          --rs.numunassigned[s];
+          pr.cndchange.push_back({s, c});
+        }
+        if (!pool && v.knownprntq(c, s) <= 0) pr.newcndlogl -= v.candidatelogl(c, cs);
+      }
+      v.selectedprntq(c) = 0;
+    }
+  }
+  if (pool) {
+    for (std::size_t i = 0; i < pr.touched.size(); ++i) {
+      const int4 c = pr.touched[i];
+      pr.poolmark[static_cast<std::size_t>(c)] = 0;
+      const bool after = av.unassignedcnd(c, 1) == 1 && av.unassignedcnd(c, 2) == 1;
+      const bool before = pr.bothfree[i] != 0;
+      if (after == before) continue;
+      rs.numunassigned[0] += after ? 1 : -1;
+      if (v.knownprntq(c, 1) > 0 || v.knownprntq(c, 2) > 0) continue;
+      pr.newcndlogl += after ? v.candidatelogl(c, 1) : -v.candidatelogl(c, 1);
+    }
+  }
+}
+
+}  // namespace
+
+void inferprntlist(int4 cluster, int4& count, int4 sex, int4 col) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.selectedprntq(0) = 1;
+  for_cluster(cluster, [&](int4 o) {
+    const int4 p = std::max(v.inferparent(o, sex), 0);
+    if (v.selectedprntq(p) != 0) return;
+    v.selectedprntq(p) = 1;
+    av.indivloc3(++count, col) = p;
+  });
+  v.selectedprntq(0) = 0;
+}
+
+void adjusthapconfig() {
+  const auto& v = variables;
+  auto& av = annealvariables;
+  if (v.smplsizedh(1) < 1 || av.numindivlocidx(2) < 1) return;
+  bool anyhaploid = false;
+  for (int4 k = 1; k <= av.numindivlocidx(3) && !anyhaploid; ++k)
+    anyhaploid = v.offploid(av.indivloc2(av.indivlocidx(k, 3), 4)) != 2;
+  if (!anyhaploid) return;
+  auto& map = av.selectedprntidxq1;
+  int4 keys = 0;
+  for (int4 k = 1; k <= av.numindivlocidx(2); ++k) {
+    const int4 r = av.indivlocidx(k, 2);
+    if (v.offploid(av.indivloc2(r, 4)) == 2) continue;
+    const int4 mother = av.indivloc2(r, 2);
+    if (map(mother) != 0) continue;
+    map(mother) = av.indivloc2(r, 1);
+    av.indivloc3(++keys, 1) = mother;
+  }
+  if (keys == 0) return;
+  for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
+    const int4 r = av.indivlocidx(k, 3);
+    if (v.offploid(av.indivloc2(r, 4)) == 2) continue;
+    const int4 f = map(av.indivloc2(r, 2));
+    if (f != 0) av.indivloc2(r, 1) = f;
+  }
+  for (int4 k = 1; k <= keys; ++k) map(av.indivloc3(k, 1)) = 0;
+}
+
+void release_family_marks(RunState& /*rs*/) {
+  auto& v = variables;
+  const auto& av = annealvariables;
+  for (int4 f = 1; f <= av.numberfsfamily1; ++f) v.selectedfamily(f) = 0;
+}
+
+void commit_proposal(RunState& rs) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  if (!pr.pending) return;
+  pr.pending = false;
+  pr.cndchange.clear();
+  if (av.movingtype == 1) release_family_marks(rs);
+  if (!pr.eligible.allocated()) return;
+  const bool any = av.numindivparentage(1) > 0 || av.numindivparentage(2) > 0;
+  for (int4 s = 1; s <= 2; ++s)
+    if (av.numindivparentage(s) > 0 || (v.numsex == 1 && any)) pr.eligible(0, s) = -1;
+}
+
+bool build_proposal(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  MoveChoice& ch = rs.choice;
+  pr.pending = false;
+  // A choice that names no move (the run frame without moves) proposes nothing.
+  if (av.movingtype != 1 && av.movingtype != 2) return true;
+  grow_scratch(rs);
+  pr.restside = 0;
+  pr.leavers.fill(0);
+  pr.nchange.fill(0);
+  const bool family = av.movingtype == 2;
+
+  if (family) {
+    av.numindiv.fill(0);
+    for (int4 l = 1; l <= 3; ++l) av.numindivlocidx(l) = 0;
+    ch.hostclustersize = 0;
+    pr.movelist.clear();
+    if (v.numsex == 1 && v.allowinbreeding == 0 && av.hostfamily(1) == av.hostfamily(2))
+      return false;
+  } else {
+    // Steps 1 and 2: travellers and rows.
+    if (building_step_decides(ch))
+      draw_travellers(rs);
+    else
+      take_parts(rs);
+    av.numindiv.fill(0);
+    for (int4 l = 1; l <= 3; ++l) av.numindivlocidx(l) = 0;
+    const int4 nlisted = list_families(ch);
+    if (ch.movekind == 1)
+      rows_own_cluster(rs, nlisted);
+    else
+      rows_other_cluster(rs, nlisted);
+    adjusthapconfig();
+  }
+
+  // Step 4: parents and validity.
+  FStatic<int4, 1, 4> sizes{};
+  sizes(1) = ch.hssize(1);
+  sizes(2) = ch.hssize(2);
+  sizes(3) = ch.ownclustersize;
+  sizes(4) = ch.hostclustersize;
+  FStatic<int4, 1, 4> numassign = rs.cp.curnumassign;
+  // With family moves off nothing but an individual move can propose a first candidate.
+  if (rs.sched.fammovethreshold >= 1.0 && numassign(1) == 0 && numassign(2) == 0)
+    numassign(1) = 1;
+  FStatic<int4, 1, 2> unassigned{};
+  unassigned(1) = rs.numunassigned[1];
+  unassigned(2) = rs.numunassigned[2];
+  int4 movekind = family ? 0 : ch.movekind;
+  int4 movepos = ch.movepos(1);
+  pr.familymove(3) = family ? ch.familyside : 0;
+  int4 ks = ch.knownsibside;
+  parentageassign(sizes, numassign, movekind, movepos, pr.familymove, pr.listlen, pr.eligible,
+                  ks, unassigned, pr.parentok);
+  if (pr.parentok == 0) {
+    if (!family) release_family_marks(rs);
+    return false;
+  }
+  checkconfiguration(pr.configok, ch.knownsibside, movekind, rs.wholesibshipsex);
+  if (pr.configok == 0) {
+    if (!family) release_family_marks(rs);
+    return false;
+  }
+
+  // Step 5.
+  const int4 mi = av.moveindiv;
+  rs.cp.moveweight(mi, 2) += 1;
+  if (!family) {
+    if (v.allmonogamy != 0 && v.numsex == 2) {
+      const int4 l = av.indivloc2(1, 1) == av.movefamily(1) ? 0 : av.numindivlocidx(3);
+      pr.leavers(1) = l;
+      pr.leavers(2) = l;
+    } else {
+      for (int4 s = 1; s <= 2; ++s)
+        for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
+          const int4 r = av.indivlocidx(k, 3);
+          const int4 o = av.indivloc2(r, 4);
+          if (av.indivloc2(r, s) != av.movefamily(s) && v.crindivloc(o, s) == av.movefamily(s))
+            ++pr.leavers(s);
+        }
+    }
+  }
+  pr.oldclusterlogl = 0.0;
+  if (v.fulllikelihoodmethodq != 0) {
+    pr.oldclusterlogl = v.crfamilylogl(ch.owncluster);
+    if (!family && ch.movekind == 2) pr.oldclusterlogl += v.crfamilylogl(av.hostfamily(3));
+  }
+  pr.newcndlogl = rs.cp.oldcndlogl;
+  pr.maxsize(1) = rs.cp.numsizeclass(1);
+  pr.maxsize(2) = rs.cp.numsizeclass(2);
+  pr.maxsize(3) = pr.maxsize(1);
+  pr.maxsize(4) = pr.maxsize(2);
+  if (v.priortype == 1 && !family) {
+    FStatic<int4, 1, 2> sizes2{};
+    sizes2(1) = ch.ownclustersize;
+    sizes2(2) = ch.movekind == 2 ? ch.hostclustersize : 0;
+    newsibdist(pr.nchange, pr.maxsize, movekind, sizes2);
+  }
+
+  // Step 6.
+  assign_parents(rs);
+  pr.pending = true;
+
+  // Step 7.
+  for (int4 s = 1; s <= 2; ++s) pr.newnumfamily(s) = v.crnumfamily(s);
+  if (!family) {
+    if (v.numsex == 1) {
+      pr.newnumfamily(1) = v.crnumfamily(1) + pool_family_change();
+      pr.newnumfamily(2) = pr.newnumfamily(1);
+    } else {
+      bool allhaploid = av.numindivlocidx(3) > 0;
+      for (int4 k = 1; k <= av.numindivlocidx(3) && allhaploid; ++k)
+        allhaploid = v.offploid(av.indivloc2(av.indivlocidx(k, 3), 4)) == 1;
+      const int4 ks2 = ch.knownsibside;
+      for (int4 s = 1; s <= 2; ++s) {
+        if (ks2 > 0 && v.knownsibship(mi, 3 - s) != 0 && rs.splitside == 0) {
+          if (v.sibshipdone(s) == 0) pr.newnumfamily(s) = v.crnumfamily(s) + family_count_change(s);
+          continue;
+        }
+        if (av.hostfamily(s) == av.movefamily(s)) continue;
+        if (av.hostfamily(s) > v.crnumfamily(s) &&
+            !(s == v.haplodiploid && av.numindivlocidx(2) > 0 && allhaploid))
+          ++pr.newnumfamily(s);
+        if (pr.leavers(s) == ch.hssize(s)) --pr.newnumfamily(s);
+      }
+    }
+  }
+
+  // Step 8.
+  pr.newnumselfer = rs.cp.curnumselfer;
+  if (!family && v.numsex == 1 && v.allowinbreeding == 1)
+    for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
+      const int4 r = av.indivlocidx(k, 3);
+      const int4 o = av.indivloc2(r, 4);
+      if (av.indivloc2(r, 1) == av.indivloc2(r, 2)) ++pr.newnumselfer;
+      if (v.crindivloc(o, 1) == v.crindivloc(o, 2)) --pr.newnumselfer;
+    }
+
+  // Step 9.
+  pr.newlogprior =
+      priorvalue(1, {pr.newnumassign(1), pr.newnumassign(3)}, pr.newnumfamily(1), 0,
+                 pr.newnumselfer) +
+      priorvalue(2, {pr.newnumassign(2), pr.newnumassign(4)}, pr.newnumfamily(2), 0,
+                 pr.newnumselfer);
+  pr.newsibsizeprior = 0.0;
+  if (v.priortype == 1) {
+    pr.newsibsizeprior = rs.oldsibsizeprior;
+    if (!family) {
+      const int4 first = v.smplsizedh(2) == 0 ? 2 : 1;
+      for (int4 s = first; s <= v.numsex; ++s) {
+        const int4 m = pr.nchange(s);
+        bool any = false;
+        for (int4 k = 1; k <= m && !any; ++k) any = v.sibsize(2, k, s) != 0;
+        if (!any) continue;
+        for (int4 k = 1; k <= m; ++k) {
+          const int4 a = v.sibsize(1, k, s);
+          const int4 b = v.sibsize(2, k, s);
+          const int4 c = v.sibshipsizedist(a, s);
+          pr.newsibsizeprior += v.ewenpriorfac(s) * (b * (v.logk(a) - v.logewentheta(s)) -
+                                                     v.factorial(c) + v.factorial(c + b));
+        }
+      }
+    }
+    pr.newlogprior += pr.newsibsizeprior;
+  }
+  return true;
+}
+
+void undo_proposal(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  if (!pr.pending) return;
+  pr.pending = false;
+  if (pr.parentswritten)
+    for (int4 s = 2; s >= 1; --s)
+      for (int4 k = av.numindivparentage(s); k >= 1; --k)
+        v.inferparent(av.indivparentage(k, s), s) = av.inferparentage(k, s, 1);
+  for (auto it = pr.cndchange.rbegin(); it != pr.cndchange.rend(); ++it) {
+    const int4 s = (*it)[0], c = (*it)[1];
+    av.unassignedcnd(std::abs(c), s) = c > 0 ? 1 : 0;
+  }
+  pr.cndchange.clear();
+  rs.numunassigned[0] = pr.numunassigned0[0];
+  rs.numunassigned[1] = pr.numunassigned0[1];
+  rs.numunassigned[2] = pr.numunassigned0[2];
+  if (v.priortype == 1 && av.movingtype == 1) {
+    const bool dmono = v.numsex == 2 && v.allmonogamy != 0;
+    const int4 lastsex = dmono ? 1 : v.numsex;
+    for (int4 s = 1; s <= lastsex; ++s)
+      for (int4 k = 1; k <= pr.nchange(s); ++k)
+        v.sibshipsizedist(v.sibsize(1, k, s), s) += v.sibsize(2, k, s);
+    if (dmono)
+      for (int4 k = 1; k <= pr.nchange(1); ++k) {
+        const int4 z = v.sibsize(1, k, 1);
+        v.sibshipsizedist(z, 2) = v.sibshipsizedist(z, 1);
+      }
+  }
+  if (av.movingtype == 1) release_family_marks(rs);
+}
+
+}  // namespace kinrad
