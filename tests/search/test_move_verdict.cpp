@@ -18,7 +18,9 @@
 #include "configuration/configuration_fixture.hpp"
 #include "search/move_stages.hpp"
 #include "search/search_internal.hpp"
+#include "core/error_stop.hpp"
 #include "support/cluster_consistency.hpp"
+#include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
 
 namespace kinrad::test {
@@ -238,6 +240,167 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
   }
   // Every kind of destination was exercised, and clusters were emptied.
   for (int4 k = 1; k <= 4; ++k) EXPECT_GT(kinds[k], 0) << "kind " << k;
+}
+
+
+// n offspring typed at three error-free codominant loci with alleles 1 and 2 drawn at random:
+// two heterozygous parents can have offspring of every genotype, so every configuration has a
+// likelihood.
+testing_support::ProjectFile random_project(std::mt19937& rng, int n) {
+  testing_support::ProjectFile p;
+  p.loci = 3;
+  p.markertypes = "0 0 0";
+  p.droprates = "0 0 0";
+  p.otherrates = "0 0 0";
+  std::uniform_int_distribution<int> allele(1, 2);
+  for (int i = 1; i <= n; ++i) {
+    std::string r = "O" + std::to_string(i);
+    for (int k = 0; k < 6; ++k) r += " " + std::to_string(allele(rng));
+    p.offspring.push_back(r);
+  }
+  return p;
+}
+
+// True when the families of columns a, b join their parents without a cycle (a forest).
+bool no_cycle(const std::vector<int4>& a, const std::vector<int4>& b) {
+  int4 k = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) k = std::max({k, a[i], b[i]});
+  UnionFind uf(static_cast<std::size_t>(2 * k + 2));
+  std::set<std::pair<int4, int4>> pairs;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!pairs.insert({a[i], b[i]}).second) continue;
+    if (uf.find(a[i]) == uf.find(b[i] + k)) return false;
+    uf.join(a[i], b[i] + k);
+  }
+  return true;
+}
+
+// Full likelihood (method 1) with the bounds out of play: every accepted move leaves, for every
+// cluster id, crfamilylogl equal to updatefamilylogl's value of that cluster of the applied
+// configuration, and the cluster tables consistent.
+TEST(VerdictFullLikelihood, RebuiltClustersScoreAsARescoringOfTheProposedConfiguration) {
+  testing_support::TempWorkDir dir{"verdict_full"};
+  std::mt19937 rng(777001);
+  const int4 n = 14;
+  ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.displayq = 0;
+  // A loop-free start: fathers and mothers drawn until the families form a forest.
+  std::vector<int4> a(static_cast<std::size_t>(n)), b(static_cast<std::size_t>(n));
+  std::uniform_int_distribution<int4> fam(1, 5);
+  do {
+    for (auto& x : a) x = fam(rng);
+    for (auto& x : b) x = fam(rng);
+  } while (!no_cycle(a, b));
+  {
+    std::map<int4, int4> m1, m2;
+    for (int4 i = 1; i <= n; ++i) {
+      auto& x = a[static_cast<std::size_t>(i - 1)];
+      auto& y = b[static_cast<std::size_t>(i - 1)];
+      if (!m1.count(x)) m1[x] = static_cast<int4>(m1.size()) + 1;
+      if (!m2.count(y)) m2[y] = static_cast<int4>(m2.size()) + 1;
+      x = m1[x];
+      y = m2[y];
+      v.crindivloc(i, 1) = x;
+      v.crindivloc(i, 2) = y;
+      v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
+    }
+    v.crnumfamily(1) = static_cast<int4>(m1.size());
+    v.crnumfamily(2) = static_cast<int4>(m2.size());
+  }
+  FStatic<int2, 1, 2> hs{};
+  setinitconfiglogl(1, hs);
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  setinitcluster();
+  if (!v.selectedfamily.allocated()) v.selectedfamily.allocate(Dim(n));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 1;
+  v.quicksearchq = 0;
+  v.priortype = 0;
+  v.btloglikelihood = 1e300;
+  v.crloglikelihood = 0.0;
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c) v.crloglikelihood += v.crfamilylogl(c);
+  RunState rs;
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.cp.temperature = 1.0;
+  rs.drawfloor = 0.001;
+  rs.coolfactor = 1.0;
+  rs.sched.nfaillmt2 = 1e12;
+  std::uniform_int_distribution<int4> pick(1, n);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  int accepted = 0;
+  for (int step = 0; step < 150; ++step) {
+    SCOPED_TRACE(step);
+    const int4 o = pick(rng);
+    const int4 own = v.crindivloc(o, 3);
+    const int4 j = pick(rng);
+    int4 d1 = v.crindivloc(j, 1), d2 = v.crindivloc(j, 2), dest = v.crindivloc(j, 3);
+    if (u(rng) < 0.25) {
+      d1 = v.crnumfamily(1) + 1;
+      d2 = v.crnumfamily(2) + 1;
+      dest = 0;
+    }
+    if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) continue;
+    std::vector<int4> pa(static_cast<std::size_t>(n)), pb(static_cast<std::size_t>(n));
+    for (int4 i = 1; i <= n; ++i) {
+      pa[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 1);
+      pb[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 2);
+    }
+    pa[static_cast<std::size_t>(o - 1)] = d1;
+    pb[static_cast<std::size_t>(o - 1)] = d2;
+    if (!no_cycle(pa, pb)) continue;
+    testing_support::IndividualMove mv;
+    mv.offspring = o;
+    mv.dest1 = d1;
+    mv.dest2 = d2;
+    mv.destcluster = dest;
+    mv.search_rows = true;
+    const int4 kind = testing_support::build_individual_move(mv);
+    if (kind == 3) av.hostfamily(3) = v.crnumfamily(3) + 1;
+    std::set<int4> f1(pa.begin(), pa.end()), f2(pb.begin(), pb.end());
+    rs.choice.movekind = kind;
+    rs.choice.owncluster = own;
+    rs.choice.ownclustersize = av.clustersizet(own);
+    rs.choice.hostclustersize = kind == 2 ? av.clustersizet(dest) : 0;
+    rs.proposal.restside = 0;
+    rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
+    rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
+    rs.proposal.oldclusterlogl = v.crfamilylogl(own) + (kind == 2 ? v.crfamilylogl(dest) : 0.0);
+    rs.proposal.newlogprior = rs.cp.oldlogprior + 1e6;  // the bound far below any cluster
+    rs.proposal.newcndlogl = 0.0;
+    av.equalconfig = 0;
+    familybuild0(own, 1);
+    if (kind == 2) familybuild0(dest, 2);
+    try {
+      ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
+    } catch (const ProgramStop& stop) {
+      FAIL() << stop.name() << ": " << v.errmsg(1).trimmed();
+    }
+    ASSERT_EQ(rs.verdict.acceptq, 1);
+    ++accepted;
+    ASSERT_EQ(testing_support::check_cluster_tables(), "");
+    // Every cluster's stored value against a rescoring of the applied configuration.
+    const int4 nclust = v.crnumfamily(3);
+    std::vector<real8> fresh(static_cast<std::size_t>(nclust));
+    {
+      WindowScope keep(v.indivlocprt, v.crindivloc.view());
+      updatefamilylogl(fresh.data(), nclust);
+    }
+    for (int4 c = 1; c <= nclust; ++c)
+      EXPECT_NEAR(v.crfamilylogl(c), fresh[static_cast<std::size_t>(c - 1)],
+                  1e-9 * std::fabs(fresh[static_cast<std::size_t>(c - 1)]))
+          << "cluster " << c;
+    // The incremental score: the sum of the clusters plus the prior.
+    real8 total = 0.0;
+    for (real8 x : fresh) total += x;
+    EXPECT_NEAR(v.crloglikelihood - rs.cp.oldlogprior, total, 1e-6);
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(accepted, 50);
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
