@@ -370,15 +370,37 @@ TEST(VerdictFullLikelihood, RebuiltClustersScoreAsARescoringOfTheProposedConfigu
     rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
     rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
     rs.proposal.oldclusterlogl = v.crfamilylogl(own) + (kind == 2 ? v.crfamilylogl(dest) : 0.0);
-    rs.proposal.newlogprior = rs.cp.oldlogprior + 1e6;  // the bound far below any cluster
+    // Mostly the bound far below any cluster; now and then far above every cluster, so that
+    // the first rebuilt cluster fails it and the proposal is refused.
+    const bool refuse = u(rng) < 0.2;
+    rs.proposal.newlogprior = rs.cp.oldlogprior + (refuse ? -1e6 : 1e6);
     rs.proposal.newcndlogl = 0.0;
     av.equalconfig = 0;
     familybuild0(own, 1);
     if (kind == 2) familybuild0(dest, 2);
+    std::vector<int4> before;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 c = 1; c <= 3; ++c) before.push_back(v.crindivloc(i, c));
+    const real8 scorebefore = v.crloglikelihood;
+    const int8 scored = rs.cp.nfail1;
     try {
       ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
     } catch (const ProgramStop& stop) {
       FAIL() << stop.name() << ": " << v.errmsg(1).trimmed();
+    }
+    EXPECT_EQ(rs.cp.nfail1, scored + 1);
+    if (refuse) {
+      // Refused at the first cluster: one cluster built, nothing applied.
+      EXPECT_EQ(rs.verdict.acceptq, 0);
+      EXPECT_EQ(rs.verdict.nclusters, 1);
+      std::vector<int4> after;
+      for (int4 i = 1; i <= n; ++i)
+        for (int4 c = 1; c <= 3; ++c) after.push_back(v.crindivloc(i, c));
+      EXPECT_EQ(before, after);
+      EXPECT_EQ(v.crloglikelihood, scorebefore);
+      EXPECT_EQ(testing_support::check_cluster_tables(), "");
+      if (HasFailure()) return;
+      continue;
     }
     ASSERT_EQ(rs.verdict.acceptq, 1);
     ++accepted;
