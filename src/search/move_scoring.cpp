@@ -166,6 +166,7 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
   const int4 n = av.numindiv(side);
   WindowSave keep;
   v.indivlocprt = win;
+  v.inferparentprt = v.inferparent.view();
   sort_side_rows(vd, win, n);
   grow(vd.pending, static_cast<std::size_t>(n) + 1);
   grow(vd.rowof, static_cast<std::size_t>(v.smplsize) + 1);
