@@ -391,6 +391,10 @@ void score_proposal(RunState& rs) {
   const bool skip_pairs = v.allmonogamy != 0 && v.fulllikelihoodmethodq != 0 &&
                           av.numindivlocidx(3) > 100;
   if (v.quicksearchq == 1 && av.equalconfig == 0 && !skip_pairs) pairwise_path(rs);
+  // The screens of the full-likelihood methods for large clusters without monogamy.
+  if (!method0 && v.anymonogamy == 0 && vd.acceptq == 1 && av.equalconfig == 0 &&
+      !screen_proposal(rs))
+    vd.acceptq = 0;
 
   // The pre-test verdict.
   vd.prescreen = 0;

@@ -94,7 +94,7 @@ struct Verdict {
   std::vector<int4> rowof{};         // offspring -> row of the side being built
   std::vector<real8> keys{};         // sort keys of the general sort
   std::vector<int4> ikeys{};         // sort keys of the linear sort
-  std::vector<int4> idmap{};         // family renumbering: new ids met, old ids freed
+  FArray<int4, 2> block1{}, block2{};  // the screens' rows: current and proposed families
 };
 // The three stages.
 bool choose_move(RunState& rs);

@@ -23,6 +23,16 @@ void complete_move_windows(RunState& rs);
 // falling bound; false when one fails it.
 bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score);
 
+// The screens of the full-likelihood methods: the bound b of the proposal, moved by the
+// current minus the proposed value of the touched clusters as the move's rows form them;
+// false when the proposal is refused (b >= 0). screen and screen2 move `cutoff` for an
+// individual and a family move; findfamilysizelimit never lowers `sizelimit`.
+bool screen_proposal(RunState& rs);
+int4 screen_start();
+void screen(RunState& rs, real8& cutoff, int4 nrow, int4 sizelimit, int4 destsize);
+void screen2(RunState& rs, real8& cutoff, int4 hostpos1, int4 hostpos2, int4 sizelimit);
+void findfamilysizelimit(int4& sizelimit, int4 flag);
+
 // Writes the accepted proposal into the current configuration, its score, the best copy and
 // the archive; true when the run must end (a flat run, or returns to the best).
 bool apply_accepted(RunState& rs);
