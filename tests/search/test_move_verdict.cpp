@@ -19,6 +19,7 @@
 #include "search/move_stages.hpp"
 #include "search/search_internal.hpp"
 #include "core/error_stop.hpp"
+#include "core/random_numbers.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
@@ -423,6 +424,129 @@ TEST(VerdictFullLikelihood, RebuiltClustersScoreAsARescoringOfTheProposedConfigu
     if (HasFailure()) return;
   }
   EXPECT_GT(accepted, 50);
+}
+
+// The search stream's state, to replay its draws.
+struct Ran2State {
+  int4 idum2, idumiy, idum3;
+  decltype(variables.idumiv) iv;
+  static Ran2State save() {
+    const auto& v = variables;
+    return {v.idum2, v.idumiy, v.idum3, v.idumiv};
+  }
+  void restore() const {
+    auto& v = variables;
+    v.idum2 = idum2;
+    v.idumiy = idumiy;
+    v.idum3 = idum3;
+    v.idumiv = iv;
+  }
+};
+
+// A full-likelihood sample of 12 offspring in which offspring 1 is a cluster of its own.
+void singleton_sample(RunState& rs) {
+  std::mt19937 rng(99);
+  const int4 n = 12;
+  ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.displayq = 0;
+  for (int4 i = 1; i <= n; ++i) {
+    // Offspring 1 alone with (1, 1); the others in families (2..4, 2..4) along a chain.
+    const int4 f = i == 1 ? 1 : 2 + (i % 3);
+    v.crindivloc(i, 1) = f;
+    v.crindivloc(i, 2) = f;
+    v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
+  }
+  v.crnumfamily(1) = v.crnumfamily(2) = 4;
+  FStatic<int2, 1, 2> hs{};
+  setinitconfiglogl(1, hs);
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  setinitcluster();
+  if (!v.selectedfamily.allocated()) v.selectedfamily.allocate(Dim(n));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 1;
+  v.quicksearchq = 0;
+  v.priortype = 0;
+  v.btloglikelihood = 1e300;
+  v.crloglikelihood = 0.0;
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c) v.crloglikelihood += v.crfamilylogl(c);
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.cp.temperature = 1.0;
+  rs.drawfloor = 0.001;
+  rs.sched.nfaillmt2 = 1e12;
+  v.idum3 = -4321;
+}
+
+// A tie (the proposal scores as the current configuration) is accepted with chance coolfactor
+// for an individual move and rate for a family move. Each verdict is replayed from a copy of
+// the search stream: u redrawn until above drawfloor, then the tie draw r, refused when
+// r > the factor; the stream must stand where the replay leaves it.
+TEST(VerdictFullLikelihood, TiesAreAcceptedWithTheCoolingFactorOrTheRate) {
+  testing_support::TempWorkDir dir{"verdict_ties"};
+  RunState rs;
+  singleton_sample(rs);
+  if (HasFatalFailure()) return;
+  auto& v = variables;
+  auto& av = annealvariables;
+  rs.coolfactor = 0.3;
+  av.rate = 0.6;
+  const int trials = 4000;
+  for (int family = 0; family <= 1; ++family) {
+    SCOPED_TRACE(family ? "family move" : "individual move");
+    int accepted = 0;
+    for (int t = 0; t < trials; ++t) {
+      // The singleton offspring: to a new cluster of new parents (individual move), or its
+      // family moved without any change of parent (family move).
+      const int4 own = v.crindivloc(1, 3);
+      if (family == 0) {
+        testing_support::IndividualMove mv;
+        mv.offspring = 1;
+        mv.dest1 = v.crnumfamily(1) + 1;
+        mv.dest2 = v.crnumfamily(2) + 1;
+        mv.destcluster = 0;
+        mv.search_rows = true;
+        testing_support::build_individual_move(mv);
+        av.hostfamily(3) = v.crnumfamily(3) + 1;
+        rs.choice.movekind = 3;
+      } else {
+        testing_support::build_family_move(1, v.crindivloc(1, 1), v.crindivloc(1, 2));
+        rs.choice.movekind = 0;
+      }
+      rs.choice.owncluster = own;
+      rs.choice.ownclustersize = av.clustersizet(own);
+      rs.choice.hostclustersize = 0;
+      rs.proposal.restside = 0;
+      rs.proposal.newnumfamily(1) = v.crnumfamily(1);
+      rs.proposal.newnumfamily(2) = v.crnumfamily(2);
+      rs.proposal.oldclusterlogl = v.crfamilylogl(own);
+      rs.proposal.newlogprior = rs.cp.oldlogprior;
+      rs.proposal.newcndlogl = rs.cp.oldcndlogl;
+      av.equalconfig = 0;
+      familybuild0(own, 1);
+      const Ran2State before = Ran2State::save();
+      decide_move(rs);
+      const Ran2State after = Ran2State::save();
+      // The replay.
+      before.restore();
+      real8 u = ran2();
+      while (!(u > rs.drawfloor)) u = ran2();
+      const real8 r = ran2();
+      const int4 want = r > (family ? av.rate : rs.coolfactor) ? 0 : 1;
+      ASSERT_EQ(rs.verdict.acceptq, want) << "trial " << t;
+      const real8 next = ran2();
+      after.restore();
+      ASSERT_EQ(ran2(), next) << "trial " << t << ": the verdict drew another number of times";
+      accepted += want;
+    }
+    // Binomial within 4 standard deviations of trials x factor.
+    const double p = family ? av.rate : rs.coolfactor;
+    EXPECT_NEAR(accepted, trials * p, 4.0 * std::sqrt(trials * p * (1.0 - p)));
+    EXPECT_EQ(testing_support::check_cluster_tables(), "");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
