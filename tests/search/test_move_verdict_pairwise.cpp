@@ -67,11 +67,9 @@ bool same_grouping(const std::vector<int4>& x, const std::vector<int4>& y) {
   return true;
 }
 
-class PairwiseVerdict : public ::testing::TestWithParam<Species> {};
-
-TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
-  const Species sp = GetParam();
-  std::mt19937 rng(8080 + static_cast<unsigned>(sp.numsex));
+// A pairwise-method sample of 20 offspring with random dyad tables, a dense random
+// configuration and its cluster tables; the run state for the verdicts.
+void pairwise_sample(const Species& sp, std::mt19937& rng, RunState& rs) {
   const int4 n = 20;
   setup_species(sp, n, 0, 0);
   fill_tables(rng);
@@ -89,6 +87,8 @@ TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
   v.crfamilylogl.allocate(Dim(n));
   v.btindivloc.allocate(Dim(n), Dim(3));
   v.btinferparent.allocate(Dim(n), Dim(2));
+  v.chkidx1 = 1;
+  v.chkidx2 = 2;
   av.lastfamilyid = {};
   v.quicksearchq = 1;
   v.fulllikelihoodmethodq = 0;
@@ -100,44 +100,65 @@ TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
     calculatecrrtpairlogl(v.crloglikelihood);
   }
   v.btloglikelihood = 1e300;
-  RunState rs;
   rs.cp.moveweight.allocate(Dim(n), Dim(2));
   rs.cp.itr = 1;
   rs.cp.temperature = 2.0;
   rs.coolfactor = 0.5;
   rs.sched.nfaillmt2 = 1e12;
+}
+
+// The choice and proposal fields of a random individual move written by the fixture; false
+// when the fixture's move has no usable destination.
+bool hand_over(Proposal& pr, RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  const bool pool = v.numsex == 1;
+  if (pr.kind == 2 && av.numindivlocidx(2) == 0) return false;
+  const int4 o = av.moveindiv;
+  const int4 own = v.crindivloc(o, 3);
+  av.hostfamily(1) = pr.loc(o, 1);
+  av.hostfamily(2) = pr.loc(o, 2);
+  int4 dest = own;
+  if (pr.kind == 2) dest = v.crindivloc(av.indivloc2(av.indivlocidx(1, 2), 4), 3);
+  if (pr.kind == 3) dest = v.crnumfamily(3) + 1;
+  av.hostfamily(3) = dest;
+  std::set<int4> f1, f2;
+  for (int4 i = 1; i <= n; ++i) {
+    f1.insert(pr.loc(i, 1));
+    (pool ? f1 : f2).insert(pr.loc(i, 2));
+  }
+  if (pool) f2 = f1;
+  rs.choice.movekind = pr.kind;
+  rs.choice.owncluster = own;
+  rs.choice.ownclustersize = av.clustersizet(own);
+  rs.choice.hostclustersize = pr.kind == 2 ? av.clustersizet(dest) : 0;
+  rs.proposal.restside = 0;
+  rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
+  rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
+  rs.proposal.newlogprior = 0.0;
+  av.equalconfig = 0;
+  familybuild0(own, 1);
+  if (pr.kind == 2) familybuild0(dest, 2);
+  return true;
+}
+
+class PairwiseVerdict : public ::testing::TestWithParam<Species> {};
+
+TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
+  const Species sp = GetParam();
+  std::mt19937 rng(8080 + static_cast<unsigned>(sp.numsex));
+  const int4 n = 20;
+  RunState rs;
+  pairwise_sample(sp, rng, rs);
+  auto& v = variables;
   const bool pool = v.numsex == 1;
   int accepted = 0, refused = 0;
   for (int step = 0; step < 300; ++step) {
     SCOPED_TRACE(step);
     Proposal pr;
     random_individual_move(rng, pr, 0.0);
-    if (pr.kind == 2 && av.numindivlocidx(2) == 0) continue;
-    const int4 o = av.moveindiv;
-    const int4 own = v.crindivloc(o, 3);
-    av.hostfamily(1) = pr.loc(o, 1);
-    av.hostfamily(2) = pr.loc(o, 2);
-    int4 dest = own;
-    if (pr.kind == 2) dest = v.crindivloc(av.indivloc2(av.indivlocidx(1, 2), 4), 3);
-    if (pr.kind == 3) dest = v.crnumfamily(3) + 1;
-    av.hostfamily(3) = dest;
-    std::set<int4> f1, f2;
-    for (int4 i = 1; i <= n; ++i) {
-      f1.insert(pr.loc(i, 1));
-      (pool ? f1 : f2).insert(pr.loc(i, 2));
-    }
-    if (pool) f2 = f1;
-    rs.choice.movekind = pr.kind;
-    rs.choice.owncluster = own;
-    rs.choice.ownclustersize = av.clustersizet(own);
-    rs.choice.hostclustersize = pr.kind == 2 ? av.clustersizet(dest) : 0;
-    rs.proposal.restside = 0;
-    rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
-    rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
-    rs.proposal.newlogprior = 0.0;
-    av.equalconfig = 0;
-    familybuild0(own, 1);
-    if (pr.kind == 2) familybuild0(dest, 2);
+    if (!hand_over(pr, rs)) continue;
     // The change of the pairwise score, from the two configurations in full.
     FArray<int4, 2> cur(Dim(n), Dim(3));
     for (int4 i = 1; i <= n; ++i)
@@ -208,6 +229,118 @@ TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
   }
   EXPECT_GT(accepted, 20);
   EXPECT_GT(refused, 20);
+}
+
+// The archive's records, head first.
+int4 archive_count() {
+  int4 k = 0;
+  for (const Config* r = variables.confighead; r != nullptr; r = r->next) ++k;
+  return k;
+}
+
+// The best copy and the archive through accepted moves, against a model kept in the test:
+// before the last round only new overall bests enter the archive; in the last round (with the
+// archive on) every accepted configuration is in the archive afterwards (offered again, it is
+// refused as a duplicate); a new best equal to the previous best only raises maxsamegain; the
+// first new best with a new configuration sets rate to 1; the archive head decodes to the best
+// copy when this run holds the overall best.
+TEST(PairwiseVerdictBest, BestCopyAndArchiveFollowTheAcceptedMoves) {
+  std::mt19937 rng(4242);
+  RunState rs;
+  pairwise_sample(Species{"two_sexes", 2, 0, 0, 0, 0}, rng, rs);
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = v.smplsize;
+  archiveconfigremoveall();
+  v.btloglikelihood = v.crloglikelihood;
+  v.bestlogl = v.crloglikelihood;
+  v.minloglikelihood = v.bestlogl - 10.0;
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 c = 1; c <= 3; ++c) v.btindivloc(i, c) = v.crindivloc(i, c);
+  v.btnumfamily = v.crnumfamily;
+  rs.cp.temperature = 3.0;
+  av.rate = 0.4;
+  int newbests = 0, samebests = 0, overall = 0, lastround = 0;
+  for (int step = 0; step < 600; ++step) {
+    SCOPED_TRACE(step);
+    rs.iround = step < 300 ? 4 : 5;
+    rs.archiveon() = rs.iround == 5 ? 1 : 0;
+    Proposal pr;
+    random_individual_move(rng, pr, 0.0);
+    if (!hand_over(pr, rs)) continue;
+    std::vector<int4> best_before;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 c = 1; c <= 3; ++c) best_before.push_back(v.btindivloc(i, c));
+    const real8 bt = v.btloglikelihood;
+    const real8 bestlogl = v.bestlogl;
+    const int4 count = archive_count();
+    const int8 nb = rs.cp.newbestcount;
+    const real8 same = rs.maxsamegain;
+    decide_move(rs);
+    if (rs.verdict.acceptq != 1) continue;
+    const real8 cr = v.crloglikelihood;
+    if (cr > bt + 1e-8) {
+      EXPECT_EQ(v.btloglikelihood, cr);
+      // Whether the new best is the previous best's configuration, by partition.
+      std::vector<int4> a1, a2, a3, b1, b2, b3;
+      for (int4 i = 1; i <= n; ++i) {
+        a1.push_back(best_before[static_cast<std::size_t>(3 * (i - 1))]);
+        a2.push_back(best_before[static_cast<std::size_t>(3 * (i - 1) + 1)]);
+        a3.push_back(best_before[static_cast<std::size_t>(3 * (i - 1) + 2)]);
+        b1.push_back(v.crindivloc(i, 1));
+        b2.push_back(v.crindivloc(i, 2));
+        b3.push_back(v.crindivloc(i, 3));
+        for (int4 c = 1; c <= 3; ++c) EXPECT_EQ(v.btindivloc(i, c), v.crindivloc(i, c));
+      }
+      const bool equal = same_grouping(a1, b1) && same_grouping(a2, b2) && same_grouping(a3, b3);
+      if (equal) {
+        ++samebests;
+        EXPECT_EQ(rs.cp.newbestcount, nb);
+        EXPECT_EQ(rs.maxsamegain, std::max(same, cr - bt));
+      } else {
+        ++newbests;
+        EXPECT_EQ(rs.cp.newbestcount, nb + 1);
+        if (nb == 0) {
+          EXPECT_EQ(av.rate, 1.0);
+        }
+      }
+    } else {
+      EXPECT_EQ(v.btloglikelihood, bt);
+    }
+    if (v.btloglikelihood > bestlogl + 1e-8) {
+      ++overall;
+      EXPECT_EQ(v.bestlogl, v.btloglikelihood);
+      EXPECT_EQ(v.minloglikelihood, v.bestlogl - 10.0);
+      // The head is the best copy.
+      ASSERT_NE(v.confighead, nullptr);
+      v.crrtconfig = v.confighead;
+      real8 logl = 0.0;
+      convertconfig(1, logl);
+      EXPECT_EQ(logl, v.btloglikelihood);
+      std::vector<int4> h1, h2, b1, b2;
+      for (int4 i = 1; i <= n; ++i) {
+        h1.push_back(v.offtgt(i, 1));
+        h2.push_back(v.offtgt(i, 2));
+        b1.push_back(v.btindivloc(i, 1));
+        b2.push_back(v.btindivloc(i, 2));
+      }
+      EXPECT_TRUE(same_grouping(h1, b1) && same_grouping(h2, b2));
+    } else if (rs.iround == 4) {
+      EXPECT_EQ(archive_count(), count) << "only overall bests enter before the last round";
+    }
+    if (rs.iround == 5 && cr > v.minloglikelihood) {
+      ++lastround;
+      WindowScope keep1(v.indivlocprt, v.crindivloc.view());
+      WindowScope keep2(v.inferparentprt, v.inferparent.view());
+      WindowScope keep3(v.loglikelihoodprt, &v.crloglikelihood);
+      EXPECT_FALSE(archiveconfigadd(2, v.crnumfamily(3))) << "the accepted configuration is archived";
+    }
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(newbests, 3);
+  EXPECT_GT(overall, 3);
+  EXPECT_GT(lastround, 20);
+  archiveconfigremoveall();
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, PairwiseVerdict,
