@@ -2,6 +2,7 @@
 // cluster tables and per-cluster values, the score, the best copy and the archive, and the
 // periodic recomputations that remove rounding drift.
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "configuration/configuration.hpp"
@@ -230,6 +231,22 @@ void apply_clusters(RunState& rs, real8& sum) {
       if (win(r, 3) > own) --win(r, 3);
     });
   }
+
+#ifndef NDEBUG
+  // A proposal equal to the current configuration keeps the destination's measures, with the
+  // entries of the two sexes exchanged by the validity test: they must match its rows.
+  if (av.equalconfig == 1 && vd.nclusters == 1) {
+    const NewCluster& nc = vd.clusters[0];
+    WindowSave keep;
+    v.indivlocprt = av.indivloc12(2);
+    v.indivorder = FView<int4, 1>(&vd.rows[1], {Dim(nc.size)});
+    int4 nmember = 0;
+    int4 maxfam = 0;
+    familybuild(0, nc.size, 1, nmember, maxfam, 0, 0, 0, 0);
+    assert(av.clustersize(1, nc.id) == v.nparent(1) && av.clustersize(2, nc.id) == v.nparent(2) &&
+           av.clustersize(3, nc.id) == maxfam && av.clustersize(4, nc.id) == v.numberfsfamily);
+  }
+#endif
 
   // Per-cluster values, then the registrations: side 2 first, then side 1.
   for (int4 k = 0; k < vd.nclusters; ++k) {

@@ -121,7 +121,7 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
   const bool pool = sp.numsex == 1;
   std::uniform_int_distribution<int4> pick(1, n);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  std::map<int4, int4> kinds;  // moves made per destination kind (4: the own cluster emptied)
+  std::map<int4, int4> kinds;  // moves per destination kind (4: own cluster emptied, 5: equal)
   for (int step = 0; step < 400; ++step) {
     SCOPED_TRACE(step);
     const int4 o = pick(rng);
@@ -144,7 +144,15 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
       d2 = v.crindivloc(j, 2);
       dest = v.crindivloc(j, 3);
     }
-    if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) continue;
+    // Now and then the proposal equal to the current configuration, admitted as such.
+    const bool equal = w > 0.9;
+    if (equal) {
+      d1 = v.crindivloc(o, 1);
+      d2 = v.crindivloc(o, 2);
+      dest = own;
+    } else if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) {
+      continue;
+    }
     std::vector<int4> sibs;
     for (int4 x = 1; x <= n; ++x)
       if (x != o && v.crindivloc(x, 1) == v.crindivloc(o, 1) &&
@@ -183,12 +191,18 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
     rs.proposal.restside = 0;
     rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
     rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
-    av.equalconfig = 0;
+    av.equalconfig = equal ? 1 : 0;
     familybuild0(own, 1);
     if (kind == 2) familybuild0(dest, 2);
 
     ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
     ASSERT_EQ(rs.verdict.acceptq, 1);
+    if (equal) {
+      // One cluster, kept whole under its id.
+      EXPECT_EQ(rs.verdict.nclusters, 1);
+      EXPECT_EQ(rs.verdict.sideclusters(2), 1);
+      ++kinds[5];
+    }
     ++kinds[kind];
     if (rs.verdict.ownemptied != 0) ++kinds[4];
 
@@ -240,7 +254,7 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
     if (HasFailure()) return;
   }
   // Every kind of destination was exercised, and clusters were emptied.
-  for (int4 k = 1; k <= 4; ++k) EXPECT_GT(kinds[k], 0) << "kind " << k;
+  for (int4 k = 1; k <= 5; ++k) EXPECT_GT(kinds[k], 0) << "kind " << k;
 }
 
 
