@@ -94,7 +94,7 @@ void renumber_families(int4 col1, int4 col2, int4& count) {
   auto& w = search_work;
   const int4 cr = count;
   // New ids, in the order of the moving rows, then of any other row.
-  auto& newids = w.pool;
+  auto& newids = w.newids;
   newids.clear();
   const auto note_new = [&](int4 x) {
     if (x > cr && std::find(newids.begin(), newids.end(), x) == newids.end()) newids.push_back(x);
@@ -118,12 +118,12 @@ void renumber_families(int4 col1, int4 col2, int4& count) {
   int4 top = cr + nnew;
   // Emptied ids: carried now by an offspring of the rows, proposed by no row (the rows hold
   // whole clusters, so no other offspring carries them).
-  auto& used = w.count1;
+  auto& used = w.idmark;
   grow(used, static_cast<std::size_t>(top) + 1);
   each_side_row([&](FView<int4, 2>& win, int4 r) {
     for (int4 c = col1; c <= col2; ++c) used[static_cast<std::size_t>(win(r, c))] = 1;
   });
-  auto& emptied = w.newlabel;
+  auto& emptied = w.emptied;
   emptied.clear();
   each_side_row([&](FView<int4, 2>& win, int4 r) {
     const int4 o = win(r, 4);
@@ -290,6 +290,10 @@ void apply_clusters(RunState& rs, real8& sum) {
   av.lastfamilyid(1) = 0;
   av.lastfamilyid(2) = 0;
   setindivclusterindex();
+  // The marks of the own cluster's families that the proposal held are released.
+  if (v.selectedfamily.allocated())
+    for (int4 f = 1; f <= av.numberfsfamily1 && f <= v.selectedfamily.ubound(1); ++f)
+      v.selectedfamily(f) = 0;
 
   if (v.numsex == 1) {
     int4 lo = 0;

@@ -19,6 +19,7 @@
 #include "search/move_stages.hpp"
 #include "search/search_internal.hpp"
 #include "core/error_stop.hpp"
+#include "core/modules/search_work.hpp"
 #include "core/random_numbers.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/prepare.hpp"
@@ -194,6 +195,10 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
     av.equalconfig = equal ? 1 : 0;
     familybuild0(own, 1);
     if (kind == 2) familybuild0(dest, 2);
+    // The search's shared tallies as other routines leave them: not cleared.
+    for (auto* t : {&search_work.count1, &search_work.count2, &search_work.pool,
+                    &search_work.newlabel, &search_work.order})
+      t->assign(static_cast<std::size_t>(4 * n), 7);
 
     ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
     ASSERT_EQ(rs.verdict.acceptq, 1);
