@@ -338,9 +338,23 @@ void family_cluster(RunState& rs) {
   const Proposal& pr = rs.proposal;
   WindowSave keep;
   v.inferparentprt = v.inferparent.view();
-  familybuild0(ch.owncluster, 0);
-  v.maxnumpartner(1) = av.clustersize(5, ch.owncluster);
-  v.maxnumpartner(2) = av.clustersize(6, ch.owncluster);
+  // The cluster's structure built from its member rows (the proposal changes parents only).
+  {
+    const auto& members = v.indivcluster(v.indivclusterindex(ch.owncluster));
+    const auto m = static_cast<int4>(members.size(1));
+    for (int4 t = 1; t <= m; ++t) {
+      const int4 o = members(t);
+      av.indivloc3(t, 1) = v.crindivloc(o, 1);
+      av.indivloc3(t, 2) = v.crindivloc(o, 2);
+      av.indivloc3(t, 3) = 0;
+      av.indivloc3(t, 4) = o;
+    }
+    v.indivlocprt = av.indivloc3.view();
+    v.indivorder = window(v.number1tgt, 1, m);
+    int4 nmember = 0;
+    int4 maxfam = 0;
+    familybuild(av.indivloc3(1, 1), m, 1, nmember, maxfam, 1, 0, 0, 1);
+  }
   real8 known = 0.0;
   if (v.anyknownsibshipq(1) != 0 || v.anyknownsibshipq(2) != 0) {
     for (int4 f = 1; f <= v.numberfsfamily; ++f) {
