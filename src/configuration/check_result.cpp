@@ -430,13 +430,9 @@ void check_prior_and_score(Diagnostic& d, const FStatic<int4, 1, 2>& nsib,
       d.line("(2ES25.5)", total, v.crloglikelihood);
       if (full) {
         for (int4 c = 1; c <= nclust; ++c) {
-          // Cluster ids map to the slots that hold their scores.
-          int4 slot = c;
-          if (v.indivclusterindex.allocated() && c <= v.indivclusterindex.ubound(1) &&
-              v.indivclusterindex(c) > 0)
-            slot = v.indivclusterindex(c);
+          // Per-cluster scores are kept by cluster id.
           const real8 now = logl[static_cast<std::size_t>(c - 1)];
-          const real8 kept = v.crfamilylogl(slot);
+          const real8 kept = v.crfamilylogl(c);
           if (std::abs(now - kept) > 1e-5 * std::abs(now)) d.line("(I4, 2ES15.5)", c, now, kept);
         }
         if (std::abs(parentlogl - cand) > 1e-5 * std::abs(cand))

@@ -115,15 +115,42 @@ void adjusthapconfig();
 // clears those marks); count grows by their number.
 void inferprntlist(int4 cluster, int4& count, int4 sex, int4 col);
 
-// The scoring of a proposal and what applying it needs.
+// One cluster the proposal creates: its side (1 what remains of the moving offspring's
+// cluster, 2 the destination), its id, its log likelihood (full likelihood) and its structure
+// summary (the clustersize column and its size); its rows, in offspring order, are
+// rows[first + 1 .. first + size] of the Verdict.
+struct NewCluster {
+  int4 side = 0;
+  int4 id = 0;
+  int4 size = 0;
+  int4 first = 0;
+  real8 logl = 0.0;
+  std::array<int4, 6> cnt{};
+};
+
+// The scoring of a proposal and what applying it needs. The work vectors only grow.
 struct Verdict {
   int4 acceptq = 0;
   real8 thresholdlogl = 0.0;
   real8 drawlogu = 0.0;
   real8 oldpairlogl = 0.0, newpairlogl = 0.0;
   real8 selfterm = 0.0;
+  int4 pairdivisor = 1;
+  real8 knownsibcount = 0.0;
+  int4 prescreen = 0;       // method 2: 0 no pre-test, 2 passed, 1 failed
+  int4 ownemptied = 0;      // 1: the moving offspring's cluster is left without offspring
+  real8 familylogl = 0.0;   // family move: the new log likelihood of its cluster
+  FStatic<int4, 1, 2> sideclusters{};
+  int4 nclusters = 0;               // clusters of the proposal, in clusters[0 ..]
+  std::vector<NewCluster> clusters{};
+  std::vector<int4> rows{};          // the clusters' rows (1-based), cluster after cluster
+  std::vector<int4> order{};         // one side's rows in offspring order (1-based)
+  std::vector<int4> pending{};       // rows not yet in a cluster (1-based)
+  std::vector<int4> rowof{};         // offspring -> row of the side being built
+  std::vector<real8> keys{};         // sort keys of the general sort
+  std::vector<int4> ikeys{};         // sort keys of the linear sort
+  FArray<int4, 2> block1{}, block2{};  // the screens' rows: current and proposed families
 };
-
 // The three stages.
 bool choose_move(RunState& rs);
 bool build_proposal(RunState& rs);

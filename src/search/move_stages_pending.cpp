@@ -1,14 +1,8 @@
-// Stand-ins for the stages of a move that are not built yet: the verdict counts one scored,
-// rejected proposal.
+// Stand-in for the stage of a move that is not built yet: a new best updates nothing.
 #include "search/search_internal.hpp"
 
 namespace kinrad {
 
-MoveOutcome decide_move(RunState& rs) {
-  count_scored(rs);
-  undo_proposal(rs);
-  return MoveOutcome::completed;
-}
 void update_after_new_best(RunState& /*rs*/) {}
 
 }  // namespace kinrad

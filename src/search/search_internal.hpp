@@ -91,6 +91,7 @@ struct RunState {
   int8 lastloggediter = 0;
   real4 starttime = 0.0f;
   real8 lastsavecpu = 0.0;
+  int4 iround = 5;  // the allele-frequency round of the call (5: the last, or none)
   int4 invalidcount = 0;      // proposal attempts before the first completed iteration; -1: off
   int4 reduceperiod = 10000;  // acceptances between reductions of the pairwise accumulator
   int4 triocheckq = 0;

@@ -298,7 +298,8 @@ void after_move(RunState& rs) {
     nsib(2) = cp.numsizeclass(2);
     nfam(1) = v.crnumfamily(1);
     nfam(2) = v.crnumfamily(2);
-    checkresult(cp.numiterate, cp.curnumassign, nsib, nfam, cp.oldlogprior, cp.oldcndlogl, 0);
+    checkresult(cp.numiterate, cp.curnumassign, nsib, nfam, cp.oldlogprior, cp.oldcndlogl,
+                rs.verdict.acceptq);
   }
   if (v.anymonogamy == 0 && cp.numiterate % 10000 == 0) relabel_families();
 }
@@ -341,8 +342,9 @@ IterationEnd iteration(RunState& rs) {
 
 }  // namespace
 
-bool temperature_loop(RunState& rs, int4 /*iround*/) {
+bool temperature_loop(RunState& rs, int4 iround) {
   auto& cp = rs.cp;
+  rs.iround = iround;
   for (cp.tmr = rs.tmrstart; cp.tmr <= rs.sched.ntemprature;) {
     if (rs.restorestatus == 0 && cp.tmr == rs.tmrstart) {
       // A restored temperature goes on where it stopped, with its counters and its rate.

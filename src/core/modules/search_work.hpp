@@ -12,6 +12,12 @@ struct SearchWork {
   std::vector<int4> count1{}, count2{};  // tallies by family or cluster id
   std::vector<int4> pool{};              // relabelling: labels not yet drawn (1..)
   std::vector<int4> newlabel{};          // relabelling: the new label of each old id (1..)
+  std::vector<real8> keys{};             // sort keys of the family-size limit
+  int4 istart = -1;                      // the screens' variant scored first (-1: not yet set)
+  std::vector<char> inrows{};            // a move's windows: offspring already in a row (0 between uses)
+  std::vector<int4> idmark{};            // family renumbering: ids proposed or emptied (0 between uses)
+  std::vector<int4> newids{};            // family renumbering: ids a move introduced
+  std::vector<int4> emptied{};           // family renumbering: ids a move left without offspring
 };
 
 inline SearchWork search_work{};

@@ -1,0 +1,436 @@
+// An accepted proposal written into the current configuration: parents, family ids, the
+// cluster tables and per-cluster values, the score, the best copy and the archive, and the
+// periodic recomputations that remove rounding drift.
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+#include "configuration/configuration.hpp"
+#include "core/error_stop.hpp"
+#include "core/modules.hpp"
+#include "core/modules/search_work.hpp"
+#include "search/move_verdict_internal.hpp"
+#include "search/search_internal.hpp"
+
+namespace kinrad {
+
+namespace {
+
+template <class T>
+void grow(std::vector<T>& buf, std::size_t n) {
+  if (buf.size() < n) buf.resize(n);
+}
+
+// The proposed parents made permanent: inferparent2, the parent-offspring links and the
+// eligible-candidate lists of the family moves marked stale.
+void apply_parents(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  for (int4 s = 1; s <= 2; ++s)
+    for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+      v.inferparent2(av.indivparentage(k, s), s) = av.inferparentage(k, s, 2);
+  if (v.poassign.allocated()) {
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 k = 1; k <= av.numindivparentage(s); ++k) {
+        const int4 o = av.indivparentage(k, s);
+        const int4 p = std::max(av.inferparentage(k, s, 2), v.indivparent(o, s));
+        v.poassign(s, o) = p > 0 ? v.cndinoffspring(p, s) : 0;
+      }
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 k = 1; k <= av.numindivparentage(s); ++k) {
+        const int4 o = av.indivparentage(k, s);
+        const int4 pos = v.ipoassign(o);
+        if (pos > 0) {
+          const int4 lastpos = v.npoassign(0);
+          const int4 moved = v.npoassign(lastpos);
+          v.npoassign(pos) = moved;
+          v.ipoassign(moved) = pos;
+          v.ipoassign(o) = 0;
+          --v.npoassign(0);
+        }
+      }
+    for (int4 s = 1; s <= 2; ++s)
+      for (int4 k = 1; k <= av.numindivparentage(s); ++k) {
+        const int4 o = av.indivparentage(k, s);
+        if (v.ipoassign(o) == 0 && (v.poassign(1, o) > 0 || v.poassign(2, o) > 0)) {
+          v.npoassign(++v.npoassign(0)) = o;
+          v.ipoassign(o) = v.npoassign(0);
+        }
+      }
+  }
+  auto& el = rs.proposal.eligible;
+  if (!el.allocated()) return;
+  if (v.numsex == 1) {
+    if (av.numindivparentage(1) > 0 || av.numindivparentage(2) > 0) {
+      int4 both = 0;
+      for (int4 c = 1; c <= av.unassignedcnd.ubound(1); ++c)
+        if (av.unassignedcnd(c, 1) + av.unassignedcnd(c, 2) == 2) ++both;
+      rs.numunassigned[0] = both;
+      el(0, 1) = -1;
+      if (el.ubound(2) >= 2) el(0, 2) = -1;
+    }
+    return;
+  }
+  for (int4 s = 1; s <= 2; ++s)
+    if (av.numindivparentage(s) > 0 && el.ubound(2) >= s) el(0, s) = -1;
+}
+
+// Calls f(window, row) for every row of both sides.
+template <class F>
+void each_side_row(F f) {
+  auto& av = annealvariables;
+  for (int4 k = 1; k <= 2; ++k) {
+    auto win = av.indivloc12(k);
+    for (int4 r = 1; r <= av.numindiv(k); ++r) f(win, r);
+  }
+}
+
+// Family ids after an individual move: ids the proposal introduced numbered on from
+// crnumfamily, then each emptied id, in ascending order, given the current largest id.
+// cols: the columns of one id space (1 or 2 alone, or both in one parent pool).
+void renumber_families(int4 col1, int4 col2, int4& count) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& w = search_work;
+  const int4 cr = count;
+  // New ids, in the order of the moving rows, then of any other row.
+  auto& newids = w.newids;
+  newids.clear();
+  const auto note_new = [&](int4 x) {
+    if (x > cr && std::find(newids.begin(), newids.end(), x) == newids.end()) newids.push_back(x);
+  };
+  for (int4 t = 1; t <= av.numindivlocidx(3); ++t) {
+    const int4 r = av.indivlocidx(t, 3);
+    for (int4 c = col1; c <= col2; ++c) note_new(av.indivloc2(r, c));
+  }
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    for (int4 c = col1; c <= col2; ++c) note_new(win(r, c));
+  });
+  const auto nnew = static_cast<int4>(newids.size());
+  if (nnew > 0)
+    each_side_row([&](FView<int4, 2>& win, int4 r) {
+      for (int4 c = col1; c <= col2; ++c)
+        if (win(r, c) > cr) {
+          const auto at = std::find(newids.begin(), newids.end(), win(r, c)) - newids.begin();
+          win(r, c) = cr + 1 + static_cast<int4>(at);
+        }
+    });
+  int4 top = cr + nnew;
+  // Emptied ids: carried now by an offspring of the rows, proposed by no row (the rows hold
+  // whole clusters, so no other offspring carries them).
+  auto& used = w.idmark;
+  grow(used, static_cast<std::size_t>(top) + 1);
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    for (int4 c = col1; c <= col2; ++c) used[static_cast<std::size_t>(win(r, c))] = 1;
+  });
+  auto& emptied = w.emptied;
+  emptied.clear();
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    const int4 o = win(r, 4);
+    for (int4 c = col1; c <= col2; ++c) {
+      const int4 x = v.crindivloc(o, c);
+      if (x >= 1 && x <= cr && used[static_cast<std::size_t>(x)] == 0) {
+        used[static_cast<std::size_t>(x)] = 2;
+        emptied.push_back(x);
+      }
+    }
+  });
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    for (int4 c = col1; c <= col2; ++c) used[static_cast<std::size_t>(win(r, c))] = 0;
+  });
+  std::sort(emptied.begin(), emptied.end());
+  for (int4 x : emptied) used[static_cast<std::size_t>(x)] = 0;
+  std::size_t e = 0;
+  std::size_t hi = emptied.size();
+  while (e < hi) {
+    // The largest id still carried.
+    while (hi > e && emptied[hi - 1] == top) {
+      --top;
+      --hi;
+    }
+    if (e >= hi) break;
+    const int4 x = emptied[e++];
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      for (int4 c = col1; c <= col2; ++c)
+        if (v.crindivloc(i, c) == top) v.crindivloc(i, c) = x;
+    each_side_row([&](FView<int4, 2>& win, int4 r) {
+      for (int4 c = col1; c <= col2; ++c)
+        if (win(r, c) == top) win(r, c) = x;
+    });
+    --top;
+  }
+  count = top;
+}
+
+// The clusters of an accepted individual move written into the configuration and its tables;
+// sum gains their log likelihoods.
+void apply_clusters(RunState& rs, real8& sum) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& vd = rs.verdict;
+  auto& cp = rs.cp;
+  const MoveChoice& ch = rs.choice;
+  const Proposal& pr = rs.proposal;
+  const bool full = v.fulllikelihoodmethodq != 0;
+  const int4 own = ch.owncluster;
+  const int4 host = av.hostfamily(3);
+
+  if (v.numsex == 1 && v.allowinbreeding == 1)
+    each_side_row([&](FView<int4, 2>& win, int4 r) {
+      const int4 o = win(r, 4);
+      cp.curnumselfer += (win(r, 1) == win(r, 2) ? 1 : 0) -
+                         (v.crindivloc(o, 1) == v.crindivloc(o, 2) ? 1 : 0);
+    });
+
+  // Family ids.
+  if (v.numsex == 1) {
+    int4 count = v.crnumfamily(1);
+    renumber_families(1, 2, count);
+    v.crnumfamily(1) = count;
+    v.crnumfamily(2) = count;
+  } else {
+    for (int4 s = 1; s <= 2; ++s) renumber_families(s, s, v.crnumfamily(s));
+  }
+  if (v.priortype == 1) {
+    // The largest sibship size in use: every family the move changed is held whole by the
+    // rows, so none grew beyond their number.
+    const int4 cap = std::max({static_cast<int4>(cp.numsizeclass(1)),
+                               static_cast<int4>(cp.numsizeclass(2)), av.numindiv(1) + av.numindiv(2)});
+    for (int4 s = 1; s <= v.numsex; ++s) {
+      int4 top = std::min(cap, static_cast<int4>(v.sibshipsizedist.ubound(1)));
+      while (top > 1 && v.sibshipsizedist(top, s) == 0) --top;
+      cp.numsizeclass(s) = static_cast<int2>(top);
+    }
+    rs.oldsibsizeprior = pr.newsibsizeprior;
+  }
+
+  // The touched clusters leave their slots.
+  const int4 oldcount = v.crnumfamily(3);
+  int4 nused = oldcount;
+  const int4 slot1 = v.indivclusterindex(own);
+  replacecluster(own, slot1);
+  --nused;
+  if (av.equalconfig == 0 && ch.hostclustersize > 0) {
+    int4 slot2 = v.indivclusterindex(host);
+    if (slot2 == oldcount) slot2 = slot1;
+    replacecluster(host, slot2);
+    --nused;
+  }
+
+  // An emptied own cluster gives up its id: the ids above it move down by one.
+  int4 maxid = oldcount;
+  if (vd.ownemptied != 0) {
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      if (v.crindivloc(i, 3) > own) --v.crindivloc(i, 3);
+    for (int4 id = own; id < oldcount; ++id) {
+      v.crfamilylogl(id) = v.crfamilylogl(id + 1);
+      av.clustersizet(id) = av.clustersizet(id + 1);
+      for (int4 j = 1; j <= 6; ++j) av.clustersize(j, id) = av.clustersize(j, id + 1);
+    }
+    maxid = oldcount - 1;
+    for (int4 k = 0; k < vd.nclusters; ++k) {
+      NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
+      if (nc.id > own) --nc.id;
+    }
+    each_side_row([&](FView<int4, 2>& win, int4 r) {
+      if (win(r, 3) > own) --win(r, 3);
+    });
+  }
+
+#ifndef NDEBUG
+  // A proposal equal to the current configuration keeps the destination's measures, with the
+  // entries of the two sexes exchanged by the validity test: they must match its rows.
+  if (av.equalconfig == 1 && vd.nclusters == 1) {
+    const NewCluster& nc = vd.clusters[0];
+    WindowSave keep;
+    v.indivlocprt = av.indivloc12(2);
+    v.indivorder = FView<int4, 1>(&vd.rows[1], {Dim(nc.size)});
+    int4 nmember = 0;
+    int4 maxfam = 0;
+    familybuild(0, nc.size, 1, nmember, maxfam, 0, 0, 0, 0);
+    assert(av.clustersize(1, nc.id) == v.nparent(1) && av.clustersize(2, nc.id) == v.nparent(2) &&
+           av.clustersize(3, nc.id) == maxfam && av.clustersize(4, nc.id) == v.numberfsfamily);
+  }
+#endif
+
+  // Per-cluster values, then the registrations: side 2 first, then side 1.
+  for (int4 k = 0; k < vd.nclusters; ++k) {
+    const NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
+    maxid = std::max(maxid, nc.id);
+    if (full) {
+      v.crfamilylogl(nc.id) = nc.logl;
+      sum += nc.logl;
+    }
+    if (av.equalconfig == 1) continue;
+    av.clustersizet(nc.id) = nc.size;
+    for (int4 j = 0; j < 6; ++j) av.clustersize(j + 1, nc.id) = nc.cnt[static_cast<std::size_t>(j)];
+  }
+  v.crnumfamily(3) = maxid;
+  {
+    WindowSave keep;
+    const bool mono2 = v.allmonogamy != 0 && v.numsex == 2;
+    for (int4 side = 2; side >= 1; --side)
+      for (int4 k = 0; k < vd.nclusters; ++k) {
+        const NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
+        if (nc.side != side) continue;
+        v.indivlocprt = av.indivloc12(side);
+        const int4 slot = ++nused;
+        const int4* rows = &vd.rows[static_cast<std::size_t>(nc.first) + 1];
+        if (full && mono2)
+          addcluster1(slot, nc.size, nc.size, rows);
+        else if (full || av.equalconfig == 1)
+          addcluster(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
+        else
+          addcluster2(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
+      }
+  }
+
+  // The rows into the configuration.
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    const int4 o = win(r, 4);
+    v.crindivloc(o, 1) = win(r, 1);
+    v.crindivloc(o, 2) = win(r, 2);
+    v.crindivloc(o, 3) = win(r, 3);
+  });
+  av.lastfamilyid(1) = 0;
+  av.lastfamilyid(2) = 0;
+  setindivclusterindex();
+  // The marks of the own cluster's families that the proposal held are released.
+  if (v.selectedfamily.allocated())
+    for (int4 f = 1; f <= av.numberfsfamily1 && f <= v.selectedfamily.ubound(1); ++f)
+      v.selectedfamily(f) = 0;
+
+  if (v.numsex == 1) {
+    int4 lo = 0;
+    int4 hi = 0;
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      for (int4 c = 1; c <= 2; ++c) {
+        const int4 x = v.crindivloc(i, c);
+        if (lo == 0 || x < lo) lo = x;
+        hi = std::max(hi, x);
+      }
+    if (lo != 1) {
+      for (int4 k = 1; k <= 5; ++k) v.errmsg(k) = "";
+      v.errmsg(1) = "Error in pedigree configuration!";
+      stoponerror(1, "ANNEAL");
+    }
+    v.crnumfamily(1) = hi;
+    v.crnumfamily(2) = hi;
+  }
+}
+
+// The best copy of the run replaced by the current configuration.
+void copy_best(const RunState& rs) {
+  auto& v = variables;
+  v.btloglikelihood = v.crloglikelihood;
+  v.btnumfamily = v.crnumfamily;
+  v.btconfigprior = rs.cp.oldlogprior;
+  if (v.btindivloc.size(1) != v.crindivloc.size(1) || v.btindivloc.size(2) != 3)
+    v.btindivloc.allocate(Dim(v.crindivloc.size(1)), Dim(3));
+  for (int4 c = 1; c <= 3; ++c)
+    for (int4 i = 1; i <= v.smplsize; ++i) v.btindivloc(i, c) = v.crindivloc(i, c);
+  if (v.allcandidate > 0)
+    for (int4 c = 1; c <= 2; ++c)
+      for (int4 i = 1; i <= v.smplsize; ++i) v.btinferparent(i, c) = v.inferparent(i, c);
+}
+
+}  // namespace
+
+bool apply_accepted(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& vd = rs.verdict;
+  auto& cp = rs.cp;
+  const Proposal& pr = rs.proposal;
+  const bool full = v.fulllikelihoodmethodq != 0;
+
+  if (v.allcandidate > 0) apply_parents(rs);
+  real8 sum = 0.0;
+  if (full) sum = v.crloglikelihood - pr.oldclusterlogl - cp.oldcndlogl - cp.oldlogprior;
+  if (av.movingtype == 1) {
+    apply_clusters(rs, sum);
+  } else if (full) {
+    v.crfamilylogl(v.crindivloc(av.moveindiv, 3)) = vd.familylogl;
+    sum += vd.familylogl;
+  }
+
+  // The new score.
+  const real8 prevlogl = v.crloglikelihood;
+  if (!full) {
+    v.crloglikelihood =
+        v.crloglikelihood - vd.oldpairlogl + vd.newpairlogl - cp.oldlogprior + pr.newlogprior;
+  } else {
+    real8 logl = sum;
+    if ((cp.nsucc + 1) % 100 == 0) {
+      logl = 0.0;
+      for (int4 c = 1; c <= v.crnumfamily(3); ++c) logl += v.crfamilylogl(c);
+    }
+    v.crloglikelihood = logl + pr.newcndlogl + pr.newlogprior;
+  }
+  count_accepted(rs, v.crloglikelihood - prevlogl);
+  ++rs.acceptcount();
+  cp.oldcndlogl = pr.newcndlogl;
+  cp.oldlogprior = pr.newlogprior;
+  cp.curnumassign = pr.newnumassign;
+  rs.crshown.recount = true;
+  bool end = flat_run_ends(rs);
+
+  // The archive and the best configuration.
+  const real8 cr = v.crloglikelihood;
+  if (rs.iround == 5 && cr > v.minloglikelihood &&
+      !(v.updateallelefre == 1 && cp.itr > 1000 &&
+        static_cast<real8>(cp.nsucc) / static_cast<real8>(cp.itr) > 0.1)) {
+    if (rs.archiveon() == 1) {
+      WindowSave keep;
+      v.indivlocprt = v.crindivloc.view();
+      v.inferparentprt = v.inferparent.view();
+      v.loglikelihoodprt = &v.crloglikelihood;
+      archiveconfigadd(2, v.crnumfamily(3));
+    }
+    cp.archivechanged = 1;
+  }
+  int4 sameasbest = 0;
+  if (cr > v.btloglikelihood + 1e-8) {
+    v.btnumassign = cp.curnumassign;
+    equalconfigtest(sameasbest);
+    const real8 gain = cr - v.btloglikelihood;
+    copy_best(rs);
+    rs.btshown.recount = true;
+    const bool newconfig = sameasbest == 0;
+    count_new_best(rs, gain, newconfig);
+    if (newconfig && full) {
+      ++cp.updatecount;
+      const real4 f = (100.0f / static_cast<real4>(cp.tmr) + 1.0f) *
+                      static_cast<real4>(std::max(v.numloci23 / 2, 5));
+      const auto interval = static_cast<int4>(std::lround(f));
+      if (v.updateallelefre == 1 && interval > 0 && cp.updatecount % interval == 0 &&
+          0.7 * static_cast<real8>(cp.itr) > static_cast<real8>(cp.nsucc))
+        update_after_new_best(rs);
+    }
+    if (v.btloglikelihood > v.bestlogl + 1e-8) {
+      v.bestlogl = v.btloglikelihood;
+      v.minloglikelihood = v.bestlogl - 10.0;
+      archiveconfigremove();
+      WindowSave keep;
+      v.indivlocprt = v.btindivloc.view();
+      v.inferparentprt = v.btinferparent.view();
+      v.loglikelihoodprt = &v.btloglikelihood;
+      archiveconfigadd(2, v.btnumfamily(3));
+    }
+  } else if (std::fabs((cr - v.btloglikelihood) / (v.btloglikelihood + cr)) < 1e-6) {
+    equalconfigtest(sameasbest);
+  }
+  if (sameasbest == 1 && count_return_to_best(rs)) end = true;
+  if (end) return true;
+
+  // Periodic recomputations from scratch.
+  if (v.priortype == 1 && cp.nsucc % 1000000 == 0)
+    rs.oldsibsizeprior = newewenprior(cp.numsizeclass);
+  if (cp.nsucc % (full ? 10000 : 100000) == 0) {
+    WindowSave keep;
+    reduceerracct(cp.oldcndlogl, cp.oldlogprior);
+  }
+  return false;
+}
+
+}  // namespace kinrad

@@ -1,0 +1,577 @@
+// The verdict stage applied to hand-built proposals: random individual moves (inside the own
+// cluster, to another cluster, to a new cluster) written by the test proposal builder are
+// scored without likelihood (neither pairwise path nor full likelihood), accepted and applied.
+// The applied configuration is compared with the proposed configuration built explicitly in
+// the test (the partition of offspring into paternal and maternal families and into clusters,
+// recounted by union-find), and the cluster tables with the plain recount of
+// tests/support/cluster_consistency.hpp.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "configuration/configuration.hpp"
+#include "configuration/configuration_fixture.hpp"
+#include "search/move_stages.hpp"
+#include "search/search_internal.hpp"
+#include "core/error_stop.hpp"
+#include "core/modules/search_work.hpp"
+#include "core/random_numbers.hpp"
+#include "support/cluster_consistency.hpp"
+#include "support/prepare.hpp"
+#include "support/proposal_builder.hpp"
+
+namespace kinrad::test {
+namespace {
+
+// Family ids relabelled 1, 2, ... by first appearance (per sex; one id space for one pool).
+void dense_configuration(std::mt19937& rng, int4 k1, int4 k2) {
+  auto& v = variables;
+  random_configuration(rng, k1, k2, 0.2);
+  const int4 n = v.smplsize;
+  std::vector<int4> a(static_cast<std::size_t>(n)), b(static_cast<std::size_t>(n));
+  std::map<int4, int4> m1, m2;
+  auto& mb = v.numsex == 1 ? m1 : m2;
+  for (int4 i = 1; i <= n; ++i) {
+    const int4 x = v.crindivloc(i, 1), y = v.crindivloc(i, 2);
+    if (!m1.count(x)) m1[x] = static_cast<int4>(m1.size()) + 1;
+    a[static_cast<std::size_t>(i - 1)] = m1[x];
+    if (!mb.count(y)) mb[y] = static_cast<int4>(mb.size()) + 1;
+    b[static_cast<std::size_t>(i - 1)] = mb[y];
+  }
+  set_configuration(a, b);
+  if (v.numsex == 1) {
+    const int4 top = std::max(v.crnumfamily(1), v.crnumfamily(2));
+    std::set<int4> ids;
+    for (int4 i = 1; i <= n; ++i) {
+      ids.insert(v.crindivloc(i, 1));
+      ids.insert(v.crindivloc(i, 2));
+    }
+    v.crnumfamily(1) = v.crnumfamily(2) = static_cast<int4>(ids.size());
+    (void)top;
+  }
+}
+
+// Connected components of the configuration in crindivloc-like columns a, b (union-find).
+std::vector<int4> components(const std::vector<int4>& a, const std::vector<int4>& b, bool pool) {
+  const auto n = a.size();
+  int4 k = 0;
+  for (std::size_t i = 0; i < n; ++i) k = std::max({k, a[i], b[i]});
+  UnionFind uf(static_cast<std::size_t>(2 * k + 2));
+  for (std::size_t i = 0; i < n; ++i) uf.join(a[i], b[i] + (pool ? 0 : k));
+  std::vector<int4> comp(n);
+  for (std::size_t i = 0; i < n; ++i) comp[i] = uf.find(a[i]);
+  return comp;
+}
+
+// x and y group the offspring alike (a bijection between their labels).
+bool same_grouping(const std::vector<int4>& x, const std::vector<int4>& y) {
+  std::map<int4, int4> f, g;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (f.count(x[i]) && f[x[i]] != y[i]) return false;
+    if (g.count(y[i]) && g[y[i]] != x[i]) return false;
+    f[x[i]] = y[i];
+    g[y[i]] = x[i];
+  }
+  return true;
+}
+
+struct Species {
+  const char* name;
+  int4 numsex;
+  int4 k1, k2;
+};
+
+class VerdictApply : public ::testing::TestWithParam<Species> {};
+
+TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTables) {
+  const Species sp = GetParam();
+  auto& v = variables;
+  auto& av = annealvariables;
+  std::mt19937 rng(20261210u + static_cast<unsigned>(sp.numsex));
+  const int4 n = 24;
+  setup_sample({n, sp.numsex, 0, 0, 0, 0});
+  v.allowinbreeding = sp.numsex == 1 ? 1 : 0;
+  dense_configuration(rng, sp.k1, sp.k2);
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  v.logk.allocate(Dim(n));
+  for (int4 k = 1; k <= n; ++k) v.logk(k) = std::log(static_cast<real8>(k));
+  setinitcluster();
+  v.selectedfamily.allocate(Dim(n));
+  v.crfamilylogl.allocate(Dim(n));
+  v.btindivloc.allocate(Dim(n), Dim(3));
+  v.btinferparent.allocate(Dim(n), Dim(2));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 0;
+  v.quicksearchq = 0;
+  v.priortype = 0;
+  v.crloglikelihood = -100.0;
+  v.btloglikelihood = 1e10;  // no new best: the best copy is not this test's business
+  RunState rs;
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.sched.nfaillmt2 = 1e12;
+  ASSERT_EQ(testing_support::check_cluster_tables(), "");
+
+  const bool pool = sp.numsex == 1;
+  std::uniform_int_distribution<int4> pick(1, n);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::map<int4, int4> kinds;  // moves per destination kind (4: own cluster emptied, 5: equal)
+  for (int step = 0; step < 400; ++step) {
+    SCOPED_TRACE(step);
+    const int4 o = pick(rng);
+    const int4 own = v.crindivloc(o, 3);
+    // The destination: a family of an offspring j (own cluster or another), or a new one.
+    const int4 j = pick(rng);
+    int4 d1 = 0, d2 = 0, dest = 0;
+    const double w = u(rng);
+    if (w < 0.2) {
+      d1 = v.crnumfamily(1) + 1;
+      d2 = pool ? d1 + 1 : v.crnumfamily(2) + 1;
+      dest = 0;
+    } else if (w < 0.35 && v.crindivloc(j, 3) == own) {
+      // Own cluster with a new parent of one sex.
+      d1 = v.crindivloc(j, 1);
+      d2 = pool ? v.crnumfamily(1) + 1 : v.crnumfamily(2) + 1;
+      dest = own;
+    } else {
+      d1 = v.crindivloc(j, 1);
+      d2 = v.crindivloc(j, 2);
+      dest = v.crindivloc(j, 3);
+    }
+    // Now and then the proposal equal to the current configuration, admitted as such.
+    const bool equal = w > 0.9;
+    if (equal) {
+      d1 = v.crindivloc(o, 1);
+      d2 = v.crindivloc(o, 2);
+      dest = own;
+    } else if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) {
+      continue;
+    }
+    std::vector<int4> sibs;
+    for (int4 x = 1; x <= n; ++x)
+      if (x != o && v.crindivloc(x, 1) == v.crindivloc(o, 1) &&
+          v.crindivloc(x, 2) == v.crindivloc(o, 2) && u(rng) < 0.3)
+        sibs.push_back(x);
+    // The proposed configuration, built explicitly.
+    std::vector<int4> pa(static_cast<std::size_t>(n)), pb(static_cast<std::size_t>(n));
+    for (int4 i = 1; i <= n; ++i) {
+      pa[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 1);
+      pb[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 2);
+    }
+    pa[static_cast<std::size_t>(o - 1)] = d1;
+    pb[static_cast<std::size_t>(o - 1)] = d2;
+    for (int4 s : sibs) {
+      pa[static_cast<std::size_t>(s - 1)] = d1;
+      pb[static_cast<std::size_t>(s - 1)] = d2;
+    }
+    testing_support::IndividualMove mv;
+    mv.offspring = o;
+    mv.sibs = sibs;
+    mv.dest1 = d1;
+    mv.dest2 = d2;
+    mv.destcluster = dest;
+    mv.search_rows = true;
+    const int4 kind = testing_support::build_individual_move(mv);
+    if (kind == 3) av.hostfamily(3) = v.crnumfamily(3) + 1;
+    std::set<int4> f1(pa.begin(), pa.end()), f2(pb.begin(), pb.end());
+    if (pool) {
+      f1.insert(pb.begin(), pb.end());
+      f2 = f1;
+    }
+    rs.choice.movekind = kind;
+    rs.choice.owncluster = own;
+    rs.choice.ownclustersize = av.clustersizet(own);
+    rs.choice.hostclustersize = kind == 2 ? av.clustersizet(dest) : 0;
+    rs.proposal.restside = 0;
+    rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
+    rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
+    av.equalconfig = equal ? 1 : 0;
+    familybuild0(own, 1);
+    if (kind == 2) familybuild0(dest, 2);
+    // The search's shared tallies as other routines leave them: not cleared.
+    for (auto* t : {&search_work.count1, &search_work.count2, &search_work.pool,
+                    &search_work.newlabel, &search_work.order})
+      t->assign(static_cast<std::size_t>(4 * n), 7);
+
+    ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
+    ASSERT_EQ(rs.verdict.acceptq, 1);
+    if (equal) {
+      // One cluster, kept whole under its id.
+      EXPECT_EQ(rs.verdict.nclusters, 1);
+      EXPECT_EQ(rs.verdict.sideclusters(2), 1);
+      ++kinds[5];
+    }
+    ++kinds[kind];
+    if (rs.verdict.ownemptied != 0) ++kinds[4];
+
+    std::vector<int4> ca(static_cast<std::size_t>(n)), cb(static_cast<std::size_t>(n)),
+        cc(static_cast<std::size_t>(n));
+    for (int4 i = 1; i <= n; ++i) {
+      ca[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 1);
+      cb[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 2);
+      cc[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 3);
+    }
+    if (pool) {
+      // One id space: the pair of columns must map through one bijection.
+      std::vector<int4> x(pa), y(ca);
+      x.insert(x.end(), pb.begin(), pb.end());
+      y.insert(y.end(), cb.begin(), cb.end());
+      EXPECT_TRUE(same_grouping(x, y));
+    } else {
+      EXPECT_TRUE(same_grouping(pa, ca));
+      EXPECT_TRUE(same_grouping(pb, cb));
+    }
+    EXPECT_TRUE(same_grouping(components(pa, pb, pool), cc));
+    // Dense ids: families 1..crnumfamily(s), clusters 1..crnumfamily(3).
+    std::set<int4> g1(ca.begin(), ca.end()), g2(cb.begin(), cb.end()), g3(cc.begin(), cc.end());
+    if (pool) {
+      g1.insert(cb.begin(), cb.end());
+      g2 = g1;
+    }
+    EXPECT_EQ(v.crnumfamily(1), static_cast<int4>(g1.size()));
+    EXPECT_EQ(*g1.rbegin(), static_cast<int4>(g1.size()));
+    EXPECT_EQ(v.crnumfamily(2), static_cast<int4>(g2.size()));
+    EXPECT_EQ(*g2.rbegin(), static_cast<int4>(g2.size()));
+    EXPECT_EQ(v.crnumfamily(1), rs.proposal.newnumfamily(1));
+    EXPECT_EQ(v.crnumfamily(3), static_cast<int4>(g3.size()));
+    EXPECT_EQ(*g3.rbegin(), static_cast<int4>(g3.size()));
+    EXPECT_EQ(testing_support::check_cluster_tables(), "");
+    EXPECT_TRUE(testing_support::scratch_marks_clear());
+    // The measures of every cluster against a plain recount.
+    std::map<int4, std::vector<int4>> members;
+    for (int4 i = 1; i <= n; ++i) members[v.crindivloc(i, 3)].push_back(i);
+    for (const auto& [id, list] : members) {
+      std::vector<int4> got;
+      for (int4 r = 1; r <= 6; ++r) got.push_back(av.clustersize(r, id));
+      const int4 gott = av.clustersizet(id);
+      count_cluster(list, id);
+      for (int4 r = 1; r <= 6; ++r)
+        EXPECT_EQ(got[static_cast<std::size_t>(r - 1)], av.clustersize(r, id)) << "cluster " << id;
+      EXPECT_EQ(gott, av.clustersizet(id));
+    }
+    if (HasFailure()) return;
+  }
+  // Every kind of destination was exercised, and clusters were emptied.
+  for (int4 k = 1; k <= 5; ++k) EXPECT_GT(kinds[k], 0) << "kind " << k;
+}
+
+
+// n offspring typed at three error-free codominant loci with alleles 1 and 2 drawn at random:
+// two heterozygous parents can have offspring of every genotype, so every configuration has a
+// likelihood.
+testing_support::ProjectFile random_project(std::mt19937& rng, int n) {
+  testing_support::ProjectFile p;
+  p.loci = 3;
+  p.markertypes = "0 0 0";
+  p.droprates = "0 0 0";
+  p.otherrates = "0 0 0";
+  std::uniform_int_distribution<int> allele(1, 2);
+  for (int i = 1; i <= n; ++i) {
+    std::string r = "O" + std::to_string(i);
+    for (int k = 0; k < 6; ++k) r += " " + std::to_string(allele(rng));
+    p.offspring.push_back(r);
+  }
+  return p;
+}
+
+// True when the families of columns a, b join their parents without a cycle (a forest).
+bool no_cycle(const std::vector<int4>& a, const std::vector<int4>& b) {
+  int4 k = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) k = std::max({k, a[i], b[i]});
+  UnionFind uf(static_cast<std::size_t>(2 * k + 2));
+  std::set<std::pair<int4, int4>> pairs;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!pairs.insert({a[i], b[i]}).second) continue;
+    if (uf.find(a[i]) == uf.find(b[i] + k)) return false;
+    uf.join(a[i], b[i] + k);
+  }
+  return true;
+}
+
+// Full likelihood (method 1) with the bounds out of play: every accepted move leaves, for every
+// cluster id, crfamilylogl equal to updatefamilylogl's value of that cluster of the applied
+// configuration, and the cluster tables consistent.
+TEST(VerdictFullLikelihood, RebuiltClustersScoreAsARescoringOfTheProposedConfiguration) {
+  testing_support::TempWorkDir dir{"verdict_full"};
+  std::mt19937 rng(777001);
+  const int4 n = 14;
+  ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.displayq = 0;
+  // A loop-free start: fathers and mothers drawn until the families form a forest.
+  std::vector<int4> a(static_cast<std::size_t>(n)), b(static_cast<std::size_t>(n));
+  std::uniform_int_distribution<int4> fam(1, 5);
+  do {
+    for (auto& x : a) x = fam(rng);
+    for (auto& x : b) x = fam(rng);
+  } while (!no_cycle(a, b));
+  {
+    std::map<int4, int4> m1, m2;
+    for (int4 i = 1; i <= n; ++i) {
+      auto& x = a[static_cast<std::size_t>(i - 1)];
+      auto& y = b[static_cast<std::size_t>(i - 1)];
+      if (!m1.count(x)) m1[x] = static_cast<int4>(m1.size()) + 1;
+      if (!m2.count(y)) m2[y] = static_cast<int4>(m2.size()) + 1;
+      x = m1[x];
+      y = m2[y];
+      v.crindivloc(i, 1) = x;
+      v.crindivloc(i, 2) = y;
+      v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
+    }
+    v.crnumfamily(1) = static_cast<int4>(m1.size());
+    v.crnumfamily(2) = static_cast<int4>(m2.size());
+  }
+  FStatic<int2, 1, 2> hs{};
+  setinitconfiglogl(1, hs);
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  setinitcluster();
+  if (!v.selectedfamily.allocated()) v.selectedfamily.allocate(Dim(n));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 1;
+  v.quicksearchq = 0;
+  v.priortype = 0;
+  v.btloglikelihood = 1e300;
+  v.crloglikelihood = 0.0;
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c) v.crloglikelihood += v.crfamilylogl(c);
+  RunState rs;
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.cp.temperature = 1.0;
+  rs.drawfloor = 0.001;
+  rs.coolfactor = 1.0;
+  rs.sched.nfaillmt2 = 1e12;
+  std::uniform_int_distribution<int4> pick(1, n);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  int accepted = 0;
+  for (int step = 0; step < 150; ++step) {
+    SCOPED_TRACE(step);
+    const int4 o = pick(rng);
+    const int4 own = v.crindivloc(o, 3);
+    const int4 j = pick(rng);
+    int4 d1 = v.crindivloc(j, 1), d2 = v.crindivloc(j, 2), dest = v.crindivloc(j, 3);
+    if (u(rng) < 0.25) {
+      d1 = v.crnumfamily(1) + 1;
+      d2 = v.crnumfamily(2) + 1;
+      dest = 0;
+    }
+    if (d1 == v.crindivloc(o, 1) && d2 == v.crindivloc(o, 2)) continue;
+    std::vector<int4> pa(static_cast<std::size_t>(n)), pb(static_cast<std::size_t>(n));
+    for (int4 i = 1; i <= n; ++i) {
+      pa[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 1);
+      pb[static_cast<std::size_t>(i - 1)] = v.crindivloc(i, 2);
+    }
+    pa[static_cast<std::size_t>(o - 1)] = d1;
+    pb[static_cast<std::size_t>(o - 1)] = d2;
+    if (!no_cycle(pa, pb)) continue;
+    testing_support::IndividualMove mv;
+    mv.offspring = o;
+    mv.dest1 = d1;
+    mv.dest2 = d2;
+    mv.destcluster = dest;
+    mv.search_rows = true;
+    const int4 kind = testing_support::build_individual_move(mv);
+    if (kind == 3) av.hostfamily(3) = v.crnumfamily(3) + 1;
+    std::set<int4> f1(pa.begin(), pa.end()), f2(pb.begin(), pb.end());
+    rs.choice.movekind = kind;
+    rs.choice.owncluster = own;
+    rs.choice.ownclustersize = av.clustersizet(own);
+    rs.choice.hostclustersize = kind == 2 ? av.clustersizet(dest) : 0;
+    rs.proposal.restside = 0;
+    rs.proposal.newnumfamily(1) = static_cast<int4>(f1.size());
+    rs.proposal.newnumfamily(2) = static_cast<int4>(f2.size());
+    rs.proposal.oldclusterlogl = v.crfamilylogl(own) + (kind == 2 ? v.crfamilylogl(dest) : 0.0);
+    // Mostly the bound far below any cluster; now and then far above every cluster, so that
+    // the first rebuilt cluster fails it and the proposal is refused.
+    const bool refuse = u(rng) < 0.2;
+    rs.proposal.newlogprior = rs.cp.oldlogprior + (refuse ? -1e6 : 1e6);
+    rs.proposal.newcndlogl = 0.0;
+    av.equalconfig = 0;
+    familybuild0(own, 1);
+    if (kind == 2) familybuild0(dest, 2);
+    std::vector<int4> before;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 c = 1; c <= 3; ++c) before.push_back(v.crindivloc(i, c));
+    const real8 scorebefore = v.crloglikelihood;
+    const int8 scored = rs.cp.nfail1;
+    try {
+      ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
+    } catch (const ProgramStop& stop) {
+      FAIL() << stop.name() << ": " << v.errmsg(1).trimmed();
+    }
+    EXPECT_EQ(rs.cp.nfail1, scored + 1);
+    if (refuse) {
+      // Refused at the first cluster: one cluster built, nothing applied.
+      EXPECT_EQ(rs.verdict.acceptq, 0);
+      EXPECT_EQ(rs.verdict.nclusters, 1);
+      std::vector<int4> after;
+      for (int4 i = 1; i <= n; ++i)
+        for (int4 c = 1; c <= 3; ++c) after.push_back(v.crindivloc(i, c));
+      EXPECT_EQ(before, after);
+      EXPECT_EQ(v.crloglikelihood, scorebefore);
+      EXPECT_EQ(testing_support::check_cluster_tables(), "");
+      if (HasFailure()) return;
+      continue;
+    }
+    ASSERT_EQ(rs.verdict.acceptq, 1);
+    ++accepted;
+    ASSERT_EQ(testing_support::check_cluster_tables(), "");
+    // Every cluster's stored value against a rescoring of the applied configuration.
+    const int4 nclust = v.crnumfamily(3);
+    std::vector<real8> fresh(static_cast<std::size_t>(nclust));
+    {
+      WindowScope keep(v.indivlocprt, v.crindivloc.view());
+      updatefamilylogl(fresh.data(), nclust);
+    }
+    for (int4 c = 1; c <= nclust; ++c)
+      EXPECT_NEAR(v.crfamilylogl(c), fresh[static_cast<std::size_t>(c - 1)],
+                  1e-9 * std::fabs(fresh[static_cast<std::size_t>(c - 1)]))
+          << "cluster " << c;
+    // The incremental score: the sum of the clusters plus the prior.
+    real8 total = 0.0;
+    for (real8 x : fresh) total += x;
+    EXPECT_NEAR(v.crloglikelihood - rs.cp.oldlogprior, total, 1e-6);
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(accepted, 50);
+}
+
+// The search stream's state, to replay its draws.
+struct Ran2State {
+  int4 idum2, idumiy, idum3;
+  decltype(variables.idumiv) iv;
+  static Ran2State save() {
+    const auto& v = variables;
+    return {v.idum2, v.idumiy, v.idum3, v.idumiv};
+  }
+  void restore() const {
+    auto& v = variables;
+    v.idum2 = idum2;
+    v.idumiy = idumiy;
+    v.idum3 = idum3;
+    v.idumiv = iv;
+  }
+};
+
+// A full-likelihood sample of 12 offspring in which offspring 1 is a cluster of its own.
+void singleton_sample(RunState& rs) {
+  std::mt19937 rng(99);
+  const int4 n = 12;
+  ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
+  auto& v = variables;
+  auto& av = annealvariables;
+  v.displayq = 0;
+  for (int4 i = 1; i <= n; ++i) {
+    // Offspring 1 alone with (1, 1); the others in families (2..4, 2..4) along a chain.
+    const int4 f = i == 1 ? 1 : 2 + (i % 3);
+    v.crindivloc(i, 1) = f;
+    v.crindivloc(i, 2) = f;
+    v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
+  }
+  v.crnumfamily(1) = v.crnumfamily(2) = 4;
+  FStatic<int2, 1, 2> hs{};
+  setinitconfiglogl(1, hs);
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  setinitcluster();
+  if (!v.selectedfamily.allocated()) v.selectedfamily.allocate(Dim(n));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 1;
+  v.quicksearchq = 0;
+  v.priortype = 0;
+  v.btloglikelihood = 1e300;
+  v.crloglikelihood = 0.0;
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c) v.crloglikelihood += v.crfamilylogl(c);
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.cp.temperature = 1.0;
+  rs.drawfloor = 0.001;
+  rs.sched.nfaillmt2 = 1e12;
+  v.idum3 = -4321;
+}
+
+// A tie (the proposal scores as the current configuration) is accepted with chance coolfactor
+// for an individual move and rate for a family move. Each verdict is replayed from a copy of
+// the search stream: u redrawn until above drawfloor, then the tie draw r, refused when
+// r > the factor; the stream must stand where the replay leaves it.
+TEST(VerdictFullLikelihood, TiesAreAcceptedWithTheCoolingFactorOrTheRate) {
+  testing_support::TempWorkDir dir{"verdict_ties"};
+  RunState rs;
+  singleton_sample(rs);
+  if (HasFatalFailure()) return;
+  auto& v = variables;
+  auto& av = annealvariables;
+  rs.coolfactor = 0.3;
+  av.rate = 0.6;
+  const int trials = 4000;
+  for (int family = 0; family <= 1; ++family) {
+    SCOPED_TRACE(family ? "family move" : "individual move");
+    int accepted = 0;
+    for (int t = 0; t < trials; ++t) {
+      // The singleton offspring: to a new cluster of new parents (individual move), or its
+      // family moved without any change of parent (family move).
+      const int4 own = v.crindivloc(1, 3);
+      if (family == 0) {
+        testing_support::IndividualMove mv;
+        mv.offspring = 1;
+        mv.dest1 = v.crnumfamily(1) + 1;
+        mv.dest2 = v.crnumfamily(2) + 1;
+        mv.destcluster = 0;
+        mv.search_rows = true;
+        testing_support::build_individual_move(mv);
+        av.hostfamily(3) = v.crnumfamily(3) + 1;
+        rs.choice.movekind = 3;
+      } else {
+        testing_support::build_family_move(1, v.crindivloc(1, 1), v.crindivloc(1, 2));
+        rs.choice.movekind = 0;
+      }
+      rs.choice.owncluster = own;
+      rs.choice.ownclustersize = av.clustersizet(own);
+      rs.choice.hostclustersize = 0;
+      rs.proposal.restside = 0;
+      rs.proposal.newnumfamily(1) = v.crnumfamily(1);
+      rs.proposal.newnumfamily(2) = v.crnumfamily(2);
+      rs.proposal.oldclusterlogl = v.crfamilylogl(own);
+      rs.proposal.newlogprior = rs.cp.oldlogprior;
+      rs.proposal.newcndlogl = rs.cp.oldcndlogl;
+      av.equalconfig = 0;
+      familybuild0(own, 1);
+      const Ran2State before = Ran2State::save();
+      decide_move(rs);
+      const Ran2State after = Ran2State::save();
+      // The replay.
+      before.restore();
+      real8 u = ran2();
+      while (!(u > rs.drawfloor)) u = ran2();
+      const real8 r = ran2();
+      const int4 want = r > (family ? av.rate : rs.coolfactor) ? 0 : 1;
+      ASSERT_EQ(rs.verdict.acceptq, want) << "trial " << t;
+      const real8 next = ran2();
+      after.restore();
+      ASSERT_EQ(ran2(), next) << "trial " << t << ": the verdict drew another number of times";
+      accepted += want;
+    }
+    // Binomial within 4 standard deviations of trials x factor.
+    const double p = family ? av.rate : rs.coolfactor;
+    EXPECT_NEAR(accepted, trials * p, 4.0 * std::sqrt(trials * p * (1.0 - p)));
+    EXPECT_EQ(testing_support::check_cluster_tables(), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
+                         ::testing::Values(Species{"two_sexes", 2, 5, 6},
+                                           Species{"one_pool", 1, 7, 7}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace kinrad::test
