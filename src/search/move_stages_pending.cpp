@@ -12,6 +12,5 @@ MoveOutcome decide_move(RunState& rs) {
   undo_proposal(rs);
   return MoveOutcome::completed;
 }
-void update_after_new_best(RunState& /*rs*/) {}
 
 }  // namespace kinrad
