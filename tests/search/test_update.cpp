@@ -1,0 +1,221 @@
+// The in-run update of the allele frequencies: the re-estimate and its blend (scripted genotype
+// inference), the guard against a harmful update (scripted cluster scores), the archive
+// rescoring, the inbreeding refresh at the end of a temperature, the allele-frequency
+// checkpoint of the rounds (golden bytes from gfortran) and the tables left behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "core/modules.hpp"
+#include "support/archive_builder.hpp"
+#include "support/temp_dir.hpp"
+#include "update_fixture.hpp"
+
+namespace kinrad::test {
+namespace {
+
+using testing_support::ArchiveRecord;
+
+const std::vector<int4> two_families = {1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
+
+void set_frequencies(const std::vector<std::vector<real8>>& saved,
+                     const std::vector<std::vector<real8>>& start) {
+  auto& v = variables;
+  for (int4 l = 1; l <= v.numloci; ++l)
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a) {
+      v.obsallelefre(l).a(a) = saved[l - 1][a - 1];
+      v.obsallelefre0(a, l) = start[l - 1][a - 1];
+    }
+}
+
+// Counts per cluster (1, 2) and locus (1..3), chosen by hand.
+const std::vector<std::vector<std::vector<real8>>> chosen_counts = {
+    {{1.0, 0.5}, {2.0, 1.0}, {20.0, 5.0, 3.0}},
+    {{0.25, 0.25}, {1.0, 0.0}, {1.0, 1.0, 1.0}},
+};
+const std::vector<std::vector<real8>> saved_fre = {{0.3, 0.7}, {0.6, 0.4}, {0.2, 0.3, 0.5}};
+const std::vector<std::vector<real8>> start_fre = {{0.5, 0.5}, {0.5, 0.5}, {0.4, 0.4, 0.2}};
+
+// The frequencies the blend gives for the chosen counts, worked by hand: locus 1 totals
+// (1.25, 0.75), 2 < 30 so one more per allele: e = (2.25, 1.75) / 4; locus 2 totals (3, 1):
+// e = (4, 2) / 6; locus 3 totals (21, 6, 4) = 31 >= 30: e = (21, 6, 4) / 31; then
+// 0.8 e + 0.15 saved + 0.05 start.
+std::vector<std::vector<real8>> blended() {
+  const std::vector<std::vector<real8>> e = {
+      {2.25 / 4.0, 1.75 / 4.0}, {4.0 / 6.0, 2.0 / 6.0}, {21.0 / 31.0, 6.0 / 31.0, 4.0 / 31.0}};
+  std::vector<std::vector<real8>> f = e;
+  for (std::size_t l = 0; l < e.size(); ++l)
+    for (std::size_t a = 0; a < e[l].size(); ++a)
+      f[l][a] = 0.8 * e[l][a] + 0.15 * saved_fre[l][a] + 0.05 * start_fre[l][a];
+  return f;
+}
+
+void script_counts(std::vector<std::pair<int4, int4>>* calls = nullptr) {
+  update_seams.counts = [calls](int4 cluster, int4 locus, std::span<real8> c) {
+    if (calls != nullptr) calls->push_back({cluster, locus});
+    const auto& x = chosen_counts[static_cast<std::size_t>(cluster - 1)]
+                                 [static_cast<std::size_t>(locus - 1)];
+    ASSERT_EQ(c.size(), x.size());
+    std::copy(x.begin(), x.end(), c.begin());
+  };
+}
+
+// Scripted cluster scores: the whole sum of a configuration on its first cluster. The sums of
+// the current and best configurations are given per inner pass (the current configuration is
+// scored once in each pass and once more when the scores are taken; the last entry serves
+// beyond the list).
+struct ScriptedScores {
+  std::vector<real8> current, best;
+  std::function<real8(int4 key)> archived;  // by the largest paternal id of the record
+  int4 currentcalls = 0, bestcalls = 0, archivedcalls = 0;
+
+  void install() {
+    update_seams.clusterlogl = [this](real8* logl, int4 nclust) {
+      for (int4 c = 0; c < nclust; ++c) logl[c] = 0.0;
+      real8 s = 0.0;
+      switch (scored_now()) {
+        case Scored::current:
+          s = current[static_cast<std::size_t>(
+              std::min<int4>(currentcalls, static_cast<int4>(current.size()) - 1))];
+          ++currentcalls;
+          break;
+        case Scored::best:
+          // The best is scored within the pass whose current score came last.
+          s = best[static_cast<std::size_t>(
+              std::min<int4>(currentcalls - 1, static_cast<int4>(best.size()) - 1))];
+          ++bestcalls;
+          break;
+        case Scored::archived: {
+          int4 key = 0;
+          for (int4 i = 1; i <= variables.smplsize; ++i)
+            key = std::max(key, variables.offtgt(i, 1));
+          s = archived(key);
+          ++archivedcalls;
+          break;
+        }
+      }
+      logl[0] = s;
+    };
+  }
+};
+
+class UpdateUnit : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    ASSERT_TRUE(start(update_project()));
+    set_config(two_families, two_families, false);
+    set_config(two_families, two_families, true);
+    archiveconfigremoveall();
+    set_frequencies(saved_fre, start_fre);
+  }
+};
+
+TEST_F(UpdateUnit, BlendOfTheReestimatedSavedAndStartingFrequencies) {
+  auto& v = variables;
+  v.updateallelefre = 1;
+  std::vector<std::pair<int4, int4>> calls;
+  script_counts(&calls);
+  ScriptedScores sc{{-2.0}, {-2.0}, {}};
+  sc.install();
+  v.crloglikelihood = -50.0;
+  v.btloglikelihood = -2.0;  // the best scores as before: the update stands
+  real8 cand = 0.0;
+  int4 ipass = 1;
+  const UpdateOutcome o = update(cand, 0.0, 0.0, ipass, 1, 1, 0);
+  EXPECT_EQ(ipass, 1);
+  EXPECT_FALSE(o.restored);
+  // Clusters in ascending id; within one, the two-allele loci then the three-allele locus.
+  const std::vector<std::pair<int4, int4>> order = {{1, 1}, {1, 2}, {1, 3},
+                                                    {2, 1}, {2, 2}, {2, 3}};
+  EXPECT_EQ(calls, order);
+  const auto want = blended();
+  for (int4 l = 1; l <= 3; ++l) {
+    SCOPED_TRACE(l);
+    const auto got = frequencies(l);
+    ASSERT_EQ(got.size(), want[l - 1].size());
+    real8 sum = 0.0;
+    for (std::size_t a = 0; a < got.size(); ++a) {
+      EXPECT_NEAR(got[a], want[l - 1][a], 1e-15);
+      sum += got[a];
+    }
+    EXPECT_NEAR(sum, 1.0, 1e-15);
+  }
+  // By hand: locus 1 is (0.52, 0.48).
+  EXPECT_NEAR(v.obsallelefre(1).a(1), 0.52, 1e-15);
+  EXPECT_NEAR(v.obsallelefre(1).a(2), 0.48, 1e-15);
+}
+
+// The guard, row by row: the sums S (current) and T (best) of each inner pass are scripted;
+// the stored current score is -100 (so S must exceed -1000 for the best to be rescored) and the
+// stored best -200. No candidates and a zero prior: T is the best's sum plus `bestprior` 0.
+struct GuardRow {
+  const char* name;
+  int4 uaf;
+  int4 ipass, npass;
+  std::vector<real8> s, t;
+  int4 wantipass;
+  bool restored;
+  int4 passes;
+  real8 wantbest;
+};
+
+TEST_F(UpdateUnit, HarmfulGuardTable) {
+  const std::vector<GuardRow> rows = {
+      {"accepted", 1, 1, 1, {-500}, {-200}, 1, false, 1, -200},
+      {"within tolerance", 1, 1, 1, {-500}, {-200.001}, 1, false, 1, -200.001},
+      {"harmful, recomputed, still worse", 1, 1, 1, {-500}, {-300, -250}, 1, true, 2, -250},
+      {"harmful, recomputed, fine", 1, 1, 1, {-500}, {-300, -200}, 1, true, 2, -200},
+      {"harmful, more passes follow", 1, 1, 2, {-500}, {-300}, 0, true, 1, -200},
+      {"harmful last of two", 1, 2, 2, {-500}, {-300, -260}, 2, true, 2, -260},
+      {"inbreeding: harmful, more passes", 0, 1, 2, {-500}, {-300}, 0, false, 1, -200},
+      {"inbreeding: harmful last pass", 0, 2, 2, {-500}, {-300}, 2, false, 1, -300},
+      {"inbreeding: better", 0, 1, 2, {-500}, {-150}, 1, false, 1, -150},
+      // S at ten times the stored score: the best is not rescored, the update is harmful.
+      {"current collapsed, more passes", 1, 1, 2, {-1000}, {-210}, 0, true, 1, -200},
+      // The placeholder is never accepted: the best is scored before the scores are taken.
+      {"current collapsed, last pass", 1, 1, 1, {-1000, -1000}, {-210, -220}, 1, true, 2, -220},
+      {"inbreeding: collapsed, last pass", 0, 1, 1, {-1001}, {-230}, 1, false, 1, -230},
+  };
+  auto& v = variables;
+  for (const GuardRow& r : rows) {
+    SCOPED_TRACE(r.name);
+    set_frequencies(saved_fre, start_fre);
+    v.updateallelefre = r.uaf;
+    script_counts();
+    ScriptedScores sc{r.s, r.t, {}};
+    sc.install();
+    v.crloglikelihood = -100.0;
+    v.btloglikelihood = -200.0;
+    v.bestlogl = -200.0;
+    real8 cand = 0.0;
+    int4 ipass = r.ipass;
+    const UpdateOutcome o = update(cand, -7.0, 0.0, ipass, r.npass, 1, 0);
+    EXPECT_EQ(ipass, r.wantipass);
+    EXPECT_EQ(o.restored, r.restored);
+    EXPECT_EQ(o.innerpasses, r.passes);
+    EXPECT_EQ(v.btloglikelihood, r.wantbest);
+    EXPECT_EQ(v.bestlogl, r.wantbest);
+    if (r.uaf == 1) {
+      if (r.restored)
+        EXPECT_EQ(all_frequencies(), saved_fre);
+      else
+        EXPECT_NE(all_frequencies(), saved_fre);
+    } else {
+      EXPECT_EQ(all_frequencies(), saved_fre);
+    }
+    if (r.wantipass != 0) {
+      // The current score under the values in force: candidate term 0, prior -7, the sum.
+      EXPECT_EQ(v.crloglikelihood, -7.0 + r.s.back());
+    } else {
+      EXPECT_EQ(v.crloglikelihood, -100.0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinrad::test
