@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
+#include <ostream>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -215,6 +217,151 @@ TEST_F(UpdateUnit, HarmfulGuardTable) {
       EXPECT_EQ(v.crloglikelihood, -100.0);
     }
   }
+}
+
+
+// --- The archive rescoring -------------------------------------------------------------------
+
+// Record k: offspring i in paternal family min(i, k), one mother: one cluster, and the largest
+// paternal id k names the record for the scripted scores.
+ArchiveRecord keyed_record(int4 k, real8 logl) {
+  std::vector<int4> f1, f2;
+  for (int4 i = 1; i <= 12; ++i) {
+    f1.push_back(std::min(i, k));
+    f2.push_back(1);
+  }
+  return ArchiveRecord(logl, f1, f2);
+}
+
+struct Listed {
+  int4 key;
+  real8 logl;
+  bool operator==(const Listed&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Listed& x) {
+  return o << "(" << x.key << ", " << x.logl << ")";
+}
+
+std::vector<Listed> archive_list() {
+  std::vector<Listed> out;
+  for (const auto& r : testing_support::archive_records())
+    out.push_back({*std::max_element(r.fam1.begin(), r.fam1.end()), r.logl});
+  return out;
+}
+
+class UpdateArchive : public UpdateUnit {
+ protected:
+  // Accepted update (updateallelefre 0: the scores alone), the best scoring -100 as stored.
+  UpdateOutcome run(const std::vector<std::pair<int4, real8>>& old,
+                    std::function<real8(int4)> fresh) {
+    auto& v = variables;
+    for (const auto& [k, l] : old) testing_support::append_record(keyed_record(k, l));
+    v.updateallelefre = 0;
+    sc = ScriptedScores{{-60.0}, {-100.0}, std::move(fresh)};
+    sc.install();
+    v.crloglikelihood = -50.0;
+    v.btloglikelihood = -100.0;
+    real8 cand = 0.0;
+    int4 ipass = 1;
+    return update(cand, 0.0, 0.0, ipass, 1, 1, 0);
+  }
+  ScriptedScores sc;
+};
+
+TEST_F(UpdateArchive, RescoredInDescendingOrderUntilTheFloor) {
+  auto& v = variables;
+  // New scores (no candidates, no sibship prior: a record's score is its cluster sum). The
+  // floor is -100 - 10; the walk stops after record 4 (-109.5 < -109) and record 5 is never
+  // scored.
+  const std::map<int4, real8> fresh = {{1, -102.0}, {2, -105.0}, {3, -101.0}, {4, -109.5},
+                                       {5, -100.0}};
+  const UpdateOutcome o =
+      run({{1, -90.0}, {2, -91.0}, {3, -92.0}, {4, -93.0}, {5, -94.0}},
+          [&](int4 k) { return fresh.at(k); });
+  EXPECT_TRUE(o.archivechanged);
+  EXPECT_EQ(sc.archivedcalls, 4);
+  const std::vector<Listed> want = {{3, -101.0}, {1, -102.0}, {2, -105.0}, {4, -109.5}};
+  EXPECT_EQ(archive_list(), want);
+  EXPECT_EQ(v.bestlogl, -100.0);
+  EXPECT_EQ(v.btloglikelihood, -100.0);
+  EXPECT_EQ(v.minloglikelihood, -110.0);
+}
+
+TEST_F(UpdateArchive, EveryRecordBelowTheFloorLeavesTheBestAlone) {
+  const UpdateOutcome o = run({{1, -90.0}, {2, -91.0}}, [](int4) { return -120.0; });
+  EXPECT_TRUE(o.archivechanged);
+  EXPECT_EQ(sc.archivedcalls, 1);
+  const auto records = testing_support::archive_records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].logl, -100.0);
+  EXPECT_EQ(records[0].fam1, two_families);
+  EXPECT_EQ(records[0].fam2, two_families);
+}
+
+TEST_F(UpdateArchive, EmptyArchiveStaysEmpty) {
+  const UpdateOutcome o = run({}, [](int4) { return 0.0; });
+  EXPECT_FALSE(o.archivechanged);
+  EXPECT_EQ(variables.confighead, nullptr);
+  EXPECT_EQ(sc.archivedcalls, 0);
+}
+
+TEST_F(UpdateArchive, DuplicatesOnlyWhereTheOldListHeldThem) {
+  const UpdateOutcome o =
+      run({{2, -90.0}, {2, -91.0}, {1, -92.0}}, [](int4 k) { return k == 2 ? -101.0 : -103.0; });
+  const std::vector<Listed> want = {{2, -101.0}, {2, -101.0}, {1, -103.0}};
+  EXPECT_EQ(archive_list(), want);
+  EXPECT_TRUE(o.archivechanged);
+}
+
+// A record of an earlier run scoring above the rescored best raises the best score of all runs,
+// and the floor with it; the best configuration keeps its own score.
+TEST_F(UpdateArchive, RecordAboveTheBestRaisesBestlogl) {
+  auto& v = variables;
+  run({{1, -90.0}, {2, -91.0}, {3, -92.0}},
+      [](int4 k) { return k == 1 ? -95.0 : (k == 2 ? -104.0 : -106.0); });
+  EXPECT_EQ(v.btloglikelihood, -100.0);
+  EXPECT_EQ(v.bestlogl, -95.0);
+  EXPECT_EQ(v.minloglikelihood, -105.0);
+  const std::vector<Listed> want = {{1, -95.0}, {2, -104.0}};
+  EXPECT_EQ(archive_list(), want);
+}
+
+TEST_F(UpdateArchive, SibshipSizeTallyUnchangedUnderTheSibshipPrior) {
+  auto& v = variables;
+  testing_support::ProjectFile p = update_project();
+  p.prior = "1 2 2";
+  ASSERT_TRUE(start(p));
+  ASSERT_EQ(v.priortype, 1);
+  set_config(two_families, two_families, false);
+  set_config(two_families, two_families, true);
+  archiveconfigremoveall();
+  {
+    WindowSave keep;
+    v.indivlocprt = FView<int4, 2>(&v.crindivloc(1, 1), {Dim(v.smplsize), Dim(2)});
+    FStatic<int4, 1, 2> nfam{};
+    nfam(1) = v.crnumfamily(1);
+    nfam(2) = v.crnumfamily(2);
+    sibshipsize(nfam, 1);
+  }
+  const FArray<int4, 2> before = v.sibshipsizedist.copy();
+  for (const int4 k : {1, 3, 6}) testing_support::append_record(keyed_record(k, -90.0 - k));
+  v.updateallelefre = 1;
+  script_counts();
+  sc = ScriptedScores{{-60.0}, {-100.0}, [](int4 k) { return -100.0 - k; }};
+  sc.install();
+  v.crloglikelihood = -50.0;
+  v.btloglikelihood = -100.0;
+  real8 cand = 0.0;
+  int4 ipass = 1;
+  update(cand, 0.0, 0.0, ipass, 1, 1, 0);
+  EXPECT_EQ(sc.archivedcalls, 3);
+  ASSERT_EQ(v.sibshipsizedist.size(), before.size());
+  for (index_t k = 0; k < before.size(); ++k)
+    EXPECT_EQ(v.sibshipsizedist.data()[k], before.data()[k]) << k;
+  // Descending order (the priors differ from record to record).
+  const auto list = archive_list();
+  ASSERT_EQ(list.size(), 3u);
+  for (std::size_t k = 1; k < list.size(); ++k) EXPECT_GE(list[k - 1].logl, list[k].logl);
 }
 
 }  // namespace
