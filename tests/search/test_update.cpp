@@ -364,5 +364,49 @@ TEST_F(UpdateArchive, SibshipSizeTallyUnchangedUnderTheSibshipPrior) {
   for (std::size_t k = 1; k < list.size(); ++k) EXPECT_GE(list[k - 1].logl, list[k].logl);
 }
 
+
+// --- The rounds' allele-frequency checkpoint -------------------------------------------------
+
+TEST_F(UpdateUnit, RoundCheckpointMatchesGfortranAndReadsBack) {
+  auto& v = variables;
+  v.updateallelefre = 2;
+  script_counts();
+  ScriptedScores sc{{-1.0}, {-1.0}, [](int4) { return 0.0; }};
+  sc.install();
+  int4 refills = 0;
+  update_seams.pairprob = [&refills] { ++refills; };
+  testing_support::append_record(keyed_record(2, -90.0));
+  v.crloglikelihood = -50.0;
+  v.btloglikelihood = -40.0;
+  v.bestlogl = -40.0;
+  real8 a = 0.0;
+  int4 ipass = 1;
+  const UpdateOutcome o = update(a, 0.0, 0.0, ipass, 1, 2, 1);
+  // Expected bytes: tests/search/data/midresult4_golden.f90 (gfortran), same inputs.
+  EXPECT_EQ(testing_support::read_text("myout.MidResult4"),
+            testing_support::read_text(std::string(KINRAD_TESTS_DIR) +
+                                       "/search/data/midresult4_golden.txt"));
+  // Nothing is rescored under the rounds; the dyad tables are refilled once.
+  EXPECT_FALSE(o.archivechanged);
+  EXPECT_EQ(sc.currentcalls + sc.bestcalls + sc.archivedcalls, 0);
+  EXPECT_EQ(v.crloglikelihood, -50.0);
+  EXPECT_EQ(v.btloglikelihood, -40.0);
+  EXPECT_EQ(v.bestlogl, -40.0);
+  EXPECT_EQ(archive_list(), (std::vector<Listed>{{2, -90.0}}));
+  EXPECT_EQ(refills, 1);
+  // Read back into reset frequencies.
+  const auto written = all_frequencies();
+  set_frequencies(saved_fre, start_fre);
+  int4 status = -1, round = 0;
+  readmidresult4(status, round);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(round, 3);
+  EXPECT_EQ(all_frequencies(), written);
+  EXPECT_EQ(written, blended());
+  // Without the dyad tables to refill (pairq 0) nothing is recomputed.
+  update(a, 0.0, 0.0, ipass, 1, 2, 0);
+  EXPECT_EQ(refills, 1);
+}
+
 }  // namespace
 }  // namespace kinrad::test
