@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <ostream>
 #include <numeric>
@@ -406,6 +407,168 @@ TEST_F(UpdateUnit, RoundCheckpointMatchesGfortranAndReadsBack) {
   // Without the dyad tables to refill (pairq 0) nothing is recomputed.
   update(a, 0.0, 0.0, ipass, 1, 2, 0);
   EXPECT_EQ(refills, 1);
+}
+
+
+// --- The new-best interval -------------------------------------------------------------------
+
+struct IntervalRow {
+  const char* name;
+  int4 method, uaf, tmr, countbefore;
+  int8 itr, nsucc;
+  bool updates;
+  int4 countafter;
+};
+
+// Intervals by hand in single precision, with three loci of at least two alleles (max(3 div 2,
+// 5) = 5): temperature 1: (100 + 1) x 5 = 505; 3: (33.333332 + 1) x 5 = 171.66666, 172;
+// 7: (14.285714 + 1) x 5 = 76.42857, 76.
+TEST_F(UpdateUnit, NewBestUpdatesOnItsInterval) {
+  const std::vector<IntervalRow> rows = {
+      {"505th at temperature 1", 1, 1, 1, 504, 1000, 100, true, 505},
+      {"504th at temperature 1", 1, 1, 1, 503, 1000, 100, false, 504},
+      {"1010th at temperature 1", 1, 1, 1, 1009, 1000, 100, true, 1010},
+      {"172nd at temperature 3", 1, 1, 3, 171, 1000, 100, true, 172},
+      {"171st at temperature 3", 1, 1, 3, 170, 1000, 100, false, 171},
+      {"76th at temperature 7", 1, 1, 7, 75, 1000, 100, true, 76},
+      {"success rate too high", 1, 1, 7, 75, 1000, 700, false, 76},
+      {"no updating: counted only", 1, 0, 7, 75, 1000, 100, false, 76},
+      {"combined method", 2, 1, 7, 75, 1000, 100, true, 76},
+      {"pairwise score: not counted", 0, 1, 7, 75, 1000, 100, false, 75},
+  };
+  auto& v = variables;
+  ASSERT_EQ(v.numloci23, 3);
+  for (const IntervalRow& r : rows) {
+    SCOPED_TRACE(r.name);
+    set_frequencies(saved_fre, start_fre);
+    v.fulllikelihoodmethodq = r.method;
+    v.updateallelefre = r.uaf;
+    script_counts();
+    ScriptedScores sc{{-60.0}, {-100.0}, [](int4) { return -101.0; }};
+    sc.install();
+    v.crloglikelihood = -50.0;
+    v.btloglikelihood = -100.0;
+    archiveconfigremoveall();
+    testing_support::append_record(keyed_record(2, -99.0));
+    RunState rs;
+    rs.cp.tmr = r.tmr;
+    rs.cp.updatecount = r.countbefore;
+    rs.cp.itr = r.itr;
+    rs.cp.nsucc = r.nsucc;
+    rs.cp.oldcndlogl = 5.0;
+    rs.cp.oldlogprior = -3.0;
+    rs.archiveon() = 1;
+    rs.cp.archivechanged = 0;
+    update_after_new_best(rs);
+    EXPECT_EQ(rs.cp.updatecount, r.countafter);
+    EXPECT_EQ(sc.currentcalls > 0, r.updates);
+    EXPECT_EQ(rs.cp.archivechanged, r.updates ? 1 : 0);
+    if (r.updates) {
+      // The run's candidate term and score take what the update leaves: no candidates (0), the
+      // prior -3 and the current sum -60.
+      EXPECT_EQ(rs.cp.oldcndlogl, 0.0);
+      EXPECT_EQ(v.crloglikelihood, -63.0);
+      EXPECT_EQ(v.btloglikelihood, -100.0);
+    } else {
+      EXPECT_EQ(rs.cp.oldcndlogl, 5.0);
+      EXPECT_EQ(v.crloglikelihood, -50.0);
+    }
+  }
+}
+
+// --- The inbreeding refresh at the end of a temperature --------------------------------------
+
+class UpdateSelfing : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    ASSERT_TRUE(start(update_project("1", "1")));
+    auto& v = variables;
+    ASSERT_EQ(v.numsex, 1);
+    ASSERT_EQ(v.allowinbreeding, 1);
+    // Offspring 1-4 selfed by parent 1, 5-12 of parents 2 and 3.
+    const std::vector<int4> f1 = {1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2};
+    const std::vector<int4> f2 = {1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3, 3};
+    set_config(f1, f2, false);
+    set_config(f1, f2, true);
+    archiveconfigremoveall();
+    v.updateallelefre = 0;
+    v.inbreeding = 0.1;
+    v.btconfigprior = 0.0;
+    rs.cp.moveweight.allocate(Dim(v.smplsize), Dim(2));
+    rs.cp.updatecount = 3;
+    rs.successrate = 0.5;
+    std::filesystem::remove("myout.MidResult2");
+  }
+  RunState rs;
+};
+
+// Four selfed offspring of twelve: s = 1/3, s / (2 - s) = 0.2, the new value 0.5 (0.2 + 0.1).
+TEST_F(UpdateSelfing, RefusedFirstPassThenAcceptedUnderTheOldValue) {
+  auto& v = variables;
+  std::vector<real8> seen;
+  ScriptedScores sc{{-500.0}, {-300.0, -260.0}, {}};
+  sc.install();
+  const auto scripted = update_seams.clusterlogl;
+  update_seams.clusterlogl = [&](real8* logl, int4 nclust) {
+    if (scored_now() == Scored::current) seen.push_back(variables.inbreeding);
+    scripted(logl, nclust);
+  };
+  v.crloglikelihood = -100.0;
+  v.btloglikelihood = -200.0;
+  v.displayq = 1;
+  ::testing::internal::CaptureStdout();
+  update_at_temperature_end(rs);
+  std::cout.flush();
+  const std::string screen = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(screen.find("Updating allele frequency..."), std::string::npos) << screen;
+  // Pass 1 under 0.15 is harmful and refused; pass 2 under the old 0.1 is taken as it finds.
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_DOUBLE_EQ(seen[0], 0.15);
+  EXPECT_EQ(seen[1], 0.1);
+  EXPECT_EQ(seen[2], 0.1);
+  EXPECT_EQ(v.inbreeding, 0.1);
+  EXPECT_EQ(v.btloglikelihood, -260.0);
+  EXPECT_EQ(rs.cp.updatecount, 0);
+  EXPECT_TRUE(std::filesystem::exists("myout.MidResult2"));
+}
+
+TEST_F(UpdateSelfing, AcceptedFirstPassKeepsTheNewValue) {
+  auto& v = variables;
+  ScriptedScores sc{{-500.0}, {-150.0}, {}};
+  sc.install();
+  v.crloglikelihood = -100.0;
+  v.btloglikelihood = -200.0;
+  update_at_temperature_end(rs);
+  EXPECT_EQ(sc.currentcalls, 2);  // one pass, then the scores taken
+  EXPECT_DOUBLE_EQ(v.inbreeding, 0.15);
+  EXPECT_EQ(v.btloglikelihood, -150.0);
+  EXPECT_TRUE(std::filesystem::exists("myout.MidResult2"));
+}
+
+TEST_F(UpdateSelfing, NothingWithoutAMoveOrWhenTheRateIsHigh) {
+  auto& v = variables;
+  ScriptedScores sc{{-500.0}, {-150.0}, {}};
+  sc.install();
+  // The value already in force (0.2 from 0.5 (0.2 + 0.2)): no pass, the count restarts.
+  v.inbreeding = 0.2;
+  update_at_temperature_end(rs);
+  EXPECT_EQ(sc.currentcalls, 0);
+  EXPECT_EQ(rs.cp.updatecount, 0);
+  EXPECT_FALSE(std::filesystem::exists("myout.MidResult2"));
+  // A success rate above 0.7 leaves everything, the count too.
+  v.inbreeding = 0.1;
+  rs.cp.updatecount = 3;
+  rs.successrate = 0.71;
+  update_at_temperature_end(rs);
+  EXPECT_EQ(v.inbreeding, 0.1);
+  EXPECT_EQ(rs.cp.updatecount, 3);
+  // The pairwise score keeps the set-up's estimate.
+  rs.successrate = 0.5;
+  v.fulllikelihoodmethodq = 0;
+  update_at_temperature_end(rs);
+  EXPECT_EQ(v.inbreeding, 0.1);
+  EXPECT_EQ(sc.currentcalls, 0);
 }
 
 }  // namespace
