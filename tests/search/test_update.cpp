@@ -571,5 +571,150 @@ TEST_F(UpdateSelfing, NothingWithoutAMoveOrWhenTheRateIsHigh) {
   EXPECT_EQ(sc.currentcalls, 0);
 }
 
+
+// --- The wrap-up of a round ------------------------------------------------------------------
+
+TEST_F(UpdateUnit, RoundWrapUp) {
+  auto& v = variables;
+  v.updateallelefre = 2;
+  update_seams.pairprob = [] {};
+  RunState rs;
+  // One family of each sex in round 1: the starting frequencies come back, no checkpoint.
+  set_config(std::vector<int4>(12, 1), std::vector<int4>(12, 1), true);
+  script_counts();
+  rs.cp.newbestcount = 3;
+  update_at_round_end(rs, 1);
+  EXPECT_EQ(all_frequencies(), start_fre);
+  EXPECT_FALSE(std::filesystem::exists("myout.MidResult4"));
+  // Later rounds re-estimate even then (one cluster: the counts of cluster 1).
+  set_frequencies(saved_fre, start_fre);
+  update_seams.counts = [](int4 cluster, int4 locus, std::span<real8> c) {
+    EXPECT_EQ(cluster, 1);
+    const auto& x = chosen_counts[0][static_cast<std::size_t>(locus - 1)];
+    std::copy(x.begin(), x.end(), c.begin());
+  };
+  update_at_round_end(rs, 2);
+  EXPECT_NE(all_frequencies(), saved_fre);
+  int4 status = -1, round = 0;
+  readmidresult4(status, round, false);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(round, 3);
+  // A round that found no configuration of its own leaves the frequencies.
+  std::filesystem::remove("myout.MidResult4");
+  set_frequencies(saved_fre, start_fre);
+  set_config(two_families, two_families, true);
+  rs.cp.newbestcount = 0;
+  update_at_round_end(rs, 2);
+  EXPECT_EQ(all_frequencies(), saved_fre);
+  EXPECT_FALSE(std::filesystem::exists("myout.MidResult4"));
+  // Without rounds the wrap-up updates nothing.
+  v.updateallelefre = 1;
+  rs.cp.newbestcount = 3;
+  update_at_round_end(rs, 5);
+  EXPECT_EQ(all_frequencies(), saved_fre);
+}
+
+// --- Tables left behind (the real engine) ----------------------------------------------------
+
+class UpdateEngine : public UpdateTest {};
+
+// After a series whose first pass was refused (a scripted harmful score of the best in that
+// pass), every table built from the frequencies and the inbreeding coefficient equals a
+// recomputation under the values in force, and the scores equal a fresh scoring.
+TEST_F(UpdateEngine, NoStaleTablesAfterARefusedPass) {
+  testing_support::ProjectFile p = update_project();
+  p.fathers = {"F1 1 2 1 2 1 3", "F2 2 2 1 1 2 2"};
+  p.mothers = {"M1 1 1 2 2 3 3", "M2 1 2 1 2 1 2"};
+  // Typing errors make two full-sib families of six possible at these genotypes.
+  p.droprates = "0.02@";
+  p.otherrates = "0.02@";
+  ASSERT_TRUE(start(p));
+  auto& v = variables;
+  const int4 n = v.smplsize;
+  ASSERT_GT(v.numcandidate(1), 0);
+  set_config(two_families, two_families, false);
+  set_config(two_families, two_families, true);
+  v.inferparent(1, 1) = v.btinferparent(1, 1) = 2;
+  v.inferparent(7, 2) = v.btinferparent(7, 2) = 1;
+  archiveconfigremoveall();
+  v.updateallelefre = 1;
+  v.crfamilylogl.fill(0.0);
+  // The scores as the search holds them: the best as its fresh score.
+  real8 cand = 0.0, prior = 0.0;
+  {
+    WindowSave keep;
+    v.indivlocprt = v.crindivloc.view();
+    v.inferparentprt = v.inferparent.view();
+    FStatic<int4, 1, 4> numassign{};
+    FStatic<int4, 1, 2> nsize{}, nfam{};
+    nsize(1) = nsize(2) = 2 * n;
+    nfam(1) = v.crnumfamily(1);
+    nfam(2) = v.crnumfamily(2);
+    configurationprior(numassign, prior, nsize, nfam);
+  }
+  v.crloglikelihood = testing_support::search_score();
+  v.btloglikelihood = v.crloglikelihood;
+  v.btconfigprior = prior;
+  ASSERT_GT(v.crloglikelihood, -1e6) << v.crloglikelihood;
+  // Pass 1 of 2: the best scored far below its stored score; then the real engine.
+  bool harmful = true;
+  update_seams.clusterlogl = [&harmful](real8* logl, int4 nclust) {
+    updatefamilylogl(logl, nclust);
+    if (harmful && scored_now() == Scored::best) logl[0] -= 1e6;
+  };
+  int4 ipass = 1;
+  update(cand, prior, prior, ipass, 2, 1, 0);
+  ASSERT_EQ(ipass, 0);
+  harmful = false;
+  ipass = 2;
+  update(cand, prior, prior, ipass, 2, 1, 0);
+  ASSERT_EQ(ipass, 2);
+  update_seams = UpdateSeams{};
+
+  // Recomputed here under the values in force.
+  const FArray<real8, 2> gtype = v.locus2gtypefre.copy();
+  computegtypefre(v.l2thread(1), v.l2thread(2));
+  ASSERT_EQ(gtype.size(), v.locus2gtypefre.size());
+  for (index_t k = 0; k < gtype.size(); ++k)
+    EXPECT_EQ(gtype.data()[k], v.locus2gtypefre.data()[k]) << "genotype classes " << k;
+  const FArray<real8, 2> l2 = v.locus2logl.copy();
+  v.locus2logl.fill(1.0);
+  {
+    std::vector<real8> fresh(static_cast<std::size_t>(n));
+    singleindivlikelihood(0.0, n, 0, fresh);
+    for (int4 i = 1; i <= n; ++i) EXPECT_EQ(v.indivlogl(i), fresh[i - 1]) << "indivlogl " << i;
+  }
+  for (index_t k = 0; k < l2.size(); ++k)
+    if (l2.data()[k] != 1.0 && v.locus2logl.data()[k] != 1.0) {
+      EXPECT_EQ(l2.data()[k], v.locus2logl.data()[k]) << "locus2logl " << k;
+    }
+  const FArray<real8, 2> cnd = v.candidatelogl.copy();
+  singleparentlikelihood(v.inbreeding);
+  for (index_t k = 0; k < cnd.size(); ++k)
+    EXPECT_EQ(cnd.data()[k], v.candidatelogl.data()[k]) << "candidatelogl " << k;
+  std::vector<real8> fam(static_cast<std::size_t>(v.crnumfamily(3)));
+  {
+    WindowSave keep;
+    v.indivlocprt = v.crindivloc.view();
+    v.inferparentprt = v.inferparent.view();
+    updatefamilylogl(fam.data(), v.crnumfamily(3));
+  }
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c)
+    EXPECT_EQ(v.crfamilylogl(c), fam[static_cast<std::size_t>(c - 1)]) << "crfamilylogl " << c;
+  EXPECT_NEAR(v.crloglikelihood, testing_support::search_score(), 1e-9);
+  real8 freshcand = 0.0;
+  {
+    WindowSave keep;
+    v.inferparentprt = v.inferparent.view();
+    computeparentlogl(freshcand);
+  }
+  EXPECT_EQ(cand, freshcand);
+  for (int4 l = 1; l <= v.numloci; ++l) {
+    real8 sum = 0.0;
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a) sum += v.obsallelefre(l).a(a);
+    EXPECT_NEAR(sum, 1.0, 1e-14) << l;
+  }
+}
+
 }  // namespace
 }  // namespace kinrad::test
