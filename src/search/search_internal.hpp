@@ -14,21 +14,12 @@
 
 namespace kinrad {
 
-// The windows a search routine re-aims, put back when the scope ends.
+// The four windows a search routine re-aims, each put back when the scope ends.
 struct WindowSave {
-  FView<int4, 2> loc = variables.indivlocprt;
-  FView<int4, 2> par = variables.inferparentprt;
-  real8* logl = variables.loglikelihoodprt;
-  FView<int4, 1> order = variables.indivorder;
-  WindowSave() = default;
-  WindowSave(const WindowSave&) = delete;
-  WindowSave& operator=(const WindowSave&) = delete;
-  ~WindowSave() {
-    variables.indivlocprt = loc;
-    variables.inferparentprt = par;
-    variables.loglikelihoodprt = logl;
-    variables.indivorder = order;
-  }
+  WindowScope<FView<int4, 2>> loc{variables.indivlocprt};
+  WindowScope<FView<int4, 2>> par{variables.inferparentprt};
+  WindowScope<real8*> logl{variables.loglikelihoodprt};
+  WindowScope<FView<int4, 1>> order{variables.indivorder};
 };
 
 // The constants of the annealing schedule of one call.
