@@ -716,5 +716,91 @@ TEST_F(UpdateEngine, NoStaleTablesAfterARefusedPass) {
   }
 }
 
+
+// The genotyped candidates the best configuration does not use as parents join the counts.
+TEST_F(UpdateEngine, UnusedCandidatesJoinTheCounts) {
+  testing_support::ProjectFile p = update_project();
+  p.fathers = {"F1 1 2 1 2 1 3", "F2 2 2 1 1 2 2"};
+  p.mothers = {"M1 1 1 2 2 3 3", "M2 1 2 1 2 1 2"};
+  p.droprates = "0.02@";
+  p.otherrates = "0.02@";
+  ASSERT_TRUE(start(p));
+  auto& v = variables;
+  set_config(two_families, two_families, false);
+  set_config(two_families, two_families, true);
+  // F2 and M1 are parents in the best configuration; F1 and M2 are not.
+  v.btinferparent(1, 1) = 2;
+  v.btinferparent(7, 2) = 1;
+  archiveconfigremoveall();
+  set_frequencies(saved_fre, start_fre);
+  v.updateallelefre = 1;
+  script_counts();
+  ScriptedScores sc{{-2.0}, {-2.0}, {}};
+  sc.install();
+  v.crloglikelihood = -50.0;
+  real8 cand = 0.0;
+  int4 ipass = 1;
+  // The best's candidate term enters T; the stored best is set to T so that the update stands.
+  real8 bestcand = 0.0;
+  {
+    WindowSave keep;
+    v.inferparentprt = v.btinferparent.view();
+    computeparentlogl(bestcand);
+  }
+  v.btloglikelihood = -2.0 + bestcand;
+  update(cand, 0.0, 0.0, ipass, 1, 1, 0);
+  ASSERT_EQ(ipass, 1);
+  // By hand: F1 (1 2, 1 2, 1 3) and M2 (1 2, 1 2, 1 2) add one copy of each of their alleles.
+  // Locus 1: (1.25 + 2, 0.75 + 2), total 6 < 30: e = (4.25, 3.75) / 8. Locus 2: (3 + 2, 1 + 2),
+  // total 8: e = (6, 4) / 10. Locus 3: (21 + 2, 6 + 1, 4 + 1), total 35 >= 30: e = (23, 7, 5)/35.
+  const std::vector<std::vector<real8>> e = {
+      {4.25 / 8.0, 3.75 / 8.0}, {6.0 / 10.0, 4.0 / 10.0}, {23.0 / 35.0, 7.0 / 35.0, 5.0 / 35.0}};
+  for (int4 l = 1; l <= 3; ++l)
+    for (int4 a = 1; a <= v.obsnumallele(l); ++a) {
+      SCOPED_TRACE(std::to_string(l) + "/" + std::to_string(a));
+      const real8 want = 0.8 * e[l - 1][a - 1] + 0.15 * saved_fre[l - 1][a - 1] +
+                         0.05 * start_fre[l - 1][a - 1];
+      EXPECT_NEAR(v.obsallelefre(l).a(a), want, 1e-15);
+    }
+}
+
+
+// Under the sibship prior the end of a temperature recounts the current configuration's sibship
+// sizes after its update and recomputes the prior term the moves compare against.
+TEST_F(UpdateTest, TemperatureEndRecountsTheSibshipPrior) {
+  testing_support::ProjectFile p = update_project();
+  p.prior = "1 2 2";
+  ASSERT_TRUE(start(p));
+  auto& v = variables;
+  ASSERT_EQ(v.priortype, 1);
+  const std::vector<int4> f1 = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
+  const std::vector<int4> f2 = {1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
+  set_config(f1, f2, false);
+  set_config(two_families, two_families, true);
+  archiveconfigremoveall();
+  v.sibshipsizedist.fill(0);
+  v.updateallelefre = 1;
+  v.btconfigprior = 0.0;
+  script_counts();
+  ScriptedScores sc{{-60.0}, {-100.0}, {}};
+  sc.install();
+  v.crloglikelihood = -50.0;
+  v.btloglikelihood = -100.0;
+  RunState rs;
+  rs.cp.moveweight.allocate(Dim(v.smplsize), Dim(2));
+  rs.cp.updatecount = 1;
+  rs.successrate = 0.2;
+  rs.oldsibsizeprior = 12345.0;
+  update_at_temperature_end(rs);
+  EXPECT_EQ(sc.currentcalls, 2);
+  // The tally: four paternal sibships of 3 and two maternal sibships of 6, counted here.
+  EXPECT_EQ(v.sibshipsizedist(3, 1), 4);
+  EXPECT_EQ(v.sibshipsizedist(6, 2), 2);
+  int4 total = 0;
+  for (index_t k = 0; k < v.sibshipsizedist.size(); ++k) total += v.sibshipsizedist.data()[k];
+  EXPECT_EQ(total, 6);
+  EXPECT_EQ(rs.oldsibsizeprior, newewenprior(rs.cp.numsizeclass));
+}
+
 }  // namespace
 }  // namespace kinrad::test
