@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iostream>
-#include <regex>
 #include <string>
 
 #include "core/command_line.hpp"
@@ -86,6 +84,7 @@ TEST(UpdateInRun, ExampleProjectUpdatesUnderTheSelfCheck) {
       moved = moved || variables.obsallelefre(l).a(a) != variables.obsallelefre0(a, l);
   EXPECT_TRUE(moved);
 }
+
 
 }  // namespace
 }  // namespace kinrad::test
