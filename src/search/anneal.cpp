@@ -22,6 +22,7 @@
 #include "model/model.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
+#include "search/update_internal.hpp"
 
 namespace kinrad {
 
@@ -418,9 +419,10 @@ void final_checkpoint(RunState& rs) {
   if (variables.threadid == 0) savemidresult(rs.cp);
 }
 
-void wrap_up(RunState& rs) {
+void wrap_up(RunState& rs, int4 iround) {
   auto& v = variables;
   if (v.displayq == 1) fwrite(std::cout, "(A)", "");
+  update_at_round_end(rs, iround);
   final_checkpoint(rs);
   if (rs.splitside > 0) resetknownsib(rs.splitside);
   if (v.threadid == 0 && rs.crshown.numfs != -1) writemidresult(rs);
@@ -466,6 +468,9 @@ void anneal(int4& firstq, int4 iround) {
       v.date2(1) = v.date2(2);
       v.time2(1) = v.time2(2);
     }
+    // Each round starts with an empty archive: records of an earlier round keep scores under
+    // other frequencies and could head the archive.
+    if (v.updateallelefre == 2 && firstq != 1) archiveconfigremoveall();
     firstconfig(rs.cp.curnumassign);
     rs.lastloggediter = 0;
     rs.cp.archivechanged = 1;
@@ -497,7 +502,7 @@ void anneal(int4& firstq, int4 iround) {
     final_checkpoint(rs);
     return;
   }
-  wrap_up(rs);
+  wrap_up(rs, iround);
 }
 
 }  // namespace kinrad

@@ -398,15 +398,8 @@ bool apply_accepted(RunState& rs) {
     rs.btshown.recount = true;
     const bool newconfig = sameasbest == 0;
     count_new_best(rs, gain, newconfig);
-    if (newconfig && full) {
-      ++cp.updatecount;
-      const real4 f = (100.0f / static_cast<real4>(cp.tmr) + 1.0f) *
-                      static_cast<real4>(std::max(v.numloci23 / 2, 5));
-      const auto interval = static_cast<int4>(std::lround(f));
-      if (v.updateallelefre == 1 && interval > 0 && cp.updatecount % interval == 0 &&
-          0.7 * static_cast<real8>(cp.itr) > static_cast<real8>(cp.nsucc))
-        update_after_new_best(rs);
-    }
+    // A new configuration counts towards the interval of in-run updates.
+    if (newconfig) update_after_new_best(rs);
     if (v.btloglikelihood > v.bestlogl + 1e-8) {
       v.bestlogl = v.btloglikelihood;
       v.minloglikelihood = v.bestlogl - 10.0;

@@ -447,6 +447,7 @@ MoveOutcome decide_move(RunState& rs) {
     undo_proposal(rs);
     return MoveOutcome::completed;
   }
+  commit_proposal(rs);
   return apply_accepted(rs) ? MoveOutcome::end_run : MoveOutcome::completed;
 }
 

@@ -160,7 +160,9 @@ void undo_proposal(RunState& rs);
 // applied move ends the run.
 MoveOutcome decide_move(RunState& rs);
 
-// The in-run allele-frequency update a new best may call for (after the best is stored).
+// The in-run allele-frequency update a new best may call for: called after the best copy is
+// stored, for a new best that differs from the previous best; it counts the new best towards
+// the update interval (full likelihood) and runs the update when one is due.
 void update_after_new_best(RunState& rs);
 
 // The iteration body of the program: the three stages, a retry when a stage refuses.

@@ -14,6 +14,7 @@
 #include "core/real_integer_power.hpp"
 #include "core/variables_routines.hpp"
 #include "search/search_internal.hpp"
+#include "search/update_internal.hpp"
 
 namespace kinrad {
 
@@ -373,6 +374,7 @@ bool temperature_loop(RunState& rs, int4 iround) {
       WindowSave keep;
       reduceerracct(cp.oldcndlogl, cp.oldlogprior);
     }
+    update_at_temperature_end(rs);
     if ((cp.nsucc == 0 || rs.successrate < 1e-6) &&
         static_cast<real8>(cp.numiterate) > 5.0 * rs.sched.iterlmt) {
       report_rule(rs, 84, RuleEnd::end_run);
