@@ -221,8 +221,8 @@ real8 reversed_prior(RunState& rs, int4 k1, int4 k2) {
   real8 prior = 0.0;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcandidate(s) < 1 && v.priortype != 1) continue;
-    prior += priorvalue(s, {cp.curnumassign(s), cp.curnumassign(s + 2)},
-                        v.crnumfamily(s), cp.numsizeclass(s), cp.curnumselfer);
+    prior += priorvalue(s, {cp.curnumassign(s), cp.curnumassign(s + 2)}, v.crnumfamily(s),
+                        cp.numsizeclass(s), cp.curnumselfer);
   }
   return prior;
 }

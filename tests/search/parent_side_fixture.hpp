@@ -88,7 +88,8 @@ inline testing_support::ProjectFile simulate(const SimSample& d, SimTruth& t) {
   p.method = d.method;
   const auto text = [](const std::string& id, const Genotype& g) {
     std::string s = id;
-    for (const auto& x : g) s += " " + std::to_string(x[0]) + (x[1] == -99 ? "" : " " + std::to_string(x[1]));
+    for (const auto& x : g)
+      s += " " + std::to_string(x[0]) + (x[1] == -99 ? "" : " " + std::to_string(x[1]));
     return s;
   };
   for (int k = 0; k < d.cand; ++k) {

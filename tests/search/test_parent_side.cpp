@@ -39,16 +39,15 @@ struct ExampleRow {
 };
 
 TEST(Reversal, ExampleFreesTheLargestIdsAndRenumbers) {
-  const ExampleRow rows[] = {{"1", "0", 0}, {"0", "0", 0}, {"1", "1 2 2", 0}, {"0", "1 2 2", 0},
-                             {"1", "0", 3}, {"2", "1 2 2", 3}};
+  const ExampleRow rows[] = {{"1", "0", 0},     {"0", "0", 0}, {"1", "1 2 2", 0},
+                             {"0", "1 2 2", 0}, {"1", "0", 3}, {"2", "1 2 2", 3}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string("method ") + row.method + ", prior " + row.prior + ", candidates " +
                  std::to_string(row.cand));
     TempWorkDir dir("reversal_example");
     SimTruth t;
-    ASSERT_TRUE(prepare_sample({.n = 12, .seed = 7, .prior = row.prior, .method = row.method,
-                                .cand = row.cand},
-                               t));
+    ASSERT_TRUE(prepare_sample(
+        {.n = 12, .seed = 7, .prior = row.prior, .method = row.method, .cand = row.cand}, t));
     const auto o = with_run([&](RunState& rs) {
       auto& v = variables;
       auto& av = annealvariables;
@@ -246,9 +245,8 @@ TEST(Reversal, HaplodiploidScoredReversalStoresTheClusterValue) {
     SCOPED_TRACE(std::string("method ") + row.method + ", prior " + row.prior);
     TempWorkDir dir("reversal_haplodiploid");
     SimTruth t;
-    ASSERT_TRUE(prepare_sample({.haplo = true, .n = 24, .seed = 12, .prior = row.prior,
-                                .method = row.method},
-                               t));
+    ASSERT_TRUE(prepare_sample(
+        {.haplo = true, .n = 24, .seed = 12, .prior = row.prior, .method = row.method}, t));
     std::vector<int4> f1, f2;
     truth_configuration(t, f1, f2);
     const auto o = with_run([&](RunState& rs) {

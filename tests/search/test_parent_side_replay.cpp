@@ -68,8 +68,7 @@ struct Oracle {
       std::map<int4, int4> d;
       for (const auto& [id, k] : size) ++d[k];
       real8 e = 0.0;
-      for (const auto& [k, dk] : d)
-        e += dk * (v.logewentheta(s) - v.logk(k)) - v.factorial(dk);
+      for (const auto& [k, dk] : d) e += dk * (v.logewentheta(s) - v.logk(k)) - v.factorial(dk);
       p += v.ewenpriorfac(s) * (v.logewenconst(s) + e);
     }
     return p;
@@ -155,8 +154,8 @@ struct Oracle {
       auto& col = bsex == 1 ? g1 : g2;
       for (int i = 1; i <= n; ++i) {
         int4& x = col[static_cast<std::size_t>(i)];
-        x -= static_cast<int4>(std::count_if(freed.begin(), freed.end(),
-                                             [x](int4 y) { return y <= x; }));
+        x -= static_cast<int4>(
+            std::count_if(freed.begin(), freed.end(), [x](int4 y) { return y <= x; }));
       }
       (bsex == 1 ? n1 : n2) -= kb - ko;
       (bsex == 1 ? n2 : n1) += kb - ko;
@@ -343,10 +342,8 @@ void replay(const ReplayCase& rc, int attempts) {
       }
       ASSERT_EQ(v.crnumfamily(1), o.nfam1) << "attempt " << k;
       ASSERT_EQ(v.crnumfamily(2), o.nfam2) << "attempt " << k;
-      ASSERT_NEAR(v.crloglikelihood, o.total, 1e-7 * (1.0 + std::fabs(o.total)))
-          << "attempt " << k;
-      ASSERT_NEAR(rs.cp.oldlogprior, o.prior, 1e-8 * (1.0 + std::fabs(o.prior)))
-          << "attempt " << k;
+      ASSERT_NEAR(v.crloglikelihood, o.total, 1e-7 * (1.0 + std::fabs(o.total))) << "attempt " << k;
+      ASSERT_NEAR(rs.cp.oldlogprior, o.prior, 1e-8 * (1.0 + std::fabs(o.prior))) << "attempt " << k;
       for (const auto& [c, x] : o.logl) ASSERT_NEAR(v.crfamilylogl(c), x, 1e-9) << "cluster " << c;
       if (got) ++(o.last == 1 ? kept_rev : kept_swap);
       if (k % 250 == 0) {
@@ -396,10 +393,18 @@ const ReplayCase kCases[] = {
 };
 
 // A thousand attempts per sample in the ordinary pass, ten thousand in the slow one.
-TEST(ParentSideReplay, HaplodiploidFullLikelihood) { replay(kCases[0], 1000); }
-TEST(ParentSideReplay, TwoSexesMatingLimit) { replay(kCases[1], 1000); }
-TEST(ParentSideReplay, TwoSexesSibshipPrior) { replay(kCases[2], 1000); }
-TEST(ParentSideReplay, HaplodiploidPairwise) { replay(kCases[3], 1000); }
+TEST(ParentSideReplay, HaplodiploidFullLikelihood) {
+  replay(kCases[0], 1000);
+}
+TEST(ParentSideReplay, TwoSexesMatingLimit) {
+  replay(kCases[1], 1000);
+}
+TEST(ParentSideReplay, TwoSexesSibshipPrior) {
+  replay(kCases[2], 1000);
+}
+TEST(ParentSideReplay, HaplodiploidPairwise) {
+  replay(kCases[3], 1000);
+}
 
 TEST(ParentSideReplaySlow, TenThousandAttempts) {
   for (const auto& rc : kCases) replay(rc, 10000);

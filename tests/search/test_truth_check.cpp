@@ -96,7 +96,8 @@ TEST(TruthCheck, TruthFilesAsTheyStand) {
   ASSERT_EQ(fullsib.size(), 60u);
   EXPECT_EQ(partition_distance(true_fullsib_partition(k), fullsib), 0);
 
-  const std::string shrimp = std::string(KINRAD_TESTS_DIR) + "/../../shared/data/shrimp/shrimp.truth";
+  const std::string shrimp =
+      std::string(KINRAD_TESTS_DIR) + "/../../shared/data/shrimp/shrimp.truth";
   if (!std::filesystem::exists(shrimp)) GTEST_SKIP() << "no shared shrimp data beside the checkout";
   const auto s = read_truth(shrimp);
   ASSERT_EQ(s.size(), 59u);
@@ -108,16 +109,19 @@ TEST(TruthCheck, TruthFilesAsTheyStand) {
 }
 
 TEST(TruthCheck, TruePartitionAgainstAConfiguration) {
-  const std::vector<TruthRow> truth = {{"a", "F1", "M1"}, {"b", "F1", "M1"}, {"c", "F1", "M2"},
-                                       {"d", "UF1", "M2"}, {"e", "UF1", "M2"}};
+  const std::vector<TruthRow> truth = {{"a", "F1", "M1"},
+                                       {"b", "F1", "M1"},
+                                       {"c", "F1", "M2"},
+                                       {"d", "UF1", "M2"},
+                                       {"e", "UF1", "M2"}};
   // Families (1,1), (1,1), (1,2), (2,2), (1,2): offspring 5 sits with 3 instead of 4.
   const auto p = fullsib_partition({1, 1, 1, 2, 1}, {1, 1, 2, 2, 2});
   EXPECT_EQ(partition_distance(true_fullsib_partition(truth), p), 1);
 }
 
 TEST(TruthCheck, CountsOfTruePartsAssigned) {
-  const std::vector<TruthRow> truth = {{"a", "F1", "M1"}, {"b", "F2", "M1"}, {"c", "UF1", "M2"},
-                                       {"d", "F2", "UM1"}};
+  const std::vector<TruthRow> truth = {
+      {"a", "F1", "M1"}, {"b", "F2", "M1"}, {"c", "UF1", "M2"}, {"d", "F2", "UM1"}};
   const std::vector<std::string> cands[2] = {{"", "F1", "F2"}, {"", "M1", "M2"}};
   BestColumns best;
   best.dad = {1, 1, 0, 2};  // b gets the wrong father

@@ -95,16 +95,17 @@ inline std::string check_cluster_sizes() {
     int4 most1 = 0, most2 = 0;
     for (const auto& [k, c] : mates1) most1 = std::max(most1, c);
     for (const auto& [k, c] : mates2) most2 = std::max(most2, c);
-    if (av.clustersizet(id) != static_cast<int4>(list.size())) err << "clustersizet(" << id << ")\n";
+    if (av.clustersizet(id) != static_cast<int4>(list.size()))
+      err << "clustersizet(" << id << ")\n";
     if (list.size() < 2) continue;  // a single offspring's column says one family, one parent each
     if (av.clustersize(1, id) != static_cast<int4>(p1.size()) ||
         av.clustersize(2, id) != static_cast<int4>(p2.size()))
       err << "clustersize(1:2, " << id << ")\n";
     // The largest family is kept as an upper bound by some moves.
     if (av.clustersize(3, id) < largest) err << "clustersize(3, " << id << ")\n";
-    if (v.indivcluster1.allocated() && (av.clustersize(4, id) != static_cast<int4>(fam.size()) ||
-                                        av.clustersize(5, id) != most1 ||
-                                        av.clustersize(6, id) != most2))
+    if (v.indivcluster1.allocated() &&
+        (av.clustersize(4, id) != static_cast<int4>(fam.size()) || av.clustersize(5, id) != most1 ||
+         av.clustersize(6, id) != most2))
       err << "clustersize(4:6, " << id << ")\n";
   }
   return err.str();
@@ -170,7 +171,8 @@ inline std::string check_result_writer_state() {
       for (int4 i = 1; i <= n; ++i) {
         v.crindivloc(i, 1) = v.offtgt(i, 1);
         v.crindivloc(i, 2) = v.offtgt(i, 2);
-        for (int4 s = 1; s <= 2; ++s) v.inferparent(i, s) = v.numcandidate(s) > 0 ? v.prnttgt(i, s) : 0;
+        for (int4 s = 1; s <= 2; ++s)
+          v.inferparent(i, s) = v.numcandidate(s) > 0 ? v.prnttgt(i, s) : 0;
       }
       const std::string why = kinrad::test::validate_proposal();
       if (!why.empty()) err << "archive record " << k << " invalid: " << why << "\n";

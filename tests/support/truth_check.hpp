@@ -122,7 +122,8 @@ inline int partition_distance(const std::vector<int>& a, const std::vector<int>&
       for (int j = 1; j <= m; ++j) {
         const auto uj = static_cast<std::size_t>(j);
         if (used[uj]) continue;
-        const long cur = cost[static_cast<std::size_t>(i0)][uj] - u[static_cast<std::size_t>(i0)] - v[uj];
+        const long cur =
+            cost[static_cast<std::size_t>(i0)][uj] - u[static_cast<std::size_t>(i0)] - v[uj];
         if (cur < minv[uj]) {
           minv[uj] = cur;
           way[uj] = j0;
@@ -151,7 +152,8 @@ inline int partition_distance(const std::vector<int>& a, const std::vector<int>&
   }
   long overlap = 0;
   for (int j = 1; j <= m; ++j)
-    overlap -= cost[static_cast<std::size_t>(p[static_cast<std::size_t>(j)])][static_cast<std::size_t>(j)];
+    overlap -=
+        cost[static_cast<std::size_t>(p[static_cast<std::size_t>(j)])][static_cast<std::size_t>(j)];
   return static_cast<int>(static_cast<long>(a.size()) - overlap);
 }
 
@@ -176,10 +178,10 @@ inline std::vector<int> fullsib_partition(const std::vector<int>& fam1,
 // sex) counts when its true parent is a candidate; it is found when the assigned (or known)
 // candidate is that parent.
 struct ParentCounts {
-  int entries = 0;       // (offspring, sex) entries whose true parent is a candidate
-  int found = 0;         // of these, the true parent assigned or known
-  int both_found = 0;    // offspring with both true parents assigned or known
-  int wrong = 0;         // entries given a candidate that is not the true parent
+  int entries = 0;     // (offspring, sex) entries whose true parent is a candidate
+  int found = 0;       // of these, the true parent assigned or known
+  int both_found = 0;  // offspring with both true parents assigned or known
+  int wrong = 0;       // entries given a candidate that is not the true parent
 };
 
 inline ParentCounts count_true_parents(const std::vector<TruthRow>& truth, const BestColumns& best,
