@@ -119,7 +119,7 @@ TEST(TruthCheck, TruePartitionAgainstAConfiguration) {
   EXPECT_EQ(partition_distance(true_fullsib_partition(truth), p), 1);
 }
 
-TEST(TruthCheck, CountsOfTruePartsAssigned) {
+TEST(TruthCheck, CountsOfTrueParentsAssigned) {
   const std::vector<TruthRow> truth = {
       {"a", "F1", "M1"}, {"b", "F2", "M1"}, {"c", "UF1", "M2"}, {"d", "F2", "UM1"}};
   const std::vector<std::string> cands[2] = {{"", "F1", "F2"}, {"", "M1", "M2"}};
