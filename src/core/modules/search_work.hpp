@@ -1,6 +1,7 @@
 #pragma once
 // Scratch of the annealing search: buffers that only grow, reused from call to call. Nothing
 // here outlives its use; the contents between uses mean nothing.
+#include <utility>
 #include <vector>
 
 #include "core/kinds.hpp"
@@ -18,6 +19,14 @@ struct SearchWork {
   std::vector<int4> idmark{};            // family renumbering: ids proposed or emptied (0 between uses)
   std::vector<int4> newids{};            // family renumbering: ids a move introduced
   std::vector<int4> emptied{};           // family renumbering: ids a move left without offspring
+  // Parent-side moves: the distinct parent ids of the cluster in hand per sex (from 1, in the
+  // order of the renumbering) with the offspring count of each, the ids a reversal frees, the
+  // id shift that closes their gaps, the visiting order of the cluster's rows and the sort
+  // keys that build it; and the listed fathers of one mother with their families.
+  std::vector<int4> ids1{}, ids2{}, size1{}, size2{};
+  std::vector<int4> freed{}, shift{}, roworder{};
+  std::vector<std::pair<int4, int4>> sortkeys{};
+  std::vector<int4> fathers{}, fatherfamily{};
 };
 
 inline SearchWork search_work{};
