@@ -236,19 +236,19 @@ inline int draws_between(Stream from, const Stream& to, int most = 1000) {
 }
 
 // The configuration state a parent-side move reads and writes, copied for comparison.
-struct StateSnapshot {
+struct ParentSideSnapshot {
   std::vector<int4> loc, fam, sizes, sizet, dist, clustab, localid;
   std::vector<real8> logl;
   real8 crlogl = 0.0, prior = 0.0;
   int4 max1 = 0, max2 = 0;
-  bool operator==(const StateSnapshot&) const = default;
+  bool operator==(const ParentSideSnapshot&) const = default;
 };
 
-inline StateSnapshot snapshot(const RunState& rs) {
+inline ParentSideSnapshot snapshot(const RunState& rs) {
   const auto& v = variables;
   const auto& av = annealvariables;
   const int4 n = v.smplsize;
-  StateSnapshot s;
+  ParentSideSnapshot s;
   for (int4 c = 1; c <= 3; ++c) {
     s.fam.push_back(v.crnumfamily(c));
     for (int4 i = 1; i <= n; ++i) s.loc.push_back(v.crindivloc(i, c));

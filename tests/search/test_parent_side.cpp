@@ -95,7 +95,7 @@ TEST(Reversal, OneParentOfEachSexIsNeverReversed) {
     // Six full-sib families of two offspring each.
     install(rs, {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6}, {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6});
     rs.coolfactor = 1.0;
-    const StateSnapshot start = snapshot(rs);
+    const ParentSideSnapshot start = snapshot(rs);
     for (int k = 0; k < 500; ++k) {
       Stream s = Stream::now();
       EXPECT_FALSE(reversal(rs));
@@ -157,7 +157,7 @@ TEST(Reversal, MatingLimitsOfTheNewSexes) {
       v.maxmatings(1) = row.lim1;
       v.maxmatings(2) = row.lim2;
       rs.coolfactor = 1.0;
-      const StateSnapshot start = snapshot(rs);
+      const ParentSideSnapshot start = snapshot(rs);
       int reached = 0;
       bool got = false;
       for (int k = 0; k < 300 && !got; ++k) {
@@ -292,7 +292,7 @@ TEST(SwapDadId, RejectionLeavesEveryTableAsItWas) {
     rs.cp.temperature = 1e-12;  // any loss is refused
     int refused_late = 0, kept = 0;
     for (int k = 0; k < 600; ++k) {
-      const StateSnapshot before = snapshot(rs);
+      const ParentSideSnapshot before = snapshot(rs);
       const Stream s0 = Stream::now();
       const bool got = swapdadid(rs);
       // r, m, at least one target draw, then the acceptance draw: the change was made and
@@ -406,7 +406,7 @@ TEST(SwapDadId, MotherWithOneMateDoesNothing) {
     rs.cp.temperature = 1e6;
     int quiet = 0;
     for (int k = 0; k < 400; ++k) {
-      const StateSnapshot before = snapshot(rs);
+      const ParentSideSnapshot before = snapshot(rs);
       Stream s = Stream::now();
       s.draw();
       const int4 m = static_cast<int4>(2 * s.draw() + 1.0);
@@ -458,7 +458,7 @@ TEST(ParentSideMoves, NoDrawBeforeTheConditionsHold) {
       v.anymonogamy = row.mono;
       if (row.mono != 0) v.converseq = 0;
       annealvariables.rate = 0.0;
-      const StateSnapshot before = snapshot(rs);
+      const ParentSideSnapshot before = snapshot(rs);
       const Stream s = Stream::now();
       parent_side_moves(rs);
       EXPECT_EQ(draws_between(s, Stream::now()), row.draws);
