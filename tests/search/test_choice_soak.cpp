@@ -216,7 +216,7 @@ TEST(ChoiceWholeRunSlow, MatrixSamplesRunToTheEnd) {
     testing_support::write_text("kinrad2.dat", simulate(*d, truth).text());
     search_hooks = SearchHooks{};
     reset_all_modules();
-    set_command_line({"VER:0"});
+    set_command_line({"VER:0", "CKM:2"});
     const auto o = testing_support::run_stage([] { run_sequence(); });
     EXPECT_FALSE(o.stopped) << o.errorfile;
     EXPECT_NE(o.screen.find("Output to file : "), std::string::npos) << o.screen.substr(0, 2000);
