@@ -150,7 +150,7 @@ int4 nrows(int4 list) {
 // family tables of the cluster that holds d when the move choice left them (the own cluster
 // for a move inside it, the destination cluster for a move into another one), otherwise by a
 // scan of the configuration.
-int4 recorded_parent(int4 d, int4 s, int4 movekind) {
+int4 recorded_in_role(int4 d, int4 s, int4 movekind) {
   const auto& v = variables;
   const auto& av = annealvariables;
   const int4 own = v.crindivloc(av.moveindiv, 3);
@@ -187,10 +187,23 @@ int4 recorded_parent(int4 d, int4 s, int4 movekind) {
   return 0;
 }
 
+// The same for the destination family: with one parent pool a family id names one parent in
+// both roles, so an id that has no parent recorded in role s may have one through the
+// offspring that hold it in the other role. Missing that, a moved offspring joined such a
+// family with no parent while its members of the other role kept theirs.
+int4 recorded_parent(int4 d, int4 s, int4 movekind) {
+  const int4 p = recorded_in_role(d, s, movekind);
+  if (p > 0 || variables.numsex != 1) return p;
+  return recorded_in_role(d, 3 - s, movekind);
+}
+
 // Proposals of sex s for the moved offspring (list 3) whose sex-s family changes; one decision
-// per destination family, shared by every moved offspring bound there.
+// per destination family, shared by every moved offspring bound there. true: some existing
+// destination family gets a parent other than its present one, so its present members must be
+// reached by the carrying even when no moved offspring's own parent changes (a destination
+// taken from its parent, or one given the parent a moved offspring brings along).
 bool propose_sex(int4 s, int4 movekind) {
-  bool retaken = false;
+  bool reparented = false;
   auto& v = variables;
   auto& av = annealvariables;
   const int4 n3 = nrows(3);
@@ -201,6 +214,7 @@ bool propose_sex(int4 s, int4 movekind) {
     if (d == v.crindivloc(o, s)) continue;
     if (av.selectedprntidxq1(d) == 0) {
       int4 newp = 0;
+      int4 present = 0;    // the destination's present parent
       bool drawn = false;  // newp is a freshly drawn candidate
       if (d > v.crnumfamily(s)) {
         if (ran2() < 0.1) {
@@ -209,7 +223,8 @@ bool propose_sex(int4 s, int4 movekind) {
           drawn = newp > 0;
         }
       } else {
-        int4 p = recorded_parent(d, s, movekind);
+        present = recorded_parent(d, s, movekind);
+        int4 p = present;
         const int4 q = v.inferparent(o, s);
         if (p == 0) {
           for (int4 j = 1; j <= n3; ++j) {
@@ -228,7 +243,7 @@ bool propose_sex(int4 s, int4 movekind) {
           newp = p;
         } else if (p > 0) {
           newp = 0;
-          retaken = true;
+          reparented = true;
         } else if (q >= 1 && ran2() > 0.75) {
           newp = q;
         } else {
@@ -253,6 +268,7 @@ bool propose_sex(int4 s, int4 movekind) {
           }
         }
       }
+      if (d <= v.crnumfamily(s) && newp != present) reparented = true;
       av.selectedprntidxq1(d) = newp + 1;
       if (newp > 0) v.selectedprntq(newp) = 1;
     }
@@ -269,7 +285,7 @@ bool propose_sex(int4 s, int4 movekind) {
     if (av.selectedprntidxq1(d) > 1) v.selectedprntq(av.selectedprntidxq1(d) - 1) = 0;
     av.selectedprntidxq1(d) = 0;
   }
-  return retaken;
+  return reparented;
 }
 
 // A diploid offspring moving into another existing cluster leaves its father f behind. When
@@ -520,6 +536,65 @@ bool haploid_adjustment() {
   return kept;
 }
 
+// The configuration the proposal leaves must give every family of the touched rows one parent
+// and every sampled parent one family, per sex; with one parent pool a family id names one
+// parent in both roles, so roles r0..r1 = 1..2 are taken together. The proposals can break
+// this: a moved offspring that brings its parent along into a family without a sampled parent
+// takes that parent away from no one, so the sibs it leaves behind keep the same parent in
+// their own family. Such a proposal is refused. Parents after the move: an entry's new parent,
+// else the recorded one (inferparent2, known parents included). Haploid offspring have no
+// sex-1 parent.
+bool one_parent_per_family(int4 r0, int4 r1) {
+  const auto& v = variables;
+  auto& av = annealvariables;
+  const auto skipped = [&](int4 s, int4 o) {
+    return s == 1 && v.smplsizedh(1) > 0 && v.offploid(o) != 2;
+  };
+  // The parent of offspring o in role s after the move; its entry found through the marks
+  // selectedprntidxq3, set for role s while that role is visited.
+  const auto after = [&](int4 s, int4 o) {
+    const int4 k = av.selectedprntidxq3(o);
+    return std::max(k > 0 ? av.inferparentage(k, s, 2) : v.inferparent2(o, s), 0);
+  };
+  const auto mark_entries = [&](int4 s, int4 value) {
+    for (int4 k = 1; k <= av.numindivparentage(s); ++k)
+      av.selectedprntidxq3(av.indivparentage(k, s)) = value > 0 ? k : 0;
+  };
+  // Pass 1: family id -> parent + 1 in selectedprntidxq1. Pass 2: sampled parent -> family id
+  // in the same marks (pass 1 has cleared them).
+  bool ok = true;
+  for (int4 pass = 1; pass <= 2 && ok; ++pass) {
+    for (int4 s = r0; s <= r1; ++s) {
+      mark_entries(s, 1);
+      for (int4 list = 1; list <= 3 && ok; ++list)
+        for (int4 k = 1; k <= nrows(list) && ok; ++k) {
+          const MoveRow row = move_row(list, k);
+          const int4 o = row.offspring();
+          if (skipped(s, o)) continue;
+          const int4 d = row.family(s), p = after(s, o);
+          if (pass == 2 && p == 0) continue;
+          const int4 key = pass == 1 ? d : p;
+          const int4 value = pass == 1 ? p + 1 : d;
+          int4& mark = av.selectedprntidxq1(key);
+          if (mark == 0) mark = value;
+          if (mark != value) ok = false;
+        }
+      mark_entries(s, 0);
+    }
+    for (int4 s = r0; s <= r1; ++s) {
+      mark_entries(s, 1);
+      for (int4 list = 1; list <= 3; ++list)
+        for (int4 k = 1; k <= nrows(list); ++k) {
+          const MoveRow row = move_row(list, k);
+          const int4 key = pass == 1 ? row.family(s) : after(s, row.offspring());
+          if (key > 0) av.selectedprntidxq1(key) = 0;
+        }
+      mark_entries(s, 0);
+    }
+  }
+  return ok;
+}
+
 // With selfing in play, a moved offspring proposed as selfed ends with one parent in both
 // roles: a known parent of either role, else the role-1 parent it is proposed. A role with a
 // known parent needs no entry (the known parent is its parent). Run after the proposals and
@@ -578,14 +653,14 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
       const MoveRow row = move_row(3, k);
       if (row.family(s) != v.crindivloc(row.offspring(), s)) moved(s) = 1;
     }
-  bool retaken = false;
+  bool reparented = false;
   const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
   for (int4 s = 1; s <= numsex; ++s) {
     if (!anyassigned || ncand(s) < 1 || v.sibshipdone(s) != 0) continue;
     ran(s) = 1;
     // A destination whose sampled parent is taken away changes its members' parent even when
     // no moved offspring's own parent changes, so the carrying below must still run.
-    if (propose_sex(s, movekind)) retaken = true;
+    if (propose_sex(s, movekind)) reparented = true;
     if (s == 1) haploid_father(movekind);
     if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0 && !bind_known_parents(s))
       return false;
@@ -595,7 +670,7 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
       if (v.anyknownprntq(r) != 0 && flag(r) != 0 && moved(r) != 0 && !bind_across_roles(r))
         return false;
   if (v.allowinbreeding == 1 && selfing_in_play()) selfed_agreement();
-  if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !retaken) return true;
+  if (av.numindivparentage(1) == 0 && av.numindivparentage(2) == 0 && !reparented) return true;
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(s, [&](int4 k) { return v.indivparent(av.indivparentage(k, s), s) < 1; });
   for (int4 s = 1; s <= numsex; ++s)
@@ -605,7 +680,10 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
   for (int4 s = 1; s <= numsex; ++s)
     compact_entries(
         s, [&](int4 k) { return av.inferparentage(k, s, 1) != av.inferparentage(k, s, 2); });
-  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0) return haploid_adjustment();
+  if (v.smplsizedh(1) >= 1 && av.numindivparentage(1) > 0 && !haploid_adjustment()) return false;
+  if (v.numsex == 1) return (ran(1) == 0 && ran(2) == 0) || one_parent_per_family(1, 2);
+  for (int4 s = 1; s <= numsex; ++s)
+    if (ran(s) != 0 && !one_parent_per_family(s, s)) return false;
   return true;
 }
 

@@ -727,6 +727,103 @@ TEST(ParentageAssign, HaploidOnlyFatherMayFollowADiploidOffspring) {
   EXPECT_NEAR(follow, 0.5 * (follow + stay), tolerance(follow + stay, 0.5));
 }
 
+// A father that a moved offspring brings along. Offspring 1 (with sib 2 in paternal family 1,
+// father 5) moves into paternal family 2 of the other cluster (offspring 3 and 4, no sampled
+// father); no mothers are candidates. By hand from the draws: u1 >= 0.11 keeps the
+// destination's unsampled father; otherwise a second draw > 0.75 brings 5 along, else a
+// candidate int(6 u + 1) is drawn (5 is taken, so it gives 0). Whatever the destination gets,
+// its members 3 and 4 get too. When the sib travels as well, family 1 is left empty and 5 may
+// go along; when it stays, bringing 5 along would leave 5 the father of two families (2 with
+// the moved offspring, 1 with the sib), and the proposal is refused.
+TEST(ParentageAssign, BroughtAlongFatherReachesTheDestinationOrIsRefused) {
+  for (const bool sibtravels : {true, false}) {
+    SCOPED_TRACE(sibtravels ? "sib travels" : "sib stays");
+    int4 brought = 0;
+    for (int4 seed = 1; seed <= 2000; ++seed) {
+      setup({1, 1, 2, 2}, {1, 1, 2, 2}, 6, 0, {5, 0});
+      const Replay r(seed);
+      std::size_t i = 0;
+      int4 newp = 0;
+      bool along = false;
+      if (r.u[i++] < 0.11) {
+        if (r.u[i++] > 0.75) {
+          along = true;
+          newp = 5;
+        } else {
+          const int4 c = static_cast<int4>(6.0 * r.u[i++] + 1.0);
+          newp = c == 5 ? 0 : c;
+        }
+      }
+      std::vector<Entry> expected;
+      const std::vector<int4> moved = sibtravels ? std::vector<int4>{1, 2} : std::vector<int4>{1};
+      for (int4 o : moved)
+        if (newp != 5) expected.push_back({o, 5, newp});
+      if (newp > 0)
+        for (int4 o : {3, 4}) expected.push_back({o, 0, newp});
+      IndividualMove m{1, {}, 2, 2, 2};
+      if (sibtravels) m.sibs = {2};
+      m.search_rows = true;
+      build_individual_move(m);
+      Call call;
+      call.movekind = 2;
+      call.sizes(3) = static_cast<int4>(moved.size());
+      call.sizes(4) = 2;
+      if (along) ++brought;
+      if (along && !sibtravels) {
+        ASSERT_EQ(call(), 0) << "seed " << seed;
+      } else {
+        ASSERT_EQ(call(), 1) << "seed " << seed;
+        ASSERT_EQ(entries(1), expected) << "seed " << seed;
+      }
+      // The draws after the proposal follow the ones it used.
+      ASSERT_EQ(ran2(), r.u[i]) << "seed " << seed;
+      expect_scratch_clear();
+    }
+    // About 0.11 * 0.25 of the proposals bring the father along.
+    EXPECT_NEAR(brought, 2000 * 0.0275, tolerance(2000, 0.0275));
+  }
+}
+
+// One parent pool: family id 4 has parent 5 through the offspring that hold it in role 2
+// (offspring 2 and 3, families 3 and 4). Offspring 1 (families 1 and 2, no sampled parent)
+// moves alone into role-1 family 4. The id names one parent in both roles, so by hand from
+// the one draw u1: u1 >= 0.01 keeps the destination's parent 5, which offspring 1 takes in
+// role 1 (entry 0 -> 5). Otherwise the destination's parent is taken away, a decision that
+// reaches the other members only through entries, and offspring 1 (unsampled parent already)
+// has none: the proposal would leave id 4 with parent 0 in role 1 and 5 in role 2, and is
+// refused.
+TEST(ParentageAssign, OnePoolDestinationParentIsFoundInTheOtherRole) {
+  int4 taken = 0;
+  for (int4 seed = 1; seed <= 4000; ++seed) {
+    setup({1, 3, 3}, {2, 4, 4}, 6, 0, {0, 0, 0, 0}, 1);
+    auto& v = variables;
+    auto& av = annealvariables;
+    v.crnumfamily(1) = v.crnumfamily(2) = 4;  // one pool numbers the ids of both roles together
+    for (int4 o : {2, 3}) v.inferparent(o, 2) = v.inferparent2(o, 2) = 5;
+    av.unassignedcnd(5, 1) = av.unassignedcnd(5, 2) = 0;
+    const Replay r(seed);
+    const bool keeps = r.u[0] >= 0.01;
+    IndividualMove m{1, {}, 4, 2, v.crindivloc(2, 3)};
+    m.search_rows = true;
+    build_individual_move(m);
+    Call call;
+    call.movekind = 2;
+    call.sizes(3) = 1;
+    call.sizes(4) = 2;
+    if (keeps) {
+      ASSERT_EQ(call(), 1) << "seed " << seed;
+      ASSERT_EQ(entries(1), (std::vector<Entry>{{1, 0, 5}})) << "seed " << seed;
+      ASSERT_EQ(entries(2), std::vector<Entry>{}) << "seed " << seed;
+    } else {
+      ++taken;
+      ASSERT_EQ(call(), 0) << "seed " << seed;
+    }
+    ASSERT_EQ(ran2(), r.u[1]) << "seed " << seed;
+    expect_scratch_clear();
+  }
+  EXPECT_GT(taken, 10);
+}
+
 // One parent pool that can self; offspring 1 (families 1 and 2, known role-1 parent 3, the
 // parent of family 1) moves alone into a new selfed family 4. By hand, whatever the draws:
 // family 4 is bound to 3 in role 1, so in role 2 offspring 1 takes 3 (entry 0 -> 3), and
