@@ -72,10 +72,13 @@ std::string apply_masks(std::string text, const std::vector<std::regex>& masks) 
   return text;
 }
 
-std::vector<std::string> case_names() {
+// The cases of one suite: a case whose folder holds a file "slow" (a whole analysis that takes
+// minutes in a sanitized build) runs with the slow tests.
+std::vector<std::string> case_names(bool slow) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(KINRAD_E2E_CASES_DIR))
-    if (e.is_directory()) names.push_back(e.path().filename().string());
+    if (e.is_directory() && fs::exists(e.path() / "slow") == slow)
+      names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -111,12 +114,10 @@ constexpr bool kSanitizedBuild = false;
 constexpr bool kSanitizedBuild = false;
 #endif
 
-class EndToEnd : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(EndToEnd, Run) {
-  const fs::path dir = fs::path(KINRAD_E2E_CASES_DIR) / GetParam();
+void run_case(const std::string& name) {
+  const fs::path dir = fs::path(KINRAD_E2E_CASES_DIR) / name;
   const fs::path work =
-      fs::temp_directory_path() / ("kinrad_e2e_" + GetParam() + "_" + std::to_string(::getpid()));
+      fs::temp_directory_path() / ("kinrad_e2e_" + name + "_" + std::to_string(::getpid()));
   fs::remove_all(work);
   fs::create_directories(work);
   if (fs::exists(dir / "input")) fs::copy(dir / "input", work, fs::copy_options::recursive);
@@ -154,7 +155,7 @@ TEST_P(EndToEnd, Run) {
   if (fs::exists(dir / "mask"))
     for (const auto& m : read_lines(dir / "mask")) masks.emplace_back(m);
 
-  const bool must_fail = GetParam().size() > 6 && GetParam().ends_with("_fails");
+  const bool must_fail = name.size() > 6 && name.ends_with("_fails");
   int expected_status = 0;
   if (fs::exists(dir / "expected_status"))
     expected_status = std::stoi(read_file(dir / "expected_status"));
@@ -197,7 +198,14 @@ TEST_P(EndToEnd, Run) {
   if (!::testing::Test::HasFailure()) fs::remove_all(work);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(case_names()),
-                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+class EndToEnd : public ::testing::TestWithParam<std::string> {};
+class EndToEndSlow : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EndToEnd, Run) { run_case(GetParam()); }
+TEST_P(EndToEndSlow, Run) { run_case(GetParam()); }
+
+const auto case_label = [](const ::testing::TestParamInfo<std::string>& p) { return p.param; };
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(case_names(false)), case_label);
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEndSlow, ::testing::ValuesIn(case_names(true)), case_label);
 
 }  // namespace
