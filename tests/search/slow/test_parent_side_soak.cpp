@@ -3,7 +3,11 @@
 // and the example project with a very short run. None may stop. The body is wrapped only to
 // count the iterations in which a parent-side move was made, so that the case shows those moves
 // ran under the check: samples of two sexes without monogamy must reverse clusters, and a
-// haplodiploid sample without monogamy must also change fathers.
+// haplodiploid sample without monogamy must also change fathers. After every accepted move and
+// every parent-side move the cluster ids are also checked against their definition (offspring
+// linked through a shared family id form one cluster), recounted here by union-find, so that a
+// move that leaves two clusters sharing a parent is named where it happens rather than by the
+// later symptom the self-check meets.
 //
 // Which move was made is told by the full-sib partition: a reversal keeps every full-sib
 // family (the fathers become mothers and the mothers fathers), a change of father moves
@@ -52,8 +56,38 @@ std::vector<int> fullsib_partition() {
   return r;
 }
 
+// The cluster ids of the current configuration against their definition: offspring joined
+// through a shared family id of either sex (one parent pool: through either column, one id
+// space) form one cluster, and each cluster has one id. Union-find over the family ids; true
+// when column 3 numbers exactly those groups.
+bool clusters_are_linked_groups() {
+  const auto& v = variables;
+  const int4 n = v.smplsize;
+  const bool pool = v.numsex == 1;
+  const int4 span = 2 * n + 1;
+  std::vector<int4> up(static_cast<std::size_t>(2 * span));
+  for (std::size_t x = 0; x < up.size(); ++x) up[x] = static_cast<int4>(x);
+  auto find = [&](int4 x) {
+    while (up[static_cast<std::size_t>(x)] != x) x = up[static_cast<std::size_t>(x)];
+    return x;
+  };
+  auto node = [&](int4 i, int4 s) { return (pool || s == 1 ? 0 : span) + v.crindivloc(i, s); };
+  for (int4 i = 1; i <= n; ++i) up[static_cast<std::size_t>(find(node(i, 1)))] = find(node(i, 2));
+  std::map<int4, int4> clusterofgroup, groupofcluster;
+  for (int4 i = 1; i <= n; ++i) {
+    const int4 g = find(node(i, 1)), c = v.crindivloc(i, 3);
+    if (clusterofgroup.emplace(g, c).first->second != c) return false;
+    if (groupofcluster.emplace(c, g).first->second != g) return false;
+  }
+  return true;
+}
+
 struct SideTally {
   int8 iterations = 0, sidemoves = 0, reversals = 0, fatherchanges = 0;
+  // The first iteration after which the cluster ids no longer number the linked groups, and
+  // what changed the configuration then.
+  int8 unlinkedat = 0;
+  std::string unlinkedby;
 };
 
 struct Outcome {
@@ -80,10 +114,22 @@ Outcome analyse(const std::string& project) {
       if (rs.sidemoveok != 0) {
         ++t.sidemoves;
         if (samecall) ++(fullsib_partition() == before ? t.reversals : t.fatherchanges);
+        if (t.unlinkedat == 0 && !clusters_are_linked_groups()) {
+          t.unlinkedat = rs.cp.numiterate;
+          t.unlinkedby = "iteration " + std::to_string(rs.cp.numiterate) + ", a parent-side move";
+        }
       }
     }
     const MoveOutcome o = move_body(rs);
     before = fullsib_partition();
+    if (t.unlinkedat == 0 && o == MoveOutcome::completed && rs.verdict.acceptq != 0 &&
+        !clusters_are_linked_groups()) {
+      t.unlinkedat = rs.cp.numiterate;
+      t.unlinkedby = "iteration " + std::to_string(rs.cp.numiterate) +
+                     ", an accepted move of kind " + std::to_string(rs.choice.movekind) +
+                     " (moving type " + std::to_string(annealvariables.movingtype) +
+                     ", who travels " + std::to_string(rs.choice.moveset) + ")";
+    }
     return o;
   };
   reset_all_modules();
@@ -103,6 +149,8 @@ TEST_P(ParentSideSoakSlow, SelfCheckNeverStops) {
   RecordedPauses pauses;
   Truth truth;
   const Outcome o = analyse(simulate(GetParam(), truth).text());
+  EXPECT_EQ(o.tally.unlinkedat, 0)
+      << "cluster ids no longer number the linked groups after " << o.tally.unlinkedby;
   ASSERT_FALSE(o.stage.stopped) << o.stage.errorfile << o.stage.screen.substr(0, 3000);
   EXPECT_NE(o.stage.screen.find("Output to file : "), std::string::npos);
   const SideTally& t = o.tally;
@@ -115,10 +163,16 @@ TEST_P(ParentSideSoakSlow, SelfCheckNeverStops) {
               static_cast<long long>(t.sidemoves), static_cast<long long>(t.reversals),
               static_cast<long long>(t.fatherchanges));
   // Two sexes without monogamy: clusters are reversed.
-  if (o.converseq != 0) EXPECT_GT(t.reversals, 0);
+  if (o.converseq != 0) {
+    EXPECT_GT(t.reversals, 0);
+  }
   // Haploid offspring without monogamy: fathers are changed.
-  if (o.haploids > 0 && o.anymonogamy == 0) EXPECT_GT(t.fatherchanges, 0);
-  if (o.converseq == 0 && (o.haploids == 0 || o.anymonogamy != 0)) EXPECT_EQ(t.sidemoves, 0);
+  if (o.haploids > 0 && o.anymonogamy == 0) {
+    EXPECT_GT(t.fatherchanges, 0);
+  }
+  if (o.converseq == 0 && (o.haploids == 0 || o.anymonogamy != 0)) {
+    EXPECT_EQ(t.sidemoves, 0);
+  }
 }
 
 std::string sample_name(const ::testing::TestParamInfo<DataSet>& p) {
@@ -150,6 +204,8 @@ TEST(ParentSideExampleSlow, SelfCheckNeverStops) {
     }
   }
   const Outcome o = analyse(project);
+  EXPECT_EQ(o.tally.unlinkedat, 0)
+      << "cluster ids no longer number the linked groups after " << o.tally.unlinkedby;
   ASSERT_FALSE(o.stage.stopped) << o.stage.errorfile << o.stage.screen.substr(0, 3000);
   EXPECT_NE(o.stage.screen.find("Output to file : "), std::string::npos);
   std::printf("  example: %lld iterations, %lld reversals\n",
