@@ -536,6 +536,46 @@ void commit_proposal(RunState& rs) {
     if (av.numindivparentage(s) > 0 || (v.numsex == 1 && any)) pr.eligible(0, s) = -1;
 }
 
+// A move to another cluster that honours a known sibship keeps some offspring's present family
+// id on one side while others of that family stay (the honoured members of the own cluster's
+// other families keep their parent of the other sex; with a half-sib join, the moving
+// offspring keeps its parent of the shared side while its full sibs stay). The destination and
+// what remains of the own cluster then share a parent: they are one cluster, but the move would
+// keep and score them as two, and every later score, self-check and restore of that
+// configuration would go wrong. Such a proposal is refused like any other invalid one. The two
+// sides are their rows, each completed with the own cluster's untouched families when the
+// scoring completes that side (restside).
+bool sides_share_a_parent(const Proposal& pr) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const bool pool = v.numsex == 1;
+  // Visits the family ids (f1, f2) of every offspring of side k.
+  auto each_on_side = [&](int4 k, auto visit) {
+    const int4 rows = av.numindiv(k);
+    for (int4 r = 1; r <= rows; ++r) {
+      if (k == 1)
+        visit(av.indivloc1(r, 1), av.indivloc1(r, 2));
+      else
+        visit(av.indivloc2(r, 1), av.indivloc2(r, 2));
+    }
+    if (pr.restside != k) return;
+    for (int4 f = 1; f <= av.numberfsfamily1; ++f)
+      if (v.selectedfamily(f) == 0)
+        for_members1(f, [&](int4 o) { visit(v.crindivloc(o, 1), v.crindivloc(o, 2)); });
+  };
+  bool shared = false;
+  each_on_side(1, [&](int4 a1, int4 a2) {
+    if (shared) return;
+    each_on_side(2, [&](int4 b1, int4 b2) {
+      if (pool)
+        shared = shared || a1 == b1 || a1 == b2 || a2 == b1 || a2 == b2;
+      else
+        shared = shared || a1 == b1 || a2 == b2;
+    });
+  });
+  return shared;
+}
+
 bool build_proposal(RunState& rs) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -599,6 +639,10 @@ bool build_proposal(RunState& rs) {
   checkconfiguration(pr.configok, ch.knownsibside, movekind, rs.wholesibshipsex);
   if (pr.configok == 0) {
     if (!family) release_family_marks(rs);
+    return false;
+  }
+  if (!family && ch.movekind != 1 && ch.knownsibside > 0 && sides_share_a_parent(pr)) {
+    release_family_marks(rs);
     return false;
   }
 

@@ -432,6 +432,12 @@ TEST(AnnealRuns, SameSeedSameRun) {
   RecordedPauses pauses;
   HooksOff hooks;
   std::string screen[2], log[2], state[2];
+  // The files without time stamps: the archive, the scores checkpoint, the run copies and the
+  // best configuration.
+  const std::vector<std::string> plain = {"myout.MidResult3", "myout.MidResult5",
+                                          "myout.MidResult3.Run1", "myout.MidResult3.Run2",
+                                          "myout.BestConfig"};
+  std::vector<std::string> files[2];
   for (int k = 0; k < 2; ++k) {
     TempWorkDir dir("anneal_determinism");
     write_text("kinrad2.dat", small_project());
@@ -440,11 +446,16 @@ TEST(AnnealRuns, SameSeedSameRun) {
     screen[k] = mask(o.screen);
     log[k] = mask(read_text("myout.MidResult"));
     state[k] = read_text("myout.MidResult2");
+    for (const std::string& f : plain) {
+      EXPECT_TRUE(exists(f)) << f;
+      files[k].push_back(read_text(f));
+    }
   }
   EXPECT_EQ(screen[0], screen[1]);
   EXPECT_EQ(log[0], log[1]);
   // Record 7 (the date record) holds the stamps and the running time; the rest agree.
   EXPECT_EQ(without_dates(state[0]), without_dates(state[1]));
+  for (std::size_t f = 0; f < plain.size(); ++f) EXPECT_EQ(files[0][f], files[1][f]) << plain[f];
   // The run moved: the progress log holds records after its title line.
   EXPECT_GT(std::count(log[0].begin(), log[0].end(), '\n'), 2) << log[0];
 }

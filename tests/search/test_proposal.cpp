@@ -412,6 +412,59 @@ TEST_F(ProposalCases, HonouredSibshipTravel) {
   EXPECT_EQ(moved[4], 0);
 }
 
+// A move to another cluster that honours a known sibship must not leave the destination and
+// the rest of the own cluster sharing a parent: they would be one cluster kept and scored as
+// two. Such a proposal is refused. Cases worked out by hand from the row rules:
+// - offspring 1 (1,1) moves to the family (3,3) of offspring 4 honouring the paternal sibship it
+//   shares with offspring 2 (1,2), which goes to father 3 keeping mother 2; offspring 3 has
+//   mother 2 too (linked) or a mother of its own (control);
+// - offspring 1 (1,1) joins the cluster of offspring 3 (2,2) as a half sib, taking father 2 and
+//   keeping mother 1, honouring its maternal sibship; its full sib offspring 2 stays with mother
+//   1 when it is outside the sibship (linked) and always travels when it shares both known
+//   sibships (control).
+TEST_F(ProposalCases, HonouredSibshipNeverLinksTheTwoSides) {
+  struct Case {
+    const char* name;
+    std::vector<int4> fam1, fam2;
+    std::vector<std::array<int4, 2>> known;  // per offspring: known paternal, maternal sibship
+    int4 dest1, dest2, destof, halfsibjoin, side;
+    bool admitted;
+  };
+  const std::vector<Case> cases = {
+      {"mother 2 keeps offspring 3", {1, 1, 2, 3}, {1, 2, 2, 3},
+       {{5, 0}, {5, 0}, {0, 0}, {0, 0}}, 3, 3, 4, 0, 1, false},
+      {"mother 2 has offspring 2 alone", {1, 1, 2, 3}, {1, 2, 4, 3},
+       {{5, 0}, {5, 0}, {0, 0}, {0, 0}}, 3, 3, 4, 0, 1, true},
+      {"the full sib stays with mother 1", {1, 1, 2}, {1, 1, 2}, {{0, 5}, {0, 0}, {0, 0}}, 2, 1,
+       3, 1, 2, false},
+      {"the full sib travels", {1, 1, 2}, {1, 1, 2}, {{6, 5}, {6, 5}, {0, 0}}, 2, 1, 3, 1, 2,
+       true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunState rs = small_sample(c.fam1, c.fam2);
+    auto& v = variables;
+    for (int4 o = 1; o <= static_cast<int4>(c.known.size()); ++o)
+      for (int4 s = 1; s <= 2; ++s)
+        v.knownsibship(o, s) = c.known[static_cast<std::size_t>(o - 1)][static_cast<std::size_t>(s - 1)];
+    start_stream(11);
+    HandMove m;
+    m.offspring = 1;
+    m.destcluster = v.crindivloc(c.destof, 3);
+    m.dest1 = c.dest1;
+    m.dest2 = c.dest2;
+    m.halfsibjoin = c.halfsibjoin;
+    m.knownsibside = c.side;
+    int admitted = 0;
+    for (int t = 0; t < 100; ++t) {
+      choose_by_hand(rs, m);
+      if (!build_proposal(rs)) continue;
+      ++admitted;
+      undo_proposal(rs);
+    }
+    EXPECT_EQ(admitted, c.admitted ? 100 : 0);
+  }
+}
+
 // One parent pool with selfing: a selfed family moving to a new parent makes each further
 // traveller selfed (both ids the larger destination id) with chance 0.5.
 TEST_F(ProposalCases, MonoeciousSelfingDraw) {
