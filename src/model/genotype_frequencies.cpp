@@ -97,6 +97,8 @@ void recomputeallelefre(int4 locus, std::span<real8> x) {
   const int4 k = v.obsnumallele(locus);
   if (k < 1) return;
   // Marks of the candidates that the best configuration uses as parents; clear between calls.
+  // A known parent is one of them although it is never written into the assigned parents: its
+  // family's posterior counts already hold its alleles, so it must not add them a second time.
   std::vector<int1>& used = v.parent_marks;
   const int4 nc1 = v.numcandidate(1);
   const int4 nc2 = v.numcandidate(2);
@@ -104,6 +106,8 @@ void recomputeallelefre(int4 locus, std::span<real8> x) {
   const bool dominant = v.dominantmarker(locus) != 0;
   const int4 numoff =
       v.btinferparent.allocated() ? static_cast<int4>(v.btinferparent.ubound(1)) : 0;
+  const int4 numknown =
+      v.indivparent.allocated() ? static_cast<int4>(v.indivparent.ubound(1)) : 0;
   setgetgtype.locusgtypeptr = v.cndgtype2.allocated() ? v.cndgtype2(locus).a : FView<int2, 1>();
   for (int4 s = 1; s <= 2; ++s) {
     const int4 nc = v.numcandidate(s);
@@ -114,6 +118,10 @@ void recomputeallelefre(int4 locus, std::span<real8> x) {
     for (int4 col = colfrom; col <= colto; ++col) {
       for (int4 i = 1; i <= numoff; ++i) {
         const int4 c = v.btinferparent(i, col);
+        if (c >= 1 && c <= nc) used[static_cast<std::size_t>(c)] = 1;
+      }
+      for (int4 i = 1; i <= numknown; ++i) {
+        const int4 c = v.indivparent(i, col);
         if (c >= 1 && c <= nc) used[static_cast<std::size_t>(c)] = 1;
       }
     }

@@ -4,6 +4,9 @@
 //   input/           files copied into the working directory before the run (optional)
 //   repo_inputs      repository files copied into the working directory, one path per line,
 //                    relative to the repository root (for the shipped example project)
+//   directories      names of empty directories made in the working directory before the run,
+//                    one per line (git keeps no empty directory in input/); a directory where
+//                    the program means to write a file makes that write fail
 //   expected_status  the exit status (default 0)
 //   expected_stdout  the exact screen text (optional)
 //   expected/        files the run must leave, compared byte for byte after masking (optional)
@@ -124,6 +127,8 @@ void run_case(const std::string& name) {
   if (fs::exists(dir / "repo_inputs"))
     for (const auto& rel : read_lines(dir / "repo_inputs"))
       fs::copy_file(fs::path(KINRAD_SOURCE_DIR) / rel, work / fs::path(rel).filename());
+  if (fs::exists(dir / "directories"))
+    for (const auto& d : read_lines(dir / "directories")) fs::create_directories(work / d);
 
   std::string cmd = "cd " + shell_quote(work.string()) + " && " + shell_quote(KINRAD2P_EXE);
   if (fs::exists(dir / "args"))

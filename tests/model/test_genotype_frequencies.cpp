@@ -181,6 +181,20 @@ TEST_F(CandidateCounts, UnusedCandidatesAddTheirAlleles) {
   EXPECT_NEAR(x[1], (a2 + 1) / 28, 1e-15);
 }
 
+TEST_F(CandidateCounts, KnownParentsAddNothing) {
+  // Mother 2 (3/3) is offspring 1's known mother: its family's counts hold its alleles already,
+  // so only father 1 (1/2) is left to add; -1 (no known parent) marks nobody.
+  variables.indivparent.allocate(Dim(2), Dim(2));
+  variables.indivparent.fill(-1);
+  variables.indivparent(1, 2) = 2;
+  std::vector<real8> x = {20, 5, 3};
+  recomputeallelefre(1, x);
+  // (20, 5, 3) + (1, 1, 0) = (21, 6, 3), 30 copies: plain proportions.
+  EXPECT_NEAR(x[0], 21.0 / 30, 1e-15);
+  EXPECT_NEAR(x[1], 6.0 / 30, 1e-15);
+  EXPECT_NEAR(x[2], 3.0 / 30, 1e-15);
+}
+
 TEST_F(CandidateCounts, HaploidFathersAddOneAllele) {
   variables.haplodiploid = 1;
   variables.ploidy(1) = 1;
