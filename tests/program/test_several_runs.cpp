@@ -94,10 +94,12 @@ TEST(SeveralRunsSlow, TheRunWhoseCopyStartsHighestIsReloaded) {
   ASSERT_GE(chosen, 1);
   // The copy's first value is the reloaded head's score (ES30.20 carries a double exactly).
   EXPECT_EQ(v.btloglikelihood, head[chosen].logl);
-  for (int k = 1; k <= 3; ++k)
-    for (int4 i = 1; i <= v.smplsize; ++i)
+  for (int k = 1; k <= 3; ++k) {
+    for (int4 i = 1; i <= v.smplsize; ++i) {
       EXPECT_EQ(v.btindivloc(i, k), head[chosen].columns[k - 1][i - 1])
           << "offspring " << i << ", column " << k;
+    }
+  }
   // The archive in memory starts with the chosen head.
   ASSERT_NE(v.confighead, nullptr);
   if (chosen != 3)
