@@ -102,9 +102,10 @@ TEST(SeveralRunsSlow, TheRunWhoseCopyStartsHighestIsReloaded) {
   }
   // The archive in memory starts with the chosen head.
   ASSERT_NE(v.confighead, nullptr);
-  if (chosen != 3)
+  if (chosen != 3) {
     EXPECT_EQ(read_text("myout.MidResult3"),
               read_text("myout.MidResult3.Run" + std::to_string(chosen)));
+  }
   reset_all_modules();
 }
 
