@@ -192,12 +192,12 @@ void apply_clusters(RunState& rs, real8& sum) {
     for (int4 s = 1; s <= 2; ++s) renumber_families(s, s, v.crnumfamily(s));
   }
   if (v.priortype == 1) {
-    // The largest sibship size in use: every family the move changed is held whole by the
-    // rows, so none grew beyond their number.
-    const int4 cap = std::max({static_cast<int4>(cp.numsizeclass(1)),
-                               static_cast<int4>(cp.numsizeclass(2)), av.numindiv(1) + av.numindiv(2)});
+    // The largest sibship size in use: from the largest size the move's tally met (the
+    // families it changed), lowered past the sizes left empty. The rows do not bound it: in
+    // one parent pool an offspring counts in both its families, a selfed one twice in one.
     for (int4 s = 1; s <= v.numsex; ++s) {
-      int4 top = std::min(cap, static_cast<int4>(v.sibshipsizedist.ubound(1)));
+      int4 top = std::min(static_cast<int4>(pr.maxsize(s + 2)),
+                          static_cast<int4>(v.sibshipsizedist.ubound(1)));
       while (top > 1 && v.sibshipsizedist(top, s) == 0) --top;
       cp.numsizeclass(s) = static_cast<int2>(top);
     }

@@ -183,9 +183,10 @@ bool swapdadid(RunState& rs) {
 
   // Score and decide.
   real8 oldl = 0.0, newl = 0.0;
+  const bool scored = av.nparent1(1) > 2 && av.nparent1(2) > 2;
   if (v.fulllikelihoodmethodq != 0) {
     oldl = v.crfamilylogl(c);
-    newl = av.nparent1(1) > 2 && av.nparent1(2) > 2 ? rows_likelihood(av.indivloc2, size) : oldl;
+    newl = scored ? rows_likelihood(av.indivloc2, size) : oldl;
   }
   const real8 oldtotal = cp.oldlogprior + oldl, newtotal = newprior + newl;
   bool accept = newtotal >= oldtotal - 1e-8;
@@ -204,10 +205,15 @@ bool swapdadid(RunState& rs) {
     return false;
   }
 
+  // The decision takes a small cluster's likelihood as unchanged, but its family likelihood
+  // does depend on which of the mother's families holds the haploid offspring: the cluster
+  // keeps, and the score gains, the value of what was applied, as a rescoring finds it.
+  if (v.fulllikelihoodmethodq != 0 && !scored) newl = rows_likelihood(av.indivloc2, size);
+  const real8 appliedtotal = newprior + newl;
   av.lastfamilyid(1) = 0;
   av.lastfamilyid(2) = 0;
   av.clustersize(3, c) = std::max(av.clustersize(3, c), av.numfamilymember1(sw.fb));
-  v.crloglikelihood += newtotal - oldtotal;
+  v.crloglikelihood += appliedtotal - oldtotal;
   if (v.fulllikelihoodmethodq != 0) v.crfamilylogl(c) = newl;
   cp.oldlogprior = newprior;
   reregister_cluster(c, slot, size);

@@ -568,6 +568,84 @@ TEST(VerdictFullLikelihood, TiesAreAcceptedWithTheCoolingFactorOrTheRate) {
   }
 }
 
+// One parent pool with selfing: an offspring counts in the families of both its parents, a
+// selfed one twice in its one family, so a family can outgrow the rows a move holds. Offspring
+// 1 (1,1) and 4 (1,3) form one cluster, 2 and 3, both (2,2), another. Sizes by hand: family 1
+// has 3 (offspring 1 twice, 4 once), family 2 has 4, family 3 has 1. Offspring 1 moves alone to
+// (2,2): family 1 keeps 1, family 2 grows to 6, family 3 keeps 1, with four rows in the move.
+// The largest sibship size in use after the move is 6, and the distribution {1: 2, 6: 1}.
+TEST(VerdictApplyPrior, LargestSibshipSizeFollowsAPoolFamilyGrownPastTheRows) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  const int4 n = 4;
+  setup_sample({n, 1, 0, 0, 0, 0});
+  v.allowinbreeding = 1;
+  set_configuration({1, 2, 2, 1}, {1, 2, 2, 3});
+  v.crnumfamily(1) = v.crnumfamily(2) = 3;
+  testing_support::allocate_move_tables(n);
+  av.indivloc12(1) = av.indivloc1.view();
+  av.indivloc12(2) = av.indivloc2.view();
+  v.logk.allocate(Dim(n));
+  for (int4 k = 1; k <= n; ++k) v.logk(k) = std::log(static_cast<real8>(k));
+  setinitcluster();
+  v.selectedfamily.allocate(Dim(n));
+  v.crfamilylogl.allocate(Dim(n));
+  v.btindivloc.allocate(Dim(n), Dim(3));
+  v.btinferparent.allocate(Dim(n), Dim(2));
+  av.lastfamilyid = {};
+  v.fulllikelihoodmethodq = 0;
+  v.quicksearchq = 0;
+  v.priortype = 1;
+  v.sibshipsizedist.allocate(Dim(0, 2 * n), Dim(1));
+  v.sibsize.allocate(Dim(2), Dim(2 * n), Dim(1));
+  v.sibshipsizedist(1, 1) = 1;
+  v.sibshipsizedist(3, 1) = 1;
+  v.sibshipsizedist(4, 1) = 1;
+  v.crloglikelihood = -100.0;
+  v.btloglikelihood = 1e10;
+  RunState rs;
+  rs.cp.moveweight.allocate(Dim(n), Dim(2));
+  rs.cp.itr = 1;
+  rs.sched.nfaillmt2 = 1e12;
+  rs.cp.numsizeclass(1) = 4;
+  rs.cp.curnumselfer = 3;
+  const int4 own = v.crindivloc(1, 3), dest = v.crindivloc(2, 3);
+  ASSERT_NE(own, dest);
+
+  testing_support::IndividualMove mv;
+  mv.offspring = 1;
+  mv.dest1 = 2;
+  mv.dest2 = 2;
+  mv.destcluster = dest;
+  mv.search_rows = true;
+  const int4 kind = testing_support::build_individual_move(mv);
+  ASSERT_EQ(kind, 2);
+  rs.choice.movekind = kind;
+  rs.choice.owncluster = own;
+  rs.choice.ownclustersize = av.clustersizet(own);
+  rs.choice.hostclustersize = av.clustersizet(dest);
+  rs.proposal.restside = 0;
+  rs.proposal.newnumfamily(1) = rs.proposal.newnumfamily(2) = 3;
+  av.equalconfig = 0;
+  familybuild0(own, 1);
+  familybuild0(dest, 2);
+  Proposal& pr = rs.proposal;
+  pr.maxsize(1) = rs.cp.numsizeclass(1);
+  FStatic<int4, 1, 2> sizes{};
+  sizes(1) = rs.choice.ownclustersize;
+  sizes(2) = rs.choice.hostclustersize;
+  newsibdist(pr.nchange, pr.maxsize, kind, sizes);
+
+  ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
+  ASSERT_EQ(rs.verdict.acceptq, 1);
+  EXPECT_EQ(rs.cp.numsizeclass(1), 6);
+  for (int4 z = 0; z <= 2 * n; ++z)
+    EXPECT_EQ(v.sibshipsizedist(z, 1), z == 1 ? 2 : z == 6 ? 1 : 0) << "size " << z;
+  EXPECT_EQ(rs.cp.curnumselfer, 3);
+  EXPECT_EQ(v.crindivloc(1, 1), v.crindivloc(2, 1));
+  EXPECT_EQ(v.crindivloc(1, 2), v.crindivloc(2, 2));
+}
+
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
                          ::testing::Values(Species{"two_sexes", 2, 5, 6},
                                            Species{"one_pool", 1, 7, 7}),

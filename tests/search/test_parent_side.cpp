@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "configuration/soak/soak_matrix.hpp"
 #include "parent_side_fixture.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/temp_dir.hpp"
@@ -420,6 +421,59 @@ TEST(SwapDadId, MotherWithOneMateDoesNothing) {
     }
     EXPECT_GT(quiet, 20);
     self_check(rs);
+  });
+  EXPECT_FALSE(o.stopped) << o.screen << o.errorfile;
+}
+
+// A cluster with two parents of a sex is not rescored for the decision, but the family
+// likelihood of a cluster can depend on which of the mother's families holds her haploid
+// offspring: the accepted change must leave the cluster the value a rescoring of the applied
+// configuration finds, and the score the sum of the stored values. The sample and the cluster
+// are those on which a whole analysis met the fault: offspring 13 (diploid) alone in family
+// (2,1), offspring 16 (diploid) with the haploid 4, 10, 19 and 30 in (1,1), offspring 25
+// (diploid) and 26 (haploid) in (1,2); every other offspring alone in a family of its own.
+// Mother 1's haploid offspring can only go from father 1 to father 2 and back. (The cluster
+// ignores the sample's known sibships, so the whole self-check is not asked for.)
+TEST(SwapDadId, SmallClusterKeepsTheValueOfTheAppliedChange) {
+  TempWorkDir dir("swap_small_cluster");
+  const DataSet* d = nullptr;
+  for (const DataSet& x : matrix())
+    if (std::string(x.name) == "haplodiploid_known_parents") d = &x;
+  ASSERT_NE(d, nullptr);
+  Truth truth;
+  ASSERT_TRUE(testing_support::prepare(simulate(*d, truth)));
+  const auto o = with_run([&](RunState& rs) {
+    auto& v = variables;
+    const int4 n = v.smplsize;
+    ASSERT_EQ(n, 30);
+    for (const int4 i : {4, 10, 19, 26, 30}) ASSERT_EQ(v.offploid(i), 1) << i;
+    for (const int4 i : {13, 16, 25}) ASSERT_EQ(v.offploid(i), 2) << i;
+    std::vector<int4> f1(static_cast<std::size_t>(n)), f2(static_cast<std::size_t>(n));
+    int4 next = 3;
+    for (int4 i = 1; i <= n; ++i) {
+      auto x = static_cast<std::size_t>(i - 1);
+      if (i == 13) f1[x] = 2, f2[x] = 1;
+      else if (i == 4 || i == 10 || i == 16 || i == 19 || i == 30) f1[x] = 1, f2[x] = 1;
+      else if (i == 25 || i == 26) f1[x] = 1, f2[x] = 2;
+      else f1[x] = f2[x] = next++;
+    }
+    install(rs, f1, f2);
+    const int4 c = v.crindivloc(13, 3);
+    rs.cp.temperature = 1e6;  // keep every tried change
+    int kept = 0;
+    for (int k = 0; k < 3000 && kept < 4; ++k) {
+      if (!swapdadid(rs)) continue;
+      ++kept;
+      setindivclusterindex();
+      const std::vector<real8> fresh = fresh_cluster_logl();
+      const real8 want = fresh[static_cast<std::size_t>(c - 1)];
+      EXPECT_NEAR(v.crfamilylogl(c), want, 1e-9 * std::abs(want)) << "change " << kept;
+      real8 sum = rs.cp.oldcndlogl + rs.cp.oldlogprior;
+      for (int4 x = 1; x <= v.crnumfamily(3); ++x) sum += v.crfamilylogl(x);
+      EXPECT_NEAR(sum, v.crloglikelihood, 1e-9 * std::abs(sum)) << "change " << kept;
+      EXPECT_EQ(check_cluster_tables(), "");
+    }
+    EXPECT_GT(kept, 1);
   });
   EXPECT_FALSE(o.stopped) << o.screen << o.errorfile;
 }

@@ -250,7 +250,10 @@ struct Oracle {
       f1 = keep1;
       return false;
     }
-    total += newt - oldt;
+    // Decided on new = old for a small cluster; what is kept is the applied cluster's own
+    // value.
+    if (v.fulllikelihoodmethodq != 0) newl = cluster_logl(m, f1, f2);
+    total += newprior + newl - oldt;
     prior = newprior;
     if (v.fulllikelihoodmethodq != 0) logl[c] = newl;
     return true;
