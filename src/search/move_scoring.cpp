@@ -224,7 +224,10 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
     }
     if (score) {
       real8 logl = 0.0;
-      familylikelihood(logl, vd.thresholdlogl, side - 1, 0, nmember);
+      if (search_hooks.cluster_logl) [[unlikely]]
+        search_hooks.cluster_logl(logl, vd.thresholdlogl, side, nmember);
+      else
+        familylikelihood(logl, vd.thresholdlogl, side - 1, 0, nmember);
       nc.logl = logl;
       if (vd.thresholdlogl >= logl) return false;
       vd.thresholdlogl -= logl;

@@ -17,6 +17,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_fixture.hpp"
 #include "search/move_stages.hpp"
+#include "search/move_verdict_internal.hpp"
 #include "search/search_internal.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/search_work.hpp"
@@ -462,22 +463,23 @@ struct Ran2State {
   }
 };
 
-// A full-likelihood sample of 12 offspring in which offspring 1 is a cluster of its own.
-void singleton_sample(RunState& rs) {
+// A full-likelihood sample of random offspring in the configuration of paternal families
+// `fathers` and maternal families `mothers` (ids 1, 2, ... in each sex), scored and clustered.
+void fixed_sample(RunState& rs, const std::vector<int4>& fathers,
+                  const std::vector<int4>& mothers) {
   std::mt19937 rng(99);
-  const int4 n = 12;
+  const auto n = static_cast<int4>(fathers.size());
   ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
   auto& v = variables;
   auto& av = annealvariables;
   v.displayq = 0;
   for (int4 i = 1; i <= n; ++i) {
-    // Offspring 1 alone with (1, 1); the others in families (2..4, 2..4) along a chain.
-    const int4 f = i == 1 ? 1 : 2 + (i % 3);
-    v.crindivloc(i, 1) = f;
-    v.crindivloc(i, 2) = f;
+    v.crindivloc(i, 1) = fathers[static_cast<std::size_t>(i - 1)];
+    v.crindivloc(i, 2) = mothers[static_cast<std::size_t>(i - 1)];
     v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
   }
-  v.crnumfamily(1) = v.crnumfamily(2) = 4;
+  v.crnumfamily(1) = *std::max_element(fathers.begin(), fathers.end());
+  v.crnumfamily(2) = *std::max_element(mothers.begin(), mothers.end());
   FStatic<int2, 1, 2> hs{};
   setinitconfiglogl(1, hs);
   testing_support::allocate_move_tables(n);
@@ -498,6 +500,14 @@ void singleton_sample(RunState& rs) {
   rs.drawfloor = 0.001;
   rs.sched.nfaillmt2 = 1e12;
   v.idum3 = -4321;
+}
+
+// 12 offspring in which offspring 1 is a cluster of its own (1, 1); the others in families
+// (2..4, 2..4) along a chain.
+void singleton_sample(RunState& rs) {
+  std::vector<int4> f;
+  for (int4 i = 1; i <= 12; ++i) f.push_back(i == 1 ? 1 : 2 + (i % 3));
+  fixed_sample(rs, f, f);
 }
 
 // A tie (the proposal scores as the current configuration) is accepted with chance coolfactor
@@ -566,6 +576,103 @@ TEST(VerdictFullLikelihood, TiesAreAcceptedWithTheCoolingFactorOrTheRate) {
     EXPECT_NEAR(accepted, trials * p, 4.0 * std::sqrt(trials * p * (1.0 - p)));
     EXPECT_EQ(testing_support::check_cluster_tables(), "");
   }
+}
+
+// The falling bound under the full likelihood. A chain cluster of five offspring, fathers
+// 1 1 2 2 3 and mothers 1 2 2 3 3, loses its middle offspring (father 2, mother 2) to a new
+// cluster of new parents: the proposal creates three clusters, {3} on the destination side and
+// {1, 2}, {4, 5} on the side of what remains. A scripted cluster scorer records the bound of
+// each call and returns the bound plus the case's margin: the first cluster whose value is at
+// or below its bound (margin <= 0) refuses the proposal, and no further cluster is built or
+// scored. Expected bounds: the first is the acceptance bound of the test, the current value of
+// the cluster plus log(u) x temperature (priors and candidate terms unchanged, no known
+// sibships), u replayed from a copy of the search stream (drawn until above drawfloor); each
+// next one is the previous bound less the previous cluster's value. (Margins that do not rise
+// from call to call keep every scripted value but the first at or below 0.)
+TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
+  testing_support::TempWorkDir dir{"verdict_bounds"};
+  RunState rs;
+  fixed_sample(rs, {1, 1, 2, 2, 3, 4, 4, 5}, {1, 2, 2, 3, 3, 4, 4, 5});
+  if (HasFatalFailure()) return;
+  auto& v = variables;
+  auto& av = annealvariables;
+  rs.cp.temperature = 3.0;
+  rs.coolfactor = 1.0;
+  struct Case {
+    const char* name;
+    std::vector<real8> margins;  // per call
+    int calls;
+    int4 acceptq;
+  };
+  const std::vector<Case> cases = {{"all three pass", {2.0, 1.0, 0.5}, 3, 1},
+                                   {"the first fails below", {-2.0, 1.0, 1.0}, 1, 0},
+                                   {"the first ties its bound", {0.0, 1.0, 1.0}, 1, 0},
+                                   {"the second fails", {1.0, -0.5, 1.0}, 2, 0},
+                                   {"the last ties its bound", {1.0, 1.0, 0.0}, 3, 0}};
+  struct Call {
+    real8 bound;
+    int4 side, size;
+    real8 logl;
+  };
+  std::vector<Call> calls;
+  const Case* now = nullptr;
+  search_hooks = SearchHooks{};
+  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+    const std::size_t k = calls.size();
+    logl = bound + (k < now->margins.size() ? now->margins[k] : 1.0);
+    calls.push_back({bound, side, size, logl});
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    now = &c;
+    calls.clear();
+    const int4 own = v.crindivloc(3, 3);
+    testing_support::IndividualMove mv;
+    mv.offspring = 3;
+    mv.dest1 = v.crnumfamily(1) + 1;
+    mv.dest2 = v.crnumfamily(2) + 1;
+    mv.destcluster = 0;
+    mv.search_rows = true;
+    ASSERT_EQ(testing_support::build_individual_move(mv), 3);
+    av.hostfamily(3) = v.crnumfamily(3) + 1;
+    rs.choice.movekind = 3;
+    rs.choice.owncluster = own;
+    rs.choice.ownclustersize = av.clustersizet(own);
+    rs.choice.hostclustersize = 0;
+    rs.proposal.restside = 0;
+    rs.proposal.newnumfamily(1) = v.crnumfamily(1) + 1;
+    rs.proposal.newnumfamily(2) = v.crnumfamily(2) + 1;
+    rs.proposal.oldclusterlogl = v.crfamilylogl(own);
+    rs.proposal.newlogprior = rs.cp.oldlogprior;
+    rs.proposal.newcndlogl = rs.cp.oldcndlogl;
+    av.equalconfig = 0;
+    familybuild0(own, 1);
+    const Ran2State before = Ran2State::save();
+    score_proposal(rs);
+    const Ran2State after = Ran2State::save();
+    undo_proposal(rs);
+    // The replay of the random term.
+    before.restore();
+    real8 u = ran2();
+    while (!(u > rs.drawfloor)) u = ran2();
+    const real8 next = ran2();
+    after.restore();
+    ASSERT_EQ(ran2(), next) << "the verdict drew another number of times";
+    real8 bound = rs.proposal.oldclusterlogl + std::log(u) * rs.cp.temperature;
+    ASSERT_EQ(static_cast<int>(calls.size()), c.calls);
+    EXPECT_EQ(rs.verdict.nclusters, c.calls) << "clusters built";
+    EXPECT_EQ(rs.verdict.acceptq, c.acceptq);
+    for (std::size_t k = 0; k < calls.size(); ++k) {
+      EXPECT_NEAR(calls[k].bound, bound, 1e-9 * std::fabs(bound)) << "call " << k;
+      bound -= calls[k].logl;
+    }
+    // Destination side first (one new cluster of offspring 3), then two clusters of two.
+    const std::vector<std::pair<int4, int4>> shape = {{2, 1}, {1, 2}, {1, 2}};
+    for (std::size_t k = 0; k < calls.size(); ++k)
+      EXPECT_EQ(std::make_pair(calls[k].side, calls[k].size), shape[k]) << "call " << k;
+    EXPECT_EQ(testing_support::check_cluster_tables(), "");
+  }
+  search_hooks = SearchHooks{};
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
