@@ -12,6 +12,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -21,7 +23,13 @@
 #include "search/search_internal.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/search_work.hpp"
+#include "core/command_line.hpp"
 #include "core/random_numbers.hpp"
+#include "input/input.hpp"
+#include "likelihood/likelihood.hpp"
+#include "pairwise/pairwise.hpp"
+#include "program/prepare_analysis.hpp"
+#include "search/search.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
@@ -673,6 +681,175 @@ TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
     EXPECT_EQ(testing_support::check_cluster_tables(), "");
   }
   search_hooks = SearchHooks{};
+}
+
+// The full-likelihood verdicts of a real run replayed (slow: a whole preparation of the
+// example and 2000 iterations). The shipped example project (60
+// offspring, 10 loci, 8 candidates of each sex; its known sibships left out, allele frequencies
+// not updated) is searched under method 1; for every proposal the scoring reaches, the inputs
+// of the acceptance test are recorded (the priors, the candidate terms and the current value of
+// the touched clusters, the temperature, drawfloor, coolfactor, rate, the value of each cluster
+// the scorer builds, in order, or the family move's new value and known-sibship count; the
+// known-sibship entries of an individual move, which known parents create, are counted from its
+// rows), and a plain replay of the test
+// decides the proposal from a copy of the search stream: the random term drawn until above
+// drawfloor, the bound falling by each cluster's value, a cluster at or below its bound ending
+// the proposal (so that the code must have scored exactly the clusters up to it), the tie draw
+// against coolfactor (individual moves) or rate (family moves). Same verdict, same number of
+// draws. Proposals that go through the screens of large clusters (their own draw and bound)
+// and proposals found equal to the current configuration are not replayed.
+TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
+  testing_support::TempWorkDir dir{"verdict_replay"};
+  {
+    std::istringstream in(testing_support::read_text(std::string(KINRAD_TESTS_DIR) +
+                                                     "/../examples/kinrad2.dat"));
+    std::string out;
+    int k = 0;
+    for (std::string line; std::getline(in, line);) {
+      ++k;
+      if (k == 6 || k == 20) line = k == 6 ? "0" : "1";
+      if (line.find("! Known paternal sibships") != std::string::npos ||
+          line.find("! Known maternal sibships") != std::string::npos) {
+        out += "0\n";
+        std::getline(in, line);
+        ++k;
+        continue;
+      }
+      out += line + "\n";
+    }
+    testing_support::write_text("kinrad2.dat", out);
+  }
+  struct Call {
+    real8 bound, logl;
+  };
+  std::vector<Call> calls;
+  int replayed[3] = {0, 0, 0};  // individual, family, accepted
+  int skipped = 0;
+  // What the replay found, reported after the run (the run's screen output is captured).
+  std::vector<std::string> problems;
+  const auto check = [&](bool ok, const std::string& what) {
+    if (!ok && problems.size() < 20) problems.push_back(what);
+  };
+  search_hooks = SearchHooks{};
+  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+    familylikelihood(logl, bound, side - 1, 0, size);
+    calls.push_back({bound, logl});
+  };
+  const int8 limit = 2000;
+  search_hooks.body = [&](RunState& rs) {
+    auto& v = variables;
+    auto& av = annealvariables;
+    if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
+    if (!choose_move(rs)) return MoveOutcome::refused;
+    if (!build_proposal(rs)) return MoveOutcome::refused;
+    // The inputs of the test.
+    const int4 kind = av.movingtype;
+    const real8 oldprior = rs.cp.oldlogprior, newprior = rs.proposal.newlogprior;
+    const real8 oldcnd = rs.cp.oldcndlogl, newcnd = rs.proposal.newcndlogl;
+    const real8 oldclust = rs.proposal.oldclusterlogl;
+    const real8 temp = rs.cp.temperature, floor = rs.drawfloor, cool = rs.coolfactor;
+    const real8 rate = av.rate;
+    const bool equal = av.equalconfig == 1;
+    const auto product = [](int4 a, int4 b) { return std::min(a, b) > 1 ? a * b : 0; };
+    int4 kk = product(av.nparent1(1), av.nparent1(2));
+    if (rs.choice.hostclustersize > 0) kk = std::max(kk, product(av.nparent2(1), av.nparent2(2)));
+    const int4 m = kind == 1 ? av.numindiv(1) + av.numindiv(2) : 0;
+    const bool screened = !equal && v.anymonogamy == 0 && (3 - v.numsex) * kk > 30 &&
+                          2 * m < rs.choice.ownclustersize + rs.choice.hostclustersize;
+    calls.clear();
+    const Ran2State before = Ran2State::save();
+    score_proposal(rs);
+    const Ran2State after = Ran2State::save();
+    if (screened || equal || (kind != 1 && kind != 2)) {
+      ++skipped;
+    } else {
+      before.restore();
+      real8 u = ran2();
+      while (!(u > floor)) u = ran2();
+      // Known-sibship entries among the rows of the move (individual move: counted here over
+      // the rows the scoring completed; family move: the count the scoring made is an input).
+      real8 known = 0.0;
+      real8 size = rs.choice.ownclustersize;
+      if (kind == 1) {
+        size = av.numindiv(1) + av.numindiv(2);
+        for (int4 side = 1; side <= 2; ++side)
+          for (int4 r = 1; r <= av.numindiv(side); ++r)
+            for (int4 sex = 1; sex <= 2; ++sex)
+              if (v.anyknownsibshipq(sex) != 0 &&
+                  v.knownsibship(av.indivloc12(side)(r, 4), sex) != 0)
+                known += 1.0;
+      } else {
+        known = rs.verdict.knownsibcount;
+      }
+      const real8 drawlogu = std::log(u) * temp * (1.0 - 0.5 * rate * known / size);
+      real8 bound = (oldprior - newprior) + (oldcnd - newcnd) + oldclust + drawlogu;
+      int4 accept = 1;
+      if (kind == 1) {
+        std::size_t used = 0;
+        for (const Call& c : calls) {
+          ++used;
+          check(std::fabs(c.bound - bound) <= 1e-9 * std::fabs(bound) + 1e-9,
+                "iteration " + std::to_string(rs.cp.numiterate) + ": bound " +
+                    std::to_string(c.bound) + ", replayed " + std::to_string(bound));
+          if (bound >= c.logl) {
+            accept = 0;
+            break;
+          }
+          bound -= c.logl;
+        }
+        check(used == calls.size() && used > 0,
+              "iteration " + std::to_string(rs.cp.numiterate) + ": " +
+                  std::to_string(calls.size()) + " clusters scored, the replay used " +
+                  std::to_string(used));
+        if (accept == 1 && std::fabs(bound - drawlogu) < 1e-6 && ran2() > cool) accept = 0;
+      } else {
+        const real8 logl = rs.verdict.familylogl;
+        if (bound >= logl) accept = 0;
+        if (accept == 1 && std::fabs((newprior + newcnd + logl) - (oldprior + oldcnd + oldclust)) <
+                               1e-6 && ran2() > rate)
+          accept = 0;
+      }
+      check(rs.verdict.acceptq == accept, "iteration " + std::to_string(rs.cp.numiterate) +
+                                              ": verdict " + std::to_string(rs.verdict.acceptq) +
+                                              ", replayed " + std::to_string(accept));
+      const real8 next = ran2();
+      after.restore();
+      check(ran2() == next, "iteration " + std::to_string(rs.cp.numiterate) +
+                                ": the verdict drew another number of times");
+      after.restore();
+      ++replayed[kind - 1];
+      replayed[2] += accept;
+    }
+    // The rest of the verdict stage as the program runs it.
+    if (rs.verdict.acceptq != 1) {
+      undo_proposal(rs);
+      return MoveOutcome::completed;
+    }
+    commit_proposal(rs);
+    return apply_accepted(rs) ? MoveOutcome::end_run : MoveOutcome::completed;
+  };
+  reset_all_modules();
+  set_command_line({"VER:0", "RND:97531", "ARC:0"});
+  const testing_support::StageOutcome o = testing_support::run_stage([&] {
+    getcommands();
+    prepare_analysis({.quiet = true, .check_data = false, .tables = true, .named_phases = false});
+    variables.displayq = 0;
+    variables.bestlogl = -1e300;
+    pairrelation();
+    if (variables.smplsize > 49) setcluster();
+    int4 firstq = 1;
+    variables.krun = 1;
+    anneal(firstq, 5);
+  });
+  search_hooks = SearchHooks{};
+  ASSERT_FALSE(o.stopped) << o.errorfile;
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+  // Both kinds of move replayed in numbers, some accepted, some refused.
+  EXPECT_GT(replayed[0], 500);
+  EXPECT_GT(replayed[1], 20);
+  EXPECT_GT(replayed[2], 20);
+  EXPECT_LT(replayed[2], replayed[0] + replayed[1]);
+  RecordProperty("skipped", skipped);
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
