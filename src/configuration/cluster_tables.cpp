@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cassert>
 #include <stdexcept>
+#include <utility>
 
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
@@ -25,28 +26,30 @@ void free_slot_lists(int4 c) {
   if (v.indivclusterj.allocated()) v.indivclusterj(c).deallocate();
 }
 
-void move_slot_lists(int4 to, int4 from) {
+void swap_slot_lists(int4 a, int4 b) {
   auto& v = variables;
-  v.indivcluster(to) = std::move(v.indivcluster(from));
+  std::swap(v.indivcluster(a), v.indivcluster(b));
   if (v.indivcluster1.allocated()) {
-    v.indivcluster1(to) = std::move(v.indivcluster1(from));
-    v.indivcluster2(to) = std::move(v.indivcluster2(from));
-    v.indivclustern(to) = std::move(v.indivclustern(from));
-    v.indivclusterm(to) = std::move(v.indivclusterm(from));
-    v.indivclusterf(to) = std::move(v.indivclusterf(from));
+    std::swap(v.indivcluster1(a), v.indivcluster1(b));
+    std::swap(v.indivcluster2(a), v.indivcluster2(b));
+    std::swap(v.indivclustern(a), v.indivclustern(b));
+    std::swap(v.indivclusterm(a), v.indivclusterm(b));
+    std::swap(v.indivclusterf(a), v.indivclusterf(b));
   }
-  if (v.indivclusterj.allocated()) v.indivclusterj(to) = std::move(v.indivclusterj(from));
+  if (v.indivclusterj.allocated()) std::swap(v.indivclusterj(a), v.indivclusterj(b));
 }
 
 // The lists every registration allocates first.
 bool allocate_slot(int4 c, const int4* cnt, int4 n) {
   auto& v = variables;
-  v.indivcluster(c).allocate(Dim(n));
+  // The slot's tables keep their storage from cluster to cluster (the search re-registers
+  // clusters at every accepted move).
+  v.indivcluster(c).reshape(Dim(n));
   const bool lists = v.indivcluster1.allocated();
   if (lists) {
-    v.indivcluster1(c).allocate(Dim(cnt[3]));
-    v.indivclustern(c).allocate(Dim(cnt[0] + cnt[1] + 1));
-    v.indivcluster2(c).allocate(Dim(n - cnt[3]));
+    v.indivcluster1(c).reshape(Dim(cnt[3]));
+    v.indivclustern(c).reshape(Dim(cnt[0] + cnt[1] + 1));
+    v.indivcluster2(c).reshape(Dim(n - cnt[3]));
   }
   return lists;
 }
@@ -208,7 +211,7 @@ void addcluster2(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4
 void addcluster1(int4 c, int4 n, int4 m, const int4* rows) {
   auto& v = variables;
   auto& av = annealvariables;
-  v.indivcluster(c).allocate(Dim(n));
+  v.indivcluster(c).reshape(Dim(n));
   for (int4 t = 1; t <= m; ++t) {
     const int4 i = v.indivlocprt(rows[t - 1], 4);
     v.indivcluster(c)(t) = static_cast<int2>(i);
@@ -227,7 +230,7 @@ void addfamilycluster(const int4* cnt, int4 c) {
   const int4 p2 = cnt[1];
   const int4 np = p1 + p2;
   const auto nfam = static_cast<int4>(v.indivcluster1(c).size());
-  if (v.numsex == 1) v.indivclusterj(c).allocate(Dim(np));
+  if (v.numsex == 1) v.indivclusterj(c).reshape(Dim(np));
   // Family counts per parent become the offsets of the parents' blocks.
   auto& loc = v.indivclustern(c);
   int4 sum = 0;
@@ -239,11 +242,14 @@ void addfamilycluster(const int4* cnt, int4 c) {
   loc(np + 1) = sum;
   auto& npart = av.numpartner1;
   const int4 rows_needed = std::max(p1, p2);
-  if (!npart.allocated() || npart.size(1) < rows_needed) npart.allocate(Dim(rows_needed), Dim(2));
+  // Sized for any cluster of the sample at its first growth (a cluster has at most as many
+  // parents of a sex as offspring).
+  if (!npart.allocated() || npart.size(1) < rows_needed)
+    npart.allocate(Dim(std::max(rows_needed, v.smplsize)), Dim(2));
   for (int4 k = 1; k <= p1; ++k) npart(k, 1) = 0;
   for (int4 k = 1; k <= p2; ++k) npart(k, 2) = 0;
-  v.indivclusterm(c).allocate(Dim(2 * nfam));
-  v.indivclusterf(c).allocate(Dim(nfam), Dim(2));
+  v.indivclusterm(c).reshape(Dim(2 * nfam));
+  v.indivclusterf(c).reshape(Dim(nfam), Dim(2));
   for (int4 s = 1; s <= 2; ++s) {
     for (int4 f = 1; f <= nfam; ++f) {
       const int4 i = v.indivcluster1(c)(f);
@@ -292,11 +298,13 @@ void replacecluster(int4 vv, int4 k) {
   if (last < 1) throw std::logic_error("replacecluster: every slot is free");
   if (k > nclust || v.indivclusteridx(k) == -1)
     throw std::logic_error("replacecluster: the slot is free");
-  free_slot_lists(k);
+  // The freed slot keeps its storage for the next registration (the search registers the
+  // clusters of every accepted move in the slots its touched clusters left): the last slot in
+  // use takes the place of slot k and the storages are exchanged, not freed.
   if (last == k) {
     v.indivclusteridx(k) = -1;
   } else {
-    move_slot_lists(k, last);
+    swap_slot_lists(k, last);
     v.indivclusteridx(k) = v.indivcluster(k)(1);
     v.indivclusteridx(last) = -1;
   }

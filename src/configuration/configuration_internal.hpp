@@ -12,24 +12,31 @@
 
 namespace kinrad {
 
-// Grows a buffer to hold indices 0..n; the contents of a grown buffer are not kept. A failed
-// allocation stops through the memory flag, naming the family builder.
+// Grows a buffer to hold indices 0..n; the contents of a grown buffer are not kept. A buffer
+// that grows takes at once the size of the largest need of the sample (twice its size: the
+// rows, families and parents of any cluster fit), so that the search, which builds clusters of
+// every size in turn, stops allocating once each buffer has been used. A failed allocation
+// stops through the memory flag, naming the family builder.
 template <class T>
 void fit(std::vector<T>& buf, index_t n) {
   const auto need = static_cast<std::size_t>(n < 0 ? 1 : n + 1);
   if (buf.size() >= need) return;
+  const auto run = 2 * static_cast<std::size_t>(std::max<index_t>(variables.smplsize, 0)) + 2;
   try {
-    buf.resize(need);
+    buf.resize(std::max(need, run));
   } catch (const std::bad_alloc&) {
     stoponerror(0, "FamilyBuild");
   }
 }
 
-// Grows a module array to cover lo..hi; the contents of a grown array are not kept.
+// Grows a module array to cover lo..hi; the contents of a grown array are not kept. As with
+// fit, a growing array takes at once the largest extent of the sample (its users index
+// offspring, families and parents of one cluster).
 template <class T>
 void grow_array(FArray<T, 1>& a, index_t lo, index_t hi) {
   if (a.allocated() && a.lbound(1) <= lo && a.ubound(1) >= hi) return;
-  if (!a.try_allocate(Dim(lo, std::max(hi, lo)))) stoponerror(0, "FamilyBuild");
+  const index_t run = 2 * static_cast<index_t>(std::max<index_t>(variables.smplsize, 0)) + 2;
+  if (!a.try_allocate(Dim(lo, std::max({hi, lo, run})))) stoponerror(0, "FamilyBuild");
 }
 
 // Numbers the distinct pairs (a[j], b[j]), j = 1..m (a in 1..na, b in 1..nb), 1, 2, ... in

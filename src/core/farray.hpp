@@ -3,6 +3,7 @@
 // contiguous), zero-filled when allocated. Lists whose element 0 holds their count are
 // declared with lower bound 0. Subscripts are checked when KINRAD_BOUNDS_CHECK is set (Debug
 // and test builds) and not in Release, where the inner loops of the likelihood engine run.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdio>
@@ -120,8 +121,36 @@ class FArray {
   void allocate(std::array<Dim, R> dims) {
     deallocate();
     const index_t total = layout_.shape(dims);
-    data_ = new T[static_cast<std::size_t>(total > 0 ? total : 1)]();
+    capacity_ = static_cast<std::size_t>(total > 0 ? total : 1);
+    data_ = new T[capacity_]();
   }
+  // The same as allocate (zero-filled contents of the new shape), except that the storage is
+  // kept when it holds the new shape and is not far larger than it (at most 4 times plus 64
+  // elements), and that new storage is taken with room to spare (at least 64 elements, at least
+  // twice what a growing array held, within that bound): tables re-made again and again with
+  // changing shapes (the per-cluster tables of the search) stop allocating once warm, while no
+  // array keeps much more than it holds.
+  void reshape(std::array<Dim, R> dims) {
+    FLayout<R> l{};
+    const index_t total = l.shape(dims);
+    const auto need = static_cast<std::size_t>(total > 0 ? total : 1);
+    const std::size_t most = 4 * need + 64;
+    if (data_ == nullptr || capacity_ < need || capacity_ > most) {
+      const std::size_t room = std::min(std::max({need, 2 * capacity_, std::size_t{64}}), most);
+      delete[] data_;
+      data_ = nullptr;
+      capacity_ = 0;
+      layout_.clear();
+      data_ = new T[room]();
+      capacity_ = room;
+      layout_ = l;
+      return;
+    }
+    layout_ = l;
+    for (std::size_t i = 0; i < need; ++i) data_[i] = T();
+  }
+  void reshape(Dim d0) requires(R == 1) { reshape(std::array<Dim, R>{d0}); }
+  void reshape(Dim d0, Dim d1) requires(R == 2) { reshape(std::array<Dim, R>{d0, d1}); }
   void allocate(Dim d0) requires(R == 1) { allocate(std::array<Dim, R>{d0}); }
   void allocate(Dim d0, Dim d1) requires(R == 2) { allocate(std::array<Dim, R>{d0, d1}); }
   void allocate(Dim d0, Dim d1, Dim d2) requires(R == 3) {
@@ -150,6 +179,7 @@ class FArray {
   void deallocate() {
     delete[] data_;
     data_ = nullptr;
+    capacity_ = 0;
     layout_.clear();
   }
 
@@ -196,12 +226,14 @@ class FArray {
   void steal(FArray& o) {
     delete[] data_;
     data_ = o.data_;
+    capacity_ = o.capacity_;
     o.data_ = nullptr;
     layout_ = o.layout_;
     o.deallocate();
   }
 
   T* data_ = nullptr;
+  std::size_t capacity_ = 0;  // elements of the storage at data_
   FLayout<R> layout_{};
 };
 

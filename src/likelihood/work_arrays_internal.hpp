@@ -3,6 +3,7 @@
 // search prepares a family for every proposal, and re-creating the arrays each time would
 // dominate its cost. A grown array may be larger than the family in hand; the family's own
 // scalars (numfsibship, nallparent, ...) give the extent in use.
+#include <algorithm>
 #include <array>
 #include <type_traits>
 
@@ -11,8 +12,9 @@
 namespace kinrad::engine {
 
 // Makes `a` cover every subscript of `dims` (lower bounds as given). When it must be
-// re-created, each dimension takes the larger of its old and its needed upper bound, so that a
-// sequence of families converges on one allocation. Contents are unspecified after a re-creation
+// re-created, each dimension takes the larger of its old and its needed upper bound (a
+// dimension that grows at least doubles), so that a sequence of families converges on one
+// allocation. Contents are unspecified after a re-creation
 // (zero-filled); callers fill what they read. Returns true when it re-created the array.
 template <class T, int R>
 bool grow(FArray<T, R>& a, std::type_identity_t<std::array<Dim, R>> dims) {
@@ -26,8 +28,15 @@ bool grow(FArray<T, R>& a, std::type_identity_t<std::array<Dim, R>> dims) {
   if (fits) return false;
   if (a.allocated()) {
     for (int d = 0; d < R; ++d) {
-      if (a.lbound(d + 1) == dims[d].lo && a.ubound(d + 1) > dims[d].hi)
-        dims[d].hi = a.ubound(d + 1);
+      if (a.lbound(d + 1) != dims[d].lo) continue;
+      const index_t old = a.ubound(d + 1);
+      if (old >= dims[d].hi) {
+        dims[d].hi = old;
+      } else {
+        // A dimension that outgrows its storage takes twice its old extent at least, so that
+        // the growing families of a search re-create each array a few times only.
+        dims[d].hi = std::max(dims[d].hi, dims[d].lo + 2 * (old - dims[d].lo + 1) - 1);
+      }
     }
   }
   for (int d = 0; d < R; ++d) {

@@ -16,9 +16,13 @@ namespace kinrad {
 
 namespace {
 
+// Work vectors take the size of the run's largest need at their first use (no count of rows,
+// clusters or family ids of a move exceeds twice the sample), so that the iterations of a warm
+// run never grow them again.
 template <class T>
 void grow(std::vector<T>& buf, std::size_t n) {
-  if (buf.size() < n) buf.resize(n);
+  if (buf.size() < n)
+    buf.resize(std::max(n, 2 * static_cast<std::size_t>(std::max(variables.smplsize, 0)) + 2));
 }
 
 // The proposed parents made permanent: inferparent2, the parent-offspring links and the

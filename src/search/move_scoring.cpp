@@ -18,9 +18,13 @@ namespace kinrad {
 
 namespace {
 
+// Work vectors take the size of the run's largest need at their first use (no count of rows,
+// clusters or family ids of a move exceeds twice the sample), so that the iterations of a warm
+// run never grow them again.
 template <class T>
 void grow(std::vector<T>& buf, std::size_t n) {
-  if (buf.size() < n) buf.resize(n);
+  if (buf.size() < n)
+    buf.resize(std::max(n, 2 * static_cast<std::size_t>(std::max(variables.smplsize, 0)) + 2));
 }
 
 // The pairwise path: the change of the pairwise score of the touched pairs and, for the
@@ -220,7 +224,10 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
     }
     if (score) {
       real8 logl = 0.0;
-      familylikelihood(logl, vd.thresholdlogl, side - 1, 0, nmember);
+      if (search_hooks.cluster_logl) [[unlikely]]
+        search_hooks.cluster_logl(logl, vd.thresholdlogl, side, nmember);
+      else
+        familylikelihood(logl, vd.thresholdlogl, side - 1, 0, nmember);
       nc.logl = logl;
       if (vd.thresholdlogl >= logl) return false;
       vd.thresholdlogl -= logl;

@@ -210,7 +210,8 @@ void findfamilysizelimit(int4& sizelimit, int4 flag_) {
     const int4 n = v.smplsize;
     const int4 m = (3 - v.numsex) * n + std::min(n, 100);
     auto& keys = search_work.keys;
-    if (keys.size() < static_cast<std::size_t>(nrows) + 1) keys.resize(static_cast<std::size_t>(nrows) + 1);
+    if (keys.size() < static_cast<std::size_t>(nrows) + 1)
+      keys.resize(static_cast<std::size_t>(std::max(nrows, n)) + 1);
     for (int4 t = 1; t <= nrows; ++t) {
       const int4 r = row(t);
       av.indivloc3(t, 1) = av.indivloc2(r, 2) * m + av.indivloc2(r, 1);

@@ -136,6 +136,10 @@ struct SearchHooks {
   std::function<void(const RuleEvent&)> on_rule{};
   // Replaces the rescoring at the end of a temperature (tests of the rules without a sample).
   std::function<void(RunState&)> rescore{};
+  // Replaces the full likelihood of each cluster a proposal creates (tests of the falling
+  // bound): given the bound, the side and the cluster's number of offspring, sets its log
+  // likelihood.
+  std::function<void(real8& logl, real8 bound, int4 side, int4 size)> cluster_logl{};
 };
 inline SearchHooks search_hooks{};
 

@@ -75,18 +75,19 @@ TEST(ClusterTables, RemovingLastAndOtherSlots) {
   setinitcluster();
   auto& v = variables;
   ASSERT_EQ(v.crnumfamily(3), 3);
-  // The last slot is freed without copying.
+  // The last slot is freed without copying; it keeps its storage for the next registration.
   replacecluster(3, 3);
   EXPECT_EQ(v.indivclusteridx(3), -1);
-  EXPECT_FALSE(v.indivcluster(3).allocated());
+  EXPECT_TRUE(v.indivcluster(3).allocated());
   EXPECT_EQ(list_of(v.indivcluster(1)), (std::vector<int4>{1, 2}));
-  // Slot 1 by id: slot 2 (the last used) moves into it.
+  // Slot 1 by id: slot 2 (the last used) moves into it, and the freed slot 2 takes the storage
+  // of slot 1 (exchanged, not freed).
   replacecluster(1, 0);
   EXPECT_EQ(list_of(v.indivcluster(1)), (std::vector<int4>{3}));
   EXPECT_EQ(v.indivclusteridx(1), 3);
   EXPECT_EQ(v.indivclusteridx(2), -1);
-  EXPECT_FALSE(v.indivcluster(2).allocated());
-  EXPECT_FALSE(v.indivcluster1(2).allocated());
+  EXPECT_EQ(list_of(v.indivcluster(2)), (std::vector<int4>{1, 2}));
+  EXPECT_TRUE(v.indivcluster1(2).allocated());
   // What no caller does: an id no slot carries, a free slot, every slot free.
   EXPECT_THROW(replacecluster(3, 0), std::logic_error);
   EXPECT_THROW(replacecluster(2, 2), std::logic_error);

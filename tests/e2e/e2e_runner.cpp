@@ -19,6 +19,11 @@
 //   max_seconds      the longest wall-clock time the run may take, in seconds (optional; an
 //                    error stop's own pause counts)
 //   max_memory_mb    the largest peak resident memory the run may reach, in MB (optional)
+//   progress_log     the name of the progress log the run leaves (optional): within each run
+//                    of its records the best score is never below the current score of the
+//                    same record and never falls, so the last best is at least the first
+//                    record's best, which is at least the initial configuration's score (for
+//                    projects whose allele frequencies are not updated during the search)
 // A case whose name ends in "_fails" must end with a non-zero status.
 // Update mode: with the environment variable KINRAD_E2E_UPDATE set, a differing expected file
 // gets the actual text written beside it as <file>.new (the case still fails), so that a
@@ -105,6 +110,35 @@ void expect_same_text(const std::string& actual, const fs::path& expected,
   }
 }
 
+// The progress-log checks of a case: records "(A14, 2I4, I14, 2(ES21.12, 10I9))" after one
+// header line; the run number at columns 15-18, the current score at 37-57 and the best score
+// at 148-168.
+void check_progress_log(const fs::path& log) {
+  std::ifstream in(log);
+  ASSERT_TRUE(in.good()) << "missing progress log " << log;
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line)) << "empty progress log";
+  int records = 0;
+  std::string run;
+  double first = 0.0, best = 0.0;
+  for (int k = 2; std::getline(in, line); ++k) {
+    ASSERT_GE(line.size(), 168u) << "line " << k << " too short: " << line;
+    const std::string r = line.substr(14, 4);
+    const double cr = std::stod(line.substr(36, 21));
+    const double bt = std::stod(line.substr(147, 21));
+    EXPECT_GE(bt, cr) << "line " << k << ": the best below the current score";
+    if (r != run) {
+      run = r;
+      first = best = bt;
+    }
+    EXPECT_GE(bt, best) << "line " << k << ": the best score fell";
+    EXPECT_GE(bt, first) << "line " << k;
+    best = bt;
+    ++records;
+  }
+  EXPECT_GT(records, 0) << "no record in the progress log";
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitizedBuild = true;
 #elif defined(__has_feature)
@@ -183,6 +217,12 @@ void run_case(const std::string& name) {
       SCOPED_TRACE(rel.string());
       ASSERT_TRUE(fs::exists(work / rel)) << "missing output file " << rel;
       expect_same_text(read_file(work / rel), e.path(), masks);
+    }
+  }
+  if (fs::exists(dir / "progress_log")) {
+    for (const auto& name : read_lines(dir / "progress_log")) {
+      SCOPED_TRACE(name);
+      check_progress_log(work / name);
     }
   }
   if (fs::exists(dir / "present")) {

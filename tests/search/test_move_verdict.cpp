@@ -12,15 +12,24 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_fixture.hpp"
 #include "search/move_stages.hpp"
+#include "search/move_verdict_internal.hpp"
 #include "search/search_internal.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/search_work.hpp"
+#include "core/command_line.hpp"
 #include "core/random_numbers.hpp"
+#include "input/input.hpp"
+#include "likelihood/likelihood.hpp"
+#include "pairwise/pairwise.hpp"
+#include "program/prepare_analysis.hpp"
+#include "search/search.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
@@ -462,22 +471,23 @@ struct Ran2State {
   }
 };
 
-// A full-likelihood sample of 12 offspring in which offspring 1 is a cluster of its own.
-void singleton_sample(RunState& rs) {
+// A full-likelihood sample of random offspring in the configuration of paternal families
+// `fathers` and maternal families `mothers` (ids 1, 2, ... in each sex), scored and clustered.
+void fixed_sample(RunState& rs, const std::vector<int4>& fathers,
+                  const std::vector<int4>& mothers) {
   std::mt19937 rng(99);
-  const int4 n = 12;
+  const auto n = static_cast<int4>(fathers.size());
   ASSERT_TRUE(testing_support::prepare(random_project(rng, n)));
   auto& v = variables;
   auto& av = annealvariables;
   v.displayq = 0;
   for (int4 i = 1; i <= n; ++i) {
-    // Offspring 1 alone with (1, 1); the others in families (2..4, 2..4) along a chain.
-    const int4 f = i == 1 ? 1 : 2 + (i % 3);
-    v.crindivloc(i, 1) = f;
-    v.crindivloc(i, 2) = f;
+    v.crindivloc(i, 1) = fathers[static_cast<std::size_t>(i - 1)];
+    v.crindivloc(i, 2) = mothers[static_cast<std::size_t>(i - 1)];
     v.inferparent(i, 1) = v.inferparent(i, 2) = 0;
   }
-  v.crnumfamily(1) = v.crnumfamily(2) = 4;
+  v.crnumfamily(1) = *std::max_element(fathers.begin(), fathers.end());
+  v.crnumfamily(2) = *std::max_element(mothers.begin(), mothers.end());
   FStatic<int2, 1, 2> hs{};
   setinitconfiglogl(1, hs);
   testing_support::allocate_move_tables(n);
@@ -498,6 +508,14 @@ void singleton_sample(RunState& rs) {
   rs.drawfloor = 0.001;
   rs.sched.nfaillmt2 = 1e12;
   v.idum3 = -4321;
+}
+
+// 12 offspring in which offspring 1 is a cluster of its own (1, 1); the others in families
+// (2..4, 2..4) along a chain.
+void singleton_sample(RunState& rs) {
+  std::vector<int4> f;
+  for (int4 i = 1; i <= 12; ++i) f.push_back(i == 1 ? 1 : 2 + (i % 3));
+  fixed_sample(rs, f, f);
 }
 
 // A tie (the proposal scores as the current configuration) is accepted with chance coolfactor
@@ -644,6 +662,272 @@ TEST(VerdictApplyPrior, LargestSibshipSizeFollowsAPoolFamilyGrownPastTheRows) {
   EXPECT_EQ(rs.cp.curnumselfer, 3);
   EXPECT_EQ(v.crindivloc(1, 1), v.crindivloc(2, 1));
   EXPECT_EQ(v.crindivloc(1, 2), v.crindivloc(2, 2));
+}
+
+// The falling bound under the full likelihood. A chain cluster of five offspring, fathers
+// 1 1 2 2 3 and mothers 1 2 2 3 3, loses its middle offspring (father 2, mother 2) to a new
+// cluster of new parents: the proposal creates three clusters, {3} on the destination side and
+// {1, 2}, {4, 5} on the side of what remains. A scripted cluster scorer records the bound of
+// each call and returns the bound plus the case's margin: the first cluster whose value is at
+// or below its bound (margin <= 0) refuses the proposal, and no further cluster is built or
+// scored. Expected bounds: the first is the acceptance bound of the test, the current value of
+// the cluster plus log(u) x temperature (priors and candidate terms unchanged, no known
+// sibships), u replayed from a copy of the search stream (drawn until above drawfloor); each
+// next one is the previous bound less the previous cluster's value. (Margins that do not rise
+// from call to call keep every scripted value but the first at or below 0.)
+TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
+  testing_support::TempWorkDir dir{"verdict_bounds"};
+  RunState rs;
+  fixed_sample(rs, {1, 1, 2, 2, 3, 4, 4, 5}, {1, 2, 2, 3, 3, 4, 4, 5});
+  if (HasFatalFailure()) return;
+  auto& v = variables;
+  auto& av = annealvariables;
+  rs.cp.temperature = 3.0;
+  rs.coolfactor = 1.0;
+  struct Case {
+    const char* name;
+    std::vector<real8> margins;  // per call
+    int calls;
+    int4 acceptq;
+  };
+  const std::vector<Case> cases = {{"all three pass", {2.0, 1.0, 0.5}, 3, 1},
+                                   {"the first fails below", {-2.0, 1.0, 1.0}, 1, 0},
+                                   {"the first ties its bound", {0.0, 1.0, 1.0}, 1, 0},
+                                   {"the second fails", {1.0, -0.5, 1.0}, 2, 0},
+                                   {"the last ties its bound", {1.0, 1.0, 0.0}, 3, 0}};
+  struct Call {
+    real8 bound;
+    int4 side, size;
+    real8 logl;
+  };
+  std::vector<Call> calls;
+  const Case* now = nullptr;
+  search_hooks = SearchHooks{};
+  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+    const std::size_t k = calls.size();
+    logl = bound + (k < now->margins.size() ? now->margins[k] : 1.0);
+    calls.push_back({bound, side, size, logl});
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    now = &c;
+    calls.clear();
+    const int4 own = v.crindivloc(3, 3);
+    testing_support::IndividualMove mv;
+    mv.offspring = 3;
+    mv.dest1 = v.crnumfamily(1) + 1;
+    mv.dest2 = v.crnumfamily(2) + 1;
+    mv.destcluster = 0;
+    mv.search_rows = true;
+    ASSERT_EQ(testing_support::build_individual_move(mv), 3);
+    av.hostfamily(3) = v.crnumfamily(3) + 1;
+    rs.choice.movekind = 3;
+    rs.choice.owncluster = own;
+    rs.choice.ownclustersize = av.clustersizet(own);
+    rs.choice.hostclustersize = 0;
+    rs.proposal.restside = 0;
+    rs.proposal.newnumfamily(1) = v.crnumfamily(1) + 1;
+    rs.proposal.newnumfamily(2) = v.crnumfamily(2) + 1;
+    rs.proposal.oldclusterlogl = v.crfamilylogl(own);
+    rs.proposal.newlogprior = rs.cp.oldlogprior;
+    rs.proposal.newcndlogl = rs.cp.oldcndlogl;
+    av.equalconfig = 0;
+    familybuild0(own, 1);
+    const Ran2State before = Ran2State::save();
+    score_proposal(rs);
+    const Ran2State after = Ran2State::save();
+    undo_proposal(rs);
+    // The replay of the random term.
+    before.restore();
+    real8 u = ran2();
+    while (!(u > rs.drawfloor)) u = ran2();
+    const real8 next = ran2();
+    after.restore();
+    ASSERT_EQ(ran2(), next) << "the verdict drew another number of times";
+    real8 bound = rs.proposal.oldclusterlogl + std::log(u) * rs.cp.temperature;
+    ASSERT_EQ(static_cast<int>(calls.size()), c.calls);
+    EXPECT_EQ(rs.verdict.nclusters, c.calls) << "clusters built";
+    EXPECT_EQ(rs.verdict.acceptq, c.acceptq);
+    for (std::size_t k = 0; k < calls.size(); ++k) {
+      EXPECT_NEAR(calls[k].bound, bound, 1e-9 * std::fabs(bound)) << "call " << k;
+      bound -= calls[k].logl;
+    }
+    // Destination side first (one new cluster of offspring 3), then two clusters of two.
+    const std::vector<std::pair<int4, int4>> shape = {{2, 1}, {1, 2}, {1, 2}};
+    for (std::size_t k = 0; k < calls.size(); ++k)
+      EXPECT_EQ(std::make_pair(calls[k].side, calls[k].size), shape[k]) << "call " << k;
+    EXPECT_EQ(testing_support::check_cluster_tables(), "");
+  }
+  search_hooks = SearchHooks{};
+}
+
+// The full-likelihood verdicts of a real run replayed (slow: a whole preparation of the
+// example and 2000 iterations). The shipped example project (60
+// offspring, 10 loci, 8 candidates of each sex; its known sibships left out, allele frequencies
+// not updated) is searched under method 1; for every proposal the scoring reaches, the inputs
+// of the acceptance test are recorded (the priors, the candidate terms and the current value of
+// the touched clusters, the temperature, drawfloor, coolfactor, rate, the value of each cluster
+// the scorer builds, in order, or the family move's new value and known-sibship count; the
+// known-sibship entries of an individual move, which known parents create, are counted from its
+// rows), and a plain replay of the test
+// decides the proposal from a copy of the search stream: the random term drawn until above
+// drawfloor, the bound falling by each cluster's value, a cluster at or below its bound ending
+// the proposal (so that the code must have scored exactly the clusters up to it), the tie draw
+// against coolfactor (individual moves) or rate (family moves). Same verdict, same number of
+// draws. Proposals that go through the screens of large clusters (their own draw and bound)
+// and proposals found equal to the current configuration are not replayed.
+TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
+  testing_support::TempWorkDir dir{"verdict_replay"};
+  {
+    std::istringstream in(testing_support::read_text(std::string(KINRAD_TESTS_DIR) +
+                                                     "/../examples/kinrad2.dat"));
+    std::string out;
+    int k = 0;
+    for (std::string line; std::getline(in, line);) {
+      ++k;
+      if (k == 6 || k == 20) line = k == 6 ? "0" : "1";
+      if (line.find("! Known paternal sibships") != std::string::npos ||
+          line.find("! Known maternal sibships") != std::string::npos) {
+        out += "0\n";
+        std::getline(in, line);
+        ++k;
+        continue;
+      }
+      out += line + "\n";
+    }
+    testing_support::write_text("kinrad2.dat", out);
+  }
+  struct Call {
+    real8 bound, logl;
+  };
+  std::vector<Call> calls;
+  int replayed[3] = {0, 0, 0};  // individual, family, accepted
+  int skipped = 0;
+  // What the replay found, reported after the run (the run's screen output is captured).
+  std::vector<std::string> problems;
+  const auto check = [&](bool ok, const std::string& what) {
+    if (!ok && problems.size() < 20) problems.push_back(what);
+  };
+  search_hooks = SearchHooks{};
+  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+    familylikelihood(logl, bound, side - 1, 0, size);
+    calls.push_back({bound, logl});
+  };
+  const int8 limit = 2000;
+  search_hooks.body = [&](RunState& rs) {
+    auto& v = variables;
+    auto& av = annealvariables;
+    if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
+    if (!choose_move(rs)) return MoveOutcome::refused;
+    if (!build_proposal(rs)) return MoveOutcome::refused;
+    // The inputs of the test.
+    const int4 kind = av.movingtype;
+    const real8 oldprior = rs.cp.oldlogprior, newprior = rs.proposal.newlogprior;
+    const real8 oldcnd = rs.cp.oldcndlogl, newcnd = rs.proposal.newcndlogl;
+    const real8 oldclust = rs.proposal.oldclusterlogl;
+    const real8 temp = rs.cp.temperature, floor = rs.drawfloor, cool = rs.coolfactor;
+    const real8 rate = av.rate;
+    const bool equal = av.equalconfig == 1;
+    const auto product = [](int4 a, int4 b) { return std::min(a, b) > 1 ? a * b : 0; };
+    int4 kk = product(av.nparent1(1), av.nparent1(2));
+    if (rs.choice.hostclustersize > 0) kk = std::max(kk, product(av.nparent2(1), av.nparent2(2)));
+    const int4 m = kind == 1 ? av.numindiv(1) + av.numindiv(2) : 0;
+    const bool screened = !equal && v.anymonogamy == 0 && (3 - v.numsex) * kk > 30 &&
+                          2 * m < rs.choice.ownclustersize + rs.choice.hostclustersize;
+    calls.clear();
+    const Ran2State before = Ran2State::save();
+    score_proposal(rs);
+    const Ran2State after = Ran2State::save();
+    if (screened || equal || (kind != 1 && kind != 2)) {
+      ++skipped;
+    } else {
+      before.restore();
+      real8 u = ran2();
+      while (!(u > floor)) u = ran2();
+      // Known-sibship entries among the rows of the move (individual move: counted here over
+      // the rows the scoring completed; family move: the count the scoring made is an input).
+      real8 known = 0.0;
+      real8 size = rs.choice.ownclustersize;
+      if (kind == 1) {
+        size = av.numindiv(1) + av.numindiv(2);
+        for (int4 side = 1; side <= 2; ++side)
+          for (int4 r = 1; r <= av.numindiv(side); ++r)
+            for (int4 sex = 1; sex <= 2; ++sex)
+              if (v.anyknownsibshipq(sex) != 0 &&
+                  v.knownsibship(av.indivloc12(side)(r, 4), sex) != 0)
+                known += 1.0;
+      } else {
+        known = rs.verdict.knownsibcount;
+      }
+      const real8 drawlogu = std::log(u) * temp * (1.0 - 0.5 * rate * known / size);
+      real8 bound = (oldprior - newprior) + (oldcnd - newcnd) + oldclust + drawlogu;
+      int4 accept = 1;
+      if (kind == 1) {
+        std::size_t used = 0;
+        for (const Call& c : calls) {
+          ++used;
+          check(std::fabs(c.bound - bound) <= 1e-9 * std::fabs(bound) + 1e-9,
+                "iteration " + std::to_string(rs.cp.numiterate) + ": bound " +
+                    std::to_string(c.bound) + ", replayed " + std::to_string(bound));
+          if (bound >= c.logl) {
+            accept = 0;
+            break;
+          }
+          bound -= c.logl;
+        }
+        check(used == calls.size() && used > 0,
+              "iteration " + std::to_string(rs.cp.numiterate) + ": " +
+                  std::to_string(calls.size()) + " clusters scored, the replay used " +
+                  std::to_string(used));
+        if (accept == 1 && std::fabs(bound - drawlogu) < 1e-6 && ran2() > cool) accept = 0;
+      } else {
+        const real8 logl = rs.verdict.familylogl;
+        if (bound >= logl) accept = 0;
+        if (accept == 1 && std::fabs((newprior + newcnd + logl) - (oldprior + oldcnd + oldclust)) <
+                               1e-6 && ran2() > rate)
+          accept = 0;
+      }
+      check(rs.verdict.acceptq == accept, "iteration " + std::to_string(rs.cp.numiterate) +
+                                              ": verdict " + std::to_string(rs.verdict.acceptq) +
+                                              ", replayed " + std::to_string(accept));
+      const real8 next = ran2();
+      after.restore();
+      check(ran2() == next, "iteration " + std::to_string(rs.cp.numiterate) +
+                                ": the verdict drew another number of times");
+      after.restore();
+      ++replayed[kind - 1];
+      replayed[2] += accept;
+    }
+    // The rest of the verdict stage as the program runs it.
+    if (rs.verdict.acceptq != 1) {
+      undo_proposal(rs);
+      return MoveOutcome::completed;
+    }
+    commit_proposal(rs);
+    return apply_accepted(rs) ? MoveOutcome::end_run : MoveOutcome::completed;
+  };
+  reset_all_modules();
+  set_command_line({"VER:0", "RND:97531", "ARC:0"});
+  const testing_support::StageOutcome o = testing_support::run_stage([&] {
+    getcommands();
+    prepare_analysis({.quiet = true, .check_data = false, .tables = true, .named_phases = false});
+    variables.displayq = 0;
+    variables.bestlogl = -1e300;
+    pairrelation();
+    if (variables.smplsize > 49) setcluster();
+    int4 firstq = 1;
+    variables.krun = 1;
+    anneal(firstq, 5);
+  });
+  search_hooks = SearchHooks{};
+  ASSERT_FALSE(o.stopped) << o.errorfile;
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+  // Both kinds of move replayed in numbers, some accepted, some refused.
+  EXPECT_GT(replayed[0], 500);
+  EXPECT_GT(replayed[1], 20);
+  EXPECT_GT(replayed[2], 20);
+  EXPECT_LT(replayed[2], replayed[0] + replayed[1]);
+  RecordProperty("skipped", skipped);
 }
 
 INSTANTIATE_TEST_SUITE_P(Species, VerdictApply,
