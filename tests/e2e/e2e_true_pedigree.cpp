@@ -75,7 +75,9 @@ Outcome analyse(const std::string& project, const std::string& stem,
 }
 
 TEST(TruePedigreeSlow, ShrimpFamiliesAndParentsAreRecovered) {
-  if (!fs::exists(kShrimp / "shrimp.truth")) GTEST_SKIP() << "no shared shrimp data at " << kShrimp.string();
+  if (!fs::exists(kShrimp / "shrimp.truth")) {
+    GTEST_SKIP() << "no shared shrimp data at " << kShrimp.string();
+  }
   const auto truth = read_truth((kShrimp / "shrimp.truth").string());
   ASSERT_EQ(truth.size(), 59u);
 
