@@ -16,15 +16,6 @@ namespace kinrad {
 
 namespace {
 
-// Work vectors take the size of the run's largest need at their first use (no count of rows,
-// clusters or family ids of a move exceeds twice the sample), so that the iterations of a warm
-// run never grow them again.
-template <class T>
-void grow(std::vector<T>& buf, std::size_t n) {
-  if (buf.size() < n)
-    buf.resize(std::max(n, 2 * static_cast<std::size_t>(std::max(variables.smplsize, 0)) + 2));
-}
-
 // The proposed parents made permanent: inferparent2, the parent-offspring links and the
 // eligible-candidate lists of the family moves marked stale.
 void apply_parents(RunState& rs) {
@@ -123,7 +114,7 @@ void renumber_families(int4 col1, int4 col2, int4& count) {
   // Emptied ids: carried now by an offspring of the rows, proposed by no row (the rows hold
   // whole clusters, so no other offspring carries them).
   auto& used = w.idmark;
-  grow(used, static_cast<std::size_t>(top) + 1);
+  grow_verdict_work(used, static_cast<std::size_t>(top) + 1);
   each_side_row([&](FView<int4, 2>& win, int4 r) {
     for (int4 c = col1; c <= col2; ++c) used[static_cast<std::size_t>(win(r, c))] = 1;
   });

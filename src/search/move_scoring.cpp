@@ -18,15 +18,6 @@ namespace kinrad {
 
 namespace {
 
-// Work vectors take the size of the run's largest need at their first use (no count of rows,
-// clusters or family ids of a move exceeds twice the sample), so that the iterations of a warm
-// run never grow them again.
-template <class T>
-void grow(std::vector<T>& buf, std::size_t n) {
-  if (buf.size() < n)
-    buf.resize(std::max(n, 2 * static_cast<std::size_t>(std::max(variables.smplsize, 0)) + 2));
-}
-
 // The pairwise path: the change of the pairwise score of the touched pairs and, for the
 // pairwise method, the acceptance test itself (for the guided method, its pre-test).
 void pairwise_path(RunState& rs) {
@@ -144,15 +135,15 @@ void pairwise_path(RunState& rs) {
 // The rows of the side being built in offspring order, into vd.order(1..n).
 void sort_side_rows(Verdict& vd, const FView<int4, 2>& win, int4 n) {
   const auto& v = variables;
-  grow(vd.order, static_cast<std::size_t>(n) + 1);
+  grow_verdict_work(vd.order, static_cast<std::size_t>(n) + 1);
   if (n <= 0) return;
   const real8 rows = n;
   if (rows + v.smplsize > rows * v.logk(n)) {
-    grow(vd.keys, static_cast<std::size_t>(n) + 1);
+    grow_verdict_work(vd.keys, static_cast<std::size_t>(n) + 1);
     for (int4 r = 1; r <= n; ++r) vd.keys[static_cast<std::size_t>(r)] = win(r, 4);
     indexx(n, &vd.keys[1], &vd.order[1]);
   } else {
-    grow(vd.ikeys, static_cast<std::size_t>(n) + 1);
+    grow_verdict_work(vd.ikeys, static_cast<std::size_t>(n) + 1);
     for (int4 r = 1; r <= n; ++r) vd.ikeys[static_cast<std::size_t>(r)] = win(r, 4);
     indexquick(n, &vd.ikeys[1], &vd.order[1]);
   }
@@ -172,8 +163,8 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
   v.indivlocprt = win;
   v.inferparentprt = v.inferparent.view();
   sort_side_rows(vd, win, n);
-  grow(vd.pending, static_cast<std::size_t>(n) + 1);
-  grow(vd.rowof, static_cast<std::size_t>(v.smplsize) + 1);
+  grow_verdict_work(vd.pending, static_cast<std::size_t>(n) + 1);
+  grow_verdict_work(vd.rowof, static_cast<std::size_t>(v.smplsize) + 1);
   int4 npending = n;
   for (int4 t = 1; t <= n; ++t) {
     const int4 r = vd.order[static_cast<std::size_t>(t)];
@@ -184,7 +175,7 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
   std::size_t used = 0;
   for (int4 k = 0; k < vd.nclusters; ++k)
     used += static_cast<std::size_t>(vd.clusters[static_cast<std::size_t>(k)].size);
-  grow(vd.rows, used + static_cast<std::size_t>(n) + 1);
+  grow_verdict_work(vd.rows, used + static_cast<std::size_t>(n) + 1);
 
   const bool two = v.numsex == 2 && rs.focussex != 0;
   const int4 wantstructure = v.fulllikelihoodmethodq != 0 ? 1 : 0;
@@ -207,7 +198,7 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
         firstcluster ? (side == 1 ? rs.choice.owncluster : av.hostfamily(3)) : ++nextid;
     firstcluster = false;
     const auto k = static_cast<std::size_t>(vd.nclusters++);
-    grow(vd.clusters, k + 1);
+    grow_verdict_work(vd.clusters, k + 1);
     NewCluster& nc = vd.clusters[k];
     nc.side = side;
     nc.id = id;
@@ -294,13 +285,13 @@ void individual_clusters(RunState& rs) {
     const int4 n = av.numindiv(2);
     auto win = av.indivloc12(2);
     sort_side_rows(vd, win, n);
-    grow(vd.rows, static_cast<std::size_t>(n) + 1);
+    grow_verdict_work(vd.rows, static_cast<std::size_t>(n) + 1);
     for (int4 t = 1; t <= n; ++t) {
       const int4 r = vd.order[static_cast<std::size_t>(t)];
       win(r, 3) = id;
       vd.rows[static_cast<std::size_t>(t)] = r;
     }
-    grow(vd.clusters, 1);
+    grow_verdict_work(vd.clusters, 1);
     NewCluster& nc = vd.clusters[0];
     nc.side = 2;
     nc.id = id;

@@ -2,11 +2,25 @@
 // The pieces of the verdict stage that its files share: the scoring of a proposal, the windows
 // of the two sides completed with the untouched rest of the clusters, the clusters of one side
 // rebuilt, and the application of an accepted proposal.
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
 #include "core/kinds.hpp"
+#include "core/modules.hpp"
 
 namespace kinrad {
 
 struct RunState;
+
+// Grows a work vector of the verdict to hold n elements. A growing vector takes at once the
+// size of the run's largest need (no count of rows, clusters or family ids of a move exceeds
+// twice the sample), so that the iterations of a warm run never grow it again.
+template <class T>
+void grow_verdict_work(std::vector<T>& buf, std::size_t n) {
+  if (buf.size() < n)
+    buf.resize(std::max(n, 2 * static_cast<std::size_t>(std::max(variables.smplsize, 0)) + 2));
+}
 
 // Scores the admitted proposal in hand and decides it (rs.verdict.acceptq), with the counters
 // of a scored proposal; applies nothing.

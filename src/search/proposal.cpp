@@ -11,9 +11,11 @@
 // the marks stay until the proposal is undone or applied (release_family_marks).
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "configuration/configuration.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_work.hpp"
 #include "core/random_numbers.hpp"
 #include "search/search_internal.hpp"
 
@@ -563,15 +565,36 @@ bool sides_share_a_parent(const Proposal& pr) {
       if (v.selectedfamily(f) == 0)
         for_members1(f, [&](int4 o) { visit(v.crindivloc(o, 1), v.crindivloc(o, 2)); });
   };
-  bool shared = false;
+  // The ids of side 1 are marked, those of side 2 looked up, and the marks cleared again: a
+  // pass over each side's rows, not a comparison of every pair. Two sexes share a parent
+  // through a father's id or a mother's id; one pool through any id of either column.
+  auto& fathers = search_work.sidefamily1;
+  auto& mothers = pool ? search_work.sidefamily1 : search_work.sidefamily2;
+  auto set = [](std::vector<char>& marks, int4 id, char value) {
+    if (id < 0) return;  // no family
+    const auto k = static_cast<std::size_t>(id);
+    if (marks.size() <= k) marks.resize(std::max(k + 1, 2 * marks.size()), 0);
+    marks[k] = value;
+  };
+  auto marked = [](const std::vector<char>& marks, int4 id) {
+    if (id < 0) return false;
+    const auto k = static_cast<std::size_t>(id);
+    return k < marks.size() && marks[k] != 0;
+  };
   each_on_side(1, [&](int4 a1, int4 a2) {
-    if (shared) return;
-    each_on_side(2, [&](int4 b1, int4 b2) {
-      if (pool)
-        shared = shared || a1 == b1 || a1 == b2 || a2 == b1 || a2 == b2;
-      else
-        shared = shared || a1 == b1 || a2 == b2;
-    });
+    set(fathers, a1, 1);
+    set(mothers, a2, 1);
+  });
+  bool shared = false;
+  each_on_side(2, [&](int4 b1, int4 b2) {
+    if (pool)
+      shared = shared || marked(fathers, b1) || marked(fathers, b2);
+    else
+      shared = shared || marked(fathers, b1) || marked(mothers, b2);
+  });
+  each_on_side(1, [&](int4 a1, int4 a2) {
+    set(fathers, a1, 0);
+    set(mothers, a2, 0);
   });
   return shared;
 }

@@ -19,6 +19,9 @@ struct SearchWork {
   std::vector<int4> idmark{};            // family renumbering: ids proposed or emptied (0 between uses)
   std::vector<int4> newids{};            // family renumbering: ids a move introduced
   std::vector<int4> emptied{};           // family renumbering: ids a move left without offspring
+  // A known-sibship move's test of its two sides: the family ids of side 1, per sex (one id
+  // space, the first, in one parent pool). 0 between uses.
+  std::vector<char> sidefamily1{}, sidefamily2{};
   // Parent-side moves: the distinct parent ids of the cluster in hand per sex (from 1, in the
   // order of the renumbering) with the offspring count of each, the ids a reversal frees, the
   // id shift that closes their gaps, the visiting order of the cluster's rows and the sort
