@@ -242,7 +242,11 @@ void group_haploid_offspring(int4 nhaplist, bool allhaploid) {
 
 // The known parents of family f of parents (p1, p2) whose members start after position start:
 // the candidate assigned to its first offspring, else that offspring's known parent, else (a
-// father of haploid-diploid families) the one assigned to its first diploid member.
+// father of haploid-diploid families) the one assigned to its first diploid member, else that
+// member's known parent. A haploid son has no father, so when one is listed first the father
+// must come from a daughter; known parents are never written into the assignments, and without
+// the last source a known father would count as unsampled whenever a son happened to lead the
+// family, making the family's value depend on the order of its members.
 void family_known_parents(int4 p1, int4 p2, int4 start, int4 listed) {
   const Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
@@ -255,8 +259,11 @@ void family_known_parents(int4 p1, int4 p2, int4 start, int4 listed) {
     if (v.numcandidate(s) < 1 || lv.knownprt(jp) != 0) continue;
     int4 k = assigned_parent(first, s);
     if (k == 0 && v.numknownprnt(s) > 0) k = input_parent(first, s);
-    if (k == 0 && s == 1 && v.haplodiploid == 1 && listed > start)
-      k = assigned_parent(lv.familyindiv(start + 1), 1);
+    if (k == 0 && s == 1 && v.haplodiploid == 1 && listed > start) {
+      const int4 daughter = lv.familyindiv(start + 1);
+      k = assigned_parent(daughter, 1);
+      if (k == 0 && v.numknownprnt(1) > 0) k = input_parent(daughter, 1);
+    }
     lv.knownprt(jp) = k;
   }
 }

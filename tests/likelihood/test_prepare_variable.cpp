@@ -200,6 +200,44 @@ TEST_F(PrepareVariable, KnownParentSources) {
   }
 }
 
+// A haplodiploid family whose first member is a son: its father comes from the first daughter,
+// her assigned candidate first, else her known father from the input (known parents are never
+// written into the assignments). Whichever member leads, the family's father is the same.
+TEST_F(PrepareVariable, HaplodiploidFatherFromTheFirstDaughter) {
+  struct Row {
+    const char* name;
+    int4 son;                // the haploid member
+    int4 assigned;           // inferparent(daughter, 1)
+    int4 input;              // indivparent(daughter, 1), -1 none
+    int4 expected;
+  };
+  const Row rows[] = {
+      {"son first, daughter's known father", 1, 0, 4, 4},
+      {"daughter first, her known father", 2, 0, 4, 4},
+      {"son first, daughter's assigned candidate wins", 1, 3, 4, 3},
+      {"son first, nothing known", 1, 0, -1, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    reset_all_modules();
+    sample(2, {r.son});
+    const int4 daughter = 3 - r.son;
+    variables.haplodiploid = 1;
+    variables.allcandidate = 5;
+    variables.numcandidate(1) = 5;
+    frame(1, 1, {{1, 1, {1, 2}}});
+    variables.inferparent.allocate(Dim(2), Dim(2));
+    variables.inferparent(daughter, 1) = r.assigned;
+    variables.inferparentprt = variables.inferparent.view();
+    variables.indivparent.allocate(Dim(2), Dim(2));
+    variables.indivparent.fill(-1);
+    variables.indivparent(daughter, 1) = r.input;
+    variables.numknownprnt(1) = r.input > 0 ? 1 : 0;
+    ASSERT_EQ(prepare(), 0);
+    EXPECT_EQ(likelihoodvar.knownprt(1), r.expected);
+  }
+}
+
 // Effective family sizes: with scaling off the table is k itself; with scaling on, for a mean
 // two-allele other-error rate e = 0.05 and scale2const = 8, w = (4e)^2 + 4e = 0.24 and
 // t = w + (1.01 - 0.0625 x 8)(1 - w) = 0.6276, scale2(k) = (2 - 2^t)/ln 2 x ln k + k^t.
