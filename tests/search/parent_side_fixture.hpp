@@ -48,16 +48,16 @@ inline testing_support::ProjectFile simulate(const SimSample& d, SimTruth& t) {
   std::mt19937 rng(d.seed);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  using Genotype = std::vector<std::array<int, 2>>;
+  using Multilocus = std::vector<std::array<int, 2>>;
   const auto founder = [&](bool haploid) {
-    Genotype g(static_cast<std::size_t>(d.loci));
+    Multilocus g(static_cast<std::size_t>(d.loci));
     for (auto& x : g) x = {pick(1, 6), haploid ? -99 : pick(1, 6)};
     return g;
   };
-  std::vector<Genotype> fathers, mothers;
+  std::vector<Multilocus> fathers, mothers;
   for (int k = 0; k < 9; ++k) fathers.push_back(founder(d.haplo));
   for (int k = 0; k < 9; ++k) mothers.push_back(founder(false));
-  const auto gamete = [&](const Genotype& g, int l) {
+  const auto gamete = [&](const Multilocus& g, int l) {
     const auto& x = g[static_cast<std::size_t>(l)];
     return x[1] == -99 || u(rng) < 0.5 ? x[0] : x[1];
   };
@@ -86,7 +86,7 @@ inline testing_support::ProjectFile simulate(const SimSample& d, SimTruth& t) {
   p.haplodiploid = d.haplo ? "1" : "0";
   p.prior = d.prior;
   p.method = d.method;
-  const auto text = [](const std::string& id, const Genotype& g) {
+  const auto text = [](const std::string& id, const Multilocus& g) {
     std::string s = id;
     for (const auto& x : g)
       s += " " + std::to_string(x[0]) + (x[1] == -99 ? "" : " " + std::to_string(x[1]));
