@@ -2,20 +2,22 @@
 // in-process: a checkpoint taken in the first temperature of a pairwise-score run, restored in a
 // copy of the working directory as a kill right after it would have left it, must give the run
 // the uninterrupted one had; and a restore with the run-cut-short option must hand the results
-// the completed run's best configuration and archive.
+// what the completed analysis left for them.
 //
 // The expected values come from two sides the restore does not share code with: the state of
 // the uninterrupted run itself (captured in memory at the checkpoint and at the end), and the
 // checkpoint files parsed here by a naive tokenizer (comma- and blank-separated items, reals
 // through strtod), in the record order the checkpoint's layout gives.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -359,28 +361,36 @@ std::string without_dates(const std::string& s) {
   return std::regex_replace(s, std::regex(R"(,\d{8},\d{6}\.\d{3},[^\n]*)"), ",<date>");
 }
 
-// The checkpoint is requested at the head of iteration kCheckpoint, in the first temperature
-// (the shortest run of this project ends it after 110 acceptances); no parent-side move draws
-// at the head of an iteration that is not a multiple of 100, so the state the body sees at the
-// next iteration is the checkpoint's but for the iteration count.
+// A checkpoint is requested at the head of an iteration k, by default kCheckpoint, in the first
+// temperature (the shortest run of this project ends it after 110 acceptances); no parent-side
+// move draws at the head of an iteration that is not a multiple of 100, so the state the body
+// sees at the next iteration is the checkpoint's but for the iteration count.
 constexpr int8 kCheckpoint = 57;
 
-// The uninterrupted run with a checkpoint at kCheckpoint, the working directory copied aside
-// right after it, and a second run restored from the copy; both run to the end.
+// The uninterrupted run with a checkpoint at iteration k, the working directory copied aside
+// right after it, and a second run restored from the copy.
 struct ResumePair {
   State atcheckpoint, restored;
   EndState uninterrupted, resumed;
-  std::string statetext, scorestext, archivetext;  // the checkpoint files at kCheckpoint
+  std::string statetext, scorestext, archivetext;  // the checkpoint files at k
   std::string finalstate[2], finalarchive[2], finalscores[2], log[2];
   int4 ncand = 0, n = 0;
-  bool restoredfirst = false;  // the restored run's first iteration was kCheckpoint + 1
+  bool restoredfirst = false;  // the restored run's first iteration was k + 1
 };
 
-// With `to_end` false each run stops silently right after its capture at the checkpoint.
+// The copy of the working directory, removed however the test ends.
+struct AsideDir {
+  fs::path path =
+      fs::temp_directory_path() / ("kinrad_exact_resume_copy_" + std::to_string(::getpid()));
+  ~AsideDir() { fs::remove_all(path); }
+};
+
+// Both runs go to the end; with `to_end` false each stops silently right after its capture at
+// the checkpoint.
 void run_pair(ResumePair& p, bool to_end, int8 k = kCheckpoint) {
   HooksOff hooks;
-  const fs::path aside = fs::temp_directory_path() /
-                         ("kinrad_exact_resume_copy_" + std::to_string(::getpid()));
+  const AsideDir copy;
+  const fs::path& aside = copy.path;
   {
     TempWorkDir dir("exact_resume_a");
     write_text("kinrad2.dat", pairwise_project());
@@ -412,7 +422,6 @@ void run_pair(ResumePair& p, bool to_end, int8 k = kCheckpoint) {
   {
     TempWorkDir dir("exact_resume_b");
     copy_files_here(aside);
-    fs::remove_all(aside);
     search_hooks = SearchHooks{};
     bool first = true;
     search_hooks.body = [&](RunState& rs) {
@@ -439,8 +448,7 @@ void expect_same_archive(const std::vector<Record>& got, const std::vector<Recor
   // The first record that differs is reported, not every one after it.
   for (std::size_t k = 0; k < got.size(); ++k) {
     if (got[k] == want[k]) continue;
-    SCOPED_TRACE("archive record " + std::to_string(k + 1) + " of " +
-                 std::to_string(got.size()));
+    SCOPED_TRACE("archive record " + std::to_string(k + 1) + " of " + std::to_string(got.size()));
     EXPECT_EQ(got[k].logl, want[k].logl);
     EXPECT_EQ(got[k].columns, want[k].columns);
     return;
