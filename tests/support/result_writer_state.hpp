@@ -6,6 +6,7 @@
 // the program's sequence run in-process up to the choice of the best run.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -32,8 +33,10 @@
 namespace kinrad::testing_support {
 
 // The program's sequence, in-process, from the command line up to and including the choice of
-// the best run (what the result writer then reads is in module state).
-inline void run_until_selectrun(const std::vector<std::string>& args) {
+// the best run (what the result writer then reads is in module state). `after_anneal`, when
+// set, is called after each annealing call returns, before the run's archive is copied.
+inline void run_until_selectrun(const std::vector<std::string>& args,
+                                const std::function<void()>& after_anneal = {}) {
   auto& v = variables;
   set_command_line(args);
   initializethreads();
@@ -52,7 +55,10 @@ inline void run_until_selectrun(const std::vector<std::string>& args) {
   v.krun = 1;
   v.bestlogl = -1e300;
   run_loop(round0, firstq,
-           RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
+           RunLoopCalls{[&](int4& fq, int4 round) {
+                          anneal(fq, round);
+                          if (after_anneal) after_anneal();
+                        },
                         [](int4 krun) { savearchive(krun); }});
   selectrun(firstq);
 }
