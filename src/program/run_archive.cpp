@@ -211,6 +211,10 @@ void best_from_head() {
       v.btnumfamily(k) = std::max(v.btnumfamily(k), v.offtgt(i, k));
     }
   }
+  // One parent pool: the two columns share one id space, and both counts are its size, as the
+  // search keeps them.
+  if (v.numsex == 1)
+    v.btnumfamily(1) = v.btnumfamily(2) = std::max(v.btnumfamily(1), v.btnumfamily(2));
   for (int4 s = 1; s <= 2; ++s)
     for (int4 i = 1; i <= n; ++i) v.btinferparent(i, s) = v.prnttgt(i, s);
 }

@@ -4,6 +4,10 @@
 //   input/           files copied into the working directory before the run (optional)
 //   repo_inputs      repository files copied into the working directory, one path per line,
 //                    relative to the repository root (for the shipped example project)
+//   shared_inputs    files of the shared data beside the checkout (../shared/data from the
+//                    repository root) copied into the working directory, one per line: the
+//                    path below that folder, then optionally the name to give the copy; the
+//                    case is skipped, naming the folder, when a file is not there
 //   directories      names of empty directories made in the working directory before the run,
 //                    one per line (git keeps no empty directory in input/); a directory where
 //                    the program means to write a file makes that write fail
@@ -161,6 +165,19 @@ void run_case(const std::string& name) {
   if (fs::exists(dir / "repo_inputs"))
     for (const auto& rel : read_lines(dir / "repo_inputs"))
       fs::copy_file(fs::path(KINRAD_SOURCE_DIR) / rel, work / fs::path(rel).filename());
+  if (fs::exists(dir / "shared_inputs")) {
+    const fs::path shared = fs::path(KINRAD_SOURCE_DIR) / ".." / "shared" / "data";
+    for (const auto& line : read_lines(dir / "shared_inputs")) {
+      std::istringstream f(line);
+      std::string rel, as;
+      f >> rel >> as;
+      if (!fs::exists(shared / rel)) {
+        fs::remove_all(work);
+        GTEST_SKIP() << "no shared data " << rel << " in " << shared.string();
+      }
+      fs::copy_file(shared / rel, work / (as.empty() ? fs::path(rel).filename() : fs::path(as)));
+    }
+  }
   if (fs::exists(dir / "directories"))
     for (const auto& d : read_lines(dir / "directories")) fs::create_directories(work / d);
 
@@ -220,14 +237,14 @@ void run_case(const std::string& name) {
     }
   }
   if (fs::exists(dir / "progress_log")) {
-    for (const auto& name : read_lines(dir / "progress_log")) {
-      SCOPED_TRACE(name);
-      check_progress_log(work / name);
+    for (const auto& log : read_lines(dir / "progress_log")) {
+      SCOPED_TRACE(log);
+      check_progress_log(work / log);
     }
   }
   if (fs::exists(dir / "present")) {
-    for (const auto& name : read_lines(dir / "present")) {
-      EXPECT_TRUE(fs::exists(work / name)) << name << " should exist";
+    for (const auto& file : read_lines(dir / "present")) {
+      EXPECT_TRUE(fs::exists(work / file)) << file << " should exist";
     }
   }
   if (fs::exists(dir / "absent")) {
@@ -239,8 +256,8 @@ void run_case(const std::string& name) {
         for (const auto& f : kinrad::result_files())
           names.push_back(line.substr(0, at) + std::string(f.suffix));
       }
-      for (const auto& name : names)
-        EXPECT_FALSE(fs::exists(work / name)) << name << " should not exist";
+      for (const auto& file : names)
+        EXPECT_FALSE(fs::exists(work / file)) << file << " should not exist";
     }
   }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/archive_builder.hpp"
+#include "support/pedigree_score.hpp"
 #include "support/result_writer_state.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
@@ -148,6 +149,53 @@ TEST(TruthCheck, BestConfigurationFromAStateCheckpoint) {
   EXPECT_EQ(b.clust, (std::vector<int>{1, 2}));
   EXPECT_EQ(b.dad, (std::vector<int>{3, 0}));
   EXPECT_EQ(b.mum, (std::vector<int>{0, 4}));
+}
+
+// A pedigree by name turned into the search's columns, worked out by hand: five offspring,
+// fathers F1, F2 and mother M1 candidates, offspring d's mother known.
+TEST(TruthCheck, PedigreeColumnsFromNames) {
+  reset_all_modules();
+  auto& v = variables;
+  v.smplsize = 5;
+  v.offspringid.allocate(5);
+  const char* ids[] = {"a", "b", "c", "d", "e"};
+  for (int4 i = 1; i <= 5; ++i) v.offspringid(i) = ids[i - 1];
+  v.numcandidate(1) = 2;
+  v.numcandidate(2) = 1;
+  v.cndparentid.allocate(Dim(0, 2), 2);
+  v.cndparentid(1, 1) = "F1";
+  v.cndparentid(2, 1) = "F2";
+  v.cndparentid(1, 2) = "M1";
+  v.indivparent.allocate(5, 2);
+  v.indivparent.fill(-1);
+  v.indivparent(4, 2) = 1;
+  // Given out of the sample's order: rows are matched by offspring name.
+  const std::vector<TruthRow> rows = {{"e", "F2", "UM3"},
+                                      {"a", "F1", "M1"},
+                                      {"b", "F1", "UM1"},
+                                      {"c", "UF1", "UM2"},
+                                      {"d", "UF2", "M1"}};
+  const PedigreeColumns c = pedigree_columns(rows_in_sample_order(rows));
+  // Fathers by first appearance F1 1, UF1 2, UF2 3, F2 4; mothers M1 1, UM1 2, UM2 3, UM3 4.
+  // a, b share F1 and a, d share M1: one cluster; c and e alone. d's known mother is not
+  // written as assigned.
+  const int4 want[5][5] = {
+      {1, 1, 1, 1, 1}, {1, 2, 1, 1, 0}, {2, 3, 2, 0, 0}, {3, 1, 1, 0, 0}, {4, 4, 3, 2, 0}};
+  for (int4 i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(ids[i - 1]);
+    EXPECT_EQ(c.loc(i, 1), want[i - 1][0]);
+    EXPECT_EQ(c.loc(i, 2), want[i - 1][1]);
+    EXPECT_EQ(c.loc(i, 3), want[i - 1][2]);
+    EXPECT_EQ(c.parent(i, 1), want[i - 1][3]);
+    EXPECT_EQ(c.parent(i, 2), want[i - 1][4]);
+  }
+  EXPECT_EQ(c.nclust, 3);
+  // A pedigree that contradicts a known parent, or lacks an offspring, is refused.
+  auto wrong = rows_in_sample_order(rows);
+  wrong[3].mother = "UM9";
+  EXPECT_THROW(pedigree_columns(wrong), std::runtime_error);
+  EXPECT_THROW(rows_in_sample_order({rows.begin(), rows.begin() + 4}), std::runtime_error);
+  reset_all_modules();
 }
 
 // A whole run of the small project (two runs, so that the best run is chosen and reloaded),

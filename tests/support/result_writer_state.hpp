@@ -117,6 +117,61 @@ inline std::string check_cluster_sizes() {
   return err.str();
 }
 
+// The ids of column k of an (n, m) table, or of columns 1 and 2 together for k = 0 (one parent
+// pool: the two columns share one id space).
+inline std::pair<int4, int4> id_range_of(const FArray<int4, 2>& a, int4 n, int4 k) {
+  if (k > 0) return id_range(a, n, k);
+  std::set<int4> ids;
+  int4 top = 0;
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 c = 1; c <= 2; ++c) {
+      ids.insert(a(i, c));
+      top = std::max(top, a(i, c));
+    }
+  return {top, static_cast<int4>(ids.size())};
+}
+
+// The family counts of a configuration against its ids: dense ids 1..count in each column
+// (one parent pool: in both columns together, both counts the same).
+inline void check_family_counts(const FArray<int4, 2>& loc, const FStatic<int4, 1, 3>& count,
+                                int4 n, const char* what, std::ostringstream& err) {
+  const bool pool = variables.numsex == 1;
+  for (int4 col = 1; col <= 3; ++col) {
+    const auto [top, distinct] = id_range_of(loc, n, pool && col <= 2 ? 0 : col);
+    if (top != distinct || top != count(col))
+      err << what << "(" << col << ") is not the count of its configuration\n";
+  }
+}
+
+// A configuration described without its ids: per offspring and sex, the offspring that share
+// its family (one parent pool: through either column) and its assigned parent; and per
+// offspring the members of its cluster. With one parent pool the two roles of an offspring form
+// an unordered pair. Two configurations are the same when their descriptions are.
+using FamilyKey = std::pair<std::vector<int4>, int4>;
+inline std::vector<std::vector<FamilyKey>> describe_configuration(const std::vector<int>& fam1,
+                                                                  const std::vector<int>& fam2,
+                                                                  const std::vector<int>& clust,
+                                                                  const std::vector<int>& dad,
+                                                                  const std::vector<int>& mum) {
+  const bool pool = variables.numsex == 1;
+  const std::size_t n = fam1.size();
+  std::map<std::pair<int, int>, std::vector<int4>> members;  // (column or 0, id) -> offspring
+  std::map<int, std::vector<int4>> clusters;
+  for (std::size_t i = 0; i < n; ++i) {
+    members[{pool ? 0 : 1, fam1[i]}].push_back(static_cast<int4>(i) + 1);
+    members[{pool ? 0 : 2, fam2[i]}].push_back(static_cast<int4>(i) + 1);
+    clusters[clust[i]].push_back(static_cast<int4>(i) + 1);
+  }
+  std::vector<std::vector<FamilyKey>> d(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    FamilyKey k1{members[{pool ? 0 : 1, fam1[i]}], dad.empty() ? 0 : dad[i]};
+    FamilyKey k2{members[{pool ? 0 : 2, fam2[i]}], mum.empty() ? 0 : mum[i]};
+    if (pool && k2 < k1) std::swap(k1, k2);
+    d[i] = {k1, k2, FamilyKey{clusters[clust[i]], 0}};
+  }
+  return d;
+}
+
 }  // namespace result_state_detail
 
 // "" when the state is complete and consistent, else one line per problem found.
@@ -191,18 +246,10 @@ inline std::string check_result_writer_state() {
   }
 
   // The best configuration's counts.
-  for (int4 col = 1; col <= 3; ++col) {
-    const auto [top, distinct] = d::id_range(v.btindivloc, n, col);
-    if (top != distinct || top != v.btnumfamily(col))
-      err << "btnumfamily(" << col << ") is not the count of btindivloc\n";
-  }
+  d::check_family_counts(v.btindivloc, v.btnumfamily, n, "btnumfamily", err);
 
   // The current configuration: dense ids, its counts, cluster tables and sizes.
-  for (int4 col = 1; col <= 3; ++col) {
-    const auto [top, distinct] = d::id_range(v.crindivloc, n, col);
-    if (top != distinct || top != v.crnumfamily(col))
-      err << "crnumfamily(" << col << ") is not the count of crindivloc\n";
-  }
+  d::check_family_counts(v.crindivloc, v.crnumfamily, n, "crnumfamily", err);
   err << check_cluster_tables() << d::check_cluster_sizes();
 
   // Work tables, scratch marks and the visiting order.
@@ -227,18 +274,27 @@ inline std::string check_result_writer_state() {
     err << "indivorder not at number1tgt\n";
   if (!(v.timespent(1) >= 0.0)) err << "timespent(1) negative\n";
 
-  // The final checkpoint holds the best configuration.
+  // The final checkpoint holds the best configuration. It is written when the run ends, in the
+  // search's own ids; the best configuration is then decoded from the archive's head, whose ids
+  // may be numbered anew (and, with one parent pool, the two roles of an offspring swapped), so
+  // the two are compared as configurations.
   const std::string state = std::string(trim(v.midfilename(1).view()));
   if (!std::filesystem::exists(state)) {
     err << "no state checkpoint " << state << "\n";
   } else {
     const BestColumns b = read_best_configuration(state);
     bool same = static_cast<int4>(b.fam1.size()) == n;
-    for (int4 i = 1; i <= n && same; ++i) {
-      const auto x = static_cast<std::size_t>(i - 1);
-      same = b.fam1[x] == v.btindivloc(i, 1) && b.fam2[x] == v.btindivloc(i, 2) &&
-             b.clust[x] == v.btindivloc(i, 3) && b.dad[x] == v.btinferparent(i, 1) &&
-             b.mum[x] == v.btinferparent(i, 2);
+    if (same) {
+      BestColumns bt;
+      for (int4 i = 1; i <= n; ++i) {
+        bt.fam1.push_back(v.btindivloc(i, 1));
+        bt.fam2.push_back(v.btindivloc(i, 2));
+        bt.clust.push_back(v.btindivloc(i, 3));
+        bt.dad.push_back(v.btinferparent(i, 1));
+        bt.mum.push_back(v.btinferparent(i, 2));
+      }
+      same = d::describe_configuration(b.fam1, b.fam2, b.clust, b.dad, b.mum) ==
+             d::describe_configuration(bt.fam1, bt.fam2, bt.clust, bt.dad, bt.mum);
     }
     if (!same) err << "the state checkpoint's best configuration is not btindivloc\n";
   }
