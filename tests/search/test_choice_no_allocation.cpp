@@ -153,9 +153,11 @@ std::string example_with(const std::vector<std::pair<int, std::string>>& items) 
 // structure, whose extents are products of a family's parent and family counts, grow when a
 // family larger in one of those counts than any scored before arrives (the work growth count
 // says how many re-creations an iteration made, one allocation each). Every other buffer of
-// the search is taken at the size the sample bounds when the search begins, so an iteration
-// allocates exactly as often as it grows such an array, and a run whose clusters have all been
-// met allocates nothing (the pairwise score, method 0, uses none of them: zero there).
+// the search is taken at the size the sample bounds when the search begins, and the tables of
+// the cluster slots keep storage that holds any cluster of this project (at least 64 entries,
+// at most 4 times the cluster plus 64), so an iteration allocates exactly as often as it grows
+// such an array, and a run whose families have all been met allocates nothing (the pairwise
+// score, method 0, uses none of them: zero there).
 // Two events of a run store something new and are left out: an accepted move that makes a new
 // best of the analysis (its configuration joins the archive as a new record) and the end of a
 // temperature (its rescoring and updates). The stretch lies between two records of the
