@@ -18,11 +18,12 @@ namespace {
 // Records kept after an insertion that tests for duplicates.
 constexpr int4 archive_cap = 1000;
 
-// Rows i of a group table: the members' family ids in one configuration.
+// Rows i of a group table: the members' family ids in one configuration. A group holds no more
+// than the sample, so a growing table takes the sample's size at once.
 template <class T>
 void fit_table(FArray<T, 2>& a, int4 n) {
   if (a.allocated() && a.size(1) >= n) return;
-  if (!a.try_allocate(Dim(std::max(n, 1)), Dim(2))) stoponerror(0, "Update");
+  if (!a.try_allocate(Dim(std::max({n, variables.smplsize, 1})), Dim(2))) stoponerror(0, "Update");
 }
 
 // True when keys a(1..n) and b(1..n) split the n items alike: equal a-keys have equal b-keys
@@ -308,6 +309,27 @@ void archiveconfigremove() {
 void archiveconfigremoveall() {
   unlink_free_after(nullptr);
   variables.configptr = nullptr;
+}
+
+void size_archive_work() {
+  auto& w = configuration_work.tables;
+  const int4 n = std::max(variables.smplsize, 1);
+  fit(w.famcount, n);
+  fit(w.famcount2, n);
+  fit(w.order, n);
+  fit(w.members, n);
+  fit(w.sorted, n);
+  fit(w.key1, n);
+  fit(w.key2, n);
+  fit(w.x1, n);
+  fit(w.x2, n);
+  fit(w.y1, n);
+  fit(w.y2, n);
+  fit(w.parents, 2 * n);
+  fit(w.pairs, n);
+  fit(w.agree, n);
+  fit_table(w.ca, n);
+  fit_table(w.cb, n);
 }
 
 void equalconfigtest(int4& eq) {

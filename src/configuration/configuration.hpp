@@ -120,6 +120,9 @@ void archiveconfigremove();
 void archiveconfigremoveall();
 // eq = 1 when the current configuration equals the best one of the run.
 void equalconfigtest(int4& eq);
+// Takes the work tables of the equality tests and the priors at the sizes the sample bounds,
+// so that a search calling them for the first time late in a run allocates nothing then.
+void size_archive_work();
 // diff = 0 when rows 1..n of a and b (columns chkidx1..chkidx2: the families of the n offspring
 // members(1..n), members pointing at the first) group them alike in each compared column.
 void noneqtcluster(const FArray<int4, 2>& a, const FArray<int4, 2>& b, int4 n, const int4* members,

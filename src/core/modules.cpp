@@ -7,6 +7,7 @@
 #include "core/modules/pairwise_work.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
+#include "core/modules/work_growth.hpp"
 #include "core/random_numbers.hpp"
 #include "core/stem_lock.hpp"
 
@@ -33,6 +34,7 @@ void reset_all_modules() {
   likelihood_work = LikelihoodWork{};
   pairwise_work = PairwiseWork{};
   search_work = SearchWork{};
+  work_growth = WorkGrowth{};
   // State kept outside the modules: the random streams, the command line and the lock of the
   // output stem.
   random_stream_state = RandomStreamState{};

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "core/farray.hpp"
+#include "core/modules/work_growth.hpp"
 
 namespace kinrad::engine {
 
@@ -43,6 +44,7 @@ bool grow(FArray<T, R>& a, std::type_identity_t<std::array<Dim, R>> dims) {
     if (dims[d].hi < dims[d].lo) dims[d].hi = dims[d].lo;  // keep at least one entry
   }
   a.allocate(dims);
+  ++work_growth.count;
   return true;
 }
 

@@ -21,6 +21,8 @@
 #include "core/variables_routines.hpp"
 #include "model/model.hpp"
 #include "search/search.hpp"
+#include "core/modules/search_work.hpp"
+#include "search/move_verdict_internal.hpp"
 #include "search/search_internal.hpp"
 #include "search/update_internal.hpp"
 
@@ -91,6 +93,35 @@ void allocate_work_arrays() {
   if (!av.indivparentage.allocated()) av.indivparentage.allocate(Dim(n), Dim(2));
   if (!av.inferparentage.allocated()) av.inferparentage.allocate(Dim(n), Dim(2), Dim(2));
   if (!av.parentagefamily.allocated()) av.parentagefamily.allocate(Dim(n), Dim(2));
+}
+
+// The search's grow-only buffers whose need the sample bounds by a small multiple of its size,
+// taken at their full size before the first move: a buffer first used late in a run (a screen,
+// the archive's equality test, a sort variant) must not allocate inside a warm iteration. No
+// count of a move's rows, clusters, family ids or parent changes exceeds twice the sample.
+void size_search_work(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& w = search_work;
+  const auto n = static_cast<std::size_t>(std::max(v.smplsize, 1));
+  auto& vd = rs.verdict;
+  grow_verdict_work(vd.clusters, 1);
+  grow_verdict_work(vd.rows, 1);
+  grow_verdict_work(vd.order, 1);
+  grow_verdict_work(vd.pending, 1);
+  grow_verdict_work(vd.rowof, 1);
+  grow_verdict_work(vd.keys, 1);
+  grow_verdict_work(vd.ikeys, 1);
+  grow_verdict_work(w.idmark, 1);
+  for (FArray<int4, 2>* b : {&vd.block1, &vd.block2})
+    if (!b->allocated() || b->size(1) < v.smplsize) b->allocate(Dim(v.smplsize), Dim(4));
+  if (w.keys.size() < n + 1) w.keys.resize(n + 1);
+  w.roworder.reserve(n + 1);
+  w.sortkeys.reserve(n + 1);
+  // A validity test logs at most a sign and a parent of each sex for every offspring, and the
+  // parent-offspring entry of each listed change (at most one per offspring and sex).
+  av.checkundo.reserve(6 * n + 8);
+  size_archive_work();
 }
 
 // Which sex the data fix as one known sibship of the whole sample, and the sex whose sibships
@@ -445,6 +476,7 @@ void anneal(int4& firstq, int4 iround) {
   rs.lastsavecpu = rs.starttime;
   rs.reduceperiod = v.fulllikelihoodmethodq == 0 ? 100000 : 10000;
   allocate_work_arrays();
+  size_search_work(rs);
   rs.cp.moveweight.allocate(Dim(n), Dim(2));
   rs.cp.moveweight.fill(1000);
   if (v.locus2.allocated() && v.locus2(0) > 0) computegtypefre(0, 0);
