@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   int8 last = 0;
   double scoring_s = 0.0;  // in score_proposal, scored iterations
   double scored_s = 0.0;   // whole body of the scored iterations
+  double rows = 0.0;       // offspring in the rebuilt clusters, scored iterations
   search_hooks = SearchHooks{};
   search_hooks.body = [&](RunState& rs) {
     if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
     score_proposal(rs);
     const auto s1 = Clock::now();
     ++scored;
+    rows += kind == 1 ? annealvariables.numindiv(1) + annealvariables.numindiv(2)
+                      : rs.choice.ownclustersize;
     if (rs.cp.prescreencounts[1] != pre && rs.verdict.prescreen == 1) ++prescreened;
     MoveOutcome o = MoveOutcome::completed;
     if (rs.verdict.acceptq != 1) {
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
   const int8 iterations = std::max<int8>(last, 1);
 
   // One full rescoring of the final configuration, repeated for a stable figure.
-  const int reps = 20;
+  const int reps = 200;
   const auto t1 = std::chrono::steady_clock::now();
   real8 sink = 0.0;
   for (int r = 0; r < reps; ++r) {
@@ -142,6 +145,9 @@ int main(int argc, char** argv) {
                 "scoring %.3f us (%.3f of a full rescoring)\n",
                 scored_s / scored * 1e6, scored_s / scored / rescore, scoring_s / scored * 1e6,
                 scoring_s / scored / rescore);
+    std::printf("the rebuilt clusters hold %.1f offspring per scored iteration (%.3f of the "
+                "sample)\n",
+                rows / scored, rows / scored / v.smplsize);
   }
   // What the rescoring cost depends on: the clusters and the offspring pairs within them.
   {
