@@ -199,7 +199,10 @@ int main(int argc, char** argv) {
     check += out[1] - out[0];
   }
   change_us /= moves;
-  std::printf("n = %d, clusters %d, score %.6e\n", n, v.crnumfamily(3), whole);
+  long long pairs = 0;
+  for (const auto& m : smp.members) pairs += static_cast<long long>(m.size() * (m.size() - 1) / 2);
+  std::printf("n = %d, clusters %d, %lld offspring pairs within clusters, score %.6e\n", n,
+              v.crnumfamily(3), pairs, whole);
   std::printf("whole score: %.2f us per call (mean of %d)\n", whole_us, reps);
   std::printf("score change: %.3f us per move (mean of %d moves, %.1f rows each; sum %.3e)\n",
               change_us, moves, rows / moves, check);

@@ -21,6 +21,8 @@
 #include "pairwise/pairwise.hpp"
 #include "program/prepare_analysis.hpp"
 #include "search/search.hpp"
+#include "search/move_stages.hpp"
+#include "search/move_verdict_internal.hpp"
 #include "search/search_internal.hpp"
 
 namespace {
@@ -60,19 +62,43 @@ int main(int argc, char** argv) {
   auto& v = variables;
   const int method = v.fulllikelihoodmethodq == 0 ? 0 : (v.quicksearchq == 1 ? 2 : 1);
 
-  // The iteration body of the program, counted; the run ends after `limit` iterations.
+  // The iteration body of the program (choice, proposal, verdict as move_body and decide_move
+  // run them), counted; the scoring of the scored iterations and their whole body are timed
+  // apart. The run ends after `limit` iterations.
+  using Clock = std::chrono::steady_clock;
   int8 scored = 0;
   int8 prescreened = 0;
   int8 last = 0;
+  double scoring_s = 0.0;  // in score_proposal, scored iterations
+  double scored_s = 0.0;   // whole body of the scored iterations
+  double rows = 0.0;       // offspring in the rebuilt clusters, scored iterations
   search_hooks = SearchHooks{};
   search_hooks.body = [&](RunState& rs) {
     if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
     last = rs.cp.numiterate;
-    const int8 before = rs.cp.nfail2;
+    const auto b0 = Clock::now();
+    if (!choose_move(rs)) return MoveOutcome::refused;
+    if (!build_proposal(rs)) return MoveOutcome::refused;
+    const int4 kind = annealvariables.movingtype;
+    if (kind != 1 && kind != 2) return decide_move(rs);
     const real8 pre = rs.cp.prescreencounts[1];
-    const MoveOutcome o = move_body(rs);
-    if (rs.cp.nfail2 != before) ++scored;
+    const auto s0 = Clock::now();
+    score_proposal(rs);
+    const auto s1 = Clock::now();
+    ++scored;
+    rows += kind == 1 ? annealvariables.numindiv(1) + annealvariables.numindiv(2)
+                      : rs.choice.ownclustersize;
     if (rs.cp.prescreencounts[1] != pre && rs.verdict.prescreen == 1) ++prescreened;
+    MoveOutcome o = MoveOutcome::completed;
+    if (rs.verdict.acceptq != 1) {
+      undo_proposal(rs);
+    } else {
+      commit_proposal(rs);
+      if (apply_accepted(rs)) o = MoveOutcome::end_run;
+    }
+    const auto b1 = Clock::now();
+    scoring_s += std::chrono::duration<double>(s1 - s0).count();
+    scored_s += std::chrono::duration<double>(b1 - b0).count();
     return o;
   };
   int4 firstq = 1;
@@ -85,7 +111,7 @@ int main(int argc, char** argv) {
   const int8 iterations = std::max<int8>(last, 1);
 
   // One full rescoring of the final configuration, repeated for a stable figure.
-  const int reps = 20;
+  const int reps = 200;
   const auto t1 = std::chrono::steady_clock::now();
   real8 sink = 0.0;
   for (int r = 0; r < reps; ++r) {
@@ -112,9 +138,31 @@ int main(int argc, char** argv) {
   std::printf("full rescoring of the final configuration: %.3f us (%.1f iterations' worth)\n",
               rescore * 1e6, rescore / (run / iterations));
   // An upper bound of the cost of a scored iteration: the whole run's time over the scored ones.
-  if (scored > 0)
+  if (scored > 0) {
     std::printf("per scored iteration at most %.3f us (%.3f of a full rescoring)\n",
                 run / scored * 1e6, run / scored / rescore);
+    std::printf("scored iterations timed: %.3f us each (%.3f of a full rescoring), of which the "
+                "scoring %.3f us (%.3f of a full rescoring)\n",
+                scored_s / scored * 1e6, scored_s / scored / rescore, scoring_s / scored * 1e6,
+                scoring_s / scored / rescore);
+    std::printf("the rebuilt clusters hold %.1f offspring per scored iteration (%.3f of the "
+                "sample)\n",
+                rows / scored, rows / scored / v.smplsize);
+  }
+  // What the rescoring cost depends on: the clusters and the offspring pairs within them.
+  {
+    std::vector<int8> size(static_cast<std::size_t>(v.crnumfamily(3)) + 1, 0);
+    for (int4 i = 1; i <= v.smplsize; ++i) ++size[static_cast<std::size_t>(v.crindivloc(i, 3))];
+    int8 pairs = 0;
+    int4 largest = 0;
+    for (const int8 k : size) {
+      pairs += k * (k - 1) / 2;
+      largest = std::max(largest, static_cast<int4>(k));
+    }
+    std::printf("final configuration: %d clusters (largest %d), %lld offspring pairs within "
+                "clusters\n",
+                v.crnumfamily(3), largest, static_cast<long long>(pairs));
+  }
   std::printf("final score %.6f, best %.6f (%g)\n", v.crloglikelihood, v.btloglikelihood, sink);
   return 0;
 }

@@ -70,6 +70,25 @@ void apply_parents(RunState& rs) {
     if (av.numindivparentage(s) > 0 && el.ubound(2) >= s) el(0, s) = -1;
 }
 
+// Passes over a whole column of the configuration (an id renumbered wherever it is carried),
+// written as blocks of eight of fixed length so that the compiler turns them into vector
+// compares and adds at -O2; the scalar tail takes the rest. Each entry ends as the plain
+// element-by-element loop leaves it.
+void replace_id(int4* col, int4 n, int4 from, int4 to) {
+  const int4 d = to - from;
+  int4 i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int4 k = 0; k < 8; ++k) col[i + k] += col[i + k] == from ? d : 0;
+  for (; i < n; ++i) col[i] += col[i] == from ? d : 0;
+}
+
+void lower_ids_above(int4* col, int4 n, int4 above) {
+  int4 i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int4 k = 0; k < 8; ++k) col[i + k] -= col[i + k] > above ? 1 : 0;
+  for (; i < n; ++i) col[i] -= col[i] > above ? 1 : 0;
+}
+
 // Calls f(window, row) for every row of both sides.
 template <class F>
 void each_side_row(F f) {
@@ -145,9 +164,8 @@ void renumber_families(int4 col1, int4 col2, int4& count) {
     }
     if (e >= hi) break;
     const int4 x = emptied[e++];
-    for (int4 i = 1; i <= v.smplsize; ++i)
-      for (int4 c = col1; c <= col2; ++c)
-        if (v.crindivloc(i, c) == top) v.crindivloc(i, c) = x;
+    // The id `top` may be carried by any offspring outside the rows.
+    for (int4 c = col1; c <= col2; ++c) replace_id(&v.crindivloc(1, c), v.smplsize, top, x);
     each_side_row([&](FView<int4, 2>& win, int4 r) {
       for (int4 c = col1; c <= col2; ++c)
         if (win(r, c) == top) win(r, c) = x;
@@ -202,25 +220,32 @@ void apply_clusters(RunState& rs, real8& sum) {
   // The touched clusters leave their slots.
   const int4 oldcount = v.crnumfamily(3);
   int4 nused = oldcount;
+  int4 slot2 = 0;
   const int4 slot1 = v.indivclusterindex(own);
   replacecluster(own, slot1);
   --nused;
   if (av.equalconfig == 0 && ch.hostclustersize > 0) {
-    int4 slot2 = v.indivclusterindex(host);
+    slot2 = v.indivclusterindex(host);
     if (slot2 == oldcount) slot2 = slot1;
     replacecluster(host, slot2);
     --nused;
   }
 
-  // An emptied own cluster gives up its id: the ids above it move down by one.
+  // An emptied own cluster gives up its id: the ids above it move down by one, the offspring's
+  // in one vector pass over the column, the per-cluster tables and the slot of each id as
+  // blocks.
+  const int4 removed = nused;
   int4 maxid = oldcount;
   if (vd.ownemptied != 0) {
-    for (int4 i = 1; i <= v.smplsize; ++i)
-      if (v.crindivloc(i, 3) > own) --v.crindivloc(i, 3);
-    for (int4 id = own; id < oldcount; ++id) {
-      v.crfamilylogl(id) = v.crfamilylogl(id + 1);
-      av.clustersizet(id) = av.clustersizet(id + 1);
-      for (int4 j = 1; j <= 6; ++j) av.clustersize(j, id) = av.clustersize(j, id + 1);
+    lower_ids_above(&v.crindivloc(1, 3), v.smplsize, own);
+    if (own < oldcount) {
+      std::copy(&v.crfamilylogl(own + 1), &v.crfamilylogl(oldcount) + 1, &v.crfamilylogl(own));
+      std::copy(&av.clustersizet(own + 1), &av.clustersizet(oldcount) + 1,
+                &av.clustersizet(own));
+      std::copy(&av.clustersize(1, own + 1), &av.clustersize(6, oldcount) + 1,
+                &av.clustersize(1, own));
+      std::copy(&v.indivclusterindex(own + 1), &v.indivclusterindex(oldcount) + 1,
+                &v.indivclusterindex(own));
     }
     maxid = oldcount - 1;
     for (int4 k = 0; k < vd.nclusters; ++k) {
@@ -289,7 +314,29 @@ void apply_clusters(RunState& rs, real8& sum) {
   });
   av.lastfamilyid(1) = 0;
   av.lastfamilyid(2) = 0;
-  setindivclusterindex();
+  // The slot of each cluster id: only the slots the move emptied or filled changed (the two
+  // it freed, which took the last slots in use, and those from the first free one on); the
+  // other clusters kept their slots and, above an emptied own cluster, were shifted with their
+  // ids above.
+  {
+    const auto note = [&](int4 c) {
+      const int4 first = v.indivclusteridx(c);
+      if (first >= 1) v.indivclusterindex(v.crindivloc(first, 3)) = static_cast<int2>(c);
+    };
+    note(slot1);
+    if (slot2 > 0) note(slot2);
+    for (int4 c = removed + 1; c <= v.crnumfamily(3); ++c) note(c);
+#ifndef NDEBUG
+    for (int4 c = 1; c <= v.crnumfamily(3); ++c) {
+      const int4 first = v.indivclusteridx(c);
+      assert(first < 1 || v.indivclusterindex(v.crindivloc(first, 3)) == c);
+    }
+    for (int4 id = 1; id <= v.crnumfamily(3); ++id) {
+      const int4 c = v.indivclusterindex(id);
+      assert(c >= 1 && v.indivclusteridx(c) >= 1 && v.crindivloc(v.indivclusteridx(c), 3) == id);
+    }
+#endif
+  }
   // The marks of the own cluster's families that the proposal held are released.
   if (v.selectedfamily.allocated())
     for (int4 f = 1; f <= av.numberfsfamily1 && f <= v.selectedfamily.ubound(1); ++f)

@@ -157,12 +157,18 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
     const int4 q = pfather ? mother_of(f) : father_of(f);
     const real8* wq = prior_of(q);
     const int4 nq = lv.hsprobdim(q);
+    // The mate's genotypes that count, listed once for all of p's (ascending, as summed), in
+    // the scratch of phase 2 (free while weighing).
+    int4* mate = &lv.reduceorder(1);
+    int4 nmate = 0;
+    for (int4 j = 1; j <= nq; ++j)
+      if (wq[j - 1] > 1e-300 && mate_keeps(q, j)) mate[nmate++] = j;
     real8 top = 0.0;
     for (int4 k = 0; k < nalive; ++k) {
       const int4 g = alive[k];
       real8 sum = 0.0;
-      for (int4 j = 1; j <= nq; ++j) {
-        if (wq[j - 1] <= 1e-300 || !mate_keeps(q, j)) continue;
+      for (int4 i = 0; i < nmate; ++i) {
+        const int4 j = mate[i];
         sum += (pfather ? t(g, j) : t(j, g)) * wq[j - 1];
       }
       val[g - 1] = sum;
