@@ -21,6 +21,7 @@
 #include "program/prepare_analysis.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
+#include "support/one_search.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
@@ -206,20 +207,8 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
     search_hooks.on_rule = [&](const RuleEvent& e) {
       if (e.end != RuleEnd::none) excused[static_cast<std::size_t>(last)] = 1;
     };
-    reset_all_modules();
-    set_command_line({"VER:0", "RND:4711", "ARC:0"});
-    // The program's sequence up to the search.
-    const testing_support::StageOutcome o = testing_support::run_stage([&] {
-      getcommands();
-      prepare_analysis({.quiet = true, .check_data = false, .tables = true, .named_phases = false});
-      variables.displayq = 0;
-      variables.bestlogl = -1e300;
-      pairrelation();
-      if (variables.smplsize > 49) setcluster();
-      int4 firstq = 1;
-      variables.krun = 1;
-      anneal(firstq, 5);
-    });
+    const testing_support::StageOutcome o =
+        testing_support::run_one_search({"VER:0", "RND:4711", "ARC:0"});
     search_hooks = SearchHooks{};
     ASSERT_FALSE(o.stopped) << o.errorfile;
     ASSERT_EQ(last, r.to);
@@ -238,7 +227,9 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
     // The events left out are rare once the run is warm.
     EXPECT_GT(checked, (r.to - r.from) * 9 / 10);
     EXPECT_TRUE(list.empty()) << "iterations that allocated other than to grow:" << list;
-    if (std::string(r.method) == "0") EXPECT_EQ(growing, 0);
+    if (std::string(r.method) == "0") {
+      EXPECT_EQ(growing, 0);
+    }
     // A larger family than any before is a rare event once warm.
     EXPECT_LE(growing * 100, checked);
   }

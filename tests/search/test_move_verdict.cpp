@@ -31,6 +31,7 @@
 #include "program/prepare_analysis.hpp"
 #include "search/search.hpp"
 #include "support/cluster_consistency.hpp"
+#include "support/one_search.hpp"
 #include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
 
@@ -906,19 +907,8 @@ TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
     commit_proposal(rs);
     return apply_accepted(rs) ? MoveOutcome::end_run : MoveOutcome::completed;
   };
-  reset_all_modules();
-  set_command_line({"VER:0", "RND:97531", "ARC:0"});
-  const testing_support::StageOutcome o = testing_support::run_stage([&] {
-    getcommands();
-    prepare_analysis({.quiet = true, .check_data = false, .tables = true, .named_phases = false});
-    variables.displayq = 0;
-    variables.bestlogl = -1e300;
-    pairrelation();
-    if (variables.smplsize > 49) setcluster();
-    int4 firstq = 1;
-    variables.krun = 1;
-    anneal(firstq, 5);
-  });
+  const testing_support::StageOutcome o =
+      testing_support::run_one_search({"VER:0", "RND:97531", "ARC:0"});
   search_hooks = SearchHooks{};
   ASSERT_FALSE(o.stopped) << o.errorfile;
   for (const std::string& p : problems) ADD_FAILURE() << p;
