@@ -432,7 +432,11 @@ bool carry_parents(int4 s) {
       if (passed_over(row)) continue;
       const int4 d = row.family(s);
       const int4 o = row.offspring();
-      if (d != before && av.selectedprntidxq2(o) == 0 && av.selectedprntidxq1(d) <= 1)
+      // A row with a known parent maps its family wherever it stands in the run: the
+      // family cannot take any other parent, and a member listed before it may be a moved
+      // offspring that still records the parent of the family it leaves.
+      const bool known = v.indivparent(o, s) >= 1;
+      if ((d != before || known) && av.selectedprntidxq2(o) == 0 && av.selectedprntidxq1(d) <= 1)
         av.selectedprntidxq1(d) = v.inferparent2(o, s) + 1;
       before = d;
     }
@@ -446,9 +450,15 @@ bool carry_parents(int4 s) {
       const int4 d = row.family(s);
       if (av.selectedprntidxq1(d) == 0) continue;
       const int4 p = av.selectedprntidxq1(d) - 1;
+      // An offspring with a known parent holds it in indivparent alone (inferparent stays 0):
+      // a family that keeps that parent leaves it as it is, and one given any other parent
+      // would replace a known parent, which is refused.
+      const int4 kp = v.indivparent(o, s);
+      if (kp >= 1) {
+        if (p != kp) kept = false;
+        continue;
+      }
       if (p == v.inferparent(o, s)) continue;
-      // A known parent is never replaced: such a proposal is dropped.
-      if (v.indivparent(o, s) >= 1) kept = false;
       av.selectedprntidxq2(o) = 1;
       add_entry(s, o, v.inferparent(o, s), p, d);
     }
@@ -486,8 +496,12 @@ bool carry_across_roles() {
         const int4 d = row.family(r);
         if (av.selectedprntidxq2(o) != 0 || av.selectedprntidxq1(d) == 0) continue;
         const int4 p = av.selectedprntidxq1(d) - 1;
+        const int4 kp = v.indivparent(o, r);
+        if (kp >= 1) {
+          if (p != kp) kept = false;
+          continue;
+        }
         if (p == v.inferparent(o, r)) continue;
-        if (v.indivparent(o, r) >= 1) kept = false;
         av.selectedprntidxq2(o) = 1;
         add_entry(r, o, v.inferparent(o, r), p, d);
       }
@@ -656,14 +670,23 @@ bool individual_move(const FStatic<int4, 1, 4>& numassign, int4 movekind) {
   bool reparented = false;
   const bool anyassigned = numassign(1) > 0 || numassign(2) > 0;
   for (int4 s = 1; s <= numsex; ++s) {
-    if (!anyassigned || ncand(s) < 1 || v.sibshipdone(s) != 0) continue;
+    if (ncand(s) < 1 || v.sibshipdone(s) != 0) continue;
+    // A known parent whose family changes members changes their parent even when no entry
+    // is proposed (it lives in indivparent, and its family's other members must take it or
+    // lose it), so its parents are carried even without any assigned candidate.
+    const bool knownmoves = v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0;
+    if (!anyassigned && !knownmoves) continue;
     ran(s) = 1;
-    // A destination whose sampled parent is taken away changes its members' parent even when
-    // no moved offspring's own parent changes, so the carrying below must still run.
-    if (propose_sex(s, movekind)) reparented = true;
-    if (s == 1) haploid_father(movekind);
-    if (v.anyknownprntq(s) != 0 && flag(s) != 0 && moved(s) != 0 && !bind_known_parents(s))
-      return false;
+    if (anyassigned) {
+      // A destination whose sampled parent is taken away changes its members' parent even
+      // when no moved offspring's own parent changes, so the carrying below must still run.
+      if (propose_sex(s, movekind)) reparented = true;
+      if (s == 1) haploid_father(movekind);
+    }
+    if (knownmoves) {
+      if (!bind_known_parents(s)) return false;
+      reparented = true;
+    }
   }
   if (selfing_in_play())
     for (int4 r = 1; r <= 2; ++r)
@@ -841,16 +864,17 @@ bool family_move(FStatic<int4, 1, 3>& familymove, int4 movepos, FArray<int4, 2>&
   // With selfing in play the two roles' entries of one offspring are linked: column t of
   // indivloc3 holds, for the role-t entry k, the index of the other role's entry (0: none).
   if (selfing) link_roles();
-  // A sampled parent may replace no known parent, and a selfed offspring keeps one parent in
-  // both roles.
+  // No parent may replace a known one: neither a sampled candidate nor the unsampled parent,
+  // which would leave the known parent's offspring alone with it in a family whose other
+  // members lose it. A selfed offspring keeps one parent in both roles.
   for (int4 t = 1; t <= 2; ++t) {
     if (v.numknownprnt(t) == 0 && !selfing) continue;
     const int4 u = 3 - t;
     for (int4 k = 1; k <= av.numindivparentage(t); ++k) {
       const int4 np = av.inferparentage(k, t, 2);
-      if (np <= 0) continue;
       const int4 o = av.indivparentage(k, t);
-      if (v.indivparent(o, t) > 0) return false;
+      if (v.indivparent(o, t) > 0 && np != v.indivparent(o, t)) return false;
+      if (np <= 0) continue;
       if (!selfing || v.crindivloc(o, 1) != v.crindivloc(o, 2)) continue;
       const int4 j = av.indivloc3(k, t);
       const int4 p = j > 0 ? av.inferparentage(j, u, 2) : v.inferparent(o, u);

@@ -4,6 +4,7 @@
 // marks left clear.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -189,6 +190,104 @@ TEST(ParentageAssign, ExistingFamilyKeepsItsSampledParent) {
     }
     EXPECT_NEAR(kept, row.keep * kProposals, tolerance(kProposals, row.keep));
   }
+}
+
+// A known parent lives in indivparent (and inferparent2) of its own offspring only; the other
+// members of its family hold it as their assigned parent. Offspring 4 has the known father 2
+// and shares family 2 with 5 and 6, who hold him. Offspring 1 (father q of family 1) moves into
+// family 2. By hand: the destination keeps 2 and offspring 1 alone takes him, (1, q, 2), with no
+// entry for 4; a proposal that takes the father away from the destination (ran2() < 0.11 with
+// q = 3) is refused, since 4 keeps him. With q = 0 the taken-away father (ran2() < 0.01) is
+// no change for offspring 1, so family 2 is carried its known father all the same. Without
+// any assigned candidate (no proposals are drawn) the carrying still runs.
+TEST(ParentageAssign, OffspringJoiningAKnownParentTakesIt) {
+  struct Row {
+    int4 q;
+    int4 numassign;
+    double admissible;  // share of admissible proposals
+  };
+  for (const Row& row : {Row{3, 1, 0.89}, Row{0, 1, 1.0}, Row{0, 0, 1.0}}) {
+    SCOPED_TRACE(testing::Message() << "q " << row.q << " numassign " << row.numassign);
+    setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, 6, 6, {row.q, 2});
+    auto& v = variables;
+    v.indivparent(4, 1) = 2;
+    v.inferparent(4, 1) = 0;
+    v.knownprntq(2, 1) = 1;
+    v.numknownprnt(1) = 1;
+    v.numknownprnt(3) = 1;
+    v.anyknownprntq(1) = 1;
+    start_stream(4242);
+    int4 admissible = 0;
+    const int4 proposals = 20000;
+    for (int4 t = 0; t < proposals; ++t) {
+      build_individual_move({1, {}, 2, 1, 1});
+      Call call;
+      call.numassign(1) = row.numassign;
+      if (call() == 1) {
+        ++admissible;
+        ASSERT_EQ(entries(1), (std::vector<Entry>{{1, row.q, 2}})) << "proposal " << t;
+        ASSERT_EQ(annealvariables.numindivparentage(2), 0);
+      }
+      expect_scratch_clear();
+    }
+    EXPECT_NEAR(admissible, row.admissible * proposals, tolerance(proposals, row.admissible));
+  }
+}
+
+// Offspring 4 with the known father 2, alone in family 2, moves into family 1 (unsampled
+// father; offspring 1 to 3). By hand: family 1 takes the known father, so 1, 2 and 3 get
+// (o, 0, 2) and 4 none, whatever the draws and whether or not any candidate is assigned.
+TEST(ParentageAssign, KnownParentReachesTheFamilyItJoins) {
+  for (int4 numassign : {0, 1}) {
+    SCOPED_TRACE(numassign);
+    for (int4 seed = 1; seed <= 300; ++seed) {
+      setup({1, 1, 1, 2, 3, 3}, {1, 1, 1, 1, 1, 1}, 6, 6, {0, 0, 0});
+      auto& v = variables;
+      v.indivparent(4, 1) = 2;
+      v.inferparent2(4, 1) = 2;
+      v.knownprntq(2, 1) = 1;
+      annealvariables.unassignedcnd(2, 1) = 0;
+      v.numknownprnt(1) = 1;
+      v.numknownprnt(3) = 1;
+      v.anyknownprntq(1) = 1;
+      start_stream(seed);
+      build_individual_move({4, {}, 1, 1, 1});
+      Call call;
+      call.numassign(1) = numassign;
+      ASSERT_EQ(call(), 1) << "seed " << seed;
+      auto got = entries(1);
+      std::sort(got.begin(), got.end(), [](const Entry& a, const Entry& b) { return a.o < b.o; });
+      ASSERT_EQ(got, (std::vector<Entry>{{1, 0, 2}, {2, 0, 2}, {3, 0, 2}})) << "seed " << seed;
+      ASSERT_EQ(annealvariables.numindivparentage(2), 0);
+      expect_scratch_clear();
+    }
+  }
+}
+
+// A family move of family 2 (known father 2 of offspring 4, held by 5 and 6) moved through
+// offspring 5: a new sampled father would replace the known one, and taking him away (new
+// father 0) would leave 4 alone with him. Every such proposal is refused.
+TEST(ParentageAssign, FamilyMoveNeverTakesAKnownParentAway) {
+  int4 unsampled = 0;
+  for (int4 seed = 1; seed <= 2000; ++seed) {
+    setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, 6, 6, {0, 2});
+    auto& v = variables;
+    v.indivparent(4, 1) = 2;
+    v.inferparent(4, 1) = 0;
+    v.knownprntq(2, 1) = 1;
+    v.numknownprnt(1) = 1;
+    v.numknownprnt(3) = 1;
+    v.anyknownprntq(1) = 1;
+    start_stream(seed);
+    testing_support::build_family_move(5, 3, 1);
+    Call call;
+    call.familymove(3) = 1;
+    call.numunassigned(1) = 5;
+    ASSERT_EQ(call(), 0) << "seed " << seed << ", new father " << call.familymove(2);
+    if (call.familymove(2) == 0) ++unsampled;
+    expect_scratch_clear();
+  }
+  EXPECT_GT(unsampled, 0);  // the draw of the unsampled father (1 in 100) was met
 }
 
 // Which candidates a new family receives: up to 9 candidates uniformly; from 10 on, the best

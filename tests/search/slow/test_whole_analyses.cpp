@@ -119,12 +119,9 @@ Analysis analyse(const fs::path& data, const fs::path& truthfile) {
   return a;
 }
 
-// Disabled while a known fault stands: no other offspring ever joins the family of an offspring
-// whose parent is known from the input (the parentage proposal compares the carried parent with
-// the assignment, which never holds a known parent, and drops the move), so the example's best
-// scores about 112 below its true configuration and leaves most candidates unassigned. Run it
-// with --gtest_also_run_disabled_tests once that is mended.
-TEST(WholeAnalysisSlow, DISABLED_ExampleProjectAgainstItsTruth) {
+// The example has known parents of both sexes: the other offspring of their families must
+// join them (a known parent lives only in indivparent, so the family carries it to them).
+TEST(WholeAnalysisSlow, ExampleProjectAgainstItsTruth) {
   const fs::path ex = fs::path(KINRAD_TESTS_DIR) / ".." / "examples";
   const Analysis a = analyse(ex / "kinrad2.dat", ex / "kinrad2.truth.txt");
   ASSERT_EQ(a.truth.size(), 60u);
