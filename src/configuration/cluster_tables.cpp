@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <stdexcept>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "core/modules/annealvariables.hpp"
 #include "core/modules/configuration_work.hpp"
 #include "core/modules/variables.hpp"
+#include "core/modules/work_growth.hpp"
 
 namespace kinrad {
 
@@ -39,17 +41,49 @@ void swap_slot_lists(int4 a, int4 b) {
   if (v.indivclusterj.allocated()) std::swap(v.indivclusterj(a), v.indivclusterj(b));
 }
 
+// Re-shapes the table of slot c for the cluster it receives. Free slots keep the storage of
+// the clusters they held, so that once a run has met the sizes of clusters it makes, registering
+// one allocates nothing, where each slot alone would reallocate whenever a large cluster
+// follows a small one in it or the reverse: a slot's storage whose size does not suit the
+// cluster is exchanged with the same table of a free slot whose storage does, and when none
+// does, it is kept in a free slot without storage (the highest, the last to be registered
+// again) rather than released before new storage is taken. Each slot holds one storage per
+// table, so the storage kept is bounded by the slots the sample has.
+template <class T, int R>
+void fit_slot(FArray<FArray<T, R>, 1>& table, int4 c, std::array<Dim, R> dims) {
+  const auto& idx = variables.indivclusteridx;
+  if (!table(c).holds(dims)) {
+    const index_t top = std::min(table.ubound(1), idx.ubound(1));
+    index_t empty = 0;
+    bool found = false;
+    for (index_t f = top; f >= 1 && !found; --f) {
+      if (f == c || idx(f) != -1) continue;
+      if (table(f).holds(dims)) {
+        std::swap(table(c), table(f));
+        found = true;
+      } else if (empty == 0 && !table(f).allocated()) {
+        empty = f;
+      }
+    }
+    if (!found) {
+      if (empty != 0 && table(c).allocated()) std::swap(table(c), table(empty));
+      ++work_growth.slots;
+    }
+  }
+  table(c).reshape(dims);
+}
+
 // The lists every registration allocates first.
 bool allocate_slot(int4 c, const int4* cnt, int4 n) {
   auto& v = variables;
   // The slot's tables keep their storage from cluster to cluster (the search re-registers
   // clusters at every accepted move).
-  v.indivcluster(c).reshape(Dim(n));
+  fit_slot(v.indivcluster, c, {Dim(n)});
   const bool lists = v.indivcluster1.allocated();
   if (lists) {
-    v.indivcluster1(c).reshape(Dim(cnt[3]));
-    v.indivclustern(c).reshape(Dim(cnt[0] + cnt[1] + 1));
-    v.indivcluster2(c).reshape(Dim(n - cnt[3]));
+    fit_slot(v.indivcluster1, c, {Dim(cnt[3])});
+    fit_slot(v.indivclustern, c, {Dim(cnt[0] + cnt[1] + 1)});
+    fit_slot(v.indivcluster2, c, {Dim(n - cnt[3])});
   }
   return lists;
 }
@@ -211,7 +245,7 @@ void addcluster2(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4
 void addcluster1(int4 c, int4 n, int4 m, const int4* rows) {
   auto& v = variables;
   auto& av = annealvariables;
-  v.indivcluster(c).reshape(Dim(n));
+  fit_slot(v.indivcluster, c, {Dim(n)});
   for (int4 t = 1; t <= m; ++t) {
     const int4 i = v.indivlocprt(rows[t - 1], 4);
     v.indivcluster(c)(t) = static_cast<int2>(i);
@@ -230,7 +264,7 @@ void addfamilycluster(const int4* cnt, int4 c) {
   const int4 p2 = cnt[1];
   const int4 np = p1 + p2;
   const auto nfam = static_cast<int4>(v.indivcluster1(c).size());
-  if (v.numsex == 1) v.indivclusterj(c).reshape(Dim(np));
+  if (v.numsex == 1) fit_slot(v.indivclusterj, c, {Dim(np)});
   // Family counts per parent become the offsets of the parents' blocks.
   auto& loc = v.indivclustern(c);
   int4 sum = 0;
@@ -248,8 +282,8 @@ void addfamilycluster(const int4* cnt, int4 c) {
     npart.allocate(Dim(std::max(rows_needed, v.smplsize)), Dim(2));
   for (int4 k = 1; k <= p1; ++k) npart(k, 1) = 0;
   for (int4 k = 1; k <= p2; ++k) npart(k, 2) = 0;
-  v.indivclusterm(c).reshape(Dim(2 * nfam));
-  v.indivclusterf(c).reshape(Dim(nfam), Dim(2));
+  fit_slot(v.indivclusterm, c, {Dim(2 * nfam)});
+  fit_slot(v.indivclusterf, c, {Dim(nfam), Dim(2)});
   for (int4 s = 1; s <= 2; ++s) {
     for (int4 f = 1; f <= nfam; ++f) {
       const int4 i = v.indivcluster1(c)(f);

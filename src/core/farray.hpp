@@ -135,7 +135,7 @@ class FArray {
     const index_t total = l.shape(dims);
     const auto need = static_cast<std::size_t>(total > 0 ? total : 1);
     const std::size_t most = 4 * need + 64;
-    if (data_ == nullptr || capacity_ < need || capacity_ > most) {
+    if (!holds(dims)) {
       const std::size_t room = std::min(std::max({need, 2 * capacity_, std::size_t{64}}), most);
       delete[] data_;
       data_ = nullptr;
@@ -148,6 +148,13 @@ class FArray {
     }
     layout_ = l;
     for (std::size_t i = 0; i < need; ++i) data_[i] = T();
+  }
+  // Whether reshape to these bounds keeps the present storage.
+  [[nodiscard]] bool holds(std::array<Dim, R> dims) const {
+    FLayout<R> l{};
+    const index_t total = l.shape(dims);
+    const auto need = static_cast<std::size_t>(total > 0 ? total : 1);
+    return data_ != nullptr && capacity_ >= need && capacity_ <= 4 * need + 64;
   }
   void reshape(Dim d0) requires(R == 1) { reshape(std::array<Dim, R>{d0}); }
   void reshape(Dim d0, Dim d1) requires(R == 2) { reshape(std::array<Dim, R>{d0, d1}); }

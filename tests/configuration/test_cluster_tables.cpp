@@ -13,6 +13,7 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration_fixture.hpp"
+#include "core/modules/work_growth.hpp"
 #include "support/cluster_consistency.hpp"
 
 namespace kinrad::test {
@@ -112,7 +113,6 @@ struct MoveSimulator {
 
   void step() {
     auto& v = variables;
-    auto& av = annealvariables;
     const int4 n = v.smplsize;
     const bool pool = v.numsex == 1;
     const bool dmono = v.numsex == 2 && v.allmonogamy == 1;
@@ -142,9 +142,19 @@ struct MoveSimulator {
         if (dmono) v.crindivloc(i, 2) = v.crindivloc(i, 1);
         break;
     }
-    // Remove the touched clusters (by id), as the caller does one after the other.
     std::vector<int4> touched{old_a};
     if (old_b != old_a) touched.push_back(old_b);
+    apply(touched);
+  }
+
+  // The tables after a change of the parents of the members of the clusters `touched` (ids).
+  void apply(const std::vector<int4>& touched) {
+    auto& v = variables;
+    auto& av = annealvariables;
+    const int4 n = v.smplsize;
+    const bool pool = v.numsex == 1;
+    const bool dmono = v.numsex == 2 && v.allmonogamy == 1;
+    // Remove the touched clusters (by id), as the caller does one after the other.
     std::vector<int4> rows;
     for (int4 id : touched)
       for (int4 m : members_of(id)) rows.push_back(m);
@@ -221,6 +231,58 @@ struct MoveSimulator {
     setindivclusterindex();
   }
 };
+
+// Clusters far above the 64 entries a slot table starts with, split and joined again: one
+// full-sib family of 70 (beside ten families of three) becomes 70 one-offspring clusters and
+// is rebuilt, again and again. A
+// slot's storage that does not suit the cluster it receives is exchanged with a free slot's
+// that does, so once both shapes have been met no registration allocates slot storage (each
+// slot alone would reallocate at every split and every join).
+TEST(ClusterTables, LargeClusterSplitAndJoinedReusesSlotStorage) {
+  const int4 n = 100;
+  setup_sample({n, 2, 0, 0, 0, 0});
+  std::vector<int4> f1(n), f2(n);
+  // Offspring 1..70 in family 1, 71..100 in ten families of three (ids 2..11).
+  for (int4 i = 0; i < n; ++i) {
+    f1[static_cast<std::size_t>(i)] = i < 70 ? 1 : 2 + (i - 70) / 3;
+    f2[static_cast<std::size_t>(i)] = i < 70 ? 1 : 2 + (i - 70) / 3;
+  }
+  set_configuration(f1, f2);
+  setinitcluster();
+  auto& v = variables;
+  std::mt19937 rng(1);
+  MoveSimulator sim{rng, 0};
+  const auto split = [&] {
+    // Offspring 1 keeps id 1; the others take ids 12..80.
+    for (int4 i = 2; i <= 70; ++i) {
+      v.crindivloc(i, 1) = 10 + i;
+      v.crindivloc(i, 2) = 10 + i;
+    }
+    sim.apply({v.crindivloc(1, 3)});
+  };
+  const auto join = [&] {
+    std::set<int4> ids;
+    for (int4 i = 1; i <= 70; ++i) {
+      ids.insert(v.crindivloc(i, 3));
+      v.crindivloc(i, 1) = 1;
+      v.crindivloc(i, 2) = 1;
+    }
+    sim.apply(std::vector<int4>(ids.begin(), ids.end()));
+  };
+  split();
+  join();
+  ASSERT_EQ(check_cluster_tables(), "");
+  const int8 before = work_growth.slots;
+  for (int4 cycle = 0; cycle < 3; ++cycle) {
+    split();
+    ASSERT_EQ(v.crnumfamily(3), 80);
+    ASSERT_EQ(check_cluster_tables(), "");
+    join();
+    ASSERT_EQ(v.crnumfamily(3), 11);
+    ASSERT_EQ(check_cluster_tables(), "");
+  }
+  EXPECT_EQ(work_growth.slots - before, 0);
+}
 
 struct SpeciesCase {
   const char* name;

@@ -22,6 +22,7 @@
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
 #include "support/one_search.hpp"
+#include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
@@ -147,6 +148,33 @@ std::string example_with(const std::vector<std::pair<int, std::string>>& items) 
   return out + "0 0\n0 0\n0\n0\n0\n0\n0\n0\n";
 }
 
+// Three full-sib families of 40 (10 loci of 12 alleles, parents drawn at random, no
+// candidates), full likelihood: the search builds clusters far above the 64 entries every slot
+// table starts with and splits them again, so slots that held large clusters receive small
+// ones and the reverse.
+std::string large_families_project() {
+  constexpr int4 kLoci = 10, kAlleles = 12;
+  std::mt19937 rng(2024);
+  testing_support::ProjectFile p;
+  p.loci = kLoci;
+  p.method = "1";
+  p.numbers = "0 0";
+  for (int4 f = 0; f < 3; ++f) {
+    std::vector<int4> dad(2 * kLoci), mum(2 * kLoci);
+    for (int4& a : dad) a = static_cast<int4>(rng() % kAlleles) + 1;
+    for (int4& a : mum) a = static_cast<int4>(rng() % kAlleles) + 1;
+    for (int4 k = 0; k < 40; ++k) {
+      std::string line = "O" + std::to_string(40 * f + k + 1);
+      for (int4 l = 0; l < kLoci; ++l) {
+        line += " " + std::to_string(dad[static_cast<std::size_t>(2 * l + rng() % 2)]);
+        line += " " + std::to_string(mum[static_cast<std::size_t>(2 * l + rng() % 2)]);
+      }
+      p.offspring.push_back(line);
+    }
+  }
+  return p.text();
+}
+
 // A real annealing run of the program's iteration body: after a warm-up of `from` iterations,
 // the iterations up to `to` (the move with its retries, the score test, the monitor step, the
 // stopping rules and the parent-side moves of the next iteration) allocate nothing, but for
@@ -155,9 +183,10 @@ std::string example_with(const std::vector<std::pair<int, std::string>>& items) 
 // family larger in one of those counts than any scored before arrives (the work growth count
 // says how many re-creations an iteration made, one allocation each). Every other buffer of
 // the search is taken at the size the sample bounds when the search begins, and the tables of
-// the cluster slots keep storage that holds any cluster of this project (at least 64 entries,
-// at most 4 times the cluster plus 64), so an iteration allocates exactly as often as it grows
-// such an array, and a run whose families have all been met allocates nothing (the pairwise
+// the cluster slots keep their storage (at least 64 entries, at most 4 times the cluster plus
+// 64) or take that of a free slot that suits the cluster, and count the storage they must take
+// when none does (a cluster of a size the run has not met), so an iteration allocates exactly
+// as often as it grows such an array or takes such storage, and a run whose families have all been met allocates nothing (the pairwise
 // score, method 0, uses none of them: zero there).
 // Two events of a run store something new and are left out: an accepted move that makes a new
 // best of the analysis (its configuration joins the archive as a new record) and the end of a
@@ -169,19 +198,29 @@ std::string example_with(const std::vector<std::pair<int, std::string>>& items) 
 // likelihood; allele frequencies are not updated.
 TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFamily) {
   struct Row {
-    const char* method;
+    const char* name;
+    std::string project;
     int8 from, to;
+    bool pairwise;    // method 0: no family is scored, so nothing grows
+    int4 minlargest;  // the checked stretch holds a cluster at least this large
   };
-  const std::vector<Row> rows = {{"0", 4097, 8192}, {"1", 2049, 4096}, {"2", 2049, 4096}};
+  const std::vector<Row> rows = {
+      {"example, method 0", example_with({{6, "0"}, {20, "0"}}), 4097, 8192, true, 0},
+      {"example, method 1", example_with({{6, "0"}, {20, "1"}}), 2049, 4096, false, 0},
+      {"example, method 2", example_with({{6, "0"}, {20, "2"}}), 2049, 4096, false, 0},
+      {"large families, method 1", large_families_project(), 2049, 4096, false, 65}};
+  int4 dirs = 0;
   for (const Row& r : rows) {
-    SCOPED_TRACE(std::string("method ") + r.method);
-    testing_support::TempWorkDir dir{std::string("no_alloc_run_") + r.method};
-    testing_support::write_text("kinrad2.dat", example_with({{6, "0"}, {20, r.method}}));
+    SCOPED_TRACE(r.name);
+    testing_support::TempWorkDir dir{"no_alloc_run_" + std::to_string(++dirs)};
+    testing_support::write_text("kinrad2.dat", r.project);
+    int4 largest = 0;  // the largest cluster of the checked iterations
     // Per iteration of the run: its allocations, its work array growths and whether an event
     // left it out.
     const auto n = static_cast<std::size_t>(r.to) + 1;
     std::vector<long> count(n, 0);
-    std::vector<int8> grown(n, 0);
+    std::vector<int8> grown(n, 0), slotg(n, 0);
+    int8 slotmark = 0;
     std::vector<char> excused(n, 0);
     int8 last = -1;
     long mark = 0;
@@ -193,12 +232,17 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
         if (last >= 0) {
           count[static_cast<std::size_t>(last)] = allocations.load() - mark;
           grown[static_cast<std::size_t>(last)] = work_growth.count - growmark;
+          slotg[static_cast<std::size_t>(last)] = work_growth.slots - slotmark;
         }
         last = it;
         mark = allocations.load();
         growmark = work_growth.count;
+        slotmark = work_growth.slots;
       }
       if (it >= r.to) return MoveOutcome::end_run;
+      if (it >= r.from)
+        for (int4 c = 1; c <= variables.crnumfamily(3); ++c)
+          largest = std::max(largest, annealvariables.clustersizet(c));
       const real8 best = variables.bestlogl;
       const MoveOutcome o = move_body(rs);
       if (variables.bestlogl != best) excused[static_cast<std::size_t>(it)] = 1;
@@ -219,17 +263,19 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
       const auto k = static_cast<std::size_t>(it);
       if (excused[k] != 0) continue;
       ++checked;
-      if (grown[k] != 0) ++growing;
-      if (count[k] != grown[k])
+      if (grown[k] + slotg[k] != 0) ++growing;
+      if (count[k] != grown[k] + slotg[k])
         list += " " + std::to_string(it) + " (" + std::to_string(count[k]) + " allocations, " +
-                std::to_string(grown[k]) + " growths)";
+                std::to_string(grown[k]) + " work array and " + std::to_string(slotg[k]) +
+                " slot storage growths)";
     }
     // The events left out are rare once the run is warm.
     EXPECT_GT(checked, (r.to - r.from) * 9 / 10);
     EXPECT_TRUE(list.empty()) << "iterations that allocated other than to grow:" << list;
-    if (std::string(r.method) == "0") {
+    if (r.pairwise) {
       EXPECT_EQ(growing, 0);
     }
+    EXPECT_GE(largest, r.minlargest);
     // A larger family than any before is a rare event once warm.
     EXPECT_LE(growing * 100, checked);
   }

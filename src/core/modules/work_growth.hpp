@@ -12,6 +12,9 @@ namespace kinrad {
 
 struct WorkGrowth {
   int8 count = 0;  // re-creations since the last reset
+  // Storage taken for a cluster slot's table because neither the slot nor any free slot held
+  // storage that suits the cluster it receives.
+  int8 slots = 0;
 };
 
 inline WorkGrowth work_growth{};
