@@ -192,6 +192,20 @@ TEST(ParentageAssign, ExistingFamilyKeepsItsSampledParent) {
   }
 }
 
+// Offspring o has the known father p, the one known parent of the sample: it lives in
+// indivparent and inferparent2 of o alone, never in its assignment.
+void known_father(int4 o, int4 p) {
+  auto& v = variables;
+  v.indivparent(o, 1) = p;
+  v.inferparent(o, 1) = 0;
+  v.inferparent2(o, 1) = p;
+  v.knownprntq(p, 1) = 1;
+  annealvariables.unassignedcnd(p, 1) = 0;
+  v.numknownprnt(1) = 1;
+  v.numknownprnt(3) = 1;
+  v.anyknownprntq(1) = 1;
+}
+
 // A known parent lives in indivparent (and inferparent2) of its own offspring only; the other
 // members of its family hold it as their assigned parent. Offspring 4 has the known father 2
 // and shares family 2 with 5 and 6, who hold him. Offspring 1 (father q of family 1) moves into
@@ -209,13 +223,7 @@ TEST(ParentageAssign, OffspringJoiningAKnownParentTakesIt) {
   for (const Row& row : {Row{3, 1, 0.89}, Row{0, 1, 1.0}, Row{0, 0, 1.0}}) {
     SCOPED_TRACE(testing::Message() << "q " << row.q << " numassign " << row.numassign);
     setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, 6, 6, {row.q, 2});
-    auto& v = variables;
-    v.indivparent(4, 1) = 2;
-    v.inferparent(4, 1) = 0;
-    v.knownprntq(2, 1) = 1;
-    v.numknownprnt(1) = 1;
-    v.numknownprnt(3) = 1;
-    v.anyknownprntq(1) = 1;
+    known_father(4, 2);
     start_stream(4242);
     int4 admissible = 0;
     const int4 proposals = 20000;
@@ -242,14 +250,7 @@ TEST(ParentageAssign, KnownParentReachesTheFamilyItJoins) {
     SCOPED_TRACE(numassign);
     for (int4 seed = 1; seed <= 300; ++seed) {
       setup({1, 1, 1, 2, 3, 3}, {1, 1, 1, 1, 1, 1}, 6, 6, {0, 0, 0});
-      auto& v = variables;
-      v.indivparent(4, 1) = 2;
-      v.inferparent2(4, 1) = 2;
-      v.knownprntq(2, 1) = 1;
-      annealvariables.unassignedcnd(2, 1) = 0;
-      v.numknownprnt(1) = 1;
-      v.numknownprnt(3) = 1;
-      v.anyknownprntq(1) = 1;
+      known_father(4, 2);
       start_stream(seed);
       build_individual_move({4, {}, 1, 1, 1});
       Call call;
@@ -271,13 +272,7 @@ TEST(ParentageAssign, FamilyMoveNeverTakesAKnownParentAway) {
   int4 unsampled = 0;
   for (int4 seed = 1; seed <= 2000; ++seed) {
     setup({1, 1, 1, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, 6, 6, {0, 2});
-    auto& v = variables;
-    v.indivparent(4, 1) = 2;
-    v.inferparent(4, 1) = 0;
-    v.knownprntq(2, 1) = 1;
-    v.numknownprnt(1) = 1;
-    v.numknownprnt(3) = 1;
-    v.anyknownprntq(1) = 1;
+    known_father(4, 2);
     start_stream(seed);
     testing_support::build_family_move(5, 3, 1);
     Call call;

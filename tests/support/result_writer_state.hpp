@@ -146,7 +146,10 @@ inline void check_family_counts(const FArray<int4, 2>& loc, const FStatic<int4, 
 // A configuration described without its ids: per offspring and sex, the offspring that share
 // its family (one parent pool: through either column) and its assigned parent; and per
 // offspring the members of its cluster. With one parent pool the two roles of an offspring form
-// an unordered pair. Two configurations are the same when their descriptions are.
+// an unordered pair. A haploid offspring of a haplodiploid species has no father: its paternal
+// id only files it beside some diploid of its mother, and a configuration and its decoded
+// archive copy may file it differently, so that id is left out. Two configurations are the
+// same when their descriptions are.
 using FamilyKey = std::pair<std::vector<int4>, int4>;
 inline std::vector<std::vector<FamilyKey>> describe_configuration(const std::vector<int>& fam1,
                                                                   const std::vector<int>& fam2,
@@ -157,14 +160,18 @@ inline std::vector<std::vector<FamilyKey>> describe_configuration(const std::vec
   const std::size_t n = fam1.size();
   std::map<std::pair<int, int>, std::vector<int4>> members;  // (column or 0, id) -> offspring
   std::map<int, std::vector<int4>> clusters;
+  const auto fatherless = [&](std::size_t i) {
+    return variables.haplodiploid == 1 && variables.offploid(static_cast<int4>(i) + 1) == 1;
+  };
   for (std::size_t i = 0; i < n; ++i) {
-    members[{pool ? 0 : 1, fam1[i]}].push_back(static_cast<int4>(i) + 1);
+    if (!fatherless(i)) members[{pool ? 0 : 1, fam1[i]}].push_back(static_cast<int4>(i) + 1);
     members[{pool ? 0 : 2, fam2[i]}].push_back(static_cast<int4>(i) + 1);
     clusters[clust[i]].push_back(static_cast<int4>(i) + 1);
   }
   std::vector<std::vector<FamilyKey>> d(n);
   for (std::size_t i = 0; i < n; ++i) {
-    FamilyKey k1{members[{pool ? 0 : 1, fam1[i]}], dad.empty() ? 0 : dad[i]};
+    FamilyKey k1{fatherless(i) ? std::vector<int4>{} : members[{pool ? 0 : 1, fam1[i]}],
+                 dad.empty() ? 0 : dad[i]};
     FamilyKey k2{members[{pool ? 0 : 2, fam2[i]}], mum.empty() ? 0 : mum[i]};
     if (pool && k2 < k1) std::swap(k1, k2);
     d[i] = {k1, k2, FamilyKey{clusters[clust[i]], 0}};
