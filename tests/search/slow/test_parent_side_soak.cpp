@@ -181,11 +181,14 @@ std::string sample_name(const ::testing::TestParamInfo<DataSet>& p) {
   return p.param.name;
 }
 
-// The matrix, and a haplodiploid sample without monogamy and without known relationships, whose
-// search reaches the change of father.
+// The matrix, a haplodiploid sample without monogamy and without known relationships, whose
+// search reaches the change of father, and a selfing sample with known parents, whose families
+// carry a known parent in both roles of one parent pool.
 std::vector<DataSet> samples() {
   std::vector<DataSet> r = matrix();
   r.push_back({"haplodiploid_plain", Species::haplodiploid, "0 0", 0, 4, 4, "0", "1", 30, 10, 112});
+  r.push_back(
+      {"selfing_known_parents", Species::selfing, "0 0", kKnownParents, 5, 5, "0", "1", 24, 10, 113});
   return r;
 }
 
