@@ -19,9 +19,9 @@
 namespace kinrad::test {
 namespace {
 
-using testing_support::RecountedCluster;
-using testing_support::recount_cluster;
 using testing_support::check_cluster_tables;
+using testing_support::recount_cluster;
+using testing_support::RecountedCluster;
 using testing_support::scratch_marks_clear;
 
 std::vector<int4> list_of(const FArray<int2, 1>& a) {

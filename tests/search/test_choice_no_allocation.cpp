@@ -30,7 +30,6 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
-
 // The replacements below pair malloc with free by design; once inlined into the test factories,
 // g++ sees the replaced new beside the sized delete and reports a mismatch that is not there.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -136,8 +135,8 @@ TEST(ChoiceNoAllocation, WarmProposalsAllocateNothing) {
 // with the records of `items` (1-based) replaced and without its known and excluded
 // relationships (the records from the known paternity on).
 std::string example_with(const std::vector<std::pair<int, std::string>>& items) {
-  std::istringstream in(testing_support::read_text(std::string(KINRAD_TESTS_DIR) +
-                                                   "/../examples/kinrad2.dat"));
+  std::istringstream in(
+      testing_support::read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat"));
   std::string out;
   for (std::string line; std::getline(in, line);) {
     if (line.find("! Known paternity") != std::string::npos) break;
@@ -186,8 +185,8 @@ std::string large_families_project() {
 // the cluster slots keep their storage (at least 64 entries, at most 4 times the cluster plus
 // 64) or take that of a free slot that suits the cluster, and count the storage they must take
 // when none does (a cluster of a size the run has not met), so an iteration allocates exactly
-// as often as it grows such an array or takes such storage, and a run whose families have all been met allocates nothing (the pairwise
-// score, method 0, uses none of them: zero there).
+// as often as it grows such an array or takes such storage, and a run whose families have all
+// been met allocates nothing (the pairwise score, method 0, uses none of them: zero there).
 // Two events of a run store something new and are left out: an accepted move that makes a new
 // best of the analysis (its configuration joins the archive as a new record) and the end of a
 // temperature (its rescoring and updates). The stretch lies between two records of the

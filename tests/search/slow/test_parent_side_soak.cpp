@@ -157,11 +157,11 @@ TEST_P(ParentSideSoakSlow, SelfCheckNeverStops) {
   RecordProperty("iterations", std::to_string(t.iterations));
   RecordProperty("reversals", std::to_string(t.reversals));
   RecordProperty("fatherchanges", std::to_string(t.fatherchanges));
-  std::printf("  %s: %lld iterations, %lld parent-side moves (%lld reversals, %lld father "
-              "changes)\n",
-              GetParam().name, static_cast<long long>(t.iterations),
-              static_cast<long long>(t.sidemoves), static_cast<long long>(t.reversals),
-              static_cast<long long>(t.fatherchanges));
+  std::printf(
+      "  %s: %lld iterations, %lld parent-side moves (%lld reversals, %lld father "
+      "changes)\n",
+      GetParam().name, static_cast<long long>(t.iterations), static_cast<long long>(t.sidemoves),
+      static_cast<long long>(t.reversals), static_cast<long long>(t.fatherchanges));
   // Two sexes without monogamy: clusters are reversed, unless known parents fix the sides of
   // the clusters (a cluster with a sampled parent, known or assigned, is never reversed, and
   // the families of a known parent hold it as their members' assigned parent).
@@ -187,13 +187,12 @@ std::string sample_name(const ::testing::TestParamInfo<DataSet>& p) {
 std::vector<DataSet> samples() {
   std::vector<DataSet> r = matrix();
   r.push_back({"haplodiploid_plain", Species::haplodiploid, "0 0", 0, 4, 4, "0", "1", 30, 10, 112});
-  r.push_back(
-      {"selfing_known_parents", Species::selfing, "0 0", kKnownParents, 5, 5, "0", "1", 24, 10, 113});
+  r.push_back({"selfing_known_parents", Species::selfing, "0 0", kKnownParents, 5, 5, "0", "1", 24,
+               10, 113});
   return r;
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, ParentSideSoakSlow, ::testing::ValuesIn(samples()),
-                         sample_name);
+INSTANTIATE_TEST_SUITE_P(Samples, ParentSideSoakSlow, ::testing::ValuesIn(samples()), sample_name);
 
 // The example project (60 offspring, two sexes without monogamy, full likelihood, frequencies
 // updated in the run) with a very short run (record 16: length of run 0).
