@@ -432,11 +432,7 @@ bool carry_parents(int4 s) {
       if (passed_over(row)) continue;
       const int4 d = row.family(s);
       const int4 o = row.offspring();
-      // A row with a known parent maps its family wherever it stands in the run: the
-      // family cannot take any other parent, and a member listed before it may be a moved
-      // offspring that still records the parent of the family it leaves.
-      const bool known = v.indivparent(o, s) >= 1;
-      if ((d != before || known) && av.selectedprntidxq2(o) == 0 && av.selectedprntidxq1(d) <= 1)
+      if (d != before && av.selectedprntidxq2(o) == 0 && av.selectedprntidxq1(d) <= 1)
         av.selectedprntidxq1(d) = v.inferparent2(o, s) + 1;
       before = d;
     }
