@@ -1,6 +1,8 @@
 #include "simulated_sample.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <utility>
@@ -79,6 +81,65 @@ std::string observed(Model& m, const SampleParameters& p, const Genotype& g,
 
 }  // namespace
 
+bool set_sample_key(SampleParameters& p, const std::string& arg) {
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string key = arg.substr(0, eq);
+  const char* value = arg.c_str() + eq + 1;
+  const auto whole = [value] { return std::atoi(value); };
+  if (key == "offspring")
+    p.offspring = whole();
+  else if (key == "loci")
+    p.loci = whole();
+  else if (key == "alleles")
+    p.alleles = whole();
+  else if (key == "missing")
+    p.missing = std::atof(value);
+  else if (key == "error")
+    p.error = std::atof(value);
+  else if (key == "candidates")
+    p.candidates = whole();
+  else if (key == "parents")
+    p.parents = whole();
+  else if (key == "sexes")
+    p.sexes = whole();
+  else if (key == "inbreeding")
+    p.inbreeding = whole();
+  else if (key == "haplodiploid")
+    p.haplodiploid = whole();
+  else if (key == "method")
+    p.method = whole();
+  else if (key == "family")
+    p.family = whole();
+  else if (key == "seed")
+    p.seed = static_cast<unsigned>(std::atol(value));
+  else
+    return false;
+  return true;
+}
+
+std::string sample_keys() {
+  const SampleParameters d;
+  char buf[1200];
+  std::snprintf(buf, sizeof buf,
+                "  offspring=%-9d offspring in the sample\n"
+                "  loci=%-14d loci\n"
+                "  alleles=%-11d alleles per locus (2: SNPs)\n"
+                "  missing=%-11g share of untyped genotypes\n"
+                "  error=%-13g dropout and other-error rate of every locus\n"
+                "  candidates=%-8d candidate parents per sex\n"
+                "  parents=%-11d parent pool per sex (0: twice the candidates, at least 2)\n"
+                "  sexes=%-13d 2 dioecious, 1 monoecious\n"
+                "  inbreeding=%-8d 1: selfing allowed\n"
+                "  haplodiploid=%-6d 1: haploid sons and haploid fathers\n"
+                "  method=%-12d 0 pairwise score, 1 full likelihood, 2 both\n"
+                "  family=%-12d mean full-sib family size\n"
+                "  seed=%-14u random seed\n",
+                d.offspring, d.loci, d.alleles, d.missing, d.error, d.candidates, d.parents,
+                d.sexes, d.inbreeding, d.haplodiploid, d.method, d.family, d.seed);
+  return buf;
+}
+
 std::string simulated_project(const SampleParameters& p, const std::string& stem,
                               TruePedigree* truth) {
   Model m;
@@ -86,8 +147,8 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
   for (int l = 0; l < p.loci; ++l) m.freq.push_back(dirichlet(m, p.alleles));
   const bool hd = p.haplodiploid == 1;
 
-  // Parents: one per candidate slot plus as many unsampled ones, mated at random.
-  const int nparents = std::max(2, 2 * p.candidates);
+  // Parents: by default one per candidate slot plus as many unsampled ones, mated at random.
+  const int nparents = p.parents > 0 ? p.parents : std::max(2, 2 * p.candidates);
   std::vector<Genotype> dads, mums;
   for (int k = 0; k < nparents; ++k) {
     dads.push_back(founder(m, hd));
@@ -107,7 +168,8 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
           haploid);
       offspring.push_back("O" + std::to_string(offspring.size() + 1) + observed(m, p, g));
       if (truth != nullptr) {
-        // Parent slot k is candidate k + 1 when k is even and below the candidate count.
+        // Parent slot k is candidate k + 1 when k is even and below the candidate count (the
+        // slot is below the pool size by construction).
         auto sampled = [&p](int slot) {
           return slot % 2 == 0 && slot < p.candidates ? slot + 1 : 0;
         };
@@ -122,7 +184,8 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
   auto candidates = [&](const std::vector<Genotype>& parents, const char* prefix, bool haploid) {
     std::vector<std::string> c;
     for (int k = 0; k < p.candidates; ++k) {
-      const Genotype g = k % 2 == 0 ? parents[static_cast<std::size_t>(k)] : founder(m, haploid);
+      const Genotype g = k % 2 == 0 && k < nparents ? parents[static_cast<std::size_t>(k)]
+                                                    : founder(m, haploid);
       c.push_back(prefix + std::to_string(k + 1) + observed(m, p, g, true));
     }
     return c;

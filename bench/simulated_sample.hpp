@@ -4,7 +4,8 @@
 // them, full-sib families of random parent pairs, offspring inheriting one allele of each
 // parent, then allelic dropout (a heterozygote seen as a homozygote with probability
 // 2d/(1 + d)), other errors (an allele replaced by a uniformly drawn one with probability e)
-// and missing loci. Candidates are some true parents plus unrelated individuals.
+// and missing loci. Candidates are some true parents plus unrelated individuals: candidate k
+// (k odd) is parent k of the pool when the pool holds that many, else unrelated.
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct SampleParameters {
   double missing = 0.02;  // share of untyped (individual, locus) genotypes
   double error = 0.01;    // dropout and other-error rate of every locus
   int candidates = 100;   // per sex
+  int parents = 0;        // parent pool per sex; 0: twice the candidates (at least 2)
   int sexes = 2;          // 2 dioecious, 1 monoecious
   int inbreeding = 0;     // 1: selfing allowed (one parent pool)
   int haplodiploid = 0;   // 1: haploid sons and haploid fathers
@@ -32,6 +34,11 @@ struct TruePedigree {
   std::vector<int> father, mother;
   std::vector<int> fathercandidate, mothercandidate;
 };
+
+// Sets the parameter named by a "key=value" argument; false (p unchanged) for an argument that
+// is not key=value or names no parameter. sample_keys: the keys with their defaults, one a line.
+bool set_sample_key(SampleParameters& p, const std::string& arg);
+std::string sample_keys();
 
 // The text of a project input file with output stem `stem`; with `truth` given, the pedigree
 // it was drawn from.

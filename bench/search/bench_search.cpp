@@ -6,11 +6,17 @@
 //
 //   bench_search <project file> [iterations]   (run from a scratch directory; the method is the
 //   project's)
+//   bench_search key=value ... [iterations]     (a simulated sample of make_sample's keys, written
+//   to bench_sample.dat in the current directory), e.g. a sample of realistic families:
+//     bench_search offspring=5000 loci=200 parents=500 candidates=0 method=0 100000
+//   and one of a few large families:
+//     bench_search offspring=1000 loci=200 parents=2 candidates=0 method=0 100000
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +30,7 @@
 #include "search/move_stages.hpp"
 #include "search/move_verdict_internal.hpp"
 #include "search/search_internal.hpp"
+#include "simulated_sample.hpp"
 
 namespace {
 
@@ -53,11 +60,29 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_search <project> [iterations]\n");
+    std::fprintf(stderr,
+                 "usage: bench_search <project> [iterations]\n"
+                 "       bench_search key=value ... [iterations], with the sample keys\n%s",
+                 kinrad::bench::sample_keys().c_str());
     return 2;
   }
-  const std::string project = std::filesystem::absolute(argv[1]).string();
-  const int8 limit = argc > 2 ? std::atoll(argv[2]) : 1000000;
+  int a = 1;
+  std::string project;
+  if (std::string(argv[1]).find('=') == std::string::npos) {
+    project = std::filesystem::absolute(argv[a++]).string();
+  } else {
+    kinrad::bench::SampleParameters p;
+    for (; a < argc && std::string(argv[a]).find('=') != std::string::npos; ++a)
+      if (!kinrad::bench::set_sample_key(p, argv[a])) {
+        std::fprintf(stderr, "not a sample key: %s\n", argv[a]);
+        return 2;
+      }
+    project = std::filesystem::absolute("bench_sample.dat").string();
+    std::ofstream(project, std::ios::binary) << kinrad::bench::simulated_project(p, "simulated");
+    std::printf("sample: offspring=%d loci=%d parents=%d candidates=%d family=%d method=%d\n",
+                p.offspring, p.loci, p.parents, p.candidates, p.family, p.method);
+  }
+  const int8 limit = a < argc ? std::atoll(argv[a]) : 1000000;
   prepare(project);
   auto& v = variables;
   const int method = v.fulllikelihoodmethodq == 0 ? 0 : (v.quicksearchq == 1 ? 2 : 1);
@@ -141,6 +166,11 @@ int main(int argc, char** argv) {
   if (scored > 0) {
     std::printf("per scored iteration at most %.3f us (%.3f of a full rescoring)\n",
                 run / scored * 1e6, run / scored / rescore);
+    // Under the pairwise method the scoring is the pair-score change of the move and its
+    // acceptance test, plus, for an accepted move, the build of its clusters.
+    std::printf("scoring: %.1f %% of the run (%.3f us per iteration)%s\n",
+                100.0 * scoring_s / run, scoring_s / iterations * 1e6,
+                method == 0 ? ", the pair-score change with the acceptance test" : "");
     std::printf("scored iterations timed: %.3f us each (%.3f of a full rescoring), of which the "
                 "scoring %.3f us (%.3f of a full rescoring)\n",
                 scored_s / scored * 1e6, scored_s / scored / rescore, scoring_s / scored * 1e6,
