@@ -45,21 +45,117 @@ void findsibtype(int4 n, int4* types, const int4* a, const int4* b, int4 m) {
 
 namespace {
 
-// Value of the pair (a, b) under a table code; a is the member of the first group.
-real8 table_value(int4 code, int4 a, int4 b) {
+// Readers of one packed dyad triangle with one member x of the pair fixed: row(y) answers as
+// the table's accessor does for (x, y) (first) or (y, x) (second), with the per-pair choice of
+// table and orientation taken once per fixed member. Values are the same single-precision
+// entries the accessors read.
+
+// A symmetric triangle in rows of the larger offspring (full sibs with a symmetric lower half,
+// maternal half sibs, selfed sibs): the partners below x are one contiguous slice.
+struct ByLargerRow {
+  const real4* t;
+  int4 x;
+  index_t below;  // entry of the pair (y, x) for y < x is t[below + y]
+  real8 operator()(int4 y) const {
+    if (y < x) return t[below + y];
+    if (y > x) return t[tri_by_larger(x, y)];
+    return 0.0;
+  }
+};
+
+ByLargerRow by_larger_row(const FArray<real4, 1>& tri, int4 x) {
+  return {tri.data(), x, tri_by_larger(1, x) - 1};
+}
+
+// The half-sib triangle in rows of the smaller offspring: the partners above x are one slice;
+// 0 where the half sibs were never computed (as the accessor answers).
+struct BySmallerRow {
+  const real4* t;
+  int4 x, n;
+  index_t above;  // entry of the pair (x, y) for y > x is t[above + y]
+  real8 operator()(int4 y) const {
+    if (t == nullptr || y == x) return 0.0;
+    if (y > x) return t[above + y];
+    return t[tri_by_smaller(y, x, n)];
+  }
+};
+
+BySmallerRow by_smaller_row(int4 x) {
+  const auto& v = variables;
+  const int4 n = v.smplsize;
+  if (!v.prbhstri.allocated()) return {nullptr, x, n, 0};
+  return {v.prbhstri.data(), x, n, tri_by_smaller(x, x + 1, n) - (x + 1)};
+}
+
+// The full-sib table with half sibs in its lower triangle: (i, j) reads full sibs for i < j
+// and half sibs (j, i) for i > j, so the fixed member's place in the pair matters.
+struct FullSibMixedRow {
+  ByLargerRow fs;
+  BySmallerRow hs;
+  bool xfirst;
+  real8 operator()(int4 y) const {
+    const int4 x = fs.x;
+    if (y == x) return 0.0;
+    // Pair (i, j) = (x, y) or (y, x); i < j reads full sibs, else half sibs of (j, i).
+    const bool upper = xfirst ? x < y : y < x;
+    return upper ? fs(y) : hs(y);
+  }
+};
+
+// Sum of a table code over the na x nb pairs, the outer loop over the rows' group and each
+// pair's value read with its row member fixed; row(x, xfirst) gives the reader of member x
+// taking the first (xfirst) or second place of the pair.
+template <class MakeRow>
+real8 block_sum(bool rows_from_b, int4 na, const int4* lista, int4 nb, const int4* listb,
+                MakeRow row) {
+  real8 sum = 0.0;
+  if (rows_from_b) {
+    for (int4 j = 0; j < nb; ++j) {
+      const auto read = row(listb[j], false);
+      for (int4 i = 0; i < na; ++i) sum += read(lista[i]);
+    }
+  } else {
+    for (int4 i = 0; i < na; ++i) {
+      const auto read = row(lista[i], true);
+      for (int4 j = 0; j < nb; ++j) sum += read(listb[j]);
+    }
+  }
+  return sum;
+}
+
+// Sum of a table code over the pairs, a the member of the first group in each pair.
+real8 table_sum(int4 code, bool rows_from_b, int4 na, const int4* lista, int4 nb,
+                const int4* listb) {
+  const auto& v = variables;
   switch (code) {
     case 1:
-      return prbsspair(a, b);
+      return block_sum(rows_from_b, na, lista, nb, listb,
+                       [&](int4 x, bool) { return by_larger_row(v.prbsstri, x); });
     case 3:  // a selfed, b outbred
-      return prbselfoutpair(a, b);
+      return block_sum(rows_from_b, na, lista, nb, listb, [](int4 x, bool xfirst) {
+        return [x, xfirst](int4 y) -> real8 {
+          return xfirst ? prbselfoutpair(x, y) : prbselfoutpair(y, x);
+        };
+      });
     case 5:  // a outbred, b selfed
-      return prbselfoutpair(b, a);
+      return block_sum(rows_from_b, na, lista, nb, listb, [](int4 x, bool xfirst) {
+        return [x, xfirst](int4 y) -> real8 {
+          return xfirst ? prbselfoutpair(y, x) : prbselfoutpair(x, y);
+        };
+      });
     case 7:
-      return prbfspair(a, b);
+      if (v.prbfspairlower == 2)
+        return block_sum(rows_from_b, na, lista, nb, listb, [&](int4 x, bool xfirst) {
+          return FullSibMixedRow{by_larger_row(v.prbfstri, x), by_smaller_row(x), xfirst};
+        });
+      return block_sum(rows_from_b, na, lista, nb, listb,
+                       [&](int4 x, bool) { return by_larger_row(v.prbfstri, x); });
     case 8:
-      return prbhspair(a, b);
+      return block_sum(rows_from_b, na, lista, nb, listb,
+                       [](int4 x, bool) { return by_smaller_row(x); });
     case 10:
-      return prbmhsibpair(a, b);
+      return block_sum(rows_from_b, na, lista, nb, listb,
+                       [&](int4 x, bool) { return by_larger_row(v.prbmhsibtri, x); });
     default:
       return 0.0;
   }
@@ -104,15 +200,7 @@ void calculateoffpairlogl(real8& logl, int4 na, const int4* lista, int4 nb, cons
   if (code != 1 && code != 3 && code != 5 && code != 7 && code != 8 && code != 10) return;
   // Rows from the smaller group (the second when na >= nb); codes 3 and 5 keep their order.
   const bool rows_from_b = code == 3 || (code != 5 && na >= nb);
-  real8 sum = 0.0;
-  if (rows_from_b) {
-    for (int4 j = 0; j < nb; ++j)
-      for (int4 i = 0; i < na; ++i) sum += table_value(code, lista[i], listb[j]);
-  } else {
-    for (int4 i = 0; i < na; ++i)
-      for (int4 j = 0; j < nb; ++j) sum += table_value(code, lista[i], listb[j]);
-  }
-  logl += sum;
+  logl += table_sum(code, rows_from_b, na, lista, nb, listb);
 }
 
 void known_parent_families(int4 col, int4 nrow, FView<int4, 2> loc, std::vector<int4>& knownof,

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "configuration/configuration.hpp"
@@ -111,6 +112,73 @@ TEST(PairScore, GroupAccumulatorSingleCodes) {
     }
   expect_close(got3, e3, "code 3");
   expect_close(got5, e5, "code 5");
+}
+
+TEST(PairScore, GroupAccumulatorTableCodes) {
+  // Codes 1, 7, 8, 10 over two groups of unsorted offspring that share a member (a pair of one
+  // offspring with itself adds 0), in both loop orientations (first group smaller and larger),
+  // for the full-sib table with full sibs or half sibs in its lower triangle and without a
+  // half-sib table. Expected: a plain double sum over the pairs of dense n x n tables unpacked
+  // here by walking each triangle in its storage order (rows of the larger offspring: j = 2..n,
+  // i = 1..j-1; rows of the smaller: i = 1..n-1, j = i+1..n), independent of the offset
+  // formulas the code uses.
+  const int4 n = 9;
+  std::mt19937 rng(17);
+  setup_species(kSpecies[0], n, 0, 0);
+  fill_tables(rng);
+  auto& v = variables;
+  using Dense = std::vector<std::vector<double>>;
+  const auto by_larger = [&](const FArray<real4, 1>& t) {
+    Dense d(n + 1, std::vector<double>(n + 1, 0.0));
+    index_t k = 0;
+    for (int4 j = 2; j <= n; ++j)
+      for (int4 i = 1; i < j; ++i, ++k) d[i][j] = d[j][i] = t(k);
+    return d;
+  };
+  Dense hs(n + 1, std::vector<double>(n + 1, 0.0));
+  {
+    index_t k = 0;
+    for (int4 i = 1; i < n; ++i)
+      for (int4 j = i + 1; j <= n; ++j, ++k) hs[i][j] = hs[j][i] = v.prbhstri(k);
+  }
+  const Dense fs = by_larger(v.prbfstri), ss = by_larger(v.prbsstri),
+              mh = by_larger(v.prbmhsibtri);
+  const Dense zero(n + 1, std::vector<double>(n + 1, 0.0));
+  // Full-sib table with half sibs below: (i, j) reads full sibs for i < j, half sibs for i > j.
+  Dense mixed = fs;
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 j = 1; j < i; ++j) mixed[i][j] = hs[i][j];
+  const std::vector<int4> small = {9, 4, 1}, large = {2, 7, 4, 5, 8};
+  struct Row {
+    const char* name;
+    int4 code, lower;
+    bool halfsibs;
+    const Dense* table;
+  };
+  const Row rows[] = {{"selfed sibs", 1, 1, true, &ss},
+                      {"full sibs", 7, 1, true, &fs},
+                      {"full sibs, half sibs below", 7, 2, true, &mixed},
+                      {"half sibs", 8, 1, true, &hs},
+                      {"half sibs never computed", 8, 1, false, &zero},
+                      {"maternal half sibs", 10, 1, true, &mh}};
+  FArray<real4, 1> parked;
+  for (const Row& r : rows)
+    for (int4 order = 0; order < 2; ++order) {
+      SCOPED_TRACE(testing::Message() << r.name << (order == 0 ? ", small first" : ", large first"));
+      v.prbfspairlower = r.lower;
+      if (!r.halfsibs) parked = std::move(v.prbhstri);
+      const std::vector<int4>& a = order == 0 ? small : large;
+      const std::vector<int4>& b = order == 0 ? large : small;
+      double expect = 0.0;
+      for (int4 i : a)
+        for (int4 j : b) expect += i == j ? 0.0 : (*r.table)[i][j];
+      real8 got = 1.5;  // added to
+      calculateoffpairlogl(got, static_cast<int4>(a.size()), a.data(),
+                           static_cast<int4>(b.size()), b.data(), r.code);
+      expect_close(got - 1.5, expect, "table code");
+      if (!r.halfsibs) v.prbhstri = std::move(parked);
+    }
+  v.prbfspairlower = 1;
 }
 
 TEST(PairScore, WholeScoreMatchesBruteForce) {
