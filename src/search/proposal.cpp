@@ -10,11 +10,15 @@
 // cluster, by their local index): the scoring completes the windows with the unmarked ones and
 // the marks stay until the proposal is undone or applied (release_family_marks).
 #include <algorithm>
+#include <array>
+#include <cassert>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "configuration/configuration.hpp"
 #include "core/modules.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/random_numbers.hpp"
 #include "search/search_internal.hpp"
@@ -23,10 +27,19 @@ namespace kinrad {
 
 namespace {
 
-// The present ids of side-1 family f (its first member's).
+// The present ids of side-1 family f (its first member's), from the side's table of its
+// parents' ids, which the side's build took from the same members.
 int4 family1_id(int4 f, int4 s) {
   const auto& av = annealvariables;
-  return variables.crindivloc(av.familymember1(av.sibloc1(f) + 1), s);
+  const int4 nf = av.numberfsfamily1;
+  int4 id = 0;
+  if (nf == 1)
+    id = av.parentidx1(s);
+  else
+    id = s == 1 ? av.parentidx1(av.familyidx1(f))
+                : av.parentidx1(av.nparent1(1) + av.familyidx1(nf + f));
+  assert(id == variables.crindivloc(av.familymember1(av.sibloc1(f) + 1), s));
+  return id;
 }
 
 int4 family2_id(int4 f, int4 s) {
@@ -68,39 +81,79 @@ void add_row1(int4 o, int4 f1, int4 f2) {
   av.indivlocidx(++av.numindivlocidx(1), 1) = r;
 }
 
-// Whether side-1 family f has one of the parent ids the move touches: per sex (two sexes) or
-// in either role (one parent pool).
-bool family_has_parent(int4 f, int4 s, int4 id) {
-  if (id < 1) return false;
-  if (variables.numsex == 1) return family1_id(f, 1) == id || family1_id(f, 2) == id;
-  return family1_id(f, s) == id;
+// Position of family id `id` among the own cluster's parents of sex (one parent pool: role) s
+// in the side-1 tables, 0 when no parent of the cluster has it.
+int4 side1_position(int4 s, int4 id) {
+  const auto& av = annealvariables;
+  const auto& pos = s == 1 ? configuration_work.family.side1pos1 : configuration_work.family.side1pos2;
+  if (id < 1 || static_cast<std::size_t>(id) >= pos.size()) return 0;
+  const int4 k = pos[static_cast<std::size_t>(id)];
+  if (k < 1 || k > av.nparent1(s)) return 0;
+  return av.parentidx1((s - 1) * av.nparent1(1) + k) == id ? k : 0;
 }
 
-// Marks (1) and counts the families of the own cluster whose rows the move writes.
+// Marks (1) and counts the families of the own cluster whose rows the move writes: those with
+// one of the parent ids the move touches, per sex (two sexes) or in either role (one parent
+// pool). The families of each touched parent come from its partner list.
 int4 list_families(const MoveChoice& ch) {
   auto& v = variables;
   const auto& av = annealvariables;
   const int4 nf = av.numberfsfamily1;
-  for (int4 f = 1; f <= nf; ++f) v.selectedfamily(f) = 0;
+  const bool pool = v.numsex == 1;
+  // The touched ids with their sex: the moving offspring's parents; inside the own cluster the
+  // destination's existing parent of that sex brings its families too (a parent new to the
+  // cluster has none there); in one parent pool the destination's parents of another cluster
+  // are looked for as well.
+  std::array<std::pair<int4, int4>, 6> touched{};
+  int4 nt = 0;
+  const auto touch = [&](int4 sex, int4 id) {
+    if (id >= 1) touched[static_cast<std::size_t>(nt++)] = {sex, id};
+  };
+  for (int4 s = 1; s <= 2; ++s) {
+    touch(s, av.movefamily(s));
+    if (ch.movekind == 1 && av.hostfamily(s) != av.movefamily(s) &&
+        av.hostfamily(s) <= v.crnumfamily(s))
+      touch(s, av.hostfamily(s));
+  }
+  if (pool && ch.movekind != 1)
+    for (int4 s = 1; s <= 2; ++s)
+      if (av.hostfamily(s) <= v.crnumfamily(1)) touch(s, av.hostfamily(s));
+  const auto has = [&](int4 f, int4 sex, int4 id) {
+    const int4 a = family1_id(f, 1), b = family1_id(f, 2);
+    return pool ? (a == id || b == id) : (sex == 1 ? a : b) == id;
+  };
   int4 nlisted = 0;
-  const auto take = [&](int4 s, int4 id) {
-    for (int4 f = 1; f <= nf; ++f)
-      if (v.selectedfamily(f) == 0 && family_has_parent(f, s, id)) {
+  for (int4 f = 1; f <= nf; ++f) v.selectedfamily(f) = 0;
+  if (nf == 1) {
+    for (int4 k = 0; k < nt && nlisted == 0; ++k)
+      if (has(1, touched[static_cast<std::size_t>(k)].first, touched[static_cast<std::size_t>(k)].second))
+        nlisted = 1;
+    v.selectedfamily(1) = nlisted;
+    return nlisted;
+  }
+  for (int4 k = 0; k < nt; ++k) {
+    const auto [sex, id] = touched[static_cast<std::size_t>(k)];
+    for (int4 r = pool ? 1 : sex; r <= (pool ? 2 : sex); ++r) {
+      const int4 at = side1_position(r, id);
+      if (at == 0) continue;
+      const int4 j = (r - 1) * av.nparent1(1) + at;
+      for (int4 x = av.locpartner1(j) + 1; x <= av.locpartner1(j + 1); ++x) {
+        const int4 f = av.partner1(x);
+        if (v.selectedfamily(f) != 0) continue;
         v.selectedfamily(f) = 1;
         ++nlisted;
       }
-  };
-  for (int4 s = 1; s <= 2; ++s) {
-    take(s, av.movefamily(s));
-    // Inside the own cluster the destination's existing parent of that sex brings its
-    // families too; a parent new to the cluster has none there.
-    if (ch.movekind == 1 && av.hostfamily(s) != av.movefamily(s) &&
-        av.hostfamily(s) <= v.crnumfamily(s))
-      take(s, av.hostfamily(s));
+    }
   }
-  if (v.numsex == 1 && ch.movekind != 1)
-    for (int4 s = 1; s <= 2; ++s)
-      if (av.hostfamily(s) <= v.crnumfamily(1)) take(s, av.hostfamily(s));
+#ifndef NDEBUG
+  // The partner lists name exactly the families a test of every family finds.
+  for (int4 f = 1; f <= nf; ++f) {
+    bool listed = false;
+    for (int4 k = 0; k < nt && !listed; ++k)
+      listed = has(f, touched[static_cast<std::size_t>(k)].first, touched[static_cast<std::size_t>(k)].second);
+    assert(v.selectedfamily(f) == (listed ? 1 : 0));
+  }
+#endif
   return nlisted;
 }
 

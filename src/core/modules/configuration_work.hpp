@@ -33,6 +33,10 @@ struct FamilyBuildWork {
   std::vector<int4> parentfam2{};
   std::vector<int4> parentjdx1{};  // one parent pool: role-2 index of role-1 parent k, or 0
   std::vector<int4> parentjdx2{};  // and the reverse
+  // Side 1 of the move tables: per family id of sex (role) 1 and 2, the position of that parent
+  // among the side's parents of its sex in the build that last held it. An entry is current
+  // while the side's parentidx1 still names that id at that position.
+  std::vector<int4> side1pos1{}, side1pos2{};
   // Buffers of one build.
   std::vector<int4> off{}, pid1{}, pid2{}, wfam1{}, wfam2{}, loc1{}, loc2{};
   std::vector<int4> adjloc{}, adjrow{}, queue{}, rowlist{}, famof{}, fill{};
