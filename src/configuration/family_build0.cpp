@@ -120,11 +120,13 @@ void build_side1(int4 id, int4 c) {
   // Where each parent id stands, so that a move finds the families of the parents it touches
   // through their partner lists rather than by testing every family of the cluster.
   auto& w = configuration_work.family;
+  int4 topid = 1;
+  for (int4 j = 1; j <= np; ++j) topid = std::max(topid, av.parentidx1(j));
+  fit(w.side1pos1, topid);
+  fit(w.side1pos2, topid);
   for (int4 j = 1; j <= np; ++j) {
     const int4 pid = std::max(av.parentidx1(j), 0);
-    auto& pos = j <= p1 ? w.side1pos1 : w.side1pos2;
-    fit(pos, std::max(pid, 1));
-    pos[static_cast<std::size_t>(pid)] = j <= p1 ? j : j - p1;
+    (j <= p1 ? w.side1pos1 : w.side1pos2)[static_cast<std::size_t>(pid)] = j <= p1 ? j : j - p1;
   }
   for (int4 j = 1; j <= np; ++j) {
     v.parentchd(j) = v.indivcluster1(c)(fams(blk(j) + 1));
