@@ -12,6 +12,7 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration_fixture.hpp"
+#include "core/modules/configuration_work.hpp"
 #include "likelihood/likelihood.hpp"
 #include "support/cluster_consistency.hpp"
 
@@ -145,6 +146,28 @@ void expect_side1_partners(const SideView& want) {
   }
 }
 
+// The parent positions of side 1 against crindivloc: every parent id of the cluster's members
+// is found at a position whose entry of parentidx1 names it, and an id of another cluster's
+// member is not (its entry, left from an earlier build, no longer matches parentidx1).
+void expect_side1_positions(int4 id) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const auto& w = configuration_work.family;
+  if (av.numberfsfamily1 < 2) return;  // one family: the move reads its two ids directly
+  const auto found = [&](int4 s, int4 pid) {
+    const auto& pos = s == 1 ? w.side1pos1 : w.side1pos2;
+    if (pid < 1 || static_cast<std::size_t>(pid) >= pos.size()) return false;
+    const int4 k = pos[static_cast<std::size_t>(pid)];
+    return k >= 1 && k <= av.nparent1(s) &&
+           av.parentidx1((s - 1) * av.nparent1(1) + k) == pid;
+  };
+  for (int4 i = 1; i <= v.smplsize; ++i)
+    for (int4 s = 1; s <= 2; ++s) {
+      SCOPED_TRACE("offspring " + std::to_string(i) + ", sex " + std::to_string(s));
+      EXPECT_EQ(found(s, v.crindivloc(i, s)), v.crindivloc(i, 3) == id);
+    }
+}
+
 struct SpeciesCase {
   const char* name;
   int4 numsex, mono1, mono2;
@@ -175,6 +198,7 @@ TEST(FamilyBuild0, SidesMatchARecountAndSideZeroMatchesFamilyBuild) {
         EXPECT_EQ(av.focalclusteridx(1), v.indivclusterindex(id));
         expect_side(program_side1(), want);
         expect_side1_partners(want);
+        expect_side1_positions(id);
         familybuild0(id, 2);
         expect_side(program_side2(), want);
         ASSERT_TRUE(scratch_marks_clear());
