@@ -184,8 +184,8 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
   auto candidates = [&](const std::vector<Genotype>& parents, const char* prefix, bool haploid) {
     std::vector<std::string> c;
     for (int k = 0; k < p.candidates; ++k) {
-      const Genotype g = k % 2 == 0 && k < nparents ? parents[static_cast<std::size_t>(k)]
-                                                    : founder(m, haploid);
+      const Genotype g =
+          k % 2 == 0 && k < nparents ? parents[static_cast<std::size_t>(k)] : founder(m, haploid);
       c.push_back(prefix + std::to_string(k + 1) + observed(m, p, g, true));
     }
     return c;

@@ -175,8 +175,8 @@ int main(int argc, char** argv) {
                 run / scored * 1e6, run / scored / rescore);
     // Under the pairwise method the scoring is the pair-score change of the move and its
     // acceptance test, plus, for an accepted move, the build of its clusters.
-    std::printf("scoring: %.1f %% of the run (%.3f us per iteration)%s\n",
-                100.0 * scoring_s / run, scoring_s / iterations * 1e6,
+    std::printf("scoring: %.1f %% of the run (%.3f us per iteration)%s\n", 100.0 * scoring_s / run,
+                scoring_s / iterations * 1e6,
                 method == 0 ? ", the pair-score change with the acceptance test" : "");
     std::printf("scored iterations timed: %.3f us each (%.3f of a full rescoring), of which the "
                 "scoring %.3f us (%.3f of a full rescoring)\n",

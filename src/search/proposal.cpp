@@ -85,7 +85,8 @@ void add_row1(int4 o, int4 f1, int4 f2) {
 // in the side-1 tables, 0 when no parent of the cluster has it.
 int4 side1_position(int4 s, int4 id) {
   const auto& av = annealvariables;
-  const auto& pos = s == 1 ? configuration_work.family.side1pos1 : configuration_work.family.side1pos2;
+  const auto& pos =
+      s == 1 ? configuration_work.family.side1pos1 : configuration_work.family.side1pos2;
   if (id < 1 || static_cast<std::size_t>(id) >= pos.size()) return 0;
   const int4 k = pos[static_cast<std::size_t>(id)];
   if (k < 1 || k > av.nparent1(s)) return 0;
@@ -126,7 +127,8 @@ int4 list_families(const MoveChoice& ch) {
   for (int4 f = 1; f <= nf; ++f) v.selectedfamily(f) = 0;
   if (nf == 1) {
     for (int4 k = 0; k < nt && nlisted == 0; ++k)
-      if (has(1, touched[static_cast<std::size_t>(k)].first, touched[static_cast<std::size_t>(k)].second))
+      if (has(1, touched[static_cast<std::size_t>(k)].first,
+              touched[static_cast<std::size_t>(k)].second))
         nlisted = 1;
     v.selectedfamily(1) = nlisted;
     return nlisted;
@@ -150,7 +152,8 @@ int4 list_families(const MoveChoice& ch) {
   for (int4 f = 1; f <= nf; ++f) {
     bool listed = false;
     for (int4 k = 0; k < nt && !listed; ++k)
-      listed = has(f, touched[static_cast<std::size_t>(k)].first, touched[static_cast<std::size_t>(k)].second);
+      listed = has(f, touched[static_cast<std::size_t>(k)].first,
+                   touched[static_cast<std::size_t>(k)].second);
     assert(v.selectedfamily(f) == (listed ? 1 : 0));
   }
 #endif

@@ -158,8 +158,7 @@ void expect_side1_positions(int4 id) {
     const auto& pos = s == 1 ? w.side1pos1 : w.side1pos2;
     if (pid < 1 || static_cast<std::size_t>(pid) >= pos.size()) return false;
     const int4 k = pos[static_cast<std::size_t>(pid)];
-    return k >= 1 && k <= av.nparent1(s) &&
-           av.parentidx1((s - 1) * av.nparent1(1) + k) == pid;
+    return k >= 1 && k <= av.nparent1(s) && av.parentidx1((s - 1) * av.nparent1(1) + k) == pid;
   };
   for (int4 i = 1; i <= v.smplsize; ++i)
     for (int4 s = 1; s <= 2; ++s) {

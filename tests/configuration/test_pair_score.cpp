@@ -141,8 +141,7 @@ TEST(PairScore, GroupAccumulatorTableCodes) {
     for (int4 i = 1; i < n; ++i)
       for (int4 j = i + 1; j <= n; ++j, ++k) hs[i][j] = hs[j][i] = v.prbhstri(k);
   }
-  const Dense fs = by_larger(v.prbfstri), ss = by_larger(v.prbsstri),
-              mh = by_larger(v.prbmhsibtri);
+  const Dense fs = by_larger(v.prbfstri), ss = by_larger(v.prbsstri), mh = by_larger(v.prbmhsibtri);
   const Dense zero(n + 1, std::vector<double>(n + 1, 0.0));
   // Full-sib table with half sibs below: (i, j) reads full sibs for i < j, half sibs for i > j.
   Dense mixed = fs;
@@ -164,7 +163,8 @@ TEST(PairScore, GroupAccumulatorTableCodes) {
   FArray<real4, 1> parked;
   for (const Row& r : rows)
     for (int4 order = 0; order < 2; ++order) {
-      SCOPED_TRACE(testing::Message() << r.name << (order == 0 ? ", small first" : ", large first"));
+      SCOPED_TRACE(testing::Message()
+                   << r.name << (order == 0 ? ", small first" : ", large first"));
       v.prbfspairlower = r.lower;
       if (!r.halfsibs) parked = std::move(v.prbhstri);
       const std::vector<int4>& a = order == 0 ? small : large;
@@ -173,8 +173,8 @@ TEST(PairScore, GroupAccumulatorTableCodes) {
       for (int4 i : a)
         for (int4 j : b) expect += i == j ? 0.0 : (*r.table)[i][j];
       real8 got = 1.5;  // added to
-      calculateoffpairlogl(got, static_cast<int4>(a.size()), a.data(),
-                           static_cast<int4>(b.size()), b.data(), r.code);
+      calculateoffpairlogl(got, static_cast<int4>(a.size()), a.data(), static_cast<int4>(b.size()),
+                           b.data(), r.code);
       expect_close(got - 1.5, expect, "table code");
       if (!r.halfsibs) v.prbhstri = std::move(parked);
     }
