@@ -482,7 +482,6 @@ TEST(MoveChoiceStatistics, EqualWeightsTakeTheFirstDraw) {
   SourceOff off;
   ChoiceFixture f;
   f.build(singletons(10));
-  auto& v = variables;
   for (int4 k = 0; k < 200; ++k) {
     const auto stream = testing_support::Ran2State::save();
     const real8 u1 = ran2();
