@@ -7,11 +7,12 @@
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "core/variables_routines.hpp"
 #include "core/sorting.hpp"
-#include "input/input.hpp"
 #include "core/system_memory.hpp"
+#include "core/variables_routines.hpp"
+#include "input/input.hpp"
 #include "input/parent_conflicts_internal.hpp"
+#include "search/search.hpp"
 
 namespace kinrad {
 
@@ -84,12 +85,7 @@ void allocate_move_tables(int4 n) {
   v.nchdflag(1) = 0;
   lv.idxloc(0) = 0;
   v.numfsgenotypeub = 1;
-  av.familyidx1tgt(1) = 1;
-  av.familyidx1tgt(2) = 1;
-  av.locpartner1tgt(1) = 0;
-  av.locpartner1tgt(2) = 1;
-  av.partner1tgt(1) = 1;
-  av.partner1tgt(2) = 1;
+  set_default_move_targets();
   av.familyidx1.nullify();
   av.locpartner1.nullify();
   av.partner1.nullify();

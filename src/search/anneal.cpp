@@ -34,6 +34,19 @@ FView<int4, 2> first_two_columns(FArray<int4, 2>& a) {
   return FView<int4, 2>(&a(1, 1), {Dim(a.size(1)), Dim(2)});
 }
 
+}  // namespace
+
+// The defaults of the side-1 family tables' windows.
+void set_default_move_targets() {
+  auto& av = annealvariables;
+  av.familyidx1tgt(1) = 1;
+  av.familyidx1tgt(2) = 1;
+  av.locpartner1tgt(1) = 0;
+  av.locpartner1tgt(2) = 1;
+  av.partner1tgt(1) = 1;
+  av.partner1tgt(2) = 1;
+}
+
 // Work arrays of the search over the sample: the move tables and the cluster tables.
 void allocate_work_arrays() {
   auto& v = variables;
@@ -65,12 +78,7 @@ void allocate_work_arrays() {
   if (!av.numfamilymember2.allocated()) av.numfamilymember2.allocate(Dim(1));
   if (!av.familymember1.allocated()) av.familymember1.allocate(Dim(1));
   if (!av.sibloc1.allocated()) av.sibloc1.allocate(Dim(0, 1));
-  av.familyidx1tgt(1) = 1;
-  av.familyidx1tgt(2) = 1;
-  av.locpartner1tgt(1) = 0;
-  av.locpartner1tgt(2) = 1;
-  av.partner1tgt(1) = 1;
-  av.partner1tgt(2) = 1;
+  set_default_move_targets();
   av.indivloc12(1) = av.indivloc1.view();
   av.indivloc12(2) = av.indivloc2.view();
   const int4 m = n + 100;
@@ -94,6 +102,8 @@ void allocate_work_arrays() {
   if (!av.inferparentage.allocated()) av.inferparentage.allocate(Dim(n), Dim(2), Dim(2));
   if (!av.parentagefamily.allocated()) av.parentagefamily.allocate(Dim(n), Dim(2));
 }
+
+namespace {
 
 // The search's grow-only buffers whose need the sample bounds by a small multiple of its size,
 // taken at their full size before the first move: a buffer first used late in a run (a screen,
@@ -221,6 +231,8 @@ void selfing_check(RunState& rs, bool fresh) {
   }
 }
 
+}  // namespace
+
 // The score of the fresh initial configuration and its best copy.
 void score_initial_configuration(RunState& rs) {
   auto& v = variables;
@@ -271,6 +283,8 @@ void score_initial_configuration(RunState& rs) {
   v.btnumassign = cp.curnumassign;
   v.btconfigprior = cp.oldlogprior;
 }
+
+namespace {
 
 // Every offspring's parents are fixed by known parents: nothing to search.
 bool configuration_fixed() {

@@ -36,6 +36,18 @@ int4 draw_offspring() {
   return static_cast<int4>(static_cast<real8>(variables.smplsize) * ran2() + 1.0);
 }
 
+void gather_cluster_rows(FArray<int4, 2>& table, int4 c, int4 slot, int4 size) {
+  const auto& v = variables;
+  const auto& members = v.indivcluster(slot);
+  for (int4 t = 1; t <= size; ++t) {
+    const int4 i = members(t);
+    table(t, 1) = v.crindivloc(i, 1);
+    table(t, 2) = v.crindivloc(i, 2);
+    table(t, 3) = c;
+    table(t, 4) = i;
+  }
+}
+
 real8 rows_likelihood(FArray<int4, 2>& table, int4 nrow) {
   auto& v = variables;
   WindowSave keep;

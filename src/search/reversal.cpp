@@ -26,21 +26,6 @@ namespace kinrad {
 
 namespace {
 
-// The cluster's rows (sex-1 id, sex-2 id, cluster id, offspring) into indivloc1, in the order
-// of its member list.
-void gather_rows(int4 c, int4 slot, int4 size) {
-  auto& v = variables;
-  auto& av = annealvariables;
-  const auto& members = v.indivcluster(slot);
-  for (int4 t = 1; t <= size; ++t) {
-    const int4 i = members(t);
-    av.indivloc1(t, 1) = v.crindivloc(i, 1);
-    av.indivloc1(t, 2) = v.crindivloc(i, 2);
-    av.indivloc1(t, 3) = c;
-    av.indivloc1(t, 4) = i;
-  }
-}
-
 // True when a candidate assigned as a parent, a known sibship or an excluded sibship of one of
 // the cluster's offspring fixes which side its parents are on.
 bool fixed_by_data(int4 size) {
@@ -291,7 +276,7 @@ bool reversal(RunState& rs) {
   const real4 chance = std::sqrt(1.0f / (static_cast<real4>(k1) * static_cast<real4>(k2)));
   if (!(ran2() <= static_cast<real8>(chance))) return false;
   const int4 slot = v.indivclusterindex(c);
-  gather_rows(c, slot, size);
+  gather_cluster_rows(av.indivloc1, c, slot, size);
   if (fixed_by_data(size)) return false;
 
   // The score of the exchange where it can differ from the present one.

@@ -159,6 +159,14 @@ bool flat_run_ends(const RunState& rs);
 // --- The call's pieces -----------------------------------------------------------------------
 
 // Set-up routines.
+// Work arrays of the search over the sample: the move tables and the cluster tables, each
+// allocated unless already of the sample's extent; also the default move targets and the
+// views of the two move tables (indivloc12).
+void allocate_work_arrays();
+// The score of the fresh initial configuration (crindivloc, inferparent and the cluster
+// likelihoods in hand): candidate terms, sibship sizes, prior and likelihood into rs.cp and
+// crloglikelihood, and its best copy; an impossible configuration is the error stop.
+void score_initial_configuration(RunState& rs);
 void firstconfig(FStatic<int4, 1, 4>& curnumassign);
 real8 newewenprior(const FStatic<int2, 1, 2>& numsizeclass);
 void resetknownsib(int4& splitside);

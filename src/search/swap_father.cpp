@@ -131,21 +131,6 @@ void put_back_haploids(const Swap& sw) {
   for (int4 k = 1; k <= sw.movers; ++k) v.crindivloc(av.indivloc3(k, 4), 1) = av.indivloc3(k, 1);
 }
 
-// The cluster's rows (sex-1 id, sex-2 id, cluster id, offspring) into indivloc2, in the order
-// of its member list.
-void cluster_rows(int4 c, int4 slot, int4 size) {
-  auto& v = variables;
-  auto& av = annealvariables;
-  const auto& members = v.indivcluster(slot);
-  for (int4 t = 1; t <= size; ++t) {
-    const int4 i = members(t);
-    av.indivloc2(t, 1) = v.crindivloc(i, 1);
-    av.indivloc2(t, 2) = v.crindivloc(i, 2);
-    av.indivloc2(t, 3) = c;
-    av.indivloc2(t, 4) = i;
-  }
-}
-
 }  // namespace
 
 bool swapdadid(RunState& rs) {
@@ -179,7 +164,7 @@ bool swapdadid(RunState& rs) {
   av.numfamilymember1(sw.fb) += sw.h;
   const int4 slot = v.indivclusterindex(c);
   const int4 size = av.clustersizet(c);
-  cluster_rows(c, slot, size);
+  gather_cluster_rows(av.indivloc2, c, slot, size);
 
   // Score and decide.
   real8 oldl = 0.0, newl = 0.0;

@@ -1,7 +1,8 @@
 #pragma once
 // Module state for the configuration-model tests: a sample of n offspring with the species and
-// mating flags, the run state that the per-analysis set-up allocates, and configurations whose
-// clusters and cluster sizes are recounted here by union-find (independently of the program).
+// mating flags, the run state that the per-analysis and search set-ups allocate (the search's
+// work arrays through its own routine), and configurations whose clusters and cluster sizes are
+// recounted here by union-find (independently of the program).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
+#include "search/search_internal.hpp"
 
 namespace kinrad::test {
 
@@ -39,44 +41,8 @@ inline void setup_sample(const SampleShape& s) {
   v.allmonogamy = (s.mono1 == 1 && s.mono2 == 1) ? 1 : 0;
   v.numcandidate(1) = s.ncand1;
   v.numcandidate(2) = s.ncand2;
-  v.crindivloc.allocate(Dim(n), Dim(3));
-  v.inferparent.allocate(Dim(n), Dim(2));
-  v.offtgt.allocate(Dim(n), Dim(3));
-  v.prnttgt.allocate(Dim(n), Dim(2));
-  av.indivloc1.allocate(Dim(n), Dim(4));
-  av.indivloc2.allocate(Dim(n), Dim(4));
-  av.indivclusterid.allocate(Dim(n), Dim(3));
-  av.clustersize.allocate(Dim(6), Dim(n));
-  av.clustersizet.allocate(Dim(n));
-  av.familyidx2.allocate(Dim(n), Dim(2));
-  av.numpartner1.allocate(Dim(1), Dim(2));
-  av.parentidx1.allocate(Dim(2));
-  av.parentidx2.allocate(Dim(2));
-  v.parentchd.allocate(Dim(2));
-  av.numfamilymember1.allocate(Dim(1));
-  av.numfamilymember2.allocate(Dim(1));
-  av.familymember1.allocate(Dim(1));
-  av.sibloc1.allocate(Dim(0, 1));
-  av.familyidx1tgt(1) = 1;
-  av.familyidx1tgt(2) = 1;
-  av.locpartner1tgt(1) = 0;
-  av.locpartner1tgt(2) = 1;
-  av.partner1tgt(1) = 1;
-  av.partner1tgt(2) = 1;
-  const int4 m = n + 100;
-  v.indivcluster.allocate(Dim(m));
-  if (!(v.allmonogamy == 1 && v.numsex == 2)) {
-    v.indivcluster1.allocate(Dim(m));
-    v.indivcluster2.allocate(Dim(m));
-    v.indivclustern.allocate(Dim(m));
-    v.indivclusterm.allocate(Dim(m));
-    v.indivclusterf.allocate(Dim(m));
-    if (v.numsex == 1) v.indivclusterj.allocate(Dim(m));
-  }
-  v.indivclusterindex.allocate(Dim(n));
-  v.indivclusteridx.allocate(Dim(0, m));
-  v.indivclusteridx.fill(-1);
-  v.indivclusteridx(0) = 0;
+  // The search's own allocation of its work arrays (move and cluster tables) and targets.
+  allocate_work_arrays();
   const int4 big = std::max(std::max(n, 100) + (3 - v.numsex) * n, 100);
   av.selectedprntidxq1.allocate(Dim(big));
   av.selectedprntidxq2.allocate(Dim(big));

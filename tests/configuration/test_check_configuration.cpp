@@ -19,6 +19,7 @@
 #include "check_fixture.hpp"
 #include "configuration/configuration.hpp"
 #include "core/random_numbers.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
@@ -27,13 +28,7 @@ using testing_support::build_individual_move;
 using testing_support::IndividualMove;
 using Parents = std::map<std::pair<int4, int4>, int4>;
 
-void start_stream(int4 seed) {
-  auto& v = variables;
-  v.idum3 = -seed;
-  v.idum2 = 123456789;
-  v.idumiy = 0;
-  v.idumiv.fill(0);
-}
+using testing_support::start_stream;
 
 // An individual move; a destination cluster of 0 means a new cluster (its id one above the
 // clusters in use). Returns the kind of destination.

@@ -15,6 +15,7 @@
 #include "configuration_fixture.hpp"
 #include "core/random_numbers.hpp"
 #include "support/proposal_builder.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
@@ -36,13 +37,7 @@ std::vector<Entry> entries(int4 s) {
   return out;
 }
 
-void start_stream(int4 seed) {
-  auto& v = variables;
-  v.idum3 = -seed;
-  v.idum2 = 123456789;
-  v.idumiy = 0;
-  v.idumiv.fill(0);
-}
+using testing_support::start_stream;
 
 // n offspring in two sexes with nc1 and nc2 candidates, no known parents, every candidate free.
 // fam1/fam2 give the families; parent1 the father of each paternal family id (0 unsampled).

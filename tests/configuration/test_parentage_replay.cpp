@@ -17,6 +17,7 @@
 #include "configuration_fixture.hpp"
 #include "core/random_numbers.hpp"
 #include "support/proposal_builder.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
@@ -31,25 +32,7 @@ struct Lists {
   std::vector<Entry> e[3];  // e[1], e[2]: the lists of sex 1 and 2
 };
 
-// A copy of the search stream: the replay draws from it without touching the module state.
-struct Stream {
-  int4 idum3, idum2, idumiy;
-  std::vector<int4> iv;
-  static Stream save() {
-    const auto& v = variables;
-    Stream s{v.idum3, v.idum2, v.idumiy, {}};
-    for (auto x : v.idumiv) s.iv.push_back(x);
-    return s;
-  }
-  void load() const {
-    auto& v = variables;
-    v.idum3 = idum3;
-    v.idum2 = idum2;
-    v.idumiy = idumiy;
-    std::size_t k = 0;
-    for (auto& x : v.idumiv) x = iv[k++];
-  }
-};
+using testing_support::Ran2State;
 
 constexpr int4 kN = 16;    // offspring
 constexpr int4 kNc1 = 12;  // fathers: drawn through the best-candidate lists
@@ -71,14 +54,9 @@ struct World {
 // The replay of one proposal. u() returns the next deviate of the copied stream.
 struct ReplayProposal {
   const World& w;
-  Stream stream;
+  Ran2State stream;
   std::set<int4> proposed;  // candidates proposed in this move, per sex (cleared per sex)
-  real8 u() {
-    stream.load();
-    const real8 x = ran2();
-    stream = Stream::save();
-    return x;
-  }
+  real8 u() { return stream.draw(); }
   int4 uniform(int4 n) { return static_cast<int4>(static_cast<double>(n) * u() + 1.0); }
   // The candidate draw for offspring o of sex s (0: none).
   int4 draw(int4 o, int4 s) {
@@ -105,7 +83,7 @@ struct Row {
 };
 
 // The individual move: rows of list 3 (moving), 2 and 1 as the builder wrote them.
-Lists replay_individual(const World& w, Stream& stream, const std::vector<Row> (&list)[4]) {
+Lists replay_individual(const World& w, Ran2State& stream, const std::vector<Row> (&list)[4]) {
   ReplayProposal r{w, stream, {}};
   Lists out;
   bool retaken = false;
@@ -212,7 +190,7 @@ Lists replay_individual(const World& w, Stream& stream, const std::vector<Row> (
 
 // The family move of side s of offspring mi; eligible is the replay's own list (built here
 // from the configuration when empty).
-Lists replay_family(const World& w, Stream& stream, int4 mi, int4 s, int4 numunassigned,
+Lists replay_family(const World& w, Ran2State& stream, int4 mi, int4 s, int4 numunassigned,
                     std::vector<int4>& eligible) {
   ReplayProposal r{w, stream, {}};
   Lists out;
@@ -385,10 +363,7 @@ TEST(ParentageAssignReplay, TenThousandProposalsFollowTheStatedOrderOfDraws) {
   for (int4 t = 0; t < 10000; ++t) {
     if (t % 100 == 0) {
       random_world(rng, w);
-      v.idum3 = -4242;  // a fresh stream per configuration, started as the search starts it
-      v.idum2 = 123456789;
-      v.idumiy = 0;
-      v.idumiv.fill(0);
+      testing_support::start_stream(4242);  // a fresh stream per configuration
       elist.allocate(Dim(0, kNc1), Dim(2));
       elist(0, 1) = elist(0, 2) = -1;
       eligible[1].clear();
@@ -403,8 +378,8 @@ TEST(ParentageAssignReplay, TenThousandProposalsFollowTheStatedOrderOfDraws) {
     for (int4 s = 1; s <= 2; ++s)
       for (int4 c = 1; c <= w.nc[s]; ++c) numunassigned(s) += w.free[c][s];
     const int4 o = static_cast<int4>(rng() % kN) + 1;
-    const Stream start = Stream::save();
-    Stream stream = start;
+    const Ran2State start = Ran2State::save();
+    Ran2State stream = start;
     Lists want;
     if (rng() % 4 == 0) {
       const int4 s = static_cast<int4>(rng() % 2) + 1;
@@ -442,7 +417,7 @@ TEST(ParentageAssignReplay, TenThousandProposalsFollowTheStatedOrderOfDraws) {
       const std::vector<Row> list[4] = {{}, rows_of(1), rows_of(2), rows_of(3)};
       want = replay_individual(w, stream, list);
     }
-    start.load();  // the program draws the same deviates as the replay did
+    start.restore();  // the program draws the same deviates as the replay did
     parentageassign(sizes, numassign, movekind, movepos, familymove, listlen, elist, knownsibside,
                     numunassigned, result);
     const Lists got = lists_of(result);
@@ -450,9 +425,9 @@ TEST(ParentageAssignReplay, TenThousandProposalsFollowTheStatedOrderOfDraws) {
     for (int4 s = 1; s <= 2; ++s)
       ASSERT_EQ(got.e[s], want.e[s]) << "proposal " << t << " sex " << s;
     // The stream has moved on by exactly the draws of the replay.
-    const Stream after = Stream::save();
+    const Ran2State after = Ran2State::save();
     ASSERT_EQ(after.idum3, stream.idum3) << "proposal " << t;
-    ASSERT_EQ(after.iv, stream.iv) << "proposal " << t;
+    ASSERT_TRUE(after == stream) << "proposal " << t;
     program.add(got);
     replay.add(want);
     rejected += result == 0 ? 1 : 0;

@@ -1,13 +1,10 @@
 // Preparing a family and setting up every locus allocates nothing once the work arrays have
 // reached the family's size: the search does this for every proposal. This test executable
-// counts every global operator new.
+// counts every global operator new (support/counting_new.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <span>
 #include <vector>
 
@@ -18,40 +15,8 @@
 #include "likelihood/likelihood.hpp"
 #include "likelihood/likelihood_internal.hpp"
 #include "likelihood/oracle.hpp"
+#include "support/counting_new.hpp"
 #include "support/temp_dir.hpp"
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// The replacements below pair malloc with free by design; once inlined into the test factories,
-// g++ sees the replaced new beside the sized delete and reports a mismatch that is not there.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace kinrad {
 namespace {
@@ -89,13 +54,14 @@ TEST(NoAllocation, SecondPreparationAndSetUpAllocateNothing) {
       o.sampled_parents = 2;
       o.fsscaleq = 1;
       oracle::Cluster c = oracle::random_cluster(seed++, o);
-      const long start = allocations.load();
+      const long start = testing_support::allocation_count();
       ASSERT_TRUE(oracle::build(c).ok);
-      ASSERT_GT(allocations.load(), start);  // the counter sees the builder's allocations
+      ASSERT_GT(testing_support::allocation_count(),
+                start);  // the counter sees the builder's allocations
       prepare_and_set_up();
-      const long before = allocations.load();
+      const long before = testing_support::allocation_count();
       prepare_and_set_up();
-      EXPECT_EQ(allocations.load() - before, 0);
+      EXPECT_EQ(testing_support::allocation_count() - before, 0);
       reset_all_modules();
     }
   }
@@ -137,9 +103,9 @@ TEST(NoAllocation, SecondLocusLikelihoodAllocatesNothing) {
           }
         };
         all_loci();
-        const long before = allocations.load();
+        const long before = testing_support::allocation_count();
         all_loci();
-        EXPECT_EQ(allocations.load() - before, 0);
+        EXPECT_EQ(testing_support::allocation_count() - before, 0);
         reset_all_modules();
       }
     }
@@ -174,9 +140,9 @@ TEST(NoAllocation, SecondFamilyLikelihoodAllocatesNothing) {
         ASSERT_TRUE(oracle::build(c).ok);
         real8 logl = 0.0;
         familylikelihood(logl, -1e300, 1, 0, 0);
-        const long before = allocations.load();
+        const long before = testing_support::allocation_count();
         familylikelihood(logl, -1e300, 1, 0, 0);
-        EXPECT_EQ(allocations.load() - before, 0);
+        EXPECT_EQ(testing_support::allocation_count() - before, 0);
         reset_all_modules();
       }
     }
@@ -216,9 +182,9 @@ TEST(NoAllocation, SecondCyclicLocusLikelihoodAllocatesNothing) {
           }
         };
         all_loci();
-        const long before = allocations.load();
+        const long before = testing_support::allocation_count();
         all_loci();
-        EXPECT_EQ(allocations.load() - before, 0);
+        EXPECT_EQ(testing_support::allocation_count() - before, 0);
         reset_all_modules();
       }
     }
@@ -283,9 +249,9 @@ TEST(NoAllocation, SecondEvaluationWithPairTablesAllocatesNothing) {
       };
       all_loci();
       ASSERT_GT(absorbvar.numpairlist + absorbvar.changedpairnum, 0);  // absorption did work
-      const long before = allocations.load();
+      const long before = testing_support::allocation_count();
       all_loci();
-      EXPECT_EQ(allocations.load() - before, 0);
+      EXPECT_EQ(testing_support::allocation_count() - before, 0);
       reset_all_modules();
     }
   }
@@ -324,9 +290,9 @@ TEST(NoAllocation, SecondOneSexCyclicFamilyLikelihoodAllocatesNothing) {
         real8 logl = 0.0;
         familylikelihood(logl, -1e300, 1, 0, 0);
         scored += logl > -1e300 ? 1 : 0;
-        const long before = allocations.load();
+        const long before = testing_support::allocation_count();
         familylikelihood(logl, -1e300, 1, 0, 0);
-        EXPECT_EQ(allocations.load() - before, 0);
+        EXPECT_EQ(testing_support::allocation_count() - before, 0);
         reset_all_modules();
       }
     }
@@ -365,9 +331,9 @@ TEST(NoAllocation, SecondSelfedLocusLikelihoodAllocatesNothing) {
         }
       };
       all_loci();
-      const long before = allocations.load();
+      const long before = testing_support::allocation_count();
       all_loci();
-      EXPECT_EQ(allocations.load() - before, 0);
+      EXPECT_EQ(testing_support::allocation_count() - before, 0);
       reset_all_modules();
     }
   }
@@ -430,9 +396,9 @@ TEST(NoAllocation, SecondGenotypeInferenceAllocatesNothing) {
             genotypeinference(l, 1, 1, std::span<real8>(counts.data(), size_t(k)), k, 1);
           };
           once();
-          const long before = allocations.load();
+          const long before = testing_support::allocation_count();
           once();
-          EXPECT_EQ(allocations.load() - before, 0) << "locus " << l;
+          EXPECT_EQ(testing_support::allocation_count() - before, 0) << "locus " << l;
         }
         reset_all_modules();
       }

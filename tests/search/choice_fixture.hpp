@@ -14,6 +14,7 @@
 #include "core/packed_genotypes.hpp"
 #include "search/move_choice.hpp"
 #include "search/search_internal.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 
@@ -144,10 +145,7 @@ struct ChoiceFixture {
       rs.prbself.allocate(Dim(n));
       rs.prbself.fill(0.05);
     }
-    v.idum3 = -12345;
-    v.idum2 = 123456789;
-    v.idumiy = 0;
-    v.idumiv.fill(0);
+    testing_support::start_stream(12345);
   }
 
   static int2& genotype(int4 i, int4 l) { return variables.indivgtype2(l).a(i); }

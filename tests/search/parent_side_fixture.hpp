@@ -2,8 +2,8 @@
 // Fixtures of the parent-side move tests: simulated samples (two sexes, diploid or
 // haplodiploid) written as project files, the search's own set-up run up to its first
 // iteration (the run state handed to the test, the call then ended), a configuration put into
-// that run as a fresh start scores it, a copy of the search stream, and a snapshot of the whole
-// configuration state for bit-for-bit comparisons.
+// that run as a fresh start scores it, the draws between two states of the search stream, and
+// a snapshot of the whole configuration state for bit-for-bit comparisons.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 #include "search/search_internal.hpp"
 #include "support/prepare.hpp"
 #include "support/project_file.hpp"
+#include "support/ran2_state.hpp"
 #include "support/run_stage.hpp"
 
 namespace kinrad::test {
@@ -143,8 +144,9 @@ inline testing_support::StageOutcome with_run(const std::function<void(RunState&
 }
 
 // Puts the configuration (paternal and maternal family ids, dense from 1) into the run in hand
-// as a fresh start scores it: clusters numbered and scored, sibship sizes, prior, score, cluster
-// tables. No candidate is assigned.
+// and scores it through the search's own scoring of a fresh start (clusters numbered and scored,
+// sibship sizes, prior, score, best copy), then builds the cluster tables. No candidate is
+// assigned.
 inline void install(RunState& rs, const std::vector<int4>& f1, const std::vector<int4>& f2) {
   auto& v = variables;
   auto& cp = rs.cp;
@@ -158,32 +160,11 @@ inline void install(RunState& rs, const std::vector<int4>& f1, const std::vector
     v.crnumfamily(2) = std::max(v.crnumfamily(2), v.crindivloc(i, 2));
   }
   cp.numsizeclass(1) = cp.numsizeclass(2) = 0;
+  cp.curnumassign.fill(0);
   {
     WindowSave keep;
-    setinitconfiglogl(1, cp.numsizeclass);
+    score_initial_configuration(rs);
   }
-  if (v.priortype == 1) {
-    WindowSave keep;
-    v.indivlocprt = FView<int4, 2>(&v.crindivloc(1, 1), {Dim(n), Dim(2)});
-    FStatic<int4, 1, 2> nfam{};
-    nfam(1) = v.crnumfamily(1);
-    nfam(2) = v.crnumfamily(2);
-    sibshipsize(nfam, 1);
-  }
-  cp.curnumassign.fill(0);
-  cp.oldlogprior = priorvalue(1, {0, 0}, v.crnumfamily(1), cp.numsizeclass(1), cp.curnumselfer) +
-                   priorvalue(2, {0, 0}, v.crnumfamily(2), cp.numsizeclass(2), cp.curnumselfer);
-  if (v.fulllikelihoodmethodq == 0) {
-    WindowSave keep;
-    v.indivlocprt = v.crindivloc.view();
-    v.inferparentprt = v.inferparent.view();
-    calculatecrrtpairlogl(v.crloglikelihood);
-  } else {
-    real8 s = 0.0;
-    for (int4 c = 1; c <= v.crnumfamily(3); ++c) s += v.crfamilylogl(c);
-    v.crloglikelihood = s + cp.oldcndlogl;
-  }
-  v.crloglikelihood += cp.oldlogprior;
   {
     WindowSave keep;
     setinitcluster();
@@ -192,42 +173,11 @@ inline void install(RunState& rs, const std::vector<int4>& f1, const std::vector
   if (v.priortype == 1) rs.oldsibsizeprior = newewenprior(cp.numsizeclass);
 }
 
-// A copy of the search stream, drawn from without touching the stream itself.
-struct Stream {
-  int4 idum3 = 0, idum2 = 0, idumiy = 0;
-  std::array<int4, 32> idumiv{};
-
-  static Stream now() {
-    const auto& v = variables;
-    Stream s;
-    s.idum3 = v.idum3;
-    s.idum2 = v.idum2;
-    s.idumiy = v.idumiy;
-    for (int4 k = 1; k <= 32; ++k) s.idumiv[static_cast<std::size_t>(k - 1)] = v.idumiv(k);
-    return s;
-  }
-  void put() const {
-    auto& v = variables;
-    v.idum3 = idum3;
-    v.idum2 = idum2;
-    v.idumiy = idumiy;
-    for (int4 k = 1; k <= 32; ++k) v.idumiv(k) = idumiv[static_cast<std::size_t>(k - 1)];
-  }
-  real8 draw() {
-    const Stream real = now();
-    put();
-    const real8 u = ran2();
-    *this = now();
-    real.put();
-    return u;
-  }
-  bool operator==(const Stream& o) const {
-    return idum3 == o.idum3 && idum2 == o.idum2 && idumiy == o.idumiy && idumiv == o.idumiv;
-  }
-};
+// Copies of the search stream, drawn from without touching the stream itself.
+using testing_support::Ran2State;
 
 // How many draws lead from stream `from` to stream `to` (-1: none up to `most`).
-inline int draws_between(Stream from, const Stream& to, int most = 1000) {
+inline int draws_between(Ran2State from, const Ran2State& to, int most = 1000) {
   for (int k = 0; k <= most; ++k) {
     if (from == to) return k;
     from.draw();

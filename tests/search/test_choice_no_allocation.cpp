@@ -1,12 +1,9 @@
 // The move choice, and whole iterations of a real run, allocate nothing once warm: they work in
 // the cluster tables of the two sides and in buffers sized for the run that only grow. This
-// test executable counts every global operator new.
+// test executable counts every global operator new (support/counting_new.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -21,59 +18,11 @@
 #include "program/prepare_analysis.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
+#include "support/counting_new.hpp"
 #include "support/one_search.hpp"
 #include "support/project_file.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// The replacements below pair malloc with free by design; once inlined into the test factories,
-// g++ sees the replaced new beside the sized delete and reports a mismatch that is not there.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-// The nothrow forms too (the temporary buffer of std::stable_sort takes one and gives it back
-// through the plain delete): every form of new below pairs with the deletes below.
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  ++allocations;
-  return std::malloc(n == 0 ? 1 : n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  ++allocations;
-  return std::malloc(n == 0 ? 1 : n);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace kinrad::test {
 namespace {
@@ -84,9 +33,9 @@ TEST(ChoiceNoAllocation, WarmProposalsAllocateNothing) {
   SourceOff off;
   {
     // The counter sees allocations.
-    const long before = allocations.load();
+    const long before = testing_support::allocation_count();
     std::vector<int> probe(10);
-    EXPECT_GT(allocations.load() - before, 0);
+    EXPECT_GT(testing_support::allocation_count() - before, 0);
   }
   struct Row {
     const char* name;
@@ -123,10 +72,10 @@ TEST(ChoiceNoAllocation, WarmProposalsAllocateNothing) {
       for (int4 i = 1; i <= 30; i += 3) f.set_ploidy(i, 1);
     f.rs.sched.fammovethreshold = 0.85;
     for (int4 k = 0; k < 2000; ++k) choose_move(f.rs);
-    const long before = allocations.load();
+    const long before = testing_support::allocation_count();
     int4 handed = 0;
     for (int4 k = 0; k < 10000; ++k) handed += choose_move(f.rs) ? 1 : 0;
-    EXPECT_EQ(allocations.load() - before, 0);
+    EXPECT_EQ(testing_support::allocation_count() - before, 0);
     EXPECT_GT(handed, 0);
   }
 }
@@ -229,12 +178,12 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
       const int8 it = rs.cp.numiterate;
       if (it != last) {
         if (last >= 0) {
-          count[static_cast<std::size_t>(last)] = allocations.load() - mark;
+          count[static_cast<std::size_t>(last)] = testing_support::allocation_count() - mark;
           grown[static_cast<std::size_t>(last)] = work_growth.count - growmark;
           slotg[static_cast<std::size_t>(last)] = work_growth.slots - slotmark;
         }
         last = it;
-        mark = allocations.load();
+        mark = testing_support::allocation_count();
         growmark = work_growth.count;
         slotmark = work_growth.slots;
       }

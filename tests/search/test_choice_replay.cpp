@@ -20,6 +20,8 @@
 namespace kinrad::test {
 namespace {
 
+using testing_support::Ran2State;
+
 using V = std::vector<int4>;
 
 // --- The plain picture of one cluster -----------------------------------------------------
@@ -756,26 +758,6 @@ struct Replay {
   }
 };
 
-struct StreamState {
-  int4 i3, i2, iy;
-  std::vector<int4> iv;
-  void save() {
-    const auto& v = variables;
-    i3 = v.idum3, i2 = v.idum2, iy = v.idumiy;
-    iv.assign(v.idumiv.data(), v.idumiv.data() + 32);
-  }
-  void load() const {
-    auto& v = variables;
-    v.idum3 = i3, v.idum2 = i2, v.idumiy = iy;
-    std::copy(iv.begin(), iv.end(), v.idumiv.data());
-  }
-  bool same() const {
-    const auto& v = variables;
-    return v.idum3 == i3 && v.idum2 == i2 && v.idumiy == iy &&
-           std::equal(iv.begin(), iv.end(), v.idumiv.data());
-  }
-};
-
 std::uint64_t mix(std::uint64_t h, std::int64_t x) {
   h ^= static_cast<std::uint64_t>(x) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
   return h;
@@ -800,14 +782,12 @@ void run(ChoiceFixture& f, int4 proposals, std::uint64_t& hash) {
     std::vector<int4> ks(static_cast<std::size_t>(2 * n));
     for (int4 i = 1; i <= n; ++i)
       for (int4 s = 1; s <= 2; ++s) ks[static_cast<std::size_t>(2 * (i - 1) + s - 1)] = v.knownsibship(i, s);
-    StreamState before;
-    before.save();
+    const Ran2State before = Ran2State::save();
     Replay r{f.rs, ks, {}, {}, {}, {}, {}};
     draws = 0;
     const bool rok = r.choose();
-    StreamState after;
-    after.save();
-    before.load();
+    const Ran2State after = Ran2State::save();
+    before.restore();
     const bool ok = choose_move(f.rs);
     if (r.h.stopped_here) {
       ++outside;
@@ -815,7 +795,7 @@ void run(ChoiceFixture& f, int4 proposals, std::uint64_t& hash) {
       continue;
     }
     ++compared;
-    ASSERT_TRUE(after.same()) << "draw count differs (replay " << draws << ")";
+    ASSERT_TRUE(after.is_current()) << "draw count differs (replay " << draws << ")";
     ASSERT_EQ(ok, rok);
     const auto& ch = f.rs.choice;
     ASSERT_EQ(av.moveindiv, r.h.mi);

@@ -17,6 +17,7 @@
 #include "core/modules.hpp"
 #include "core/random_numbers.hpp"
 #include "search/search_internal.hpp"
+#include "support/ran2_state.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::test {
@@ -410,15 +411,11 @@ TEST(Relabel, ReplaysTheRandomStream) {
     auto& v = variables;
     for (int trial = 0; trial < 20; ++trial) {
       const FArray<int4, 2> before = v.crindivloc.copy();
-      const int4 s3 = v.idum3, s2 = v.idum2, sy = v.idumiy;
-      const FStatic<int4, 1, 32> sv = v.idumiv;
+      const auto stream = testing_support::Ran2State::save();
       relabel_families();
       const FArray<int4, 2> after = v.crindivloc.copy();
       // Replay: the same stream, the swap-with-last draw written out plainly.
-      v.idum3 = s3;
-      v.idum2 = s2;
-      v.idumiy = sy;
-      v.idumiv = sv;
+      stream.restore();
       const int4 k = static_cast<int4>(std::lround(ran2())) + 1;
       std::vector<int4> pool = {0, 1, 2, 3, 4, 5, 6, 7}, label(8);
       for (int4 i = 1; i <= 7; ++i) {

@@ -482,12 +482,10 @@ TEST(MoveChoiceStatistics, EqualWeightsTakeTheFirstDraw) {
   SourceOff off;
   ChoiceFixture f;
   f.build(singletons(10));
-  auto& v = variables;
   for (int4 k = 0; k < 200; ++k) {
-    const auto i3 = v.idum3, i2 = v.idum2, iy = v.idumiy;
-    const auto iv = v.idumiv;
+    const auto stream = testing_support::Ran2State::save();
     const real8 u1 = ran2();
-    v.idum3 = i3, v.idum2 = i2, v.idumiy = iy, v.idumiv = iv;
+    stream.restore();
     choose_move(f.rs);
     EXPECT_EQ(annealvariables.moveindiv, static_cast<int4>(u1 * 10 + 1.0));
   }

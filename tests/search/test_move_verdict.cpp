@@ -18,25 +18,28 @@
 
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_fixture.hpp"
-#include "search/move_stages.hpp"
-#include "search/move_verdict_internal.hpp"
-#include "search/search_internal.hpp"
+#include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules/search_work.hpp"
-#include "core/command_line.hpp"
 #include "core/random_numbers.hpp"
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "pairwise/pairwise.hpp"
 #include "program/prepare_analysis.hpp"
+#include "search/move_stages.hpp"
+#include "search/move_verdict_internal.hpp"
 #include "search/search.hpp"
+#include "search/search_internal.hpp"
 #include "support/cluster_consistency.hpp"
 #include "support/one_search.hpp"
 #include "support/prepare.hpp"
 #include "support/proposal_builder.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
+
+using testing_support::Ran2State;
 
 // Family ids relabelled 1, 2, ... by first appearance (per sex; one id space for one pool).
 void dense_configuration(std::mt19937& rng, int4 k1, int4 k2) {
@@ -454,23 +457,6 @@ TEST(VerdictFullLikelihood, RebuiltClustersScoreAsARescoringOfTheProposedConfigu
   }
   EXPECT_GT(accepted, 50);
 }
-
-// The search stream's state, to replay its draws.
-struct Ran2State {
-  int4 idum2, idumiy, idum3;
-  decltype(variables.idumiv) iv;
-  static Ran2State save() {
-    const auto& v = variables;
-    return {v.idum2, v.idumiy, v.idum3, v.idumiv};
-  }
-  void restore() const {
-    auto& v = variables;
-    v.idum2 = idum2;
-    v.idumiy = idumiy;
-    v.idum3 = idum3;
-    v.idumiv = iv;
-  }
-};
 
 // A full-likelihood sample of random offspring in the configuration of paternal families
 // `fathers` and maternal families `mothers` (ids 1, 2, ... in each sex), scored and clustered.

@@ -18,25 +18,12 @@
 #include "search/move_stages.hpp"
 #include "search/search_internal.hpp"
 #include "support/cluster_consistency.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
 
-struct StreamCopy {
-  int4 idum2, idumiy, idum3;
-  decltype(variables.idumiv) iv;
-  static StreamCopy save() {
-    const auto& v = variables;
-    return {v.idum2, v.idumiy, v.idum3, v.idumiv};
-  }
-  void restore() const {
-    auto& v = variables;
-    v.idum2 = idum2;
-    v.idumiy = idumiy;
-    v.idum3 = idum3;
-    v.idumiv = iv;
-  }
-};
+using testing_support::Ran2State;
 
 // Family ids of the configuration renumbered densely (per sex, one space for one pool).
 void make_dense() {
@@ -169,9 +156,9 @@ TEST_P(PairwiseVerdict, VerdictsReplayAndAcceptedMovesKeepTheScoreExact) {
       WindowScope keep2(v.inferparentprt);
       x = crrt_of(pr.loc, pr.parent) - crrt_of(cur, pr.parent);
     }
-    const StreamCopy before = StreamCopy::save();
+    const Ran2State before = Ran2State::save();
     ASSERT_EQ(decide_move(rs), MoveOutcome::completed);
-    const StreamCopy after = StreamCopy::save();
+    const Ran2State after = Ran2State::save();
     // The replay: the floor, the random term at the temperature, the tie draw.
     before.restore();
     std::set<int4> c1, c2;

@@ -98,10 +98,10 @@ TEST(Reversal, OneParentOfEachSexIsNeverReversed) {
     rs.coolfactor = 1.0;
     const ParentSideSnapshot start = snapshot(rs);
     for (int k = 0; k < 500; ++k) {
-      Stream s = Stream::now();
+      Ran2State s = Ran2State::save();
       EXPECT_FALSE(reversal(rs));
       s.draw();  // the offspring, and nothing after it
-      ASSERT_TRUE(s == Stream::now()) << "call " << k;
+      ASSERT_TRUE(s == Ran2State::save()) << "call " << k;
     }
     EXPECT_TRUE(snapshot(rs) == start);
   });
@@ -122,7 +122,7 @@ TEST(Reversal, TwoByTwoClusterIsTriedWithChanceOneHalf) {
     int kept = 0;
     for (int k = 0; k < n; ++k) {
       // Predicted from the stream: the offspring, then the trial draw against sqrt(1/4).
-      Stream s = Stream::now();
+      Ran2State s = Ran2State::save();
       s.draw();
       const bool tried = s.draw() <= 0.5;
       const bool got = reversal(rs);
@@ -162,15 +162,15 @@ TEST(Reversal, MatingLimitsOfTheNewSexes) {
       int reached = 0;
       bool got = false;
       for (int k = 0; k < 300 && !got; ++k) {
-        const Stream before = Stream::now();
-        Stream s = before;
+        const Ran2State before = Ran2State::save();
+        Ran2State s = before;
         const int4 r = static_cast<int4>(12 * s.draw() + 1.0);
         // Offspring 1-6 lie in the 1-by-2 cluster: tried below sqrt(1/2), then the draw of the
         // unchanged score, then the limits.
         const bool reaches = r <= 6 && s.draw() <= static_cast<real8>(std::sqrt(0.5f));
         if (reaches) s.draw();
         got = reversal(rs);
-        ASSERT_TRUE(s == Stream::now()) << "call " << k;
+        ASSERT_TRUE(s == Ran2State::save()) << "call " << k;
         if (reaches) ++reached;
         if (!got) {
           ASSERT_TRUE(snapshot(rs) == start) << "call " << k;
@@ -221,12 +221,12 @@ TEST(Reversal, RefusedForClustersFixedByTheData) {
       row.set();
       rs.coolfactor = 1.0;
       for (int k = 0; k < 200; ++k) {
-        Stream s = Stream::now();
+        Ran2State s = Ran2State::save();
         const int4 r = static_cast<int4>(12 * s.draw() + 1.0);
         const bool tried = r <= 6 && s.draw() <= static_cast<real8>(std::sqrt(1.0f / 3.0f));
         EXPECT_FALSE(reversal(rs));
         // Refused before any further draw.
-        ASSERT_TRUE(s == Stream::now()) << "call " << k << (tried ? " (tried)" : "");
+        ASSERT_TRUE(s == Ran2State::save()) << "call " << k << (tried ? " (tried)" : "");
       }
       v.inferparent(2, 2) = 0;
       v.knownsibship(3, 1) = 0;
@@ -294,11 +294,11 @@ TEST(SwapDadId, RejectionLeavesEveryTableAsItWas) {
     int refused_late = 0, kept = 0;
     for (int k = 0; k < 600; ++k) {
       const ParentSideSnapshot before = snapshot(rs);
-      const Stream s0 = Stream::now();
+      const Ran2State s0 = Ran2State::save();
       const bool got = swapdadid(rs);
       // r, m, at least one target draw, then the acceptance draw: the change was made and
       // tested before it was refused.
-      const int used = draws_between(s0, Stream::now());
+      const int used = draws_between(s0, Ran2State::save());
       if (got) {
         ++kept;
         setindivclusterindex();
@@ -408,7 +408,7 @@ TEST(SwapDadId, MotherWithOneMateDoesNothing) {
     int quiet = 0;
     for (int k = 0; k < 400; ++k) {
       const ParentSideSnapshot before = snapshot(rs);
-      Stream s = Stream::now();
+      Ran2State s = Ran2State::save();
       s.draw();
       const int4 m = static_cast<int4>(2 * s.draw() + 1.0);
       const bool got = swapdadid(rs);
@@ -416,7 +416,7 @@ TEST(SwapDadId, MotherWithOneMateDoesNothing) {
       if (m != pos2) continue;
       ++quiet;
       EXPECT_FALSE(got);
-      ASSERT_TRUE(s == Stream::now()) << "call " << k;
+      ASSERT_TRUE(s == Ran2State::save()) << "call " << k;
       ASSERT_TRUE(snapshot(rs) == before) << "call " << k;
     }
     EXPECT_GT(quiet, 20);
@@ -513,9 +513,9 @@ TEST(ParentSideMoves, NoDrawBeforeTheConditionsHold) {
       if (row.mono != 0) v.converseq = 0;
       annealvariables.rate = 0.0;
       const ParentSideSnapshot before = snapshot(rs);
-      const Stream s = Stream::now();
+      const Ran2State s = Ran2State::save();
       parent_side_moves(rs);
-      EXPECT_EQ(draws_between(s, Stream::now()), row.draws);
+      EXPECT_EQ(draws_between(s, Ran2State::save()), row.draws);
       EXPECT_EQ(rs.sidemoveok, 0);
       EXPECT_TRUE(snapshot(rs) == before);
     });

@@ -31,7 +31,7 @@ struct Oracle {
   int4 nfam1 = 0, nfam2 = 0;
   std::map<int4, real8> logl;  // per cluster id
   real8 total = 0.0, prior = 0.0;
-  Stream stream;
+  Ran2State stream;
   real8 temperature = 1.0, equalaccept = 1.0, rate = 1.0;
   int last = 0;  // the move the last attempt applied: 1 reversal, 2 change of father
 
@@ -294,7 +294,7 @@ Oracle oracle_of(const RunState& rs) {
   for (int4 c = 1; c <= v.crnumfamily(3); ++c) o.logl[c] = v.crfamilylogl(c);
   o.total = v.crloglikelihood;
   o.prior = rs.cp.oldlogprior;
-  o.stream = Stream::now();
+  o.stream = Ran2State::save();
   o.temperature = rs.cp.temperature;
   o.equalaccept = rs.coolfactor;
   o.rate = annealvariables.rate;
@@ -336,7 +336,7 @@ void replay(const ReplayCase& rc, int attempts) {
       parent_side_moves(rs);
       const bool got = rs.sidemoveok != 0;
       ASSERT_EQ(got, want) << "attempt " << k;
-      ASSERT_TRUE(o.stream == Stream::now()) << "attempt " << k;
+      ASSERT_TRUE(o.stream == Ran2State::save()) << "attempt " << k;
       for (int4 i = 1; i <= o.n; ++i) {
         const auto x = static_cast<std::size_t>(i);
         ASSERT_EQ(v.crindivloc(i, 1), o.f1[x]) << "attempt " << k << " offspring " << i;

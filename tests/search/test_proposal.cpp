@@ -16,17 +16,12 @@
 
 #include "core/random_numbers.hpp"
 #include "search/proposal_check.hpp"
+#include "support/ran2_state.hpp"
 
 namespace kinrad::test {
 namespace {
 
-void start_stream(int4 seed) {
-  auto& v = variables;
-  v.idum3 = -seed;
-  v.idum2 = 123456789;
-  v.idumiy = 0;
-  v.idumiv.fill(0);
-}
+using testing_support::start_stream;
 
 // Family ids of sex s (one pool: of either role) among the offspring of cluster c.
 std::vector<int4> ids_in_cluster(int4 c, int4 s) {
@@ -601,23 +596,7 @@ TEST_F(ProposalCases, FirstCandidateWithFamilyMovesOff) {
 namespace kinrad::test {
 namespace {
 
-struct StreamCopy {
-  int4 idum3 = 0, idum2 = 0, idumiy = 0;
-  std::array<int4, 32> idumiv{};
-  static StreamCopy take() {
-    const auto& v = variables;
-    StreamCopy c{v.idum3, v.idum2, v.idumiy, {}};
-    for (int4 j = 1; j <= 32; ++j) c.idumiv[static_cast<std::size_t>(j - 1)] = v.idumiv(j);
-    return c;
-  }
-  void put() const {
-    auto& v = variables;
-    v.idum3 = idum3;
-    v.idum2 = idum2;
-    v.idumiy = idumiy;
-    for (int4 j = 1; j <= 32; ++j) v.idumiv(j) = idumiv[static_cast<std::size_t>(j - 1)];
-  }
-};
+using testing_support::Ran2State;
 
 // The draws of who travels and of the selfed travellers, re-implemented from the rules: one
 // family draw u0; per further member (ascending) the honoured-sibship tie (a draw >= 0.5 when
@@ -697,7 +676,7 @@ TEST(ProposalReplay, TravellersAndSelfedRowsFollowTheStream) {
         if (!random_move(rng, m) || m.type != 1 || m.halfsibjoin != 0) continue;
         m.moving.clear();
         choose_by_hand(rs, m);
-        const StreamCopy stream = StreamCopy::take();
+        const Ran2State stream = Ran2State::save();
         const bool ok = build_proposal(rs);
         const auto& av = annealvariables;
         std::vector<std::array<int4, 3>> got;
@@ -709,10 +688,10 @@ TEST(ProposalReplay, TravellersAndSelfedRowsFollowTheStream) {
             got.push_back({o, av.indivloc2(r, 1), av.indivloc2(r, 2)});
         }
         if (ok) undo_proposal(rs);
-        const StreamCopy after = StreamCopy::take();
-        stream.put();
+        const Ran2State after = Ran2State::save();
+        stream.restore();
         const auto want = replay_draws(m, rs.wholesibshipsex);
-        after.put();
+        after.restore();
         ASSERT_EQ(got, want) << "offspring " << m.offspring << " kind " << rs.choice.movekind;
         ++replayed;
       }

@@ -20,13 +20,14 @@
 #include <vector>
 
 #include "configuration/check_fixture.hpp"
-#include "configuration/soak/soak_matrix.hpp"
 #include "configuration/configuration.hpp"
+#include "configuration/soak/soak_matrix.hpp"
 #include "core/error_stop.hpp"
 #include "core/random_numbers.hpp"
 #include "pairwise/pairwise.hpp"
 #include "support/prepare.hpp"
 #include "support/project_file.hpp"
+#include "support/ran2_state.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad::test {
@@ -238,10 +239,7 @@ void allocate_search_tables() {
   av.numindiv(1) = av.numindiv(2) = 0;
   av.numindivparentage(1) = av.numindivparentage(2) = 0;
   av.rate = 1.0;
-  v.idum3 = -77;
-  v.idum2 = 123456789;
-  v.idumiy = 0;
-  v.idumiv.fill(0);
+  testing_support::start_stream(77);
 }
 
 // A random start: the offspring spread over a few families of each sex (a monogamous sex keeps
