@@ -8,9 +8,15 @@
 
 namespace kinrad {
 
+// Allocates the per-call arrays of the simulation for the current sample: the simulated
+// genotypes (simoffgtype, simoffgtype2, simprntgtype, simcndgtype), the offsets of the
+// parent-offspring memo (podyadloc, one per locus of locus3) and the memo podyadlogl3 itself
+// (all -1, not yet computed), left out above 10^6 entries; released when the call ends.
+void allocate_simulation_state();
+
 // Builds the simulation's population tables from the current module state and frames trial
 // family 1 (offspring 1 with one parent of each sex). The per-call arrays of the simulation
-// (simoffgtype ... podyadlogl3) are allocated by the caller.
+// are allocated by allocate_simulation_state first.
 void inisimuvariables();
 
 // Draws one multilocus genotype into gtype, (2, numloci) column-major: mode 1 a true parent
