@@ -4,6 +4,7 @@
 // trio scorer reaches the family likelihood engine.
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/pairwise_seams.hpp"
 #include "likelihood/likelihood.hpp"
 
 namespace kinrad {
@@ -38,15 +39,8 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
 // scored through the family likelihood engine; stops below bound.
 void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex);
 
-// The engine routines the trio scorer calls; tests may put stand-ins here and restore the
-// engine's own by assigning a default-constructed value.
-struct TrioEngineCalls {
-  void (*genotypecheckp)(int4& ok, int4 vote) = &kinrad::genotypecheckp;
-  void (*genotypecheckpdom)(int4& ok) = &kinrad::genotypecheckpdom;
-  void (*familylocuslogl)(int4 locus, int4 numallele, int4 numgenotype,
-                          real8& logl) = &kinrad::familylocuslogl;
-};
-constinit inline TrioEngineCalls trio_engine_calls{};
+// The engine routines the trio scorer calls are reached through trio_engine_calls
+// (core/modules/pairwise_seams.hpp), where tests may put stand-ins.
 
 // Number of candidates simulated per replicate for sex s: the sampled candidates scaled up to
 // all potential parents of the sex, at most 10000; 0 without candidates.

@@ -36,10 +36,6 @@ namespace kinrad {
 
 namespace {
 
-// Test seams: corrections switched off, and findclone replaced by an observer.
-bool corrections_on = true;
-CloneSeam clone_seam;
-
 // The full-sib families of the best configuration.
 struct Families {
   int4 count = 0;
@@ -364,12 +360,10 @@ void clone_step(const Families& f, const Shares& s) {
     v.othererrorrate(l) = std::min(v.othererrorrate(l) * g, 0.5);
   }
   phenotypegivengenotype(1, nl);
-  std::vector<real8> prob(static_cast<std::size_t>(std::max(f.count, 1)));
-  for (int4 j = 1; j <= f.count; ++j)
-    prob[static_cast<std::size_t>(j - 1)] =
-        s.total > 0.0 ? s.inc[static_cast<std::size_t>(j)] / s.total : 0.0;
-  if (clone_seam)
-    clone_seam(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
+  FArray<real8, 1> prob(Dim(std::max(f.count, 1)));
+  for (int4 j = 1; j <= f.count; ++j) prob(j) = s.total > 0.0 ? s.inc(j) / s.total : 0.0;
+  if (results_seams.findclone)
+    results_seams.findclone(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
   else
     findclone(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
   for (int4 l = 1; l <= nl; ++l) {
@@ -413,7 +407,7 @@ FsFamilyCounts findfsfamilyprob_counted(FArray<real8, 1>& probinc, FArray<real8,
   if (v.numsex == 1 && s.total > 0.0) selfing_estimate(s, selfrate);
   // Trial families are scored with unsampled parents (known parents apart).
   setfamilystruc(v.smplsize, 2);
-  if (corrections_on) correct_shares(f, s, counts);
+  if (results_seams.fsfamily_corrections) correct_shares(f, s, counts);
   if (v.allowclone == 1) clone_step(f, s);
   ordered_probabilities(f, s, probinc, probexc);
   v.inferparentprt = v.inferparent.view();
@@ -426,11 +420,11 @@ void findfsfamilyprob(FArray<real8, 1>& probinc, FArray<real8, 1>& probexc, int4
 }
 
 void set_fsfamily_corrections(bool on) {
-  corrections_on = on;
+  results_seams.fsfamily_corrections = on;
 }
 
 void set_findclone_seam(CloneSeam seam) {
-  clone_seam = std::move(seam);
+  results_seams.findclone = std::move(seam);
 }
 
 }  // namespace kinrad

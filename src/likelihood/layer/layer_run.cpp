@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "core/modules/absorbvar.hpp"
+#include "core/modules/likelihood_seams.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "core/modules/variables.hpp"
 #include "likelihood/full_sib_internal.hpp"
@@ -657,7 +658,8 @@ bool layer_run(const LayerSpec& spec, real8& lnsum) {
       lv.absorbsex = {sex, sex, 1};
     }
     run.depth = pass == 3 ? states : v.numlayer0;
-    if (pass == 1 && lv.layerfirstbound > 0) run.depth = std::min(run.depth, lv.layerfirstbound);
+    if (pass == 1 && likelihood_seams.layerfirstbound > 0)
+      run.depth = std::min(run.depth, likelihood_seams.layerfirstbound);
     run.abandoned = false;
     if (!spec.mono && pass > 1) layer_absorb_setup(lv.layercap);
     // State 0 from the graph the stage built.
