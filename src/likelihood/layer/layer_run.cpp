@@ -51,8 +51,8 @@ struct LayerRun {
   static int4 count(int4 p) { return likelihoodvar.hsprobdim(p); }
   static bool is_father(int4 f, int4 p) { return absorbvar.pairparent(1, f) == p; }
   static int4 other(int4 f, int4 p) {
-    const Absorbvar& a = absorbvar;
-    return a.pairparent(1, f) == p ? a.pairparent(2, f) : a.pairparent(1, f);
+    const Absorbvar& ab = absorbvar;
+    return ab.pairparent(1, f) == p ? ab.pairparent(2, f) : ab.pairparent(1, f);
   }
   FamilyTable table(int4 f) const {
     return mono ? locus_family_table(f, kind) : family_table(f, kind);
