@@ -1,10 +1,15 @@
 #include "core/modules.hpp"
 
-#include "core/config_record.hpp"
+#include "core/clock_state.hpp"
 #include "core/command_line.hpp"
+#include "core/config_record.hpp"
 #include "core/modules/configuration_work.hpp"
+#include "core/modules/likelihood_seams.hpp"
 #include "core/modules/likelihood_work.hpp"
+#include "core/modules/pairwise_seams.hpp"
 #include "core/modules/pairwise_work.hpp"
+#include "core/modules/results_seams.hpp"
+#include "core/modules/run_memos.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/modules/work_growth.hpp"
@@ -35,10 +40,17 @@ void reset_all_modules() {
   pairwise_work = PairwiseWork{};
   search_work = SearchWork{};
   work_growth = WorkGrowth{};
-  // State kept outside the modules: the random streams, the command line and the lock of the
-  // output stem.
+  // Memos of the data of one analysis, and the phases' test seams.
+  run_memos = RunMemos{};
+  likelihood_seams = LikelihoodSeams{};
+  trio_engine_calls = TrioEngineCalls{};
+  results_seams = ResultsSeams{};
+  // State kept outside the modules: the random streams, the command line, the day count of the
+  // wall clock and the lock of the output stem. The clock's pause and processor-time hooks are
+  // not reset: they belong to the test harness, which sets them around whole analyses.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
+  wall_clock_state = WallClockState{};
   release_output_stem();
 }
 

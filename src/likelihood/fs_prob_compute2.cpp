@@ -66,7 +66,7 @@ const FView<int2, 2>& prbindex_of(int4 na) {
 
 void list_used_genotypes(int4 fam, int4 limit, int4 top) {
   Likelihoodvar& lv = likelihoodvar;
-  const FsErrorScratch& w = fs_error_scratch;
+  const FsErrorScratch& w = likelihood_work.fs_error;
   int4 u = 0;
   for (int4 g = 1; g <= top; ++g) u += w.used(g);
   if (std::max(2 * u, 10) >= limit) return;
@@ -115,7 +115,7 @@ struct Fs2Pass {
 
 // Grows the scratch to this family.
 void grow_scratch(const Fs2Call& call) {
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 e = call.npair;
   const int4 ng = call.ng;
   engine::grow(w.allelemap, Dim(0, 127));
@@ -132,7 +132,7 @@ void grow_scratch(const Fs2Call& call) {
 void class_slots(const Fs2Pass& f) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 fam = f.call.fam;
   const int4 na = f.na;
   const bool multi = f.multi;
@@ -161,7 +161,7 @@ void class_slots(const Fs2Pass& f) {
 // categories lie too far apart; false when no class masks anything.
 bool mask_hopeless_pairs(const Fs2Pass& f) {
   const Variables& v = variables;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 hd = f.hd;
   const int4 nword = f.call.nword;
   bool masked = false;
@@ -190,7 +190,7 @@ bool mask_hopeless_pairs(const Fs2Pass& f) {
 
 // The retained pairs, 0-based, in increasing order: those the mask leaves clear.
 int4 retained_pairs(const Fs2Pass& f) {
-  const FsErrorScratch& w = fs_error_scratch;
+  const FsErrorScratch& w = likelihood_work.fs_error;
   const int4 e = f.e;
   int4* keep = f.keep;
   int4 n = 0;
@@ -213,7 +213,7 @@ int4 retained_pairs(const Fs2Pass& f) {
 void category_sums(const Fs2Pass& f) {
   const Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 bk = f.call.bk;
   const int4 e = f.e;
   const int4 n = f.n;
@@ -340,7 +340,7 @@ void gather_parent(int4 parent, int4 slot, int4 ng, real8* out) {
 void finish_single_family(const Fs2Pass& f, real8& logl) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 ng = f.ng;
   const real8 best = f.best;
   const real8* sum = f.sum;
@@ -389,7 +389,7 @@ bool absorbed_now(const Fs2Call& call) {
 void absorb_family(const Fs2Pass& f) {
   const Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 fam = f.call.fam;
   const int4 ng = f.ng;
   const real8 best = f.best;
@@ -466,7 +466,7 @@ void full_table(const Fs2Pass& f) {
 // Table mode with masked pairs: the table trimmed to the highest genotype of a live pair.
 void trimmed_table(const Fs2Pass& f) {
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 fam = f.call.fam;
   const int4 ng = f.ng;
   const int4 loc = f.loc;
@@ -506,7 +506,7 @@ void trimmed_table(const Fs2Pass& f) {
 void fsprobcompute2(const Fs2Call& call, int4& status, real8& logl) {
   const Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   status = 1;
   Fs2Pass f{call};
   f.na = call.na;

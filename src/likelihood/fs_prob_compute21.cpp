@@ -65,7 +65,7 @@ void fsprobcompute21(int4 bk, int4 fam, int4 ng, int4 rows, int4 na, int4 numall
   // A cache slab holds the powers of the weight it was filled with; loci of one block may
   // differ slightly in their error rates, and so in the weight a count is scaled to.
   if (m >= 2) {
-    FArray<real8, 3>& sw = fs_slab_weights.w;
+    FArray<real8, 3>& sw = likelihood_work.fs_slab.w;
     if (!sw.allocated() || sw.ubound(3) < bk) engine::grow(sw, {Dim(4), Dim(2, 5), Dim(bk)});
     real8& filled = sw(which, m, bk);
     if (tab(1, 1, m, bk) < 0.0 || std::abs(w - filled) > 1e-12 * std::abs(w)) {

@@ -59,7 +59,7 @@ struct Fs3Pass {
 
 // Grows the scratch to this family.
 void grow_scratch(int4 n, int4 g, int4 ngt) {
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   engine::grow(w.allelemap, Dim(0, 127));
   engine::grow(w.excluded, Dim(std::max(g, 1)));
   engine::grow(w.rowstart, Dim(std::max(g, 1)));
@@ -73,7 +73,7 @@ void grow_scratch(int4 n, int4 g, int4 ngt) {
 // Family allele numbers of the locus alleles; parental genotypes over them, none excluded.
 void parental_genotypes(int4 fam, int4 n, int4 g) {
   const Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 base = lv.locallelefs(fam);
   for (int4 i = 1; i <= n; ++i) w.allelemap(lv.allelefs(base + i)) = i;
   int4 d = 0;
@@ -89,7 +89,7 @@ void parental_genotypes(int4 fam, int4 n, int4 g) {
 // The kinds' genotypes by decreasing count (the index sort's order for ties).
 void order_by_count(const Fs3Pass& f) {
   const Variables& v = variables;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   for (int4 kind = 1; kind <= 2; ++kind) {
     if (f.nkind[kind] == 0) continue;
     for (int4 k = 0; k < f.nkind[kind]; ++k)
@@ -128,7 +128,7 @@ void Fs3Pass::build_table(int4 kind, real8 count) {
 // Codes and classes of every parental genotype relative to offspring genotype k.
 void Fs3Pass::set_codes(int4 kind, int4 k) const {
   const Variables& v = variables;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const int4 other = kind == 1 ? 3 : 2;
   for (int4 a = 1; a <= n; ++a) w.code(a) = static_cast<int1>(other);
   const int4 a1 = w.allelemap(v.fsgtype(1, col0 + k));
@@ -142,7 +142,7 @@ void Fs3Pass::set_codes(int4 kind, int4 k) const {
 // Aims the codes at the r-th genotype of a kind (by decreasing count) and rebuilds the class
 // table when its count differs from that of the last one built (last); true when rebuilt.
 bool Fs3Pass::take_genotype(int4 kind, int4 r, real8& last) {
-  const FsErrorScratch& w = fs_error_scratch;
+  const FsErrorScratch& w = likelihood_work.fs_error;
   const int4 k = first[kind] - 1 + w.order(first[kind] - 1 + r);
   const real8 count = variables.numfsgtypescaled(col0 + k);
   set_codes(kind, k);
@@ -158,7 +158,7 @@ bool Fs3Pass::take_genotype(int4 kind, int4 r, real8& last) {
 // offspring genotype are ruled out. Returns the last genotype left (0: none).
 int4 Fs3Pass::screen_parents() {
   const Variables& v = variables;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   real8 theta = -25.42 - (v.anymonogamy == 0 ? s1 : 0.0);
   for (int4 kind = 1; kind <= 2; ++kind) {
     if (nkind[kind] == 0) continue;
@@ -186,7 +186,7 @@ int4 Fs3Pass::screen_parents() {
 void Fs3Pass::haploid_father_table(int4 loc) {
   const Variables& v = variables;
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   engine::grow(w.hapl, Dim(std::max(dim, 1)), Dim(std::max(n, 1)));
   for (int4 u = 1; u <= n; ++u) {
     w.excluded(u) = 0;
@@ -238,7 +238,7 @@ void Fs3Pass::haploid_father_table(int4 loc) {
 // Summing pass: packed rows of the kept genotypes over their partners i..top; returns the
 // number of entries.
 index_t Fs3Pass::summing_pass(int4 top) {
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   index_t size = 0;
   for (int4 i = 1; i <= top; ++i) {
     if (w.excluded(i) != 0) {
@@ -271,7 +271,7 @@ index_t Fs3Pass::summing_pass(int4 top) {
 // The symmetric table relative to the best pair, and the list of the genotypes it uses.
 void Fs3Pass::write_pairs(int4 top, int4 loc, index_t size, real8 e) const {
   Likelihoodvar& lv = likelihoodvar;
-  FsErrorScratch& w = fs_error_scratch;
+  FsErrorScratch& w = likelihood_work.fs_error;
   const real8* tri = w.tri.data();
   real8 lmax = -1e300;
   for (index_t i = 0; i < size; ++i) lmax = std::max(lmax, tri[i]);

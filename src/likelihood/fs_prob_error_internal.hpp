@@ -8,6 +8,7 @@
 
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/likelihood_work.hpp"
 
 namespace kinrad {
 
@@ -46,34 +47,11 @@ void fsprobcompute21(int4 bk, int4 fam, int4 ng, int4 rows, int4 na, int4 numall
 // family's log constant is written to constlogl and added to loglikehoodconst.
 void fsprobcomputedom(int4 errorflag, int4 bk, int4 fam, int4 nband, int4 nnone, real8& constlogl);
 
-// Scratch of the error-locus routines: grown to the largest family seen and reused, never
-// freed per call. Contents are meaningless between calls.
-struct FsErrorScratch {
-  FArray<int4, 1> allelemap{};  // (0:127) allele code -> local index
-  FArray<uint32_t, 1> mask{};   // (nword)
-  FArray<int4, 1> keep{};       // retained pairs, 0-based pair numbers
-  FArray<real8, 1> sum{};       // (E) weighted category sums, 100 x ln
-  FArray<real8, 1> scaled{};    // (10) class weight x category values
-  FArray<real8, 1> da{};        // (ng) absorbed or first parent gathered on local genotypes
-  FArray<real8, 1> qb{};        // (ng) receiving or second parent
-  FArray<int1, 1> used{};       // (ng) genotypes in use by a trimmed table
-  FArray<int1, 1> excluded{};   // (G) parental genotypes ruled out by the screening
-  FArray<int4, 1> rowstart{};   // (G) start of each kept row in the packed triangle, -1 none
-  FArray<real8, 1> tri{};       // packed rows of the kept genotypes over partners i..D
-  FArray<int4, 1> order{};      // offspring genotypes of a kind by decreasing count
-  FArray<real8, 1> negcount{};
-  FArray<int1, 1> code{};      // (n) allele code relative to the offspring genotype in hand
-  FArray<int1, 2> gtallele{};  // (2, G) alleles of each parental genotype
-  FArray<int1, 1> cls{};       // (G) class of each parental genotype for the genotype in hand
-  FArray<real8, 2> hapl{};     // (G, n) haploid fathers: mother genotype by father allele
-  std::array<int4, 64> ctype{};
-  std::array<int4, 64> cslot{};
-  std::array<real8, 64> cweight{};
-};
-inline FsErrorScratch fs_error_scratch{};
+// The scratch of the error-locus routines is likelihood_work.fs_error
+// (core/modules/likelihood_work.hpp).
 
 // A large trimmed family lists the genotypes 1..top it still uses (marked in
-// fs_error_scratch.used), so the peeling can skip the rest: nothing when at least half of limit
+// likelihood_work.fs_error.used), so the peeling can skip the rest: nothing when at least half of limit
 // genotypes (or 10) are in use; up to 9 by number in fsgtypeidx, more as a bit set in
 // fsgtypejdx with the first and last in fsgtypeidx.
 void list_used_genotypes(int4 fam, int4 limit, int4 top);
@@ -84,12 +62,7 @@ void list_used_genotypes(int4 fam, int4 limit, int4 top);
 // genotype survives (nothing written), else 0.
 void fsprobcompute3(int4 locus, int4 fam, int4 dim, int4 n, int4 ngt, int4& fail, real8 e);
 
-// Weight with which each cache slab 2..5 of the class tables was filled, per table (1 hom2,
-// 2 hom3, 3 het2, 4 het3) and block; a slab is refilled when a family's weight differs.
-struct FsSlabWeights {
-  FArray<real8, 3> w{};  // (4, 2:5, blocks)
-};
-inline FsSlabWeights fs_slab_weights{};
+// The fill weights of the class tables' cache slabs are likelihood_work.fs_slab.
 
 // The full-sib table of family f (entry i of the absorb list) at a locus with typing errors or
 // at a dominant locus, as the locus likelihood asks for it. wsum accumulates the one-genotype

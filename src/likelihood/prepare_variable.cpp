@@ -47,17 +47,17 @@ bool has_two_allele_loci() {
 
 void setfamilyloglvar() {
   const Variables& v = variables;
-  Familyloglvar& f = familyloglvar;
+  Familyloglvar& fl = familyloglvar;
   const int4 nfs = std::max(v.numfsibship, 1);
   const int4 ng = std::max(v.maxnumgenotype, 1);
   const int4 na = std::max(v.maxobsnumallele, 1);
-  grow(f.hsibflag, Dim(std::max(v.maxnumparent, 1)), Dim(2));
-  grow(f.ldx, Dim(0, ng));
-  grow(f.lg, Dim(nfs));
-  grow(f.alleleprt, Dim(na));
-  grow(f.kg, Dim(3), Dim(nfs));
-  grow(f.mdx, Dim(ng));
-  grow(f.q, Dim(na));
+  grow(fl.hsibflag, Dim(std::max(v.maxnumparent, 1)), Dim(2));
+  grow(fl.ldx, Dim(0, ng));
+  grow(fl.lg, Dim(nfs));
+  grow(fl.alleleprt, Dim(na));
+  grow(fl.kg, Dim(3), Dim(nfs));
+  grow(fl.mdx, Dim(ng));
+  grow(fl.q, Dim(na));
 }
 
 namespace {

@@ -17,13 +17,13 @@ namespace {
 
 // Summed relatedness over all pairs of the k members loaded in secondg.
 real8 pair_sum(int4 k) {
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 numloci = variables.numloci;
   real8 sum = 0.0;
   for (int4 i = 2; i <= k; ++i) {
     for (int4 l = 1; l <= numloci; ++l) {
-      s.firstg(1, l) = s.secondg(1, l, i);
-      s.firstg(2, l) = s.secondg(2, l, i);
+      sv.firstg(1, l) = sv.secondg(1, l, i);
+      sv.firstg(2, l) = sv.secondg(2, l, i);
     }
     for (int4 j = 1; j < i; ++j) sum += r_li_lynch(j);
   }
@@ -33,13 +33,13 @@ real8 pair_sum(int4 k) {
 // The sum of r over the member pairs across A (positions 1..na) and B (positions na+1..u) of
 // the members loaded in secondg, each member of A in turn in firstg.
 real8 cross_sum(int4 na, int4 u) {
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 numloci = variables.numloci;
   real8 sum = 0.0;
   for (int4 i = 1; i <= na; ++i) {
     for (int4 l = 1; l <= numloci; ++l) {
-      s.firstg(1, l) = s.secondg(1, l, i);
-      s.firstg(2, l) = s.secondg(2, l, i);
+      sv.firstg(1, l) = sv.secondg(1, l, i);
+      sv.firstg(2, l) = sv.secondg(2, l, i);
     }
     for (int4 j = na + 1; j <= u; ++j) sum += r_li_lynch(j);
   }
@@ -47,9 +47,9 @@ real8 cross_sum(int4 na, int4 u) {
 }
 
 void ensure_firstg() {
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 numloci = variables.numloci;
-  if (!s.firstg.allocated() || s.firstg.size(2) != numloci) s.firstg.allocate(Dim(2), Dim(numloci));
+  if (!sv.firstg.allocated() || sv.firstg.size(2) != numloci) sv.firstg.allocate(Dim(2), Dim(numloci));
 }
 
 }  // namespace

@@ -159,26 +159,26 @@ void write_report(const CloneList& clones) {
 void findclone(int4 nf, const real8* famprob, const int4* start, const int4* size,
                const int4* members) {
   Variables& v = variables;
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 n = v.smplsize;
   const bool display = v.displayq == 1;
 
   // Offsets of the genotype blocks of the loci of more than two alleles in the dyad cache,
   // which is kept only while its three hypotheses fit in 6,000,000 doubles.
   const int4 n3 = v.locus3.allocated() ? v.locus3(0) : 0;
-  s.podyadloc.allocate(Dim(n3));
+  sv.podyadloc.allocate(Dim(n3));
   index_t total = 0;
   for (int4 k = 1; k <= n3; ++k) {
-    s.podyadloc(k) = static_cast<int4>(total);
+    sv.podyadloc(k) = static_cast<int4>(total);
     const index_t na = v.obsnumallele(v.locus3(k));
     total += na * (na + 1) / 2;
   }
-  s.podyadlogl3.deallocate();
-  if (total > 0 && 3 * total <= 6000000) s.podyadlogl3.allocate(Dim(3 * total));
-  s.secondg.allocate(Dim(2), Dim(v.numloci), Dim(1));
-  s.firstg.allocate(Dim(2), Dim(v.numloci));
+  sv.podyadlogl3.deallocate();
+  if (total > 0 && 3 * total <= 6000000) sv.podyadlogl3.allocate(Dim(3 * total));
+  sv.secondg.allocate(Dim(2), Dim(v.numloci), Dim(1));
+  sv.firstg.allocate(Dim(2), Dim(v.numloci));
   // The single-genotype table is built again under the rates in force now.
-  s.dyadlogl0.deallocate();
+  sv.dyadlogl0.deallocate();
   if (!v.cloneconfig.allocated()) v.cloneconfig.allocate(Dim(n));
 
   if (display) fwrite(std::cout, "(A)", "Inferring clones...");
@@ -251,13 +251,13 @@ void findclone(int4 nf, const real8* famprob, const int4* start, const int4* siz
     if (v.igui != 1) blank_overwrite(2);
   }
 
-  s.lynchwgt.deallocate();
-  s.firstg.deallocate();
-  s.secondg.deallocate();
-  s.podyadloc.deallocate();
-  s.podyadlogl3.deallocate();
-  s.dyadlogl2.deallocate();
-  s.dyadlogl0.deallocate();
+  sv.lynchwgt.deallocate();
+  sv.firstg.deallocate();
+  sv.secondg.deallocate();
+  sv.podyadloc.deallocate();
+  sv.podyadlogl3.deallocate();
+  sv.dyadlogl2.deallocate();
+  sv.dyadlogl0.deallocate();
   clone_detail::release_config_scratch();
 
   if (display && (fscounter >= 1 || singlecounter > singlelimit)) blank_overwrite(2);

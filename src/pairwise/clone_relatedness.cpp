@@ -36,15 +36,15 @@ void offspring_alleles(int4 locus, int4 i, int4& a1, int4& a2) {
 
 void set_lynch_weights() {
   const Variables& v = variables;
-  Simuvariables& s = simuvariables;
-  s.lynchwgt.allocate(Dim(v.numloci));
+  Simuvariables& sv = simuvariables;
+  sv.lynchwgt.allocate(Dim(v.numloci));
   for (int4 l = 1; l <= v.numloci; ++l) {
     const int4 k = v.obsnumallele(l);
     if (k <= 1) continue;
     const FView<real8, 1>& p = v.obsallelefre(l).a;
     if (v.dominantmarker(l) == 1) {
       const real8 p2 = p(2) * p(2);
-      s.lynchwgt(l) = p2 - p2 * p2;
+      sv.lynchwgt(l) = p2 - p2 * p2;
     } else {
       real8 s2 = 0.0;
       real8 s3 = 0.0;
@@ -52,7 +52,7 @@ void set_lynch_weights() {
         s2 += p(a) * p(a);
         s3 += p(a) * p(a) * p(a);
       }
-      s.lynchwgt(l) = 2.0 * s2 - s3;
+      sv.lynchwgt(l) = 2.0 * s2 - s3;
     }
   }
 }
@@ -85,9 +85,9 @@ void set_clone_locus_order() {
 
 void setsecondg(const int4* members, int4 k) {
   const Variables& v = variables;
-  Simuvariables& s = simuvariables;
-  if (!s.secondg.allocated() || s.secondg.size(3) != k || s.secondg.size(2) != v.numloci)
-    s.secondg.allocate(Dim(2), Dim(v.numloci), Dim(k));
+  Simuvariables& sv = simuvariables;
+  if (!sv.secondg.allocated() || sv.secondg.size(3) != k || sv.secondg.size(2) != v.numloci)
+    sv.secondg.allocate(Dim(2), Dim(v.numloci), Dim(k));
   for (int4 l = 1; l <= v.numloci; ++l) {
     const int4 na = v.obsnumallele(l);
     if (na < 2) continue;
@@ -95,15 +95,15 @@ void setsecondg(const int4* members, int4 k) {
     for (int4 j = 1; j <= k; ++j) {
       int2 g = 0;
       getgtype(g, members[j - 1], na);
-      s.secondg(1, l, j) = v.genotypeid(1, g);
-      s.secondg(2, l, j) = v.genotypeid(2, g);
+      sv.secondg(1, l, j) = v.genotypeid(1, g);
+      sv.secondg(2, l, j) = v.genotypeid(2, g);
     }
   }
 }
 
 real8 r_li_lynch(int4 j) {
   const Variables& v = variables;
-  const Simuvariables& s = simuvariables;
+  const Simuvariables& sv = simuvariables;
   real8 sums = 0.0;  // summed similarity over the codominant loci
   real8 w = 0.0;
   real8 wd = 0.0;
@@ -113,17 +113,17 @@ real8 r_li_lynch(int4 j) {
   int4 dmis = 0;
   for (int4 l = 1; l <= v.numloci; ++l) {
     if (v.obsnumallele(l) <= 1) continue;
-    int4 a1 = s.firstg(1, l);
-    int4 b1 = s.secondg(1, l, j);
+    int4 a1 = sv.firstg(1, l);
+    int4 b1 = sv.secondg(1, l, j);
     if (a1 < 1 || b1 < 1) continue;
     if (v.dominantmarker(l) == 1) {
       ++nd;
       if (a1 != b1) ++dmis;
-      wd += s.lynchwgt(l);
+      wd += sv.lynchwgt(l);
       continue;
     }
-    int4 a2 = s.firstg(2, l);
-    int4 b2 = s.secondg(2, l, j);
+    int4 a2 = sv.firstg(2, l);
+    int4 b2 = sv.secondg(2, l, j);
     if (a1 > a2) std::swap(a1, a2);
     if (b1 > b2) std::swap(b1, b2);
     real8 sim = 0.0;
@@ -138,7 +138,7 @@ real8 r_li_lynch(int4 j) {
     }
     sums += sim;
     ++nc;
-    w += s.lynchwgt(l);
+    w += sv.lynchwgt(l);
     nallele += v.obsnumallele(l);
   }
   // Dominant part: 1 - D / (2 Wd); with no chance similarity to correct for (Wd of 0, only

@@ -51,17 +51,17 @@ int4 code2(int2 g) {
 // Makes sure dyadlogl0 holds the single-genotype log probabilities of the two-allele loci.
 void build_dyadlogl0() {
   const Variables& v = variables;
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
-  if (n2 < 1 || s.dyadlogl0.allocated()) return;
-  s.dyadlogl0.allocate(Dim(3), Dim(n2));
+  if (n2 < 1 || sv.dyadlogl0.allocated()) return;
+  sv.dyadlogl0.allocate(Dim(3), Dim(n2));
   static constexpr int4 pairs[3][2] = {{1, 1}, {2, 2}, {1, 2}};
   for (int4 k = 1; k <= n2; ++k) {
     const int4 l = v.locus2(k);
     for (int4 c = 1; c <= 3; ++c) {
       real8 p = 0.0;
       probsinglegtype(0.0, 2, l, pairs[c - 1], p);
-      s.dyadlogl0(c, k) = logx(p);
+      sv.dyadlogl0(c, k) = logx(p);
     }
   }
 }
@@ -86,14 +86,14 @@ int2 read_genotype(const LocusEntry& e, int4 i) {
 // The loci of more than one allele and the caches, once per call.
 void setup_work(FocalWork& w) {
   const Variables& v = variables;
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
-  if (n2 > 0 && (!s.dyadlogl2.allocated() || s.dyadlogl2.size(1) != 3 || s.dyadlogl2.size(2) != 3 ||
-                 s.dyadlogl2.size(3) != n2))
-    s.dyadlogl2.allocate(Dim(3), Dim(3), Dim(n2));
+  if (n2 > 0 && (!sv.dyadlogl2.allocated() || sv.dyadlogl2.size(1) != 3 || sv.dyadlogl2.size(2) != 3 ||
+                 sv.dyadlogl2.size(3) != n2))
+    sv.dyadlogl2.allocate(Dim(3), Dim(3), Dim(n2));
   build_dyadlogl0();
-  const bool cache3 = s.podyadlogl3.allocated() && s.podyadloc.allocated();
-  w.total3 = cache3 ? s.podyadlogl3.size() / 3 : 0;
+  const bool cache3 = sv.podyadlogl3.allocated() && sv.podyadloc.allocated();
+  w.total3 = cache3 ? sv.podyadlogl3.size() / 3 : 0;
   w.loci.clear();
   for (int4 l = 1; l <= v.numloci; ++l) {
     const int4 na = v.obsnumallele(l);
@@ -104,7 +104,7 @@ void setup_work(FocalWork& w) {
     e.k2 = na == 2 && n2 > 0 ? v.locus2loc(l) : 0;
     e.base3 = -1;
     if (na > 2 && cache3 && v.locus3loc.allocated() && v.locus3loc(l) > 0)
-      e.base3 = s.podyadloc(v.locus3loc(l));
+      e.base3 = sv.podyadloc(v.locus3loc(l));
     w.loci.push_back(e);
   }
   w.gj.assign(w.loci.size(), 0);
@@ -120,13 +120,13 @@ real8 single_total(FocalWork& w, int4 j) {
 
 // Focal offspring i: its genotypes and single log probabilities; the pair caches emptied.
 void set_focal(FocalWork& w, int4 i) {
-  Simuvariables& s = simuvariables;
-  if (s.dyadlogl2.allocated()) s.dyadlogl2.fill(1.0);
+  Simuvariables& sv = simuvariables;
+  if (sv.dyadlogl2.allocated()) sv.dyadlogl2.fill(1.0);
   if (w.total3 > 0) {
     if (w.podyadfresh) {
-      for (index_t x : w.touched) s.podyadlogl3(x) = 1.0;
+      for (index_t x : w.touched) sv.podyadlogl3(x) = 1.0;
     } else {
-      s.podyadlogl3.fill(1.0);
+      sv.podyadlogl3.fill(1.0);
       w.podyadfresh = true;
     }
     w.touched.clear();
@@ -144,18 +144,18 @@ void set_focal(FocalWork& w, int4 i) {
 // The three log dyad probabilities (clone, full sibs, half sibs) of the focal with a partner
 // of genotype gj at the entry's locus, from the caches when computed before.
 void dyad_logl(FocalWork& w, const LocusEntry& e, int2 gj, real8 out[3]) {
-  Simuvariables& s = simuvariables;
+  Simuvariables& sv = simuvariables;
   real8* cache[3] = {nullptr, nullptr, nullptr};
   if (e.k2 > 0) {
     const int4 c = code2(gj);
-    for (int4 h = 0; h < 3; ++h) cache[h] = &s.dyadlogl2(c, h + 1, e.k2);
+    for (int4 h = 0; h < 3; ++h) cache[h] = &sv.dyadlogl2(c, h + 1, e.k2);
   } else if (e.base3 >= 0) {
     int4 b1 = variables.genotypeid(1, gj);
     int4 b2 = variables.genotypeid(2, gj);
     if (b1 > b2) std::swap(b1, b2);
     const index_t na = e.nallele;
     const index_t off = e.base3 + (b1 - 1) * (2 * na + 2 - b1) / 2 + (b2 - b1) + 1;
-    for (int4 h = 0; h < 3; ++h) cache[h] = &s.podyadlogl3(h * w.total3 + off);
+    for (int4 h = 0; h < 3; ++h) cache[h] = &sv.podyadlogl3(h * w.total3 + off);
     if (*cache[0] > 0.1) {
       for (int4 h = 0; h < 3; ++h) w.touched.push_back(h * w.total3 + off);
     }

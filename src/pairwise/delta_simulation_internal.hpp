@@ -4,13 +4,20 @@
 // trio scorer reaches the family likelihood engine.
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/pairwise_seams.hpp"
 #include "likelihood/likelihood.hpp"
 
 namespace kinrad {
 
+// Allocates the per-call arrays of the simulation for the current sample: the simulated
+// genotypes (simoffgtype, simoffgtype2, simprntgtype, simcndgtype), the offsets of the
+// parent-offspring memo (podyadloc, one per locus of locus3) and the memo podyadlogl3 itself
+// (all -1, not yet computed), left out above 10^6 entries; released when the call ends.
+void allocate_simulation_state();
+
 // Builds the simulation's population tables from the current module state and frames trial
 // family 1 (offspring 1 with one parent of each sex). The per-call arrays of the simulation
-// (simoffgtype ... podyadlogl3) are allocated by the caller.
+// are allocated by allocate_simulation_state first.
 void inisimuvariables();
 
 // Draws one multilocus genotype into gtype, (2, numloci) column-major: mode 1 a true parent
@@ -32,15 +39,8 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
 // scored through the family likelihood engine; stops below bound.
 void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex);
 
-// The engine routines the trio scorer calls; tests may put stand-ins here and restore the
-// engine's own by assigning a default-constructed value.
-struct TrioEngineCalls {
-  void (*genotypecheckp)(int4& ok, int4 vote) = &kinrad::genotypecheckp;
-  void (*genotypecheckpdom)(int4& ok) = &kinrad::genotypecheckpdom;
-  void (*familylocuslogl)(int4 locus, int4 numallele, int4 numgenotype,
-                          real8& logl) = &kinrad::familylocuslogl;
-};
-constinit inline TrioEngineCalls trio_engine_calls{};
+// The engine routines the trio scorer calls are reached through trio_engine_calls
+// (core/modules/pairwise_seams.hpp), where tests may put stand-ins.
 
 // Number of candidates simulated per replicate for sex s: the sampled candidates scaled up to
 // all potential parents of the sex, at most 10000; 0 without candidates.

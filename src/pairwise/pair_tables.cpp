@@ -110,110 +110,114 @@ void say(bool show, const char* text) {
   if (show) fwrite(std::cout, "(A)", text);
 }
 
-}  // namespace
-
-int8 dyad_table_bytes() {
-  return planbytes(tableplan());
-}
-
-void calculatepairprob(int4 mode) {
-  Variables& v = variables;
-  if (v.pairwiseoptionq == 0 && (v.numsex == 1 || v.allowinbreeding == 1 || v.maxobsnumallele > 2 ||
-                                 10 * v.numloci < v.smplsize))
-    return;
-  if (v.locus2.allocated() && v.locus2(0) > 0) computegtypefre(0, 0);
-
-  const bool firstcall = !prbfspair_allocated();
-  if (firstcall && !allocatetables()) {
-    if (v.fulllikelihoodmethodq != 0) {
-      v.quicksearchq = 0;
-      v.pairwiseoptionq = 0;
-      return;
-    }
-    v.errmsg(1) = "Too many offspring. Out of memory!";
-    stoponerror(1, "CalculatePairProb");
-  }
-
-  const int4 n = v.smplsize;
-  FArray<int4, 2> keptinferparent;
-  if (!firstcall && v.inferparent.allocated()) keptinferparent = v.inferparent.copy();
-  FArray<int4, 2> kept = v.indivparent.copy();
-  if (v.indivparent.allocated()) v.indivparent.fill(-1);
-
-  const bool show = v.displayq != 0 && v.threadid == 0;
-  const int4 ishow = show ? 1 : 0;
-  const real8 x = v.haplodiploid == 1 ? 0.0 : 0.25;
+// One call's settings, the known parents kept aside while the tables are filled, and the
+// tables one by one, each read from its cache or computed (and then cached).
+struct PairTableRun {
+  int4 mode = 0;
+  int4 n = 0;
+  bool show = false;
+  int4 ishow = 0;
+  real8 x = 0.0;  // full sibs' chance of two alleles identical by descent (0: haplodiploid)
   // Caches hold tables of the input's allele frequencies: a mode-2 call, or a set-up that
   // resumed with a checkpoint's frequencies, neither reads nor writes them.
-  const bool usecache = mode == 1 && v.checkpointfrequencyq == 0;
-  auto cachename = [&](const char* suffix) { return v.fname + suffix; };
-  auto readcache = [&](DyadTable t, const char* suffix) {
+  bool usecache = false;
+  bool constraints = false;
+  const FArray<int4, 2>& kept;
+
+  PairTableRun(int4 mode_, const FArray<int4, 2>& kept_) : mode(mode_), kept(kept_) {
+    const Variables& v = variables;
+    n = v.smplsize;
+    show = v.displayq != 0 && v.threadid == 0;
+    ishow = show ? 1 : 0;
+    x = v.haplodiploid == 1 ? 0.0 : 0.25;
+    usecache = mode == 1 && v.checkpointfrequencyq == 0;
+    constraints = v.anyexcludedsibshipq(1) != 0 || v.anyexcludedsibshipq(2) != 0 ||
+                  v.anyknownsibshipq(1) != 0 || v.anyknownsibshipq(2) != 0;
+  }
+
+  std::string cachename(const char* suffix) const { return variables.fname + suffix; }
+
+  // Reads table t from its cache; false when there is none to read or it does not fit.
+  bool readcache(DyadTable t, const char* suffix) const {
     if (!usecache) return false;
     const std::string f = cachename(suffix);
     if (!std::filesystem::exists(f)) return false;
     int4 ok = 1;
     readwritedyadlogl(1, t, f, ishow, ok, mode);
     return ok != 0;
-  };
-  auto writecache = [&](DyadTable t, const char* suffix) {
+  }
+
+  // Writes table t to its cache (the first process only).
+  void writecache(DyadTable t, const char* suffix) const {
     if (mode == 1 && !usecache) return;
-    if (v.threadid != 0) return;
+    if (variables.threadid != 0) return;
     int4 ok = 1;
     readwritedyadlogl(2, t, cachename(suffix), ishow, ok, mode);
-  };
-  const bool constraints = v.anyexcludedsibshipq(1) != 0 || v.anyexcludedsibshipq(2) != 0 ||
-                           v.anyknownsibshipq(1) != 0 || v.anyknownsibshipq(2) != 0;
-  auto status = [&](int4 j, int4 i) {
+  }
+
+  // Known and excluded sibships of the pair (j, i), side by side.
+  std::array<int4, 2> status(int4 j, int4 i) const {
+    const Variables& v = variables;
     std::array<int4, 2> st{0, 0};
     sibknownexc(j, i, st, {v.knownsibship(j, 1), v.knownsibship(j, 2)});
     return st;
-  };
+  }
 
   // One parent pool, both parents of both offspring known and the same unordered pair.
-  auto sameknownparents = [&](int4 j, int4 i) {
-    if (v.numsex != 1 || !kept.allocated()) return false;
+  bool sameknownparents(int4 j, int4 i) const {
+    if (variables.numsex != 1 || !kept.allocated()) return false;
     const int4 a1 = kept(j, 1), a2 = kept(j, 2), b1 = kept(i, 1), b2 = kept(i, 2);
     if (a1 <= 0 || a2 <= 0 || b1 <= 0 || b2 <= 0) return false;
     return (a1 == b1 && a2 == b2) || (a1 == b2 && a2 == b1);
-  };
+  }
 
-  // Full sibs.
-  say(show, "Calculating full-sib dyad likelihood...");
-  if (!readcache(DyadTable::fs, ".FSDyadLogL")) {
+  // Full sibs ruled out by known or excluded sibships start at the marker.
+  void exclude_full_sibs(int4& progress) const {
+    Variables& v = variables;
+    for (int4 i = 2; i <= n; ++i)
+      for (int4 j = 1; j < i; ++j) {
+        if (show) writeprogress(progress, 1000000);
+        std::array<int4, 2> st = status(j, i);
+        if (sameknownparents(j, i)) {
+          // One parent pool: the known-parent groups of the two roles say "different" for
+          // (5, 7) against (7, 5), though both offspring have the same two parents; only an
+          // excluded sibship can separate them.
+          st = {0, 0};
+          sibknownexc(j, i, st, {0, 0});
+        }
+        const bool negativegroup = (v.knownsibship(j, 1) < 0 && st[0] == -v.numsex) ||
+                                   (v.knownsibship(j, 2) < 0 && st[1] == -v.numsex);
+        const bool out =
+            negativegroup ? (st[0] == -1 && st[1] == -1) : (st[0] == -1 || st[1] == -1);
+        if (out) v.prbfstri(tri_by_larger(j, i)) = impossible_pair;
+      }
+  }
+
+  // One parent pool: two offspring with both parents known are full sibs only when they have
+  // the same unordered pair of parents.
+  void exclude_different_known_parents() const {
+    Variables& v = variables;
+    for (int4 i = 2; i <= n; ++i)
+      for (int4 j = 1; j < i; ++j) {
+        real4& e = v.prbfstri(tri_by_larger(j, i));
+        if (e == impossible_pair) continue;
+        const int4 a1 = kept(j, 1), a2 = kept(j, 2), b1 = kept(i, 1), b2 = kept(i, 2);
+        if (a1 <= 0 || a2 <= 0 || b1 <= 0 || b2 <= 0) continue;
+        const bool same = (a1 == b1 && a2 == b2) || (a1 == b2 && a2 == b1);
+        if (!same) e = impossible_pair;
+      }
+  }
+
+  // The full-sib table.
+  void full_sibs() const {
+    Variables& v = variables;
+    say(show, "Calculating full-sib dyad likelihood...");
+    if (readcache(DyadTable::fs, ".FSDyadLogL")) return;
     v.prbfstri.fill(0.0f);
     int4 progress = 0;
-    if (constraints) {
-      for (int4 i = 2; i <= n; ++i)
-        for (int4 j = 1; j < i; ++j) {
-          if (show) writeprogress(progress, 1000000);
-          std::array<int4, 2> st = status(j, i);
-          if (sameknownparents(j, i)) {
-            // One parent pool: the known-parent groups of the two roles say "different" for
-            // (5, 7) against (7, 5), though both offspring have the same two parents; only
-            // an excluded sibship can separate them.
-            st = {0, 0};
-            sibknownexc(j, i, st, {0, 0});
-          }
-          const bool negativegroup = (v.knownsibship(j, 1) < 0 && st[0] == -v.numsex) ||
-                                     (v.knownsibship(j, 2) < 0 && st[1] == -v.numsex);
-          const bool out =
-              negativegroup ? (st[0] == -1 && st[1] == -1) : (st[0] == -1 || st[1] == -1);
-          if (out) v.prbfstri(tri_by_larger(j, i)) = impossible_pair;
-        }
-    }
-    if (v.numsex == 1 && v.numknownprnt(1) > 0 && v.numknownprnt(2) > 0 && kept.allocated()) {
-      // One parent pool: two offspring with both parents known are full sibs only when they
-      // have the same unordered pair of parents.
-      for (int4 i = 2; i <= n; ++i)
-        for (int4 j = 1; j < i; ++j) {
-          real4& e = v.prbfstri(tri_by_larger(j, i));
-          if (e == impossible_pair) continue;
-          const int4 a1 = kept(j, 1), a2 = kept(j, 2), b1 = kept(i, 1), b2 = kept(i, 2);
-          if (a1 <= 0 || a2 <= 0 || b1 <= 0 || b2 <= 0) continue;
-          const bool same = (a1 == b1 && a2 == b2) || (a1 == b2 && a2 == b1);
-          if (!same) e = impossible_pair;
-        }
-    }
+    if (constraints) exclude_full_sibs(progress);
+    if (v.numsex == 1 && v.numknownprnt(1) > 0 && v.numknownprnt(2) > 0 && kept.allocated())
+      exclude_different_known_parents();
     if (show && progress >= 1000000 && v.showq != 0)
       fwrite(std::cout, "(A)", std::string(v.blkln.view()));
     const Delta d{0, 0, 0, 0, 0, 0, 0.5 - x, 0.5, x};
@@ -221,45 +225,39 @@ void calculatepairprob(int4 mode) {
     writecache(DyadTable::fs, ".FSDyadLogL");
   }
 
-  // Half sibs.
-  if (halfsibscomputed()) {
+  // The half-sib table.
+  void half_sibs() const {
+    Variables& v = variables;
+    if (!halfsibscomputed()) return;
     say(show, "Calculating half-sib dyad likelihood...");
-    if (!readcache(DyadTable::hs, ".HSDyadLogL")) {
-      v.prbhstri.fill(0.0f);
-      if (constraints)
-        for (int4 i = 2; i <= n; ++i)
-          for (int4 j = 1; j < i; ++j) {
-            const std::array<int4, 2> st = status(j, i);
-            if (st[0] == -1 && st[1] == -1) v.prbhstri(tri_by_smaller(j, i, n)) = impossible_pair;
-          }
-      const Delta d{0, 0, 0, 0, 0, 0, 0, 1 - 2 * x, 2 * x};
-      compute_dyad_locus2_logl(ishow, 2, d, 2);
-      writecache(DyadTable::hs, ".HSDyadLogL");
-    }
+    if (readcache(DyadTable::hs, ".HSDyadLogL")) return;
+    v.prbhstri.fill(0.0f);
+    if (constraints)
+      for (int4 i = 2; i <= n; ++i)
+        for (int4 j = 1; j < i; ++j) {
+          const std::array<int4, 2> st = status(j, i);
+          if (st[0] == -1 && st[1] == -1) v.prbhstri(tri_by_smaller(j, i, n)) = impossible_pair;
+        }
+    const Delta d{0, 0, 0, 0, 0, 0, 0, 1 - 2 * x, 2 * x};
+    compute_dyad_locus2_logl(ishow, 2, d, 2);
+    writecache(DyadTable::hs, ".HSDyadLogL");
   }
 
-  // What the lower triangle of the full-sib table answers, and whether the symmetric
-  // half-sib table is in use.
-  if (v.pairwiseoptionq == 1 && v.allmonogamy == 0) {
-    v.prbhspairq = 1;
-    v.prbfspairlower = 1;
-  } else if (v.allmonogamy == 1) {
-    v.prbfspairlower = 1;
-  } else {
-    v.prbfspairlower = 2;
-  }
-
-  if (prbmhsibpair_allocated()) {
+  // The maternal half-sib table.
+  void maternal_half_sibs() const {
+    if (!prbmhsibpair_allocated()) return;
     say(show, "Calculating maternal half-sib dyad likelihood...");
-    if (!readcache(DyadTable::mhs, ".MHSDyadLogL")) {
-      v.prbmhsibtri.fill(0.0f);
-      const Delta d{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
-      compute_dyad_locus2_logl(ishow, 3, d, 2);
-      writecache(DyadTable::mhs, ".MHSDyadLogL");
-    }
+    if (readcache(DyadTable::mhs, ".MHSDyadLogL")) return;
+    variables.prbmhsibtri.fill(0.0f);
+    const Delta d{0, 0, 0, 0, 0, 0, 0, 0.5, 0.5};
+    compute_dyad_locus2_logl(ishow, 3, d, 2);
+    writecache(DyadTable::mhs, ".MHSDyadLogL");
   }
 
-  if (selfingpossible() && v.pairwiseoptionq == 1) {
+  // The self-outbred and self-self sib tables.
+  void selfed_sibs() const {
+    Variables& v = variables;
+    if (!(selfingpossible() && v.pairwiseoptionq == 1)) return;
     say(show, "Calculating self-outbred ordered sib dyad likelihood...");
     if (!readcache(DyadTable::selfout, ".SelfOutLogL")) {
       v.prbselfoutpair.fill(0.0f);
@@ -276,41 +274,104 @@ void calculatepairprob(int4 mode) {
     }
   }
 
+  // The parent-offspring table of sex s.
+  void parent_offspring(int4 s) const {
+    Variables& v = variables;
+    say(show, s == 1 ? "Calculating father-offspring dyad likelihood..."
+                     : "Calculating mother-offspring dyad likelihood...");
+    const DyadTable t = s == 1 ? DyadTable::dad : DyadTable::mum;
+    const char* suffix = s == 1 ? ".DadDyadLogL" : ".MumDyadLogL";
+    if (readcache(t, suffix)) return;
+    // Known parents: a candidate other than every consulted known parent cannot be one.
+    int4 progress = 0;
+    for (int4 i = 1; i <= n; ++i) {
+      const int4 k1 = kept.allocated() ? kept(i, v.numsex == 1 ? 1 : s) : 0;
+      const int4 k2 = v.numsex == 1 && kept.allocated() ? kept(i, 2) : k1;
+      for (int4 c = 1; c <= v.numcandidate(s); ++c) {
+        if (show) writeprogress(progress, 100000);
+        const bool other = k1 > 0 && k1 != c && k2 > 0 && k2 != c;
+        v.prbpopairtgt((s == 1 ? 0 : v.numcandidate(1)) + c, i) = other ? impossible_pair : 0.0f;
+      }
+    }
+    const Delta d{0, 0, 0, 0, 0, 0, 0, 1, 0};
+    compute_dyad_locus2_logl(ishow, 6 + s, d, v.ploidy(s));
+    writecache(t, suffix);
+  }
+
+  // The parent-selfed offspring table of one parent pool.
+  void parent_selfed_offspring() const {
+    Variables& v = variables;
+    say(show, "Calculating Parent-Selfedoffspring dyad likelihood...");
+    if (readcache(DyadTable::prt, ".PrtDyadLogL")) return;
+    for (int4 i = 1; i <= n; ++i)
+      for (int4 c = 1; c <= v.numcandidate(2); ++c) v.prbpopairtgt(v.numcandidate(1) + c, i) = 0.0f;
+    const Delta d{0, 0, 0.5, 0, 0, 0, 0.5, 0, 0};
+    compute_dyad_locus2_logl(ishow, 6, d, 2);
+    if (show) fwrite(std::cout, "(A)", std::string(v.blkln.view()));
+    writecache(DyadTable::prt, ".PrtDyadLogL");
+  }
+};
+
+// What the lower triangle of the full-sib table answers, and whether the symmetric half-sib
+// table is in use.
+void set_table_reading() {
+  Variables& v = variables;
+  if (v.pairwiseoptionq == 1 && v.allmonogamy == 0) {
+    v.prbhspairq = 1;
+    v.prbfspairlower = 1;
+  } else if (v.allmonogamy == 1) {
+    v.prbfspairlower = 1;
+  } else {
+    v.prbfspairlower = 2;
+  }
+}
+
+// Allocates the tables on the first call; where they do not fit, a run with the full
+// likelihood goes on without them (false), one without stops.
+bool tables_ready(bool firstcall) {
+  Variables& v = variables;
+  if (!firstcall || allocatetables()) return true;
+  if (v.fulllikelihoodmethodq != 0) {
+    v.quicksearchq = 0;
+    v.pairwiseoptionq = 0;
+    return false;
+  }
+  v.errmsg(1) = "Too many offspring. Out of memory!";
+  stoponerror(1, "CalculatePairProb");
+  return false;
+}
+
+}  // namespace
+
+int8 dyad_table_bytes() {
+  return planbytes(tableplan());
+}
+
+void calculatepairprob(int4 mode) {
+  Variables& v = variables;
+  if (v.pairwiseoptionq == 0 && (v.numsex == 1 || v.allowinbreeding == 1 || v.maxobsnumallele > 2 ||
+                                 10 * v.numloci < v.smplsize))
+    return;
+  if (v.locus2.allocated() && v.locus2(0) > 0) computegtypefre(0, 0);
+
+  const bool firstcall = !prbfspair_allocated();
+  if (!tables_ready(firstcall)) return;
+
+  FArray<int4, 2> keptinferparent;
+  if (!firstcall && v.inferparent.allocated()) keptinferparent = v.inferparent.copy();
+  FArray<int4, 2> kept = v.indivparent.copy();
+  if (v.indivparent.allocated()) v.indivparent.fill(-1);
+
+  const PairTableRun run(mode, kept);
+  run.full_sibs();
+  run.half_sibs();
+  set_table_reading();
+  run.maternal_half_sibs();
+  run.selfed_sibs();
   if (v.pairwiseoptionq == 1) {
-    for (int4 s = 1; s <= v.numsex; ++s) {
-      if (v.numcandidate(s) <= 0) continue;
-      say(show, s == 1 ? "Calculating father-offspring dyad likelihood..."
-                       : "Calculating mother-offspring dyad likelihood...");
-      const DyadTable t = s == 1 ? DyadTable::dad : DyadTable::mum;
-      const char* suffix = s == 1 ? ".DadDyadLogL" : ".MumDyadLogL";
-      if (readcache(t, suffix)) continue;
-      // Known parents: a candidate other than every consulted known parent cannot be one.
-      int4 progress = 0;
-      for (int4 i = 1; i <= n; ++i) {
-        const int4 k1 = kept.allocated() ? kept(i, v.numsex == 1 ? 1 : s) : 0;
-        const int4 k2 = v.numsex == 1 && kept.allocated() ? kept(i, 2) : k1;
-        for (int4 c = 1; c <= v.numcandidate(s); ++c) {
-          if (show) writeprogress(progress, 100000);
-          const bool other = k1 > 0 && k1 != c && k2 > 0 && k2 != c;
-          v.prbpopairtgt((s == 1 ? 0 : v.numcandidate(1)) + c, i) = other ? impossible_pair : 0.0f;
-        }
-      }
-      const Delta d{0, 0, 0, 0, 0, 0, 0, 1, 0};
-      compute_dyad_locus2_logl(ishow, 6 + s, d, v.ploidy(s));
-      writecache(t, suffix);
-    }
-    if (v.numsex == 1 && v.numcandidate(1) > 0) {
-      say(show, "Calculating Parent-Selfedoffspring dyad likelihood...");
-      if (!readcache(DyadTable::prt, ".PrtDyadLogL")) {
-        for (int4 i = 1; i <= n; ++i)
-          for (int4 c = 1; c <= v.numcandidate(2); ++c)
-            v.prbpopairtgt(v.numcandidate(1) + c, i) = 0.0f;
-        const Delta d{0, 0, 0.5, 0, 0, 0, 0.5, 0, 0};
-        compute_dyad_locus2_logl(ishow, 6, d, 2);
-        if (show) fwrite(std::cout, "(A)", std::string(v.blkln.view()));
-        writecache(DyadTable::prt, ".PrtDyadLogL");
-      }
-    }
+    for (int4 s = 1; s <= v.numsex; ++s)
+      if (v.numcandidate(s) > 0) run.parent_offspring(s);
+    if (v.numsex == 1 && v.numcandidate(1) > 0) run.parent_selfed_offspring();
   }
 
   // Restored in place: views of the configuration may point into these arrays.

@@ -241,52 +241,29 @@ void sibstatus(std::array<real8, 4> L, const std::array<int4, 2>& stat, int4 mod
   }
 }
 
-void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib) {
-  Variables& v = variables;
-  Simuvariables& sv = simuvariables;
-  const int4 n = v.smplsize;
-  auto single = [&](int4 x) { return singlelogl[static_cast<std::size_t>(x - 1)]; };
+namespace {
 
+// One pass of the sibship phase over all pairs: its settings, the three sibship files, the
+// pair clusters and the progress counter.
+struct SibshipRun {
+  std::span<const real8> singlelogl;
+  int4 n = 0;
   // Pair clusters: each offspring's first smplsize/50 related partners.
-  const bool clusters = n >= 50;
-  const int4 capacity = n / 50;
+  bool clusters = false;
+  int4 capacity = 0;
   FArray<int4, 1> partners;
-  if (clusters) {
-    partners.allocate(Dim(n));
-    v.pairclustertgt.allocate(Dim(static_cast<index_t>(n) * capacity));
-    v.paircluster.allocate(Dim(n));
-    for (int4 i = 1; i <= n; ++i)
-      v.paircluster(i).a =
-          window(v.pairclustertgt, static_cast<index_t>(i - 1) * capacity + 1, capacity);
-  }
-
   // Full sibs, half sibs, clones: all three open until every pair is classified.
   std::optional<ReplacingFile> files[3];
-  openfile(files[2], ".PairwiseCloneDyad", false);
-  openfile(files[1], ".PairwiseHalfSibDyad", true);
-  openfile(files[0], ".PairwiseFullSibDyad", false);
-
-  const bool focal = v.pairwiseoptionq == 0 || v.allowclone == 1;
-  if (focal) {
-    setindivgtype3();
-    allocate_focal_dyad_tables();
-  }
-  const bool display = v.displayq != 0;
-  if (display) fwrite(std::cout, "(A)", "Estimating sibship with pairwise approach...");
-  const int4 step = progressstep();
+  bool focal = false;
+  bool display = false;
+  int4 step = 1;
   int4 counter = 0;
-
-  const int4 mode = v.allmonogamy == 1 ? 2 : (v.monogamy(1) == 0 ? 1 : 3);
-  const real8 w = v.allmonogamy == 1 ? 1.0 : 2.0;
-  const bool tables = v.pairwiseoptionq != 0;
-  const bool anyknown = v.numknownprnt(1) != 0 || v.numknownprnt(2) != 0;
-  const bool parents = v.indivparent.allocated();
-  auto hasknown = [&](int4 x) {
-    return parents && (v.indivparent(x, 1) > 0 || v.indivparent(x, 2) > 0);
-  };
-  auto knownparent = [&](int4 x, int4 s) { return parents ? v.indivparent(x, s) : 0; };
+  int4 mode = 0;
+  real8 w = 1.0;
+  bool tables = false;
+  bool anyknown = false;
+  bool parents = false;
   std::string prefix;
-
   // The dyad tables hold a son's pair (two sons as full sibs, a son and a daughter as maternal
   // half sibs) as its trial family's likelihood without the sibship-size prior term, while the
   // decisions without the tables score trial families with it: the term of the family scored
@@ -294,170 +271,260 @@ void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& w
   // family's shape alone (two offspring, no known parent), so one family of each shape is
   // prepared to read it.
   std::array<std::optional<real8>, 2> sonprior{};
-  auto son_prior_term = [&](Trial kind, int4 i, int4 j) {
+
+  explicit SibshipRun(std::span<const real8> single_) : singlelogl(single_) {
+    const Variables& v = variables;
+    n = v.smplsize;
+    clusters = n >= 50;
+    capacity = n / 50;
+    focal = v.pairwiseoptionq == 0 || v.allowclone == 1;
+    display = v.displayq != 0;
+    mode = v.allmonogamy == 1 ? 2 : (v.monogamy(1) == 0 ? 1 : 3);
+    w = v.allmonogamy == 1 ? 1.0 : 2.0;
+    tables = v.pairwiseoptionq != 0;
+    anyknown = v.numknownprnt(1) != 0 || v.numknownprnt(2) != 0;
+    parents = v.indivparent.allocated();
+  }
+
+  real8 single(int4 x) const { return singlelogl[static_cast<std::size_t>(x - 1)]; }
+  bool hasknown(int4 x) const {
+    return parents && (variables.indivparent(x, 1) > 0 || variables.indivparent(x, 2) > 0);
+  }
+  int4 knownparent(int4 x, int4 s) const { return parents ? variables.indivparent(x, s) : 0; }
+
+  real8 son_prior_term(Trial kind, int4 i, int4 j) {
     std::optional<real8>& term = sonprior[kind == Trial::fullsibs ? 0 : 1];
     if (!term) {
       trialfamily(kind, i, j, 0, -1e300, 0, 0, false);
       term = family_prior_term();
     }
     return *term;
-  };
+  }
 
-  for (int4 i = 1; i < n; ++i) {
-    const std::array<int4, 2> ks{v.knownsibship.allocated() ? v.knownsibship(i, 1) : 0,
-                                 v.knownsibship.allocated() ? v.knownsibship(i, 2) : 0};
-    for (int4 j = i + 1; j <= n; ++j) {
-      if (display) {
-        if ((counter + 1) % step == 0) {
-          const std::string text = " Dyad:" + itoc(i) + "-" + itoc(j) + "    ";
-          writeprogress(counter, step, text);
-        } else if (++counter > 2147483640) {
-          counter = 0;
-        }
-      }
-      sv.setsimoffgtype = 0;
-      if (j == i + 1) {
-        prefix.assign(trim(v.offspringid(i).view()));
-        prefix += ',';
-        if (v.pairwiseoptionq == 0) setdyadlogl(i);
-        if (v.allowclone == 1) refresh_clone_cache(i);
-      }
-      std::array<int4, 2> stat{0, 0};
-      sibknownexc(i, j, stat, ks);
-      int4 sp = 0, sm = 0;
-      if (stat[0] == 0 || stat[1] == 0) {
-        const int4 ps = v.offploid(i) + v.offploid(j);
-        bool dyad = !anyknown || (!hasknown(i) && !hasknown(j));
-        std::array<int4, 4> kept{};
-        bool masked = false;
-        if (!dyad && tables && v.haplodiploid == 0 && single(i) < -1000.0 && single(j) < -1000.0 &&
-            prbfspair(i, j) > -1e30f && prbhspair(i, j) > -1e30f) {
-          // The dyad terms stand in for the known parents: they are hidden for this pair.
-          dyad = masked = true;
-          kept = {v.indivparent(i, 1), v.indivparent(i, 2), v.indivparent(j, 1),
-                  v.indivparent(j, 2)};
-          v.indivparent(i, 1) = v.indivparent(i, 2) = -1;
-          v.indivparent(j, 1) = v.indivparent(j, 2) = -1;
-        }
-        std::array<real8, 4> L{};
-        // Unrelated.
-        if (stat[0] > 0 || stat[1] > 0) {
-          L[0] = -1e300;
-        } else if (dyad) {
-          L[0] = single(i) + single(j);
-        } else {
-          L[0] = 0.0;
-          for (const int4 x : {i, j}) {
-            L[0] += hasknown(x) ? trialfamily(Trial::alone, i, j, x, -1e300) : single(x);
-          }
-        }
-        // Full sibs.
-        if (stat[0] < 0 || stat[1] < 0 || ps == 3) {
-          L[2] = -1e300;
-        } else if (tables && dyad) {
-          // Two haploid sons' entries hold their trial family's likelihood.
-          L[2] = prbfspair(i, j);
-          if (ps == 2 && L[2] > credible) L[2] += son_prior_term(Trial::fullsibs, i, j);
-        } else {
-          const real8 bound = mode == 2 ? -1e38 : L[0];
-          if (ps == 4 && dyad)
-            compute_dyad_logl(1, j, L[2], bound);
-          else
-            L[2] = trialfamily(Trial::fullsibs, i, j, 0, bound);
-        }
-        // Paternal half sibs.
-        const int4 fi = knownparent(i, 1), fj = knownparent(j, 1);
-        if (ps == 4 && v.monogamy(1) == 0 && stat[0] >= 0 && !(fi >= 1 && fj >= 1 && fi != fj)) {
-          if (tables && dyad)
-            L[1] = prbhspair(i, j);
-          else if (dyad)
-            compute_dyad_logl(2, j, L[1], -1e38);
-          else
-            L[1] = trialfamily(Trial::paternal, i, j, 0, -1e38);
-        } else {
-          L[1] = -1e300;
-        }
-        // Maternal half sibs.
-        const int4 mi = knownparent(i, 2), mj = knownparent(j, 2);
-        if (ps == 2 || v.monogamy(2) == 1 || stat[1] < 0 || (mi >= 1 && mj >= 1 && mi != mj)) {
-          L[3] = -1e300;
-        } else if (v.monogamy(1) == 0 && v.haplodiploid == 0) {
-          if (dyad)
-            L[3] = L[1];
-          else
-            L[3] = trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
-        } else if (tables && dyad) {
-          // A son and a daughter: the entry holds their trial family's likelihood.
-          L[3] = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
-          if (ps == 3 && L[3] > credible) L[3] += son_prior_term(Trial::maternal, i, j);
-        } else {
-          const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);
-          if (ps == 4 && dyad)
-            compute_dyad_logl(v.haplodiploid + 2, j, L[3], bound);
-          else
-            L[3] = trialfamily(Trial::maternal, i, j, 0, bound);
-        }
+  // The pair clusters' windows, the files and the focal dyad tables.
+  void start() {
+    Variables& v = variables;
+    if (clusters) {
+      partners.allocate(Dim(n));
+      v.pairclustertgt.allocate(Dim(static_cast<index_t>(n) * capacity));
+      v.paircluster.allocate(Dim(n));
+      for (int4 i = 1; i <= n; ++i)
+        v.paircluster(i).a =
+            window(v.pairclustertgt, static_cast<index_t>(i - 1) * capacity + 1, capacity);
+    }
+    openfile(files[2], ".PairwiseCloneDyad", false);
+    openfile(files[1], ".PairwiseHalfSibDyad", true);
+    openfile(files[0], ".PairwiseFullSibDyad", false);
+    if (focal) {
+      setindivgtype3();
+      allocate_focal_dyad_tables();
+    }
+    if (display) fwrite(std::cout, "(A)", "Estimating sibship with pairwise approach...");
+    step = progressstep();
+  }
 
-        sibstatus(L, stat, mode, w, sumsib, weightsib, sp, sm);
-        if (sp == 1 && sm == 1 && v.allowclone == 1 && ps != 3 && clone_dyad_logl(i, j) > L[2])
-          sp = sm = 2;
-        if (masked) {
-          v.indivparent(i, 1) = kept[0];
-          v.indivparent(i, 2) = kept[1];
-          v.indivparent(j, 1) = kept[2];
-          v.indivparent(j, 2) = kept[3];
-        }
-      }
-      // Known sibships decide their side whatever the likelihoods say.
-      if (std::abs(stat[0]) == 1) sp = (stat[0] + 1) / 2;
-      if (std::abs(stat[1]) == 1) sm = (stat[1] + 1) / 2;
+  // The progress line, shown every step pairs.
+  void show_progress(int4 i, int4 j) {
+    if (!display) return;
+    if ((counter + 1) % step == 0) {
+      const std::string text = " Dyad:" + itoc(i) + "-" + itoc(j) + "    ";
+      writeprogress(counter, step, text);
+    } else if (++counter > 2147483640) {
+      counter = 0;
+    }
+  }
 
-      const std::string_view second = trim(v.offspringid(j).view());
-      bool written = true;
-      if (sp == 1 && sm == 1) {
-        addrow(*files[0], prefix, second, "");
-      } else if (sp == 2 && sm == 2) {
-        addrow(*files[2], prefix, second, "");
-      } else if ((sp == 1 || sm == 1) && v.allmonogamy != 1) {
-        addrow(*files[1], prefix, second, v.haplodiploid == 1 ? (sp == 1 ? ",P" : ",M") : "");
-      } else {
-        written = false;
+  // Log likelihoods of the pair as unrelated (L[0]), paternal half sibs (L[1]), full sibs
+  // (L[2]) and maternal half sibs (L[3]); dyad says whether the dyad terms stand for the pair.
+  std::array<real8, 4> pair_logl(int4 i, int4 j, const std::array<int4, 2>& stat, bool dyad) {
+    const Variables& v = variables;
+    const int4 ps = v.offploid(i) + v.offploid(j);
+    std::array<real8, 4> L{};
+    // Unrelated.
+    if (stat[0] > 0 || stat[1] > 0) {
+      L[0] = -1e300;
+    } else if (dyad) {
+      L[0] = single(i) + single(j);
+    } else {
+      L[0] = 0.0;
+      for (const int4 x : {i, j}) {
+        L[0] += hasknown(x) ? trialfamily(Trial::alone, i, j, x, -1e300) : single(x);
       }
-      if (written && clusters) {
-        if (++partners(i) <= capacity) v.paircluster(i).a(partners(i)) = static_cast<int2>(j);
-        if (++partners(j) <= capacity) v.paircluster(j).a(partners(j)) = static_cast<int2>(i);
+    }
+    // Full sibs.
+    if (stat[0] < 0 || stat[1] < 0 || ps == 3) {
+      L[2] = -1e300;
+    } else if (tables && dyad) {
+      // Two haploid sons' entries hold their trial family's likelihood.
+      L[2] = prbfspair(i, j);
+      if (ps == 2 && L[2] > credible) L[2] += son_prior_term(Trial::fullsibs, i, j);
+    } else {
+      const real8 bound = mode == 2 ? -1e38 : L[0];
+      if (ps == 4 && dyad)
+        compute_dyad_logl(1, j, L[2], bound);
+      else
+        L[2] = trialfamily(Trial::fullsibs, i, j, 0, bound);
+    }
+    // Paternal half sibs.
+    const int4 fi = knownparent(i, 1), fj = knownparent(j, 1);
+    if (ps == 4 && v.monogamy(1) == 0 && stat[0] >= 0 && !(fi >= 1 && fj >= 1 && fi != fj)) {
+      if (tables && dyad)
+        L[1] = prbhspair(i, j);
+      else if (dyad)
+        compute_dyad_logl(2, j, L[1], -1e38);
+      else
+        L[1] = trialfamily(Trial::paternal, i, j, 0, -1e38);
+    } else {
+      L[1] = -1e300;
+    }
+    L[3] = maternal_logl(i, j, stat, dyad, L);
+    return L;
+  }
+
+  // The maternal half-sib log likelihood, given the others.
+  real8 maternal_logl(int4 i, int4 j, const std::array<int4, 2>& stat, bool dyad,
+                      const std::array<real8, 4>& L) {
+    const Variables& v = variables;
+    const int4 ps = v.offploid(i) + v.offploid(j);
+    const int4 mi = knownparent(i, 2), mj = knownparent(j, 2);
+    if (ps == 2 || v.monogamy(2) == 1 || stat[1] < 0 || (mi >= 1 && mj >= 1 && mi != mj))
+      return -1e300;
+    if (v.monogamy(1) == 0 && v.haplodiploid == 0)
+      return dyad ? L[1] : trialfamily(Trial::maternal, i, j, 0, std::max(L[0], L[1]));
+    if (tables && dyad) {
+      // A son and a daughter: the entry holds their trial family's likelihood.
+      real8 m = v.haplodiploid == 1 ? prbmhsibpair(i, j) : prbhspair(i, j);
+      if (ps == 3 && m > credible) m += son_prior_term(Trial::maternal, i, j);
+      return m;
+    }
+    const real8 bound = mode == 3 ? -1e38 : std::max(L[0], L[1]);
+    real8 m = 0.0;
+    if (ps == 4 && dyad)
+      compute_dyad_logl(v.haplodiploid + 2, j, m, bound);
+    else
+      m = trialfamily(Trial::maternal, i, j, 0, bound);
+    return m;
+  }
+
+  // Classifies a pair not decided by known or excluded sibships on both sides: sp, sm are 1
+  // for sibs on the paternal, maternal side (2, 2 for clones).
+  void classify(int4 i, int4 j, const std::array<int4, 2>& stat, real8& sumsib, real8& weightsib,
+                int4& sp, int4& sm) {
+    Variables& v = variables;
+    const int4 ps = v.offploid(i) + v.offploid(j);
+    bool dyad = !anyknown || (!hasknown(i) && !hasknown(j));
+    std::array<int4, 4> kept{};
+    bool masked = false;
+    if (!dyad && tables && v.haplodiploid == 0 && single(i) < -1000.0 && single(j) < -1000.0 &&
+        prbfspair(i, j) > -1e30f && prbhspair(i, j) > -1e30f) {
+      // The dyad terms stand in for the known parents: they are hidden for this pair.
+      dyad = masked = true;
+      kept = {v.indivparent(i, 1), v.indivparent(i, 2), v.indivparent(j, 1), v.indivparent(j, 2)};
+      v.indivparent(i, 1) = v.indivparent(i, 2) = -1;
+      v.indivparent(j, 1) = v.indivparent(j, 2) = -1;
+    }
+    const std::array<real8, 4> L = pair_logl(i, j, stat, dyad);
+    sibstatus(L, stat, mode, w, sumsib, weightsib, sp, sm);
+    if (sp == 1 && sm == 1 && v.allowclone == 1 && ps != 3 && clone_dyad_logl(i, j) > L[2])
+      sp = sm = 2;
+    if (masked) {
+      v.indivparent(i, 1) = kept[0];
+      v.indivparent(i, 2) = kept[1];
+      v.indivparent(j, 1) = kept[2];
+      v.indivparent(j, 2) = kept[3];
+    }
+  }
+
+  // The pair's row in its file and, when written, in both members' pair clusters.
+  void record(int4 i, int4 j, int4 sp, int4 sm) {
+    Variables& v = variables;
+    const std::string_view second = trim(v.offspringid(j).view());
+    bool written = true;
+    if (sp == 1 && sm == 1) {
+      addrow(*files[0], prefix, second, "");
+    } else if (sp == 2 && sm == 2) {
+      addrow(*files[2], prefix, second, "");
+    } else if ((sp == 1 || sm == 1) && v.allmonogamy != 1) {
+      addrow(*files[1], prefix, second, v.haplodiploid == 1 ? (sp == 1 ? ",P" : ",M") : "");
+    } else {
+      written = false;
+    }
+    if (written && clusters) {
+      if (++partners(i) <= capacity) v.paircluster(i).a(partners(i)) = static_cast<int2>(j);
+      if (++partners(j) <= capacity) v.paircluster(j).a(partners(j)) = static_cast<int2>(i);
+    }
+  }
+
+  // Every pair (i, j), i < j, classified and recorded.
+  void classify_all(real8& sumsib, real8& weightsib) {
+    Variables& v = variables;
+    for (int4 i = 1; i < n; ++i) {
+      const std::array<int4, 2> ks{v.knownsibship.allocated() ? v.knownsibship(i, 1) : 0,
+                                   v.knownsibship.allocated() ? v.knownsibship(i, 2) : 0};
+      for (int4 j = i + 1; j <= n; ++j) {
+        show_progress(i, j);
+        simuvariables.setsimoffgtype = 0;
+        if (j == i + 1) {
+          prefix.assign(trim(v.offspringid(i).view()));
+          prefix += ',';
+          if (v.pairwiseoptionq == 0) setdyadlogl(i);
+          if (v.allowclone == 1) refresh_clone_cache(i);
+        }
+        std::array<int4, 2> stat{0, 0};
+        sibknownexc(i, j, stat, ks);
+        int4 sp = 0, sm = 0;
+        if (stat[0] == 0 || stat[1] == 0) classify(i, j, stat, sumsib, weightsib, sp, sm);
+        // Known sibships decide their side whatever the likelihoods say.
+        if (std::abs(stat[0]) == 1) sp = (stat[0] + 1) / 2;
+        if (std::abs(stat[1]) == 1) sm = (stat[1] + 1) / 2;
+        record(i, j, sp, sm);
       }
     }
   }
 
-  files[2]->commit();
-  files[1]->commit();
-  files[0]->commit();
-  if (display && counter > 100000 / std::max<int4>(v.numloci, 1))
-    fwrite(std::cout, "(A)", std::string(29, ' '));
-  if (v.allmonogamy == 1) opendeletefile(files[1]->path());
-  if (v.allowclone != 1) opendeletefile(files[2]->path());
-  if (focal) {
-    sv.indivgtype3.deallocate();
-    sv.dyadlogl.deallocate();
-    sv.dyadloglloc.deallocate();
-    sv.dyadlogl2.deallocate();
-    sv.dyadlogl0.deallocate();
-    sv.dyadgtype.deallocate();
-    sv.dyadgtypeploidy.deallocate();
-    sv.simoffgtype.deallocate();
-    sv.clonedyadll.deallocate();
-    sv.clonegtype.deallocate();
-    sv.focalmemo.deallocate();
-    sv.focalmemoloc.deallocate();
-    sv.focalmemoq.deallocate();
+  // Commits the files (dropping those the settings do not keep), frees the focal tables and
+  // writes the pair clusters.
+  void finish() {
+    Variables& v = variables;
+    Simuvariables& sv = simuvariables;
+    files[2]->commit();
+    files[1]->commit();
+    files[0]->commit();
+    if (display && counter > 100000 / std::max<int4>(v.numloci, 1))
+      fwrite(std::cout, "(A)", std::string(29, ' '));
+    if (v.allmonogamy == 1) opendeletefile(files[1]->path());
+    if (v.allowclone != 1) opendeletefile(files[2]->path());
+    if (focal) {
+      sv.indivgtype3.deallocate();
+      sv.dyadlogl.deallocate();
+      sv.dyadloglloc.deallocate();
+      sv.dyadlogl2.deallocate();
+      sv.dyadlogl0.deallocate();
+      sv.dyadgtype.deallocate();
+      sv.dyadgtypeploidy.deallocate();
+      sv.simoffgtype.deallocate();
+      sv.clonedyadll.deallocate();
+      sv.clonegtype.deallocate();
+      sv.focalmemo.deallocate();
+      sv.focalmemoloc.deallocate();
+      sv.focalmemoq.deallocate();
+    }
+    if (clusters) {
+      if (v.threadid == 0) writepairclusters(partners, capacity);
+      // The search gets the clusters only by reading the file back.
+      v.paircluster.deallocate();
+      v.pairclustertgt.deallocate();
+    }
   }
-  if (clusters) {
-    if (v.threadid == 0) writepairclusters(partners, capacity);
-    // The search gets the clusters only by reading the file back.
-    v.paircluster.deallocate();
-    v.pairclustertgt.deallocate();
-  }
+};
+
+}  // namespace
+
+void pairwise_sibship(std::span<const real8> singlelogl, real8& sumsib, real8& weightsib) {
+  SibshipRun run(singlelogl);
+  run.start();
+  run.classify_all(sumsib, weightsib);
+  run.finish();
 }
 
 }  // namespace kinrad

@@ -159,7 +159,12 @@ void compute_podyad_logl(int4 mode, int4 sex, real8& logl, real8 bound, int4 off
 void pairwisefamilylikelihood(real8& logl, real8 bound, int4 checkflag, int4 sex) {
   Variables& v = variables;
   Simuvariables::DeltaSimulation& d = simuvariables.delta;
-  const TrioEngineCalls& engine = trio_engine_calls;
+  // The engine's own routines unless a test put stand-ins in the seam.
+  const TrioEngineCalls& seam = trio_engine_calls;
+  const TrioEngineCalls engine{
+      seam.genotypecheckp != nullptr ? seam.genotypecheckp : &genotypecheckp,
+      seam.genotypecheckpdom != nullptr ? seam.genotypecheckpdom : &genotypecheckpdom,
+      seam.familylocuslogl != nullptr ? seam.familylocuslogl : &familylocuslogl};
 
   int4 status = 0;
   preparevariable(status, 0, 0, 1);

@@ -22,12 +22,6 @@ namespace {
 
 using u16 = std::uint16_t;
 
-template <class T>
-void fit_zero(std::vector<T>& a, std::size_t n) {
-  if (a.size() < n) a.resize(n);
-  std::fill(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), T{});
-}
-
 // The offspring without a constraint that fixes the order of their parents: no known sibship,
 // no excluded parent, no excluded sibship.
 void unconstrained_offspring(std::vector<int4>& list) {
@@ -87,28 +81,28 @@ void spread_one_sex(int4 s) {
   const int4 ncand = v.numcandidate(s);
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max(top, loc(i, s));
-  fit_zero(w.first, static_cast<std::size_t>(ncand) + 1);
+  w.first.reshape(Dim(0, ncand));
   for (int4 i = n; i >= 1; --i) {
     const int4 j = v.indivparent(i, s);
-    if (j >= 1 && j <= ncand) w.first[static_cast<std::size_t>(j)] = i;
+    if (j >= 1 && j <= ncand) w.first(j) = i;
   }
-  fit_zero(w.winner, static_cast<std::size_t>(top) + 1);
+  w.winner.reshape(Dim(0, top));
   bool any = false;
   for (int4 j = 1; j <= ncand; ++j) {
     if (v.knownprntq(j, s) < 1) continue;
-    const int4 i = w.first[static_cast<std::size_t>(j)];
+    const int4 i = w.first(j);
     if (i == 0) continue;
     const int4 f = loc(i, s);
     if (f >= 1) {
-      w.winner[static_cast<std::size_t>(f)] = j;
+      w.winner(f) = j;
       any = true;
     }
   }
   if (!any) return;
   for (int4 k = 1; k <= n; ++k) {
     const int4 f = loc(k, s);
-    if (f >= 1 && w.winner[static_cast<std::size_t>(f)] > 0)
-      v.indivparent(k, s) = w.winner[static_cast<std::size_t>(f)];
+    if (f >= 1 && w.winner(f) > 0)
+      v.indivparent(k, s) = w.winner(f);
   }
 }
 
@@ -121,7 +115,7 @@ void spread_one_pool() {
   const auto& loc = v.indivlocprt;
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max({top, loc(i, 1), loc(i, 2)});
-  fit_zero(w.winner, static_cast<std::size_t>(top) + 1);
+  w.winner.reshape(Dim(0, top));
   bool any = false;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.anyknownprntq(s) == 0) continue;
@@ -129,7 +123,7 @@ void spread_one_pool() {
       const int4 p = v.indivparent(i, s);
       const int4 f = loc(i, s);
       if (p <= 0 || f < 1) continue;
-      auto& slot = w.winner[static_cast<std::size_t>(f)];
+      auto& slot = w.winner(f);
       if (slot < 1) {
         slot = p;
         any = true;
@@ -140,8 +134,8 @@ void spread_one_pool() {
   for (int4 t = 1; t <= 2; ++t)
     for (int4 k = 1; k <= n; ++k) {
       const int4 f = loc(k, t);
-      if (f >= 1 && w.winner[static_cast<std::size_t>(f)] > 0)
-        v.indivparent(k, t) = w.winner[static_cast<std::size_t>(f)];
+      if (f >= 1 && w.winner(f) > 0)
+        v.indivparent(k, t) = w.winner(f);
     }
 }
 
@@ -167,10 +161,10 @@ void renumber_best_clusters() {
   const int4 n = v.smplsize;
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max(top, v.btindivloc(i, 3));
-  fit_zero(w.label, static_cast<std::size_t>(top) + 1);
+  w.label.reshape(Dim(0, top));
   int4 k = 0;
   for (int4 i = 1; i <= n; ++i) {
-    auto& l = w.label[static_cast<std::size_t>(v.btindivloc(i, 3))];
+    auto& l = w.label(v.btindivloc(i, 3));
     if (l == 0) l = ++k;
     v.btindivloc(i, 3) = l;
   }

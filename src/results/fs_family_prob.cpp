@@ -36,17 +36,13 @@ namespace kinrad {
 
 namespace {
 
-// Test seams: corrections switched off, and findclone replaced by an observer.
-bool corrections_on = true;
-CloneSeam clone_seam;
-
 // The full-sib families of the best configuration.
 struct Families {
   int4 count = 0;
   FArray<int4, 1> order;  // (n) offspring sorted by best-configuration key
   FArray<int4, 1> start;  // (F) first position of each family in order
   FArray<int4, 1> size;   // (F)
-  std::vector<int8> key;  // best-configuration key of each offspring (element i - 1)
+  FArray<int8, 1> key;    // (n) best-configuration key of each offspring
   std::span<const int4> members(int4 j) const {
     return {&order(start(j)), static_cast<std::size_t>(size(j))};
   }
@@ -57,7 +53,7 @@ struct Families {
 void cut_families(Families& f) {
   auto& v = variables;
   const int4 n = v.smplsize;
-  f.key.assign(static_cast<std::size_t>(n), 0);
+  f.key.allocate(Dim(n));
   findfsfamilyid(v.btindivloc.view(), f.key.data());
   std::vector<real8> x(f.key.begin(), f.key.end());
   f.order.allocate(Dim(n));
@@ -66,8 +62,8 @@ void cut_families(Families& f) {
   f.size.allocate(Dim(std::max(n, 1)));
   f.count = 0;
   for (int4 p = 1; p <= n; ++p) {
-    const int8 k = f.key[static_cast<std::size_t>(f.order(p) - 1)];
-    if (p == 1 || k != f.key[static_cast<std::size_t>(f.order(p - 1) - 1)]) {
+    const int8 k = f.key(f.order(p));
+    if (p == 1 || k != f.key(f.order(p - 1))) {
       ++f.count;
       f.start(f.count) = p;
       f.size(f.count) = 0;
@@ -79,8 +75,8 @@ void cut_families(Families& f) {
 // The archive shares: Sinc and Sexc per family, the summed weight W, and in one parent pool the
 // weighted distribution of the selfed count with the best configuration's count c(1).
 struct Shares {
-  std::vector<real8> inc, exc;
-  std::vector<real8> selfdist;  // (0..n)
+  FArray<real8, 1> inc, exc;  // (F) per family
+  FArray<real8, 1> selfdist;  // (0:n) by selfed count
   real8 total = 0.0;
   int4 headself = 0;
 };
@@ -88,12 +84,13 @@ struct Shares {
 void archive_shares(const Families& f, Shares& s) {
   auto& v = variables;
   const int4 n = v.smplsize;
-  s.inc.assign(static_cast<std::size_t>(f.count) + 1, 0.0);
-  s.exc.assign(static_cast<std::size_t>(f.count) + 1, 0.0);
-  s.selfdist.assign(static_cast<std::size_t>(n) + 1, 0.0);
+  s.inc.allocate(Dim(f.count));
+  s.exc.allocate(Dim(f.count));
+  s.selfdist.allocate(Dim(0, n));
   s.total = 0.0;
   s.headself = 0;
-  std::vector<int8> key(static_cast<std::size_t>(n)), sorted(static_cast<std::size_t>(n));
+  FArray<int8, 1> key{Dim(n)};
+  std::vector<int8> sorted(static_cast<std::size_t>(n));  // the keys in increasing order
   for (Config* r = v.confighead; r != nullptr; r = r->next) {
     v.configptr = r;
     v.crrtconfig = r;
@@ -105,20 +102,20 @@ void archive_shares(const Families& f, Shares& s) {
       int4 c = 0;
       for (int4 i = 1; i <= n; ++i)
         if (v.offtgt(i, 1) == v.offtgt(i, 2)) ++c;
-      s.selfdist[static_cast<std::size_t>(c)] += w;
+      s.selfdist(c) += w;
       if (r == v.confighead) s.headself = c;
     }
     findfsfamilyid(v.offtgt.view(), key.data());
-    sorted = key;
+    sorted.assign(key.begin(), key.end());
     std::sort(sorted.begin(), sorted.end());
     for (int4 j = 1; j <= f.count; ++j) {
-      const int8 k = key[static_cast<std::size_t>(f.rep(j) - 1)];
+      const int8 k = key(f.rep(j));
       bool all = true;
-      for (const int4 m : f.members(j)) all = all && key[static_cast<std::size_t>(m - 1)] == k;
+      for (const int4 m : f.members(j)) all = all && key(m) == k;
       if (!all) continue;
-      s.inc[static_cast<std::size_t>(j)] += w;
+      s.inc(j) += w;
       const auto range = std::equal_range(sorted.begin(), sorted.end(), k);
-      if (range.second - range.first == f.size(j)) s.exc[static_cast<std::size_t>(j)] += w;
+      if (range.second - range.first == f.size(j)) s.exc(j) += w;
     }
   }
   v.configptr = nullptr;
@@ -129,7 +126,7 @@ void selfing_estimate(const Shares& s, std::array<real8, 3>& selfrate) {
   const int4 n = variables.smplsize;
   real8 mean = 0.0, second = 0.0;
   for (int4 c = 1; c <= n; ++c) {
-    const real8 p = s.total > 0.0 ? s.selfdist[static_cast<std::size_t>(c)] / s.total : 0.0;
+    const real8 p = s.total > 0.0 ? s.selfdist(c) / s.total : 0.0;
     if (p <= 1e-300) continue;
     mean += c * p;
     second += static_cast<real8>(c) * c * p;
@@ -177,15 +174,15 @@ void progress(int4& counter) {
 }
 
 // Log likelihood of every family as one full-sib family.
-void family_likelihoods(const Families& f, const FArray<real8, 1>& l1, std::vector<real8>& lf) {
+void family_likelihoods(const Families& f, const FArray<real8, 1>& l1, FArray<real8, 1>& lf) {
   int4 counter = 0;
-  lf.assign(static_cast<std::size_t>(f.count) + 1, 0.0);
+  lf.allocate(Dim(f.count));
   for (int4 j = 1; j <= f.count; ++j) {
     if (f.size(j) == 1) {
-      lf[static_cast<std::size_t>(j)] = l1(f.rep(j));
+      lf(j) = l1(f.rep(j));
       continue;
     }
-    lf[static_cast<std::size_t>(j)] = trialgroups(f.members(j), {}, 0, -1e300);
+    lf(j) = trialgroups(f.members(j), {}, 0, -1e300);
     progress(counter);
   }
 }
@@ -260,7 +257,7 @@ bool screened_out(int4 r, int4 i, real8 threshold) {
 // The factor of the join test on the exclusive probability: 0.9 P + 0.1 (n - s) / (Q + n - s)
 // over the outside offspring that could join the family (1 when none is outside).
 real8 join_factor(int4 j, const Families& f, real8 lf, const FArray<real8, 1>& l1,
-                  const std::array<int4, 2>& fs, std::vector<char>& mark, std::vector<int4>& joined,
+                  const std::array<int4, 2>& fs, FArray<int1, 1>& mark, std::vector<int4>& joined,
                   FsFamilyCounts& counts) {
   const auto& v = variables;
   const int4 n = v.smplsize;
@@ -272,10 +269,10 @@ real8 join_factor(int4 j, const Families& f, real8 lf, const FArray<real8, 1>& l
   const bool screen = v.locus3.allocated() && v.locus3(0) > 89;
   real8 threshold = 0.0;
   bool thresholdset = false;
-  for (const int4 m : members) mark[static_cast<std::size_t>(m)] = 1;
+  for (const int4 m : members) mark(m) = 1;
   real8 p = 1.0, q = 0.0;
   for (int4 i = 1; i <= n; ++i) {
-    if (mark[static_cast<std::size_t>(i)] != 0) continue;
+    if (mark(i) != 0) continue;
     if (fs[0] < 0 && v.indivparent(i, 1) != -fs[0]) continue;
     if (fs[1] < 0 && v.indivparent(i, 2) != -fs[1]) continue;
     const int4 c1 = v.btindivloc(i, 1), c2 = v.btindivloc(i, 2);
@@ -312,7 +309,7 @@ real8 join_factor(int4 j, const Families& f, real8 lf, const FArray<real8, 1>& l
     q += qi;
     p /= 1.0 + qi;
   }
-  for (const int4 m : members) mark[static_cast<std::size_t>(m)] = 0;
+  for (const int4 m : members) mark(m) = 0;
   if (n <= s) return 1.0;
   return 0.9 * p + 0.1 * (n - s) / (q + n - s);
 }
@@ -325,24 +322,23 @@ void correct_shares(const Families& f, Shares& s, FsFamilyCounts& counts) {
   FArray<real8, 1> l1;
   single_likelihoods(l1);
   if (display) fwrite(std::cout, "(A)", "Computing FS family likelihood...");
-  std::vector<real8> lf;
+  FArray<real8, 1> lf;
   family_likelihoods(f, l1, lf);
   if (display) {
     fwrite(std::cout, "(A)", "\r  ");
     fwrite(std::cout, "(A)", "Computing FS family probabilities...");
   }
-  std::vector<char> mark(static_cast<std::size_t>(n) + 1, 0);
+  FArray<int1, 1> mark{Dim(n)};  // members of the family in hand
   std::vector<int4> rest, joined;
   rest.reserve(static_cast<std::size_t>(n));
   joined.reserve(static_cast<std::size_t>(n) + 1);
   int4 counter = 0;
   for (int4 j = 1; j <= f.count; ++j) {
-    const auto jj = static_cast<std::size_t>(j);
     const std::array<int4, 2> fs = free_sides(f.members(j));
-    const real8 split = split_factor(f.members(j), lf[jj], fs, rest, counts);
-    s.inc[jj] *= split;
-    s.exc[jj] *= split;
-    s.exc[jj] *= join_factor(j, f, lf[jj], l1, fs, mark, joined, counts);
+    const real8 split = split_factor(f.members(j), lf(j), fs, rest, counts);
+    s.inc(j) *= split;
+    s.exc(j) *= split;
+    s.exc(j) *= join_factor(j, f, lf(j), l1, fs, mark, joined, counts);
     progress(counter);
   }
   if (display) fwrite(std::cout, "(A)", v.blkln.view().substr(0, 2));
@@ -356,25 +352,23 @@ void clone_step(const Families& f, const Shares& s) {
   const int4 n3 = v.locus3.allocated() ? v.locus3(0) : 0;
   const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
   const real8 g = std::pow(static_cast<real8>(n3 + n2), 0.05);
-  std::vector<real8> drop(static_cast<std::size_t>(nl)), other(static_cast<std::size_t>(nl));
+  FArray<real8, 1> drop{Dim(nl)}, other{Dim(nl)};
   for (int4 l = 1; l <= nl; ++l) {
-    drop[static_cast<std::size_t>(l - 1)] = v.droprate(l);
-    other[static_cast<std::size_t>(l - 1)] = v.othererrorrate(l);
+    drop(l) = v.droprate(l);
+    other(l) = v.othererrorrate(l);
     v.droprate(l) = std::min(v.droprate(l) * g, 0.5);
     v.othererrorrate(l) = std::min(v.othererrorrate(l) * g, 0.5);
   }
   phenotypegivengenotype(1, nl);
-  std::vector<real8> prob(static_cast<std::size_t>(std::max(f.count, 1)));
-  for (int4 j = 1; j <= f.count; ++j)
-    prob[static_cast<std::size_t>(j - 1)] =
-        s.total > 0.0 ? s.inc[static_cast<std::size_t>(j)] / s.total : 0.0;
-  if (clone_seam)
-    clone_seam(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
+  FArray<real8, 1> prob(Dim(std::max(f.count, 1)));
+  for (int4 j = 1; j <= f.count; ++j) prob(j) = s.total > 0.0 ? s.inc(j) / s.total : 0.0;
+  if (results_seams.findclone)
+    results_seams.findclone(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
   else
     findclone(f.count, prob.data(), f.start.data(), f.size.data(), f.order.data());
   for (int4 l = 1; l <= nl; ++l) {
-    v.droprate(l) = drop[static_cast<std::size_t>(l - 1)];
-    v.othererrorrate(l) = other[static_cast<std::size_t>(l - 1)];
+    v.droprate(l) = drop(l);
+    v.othererrorrate(l) = other(l);
   }
   phenotypegivengenotype(1, nl);
 }
@@ -382,20 +376,20 @@ void clone_step(const Families& f, const Shares& s) {
 // Families in order of their smallest offspring, divided by the summed weight.
 void ordered_probabilities(const Families& f, const Shares& s, FArray<real8, 1>& probinc,
                            FArray<real8, 1>& probexc) {
-  std::vector<real8> smallest(static_cast<std::size_t>(std::max(f.count, 1)));
+  FArray<real8, 1> smallest(Dim(std::max(f.count, 1)));
   for (int4 j = 1; j <= f.count; ++j) {
     int4 m = variables.smplsize;
     for (const int4 x : f.members(j)) m = std::min(m, x);
-    smallest[static_cast<std::size_t>(j - 1)] = m;
+    smallest(j) = m;
   }
-  std::vector<int4> rank(smallest.size());
+  FArray<int4, 1> rank(Dim(std::max(f.count, 1)));
   indexx(f.count, smallest.data(), rank.data());
   // An empty archive weighs nothing: its families get probability 0.
   const real8 scale = s.total > 0.0 ? 1.0 / s.total : 0.0;
   for (int4 m = 1; m <= f.count; ++m) {
-    const auto j = static_cast<std::size_t>(rank[static_cast<std::size_t>(m - 1)]);
-    probinc(m) = s.inc[j] * scale;
-    probexc(m) = s.exc[j] * scale;
+    const int4 j = rank(m);
+    probinc(m) = s.inc(j) * scale;
+    probexc(m) = s.exc(j) * scale;
   }
 }
 
@@ -413,7 +407,7 @@ FsFamilyCounts findfsfamilyprob_counted(FArray<real8, 1>& probinc, FArray<real8,
   if (v.numsex == 1 && s.total > 0.0) selfing_estimate(s, selfrate);
   // Trial families are scored with unsampled parents (known parents apart).
   setfamilystruc(v.smplsize, 2);
-  if (corrections_on) correct_shares(f, s, counts);
+  if (results_seams.fsfamily_corrections) correct_shares(f, s, counts);
   if (v.allowclone == 1) clone_step(f, s);
   ordered_probabilities(f, s, probinc, probexc);
   v.inferparentprt = v.inferparent.view();
@@ -426,11 +420,11 @@ void findfsfamilyprob(FArray<real8, 1>& probinc, FArray<real8, 1>& probexc, int4
 }
 
 void set_fsfamily_corrections(bool on) {
-  corrections_on = on;
+  results_seams.fsfamily_corrections = on;
 }
 
 void set_findclone_seam(CloneSeam seam) {
-  clone_seam = std::move(seam);
+  results_seams.findclone = std::move(seam);
 }
 
 }  // namespace kinrad

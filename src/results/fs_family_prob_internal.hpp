@@ -7,6 +7,7 @@
 
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/results_seams.hpp"
 
 namespace kinrad {
 
@@ -28,8 +29,6 @@ void set_fsfamily_corrections(bool on);
 // Tests only: called in place of findclone with its arguments (families, inclusive
 // probabilities in key order, 1-based starts, sizes, offspring sorted by family); empty
 // restores findclone.
-using CloneSeam = std::function<void(int4 nf, const real8* prob, const int4* start,
-                                     const int4* size, const int4* members)>;
 void set_findclone_seam(CloneSeam seam);
 
 }  // namespace kinrad

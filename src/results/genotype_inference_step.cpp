@@ -17,6 +17,7 @@
 #include "core/fixed_string.hpp"
 #include "core/keep_value.hpp"
 #include "core/modules/annealvariables.hpp"
+#include "core/modules/results_seams.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
 #include "core/screen.hpp"
@@ -32,8 +33,6 @@
 namespace kinrad {
 
 namespace {
-
-std::function<void(int4&)> prepare_seam;
 
 // Under the pairwise-score method larger clusters are not inferred at all.
 constexpr int4 kLargestPairwiseCluster = 10000;
@@ -167,7 +166,7 @@ void infer_cluster(InferenceState& st, int4 c, int4 l) {
   v.indivlocprt = v.btindivloc.view();
   int4 status = 0;
   preparevariable(status, v.numberfsfamily, l, 0);
-  if (prepare_seam) prepare_seam(status);
+  if (results_seams.inference_prepare) results_seams.inference_prepare(status);
   if (status != 0) stoponerror(0, "Output");
   const int4 k = v.obsnumallele(l);
   const int4 countflag = v.popallelefreknownq == 0 ? 1 : 0;
@@ -203,7 +202,7 @@ void infer_locus(InferenceState& st, int4 l, std::array<std::unique_ptr<Replacin
 }  // namespace
 
 void set_inference_prepare_seam(std::function<void(int4& status)> seam) {
-  prepare_seam = std::move(seam);
+  results_seams.inference_prepare = std::move(seam);
 }
 
 void infer_genotypes_and_frequencies() {

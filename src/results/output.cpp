@@ -17,6 +17,7 @@
 #include "configuration/configuration.hpp"
 #include "core/modules/variables.hpp"
 #include "core/real_integer_power.hpp"
+#include "core/modules/results_seams.hpp"
 #include "core/screen.hpp"
 #include "results/results.hpp"
 #include "results/results_internal.hpp"
@@ -25,11 +26,9 @@ namespace kinrad {
 
 namespace {
 
-// Test seam: told the name of each step before it runs.
-std::function<void(std::string_view)> output_seam;
-
+// Tells the test seam the name of each step before it runs.
 void step(std::string_view name) {
-  if (output_seam) output_seam(name);
+  if (results_seams.output) results_seams.output(name);
 }
 
 // The largest value of column k of btindivloc.
@@ -202,7 +201,7 @@ void copy_best_to_current() {
 }  // namespace
 
 void set_output_seam(std::function<void(std::string_view)> seam) {
-  output_seam = std::move(seam);
+  results_seams.output = std::move(seam);
 }
 
 void output() {

@@ -49,7 +49,7 @@ struct ParentDyadWork {
   std::vector<real8> negw{};
   std::vector<int4> idx{};
   std::vector<int4> sharing{};  // i and the members sharing its parent, ascending
-  std::vector<int4> knownat{};  // per family id: the known parent met last
+  FArray<int4, 1> knownat{};    // (0:top) per family id: the known parent met last
   DyadRecords fs{}, hs{};
   int4 spinner = 0;
   ParentDyadCounts counts{};
@@ -79,14 +79,14 @@ void known_parent_lists(ParentDyadWork& w, int4 k) {
   for (int4 t = 1; t <= roles; ++t) {
     const int4 s = t == 1 ? k : 3 - k;
     if (v.numknownprnt(s) <= 0) continue;
-    w.knownat.assign(static_cast<std::size_t>(top) + 1, 0);
+    w.knownat.reshape(Dim(0, top));
     for (int4 j = 1; j <= n; ++j) {
       if (v.indivparent(j, s) <= 0 || (s == 1 && v.offploid(j) == 1)) continue;
-      w.knownat[static_cast<std::size_t>(v.btindivloc(j, s))] = v.indivparent(j, s);
+      w.knownat(v.btindivloc(j, s)) = v.indivparent(j, s);
     }
     for (int4 i = 1; i <= n; ++i) {
       if (k == 1 && v.offploid(i) == 1) continue;
-      const int4 p = w.knownat[static_cast<std::size_t>(v.btindivloc(i, k))];
+      const int4 p = w.knownat(v.btindivloc(i, k));
       if (p <= 0) continue;
       w.count(i) = 1;
       w.cand(1, i) = p;

@@ -16,10 +16,10 @@ namespace kinrad {
 
 namespace {
 
-int4 root(std::vector<int4>& up, int4 x) {
-  while (up[static_cast<std::size_t>(x)] != x) {
-    auto& u = up[static_cast<std::size_t>(x)];
-    u = up[static_cast<std::size_t>(u)];
+int4 root(FArray<int4, 1>& up, int4 x) {
+  while (up(x) != x) {
+    auto& u = up(x);
+    u = up(u);
     x = u;
   }
   return x;
@@ -43,9 +43,8 @@ void recluster() {
   const auto& loc = v.indivlocprt;
   int4 k = 0;
   for (int4 i = 1; i <= n; ++i) k = std::max(k, loc(i, 3));
-  const auto size = static_cast<std::size_t>(k) + 1;
-  if (w.up.size() < size) w.up.resize(size);
-  for (int4 c = 0; c <= k; ++c) w.up[static_cast<std::size_t>(c)] = c;
+  w.up.reshape(Dim(0, k));
+  for (int4 c = 0; c <= k; ++c) w.up(c) = c;
 
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numcndinoffspring(s) < 1 || !v.cndinoffspring.allocated()) continue;
@@ -59,18 +58,17 @@ void recluster() {
       const int4 b = root(w.up, loc(t, 3));
       // The smaller slot keeps the group, as the joined member list does.
       if (a < b) {
-        w.up[static_cast<std::size_t>(b)] = a;
+        w.up(b) = a;
       } else if (b < a) {
-        w.up[static_cast<std::size_t>(a)] = b;
+        w.up(a) = b;
       }
     }
   }
 
-  if (w.label.size() < size) w.label.resize(size);
-  std::fill(w.label.begin(), w.label.begin() + static_cast<std::ptrdiff_t>(size), 0);
+  w.label.reshape(Dim(0, k));
   int4 g = 0;
   for (int4 i = 1; i <= n; ++i) {
-    auto& l = w.label[static_cast<std::size_t>(root(w.up, loc(i, 3)))];
+    auto& l = w.label(root(w.up, loc(i, 3)));
     if (l == 0) l = ++g;
     loc(i, 3) = l;
   }

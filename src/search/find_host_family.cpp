@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/modules.hpp"
+#include "core/modules/run_memos.hpp"
 #include "search/move_choice.hpp"
 #include "search/search_internal.hpp"
 
@@ -385,9 +386,9 @@ void findlocus(RunState& rs, int4 cluster, int4 sw, int4& partner, int2& g, int4
   const auto& av = annealvariables;
   (void)rs;
   const int4 nl = v.numloci23;
-  if (domlociprb < 0.0) {
+  if (run_memos.domlociprb < 0.0) {
     const int4 nd = v.locusdom.allocated() ? v.locusdom(0) : 0;
-    domlociprb = static_cast<real8>(nd) / static_cast<real8>(2 * (nl - nd) + nd);
+    run_memos.domlociprb = static_cast<real8>(nd) / static_cast<real8>(2 * (nl - nd) + nd);
   }
   const auto& hf = av.hostfamily;
   int4 mate = 0;
@@ -419,7 +420,7 @@ void findlocus(RunState& rs, int4 cluster, int4 sw, int4& partner, int2& g, int4
     } else {
       locus = v.locus2(l);
       dominant = v.dominantmarker(locus) == 1;
-      if (dominant && domlociprb < 0.9999 && !(u() <= domlociprb)) continue;
+      if (dominant && run_memos.domlociprb < 0.9999 && !(u() <= run_memos.domlociprb)) continue;
     }
     g = offspring_genotype(mi, locus);
     if (g < 1) continue;

@@ -16,10 +16,6 @@ inline real8 (*choice_draw_source)() = nullptr;
 // One draw of the search stream as the move choice makes it.
 inline real8 choice_draw() { return choice_draw_source != nullptr ? choice_draw_source() : ran2(); }
 
-// The chance that a dominant locus drawn by findlocus is kept: fixed at the first call of the
-// process, -1.0 before.
-inline real8 domlociprb = -1.0;
-
 // Sizes the per-run work of the choice and marks the offspring typed at some locus of two or
 // more alleles; made once per run (choose_move calls it when needed).
 void prepare_choice(RunState& rs);

@@ -7,11 +7,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
+#include "support/expect_stop.hpp"
 
 namespace kinrad {
 namespace {
@@ -32,17 +34,12 @@ class ErrorStop : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  // Runs the failing call, reports the stop without the pause and returns the screen text.
+  // Runs the failing call, which must stop in routine ("" for the silent stop), reports the
+  // stop without the pause and returns the screen text.
   template <class F>
-  std::string stop_with(F&& failing, int& status) {
+  std::string stop_with(F&& failing, std::string_view routine, int& status) {
     testing::internal::CaptureStdout();
-    status = -1;
-    try {
-      failing();
-      ADD_FAILURE() << "the call did not stop";
-    } catch (const ProgramStop& stop) {
-      status = report_program_stop(stop, 0);
-    }
+    status = testing_support::expect_stop(failing, routine, {.report = true});
     return testing::internal::GetCapturedStdout();
   }
 
@@ -60,7 +57,7 @@ TEST_F(ErrorStop, DataErrorWritesMessageEmptyLineFixedLinesAndClosingLine) {
   variables.fname = "out/proj";
   int status = 0;
   const std::string screen =
-      stop_with([] { stopondataerror("  The number of loci should be > 0!  "); }, status);
+      stop_with([] { stopondataerror("  The number of loci should be > 0!  "); }, "StopOnDataError", status);
   const std::string expected =
       "The number of loci should be > 0!\n"
       "\n"
@@ -75,7 +72,7 @@ TEST_F(ErrorStop, DataErrorWritesMessageEmptyLineFixedLinesAndClosingLine) {
 TEST_F(ErrorStop, DataErrorEndingInLineFeedGetsTwo) {
   variables.fname = "x";
   int status = 0;
-  stop_with([] { stopondataerror("Bad item\n"); }, status);
+  stop_with([] { stopondataerror("Bad item\n"); }, "StopOnDataError", status);
   EXPECT_EQ(error_file(),
             "Bad item\n\n\n"
             "Errors in DATA. Insufficient data or incorrect format.\n"
@@ -89,7 +86,7 @@ TEST_F(ErrorStop, FlagOneWritesOnlyNonBlankLinesInOrder) {
   variables.errmsg(3) = "   third line";
   variables.errmsg(5) = "fifth";
   int status = 0;
-  stop_with([] { stoponerror(1, "SetStartLoc"); }, status);
+  stop_with([] { stoponerror(1, "SetStartLoc"); }, "SetStartLoc", status);
   EXPECT_EQ(error_file(),
             "first line\n   third line\nfifth\n"
             "Program stopped in subroutine SetStartLoc, dataset = stem.\n");
@@ -99,7 +96,7 @@ TEST_F(ErrorStop, FlagOneWritesOnlyNonBlankLinesInOrder) {
 TEST_F(ErrorStop, AllBlankLinesLeaveOnlyTheClosingLine) {
   variables.fname = "stem";
   int status = 0;
-  stop_with([] { stoponerror(1, "ReadData"); }, status);
+  stop_with([] { stoponerror(1, "ReadData"); }, "ReadData", status);
   EXPECT_EQ(error_file(), "Program stopped in subroutine ReadData, dataset = stem.\n");
 }
 
@@ -107,7 +104,7 @@ TEST_F(ErrorStop, MemoryFlagReplacesFilledErrorLines) {
   variables.fname = "stem";
   variables.errmsg(1) = "not shown";
   int status = 0;
-  const std::string screen = stop_with([] { stoponerror(0, "Initialize"); }, status);
+  const std::string screen = stop_with([] { stoponerror(0, "Initialize"); }, "Initialize", status);
   const std::string expected =
       "Program stopped due to insufficient memory!\n"
       "Program stopped in subroutine Initialize, dataset = stem.\n";
@@ -118,7 +115,7 @@ TEST_F(ErrorStop, MemoryFlagReplacesFilledErrorLines) {
 
 TEST_F(ErrorStop, EmptyStemEndsWithDatasetAndFullStop) {
   int status = 0;
-  stop_with([] { stoponerror(1, "ReadData"); }, status);
+  stop_with([] { stoponerror(1, "ReadData"); }, "ReadData", status);
   EXPECT_EQ(error_file(), "Program stopped in subroutine ReadData, dataset = .\n");
 }
 
@@ -126,7 +123,7 @@ TEST_F(ErrorStop, NoScreenLinesWithoutDisplayButTheSameFile) {
   variables.displayq = 0;
   variables.fname = "s";
   int status = 0;
-  const std::string screen = stop_with([] { stopondataerror("m"); }, status);
+  const std::string screen = stop_with([] { stopondataerror("m"); }, "StopOnDataError", status);
   EXPECT_EQ(screen, "");
   EXPECT_EQ(error_file(),
             "m\n\n"
@@ -138,7 +135,7 @@ TEST_F(ErrorStop, NoScreenLinesWithoutDisplayButTheSameFile) {
 TEST_F(ErrorStop, StackErrorNamesTheSort) {
   variables.fname = "s";
   int status = 0;
-  stop_with([] { stackerror("IndexCh"); }, status);
+  stop_with([] { stackerror("IndexCh"); }, "StackError", status);
   EXPECT_EQ(error_file(),
             "Program stops due to NSTACK too small in subroutine IndexCh\n"
             "Program stopped in subroutine StackError, dataset = s.\n");
@@ -151,14 +148,14 @@ TEST_F(ErrorStop, FileHoldsOnlyTheLinesOfThisStop) {
   }
   variables.fname = "s";
   int status = 0;
-  stop_with([] { stoponerror(1, "A"); }, status);
+  stop_with([] { stoponerror(1, "A"); }, "A", status);
   EXPECT_EQ(error_file(), "Program stopped in subroutine A, dataset = s.\n");
 }
 
 TEST_F(ErrorStop, ClosingLineIsCutTo999Characters) {
   variables.fname = std::string(2000, 'p');
   int status = 0;
-  stop_with([] { stoponerror(1, "R"); }, status);
+  stop_with([] { stoponerror(1, "R"); }, "R", status);
   std::string closing = "Program stopped in subroutine R, dataset = " + std::string(2000, 'p');
   closing.resize(999);
   EXPECT_EQ(error_file(), closing + "\n");
@@ -205,12 +202,12 @@ TEST_F(ErrorStop, ACompletedAnalysisRemovesOnlyAnEarlierMessageOfItsStem) {
 
 TEST_F(ErrorStop, OtherProcessesAndSilentStopsWriteNothing) {
   int status = 0;
-  stop_with([] { stop_silently(); }, status);
+  stop_with([] { stop_silently(); }, "", status);
   EXPECT_EQ(status, 0);
   EXPECT_FALSE(fs::exists("Kinrad2.ErrorMessage"));
 
   variables.threadid = 1;
-  const std::string screen = stop_with([] { stoponerror(1, "X"); }, status);
+  const std::string screen = stop_with([] { stoponerror(1, "X"); }, "X", status);
   EXPECT_EQ(screen, "");
   EXPECT_FALSE(fs::exists("Kinrad2.ErrorMessage"));
   EXPECT_EQ(status, 1);

@@ -217,25 +217,25 @@ TEST_F(LayerAbsorb, TwoByTwoCycleIsAbsorbedInTheFirstPassOfLayerOne) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(shape("cycle2x2"), seed, markers[seed % 7]);
-    const Absorbvar& a = absorbvar;
+    const Absorbvar& ab = absorbvar;
     EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
-    EXPECT_EQ(a.allabsorbedpass, 1);
-    EXPECT_EQ(a.changedpairiter(1), 1);
-    EXPECT_EQ(a.changedpairid(0, 1), 1);                  // one table
-    EXPECT_LE(a.changedpairid(1, 1), 4);                  // on the end pair's own family
-    EXPECT_EQ(a.listdim(1), 4);                           // stopped before its start father
-    EXPECT_EQ(a.changedpairq(a.changedpairid(1, 1)), 0);  // cleared after the layer
+    EXPECT_EQ(ab.allabsorbedpass, 1);
+    EXPECT_EQ(ab.changedpairiter(1), 1);
+    EXPECT_EQ(ab.changedpairid(0, 1), 1);                  // one table
+    EXPECT_LE(ab.changedpairid(1, 1), 4);                  // on the end pair's own family
+    EXPECT_EQ(ab.listdim(1), 4);                           // stopped before its start father
+    EXPECT_EQ(ab.changedpairq(ab.changedpairid(1, 1)), 0);  // cleared after the layer
   }
 }
 
 TEST_F(LayerAbsorb, ChainStopsBeforeItsStartFather) {
   testing_support::TempWorkDir dir{"layer_absorb"};
   evaluate_shape(shape("ring6"), 3);
-  const Absorbvar& a = absorbvar;
-  EXPECT_EQ(a.listdim(1), 6);  // F1 M1 F2 M2 F3 M3, not F1 again
-  EXPECT_EQ(a.changedpairid(0, 1), 1);
+  const Absorbvar& ab = absorbvar;
+  EXPECT_EQ(ab.listdim(1), 6);  // F1 M1 F2 M2 F3 M3, not F1 again
+  EXPECT_EQ(ab.changedpairid(0, 1), 1);
   EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
-  EXPECT_EQ(a.allabsorbedpass, 1);
+  EXPECT_EQ(ab.allabsorbedpass, 1);
 }
 
 // Only chains of three entries exist: the first pass makes no table, so the layer records zero
@@ -244,32 +244,32 @@ TEST_F(LayerAbsorb, ChainStopsBeforeItsStartFather) {
 TEST_F(LayerAbsorb, ThreeEntryChainsAreNeverAbsorbed) {
   testing_support::TempWorkDir dir{"layer_absorb"};
   const Cluster c = evaluate_shape(shape("complete2x3"), 5);
-  Absorbvar& a = absorbvar;
-  EXPECT_EQ(a.changedpairiter(1), 0);
-  EXPECT_EQ(a.listdim(1), 0);
-  EXPECT_EQ(a.changedpairid(0, 1), 0);
+  Absorbvar& ab = absorbvar;
+  EXPECT_EQ(ab.changedpairiter(1), 0);
+  EXPECT_EQ(ab.listdim(1), 0);
+  EXPECT_EQ(ab.changedpairid(0, 1), 0);
   EXPECT_EQ(likelihoodvar.allabsorbedlayer, 0);
-  a.absorbsingleid(1, 1) = -5;
+  ab.absorbsingleid(1, 1) = -5;
   compare_locus(c, 1, "again");
-  EXPECT_EQ(a.absorbsingleid(1, 1), -5);
+  EXPECT_EQ(ab.absorbsingleid(1, 1), -5);
 }
 
 TEST_F(LayerAbsorb, ChainLinksEndParentsWithoutOffspringThroughItsTable) {
   testing_support::TempWorkDir dir{"layer_absorb"};
   evaluate_shape(shape("linkonly"), 7);
-  const Absorbvar& a = absorbvar;
-  EXPECT_EQ(a.changedpairid(0, 1), 1);
-  EXPECT_GT(a.changedpairid(1, 1), variables.numfsibship);  // F1 and M3 have no family
-  EXPECT_EQ(a.changedpairiter(1), 1);                       // the second pass finds no chain
-  EXPECT_EQ(a.listdim(1), 4);
+  const Absorbvar& ab = absorbvar;
+  EXPECT_EQ(ab.changedpairid(0, 1), 1);
+  EXPECT_GT(ab.changedpairid(1, 1), variables.numfsibship);  // F1 and M3 have no family
+  EXPECT_EQ(ab.changedpairiter(1), 1);                       // the second pass finds no chain
+  EXPECT_EQ(ab.listdim(1), 4);
 }
 
 TEST_F(LayerAbsorb, ChainEndingAtAFamilyTakesItsTableOnce) {
   testing_support::TempWorkDir dir{"layer_absorb"};
   evaluate_shape(shape("linkfamily"), 9);
-  const Absorbvar& a = absorbvar;
-  EXPECT_EQ(a.changedpairid(0, 1), 1);
-  EXPECT_LE(a.changedpairid(1, 1), variables.numfsibship);
+  const Absorbvar& ab = absorbvar;
+  EXPECT_EQ(ab.changedpairid(0, 1), 1);
+  EXPECT_LE(ab.changedpairid(1, 1), variables.numfsibship);
 }
 
 TEST_F(LayerAbsorb, TwoChainsOfOneFatherToOneMotherGiveOneTable) {
@@ -277,11 +277,11 @@ TEST_F(LayerAbsorb, TwoChainsOfOneFatherToOneMotherGiveOneTable) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(shape("twochains"), seed, seed % 2 ? Markers::snp_free : Markers::multi_free);
-    const Absorbvar& a = absorbvar;
-    EXPECT_EQ(a.changedpairid(0, 1), 1);
-    EXPECT_EQ(a.listdim(2), 2);  // two chains of F1
+    const Absorbvar& ab = absorbvar;
+    EXPECT_EQ(ab.changedpairid(0, 1), 1);
+    EXPECT_EQ(ab.listdim(2), 2);  // two chains of F1
     EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
-    EXPECT_EQ(a.allabsorbedpass, 1);
+    EXPECT_EQ(ab.allabsorbedpass, 1);
   }
 }
 
@@ -290,14 +290,14 @@ TEST_F(LayerAbsorb, GroupsOfParallelParentsAreSummedOut) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(shape("group3"), seed, seed % 2 ? Markers::snp_free : Markers::multi_free);
-    const Absorbvar& a = absorbvar;
-    EXPECT_EQ(a.changedpairiter(1), 0);
-    EXPECT_EQ(a.doubleabsorb(1, 1), 1);
-    EXPECT_EQ(a.doubleabsorb(2, 1), 0);
-    EXPECT_EQ(a.listdim(3), 7);           // every father has two mates
-    EXPECT_EQ(a.changedpairid(0, 1), 2);  // F1 F2 F3 with M1, then F5 F6 with M3
-    EXPECT_GT(a.changedpairid(1, 1), variables.numfsibship);
-    EXPECT_GT(a.changedpairid(2, 1), variables.numfsibship);
+    const Absorbvar& ab = absorbvar;
+    EXPECT_EQ(ab.changedpairiter(1), 0);
+    EXPECT_EQ(ab.doubleabsorb(1, 1), 1);
+    EXPECT_EQ(ab.doubleabsorb(2, 1), 0);
+    EXPECT_EQ(ab.listdim(3), 7);           // every father has two mates
+    EXPECT_EQ(ab.changedpairid(0, 1), 2);  // F1 F2 F3 with M1, then F5 F6 with M3
+    EXPECT_GT(ab.changedpairid(1, 1), variables.numfsibship);
+    EXPECT_GT(ab.changedpairid(2, 1), variables.numfsibship);
   }
 }
 
@@ -308,12 +308,12 @@ TEST_F(LayerAbsorb, LayerEmptiedInAPassRecordsIt) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(shape("ladderhub"), seed, seed % 2 ? Markers::snp_free : Markers::multi_free);
-    const Absorbvar& a = absorbvar;
-    EXPECT_EQ(a.changedpairiter(1), 0);
+    const Absorbvar& ab = absorbvar;
+    EXPECT_EQ(ab.changedpairiter(1), 0);
     EXPECT_EQ(likelihoodvar.allabsorbedlayer, 2);
-    EXPECT_EQ(a.allabsorbedpass, 1);
-    EXPECT_EQ(a.changedpairiter(2), 1);
-    EXPECT_EQ(a.changedpairstart(2), 0);
+    EXPECT_EQ(ab.allabsorbedpass, 1);
+    EXPECT_EQ(ab.changedpairiter(2), 1);
+    EXPECT_EQ(ab.changedpairstart(2), 0);
   }
 }
 
@@ -327,10 +327,10 @@ TEST_F(LayerAbsorb, GroupsReplayedOnLaterVisits) {
     reset_all_modules();
     testing_support::TempWorkDir dir{"layer_absorb"};
     evaluate_shape(pairs, seed);
-    const Absorbvar& a = absorbvar;
-    EXPECT_EQ(a.doubleabsorb(1, 1), 0);
-    EXPECT_EQ(a.doubleabsorb(1, 2), 1);
-    EXPECT_EQ(a.changedpairid(0, 2), 2);
+    const Absorbvar& ab = absorbvar;
+    EXPECT_EQ(ab.doubleabsorb(1, 1), 0);
+    EXPECT_EQ(ab.doubleabsorb(1, 2), 1);
+    EXPECT_EQ(ab.changedpairid(0, 2), 2);
   }
 }
 

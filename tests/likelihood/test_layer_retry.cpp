@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/modules/likelihood_seams.hpp"
 #include "core/modules/likelihoodvar.hpp"
 #include "likelihood/precision_campaign.hpp"
 
@@ -61,10 +62,10 @@ TEST_F(LayerRetry, FirstPassBoundReachedRetryIsExact) {
         SCOPED_TRACE(std::string(row.name) + " seed " + std::to_string(seed) + " locus " +
                      std::to_string(l));
         const double ref = oracle::locus_logl(c, l);
-        likelihoodvar.layerfirstbound = 1;
+        likelihood_seams.layerfirstbound = 1;
         likelihoodvar.layerpasses = 0;
         const double got = campaign::engine_logl(l);
-        likelihoodvar.layerfirstbound = 0;
+        likelihood_seams.layerfirstbound = 0;
         if (likelihoodvar.layerpasses == 2) ++retried;
         // The retry never needs the third pass that lifts the bound.
         EXPECT_LE(likelihoodvar.layerpasses, 2);

@@ -16,27 +16,10 @@
 
 namespace kinrad::pairtest {
 
-// Allocates what determinedeltavalue allocates before the tables, then builds the tables.
+// The simulation's per-call arrays as determinedeltavalue allocates them, the dyad memos, and
+// the tables.
 inline void start_simulation() {
-  const Variables& v = variables;
-  Simuvariables::DeltaSimulation& d = simuvariables.delta;
-  const int4 nl = v.numloci;
-  d.simoffgtype.allocate(Dim(2), Dim(nl));
-  d.simoffgtype2.allocate(Dim(nl));
-  d.simprntgtype.allocate(Dim(2), Dim(nl), Dim(2));
-  d.simcndgtype.allocate(Dim(2), Dim(nl));
-  const int4 n3 = v.locus3.allocated() ? v.locus3(0) : 0;
-  d.podyadloc.allocate(Dim(std::max(n3, 1)));
-  index_t total = 0;
-  for (int4 k = 1; k <= n3; ++k) {
-    d.podyadloc(k) = static_cast<int4>(total);
-    const index_t n = v.obsnumallele(v.locus3(k));
-    total += n * (n + 1) / 2;
-  }
-  if (n3 > 0) {
-    d.podyadlogl3.allocate(Dim(total));
-    d.podyadlogl3.fill(-1.0);
-  }
+  allocate_simulation_state();
   allocate_delta_memos();
   inisimuvariables();
 }

@@ -26,11 +26,11 @@ std::vector<LocusSpec> three_loci() {
 real8 r_of_pair() {
   const int4 members[2] = {1, 2};
   setsecondg(members, 2);
-  Simuvariables& s = simuvariables;
-  s.firstg.allocate(Dim(2), Dim(variables.numloci));
+  Simuvariables& sv = simuvariables;
+  sv.firstg.allocate(Dim(2), Dim(variables.numloci));
   for (int4 l = 1; l <= variables.numloci; ++l) {
-    s.firstg(1, l) = s.secondg(1, l, 1);
-    s.firstg(2, l) = s.secondg(2, l, 1);
+    sv.firstg(1, l) = sv.secondg(1, l, 1);
+    sv.firstg(2, l) = sv.secondg(2, l, 1);
   }
   return r_li_lynch(2);
 }
@@ -115,14 +115,14 @@ TEST_F(CloneTest, SecondGenotypesFollowTheMembers) {
   setup_clone_data(d);
   const int4 members[2] = {3, 1};
   setsecondg(members, 2);
-  const Simuvariables& s = simuvariables;
-  ASSERT_EQ(s.secondg.size(3), 2);
-  EXPECT_EQ(s.secondg(1, 1, 1), 3);
-  EXPECT_EQ(s.secondg(2, 1, 1), 3);
-  EXPECT_EQ(s.secondg(1, 2, 1), 0);
-  EXPECT_EQ(s.secondg(1, 1, 2), 1);
-  EXPECT_EQ(s.secondg(2, 1, 2), 2);
-  EXPECT_EQ(s.secondg(1, 3, 2), 1);
+  const Simuvariables& sv = simuvariables;
+  ASSERT_EQ(sv.secondg.size(3), 2);
+  EXPECT_EQ(sv.secondg(1, 1, 1), 3);
+  EXPECT_EQ(sv.secondg(2, 1, 1), 3);
+  EXPECT_EQ(sv.secondg(1, 2, 1), 0);
+  EXPECT_EQ(sv.secondg(1, 1, 2), 1);
+  EXPECT_EQ(sv.secondg(2, 1, 2), 2);
+  EXPECT_EQ(sv.secondg(1, 3, 2), 1);
 }
 
 // Loci of more than two alleles first (error-free before error-prone, each by falling

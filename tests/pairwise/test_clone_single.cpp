@@ -128,11 +128,11 @@ TEST_F(CloneTest, SweepEqualsPerOffspringComputation) {
            {{1, 1}, {1, 2}, {2, 2}, {1, 1}, {1, 2}, {1, 1}, {1, 2}, {2, 2}}};
   setup_clone_data(d);
   // podyadlogl3 as the clone inference sets it up: 15 + 10 genotypes per hypothesis.
-  Simuvariables& s = simuvariables;
-  s.podyadloc.allocate(Dim(2));
-  s.podyadloc(1) = 0;
-  s.podyadloc(2) = 15;
-  s.podyadlogl3.allocate(Dim(75));
+  Simuvariables& sv = simuvariables;
+  sv.podyadloc.allocate(Dim(2));
+  sv.podyadloc(1) = 0;
+  sv.podyadloc(2) = 15;
+  sv.podyadlogl3.allocate(Dim(75));
   std::vector<char> flagged(9, 0);
   for (int i : {1, 2, 4, 6, 8}) flagged[static_cast<std::size_t>(i)] = 1;
   std::vector<real8> sweep(9, -1.0);

@@ -12,8 +12,10 @@
 #include "program/merge_file.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 class MergeFile : public ::testing::Test {
  protected:
@@ -75,4 +77,4 @@ TEST_F(MergeFile, OneProcessReadsAndDeletesNothing) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

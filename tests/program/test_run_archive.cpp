@@ -13,8 +13,10 @@
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 std::string golden(const std::string& name) {
   return read_text(std::string(KINRAD_TEST_DATA_DIR) + "/" + name);
@@ -173,4 +175,4 @@ TEST_F(SelectRun, AConfigurationCutOffAtTheEndIsDropped) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

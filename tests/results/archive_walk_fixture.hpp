@@ -9,7 +9,10 @@
 #include "core/modules.hpp"
 #include "support/archive_builder.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad::resultstest {
+
+using testing_support::archive_sample;
+using testing_support::ArchiveSample;
 
 inline void archive_walk_sample(const ArchiveSample& s) {
   archive_sample(s);
@@ -40,4 +43,4 @@ inline bool file_exists(const std::string& name) {
   return static_cast<bool>(in);
 }
 
-}  // namespace kinrad::testing_support
+}  // namespace kinrad::resultstest

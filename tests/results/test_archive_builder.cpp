@@ -7,8 +7,10 @@
 
 #include "support/archive_builder.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 TEST(ArchiveBuilder, RecordsComeBackInOrderWithTheirColumns) {
   archive_sample({.n = 5, .numsex = 2, .ncand1 = 3, .ncand2 = 2});
@@ -59,4 +61,4 @@ TEST(ArchiveBuilder, PartitionsAndConfigurations) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

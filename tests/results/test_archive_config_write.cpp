@@ -13,8 +13,11 @@
 #include "results/results_internal.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
+using namespace resultstest;
 
 const real8 ln2 = std::log(2.0);
 
@@ -222,4 +225,4 @@ TEST(ArchiveConfigWrite, OnlyProcessZeroWritesFiles) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

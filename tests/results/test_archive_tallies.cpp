@@ -23,8 +23,11 @@
 #include "results/results_internal.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
+using namespace resultstest;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
@@ -414,4 +417,4 @@ TEST(ArchiveTallies, EditFormatsMatchGfortran) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

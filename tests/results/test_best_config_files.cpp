@@ -16,8 +16,10 @@
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 // Text right-adjusted in w characters.
 std::string pad(const std::string& s, std::size_t w) {
@@ -304,4 +306,4 @@ TEST(BestConfigFiles, OrderedFileEqualsThePartsKeyElsewhere) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

@@ -10,8 +10,10 @@
 #include "results/results_internal.hpp"
 #include "support/archive_builder.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 std::vector<int4> best_column(int4 k) {
   std::vector<int4> out;
@@ -241,4 +243,4 @@ TEST(RegroupArchive, RecordsGetTheGroupedColumn) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

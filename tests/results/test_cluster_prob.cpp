@@ -17,8 +17,10 @@
 #include "support/prepare.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 std::vector<real8> probabilities() {
   const auto& v = variables;
@@ -208,4 +210,4 @@ TEST(FindFamilyProb, BruteForceOnePoolThreeOffspringWithSelfing) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

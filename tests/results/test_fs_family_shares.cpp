@@ -19,8 +19,10 @@
 #include "results/results_internal.hpp"
 #include "support/archive_builder.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 struct Result {
   std::vector<real8> inc, exc;
@@ -265,4 +267,4 @@ TEST(FsFamilyShares, CloneStepRaisesAndRestoresTheRates) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

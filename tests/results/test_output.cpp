@@ -15,8 +15,10 @@
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 class Output : public ::testing::Test {
  protected:
@@ -213,4 +215,4 @@ TEST(ResultFiles, EveryFileStopsCleanlyWhenAWriteFails) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

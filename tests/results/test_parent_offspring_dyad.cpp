@@ -25,8 +25,11 @@
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
+using namespace resultstest;
 
 using oracle::Cluster;
 using oracle::Family;
@@ -407,7 +410,6 @@ TEST_F(ParentDyad, RelatednessByHand) {
   EXPECT_EQ(r(4), 0.0f);
 }
 
-
 // One parent pool: the group of offspring 1 (first parent P, candidate C1 assigned) also takes
 // offspring 3, whose second parent is P; both role lists receive each trial candidate. The
 // oracle describes P as one individual acting as father of {1, 2} and mother of {3}. The pool's
@@ -460,4 +462,4 @@ TEST_F(ParentDyad, OnePoolGroupTakesBothRoles) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

@@ -12,8 +12,10 @@
 #include "results/results_internal.hpp"
 #include "support/archive_builder.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
 
 // The literal passes over column 3 of loc (n rows), parents par, known parents known.
 std::vector<int4> literal_recluster(std::vector<int4> col3, const std::vector<int4>& par1,
@@ -179,4 +181,4 @@ TEST(Recluster, UnionFindEqualsTheLiteralPasses) {
 }
 
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

@@ -26,8 +26,11 @@
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 
-namespace kinrad::testing_support {
+namespace kinrad {
 namespace {
+
+using namespace testing_support;
+using namespace resultstest;
 
 using oracle::Cluster;
 using oracle::Family;
@@ -413,7 +416,6 @@ TEST_F(SibDyadStep, DoubleMonogamyAndTinySamples) {
   }
 }
 
-
 // The screen: the announcement, one spinner mark per 150 pair visits, and the closing carriage
 // return once 50 pairs were visited (n = 11: 55 visits, no mark; n = 10: 45, no closing).
 // Another process writes no file; the files are the same with the screen on or off.
@@ -703,6 +705,5 @@ TEST(SibDyadFactors, KnownParentsExcludeArrangements) {
   reset_all_modules();
 }
 
-
 }  // namespace
-}  // namespace kinrad::testing_support
+}  // namespace kinrad

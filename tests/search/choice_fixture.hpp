@@ -11,6 +11,7 @@
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_fixture.hpp"
 #include "core/modules.hpp"
+#include "core/modules/run_memos.hpp"
 #include "core/packed_genotypes.hpp"
 #include "search/move_choice.hpp"
 #include "search/search_internal.hpp"
@@ -129,7 +130,7 @@ struct ChoiceFixture {
     setinitcluster();
     av.lastfamilyid(1) = av.lastfamilyid(2) = 0;
     av.rate = 1.0;
-    domlociprb = -1.0;
+    run_memos.domlociprb = -1.0;
     choice_draw_source = nullptr;
     rs = RunState{};
     rs.cp.moveweight.allocate(Dim(n), Dim(2));

@@ -554,7 +554,7 @@ TEST(FindLocus, OneDominantLocusEnds) {
     EXPECT_EQ(g, 1);
     EXPECT_EQ(partner, 0);
   }
-  EXPECT_DOUBLE_EQ(domlociprb, 2.0 / 6.0);
+  EXPECT_DOUBLE_EQ(run_memos.domlociprb, 2.0 / 6.0);
 }
 
 // A partner of equal genotype stops at once: the partner is the single member of the

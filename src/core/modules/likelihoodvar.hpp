@@ -166,8 +166,6 @@ struct Likelihoodvar {
   int4 layerpasses = 0;             // passes the last layer peeling took (2 after a retry)
   int1 layercut = 0;  // 1 when the reduction or a relative cut-off of the layer stage dropped
                       // a branch of positive weight at the locus in hand
-  int4 layerfirstbound = 0;  // test seam: when positive, the first pass's layer bound (the
-                             // smaller sex's parent count otherwise), to reach the retry
   FArray<real8, 1> layerclsum{};   // work: a family's sum per table class of the receiving node
   FArray<int4, 1> peelclass{};     // (maxhsprobdim) work: classes of an absorbed parent's
                                    // compatible genotypes in the simple peeling

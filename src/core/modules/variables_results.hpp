@@ -12,10 +12,10 @@ namespace kinrad {
 
 // Scratch of the result phase's preparation (grow-only; contents meaningless between calls).
 struct ResultsWork {
-  std::vector<int4> up;      // union-find links over cluster ids
-  std::vector<int4> label;   // new number per id
-  std::vector<int4> first;   // first offspring per candidate
-  std::vector<int4> winner;  // known parent per family id
+  FArray<int4, 1> up;        // (0:k) union-find links over cluster ids
+  FArray<int4, 1> label;     // (0:k) new number per id, 0 not yet numbered
+  FArray<int4, 1> first;     // (0:ncand) first offspring per candidate
+  FArray<int4, 1> winner;    // (0:top) known parent per family id
   std::vector<int4> listed;  // offspring or family ids in a list
 };
 

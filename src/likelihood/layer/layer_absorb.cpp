@@ -41,8 +41,8 @@ int4 count_of(int4 p) {
 }
 
 int4 other(int4 f, int4 p) {
-  const Absorbvar& a = absorbvar;
-  return a.pairparent(1, f) == p ? a.pairparent(2, f) : a.pairparent(1, f);
+  const Absorbvar& ab = absorbvar;
+  return ab.pairparent(1, f) == p ? ab.pairparent(2, f) : ab.pairparent(1, f);
 }
 
 int4 pair_of(int4 p, int4 q) {
@@ -97,40 +97,40 @@ int4 tables_in_use(int4 layer) {
 
 // Room for n more entries in the list of chains and groups, keeping what it holds.
 void list_room(int4 n) {
-  Absorbvar& a = absorbvar;
-  const int4 need = a.numpairlist + n;
-  if (a.absorbpairlist.allocated() && a.absorbpairlist.ubound(1) >= need) return;
-  FArray<int4, 1> bigger(Dim(1, a.numpairlist + std::max(n, 40)));
-  for (int4 i = 1; i <= a.numpairlist; ++i) bigger(i) = a.absorbpairlist(i);
-  a.absorbpairlist = std::move(bigger);
+  Absorbvar& ab = absorbvar;
+  const int4 need = ab.numpairlist + n;
+  if (ab.absorbpairlist.allocated() && ab.absorbpairlist.ubound(1) >= need) return;
+  FArray<int4, 1> bigger(Dim(1, ab.numpairlist + std::max(n, 40)));
+  for (int4 i = 1; i <= ab.numpairlist; ++i) bigger(i) = ab.absorbpairlist(i);
+  ab.absorbpairlist = std::move(bigger);
 }
 
 // Scales table k (rows of the father nf, columns of the mother nm) so that its largest entry
 // is 1, the scale going into the log of the path of state s; a table of zeros makes the path
 // impossible. Writes the table's sum.
 void settle_table(int4 k, int4 nf, int4 nm, int4 s) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   real8 big = 0.0;
   for (int4 j = 1; j <= nm; ++j)
-    for (int4 i = 1; i <= nf; ++i) big = std::max(big, a.fsprob2(i, j, k));
+    for (int4 i = 1; i <= nf; ++i) big = std::max(big, ab.fsprob2(i, j, k));
   real8 sum = 0.0;
   if (big <= 0.0) {
     likelihoodvar.layerxvalue(s) = 0.0;
   } else {
     const real8 inv = 1.0 / big;
     for (int4 j = 1; j <= nm; ++j)
-      for (int4 i = 1; i <= nf; ++i) sum += a.fsprob2(i, j, k) *= inv;
+      for (int4 i = 1; i <= nf; ++i) sum += ab.fsprob2(i, j, k) *= inv;
     likelihoodvar.layerxlog(s) += std::log(big);
   }
-  a.fsprob2sum(k) = sum;
+  ab.fsprob2sum(k) = sum;
 }
 
 // Gives pair p the next table number of the layer.
 int4 number_table(int4 layer, int4 p) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const int4 k = tables_in_use(layer) + 1;
-  a.changedpairid(++a.changedpairid(0, layer), layer) = p;
-  a.changedpairq(p) = static_cast<int2>(k);
+  ab.changedpairid(++ab.changedpairid(0, layer), layer) = p;
+  ab.changedpairq(p) = static_cast<int2>(k);
   return k;
 }
 
@@ -150,15 +150,15 @@ int4 live_positions(int4 p, int4 s, int4* list) {
 // the rows' scales are brought to one at the end. Rows and columns of positions whose weight is
 // 0 are 0.
 void chain_table(const int4* e, int4 n, int4 k, int4 s) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const int4 nf = count_of(e[0]);
   const int4 nm = count_of(e[n - 1]);
-  int4* rows = &a.absorblive(1, 1);
-  int4* from = &a.absorblive(1, 2);
-  int4* to = &a.absorblive(1, 3);
+  int4* rows = &ab.absorblive(1, 1);
+  int4* from = &ab.absorblive(1, 2);
+  int4* to = &ab.absorblive(1, 3);
   const int4 nrows = live_positions(e[0], s, rows);
   for (int4 m = 1; m <= nm; ++m)
-    for (int4 i = 1; i <= nf; ++i) a.fsprob2(i, m, k) = 0.0;
+    for (int4 i = 1; i <= nf; ++i) ab.fsprob2(i, m, k) = 0.0;
   // First link: X(i, j) = weight of c2's j x table(i, j).
   int4 nfrom = live_positions(e[1], s, from);
   {
@@ -166,8 +166,8 @@ void chain_table(const int4* e, int4 n, int4 k, int4 s) {
     const real8* w = weights(e[1], s);
     for (int4 r = 0; r < nrows; ++r) {
       const int4 i = rows[r];
-      for (int4 q = 0; q < nfrom; ++q) a.absorbx(from[q], i) = w[from[q] - 1] * l(i, from[q]);
-      a.absorbrowlog(i) = 0.0;
+      for (int4 q = 0; q < nfrom; ++q) ab.absorbx(from[q], i) = w[from[q] - 1] * l(i, from[q]);
+      ab.absorbrowlog(i) = 0.0;
     }
   }
   // Interior links: Y(i, b) = weight of b x sum over q of X(i, q) x table(q, b), each row
@@ -175,7 +175,7 @@ void chain_table(const int4* e, int4 n, int4 k, int4 s) {
   // The link's table over the live positions, read once for all rows: T(b, q).
   auto dense = [&](const Link& l, int4 nto) {
     for (int4 q = 0; q < nfrom; ++q)
-      for (int4 b = 0; b < nto; ++b) a.absorbt(b + 1, q + 1) = l(from[q], to[b]);
+      for (int4 b = 0; b < nto; ++b) ab.absorbt(b + 1, q + 1) = l(from[q], to[b]);
   };
   for (int4 c = 1; c + 2 < n; ++c) {
     const Link l = open_link(link_between(e[c], e[c + 1], s), e[c]);
@@ -184,21 +184,21 @@ void chain_table(const int4* e, int4 n, int4 k, int4 s) {
     dense(l, nto);
     for (int4 r = 0; r < nrows; ++r) {
       const int4 i = rows[r];
-      for (int4 b = 0; b < nto; ++b) a.absorby(to[b], i) = 0.0;
+      for (int4 b = 0; b < nto; ++b) ab.absorby(to[b], i) = 0.0;
       for (int4 q = 0; q < nfrom; ++q) {
-        const real8 xq = a.absorbx(from[q], i);
+        const real8 xq = ab.absorbx(from[q], i);
         if (xq == 0.0) continue;
-        const real8* t = &a.absorbt(1, q + 1);
-        for (int4 b = 0; b < nto; ++b) a.absorby(to[b], i) += xq * t[b];
+        const real8* t = &ab.absorbt(1, q + 1);
+        for (int4 b = 0; b < nto; ++b) ab.absorby(to[b], i) += xq * t[b];
       }
       real8 sum = 0.0;
-      for (int4 b = 0; b < nto; ++b) sum += a.absorby(to[b], i) *= w[to[b] - 1];
+      for (int4 b = 0; b < nto; ++b) sum += ab.absorby(to[b], i) *= w[to[b] - 1];
       if (sum > 0.0) {
         const real8 inv = 1.0 / sum;
-        for (int4 b = 0; b < nto; ++b) a.absorbx(to[b], i) = a.absorby(to[b], i) * inv;
-        a.absorbrowlog(i) += std::log(sum);
+        for (int4 b = 0; b < nto; ++b) ab.absorbx(to[b], i) = ab.absorby(to[b], i) * inv;
+        ab.absorbrowlog(i) += std::log(sum);
       } else {
-        for (int4 b = 0; b < nto; ++b) a.absorbx(to[b], i) = 0.0;
+        for (int4 b = 0; b < nto; ++b) ab.absorbx(to[b], i) = 0.0;
       }
     }
     std::swap(from, to);
@@ -213,34 +213,34 @@ void chain_table(const int4* e, int4 n, int4 k, int4 s) {
     const int4 i = rows[r];
     real8 rowmax = 0.0;
     for (int4 q = 0; q < nfrom; ++q) {
-      const real8 xq = a.absorbx(from[q], i);
+      const real8 xq = ab.absorbx(from[q], i);
       if (xq == 0.0) continue;
-      const real8* t = &a.absorbt(1, q + 1);
-      for (int4 m = 0; m < ncols; ++m) a.fsprob2(i, to[m], k) += xq * t[m];
+      const real8* t = &ab.absorbt(1, q + 1);
+      for (int4 m = 0; m < ncols; ++m) ab.fsprob2(i, to[m], k) += xq * t[m];
     }
-    for (int4 m = 0; m < ncols; ++m) rowmax = std::max(rowmax, a.fsprob2(i, to[m], k));
-    if (rowmax > 0.0) top = std::max(top, a.absorbrowlog(i) + std::log(rowmax));
+    for (int4 m = 0; m < ncols; ++m) rowmax = std::max(rowmax, ab.fsprob2(i, to[m], k));
+    if (rowmax > 0.0) top = std::max(top, ab.absorbrowlog(i) + std::log(rowmax));
   }
   if (top <= -1e300) return;  // all zero: settle_table makes the path impossible
   for (int4 r = 0; r < nrows; ++r) {
     const int4 i = rows[r];
-    const real8 f = std::exp(a.absorbrowlog(i) - top);
-    for (int4 m = 0; m < ncols; ++m) a.fsprob2(i, to[m], k) *= f;
+    const real8 f = std::exp(ab.absorbrowlog(i) - top);
+    for (int4 m = 0; m < ncols; ++m) ab.fsprob2(i, to[m], k) *= f;
   }
   likelihoodvar.layerxlog(s) += top;
 }
 
 // Sums out one chain (start father first) found on the layer's graph of state s.
 void absorb_chain(int4 layer, const int4* e, int4 n) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const int4 s = layer - 1;
   const int4 F = e[0];
   const int4 M = e[n - 1];
   const int4 nf = count_of(F);
   const int4 nm = count_of(M);
   const int4 p = pair_of(F, M);
-  const bool fresh = a.changedpairq(p) == 0;
-  const int4 k = fresh ? tables_in_use(layer) + 1 : a.changedpairq(p);
+  const bool fresh = ab.changedpairq(p) == 0;
+  const int4 k = fresh ? tables_in_use(layer) + 1 : ab.changedpairq(p);
   chain_table(e, n, fresh ? k : 0, s);
   layer_remove_link(F, link_between(F, e[1], s), s);
   layer_remove_link(M, link_between(M, e[n - 2], s), s);
@@ -251,7 +251,7 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
     if (link_between(F, M, s) == p) {
       const Link l = open_link(p, F);
       for (int4 j = 1; j <= nm; ++j)
-        for (int4 i = 1; i <= nf; ++i) a.fsprob2(i, j, k) *= l(i, j);
+        for (int4 i = 1; i <= nf; ++i) ab.fsprob2(i, j, k) *= l(i, j);
     } else {
       append_link(F, p, s);
       append_link(M, p, s);
@@ -261,7 +261,7 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
     // A further chain of the same father to the same mother: its table multiplies into the one
     // already made.
     for (int4 j = 1; j <= nm; ++j)
-      for (int4 i = 1; i <= nf; ++i) a.fsprob2(i, j, k) *= a.fsprob2(i, j, 0);
+      for (int4 i = 1; i <= nf; ++i) ab.fsprob2(i, j, k) *= ab.fsprob2(i, j, 0);
   }
   settle_table(k, nf, nm, s);
 }
@@ -269,26 +269,26 @@ void absorb_chain(int4 layer, const int4* e, int4 n) {
 // One pass of chain absorption on the layer's first visit: searches each start father's
 // chains, records them and sums them out. False when the pass made no table.
 bool absorbpair_first(int4 layer) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const Likelihoodvar& lv = likelihoodvar;
   const int4 s = layer - 1;
-  if (tables_in_use(layer) >= a.fsprob2cap) return false;
+  if (tables_in_use(layer) >= ab.fsprob2cap) return false;
   int4 withmates = 0;
   for (int4 c = 1; c <= lv.layercore(0); ++c) {
     const int4 p = lv.layercore(c);
-    a.absorbmark(p) = lv.layernummate(p, s) == 0 ? 1 : 0;
+    ab.absorbmark(p) = lv.layernummate(p, s) == 0 ? 1 : 0;
     if (lv.layernummate(p, s) > 0) ++withmates;
   }
   bool made = false;
-  int4* buf = &a.absorbchain(1);
+  int4* buf = &ab.absorbchain(1);
   for (int4 c = 1; c <= lv.layercore(0); ++c) {
     const int4 F = lv.layercore(c);
     if (sex_of(F) != 1) break;
-    if (a.absorbmark(F) != 0 || lv.layernummate(F, s) == 0) continue;
+    if (ab.absorbmark(F) != 0 || lv.layernummate(F, s) == 0) continue;
     int4 used = 0, chains = 0;
     for (int4 k = 1; k <= lv.layernummate(F, s); ++k) {
       const int4 M = other(lv.layermate(k, F, s), F);
-      if (lv.layernummate(M, s) != 2 || a.absorbmark(M) != 0) continue;
+      if (lv.layernummate(M, s) != 2 || ab.absorbmark(M) != 0) continue;
       int4* e = buf + used;  // kept: the start is stored negated
       int4 n = 0;
       e[n++] = F;
@@ -297,30 +297,30 @@ bool absorbpair_first(int4 layer) {
       while (n <= withmates) {
         int4 next = other(lv.layermate(1, last, s), last);
         if (next == before) next = other(lv.layermate(2, last, s), last);
-        if (a.absorbmark(next) != 0 || next == F) break;
+        if (ab.absorbmark(next) != 0 || next == F) break;
         e[n++] = next;
         if (lv.layernummate(next, s) != 2) break;
         before = last;
         last = next;
       }
       if (n % 2 == 1) --n;  // a chain ends with a mother
-      while (n >= 4 && a.changedpairq(pair_of(F, e[n - 1])) > 0) n -= 2;
+      while (n >= 4 && ab.changedpairq(pair_of(F, e[n - 1])) > 0) n -= 2;
       if (n < 4) continue;
-      for (int4 i = 1; i + 1 < n; ++i) a.absorbmark(e[i]) = 1;
-      if (lv.layernummate(e[n - 1], s) == 2) a.absorbmark(e[n - 1]) = 1;
-      if (lv.layernummate(F, s) < 3) a.absorbmark(F) = 1;
-      a.listdim(1) = std::max(a.listdim(1), n);
+      for (int4 i = 1; i + 1 < n; ++i) ab.absorbmark(e[i]) = 1;
+      if (lv.layernummate(e[n - 1], s) == 2) ab.absorbmark(e[n - 1]) = 1;
+      if (lv.layernummate(F, s) < 3) ab.absorbmark(F) = 1;
+      ab.listdim(1) = std::max(ab.listdim(1), n);
       e[0] = -F;
       used += n;
       ++chains;
       if (n == withmates) break;
     }
     if (chains == 0) continue;
-    a.listdim(2) = std::max(a.listdim(2), chains);
-    if (tables_in_use(layer) + chains > a.fsprob2cap) break;
+    ab.listdim(2) = std::max(ab.listdim(2), chains);
+    if (tables_in_use(layer) + chains > ab.fsprob2cap) break;
     list_room(used);
-    for (int4 i = 0; i < used; ++i) a.absorbpairlist(a.numpairlist + 1 + i) = buf[i];
-    a.numpairlist += used;
+    for (int4 i = 0; i < used; ++i) ab.absorbpairlist(ab.numpairlist + 1 + i) = buf[i];
+    ab.numpairlist += used;
     for (int4 i = 0; i < used;) {
       int4 n = 1;
       while (i + n < used && buf[i + n] > 0) ++n;
@@ -336,13 +336,13 @@ bool absorbpair_first(int4 layer) {
 
 // Replays the chains of one pass from the list.
 void absorbpair_replay(int4 layer, int4 first, int4 last) {
-  Absorbvar& a = absorbvar;
-  int4* buf = &a.absorbchain(1);
+  Absorbvar& ab = absorbvar;
+  int4* buf = &ab.absorbchain(1);
   for (int4 i = first; i <= last;) {
     int4 n = 1;
-    buf[0] = -a.absorbpairlist(i);
-    while (i + n <= last && a.absorbpairlist(i + n) > 0) {
-      buf[n] = a.absorbpairlist(i + n);
+    buf[0] = -ab.absorbpairlist(i);
+    while (i + n <= last && ab.absorbpairlist(i + n) > 0) {
+      buf[n] = ab.absorbpairlist(i + n);
       ++n;
     }
     absorb_chain(layer, buf, n);
@@ -378,32 +378,32 @@ int4 absorb_one(int4 p, int4 s) {
 // One pass of single absorption on state layer - 1: parents with one mate are summed into it,
 // alternating the sexes as mates are left with one mate in turn.
 void absorbsingle(int4 pass, int4 layer, bool first) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const Likelihoodvar& lv = likelihoodvar;
   const int4 s = layer - 1;
-  if (!first && a.absorbsingleid(pass, layer) == 0) return;
-  a.absorbsingles(0, 1) = 0;
-  a.absorbsingles(0, 2) = 0;
+  if (!first && ab.absorbsingleid(pass, layer) == 0) return;
+  ab.absorbsingles(0, 1) = 0;
+  ab.absorbsingles(0, 2) = 0;
   for (int4 c = 1; c <= lv.layercore(0); ++c) {
     const int4 p = lv.layercore(c);
     if (lv.layernummate(p, s) != 1) continue;
     const int4 x = sex_of(p);
-    a.absorbsingles(++a.absorbsingles(0, x), x) = p;
+    ab.absorbsingles(++ab.absorbsingles(0, x), x) = p;
   }
-  int4 sex = a.absorbsingles(0, 1) > 0 ? 1 : 2;
+  int4 sex = ab.absorbsingles(0, 1) > 0 ? 1 : 2;
   if (first) {
-    a.absorbsingleid(pass, layer) = a.absorbsingles(0, 1) + a.absorbsingles(0, 2);
-    a.absorbsinglesex(pass, layer) = static_cast<int1>(sex);
+    ab.absorbsingleid(pass, layer) = ab.absorbsingles(0, 1) + ab.absorbsingles(0, 2);
+    ab.absorbsinglesex(pass, layer) = static_cast<int1>(sex);
   }
-  while (a.absorbsingles(0, sex) > 0) {
+  while (ab.absorbsingles(0, sex) > 0) {
     const int4 o = 3 - sex;
-    for (int4 i = 1; i <= a.absorbsingles(0, sex); ++i) {
-      const int4 p = a.absorbsingles(i, sex);
+    for (int4 i = 1; i <= ab.absorbsingles(0, sex); ++i) {
+      const int4 p = ab.absorbsingles(i, sex);
       if (lv.layernummate(p, s) != 1) continue;
       const int4 q = absorb_one(p, s);
-      if (lv.layernummate(q, s) == 1) a.absorbsingles(++a.absorbsingles(0, o), o) = q;
+      if (lv.layernummate(q, s) == 1) ab.absorbsingles(++ab.absorbsingles(0, o), o) = q;
     }
-    a.absorbsingles(0, sex) = 0;
+    ab.absorbsingles(0, sex) = 0;
     sex = o;
   }
   if (first) {
@@ -414,7 +414,7 @@ void absorbsingle(int4 pass, int4 layer, bool first) {
     }
     if (!left) {
       likelihoodvar.allabsorbedlayer = layer;
-      a.allabsorbedpass = pass;
+      ab.allabsorbedpass = pass;
     }
   }
 }
@@ -422,7 +422,7 @@ void absorbsingle(int4 pass, int4 layer, bool first) {
 // Sums a group of parallel parents and their mate B out into one table between A and B's third
 // mate w, in state layer - 1.
 void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 size) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   Likelihoodvar& lv = likelihoodvar;
   const int4 s = layer - 1;
   const int4 na = count_of(A);
@@ -433,7 +433,7 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
   const real8* wb0 = weights(B, s);
   for (int4 j = 1; j <= nb; ++j)
     for (int4 i = 1; i <= na; ++i)
-      a.fsprob2(i, j, 0) = wa[i - 1] != 0.0 && wb0[j - 1] != 0.0 ? 1.0 : 0.0;
+      ab.fsprob2(i, j, 0) = wa[i - 1] != 0.0 && wb0[j - 1] != 0.0 ? 1.0 : 0.0;
   for (int4 m = 0; m < size; ++m) {
     const int4 g = members[m];
     const int4 fa = link_between(g, A, s);
@@ -443,7 +443,7 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
     real8 big = 0.0;
     for (int4 j = 1; j <= nb; ++j) {
       for (int4 i = 1; i <= na; ++i) {
-        real8& cell = a.fsprob2(i, j, 0);
+        real8& cell = ab.fsprob2(i, j, 0);
         if (cell == 0.0) continue;
         real8 t = 0.0;
         for (int4 q = 1; q <= count_of(g); ++q)
@@ -454,7 +454,7 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
     }
     if (big > 0.0) {
       for (int4 j = 1; j <= nb; ++j)
-        for (int4 i = 1; i <= na; ++i) a.fsprob2(i, j, 0) /= big;
+        for (int4 i = 1; i <= na; ++i) ab.fsprob2(i, j, 0) /= big;
       lg += std::log(big);
     }
     lv.layernummate(g, s) = 0;
@@ -477,12 +477,12 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
       real8 t = 0.0;
       if (ww[x - 1] != 0.0 && wa[i - 1] != 0.0)
         for (int4 b = 1; b <= nb; ++b)
-          if (wb[b - 1] != 0.0) t += a.fsprob2(i, b, 0) * wb[b - 1] * lw(b, x);
+          if (wb[b - 1] != 0.0) t += ab.fsprob2(i, b, 0) * wb[b - 1] * lw(b, x);
       if (linked) t *= own(i, x);
       if (afather)
-        a.fsprob2(i, x, k) = t;
+        ab.fsprob2(i, x, k) = t;
       else
-        a.fsprob2(x, i, k) = t;
+        ab.fsprob2(x, i, k) = t;
     }
   }
   lv.layernummate(B, s) = 0;
@@ -501,35 +501,35 @@ void absorb_group(int4 layer, int4 A, int4 B, int4 w, const int4* members, int4 
 
 // Records a group in the list (first visit).
 void record_group(int4 A, int4 B, int4 w, const int4* members, int4 size) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   list_room(size + 4);
-  int4 at = a.numpairlist;
-  a.absorbpairlist(++at) = -(size + 3);
-  a.absorbpairlist(++at) = A;
-  a.absorbpairlist(++at) = B;
-  a.absorbpairlist(++at) = w;
-  for (int4 m = 0; m < size; ++m) a.absorbpairlist(++at) = members[m];
-  a.numpairlist = at;
+  int4 at = ab.numpairlist;
+  ab.absorbpairlist(++at) = -(size + 3);
+  ab.absorbpairlist(++at) = A;
+  ab.absorbpairlist(++at) = B;
+  ab.absorbpairlist(++at) = w;
+  for (int4 m = 0; m < size; ++m) ab.absorbpairlist(++at) = members[m];
+  ab.numpairlist = at;
 }
 
 // Groups of parents of one sex sharing the same two mates, on the layer's first visit.
 void absorbpair2_first(int4 layer) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const Likelihoodvar& lv = likelihoodvar;
   const int4 s = layer - 1;
   for (int4 sex = 1; sex <= 2; ++sex) {
-    if (tables_in_use(layer) >= a.fsprob2cap) return;
+    if (tables_in_use(layer) >= ab.fsprob2cap) return;
     // Listed parents: exactly two mates, in layer order; the mark flags one already grouped.
-    int4* listed = &a.absorbchain(1);
+    int4* listed = &ab.absorbchain(1);
     int4 n = 0;
     for (int4 c = 1; c <= lv.layercore(0); ++c) {
       const int4 p = lv.layercore(c);
       if (sex_of(p) != sex || lv.layernummate(p, s) != 2) continue;
       listed[n++] = p;
-      a.absorbmark(p) = 0;
+      ab.absorbmark(p) = 0;
     }
     if (n < 2) continue;
-    a.listdim(3) = std::max(a.listdim(3), n);
+    ab.listdim(3) = std::max(ab.listdim(3), n);
     int4* group = listed + n;
     auto mates = [&](int4 p, int4& m1, int4& m2) {
       m1 = other(lv.layermate(1, p, s), p);
@@ -538,21 +538,21 @@ void absorbpair2_first(int4 layer) {
     };
     for (int4 i = 0; i < n; ++i) {
       const int4 p = listed[i];
-      if (a.absorbmark(p) != 0 || lv.layernummate(p, s) != 2) continue;
+      if (ab.absorbmark(p) != 0 || lv.layernummate(p, s) != 2) continue;
       int4 m1 = 0, m2 = 0;
       mates(p, m1, m2);
       int4 size = 0;
       group[size++] = p;
       for (int4 j = i + 1; j < n; ++j) {
         const int4 q = listed[j];
-        if (a.absorbmark(q) != 0 || lv.layernummate(q, s) != 2) continue;
+        if (ab.absorbmark(q) != 0 || lv.layernummate(q, s) != 2) continue;
         int4 q1 = 0, q2 = 0;
         mates(q, q1, q2);
         if (q1 != m1 || q2 != m2) continue;
         group[size++] = q;
-        a.absorbmark(q) = 1;
+        ab.absorbmark(q) = 1;
       }
-      if (tables_in_use(layer) >= a.fsprob2cap) return;
+      if (tables_in_use(layer) >= ab.fsprob2cap) return;
       if (size == 1) continue;
       int4 A = 0, B = 0, w = 0;
       for (const int4 b : {m1, m2}) {
@@ -563,14 +563,14 @@ void absorbpair2_first(int4 layer) {
           if (std::find(group, group + size, x) == group + size) third = x;
         }
         const int4 aa = b == m1 ? m2 : m1;
-        if (third == 0 || a.changedpairq(pair_of(aa, third)) >= 1) continue;
+        if (third == 0 || ab.changedpairq(pair_of(aa, third)) >= 1) continue;
         A = aa;
         B = b;
         w = third;
         break;
       }
       if (B == 0) continue;
-      a.doubleabsorb(sex, layer) = 1;
+      ab.doubleabsorb(sex, layer) = 1;
       record_group(A, B, w, group, size);
       absorb_group(layer, A, B, w, group, size);
     }
@@ -578,11 +578,11 @@ void absorbpair2_first(int4 layer) {
 }
 
 void absorbpair2_replay(int4 layer, int4 first, int4 last) {
-  const Absorbvar& a = absorbvar;
+  const Absorbvar& ab = absorbvar;
   for (int4 i = first; i <= last;) {
-    const int4 len = -a.absorbpairlist(i);
-    absorb_group(layer, a.absorbpairlist(i + 1), a.absorbpairlist(i + 2), a.absorbpairlist(i + 3),
-                 &a.absorbpairlist(i + 4), len - 3);
+    const int4 len = -ab.absorbpairlist(i);
+    absorb_group(layer, ab.absorbpairlist(i + 1), ab.absorbpairlist(i + 2), ab.absorbpairlist(i + 3),
+                 &ab.absorbpairlist(i + 4), len - 3);
     i += len + 1;
   }
 }
@@ -597,121 +597,121 @@ int4 pair_mother(int4 f) {
 }
 
 const real8* layer_pair_table(int4 f, std::ptrdiff_t& ld) {
-  const Absorbvar& a = absorbvar;
-  if (f > a.numpairs) return nullptr;  // no pair numbers set up: family tables only
-  const int4 k = a.changedpairq(f);
+  const Absorbvar& ab = absorbvar;
+  if (f > ab.numpairs) return nullptr;  // no pair numbers set up: family tables only
+  const int4 k = ab.changedpairq(f);
   if (k <= 0) return nullptr;
-  ld = a.fsprob2.size(1);
-  return &a.fsprob2(1, 1, k);
+  ld = ab.fsprob2.size(1);
+  return &ab.fsprob2(1, 1, k);
 }
 
 void layer_absorb_setup(int4 cap) {
   const Variables& v = variables;
   const Likelihoodvar& lv = likelihoodvar;
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const int4 np1 = v.npstartloc1(2);
   const int4 np2 = v.nallparent - np1;
   int4 pairs = v.numfsibship;
   for (int4 i = 1; i <= np1; ++i)
     for (int4 j = 1; j <= np2; ++j) pairs = std::max(pairs, lv.fsibid(i, j));
-  a.numpairs = pairs;
-  engine::grow(a.pairparent, Dim(1, 2), Dim(1, std::max(pairs, 1)));
-  engine::grow(a.changedpairq, Dim(1, std::max(pairs, 1)));
+  ab.numpairs = pairs;
+  engine::grow(ab.pairparent, Dim(1, 2), Dim(1, std::max(pairs, 1)));
+  engine::grow(ab.changedpairq, Dim(1, std::max(pairs, 1)));
   for (int4 i = 1; i <= np1; ++i) {
     for (int4 j = 1; j <= np2; ++j) {
       const int4 f = lv.fsibid(i, j);
-      a.pairparent(1, f) = v.npstartloc1(1) + i;
-      a.pairparent(2, f) = v.npstartloc1(2) + j;
+      ab.pairparent(1, f) = v.npstartloc1(1) + i;
+      ab.pairparent(2, f) = v.npstartloc1(2) + j;
     }
   }
-  for (int4 f = 1; f <= pairs; ++f) a.changedpairq(f) = 0;
+  for (int4 f = 1; f <= pairs; ++f) ab.changedpairq(f) = 0;
 
   int4 maxsel = 1, ncore = lv.layercore(0);
   for (int4 c = 1; c <= ncore; ++c) maxsel = std::max(maxsel, int4{lv.hsprobdim(lv.layercore(c))});
-  a.fsprob2cap = std::min(v.numfsibship / 2 + 1, a.fsprob2limit);
-  const int4 tables = a.fsprob2cap;
-  engine::grow(a.fsprob2, {Dim(1, maxsel), Dim(1, maxsel), Dim(0, tables)});
-  engine::grow(a.fsprob2sum, Dim(0, tables));
-  engine::grow(a.changedpairstart, Dim(1, cap));
-  engine::grow(a.changedpairid, Dim(0, tables), Dim(1, cap));
-  engine::grow(a.changedpairlayer, Dim(0, std::max(pairs, 1)), Dim(1, cap));
-  engine::grow(a.changedpairiter, Dim(1, cap));
-  engine::grow(a.layerrange2, Dim(1, cap));
-  engine::grow(a.absorbsingleid, Dim(1, tables), Dim(1, cap));
-  engine::grow(a.absorbsinglesex, Dim(1, tables), Dim(1, cap));
-  engine::grow(a.doubleabsorb, Dim(1, 2), Dim(1, cap));
-  engine::grow(a.absorbpairiter, {Dim(1, 2), Dim(0, tables + 1), Dim(1, cap)});
-  engine::grow(a.absorbmark, Dim(1, std::max(v.nallparent, 1)));
+  ab.fsprob2cap = std::min(v.numfsibship / 2 + 1, ab.fsprob2limit);
+  const int4 tables = ab.fsprob2cap;
+  engine::grow(ab.fsprob2, {Dim(1, maxsel), Dim(1, maxsel), Dim(0, tables)});
+  engine::grow(ab.fsprob2sum, Dim(0, tables));
+  engine::grow(ab.changedpairstart, Dim(1, cap));
+  engine::grow(ab.changedpairid, Dim(0, tables), Dim(1, cap));
+  engine::grow(ab.changedpairlayer, Dim(0, std::max(pairs, 1)), Dim(1, cap));
+  engine::grow(ab.changedpairiter, Dim(1, cap));
+  engine::grow(ab.layerrange2, Dim(1, cap));
+  engine::grow(ab.absorbsingleid, Dim(1, tables), Dim(1, cap));
+  engine::grow(ab.absorbsinglesex, Dim(1, tables), Dim(1, cap));
+  engine::grow(ab.doubleabsorb, Dim(1, 2), Dim(1, cap));
+  engine::grow(ab.absorbpairiter, {Dim(1, 2), Dim(0, tables + 1), Dim(1, cap)});
+  engine::grow(ab.absorbmark, Dim(1, std::max(v.nallparent, 1)));
   // A start father's chains hold every interior parent once; the start father and the end
   // mothers repeat, once per chain.
-  engine::grow(a.absorbchain, Dim(1, 4 * std::max(v.nallparent, 1) + 4));
-  engine::grow(a.absorbsingles, Dim(0, std::max(v.nallparent, 1)), Dim(1, 2));
-  engine::grow(a.absorbx, Dim(1, maxsel), Dim(1, maxsel));
-  engine::grow(a.absorbt, Dim(1, maxsel), Dim(1, maxsel));
-  engine::grow(a.absorby, Dim(1, maxsel), Dim(1, maxsel));
-  engine::grow(a.absorblive, Dim(1, maxsel), Dim(1, 3));
-  engine::grow(a.absorbrowlog, Dim(1, maxsel));
+  engine::grow(ab.absorbchain, Dim(1, 4 * std::max(v.nallparent, 1) + 4));
+  engine::grow(ab.absorbsingles, Dim(0, std::max(v.nallparent, 1)), Dim(1, 2));
+  engine::grow(ab.absorbx, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(ab.absorbt, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(ab.absorby, Dim(1, maxsel), Dim(1, maxsel));
+  engine::grow(ab.absorblive, Dim(1, maxsel), Dim(1, 3));
+  engine::grow(ab.absorbrowlog, Dim(1, maxsel));
   for (int4 L = 1; L <= cap; ++L) {
-    a.changedpairid(0, L) = -1;
-    a.changedpairiter(L) = kUnknown;
-    a.changedpairstart(L) = 0;
-    a.layerrange2(L) = -1e300;
-    a.doubleabsorb(1, L) = 0;
-    a.doubleabsorb(2, L) = 0;
+    ab.changedpairid(0, L) = -1;
+    ab.changedpairiter(L) = kUnknown;
+    ab.changedpairstart(L) = 0;
+    ab.layerrange2(L) = -1e300;
+    ab.doubleabsorb(1, L) = 0;
+    ab.doubleabsorb(2, L) = 0;
   }
-  a.changedpairnum = 0;
-  a.numpairlist = 0;
+  ab.changedpairnum = 0;
+  ab.numpairlist = 0;
   likelihoodvar.allabsorbedlayer = 0;
-  a.allabsorbedpass = 0;
-  for (int4 i = 1; i <= 3; ++i) a.listdim(i) = 0;
+  ab.allabsorbedpass = 0;
+  for (int4 i = 1; i <= 3; ++i) ab.listdim(i) = 0;
 }
 
 void prune(int4 layer) {
-  Absorbvar& a = absorbvar;
-  const bool first = a.changedpairid(0, layer) == -1;
-  if (first) a.changedpairstart(layer) = a.changedpairnum;
-  a.changedpairid(0, layer) = 0;
+  Absorbvar& ab = absorbvar;
+  const bool first = ab.changedpairid(0, layer) == -1;
+  if (first) ab.changedpairstart(layer) = ab.changedpairnum;
+  ab.changedpairid(0, layer) = 0;
   if (first) {
     for (int4 r = 1;; ++r) {
-      const int4 begin = a.numpairlist + 1;
+      const int4 begin = ab.numpairlist + 1;
       const bool made = absorbpair_first(layer);
-      a.absorbpairiter(1, r, layer) = begin;
-      a.absorbpairiter(2, r, layer) = a.numpairlist;
+      ab.absorbpairiter(1, r, layer) = begin;
+      ab.absorbpairiter(2, r, layer) = ab.numpairlist;
       if (!made) {
-        a.changedpairiter(layer) = r - 1;
+        ab.changedpairiter(layer) = r - 1;
         break;
       }
       absorbsingle(r, layer, true);
-      if (likelihoodvar.allabsorbedlayer == layer && a.allabsorbedpass == r) {
-        a.changedpairiter(layer) = r;
+      if (likelihoodvar.allabsorbedlayer == layer && ab.allabsorbedpass == r) {
+        ab.changedpairiter(layer) = r;
         break;
       }
     }
   } else {
-    for (int4 r = 1; r <= a.changedpairiter(layer); ++r) {
-      absorbpair_replay(layer, a.absorbpairiter(1, r, layer), a.absorbpairiter(2, r, layer));
+    for (int4 r = 1; r <= ab.changedpairiter(layer); ++r) {
+      absorbpair_replay(layer, ab.absorbpairiter(1, r, layer), ab.absorbpairiter(2, r, layer));
       absorbsingle(r, layer, false);
     }
   }
   const bool empty = likelihoodvar.allabsorbedlayer == layer;
   if (!empty) {
     if (first) {
-      const int4 begin = a.numpairlist + 1;
+      const int4 begin = ab.numpairlist + 1;
       absorbpair2_first(layer);
-      a.absorbpairiter(1, 0, layer) = begin;
-      a.absorbpairiter(2, 0, layer) = a.numpairlist;
+      ab.absorbpairiter(1, 0, layer) = begin;
+      ab.absorbpairiter(2, 0, layer) = ab.numpairlist;
     } else {
-      absorbpair2_replay(layer, a.absorbpairiter(1, 0, layer), a.absorbpairiter(2, 0, layer));
+      absorbpair2_replay(layer, ab.absorbpairiter(1, 0, layer), ab.absorbpairiter(2, 0, layer));
     }
   }
   if (first) {
-    a.changedpairnum = tables_in_use(layer);
-    for (int4 i = 1; i <= 3; ++i) a.listdim(i + 3) = a.listdim(i);
+    ab.changedpairnum = tables_in_use(layer);
+    for (int4 i = 1; i <= 3; ++i) ab.listdim(i + 3) = ab.listdim(i);
   }
 }
 
 void chknewfsprob(int4 layer, int4& skip) {
-  Absorbvar& a = absorbvar;
+  Absorbvar& ab = absorbvar;
   const Likelihoodvar& lv = likelihoodvar;
   const int4 s = layer - 1;
   skip = 0;
@@ -722,29 +722,29 @@ void chknewfsprob(int4 layer, int4& skip) {
   }
   // The tables on the links of the layer's graph: found on the first visit through the fathers
   // that still have mates, then read from the record.
-  if (table_count(layer) == 0 && a.changedpairnum == 0) return;
-  if (a.layerrange2(layer) <= -1e300) {
+  if (table_count(layer) == 0 && ab.changedpairnum == 0) return;
+  if (ab.layerrange2(layer) <= -1e300) {
     int4 n = 0;
     for (int4 c = 1; c <= lv.layercore(0); ++c) {
       const int4 p = lv.layercore(c);
       if (sex_of(p) != 1) break;
       for (int4 k = 1; k <= lv.layernummate(p, s); ++k) {
         const int4 f = lv.layermate(k, p, s);
-        if (a.changedpairq(f) > 0) a.changedpairlayer(++n, layer) = f;
+        if (ab.changedpairq(f) > 0) ab.changedpairlayer(++n, layer) = f;
       }
     }
-    a.changedpairlayer(0, layer) = n;
+    ab.changedpairlayer(0, layer) = n;
   }
   real8 lnp = std::log(x) + lv.layerxlog(s);
-  for (int4 i = 1; i <= a.changedpairlayer(0, layer); ++i) {
-    const real8 sum = a.fsprob2sum(a.changedpairq(a.changedpairlayer(i, layer)));
+  for (int4 i = 1; i <= ab.changedpairlayer(0, layer); ++i) {
+    const real8 sum = ab.fsprob2sum(ab.changedpairq(ab.changedpairlayer(i, layer)));
     if (sum <= 0.0) {
       skip = 1;
       return;
     }
     lnp += std::log(sum);
   }
-  real8& top = a.layerrange2(layer);
+  real8& top = ab.layerrange2(layer);
   if (lnp > top) {
     top = lnp;
     return;
@@ -758,9 +758,9 @@ void chknewfsprob(int4 layer, int4& skip) {
 }
 
 void clear_changed_pairs(int4 layer) {
-  Absorbvar& a = absorbvar;
-  for (int4 i = 1; i <= a.changedpairid(0, layer); ++i)
-    a.changedpairq(a.changedpairid(i, layer)) = 0;
+  Absorbvar& ab = absorbvar;
+  for (int4 i = 1; i <= ab.changedpairid(0, layer); ++i)
+    ab.changedpairq(ab.changedpairid(i, layer)) = 0;
 }
 
 }  // namespace kinrad

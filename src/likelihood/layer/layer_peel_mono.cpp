@@ -105,12 +105,12 @@ void layer_stage_mono(int4 locus, real8& logl) {
     lv.layerrole(u) = static_cast<int1>(roles);
   }
   // The two nodes of every family.
-  Absorbvar& a = absorbvar;
-  engine::grow(a.pairparent, Dim(1, 2), Dim(1, std::max(v.numfsibship, 1)));
-  a.numpairs = v.numfsibship;
+  Absorbvar& ab = absorbvar;
+  engine::grow(ab.pairparent, Dim(1, 2), Dim(1, std::max(v.numfsibship, 1)));
+  ab.numpairs = v.numfsibship;
   for (int4 f = 1; f <= v.numfsibship; ++f) {
-    a.pairparent(1, f) = father_of(f);
-    a.pairparent(2, f) = mother_of(f);
+    ab.pairparent(1, f) = father_of(f);
+    ab.pairparent(2, f) = mother_of(f);
   }
   for (int4 j = lv.mabsorb(1) + 1; j <= lv.mabsorb(2); ++j) {
     const int4 f = lv.nabsorb(j);
