@@ -11,8 +11,24 @@ namespace kinrad {
 
 namespace {
 
+// Signals received so far; from the third on the program ends at once.
+volatile std::sig_atomic_t received = 0;
+
 extern "C" void record_stop_signal(int signo) {
-  stop_signal.signo = signo;
+  // The first signal received is the one the stop reports.
+  if (stop_signal.signo == 0) stop_signal.signo = signo;
+  if (received < 2) {
+    received = received + 1;
+    return;
+  }
+  // A third signal: the program is not reaching a poll (or the user insists). One repeat is
+  // expected and no reason to give up the stop: a terminal, timeout and batch systems may
+  // send the same signal both to the process and to its group.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signo, &action, nullptr);
+  ::raise(signo);
 }
 
 }  // namespace
@@ -21,9 +37,8 @@ void install_stop_signals() {
   struct sigaction action {};
   action.sa_handler = record_stop_signal;
   sigemptyset(&action.sa_mask);
-  // Interrupted system calls go on (a write is not failed by the signal); the handler is
-  // reset by its first call, so a second signal is not deferred to the next poll.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  // Interrupted system calls go on: a write is not failed by the signal.
+  action.sa_flags = SA_RESTART;
   for (const int signo : {SIGINT, SIGTERM}) {
     // A signal the starting process chose to ignore (a background job of a shell script, a
     // program started under nohup) stays ignored.

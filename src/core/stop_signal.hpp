@@ -18,8 +18,9 @@ struct StopSignal {
 };
 constinit inline StopSignal stop_signal{};
 
-// Installs the handler of SIGINT and SIGTERM (a second signal of either kind ends the program
-// at once, as without the handler).
+// Installs the handler of SIGINT and SIGTERM. A repeated signal is taken as the same request
+// (it is often delivered twice, to the process and to its group); a third one ends the program
+// at once, as without the handler.
 void install_stop_signals();
 
 // The error stop for the recorded signal: "Program stopped by signal SIGINT (interrupt)" or

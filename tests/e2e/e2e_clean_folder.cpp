@@ -105,7 +105,8 @@ struct SignalCase {
   bool (*at)(std::string_view);  // the file event the signal follows
   int nth;
   const char* reason;
-  bool resumes;  // the restart continues the search from its checkpoint
+  bool resumes;   // the restart continues the search from its checkpoint
+  int times = 1;  // the signal sent that many times in a row
 };
 
 bool pairwise_parentage_temporary(std::string_view name) {
@@ -121,6 +122,8 @@ const std::vector<SignalCase>& signal_cases() {
        "Program stopped by signal SIGTERM (termination request)", false},
       {"SigintInTheSearch", SIGINT, IN_MOVED_TO, search_checkpoint, 2,
        "Program stopped by signal SIGINT (interrupt)", true},
+      {"SigtermTwiceInTheSearch", SIGTERM, IN_MOVED_TO, search_checkpoint, 1,
+       "Program stopped by signal SIGTERM (termination request)", true, 2},
       {"SigintInTheResultStep", SIGINT, IN_CREATE, is_genotype_temporary, 1,
        "Program stopped by signal SIGINT (interrupt)", false},
   };
@@ -133,7 +136,8 @@ TEST_P(CleanFolderSignalSlow, StopsLikeAnErrorStopAndTheRestartEndsTheAnalysis) 
   const SignalCase& c = GetParam();
   ProgramDir dir(std::string("clean_signal_") + c.name);
   write_example(dir.path());
-  const SignalOutcome o = signal_on_file(dir, {"VER:0"}, c.events, c.at, c.nth, c.signo);
+  const SignalOutcome o =
+      signal_on_file(dir, {"VER:0"}, c.events, c.at, c.nth, c.signo, ".stdout", c.times);
   ASSERT_TRUE(o.sent) << "the analysis ended before the event";
   const std::string screen = contents(dir.path() / ".stdout");
   EXPECT_EQ(o.status, 128 + c.signo)

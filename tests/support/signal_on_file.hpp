@@ -25,13 +25,15 @@ struct SignalOutcome {
   int status = -1;    // its exit status, or 128 + the signal that ended it
 };
 
-// Starts the program in `dir` with `args` (screen to `screen`) and sends `signo` at the n-th
-// event of `events` (IN_CREATE, IN_MOVED_TO) whose file name `match` accepts; then waits for
-// the program to end.
+// Starts the program in `dir` with `args` (screen to `screen`) and sends `signo` (`times` times
+// in a row, as a terminal or a batch system may send it to the process and to its group) at the
+// n-th event of `events` (IN_CREATE, IN_MOVED_TO) whose file name `match` accepts; then waits
+// for the program to end.
 inline SignalOutcome signal_on_file(const ProgramDir& dir, const std::vector<std::string>& args,
                                     std::uint32_t events,
                                     const std::function<bool(std::string_view)>& match, int n,
-                                    int signo, const std::string& screen = ".stdout") {
+                                    int signo, const std::string& screen = ".stdout",
+                                    int times = 1) {
   SignalOutcome out;
   const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return out;
@@ -51,7 +53,7 @@ inline SignalOutcome signal_on_file(const ProgramDir& dir, const std::vector<std
       for (ssize_t off = 0; off < len;) {
         const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
         if (!out.sent && e->len > 0 && match(e->name) && ++seen == n) {
-          ::kill(pid, signo);
+          for (int k = 0; k < times; ++k) ::kill(pid, signo);
           out.sent = true;
         }
         off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
