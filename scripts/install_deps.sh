@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 # Usage: scripts/install_deps.sh [test]
+# Without an argument: what Kinrad2p needs (a compiler, CMake, make). With "test": also
+# GoogleTest, Google Benchmark and Open MPI, which the test build requires (its batch runner
+# KinradBatchRun is built and tested there); the main program needs none of them.
 set -euo pipefail
 
-# Open MPI serves the batch runner KinradBatchRun; the main program needs none of it.
-packages=(cmake g++ make openmpi-bin libopenmpi-dev)
+packages=(cmake g++ make)
 if [[ "${1:-}" == "test" ]]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev openmpi-bin libopenmpi-dev)
 fi
 
 missing=()
@@ -20,6 +22,9 @@ if ((${#missing[@]} > 0)); then
   echo "Installing: ${missing[*]}"
   sudo_cmd=()
   if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  # Another package manager at work (an unattended upgrade, a second install) holds the lock:
+  # wait for it up to 10 minutes rather than fail at once.
+  apt_get=("${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600)
+  "${apt_get[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive "${apt_get[@]}" install -y -qq "${missing[@]}"
 fi

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kinrad2p (Release) and analyses the example project in examples/.
 # The analysis runs in build/example-run/, a copy of examples/, so the repository stays clean.
+# Only what Kinrad2p needs is installed; the batch runner KinradBatchRun is built as well when
+# Open MPI is already there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install_deps.sh"

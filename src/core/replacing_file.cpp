@@ -1,12 +1,17 @@
 #include "core/replacing_file.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/error_line.hpp"
 #include "core/error_stop.hpp"
@@ -156,17 +161,78 @@ void write_replacing_unformatted(const std::string& path,
 }
 
 void append_record(const std::string& path, std::string_view record, const WriteFailure& failure) {
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
     set_error_line(1, error_line(failure.open_prefix, path));
     stoponerror(1, failure.routine);
   }
-  const bool written = std::fwrite(record.data(), 1, record.size(), file) == record.size();
-  const bool closed = std::fclose(file) == 0;
+  // The length before this record: what a failed append is cut back to.
+  struct stat before {};
+  const bool sized = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+  bool written = true;
+  for (std::size_t at = 0; at < record.size();) {
+    const ssize_t n = ::write(fd, record.data() + at, record.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    at += static_cast<std::size_t>(n);
+  }
+  if (!written && sized) {
+    while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+    }
+  }
+  const bool closed = ::close(fd) == 0;
+  if (written && !closed && sized) ::truncate(path.c_str(), before.st_size);
   if (!written || !closed) {
     set_error_line(1, error_line(failure.write_prefix, path));
     stoponerror(1, failure.routine);
   }
+}
+
+void remove_stem_temporaries(const std::string& stem) {
+  namespace fs = std::filesystem;
+  const fs::path stem_path(stem);
+  const std::string base = stem_path.filename().string();
+  if (base.empty()) return;
+  const fs::path folder = stem_path.has_parent_path() ? stem_path.parent_path() : fs::path(".");
+  // Moves `at` over a run of digits (or of letters, digits and underscores); true when the run
+  // is not empty.
+  auto word = [](std::string_view s, std::size_t& at, bool digits) {
+    auto fits = [&](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return digits ? std::isdigit(u) != 0 : std::isalnum(u) != 0 || c == '_';
+    };
+    const std::size_t from = at;
+    while (at < s.size() && fits(s[at])) ++at;
+    return at > from;
+  };
+  // rest: what follows the stem, ".<suffix>[.Run<k>].<pid>.part".
+  auto is_temporary = [&](std::string_view rest) {
+    constexpr std::string_view tail = ".part";
+    if (!rest.ends_with(tail)) return false;
+    rest.remove_suffix(tail.size());
+    std::size_t at = 0;
+    if (at >= rest.size() || rest[at++] != '.' || !word(rest, at, false)) return false;
+    if (rest.substr(at).starts_with(".Run")) {
+      std::size_t run = at + 4;
+      if (word(rest, run, true) && run < rest.size() && rest[run] == '.') at = run;
+    }
+    if (at >= rest.size() || rest[at++] != '.' || !word(rest, at, true)) return false;
+    return at == rest.size();
+  };
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(base) || !is_temporary(std::string_view(name).substr(base.size())))
+      continue;
+    std::error_code kind;
+    if (it->is_directory(kind)) continue;
+    stale.push_back(it->path());
+  }
+  for (const fs::path& p : stale) fs::remove(p, ec);
 }
 
 }  // namespace kinrad

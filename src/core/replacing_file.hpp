@@ -122,7 +122,16 @@ void write_replacing_unformatted(const std::string& path,
 
 // Appends one whole record to a log that grows over a run (the search's progress log): a log is
 // extended, not replaced, so it has no temporary; a record that cannot be written in full ends
-// in the error stop like any failed write, never in a silently shorter log.
+// in the error stop like any failed write, never in a silently shorter log, and the part of it
+// that was written is cut off again first, so that the log still ends in a whole record (the
+// next analysis appends its own after it).
 void append_record(const std::string& path, std::string_view record, const WriteFailure& failure);
+
+// Removes every temporary of a replacing write of the stem's files that an analysis ended by a
+// kill or a crash left behind: "<stem><suffix>.<pid>.part", the suffix being a point and one
+// word (".BestConfig", ".MidResult2"), or a per-run copy's (".MidResult2.Run3"). Called once
+// the stem's lock is held, when no temporary of the stem can belong to a running analysis;
+// files of other stems (a stem that only begins like this one) are left alone.
+void remove_stem_temporaries(const std::string& stem);
 
 }  // namespace kinrad

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "core/replacing_file.hpp"
+
 namespace kinrad {
 
 namespace {
@@ -58,6 +60,9 @@ StemLockResult lock_output_stem(const std::string& stem) {
       std::error_code ec;
       lock.since = std::filesystem::last_write_time(path, ec);
       if (ec) lock.since = std::filesystem::file_time_type::clock::now();
+      // Under the lock no temporary of the stem belongs to a running analysis: those left by
+      // a killed one would otherwise stay for good.
+      remove_stem_temporaries(stem);
       return StemLockResult::locked;
     }
     // The holder removed the file between our open and our lock: lock the name anew.

@@ -26,7 +26,8 @@ enum class StemLockResult {
 std::string stem_lock_name(const std::string& stem);
 
 // Takes the lock of the stem without waiting; a lock this process holds on another stem is
-// released first.
+// released first. Taking it removes the temporaries of the stem that ended analyses left
+// (remove_stem_temporaries).
 StemLockResult lock_output_stem(const std::string& stem);
 
 // Removes the lock file and releases the lock, when this process holds one.

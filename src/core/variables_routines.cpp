@@ -7,10 +7,13 @@
 #include "core/format_write.hpp"
 #include "core/modules/variables.hpp"
 #include "core/real_integer_power.hpp"
+#include "core/stop_signal.hpp"
 
 namespace kinrad {
 
 void writeprogress(int4& counter, int4 step, std::optional<std::string_view> text) {
+  // Every long loop ticks here: the point where SIGINT or SIGTERM stops it.
+  stop_if_signalled();
   counter = counter + 1;
   if (counter % step == 0) {
     if (variables.igui == 1) {

@@ -3,12 +3,16 @@
 // the start temperature of the search and the log priors of sampled parents, which go to the
 // step's marker file. The marker is written last, so an interrupted step is run again.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
+#include "core/record_reader.hpp"
 #include "core/replacing_file.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
@@ -127,6 +131,19 @@ std::string markerrecord(real8 t) {
                                    v.logprior(1, 2), v.logprior(2, 2));
   text += '\n';
   return text;
+}
+
+bool pairwise_marker_whole() {
+  const std::string name(trim(variables.midfilename(5).view()));
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return false;
+  // The step writes one record with a line end: a first record without one was cut short.
+  std::string record;
+  if (!std::getline(in, record) || in.eof()) return false;
+  if (!record.empty() && record.back() == '\r') record.pop_back();
+  std::array<real8, 5> values{};
+  RecordReader reader = RecordReader::from_text(record);
+  return reader.read_list_strict(std::span<real8>(values)) == IoStatus::ok;
 }
 
 void pairrelation() {

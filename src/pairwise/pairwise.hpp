@@ -15,6 +15,11 @@ namespace kinrad {
 // The whole pairwise step; writes the pairwise-step marker file when it completes.
 void pairrelation();
 
+// True when the pairwise-step marker file (midfilename(5)) holds a whole record of the step:
+// five values (the start temperature and the four log priors) ended by a line end. A missing,
+// cut or overwritten marker is false: the step has to run again.
+bool pairwise_marker_whole();
+
 // Log likelihood (prior term included) of a trial family with unsampled parents except the
 // known parents its members carry: with `second` empty, the members of `first` as one
 // full-sib family; otherwise two groups that share the sex-2 parent and have different sex-1

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <csignal>
-#include <filesystem>
 #include <iostream>
 #include <new>
 
@@ -14,6 +13,7 @@
 #include "core/modules/variables.hpp"
 #include "core/screen.hpp"
 #include "core/stem_lock.hpp"
+#include "core/stop_signal.hpp"
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
@@ -64,18 +64,25 @@ void run_phase(std::string_view name, const std::function<void()>& phase) {
   }
 }
 
+// The phase a stop by signal names, and a poll of the signal between phases.
+void enter_phase(std::string_view routine) {
+  stop_signal.routine = routine;
+  stop_if_signalled();
+}
+
 void run_sequence() {
   initializethreads();
   getcommands();
   if (variables.showversion == 1 && variables.displayq == 1) displayversion();
   prepare_analysis();
 
-  // The pairwise step writes its marker file when it completes; with the marker present it is
-  // skipped whatever the restart option says.
-  std::error_code ec;
-  if (!std::filesystem::exists(std::string(trim(variables.midfilename(5).view())), ec))
-    pairrelation();
+  // The pairwise step writes its marker file when it completes; with a whole marker present it
+  // is skipped whatever the restart option says. A marker that cannot be read whole (cut
+  // short, overwritten) counts as missing: the step runs again and rewrites it.
+  enter_phase("PairRelation");
+  if (!pairwise_marker_whole()) pairrelation();
   if (variables.smplsize > 49) setcluster();
+  enter_phase("ANNEAL");
 
   int4 round0 = 5;
   if (variables.updateallelefre == 2) {
@@ -100,10 +107,14 @@ void run_sequence() {
            RunLoopCalls{[](int4& fq, int4 round) { anneal(fq, round); },
                         [](int4 krun) { savearchive(krun); }});
 
+  enter_phase("Output");
   selectrun(firstq);
   output();
   if (variables.numthreads > 1) mergefile(0, 3);
+  enter_phase("SibNe");
   if (variables.threadid == 0) sibne();
+  // A signal after the last poll of the estimate still ends the analysis as a stop.
+  stop_if_signalled();
   // A failure message of an earlier analysis of this stem no longer describes its files.
   if (variables.threadid == 0) remove_stale_error_file(variables.fname, stem_lock.since);
   screen_write("(/2A)", "Output to file : ", variables.fname);
@@ -115,6 +126,7 @@ int kinrad2p_main(int argc, const char* const* argv) {
   // process without a word and leaving its temporary files.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  install_stop_signals();
   set_command_line(argc, argv);
   int status = 0;
   try {
@@ -127,6 +139,9 @@ int kinrad2p_main(int argc, const char* const* argv) {
   }
   release_output_stem();
   std::cout.flush();
+  // Stopped by SIGINT or SIGTERM: the stop is reported and the lock released; the process now
+  // ends by that signal.
+  end_by_stop_signal();
   return status;
 }
 

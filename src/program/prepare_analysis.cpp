@@ -1,6 +1,7 @@
 #include "program/prepare_analysis.hpp"
 
 #include "core/modules/variables.hpp"
+#include "core/stop_signal.hpp"
 #include "input/input.hpp"
 #include "model/model.hpp"
 #include "pairwise/pairwise.hpp"
@@ -19,6 +20,9 @@ void analysis_tables() {
 
 void prepare_analysis(const PrepareOptions& options) {
   auto phase = [&](const char* name, void (*step)()) {
+    // A stop by signal names the phase it came in.
+    stop_signal.routine = name;
+    stop_if_signalled();
     if (options.named_phases)
       run_phase(name, step);
     else

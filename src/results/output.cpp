@@ -19,6 +19,7 @@
 #include "core/real_integer_power.hpp"
 #include "core/modules/results_seams.hpp"
 #include "core/screen.hpp"
+#include "core/stop_signal.hpp"
 #include "results/results.hpp"
 #include "results/results_internal.hpp"
 
@@ -28,6 +29,8 @@ namespace {
 
 // Tells the test seam the name of each step before it runs.
 void step(std::string_view name) {
+  // Between two steps nothing is half written: a stop by signal is raised here.
+  stop_if_signalled();
   if (results_seams.output) results_seams.output(name);
 }
 
@@ -209,6 +212,9 @@ void output() {
   // No run left a best configuration: nothing to write.
   if (v.btnumfamily(3) == 0 && v.confighead == nullptr) return;
   OutputContext ctx;
+  // Result files of an earlier analysis of the stem that this one does not write would stand
+  // beside this one's as if they were its own; the others are replaced as each is written.
+  if (v.threadid == 0) remove_unwritten_result_files();
   step("allocate_work");
   allocate_work(ctx);
   archive_best_if_empty();

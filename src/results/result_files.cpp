@@ -3,6 +3,9 @@
 // phase can leave and the error stop of a failed write names the routine the table gives.
 // (".BestClone" and the pairwise files are written by the pairwise analysis.)
 #include <array>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "core/error_stop.hpp"
 #include "core/modules/variables.hpp"
@@ -88,6 +91,16 @@ const ResultFile& result_file(std::string_view suffix) {
 ReplacingFile open_result_file(std::string_view suffix) {
   const ResultFile& f = result_file(suffix);
   return ReplacingFile(variables.fname + std::string(suffix), WriteFailure{f.routine});
+}
+
+void remove_unwritten_result_files() {
+  for (const auto& f : result_files()) {
+    if (f.written()) continue;
+    const std::filesystem::path file(variables.fname + std::string(f.suffix));
+    std::error_code ec;
+    // A folder of that name is not a result file.
+    if (!std::filesystem::is_directory(file, ec)) std::filesystem::remove(file, ec);
+  }
 }
 
 void write_result_file(std::string_view suffix, const std::function<void(ReplacingFile&)>& body) {

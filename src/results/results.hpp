@@ -39,6 +39,10 @@ const ResultFile& result_file(std::string_view suffix);
 // entry's routine, and the old file stays until commit() replaces it whole.
 ReplacingFile open_result_file(std::string_view suffix);
 
+// Removes the stem's result files that this analysis does not write (the table's condition is
+// false for the module state of the analysis).
+void remove_unwritten_result_files();
+
 // Writes the result file of `suffix` whole through `body` and commits it.
 void write_result_file(std::string_view suffix, const std::function<void(ReplacingFile&)>& body);
 

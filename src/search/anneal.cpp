@@ -544,8 +544,10 @@ void anneal(int4& firstq, int4 iround) {
   finish_setup(rs, iround, fresh);
 
   if (!temperature_loop(rs, iround)) {
-    // The guard: no valid move from the initial configuration.
+    // The guard: no valid move from the initial configuration. The temporary sibship marks of
+    // a refused move go, as at the end of every run.
     final_checkpoint(rs);
+    if (rs.splitside > 0) resetknownsib(rs.splitside);
     return;
   }
   wrap_up(rs, iround);

@@ -276,8 +276,8 @@ bool read_start_file(real8* temperature) {
   if (!in.open(std::string(trim(v.midfilename(5).view())))) return false;
   real8 first = 0.0;
   real8 a = v.logprior(1, 1), b = v.logprior(2, 1), c = v.logprior(1, 2), d = v.logprior(2, 2);
-  // One statement: the values read before a failure are kept.
-  in.read_list(first, a, b, c, d);
+  // A marker that cannot be read whole is treated as missing: none of its values is used.
+  if (in.read_list_strict(first, a, b, c, d) != IoStatus::ok) return false;
   if (temperature != nullptr) *temperature = first;
   v.logprior(1, 1) = a;
   v.logprior(2, 1) = b;

@@ -12,6 +12,7 @@
 #include "core/modules.hpp"
 #include "core/random_numbers.hpp"
 #include "core/real_integer_power.hpp"
+#include "core/stop_signal.hpp"
 #include "core/variables_routines.hpp"
 #include "search/search_internal.hpp"
 #include "search/update_internal.hpp"
@@ -312,6 +313,8 @@ IterationEnd iteration(RunState& rs) {
   auto& v = variables;
   auto& cp = rs.cp;
   if (rs.splitside > 0) resetknownsib(rs.splitside);
+  // SIGINT or SIGTERM: the stop, with the checkpoints written so far left for a restart.
+  stop_if_signalled();
   if (v.threadid == 0) {
     const bool due = (cp.numiterate > 0 && cp.numiterate % 1000000000 == 0) ||
                      rs.monitorcpu > rs.lastsavecpu + 300.0 ||

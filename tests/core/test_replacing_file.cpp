@@ -3,12 +3,16 @@
 // message. Expected contents and framing are written out by hand (4-byte little-endian
 // lengths around each record).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
@@ -272,6 +276,80 @@ TEST_F(ReplacingFileTest, AppendedRecordsExtendTheLogOrStop) {
     EXPECT_EQ(expect_stop([&] { append_record("/dev/full", "x\n", failure); }, "ANNEAL"), 1);
     EXPECT_EQ(variables.errmsg(1).trimmed(), "Failed writing /dev/full");
   }
+}
+
+// A disk that fills in the middle of a record: a file-size limit lets the first bytes of the
+// record through and fails the rest (with SIGXFSZ ignored, as the program ignores it). The
+// append runs in a child process so that the limit binds nothing else. The log must be left
+// as it was before the record, so that it still ends in a whole record; the stop is the
+// failed write of the log.
+TEST_F(ReplacingFileTest, AFailedAppendLeavesTheLogAsItWas) {
+  TempWorkDir dir("append_full");
+  const std::string before = "head\none\n";  // 9 bytes
+  const std::string record = "a record longer than the room left\n";
+  struct Row {
+    const char* what;
+    rlim_t limit;  // bytes the file may reach
+  };
+  for (const Row& row : {Row{"five bytes fit", 9 + 5}, Row{"nothing fits", 9}}) {
+    SCOPED_TRACE(row.what);
+    write_text("log", before);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit lim{row.limit, row.limit};
+      if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(2);
+      try {
+        append_record("log", record, WriteFailure{.routine = "ANNEAL"});
+      } catch (const ProgramStop& stop) {
+        const bool named = stop.name() == "ANNEAL" &&
+                           variables.errmsg(1).trimmed() == std::string("Failed writing log");
+        _exit(named ? 3 : 4);
+      }
+      _exit(0);
+    }
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3) << "0: no stop, 4: another message, 2: no limit";
+    EXPECT_EQ(read_text("log"), before);
+  }
+}
+
+// The temporaries an ended analysis left are removed once the stem is locked: exactly the
+// names "<stem><suffix>.<pid>.part" (a suffix of one word after a point, or a per-run copy's
+// ".MidResult2.Run<k>"), in the stem's folder. Files of another stem that begins like this one,
+// other files of the stem, a folder of a temporary's name and files elsewhere stay.
+TEST_F(ReplacingFileTest, TheStemsLeftTemporariesAreRemoved) {
+  TempWorkDir dir("stem_temporaries");
+  namespace fs = std::filesystem;
+  fs::create_directories("sub");
+  const std::vector<std::string> removed = {"sub/fx.OffGenotype.4242.part",
+                                            "sub/fx.BestConfig_Ordered.17.part",
+                                            "sub/fx.MidResult2.Run3.99.part", "sub/fx.data.1.part"};
+  const std::vector<std::string> kept = {"sub/fx.OffGenotype",
+                                         "sub/fx2.OffGenotype.4242.part",
+                                         "sub/fx.a.BestConfig.1.part",
+                                         "sub/fx.BestConfig.part",
+                                         "sub/fx.BestConfig.12x.part",
+                                         "sub/fx.BestConfig.12.part~",
+                                         "sub/fx..12.part",
+                                         "sub/notes.fx.Ne.1.part",
+                                         "fx.OffGenotype.4242.part",
+                                         "sub/fx.MidResult2.Run.5.part"};
+  for (const auto& f : removed) write_text(f, "x");
+  for (const auto& f : kept) write_text(f, "x");
+  fs::create_directories("sub/fx.Ne.77.part");
+  remove_stem_temporaries("sub/fx");
+  for (const auto& f : removed) EXPECT_FALSE(fs::exists(f)) << f;
+  for (const auto& f : kept) EXPECT_TRUE(fs::exists(f)) << f;
+  EXPECT_TRUE(fs::is_directory("sub/fx.Ne.77.part"));
+
+  // A stem without a folder: the working directory.
+  write_text("fx.Ne.5.part", "x");
+  remove_stem_temporaries("fx");
+  EXPECT_FALSE(fs::exists("fx.Ne.5.part"));
+  EXPECT_TRUE(fs::exists("sub/fx.OffGenotype"));
 }
 
 TEST(ReplacingTemporary, BesideTheFileAndOwnToTheProcess) {

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <string>
 
 #include "core/modules.hpp"
 #include "core/stem_lock.hpp"
@@ -73,6 +75,39 @@ TEST_F(StemLockTest, ALockFileRemovedByItsHolderIsNotTrusted) {
   EXPECT_EQ(lock_output_stem("myout"), StemLockResult::locked);
   EXPECT_TRUE(fs::exists("myout.Lock"));
   EXPECT_EQ(other_process("myout"), StemLockResult::busy);
+}
+
+// Taking the lock removes the temporaries a killed analysis of the stem left; a process that
+// is refused the lock touches none of them (they may be the holder's open files).
+TEST_F(StemLockTest, TakingTheLockRemovesTheStemsTemporaries) {
+  testing_support::write_text("myout.OffGenotype.123.part", "torn");
+  testing_support::write_text("myout.MidResult2.Run2.7.part", "torn");
+  testing_support::write_text("myout.BestConfig", "kept");
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    stem_lock = StemLock{};
+    // The child takes the lock (and with it removes the two temporaries above), plants one
+    // of its own as a running analysis would, and holds the lock until told to end.
+    if (lock_output_stem("myout") != StemLockResult::locked) _exit(1);
+    testing_support::write_text("myout.Ne." + std::to_string(::getpid()) + ".part", "open");
+    testing_support::write_text("child.ready", "");
+    ::pause();
+    _exit(0);
+  }
+  while (!fs::exists("child.ready")) ::usleep(1000);
+  EXPECT_FALSE(fs::exists("myout.OffGenotype.123.part"));
+  EXPECT_FALSE(fs::exists("myout.MidResult2.Run2.7.part"));
+  EXPECT_TRUE(fs::exists("myout.BestConfig"));
+  const std::string live = "myout.Ne." + std::to_string(holder) + ".part";
+  EXPECT_TRUE(fs::exists(live));
+  EXPECT_EQ(lock_output_stem("myout"), StemLockResult::busy);
+  EXPECT_TRUE(fs::exists(live)) << "a refused process removed the holder's temporary";
+  ::kill(holder, SIGKILL);
+  int raw = 0;
+  ::waitpid(holder, &raw, 0);
+  // The holder was killed: its temporary goes with the next lock.
+  EXPECT_EQ(lock_output_stem("myout"), StemLockResult::locked);
+  EXPECT_FALSE(fs::exists(live));
 }
 
 }  // namespace

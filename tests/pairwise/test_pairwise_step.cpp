@@ -5,6 +5,7 @@
 // without candidates.
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -416,6 +417,40 @@ TEST(MarkerRecord, ByteForByte) {
             "    4.54951540E+00   -2.87682072E-01   -1.23000000-105    1.00000000+100"
             "   -1.38629436E+00\n");
   reset_all_modules();
+}
+
+// The marker is trusted only when its record is whole: the record of the test above, the same
+// with the check mode's sixth value, and with a CR before its line end are whole; the record
+// cut anywhere (half of it, or only its line end), text in its place, fewer than five values,
+// an empty file and no file are not.
+TEST_F(PairTest, OnlyAWholeMarkerIsTrusted) {
+  Variables& v = variables;
+  v.midfilename(5) = "m.MidResult6";
+  const std::string whole =
+      "    4.54951540E+00   -2.87682072E-01   -1.23000000-105    1.00000000+100"
+      "   -1.38629436E+00\n";
+  struct Row {
+    const char* what;
+    std::optional<std::string> file;
+    bool trusted;
+  };
+  const std::vector<Row> rows = {
+      {"whole", whole, true},
+      {"six values", whole.substr(0, whole.size() - 1) + "    3.00000000E+00\n", true},
+      {"CR LF", whole.substr(0, whole.size() - 1) + "\r\n", true},
+      {"half", whole.substr(0, whole.size() / 2), false},
+      {"without its line end", whole.substr(0, whole.size() - 1), false},
+      {"text", std::string("not a marker\n"), false},
+      {"four values", std::string("1.0 2.0 3.0 4.0\n"), false},
+      {"empty", std::string(), false},
+      {"absent", std::nullopt, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::filesystem::remove("m.MidResult6");
+    if (r.file) testing_support::write_text("m.MidResult6", *r.file);
+    EXPECT_EQ(pairwise_marker_whole(), r.trusted);
+  }
 }
 
 // No candidates: no simulation, both parentage files made and removed, the log priors as they

@@ -214,5 +214,40 @@ TEST(ResultFiles, EveryFileStopsCleanlyWhenAWriteFails) {
   }
 }
 
+// When the result step begins, the stem's result files that this analysis does not write go;
+// those it writes stay until each is replaced, and files of other stems or of no result stay.
+// The files gone follow the table's conditions, by hand: two sexes without inbreeding drop
+// ".Selfer" and ".Inbreeding"; FSP 0 drops ".BestFSFamily"; DYD 0 drops the four sib-dyad files
+// and both parentage files; no candidate mothers drop ".ParentPair"; given population
+// frequencies drop ".AlleleFreq".
+TEST(ResultFiles, FilesThisAnalysisDoesNotWriteAreRemoved) {
+  TempWorkDir dir("unwritten_results");
+  reset_all_modules();
+  auto& v = variables;
+  v.fname = "st";
+  v.numsex = 2;
+  v.allowinbreeding = 0;
+  v.compfsprob = 0;
+  v.compdyadprob = 0;
+  v.numcandidate(1) = 3;
+  v.numcandidate(2) = 0;
+  v.popallelefreknownq = 1;
+  v.allelefreest = 1;
+  const std::vector<std::string> gone = {
+      ".BestFSFamily", ".ParentPair", ".Selfer",    ".FullSibDyad", ".HalfSibDyad", ".FSDyadUF",
+      ".HSDyadUF",     ".Paternity",  ".Maternity", ".Inbreeding",  ".AlleleFreq"};
+  const std::vector<std::string> kept = {
+      "st.BestCluster",  "st.BestConfig",  "st.BestConfig_Ordered", "st.ConfigArchive",
+      "st.Distribution", "st.OffGenotype", "st.DadGenotype",        "st.MumGenotype",
+      "st.ErrorRate",    "st.Ne",          "st.BestClone",          "st.MidResult2",
+      "other.Paternity", "st.notes"};
+  for (const auto& f : result_files()) write_text("st" + std::string(f.suffix), "old\n");
+  for (const auto& f : kept) write_text(f, "old\n");
+  remove_unwritten_result_files();
+  for (const auto& suffix : gone) EXPECT_FALSE(std::filesystem::exists("st" + suffix)) << suffix;
+  for (const auto& f : kept) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+  reset_all_modules();
+}
+
 }  // namespace
 }  // namespace kinrad

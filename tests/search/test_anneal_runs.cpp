@@ -109,6 +109,46 @@ TEST(AnnealRuns, GuardReturnsAfterAMillionRefusals) {
   EXPECT_TRUE(exists("myout.MidResult3"));
 }
 
+// A refused proposal can leave offspring marked as temporary members of a known sibship (the
+// family move carries them; the next iteration's top would clear the marks). When the guard
+// ends the call instead, the marks are cleared as at the end of any run: offspring 2 was not
+// in a known sibship before and must not stay in one.
+TEST(AnnealRuns, GuardClearsTheTemporarySibshipMarks) {
+  RecordedPauses pauses;
+  TempWorkDir dir("anneal_guard_marks");
+  HooksOff hooks;
+  write_text("kinrad2.dat", small_project());
+  int8 attempts = 0;
+  int4 marked = -1;  // the mark as the refused proposal left it
+  search_hooks.body = [&](RunState& rs) {
+    auto& v = variables;
+    if (++attempts == 1) {
+      v.setknownsibindiv(0, 1) = 1;
+      v.setknownsibindiv(1, 1) = 2;
+      v.knownsibship(2, 1) = 5;
+      marked = v.knownsibship(2, 1);
+      rs.splitside = 1;
+    }
+    return MoveOutcome::refused;
+  };
+  reset_all_modules();
+  set_command_line({"VER:0"});
+  const StageOutcome o = run_stage([&] {
+    readdata();
+    initialize();
+    dataprocess();
+    initialfsprob(1, 1, variables.numloci);
+    ASSERT_EQ(variables.knownsibship(2, 1), 0) << "the project has no known sibships";
+    int4 firstq = 1;
+    variables.krun = 1;
+    anneal(firstq, 5);
+  });
+  ASSERT_FALSE(o.stopped) << o.errorfile;
+  ASSERT_EQ(attempts, 1000000) << "the guard did not end the call";
+  EXPECT_EQ(marked, 5);
+  EXPECT_EQ(variables.knownsibship(2, 1), 0) << "the temporary mark outlived the call";
+}
+
 TEST(AnnealRuns, FixedConfigurationIsArchivedWithoutSearching) {
   TempWorkDir dir("anneal_fixed");
   HooksOff hooks;
