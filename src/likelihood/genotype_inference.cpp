@@ -5,7 +5,9 @@
 // population prior) alone; otherwise the family likelihood is evaluated with the parent fixed at
 // each genotype built from the alleles its families show (the alleles nobody shows share one
 // representative), weighed by the prior and normalised over the genotypes kept. The parents'
-// allele transmissions then give each offspring's genotype prior, weighed by its own observation.
+// allele transmissions then give each offspring's genotype prior, weighed by its own observation;
+// in a lone full-sib family whose two parents show nothing themselves, whose posteriors are
+// mirror images, the offspring's posterior comes from the pairs of parental genotypes instead.
 #include <algorithm>
 #include <cmath>
 
@@ -137,6 +139,7 @@ struct Inference {
   int4* gathered = nullptr;
   int4 key = 0;  // single-offspring cache key (0: no cache)
   bool exchangeable = false;
+  bool joint_parents = false;  // the offspring posteriors come from the parents' joint posterior
 
   int4 joint(int4 s, int4 i) const { return variables.npstartloc1(s) + i; }
   int4 ng_of(int4 s) const { return variables.ploidy(s) == 1 ? n : ngd; }
@@ -181,6 +184,8 @@ struct Inference {
   void offspring_prior(int4 p1, int4 p2, bool haploid, bool selfed, real8* prior) const;
   void offspring_posterior(int4 o, const int4 og[2], bool haploid, const real8* prior) const;
   void offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh);
+  void joint_parent_weights(const FView<int2, 1>& members, int4 nc);
+  void joint_offspring_posterior(int4 m, int4 o);
   void offspring_posteriors();
 };
 
@@ -692,6 +697,97 @@ void Inference::offspring_posterior(int4 o, const int4 og[2], bool haploid,
   put_child(o, cpost, ng, haploid);
 }
 
+// The joint weights of the parent pairs of a lone full-sib family whose two parents are
+// unobserved: for father genotype x and mother genotype y of the support (the genotypes of
+// posterior at least 1e-10 of the father, and so of the mother, his mirror), the log of
+// q(x) q(y) times, for every offspring, the chance of its observation given x and y. The
+// observation probabilities of every member go to infer_obsprob first.
+void Inference::joint_parent_weights(const FView<int2, 1>& members, int4 nc) {
+  Likelihoodvar& lv = likelihoodvar;
+  const real8* w = post(joint(1, 1));
+  lv.infer_support.clear();
+  for (int4 g = 1; g <= ngd; ++g)
+    if (w[g] >= 1e-10) lv.infer_support.push_back(g);
+  const std::size_t ns = lv.infer_support.size();
+  fit(lv.infer_pairlogl, ns * ns);
+  fit(lv.infer_obsprob, static_cast<std::size_t>(ngd + 1) * static_cast<std::size_t>(nc));
+  for (int4 m = 1; m <= nc; ++m) {
+    real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
+    int4 og[2];
+    offspring_genotype(members(m), locus, og);
+    const int4 ob[2] = {og[0], dominant ? 0 : og[1]};
+    for (int4 a = 1; a <= n; ++a)
+      for (int4 b = a; b <= n; ++b)
+        pr[pair_number(a, b, n)] = og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0;
+  }
+  for (std::size_t x = 0; x < ns; ++x) {
+    int4 a[2], c[2];
+    diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
+    for (std::size_t y = 0; y < ns; ++y) {
+      diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+      real8 lj = std::log(q[lv.infer_support[x]]) + std::log(q[lv.infer_support[y]]);
+      for (int4 m = 1; m <= nc && lj > kImpossible; ++m) {
+        const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
+        real8 t = 0.0;
+        for (int4 u = 0; u < 2; ++u)
+          for (int4 k = 0; k < 2; ++k)
+            t += 0.25 * pr[pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n)];
+        lj = t > 0.0 ? lj + std::log(t) : kImpossible;
+      }
+      lv.infer_pairlogl[x * ns + y] = lj;
+    }
+  }
+}
+
+// Member m (offspring o) of a lone full-sib family with unobserved parents: its genotype's
+// chance given the parent pair, summed over the pairs weighed by what the other members show
+// (the joint weight without o's own term), times o's observation. The two parents' posteriors
+// are mirror images there, so their marginal transmissions would combine alleles no single
+// pair of them carries.
+void Inference::joint_offspring_posterior(int4 m, int4 o) {
+  Likelihoodvar& lv = likelihoodvar;
+  real8* const cpost = lv.infer_child.data();
+  const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
+  const std::size_t ns = lv.infer_support.size();
+  for (int4 g = 1; g <= ngd; ++g) cpost[g] = 0.0;
+  // Pass 1: the largest log weight without o's term; pass 2: the weighted transmissions.
+  real8 top = kImpossible;
+  for (int4 pass = 1; pass <= 2; ++pass) {
+    for (std::size_t x = 0; x < ns; ++x) {
+      int4 a[2], c[2];
+      diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
+      for (std::size_t y = 0; y < ns; ++y) {
+        const real8 lj = lv.infer_pairlogl[x * ns + y];
+        if (!(lj > kImpossible)) continue;
+        diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+        int4 kids[4];
+        real8 t = 0.0;
+        for (int4 u = 0; u < 2; ++u)
+          for (int4 k = 0; k < 2; ++k) {
+            const int4 g = pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n);
+            kids[2 * u + k] = g;
+            t += 0.25 * pr[g];
+          }
+        const real8 rest = lj - std::log(t);
+        if (pass == 1) {
+          top = std::max(top, rest);
+          continue;
+        }
+        const real8 wt = 0.25 * std::exp(rest - top);
+        for (int4 g : kids) cpost[g] += wt;
+      }
+    }
+  }
+  real8 sum = 0.0;
+  for (int4 g = 1; g <= ngd; ++g) {
+    cpost[g] *= pr[g];
+    sum += cpost[g];
+  }
+  if (sum > 1e-30)
+    for (int4 g = 1; g <= ngd; ++g) cpost[g] /= sum;
+  put_child(o, cpost, ngd, false);
+}
+
 // The offspring of family (p1, p2); the prior of each ploidy is made once per family.
 void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh) {
   Variables& v = variables;
@@ -699,6 +795,7 @@ void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh)
   const FView<int2, 1> members = familystructure(p1, p2);
   const bool selfed = v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p1, 1) == p2;
   bool made_d = false, made_h = false;
+  bool made_joint = false;
   for (int4 m = 1; m <= nc; ++m) {
     const int4 o = members(m);
     const bool haploid = v.offploid(o) == 1;
@@ -722,6 +819,14 @@ void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh)
         put_exact(o, og[0], og[0]);
       else
         put_exact(o, std::min(og[0], og[1]), std::max(og[0], og[1]));
+      continue;
+    }
+    if (joint_parents) {
+      if (!made_joint) {
+        made_joint = true;
+        joint_parent_weights(members, nc);
+      }
+      joint_offspring_posterior(m, o);
       continue;
     }
     real8* const prior = haploid ? priorh : priord;
@@ -779,6 +884,9 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
                    !c.selfing && v.haplodiploid == 0 &&
                    c.obs[2 * c.joint(1, 1)] == c.obs[2 * c.joint(2, 1)] &&
                    c.obs[2 * c.joint(1, 1) + 1] == c.obs[2 * c.joint(2, 1) + 1];
+  // Parents that show nothing of their own are told apart only through their offspring; the
+  // offspring then need the pairs of parental genotypes, not each parent's alone.
+  c.joint_parents = c.exchangeable && c.obs[2 * c.joint(1, 1)] <= 0 && c.data[c.joint(1, 1)] != 0;
   c.parent_posteriors();
   if (prntflag == 0) return;
   c.parent_transmissions();
