@@ -7,7 +7,7 @@
 // representative), weighed by the prior and normalised over the genotypes kept. The parents'
 // allele transmissions then give each offspring's genotype prior, weighed by its own observation;
 // in a lone full-sib family whose two parents show nothing themselves, whose posteriors are
-// mirror images, the offspring's posterior comes from the pairs of parental genotypes instead.
+// mirror images, the offspring's prior comes from the parents' joint posterior instead.
 #include <algorithm>
 #include <cmath>
 
@@ -184,8 +184,7 @@ struct Inference {
   void offspring_prior(int4 p1, int4 p2, bool haploid, bool selfed, real8* prior) const;
   void offspring_posterior(int4 o, const int4 og[2], bool haploid, const real8* prior) const;
   void offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh);
-  void joint_parent_weights(const FView<int2, 1>& members, int4 nc);
-  void joint_offspring_posterior(int4 m, int4 o);
+  void lone_family_prior(const FView<int2, 1>& members, int4 nc, real8* prior) const;
   void offspring_posteriors();
 };
 
@@ -697,22 +696,26 @@ void Inference::offspring_posterior(int4 o, const int4 og[2], bool haploid,
   put_child(o, cpost, ng, haploid);
 }
 
-// The joint weights of the parent pairs of a lone full-sib family whose two parents are
-// unobserved: for father genotype x and mother genotype y of the support (the genotypes of
-// posterior at least 1e-10 of the father, and so of the mother, his mirror), the log of
-// q(x) q(y) times, for every offspring, the chance of its observation given x and y. The
-// observation probabilities of every member go to infer_obsprob first.
-void Inference::joint_parent_weights(const FView<int2, 1>& members, int4 nc) {
+// The genotype prior of the offspring of a lone full-sib family whose two parents show nothing
+// themselves, from the parents' joint posterior: for father genotype x and mother genotype y of
+// the support (the genotypes of posterior at least 1e-10 of the father, and so of the mother,
+// his mirror image), the weight q(x) q(y) times every offspring's chance of its observation
+// given x and y, normalised over the pairs; the prior of genotype g is the sum of the pairs'
+// weights times the chance that x and y give g. The parents' marginal posteriors are mirror
+// images there (either may carry either of the two genotypes), so combining their marginal
+// transmissions as if independent would give genotypes no pair of them can have.
+void Inference::lone_family_prior(const FView<int2, 1>& members, int4 nc, real8* prior) const {
   Likelihoodvar& lv = likelihoodvar;
   const real8* w = post(joint(1, 1));
   lv.infer_support.clear();
   for (int4 g = 1; g <= ngd; ++g)
     if (w[g] >= 1e-10) lv.infer_support.push_back(g);
   const std::size_t ns = lv.infer_support.size();
+  const std::size_t stride = static_cast<std::size_t>(ngd) + 1;
   fit(lv.infer_pairlogl, ns * ns);
-  fit(lv.infer_obsprob, static_cast<std::size_t>(ngd + 1) * static_cast<std::size_t>(nc));
+  fit(lv.infer_obsprob, stride * static_cast<std::size_t>(nc));
   for (int4 m = 1; m <= nc; ++m) {
-    real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
+    real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * stride;
     int4 og[2];
     offspring_genotype(members(m), locus, og);
     const int4 ob[2] = {og[0], dominant ? 0 : og[1]};
@@ -720,72 +723,47 @@ void Inference::joint_parent_weights(const FView<int2, 1>& members, int4 nc) {
       for (int4 b = a; b <= n; ++b)
         pr[pair_number(a, b, n)] = og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0;
   }
+  // The four equally likely offspring genotypes of parents x = (a1, a2) and y = (c1, c2).
+  auto children = [this](const int4 a[2], const int4 c[2], int4 kids[4]) {
+    for (int4 u = 0; u < 2; ++u)
+      for (int4 k = 0; k < 2; ++k)
+        kids[2 * u + k] = pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n);
+  };
+  real8 top = kImpossible;
   for (std::size_t x = 0; x < ns; ++x) {
-    int4 a[2], c[2];
+    int4 a[2], c[2], kids[4];
     diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
     for (std::size_t y = 0; y < ns; ++y) {
       diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+      children(a, c, kids);
       real8 lj = std::log(q[lv.infer_support[x]]) + std::log(q[lv.infer_support[y]]);
       for (int4 m = 1; m <= nc && lj > kImpossible; ++m) {
-        const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
+        const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * stride;
         real8 t = 0.0;
-        for (int4 u = 0; u < 2; ++u)
-          for (int4 k = 0; k < 2; ++k)
-            t += 0.25 * pr[pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n)];
+        for (int4 g : kids) t += 0.25 * pr[g];
         lj = t > 0.0 ? lj + std::log(t) : kImpossible;
       }
       lv.infer_pairlogl[x * ns + y] = lj;
+      top = std::max(top, lj);
     }
   }
-}
-
-// Member m (offspring o) of a lone full-sib family with unobserved parents: its genotype's
-// chance given the parent pair, summed over the pairs weighed by what the other members show
-// (the joint weight without o's own term), times o's observation. The two parents' posteriors
-// are mirror images there, so their marginal transmissions would combine alleles no single
-// pair of them carries.
-void Inference::joint_offspring_posterior(int4 m, int4 o) {
-  Likelihoodvar& lv = likelihoodvar;
-  real8* const cpost = lv.infer_child.data();
-  const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * (ngd + 1);
-  const std::size_t ns = lv.infer_support.size();
-  for (int4 g = 1; g <= ngd; ++g) cpost[g] = 0.0;
-  // Pass 1: the largest log weight without o's term; pass 2: the weighted transmissions.
-  real8 top = kImpossible;
-  for (int4 pass = 1; pass <= 2; ++pass) {
-    for (std::size_t x = 0; x < ns; ++x) {
-      int4 a[2], c[2];
-      diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
-      for (std::size_t y = 0; y < ns; ++y) {
-        const real8 lj = lv.infer_pairlogl[x * ns + y];
-        if (!(lj > kImpossible)) continue;
-        diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
-        int4 kids[4];
-        real8 t = 0.0;
-        for (int4 u = 0; u < 2; ++u)
-          for (int4 k = 0; k < 2; ++k) {
-            const int4 g = pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n);
-            kids[2 * u + k] = g;
-            t += 0.25 * pr[g];
-          }
-        const real8 rest = lj - std::log(t);
-        if (pass == 1) {
-          top = std::max(top, rest);
-          continue;
-        }
-        const real8 wt = 0.25 * std::exp(rest - top);
-        for (int4 g : kids) cpost[g] += wt;
-      }
+  for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
+  for (std::size_t x = 0; x < ns; ++x) {
+    int4 a[2], c[2], kids[4];
+    diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
+    for (std::size_t y = 0; y < ns; ++y) {
+      const real8 lj = lv.infer_pairlogl[x * ns + y];
+      if (!(lj > kImpossible)) continue;
+      diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+      children(a, c, kids);
+      const real8 wt = 0.25 * std::exp(lj - top);
+      for (int4 g : kids) prior[g] += wt;
     }
   }
   real8 sum = 0.0;
-  for (int4 g = 1; g <= ngd; ++g) {
-    cpost[g] *= pr[g];
-    sum += cpost[g];
-  }
-  if (sum > 1e-30)
-    for (int4 g = 1; g <= ngd; ++g) cpost[g] /= sum;
-  put_child(o, cpost, ngd, false);
+  for (int4 g = 1; g <= ngd; ++g) sum += prior[g];
+  if (sum > 0.0)
+    for (int4 g = 1; g <= ngd; ++g) prior[g] /= sum;
 }
 
 // The offspring of family (p1, p2); the prior of each ploidy is made once per family.
@@ -795,7 +773,6 @@ void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh)
   const FView<int2, 1> members = familystructure(p1, p2);
   const bool selfed = v.numsex == 1 && v.parentjdx.allocated() && v.parentjdx(p1, 1) == p2;
   bool made_d = false, made_h = false;
-  bool made_joint = false;
   for (int4 m = 1; m <= nc; ++m) {
     const int4 o = members(m);
     const bool haploid = v.offploid(o) == 1;
@@ -821,19 +798,14 @@ void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh)
         put_exact(o, std::min(og[0], og[1]), std::max(og[0], og[1]));
       continue;
     }
-    if (joint_parents) {
-      if (!made_joint) {
-        made_joint = true;
-        joint_parent_weights(members, nc);
-      }
-      joint_offspring_posterior(m, o);
-      continue;
-    }
     real8* const prior = haploid ? priorh : priord;
     bool& made = haploid ? made_h : made_d;
     if (!made) {
       made = true;
-      offspring_prior(p1, p2, haploid, selfed, prior);
+      if (joint_parents)
+        lone_family_prior(members, nc, prior);
+      else
+        offspring_prior(p1, p2, haploid, selfed, prior);
     }
     offspring_posterior(o, og, haploid, prior);
   }

@@ -149,8 +149,7 @@ void sib_dyad_fractions(SibDyadArchive& a, const FArray<real8, 1>& weight, real8
     for (int4 j = i + 1; j <= n; ++j) frac(j, k) = wsum > 0.0 ? frac(j, k) / wsum : 0.0;
   if (sides != nullptr)
     for (int4 k = 1; k <= 2; ++k)
-      for (int4 j = i + 1; j <= n; ++j)
-        (*sides)(j, k) = wsum > 0.0 ? (*sides)(j, k) / wsum : 0.0;
+      for (int4 j = i + 1; j <= n; ++j) (*sides)(j, k) = wsum > 0.0 ? (*sides)(j, k) / wsum : 0.0;
 }
 
 }  // namespace kinrad

@@ -1,11 +1,11 @@
 // Sib dyad probabilities. Every pair of offspring gets the weighted share of the archive in
 // which it is full sibs, paternal half sibs and maternal half sibs. A pair that is likely enough
 // to matter (a share above 0.1), that shares no sampled parent of the best configuration (known
-// or assigned, the same candidate for both), has its shares weighed by the pair's own likelihoods under the competing
-// relationships: unrelated, full sibs and the half-sib arrangements its known parents allow,
-// each scored as a trial family with unsampled parents (the members' known parents apart). The
-// factors are the normalised likelihoods; every single-offspring value in them is the family
-// likelihood of the offspring alone, prior term included, like the pair families it is
+// or assigned, the same candidate for both), has its shares weighed by the pair's own likelihoods
+// under the competing relationships: unrelated, full sibs and the half-sib arrangements its known
+// parents allow, each scored as a trial family with unsampled parents (the members' known parents
+// apart). The factors are the normalised likelihoods; every single-offspring value in them is the
+// family likelihood of the offspring alone, prior term included, like the pair families it is
 // compared with.
 //
 // Lines of at least 0.001 go to ".FullSibDyad" and ".HalfSibDyad" and, record for record, to

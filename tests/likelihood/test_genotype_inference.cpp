@@ -242,10 +242,11 @@ int compare_locus(const Cluster& c, int4 locus, const std::string& what, bool cy
   };
   // A lone full-sib family of a diploid species without selfing whose two parents show nothing
   // at the locus (no candidate typed there) and some offspring is typed: the parents are told
-  // apart only by their offspring, and each offspring's exact posterior sums over the pairs of
-  // parental genotypes, by enumeration: the pair's prior weights and the whole family's term
-  // (the oracle's), less the offspring's own term, times its genotype's Mendelian chance and
-  // observation probability.
+  // apart only by their offspring, so the offspring prior comes from the parents' joint
+  // posterior, by enumeration over the pairs of parental genotypes: the pair's prior weights
+  // and the whole family's term (the oracle's) give the pair's posterior weight, and the prior
+  // of a genotype is the weighted chance that the pair gives it; each offspring's posterior is
+  // that prior times its observation probability, normalised.
   const bool selfing = c.numsex == 1 && c.allowinbreeding;
   auto untyped_at = [&](const oracle::Parent& p) {
     return p.candidate == 0 || p.genotype.size() < size_t(locus) ||
@@ -301,18 +302,15 @@ int compare_locus(const Cluster& c, int4 locus, const std::string& what, bool cy
         for (size_t y = 0; y < pm.g.size(); ++y) {
           const double t = fam.logtab[x * pm.g.size() + y];
           if (!(t > -1e300) || !(pf.logw[x] > -1e300) || !(pm.logw[y] > -1e300)) continue;
-          const Genotype gf = alleles_of(int(x) + 1, n, false), gm = alleles_of(int(y) + 1, n, false);
-          double own = 0.0;
-          for (int u : gf)
-            for (int k : gm) own += 0.25 * obsprob(o, pair_index(u, k, n));
-          lw[x * pm.g.size() + y] = pf.logw[x] + pm.logw[y] + t - std::log(own);
+          lw[x * pm.g.size() + y] = pf.logw[x] + pm.logw[y] + t;
           top = std::max(top, lw[x * pm.g.size() + y]);
         }
       for (size_t x = 0; x < pf.g.size(); ++x)
         for (size_t y = 0; y < pm.g.size(); ++y) {
           const double l = lw[x * pm.g.size() + y];
           if (!(l > -1e300)) continue;
-          const Genotype gf = alleles_of(int(x) + 1, n, false), gm = alleles_of(int(y) + 1, n, false);
+          const Genotype gf = alleles_of(int(x) + 1, n, false),
+                         gm = alleles_of(int(y) + 1, n, false);
           for (int u : gf)
             for (int k : gm) e[size_t(pair_index(u, k, n) - 1)] += 0.25 * std::exp(l - top);
         }
@@ -376,7 +374,8 @@ int compare_locus(const Cluster& c, int4 locus, const std::string& what, bool cy
         continue;
       }
       if (lone) {
-        const size_t at = size_t(std::find(f.members.begin(), f.members.end(), o) - f.members.begin());
+        const size_t at =
+            size_t(std::find(f.members.begin(), f.members.end(), o) - f.members.begin());
         check_stored(
             lone_post[at], n, false, false, [&](int k) { return v.estchildgtypeprb(k, o); },
             [&](int r, int k) { return static_cast<int>(v.estchildgtype(r, k, o)); }, w);

@@ -703,7 +703,6 @@ TEST(SibDyadFactors, KnownParentsExcludeArrangements) {
   reset_all_modules();
 }
 
-
 // A father known from the input for offspring 1 and assigned by the best configuration to
 // offspring 2 is one sampled parent: the pair are paternal half sibs through him in the best
 // record (weight 1) and unrelated in the second (weight 1/3), so the line carries the share
@@ -778,7 +777,6 @@ TEST(SibDyadFactors, OneSidedHalfSibsScoreTheirOwnSide) {
   expect_files_agree();
   reset_all_modules();
 }
-
 
 }  // namespace
 }  // namespace kinrad::testing_support
