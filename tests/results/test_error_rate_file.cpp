@@ -178,6 +178,44 @@ TEST_F(ErrorRateFile, ClosingScreenLines) {
   EXPECT_EQ(lines_of(testing_support::read_text(v.fname + ".ErrorRate")).size(), 11u);
 }
 
+// Error-free data (simulated without errors) read with both input rates 0.01: both estimates
+// are 0 and each upper bound is where the likelihood has fallen by e^2 along its profile. The
+// log likelihood of error-free data falls about in proportion to the number of genotypes times
+// the rate, so four times the families bring each upper bound down to about a quarter (by
+// hand: 2 / slope, the slope four times as steep); the bounds are neither the search's start
+// 0.0100 nor the same for both samples.
+TEST_F(ErrorRateFile, ZeroEstimateBoundShrinksWithMoreData) {
+  std::vector<std::vector<double>> upper;
+  for (const int families : {3, 12}) {
+    SCOPED_TRACE(families);
+    reset_all_modules();
+    // Families of 8 at one locus of 6 alleles; a seed whose samples give both estimates 0.
+    Cluster c = test::simulated_families({families, 8, 1, 6, 0.0, 0.0, 2u});
+    for (auto& l : c.loci) {
+      l.droprate = 0.01;
+      l.otherrate = 0.01;
+    }
+    ASSERT_TRUE(test::build_best(c, families));
+    auto& v = variables;
+    v.fulllikelihoodmethodq = 1;
+    errorrateestimate();
+    const auto rows = lines_of(testing_support::read_text(v.fname + ".ErrorRate"));
+    ASSERT_EQ(rows.size(), 2u);
+    const auto f = split(rows[1]);
+    ASSERT_EQ(f.size(), 9u);
+    EXPECT_EQ(f[2], "0.0000");
+    EXPECT_EQ(f[6], "0.0000");
+    upper.push_back({std::stod(f[4]), std::stod(f[8])});
+  }
+  for (int r = 0; r < 2; ++r) {
+    SCOPED_TRACE(r);
+    const double less = upper[0][static_cast<size_t>(r)], more = upper[1][static_cast<size_t>(r)];
+    EXPECT_GT(more, 0.0);
+    EXPECT_GT(less, 2.5 * more);
+    EXPECT_LT(less, 6.5 * more);
+  }
+}
+
 // A file that cannot be written stops the program with its name; nothing is left under it.
 TEST_F(ErrorRateFile, UnwritableFileStops) {
   ASSERT_TRUE(test::build_best(kinds_sample(), 2));
