@@ -4,6 +4,7 @@
 // (tests/results/generators/error_rate_rows.f90 wrote the tables).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -182,8 +183,8 @@ TEST_F(ErrorRateFile, ClosingScreenLines) {
 // are 0 and each upper bound is where the likelihood has fallen by e^2 along its profile. The
 // log likelihood of error-free data falls about in proportion to the number of genotypes times
 // the rate, so four times the families bring each upper bound down to about a quarter (by
-// hand: 2 / slope, the slope four times as steep); the bounds are neither the search's start
-// 0.0100 nor the same for both samples.
+// hand: 2 / slope, the slope four times as steep), and each bound lies where its profile, found
+// by a brute-force scan, has risen by 2.
 TEST_F(ErrorRateFile, ZeroEstimateBoundShrinksWithMoreData) {
   std::vector<std::vector<double>> upper;
   for (const int families : {3, 12}) {
@@ -206,6 +207,28 @@ TEST_F(ErrorRateFile, ZeroEstimateBoundShrinksWithMoreData) {
     EXPECT_EQ(f[2], "0.0000");
     EXPECT_EQ(f[6], "0.0000");
     upper.push_back({std::stod(f[4]), std::stod(f[8])});
+    // Each printed upper bound against the profile by brute force: the least objective over a
+    // grid of the other rate (steps of 1e-4 up to 0.1) is two units above its value at 0, the
+    // optimum, within what the four printed decimals allow.
+    v.loglerrorrateconst = 0.0;
+    for (int4 i = 1; i <= 2; ++i) {
+      v.rangeerrorrate(1, i) = 0.0;
+      v.rangeerrorrate(2, i) = 1.0;
+    }
+    auto profile = [](int4 r, real8 t) {
+      PowellPoint x;
+      real8 best = 1e300;
+      for (int k = 0; k <= 1000; ++k) {
+        x(r) = t;
+        x(3 - r) = 1e-4 * k;
+        best = std::min(best, loglerrorrate(x));
+      }
+      return best;
+    };
+    for (int4 r = 1; r <= 2; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_NEAR(profile(r, upper.back()[static_cast<size_t>(r - 1)]) - profile(r, 0.0), 2.0, 0.1);
+    }
   }
   for (int r = 0; r < 2; ++r) {
     SCOPED_TRACE(r);
