@@ -5,7 +5,9 @@
 // population prior) alone; otherwise the family likelihood is evaluated with the parent fixed at
 // each genotype built from the alleles its families show (the alleles nobody shows share one
 // representative), weighed by the prior and normalised over the genotypes kept. The parents'
-// allele transmissions then give each offspring's genotype prior, weighed by its own observation.
+// allele transmissions then give each offspring's genotype prior, weighed by its own observation;
+// in a lone full-sib family whose two parents show nothing themselves, whose posteriors are
+// mirror images, the offspring's prior comes from the parents' joint posterior instead.
 #include <algorithm>
 #include <cmath>
 
@@ -137,6 +139,7 @@ struct Inference {
   int4* gathered = nullptr;
   int4 key = 0;  // single-offspring cache key (0: no cache)
   bool exchangeable = false;
+  bool joint_parents = false;  // the offspring posteriors come from the parents' joint posterior
 
   int4 joint(int4 s, int4 i) const { return variables.npstartloc1(s) + i; }
   int4 ng_of(int4 s) const { return variables.ploidy(s) == 1 ? n : ngd; }
@@ -181,6 +184,7 @@ struct Inference {
   void offspring_prior(int4 p1, int4 p2, bool haploid, bool selfed, real8* prior) const;
   void offspring_posterior(int4 o, const int4 og[2], bool haploid, const real8* prior) const;
   void offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh);
+  void lone_family_prior(const FView<int2, 1>& members, int4 nc, real8* prior) const;
   void offspring_posteriors();
 };
 
@@ -692,6 +696,76 @@ void Inference::offspring_posterior(int4 o, const int4 og[2], bool haploid,
   put_child(o, cpost, ng, haploid);
 }
 
+// The genotype prior of the offspring of a lone full-sib family whose two parents show nothing
+// themselves, from the parents' joint posterior: for father genotype x and mother genotype y of
+// the support (the genotypes of posterior at least 1e-10 of the father, and so of the mother,
+// his mirror image), the weight q(x) q(y) times every offspring's chance of its observation
+// given x and y, normalised over the pairs; the prior of genotype g is the sum of the pairs'
+// weights times the chance that x and y give g. The parents' marginal posteriors are mirror
+// images there (either may carry either of the two genotypes), so combining their marginal
+// transmissions as if independent would give genotypes no pair of them can have.
+void Inference::lone_family_prior(const FView<int2, 1>& members, int4 nc, real8* prior) const {
+  Likelihoodvar& lv = likelihoodvar;
+  const real8* w = post(joint(1, 1));
+  lv.infer_support.clear();
+  for (int4 g = 1; g <= ngd; ++g)
+    if (w[g] >= 1e-10) lv.infer_support.push_back(g);
+  const std::size_t ns = lv.infer_support.size();
+  const std::size_t stride = static_cast<std::size_t>(ngd) + 1;
+  fit(lv.infer_pairlogl, ns * ns);
+  fit(lv.infer_obsprob, stride * static_cast<std::size_t>(nc));
+  for (int4 m = 1; m <= nc; ++m) {
+    real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * stride;
+    int4 og[2];
+    offspring_genotype(members(m), locus, og);
+    const int4 ob[2] = {og[0], dominant ? 0 : og[1]};
+    for (int4 a = 1; a <= n; ++a)
+      for (int4 b = a; b <= n; ++b)
+        pr[pair_number(a, b, n)] = og[0] > 0 ? prbgtop(a, b, ob, locus) : 1.0;
+  }
+  // The four equally likely offspring genotypes of parents x = (a1, a2) and y = (c1, c2).
+  auto children = [this](const int4 a[2], const int4 c[2], int4 kids[4]) {
+    for (int4 u = 0; u < 2; ++u)
+      for (int4 k = 0; k < 2; ++k)
+        kids[2 * u + k] = pair_number(std::min(a[u], c[k]), std::max(a[u], c[k]), n);
+  };
+  real8 top = kImpossible;
+  for (std::size_t x = 0; x < ns; ++x) {
+    int4 a[2], c[2], kids[4];
+    diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
+    for (std::size_t y = 0; y < ns; ++y) {
+      diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+      children(a, c, kids);
+      real8 lj = std::log(q[lv.infer_support[x]]) + std::log(q[lv.infer_support[y]]);
+      for (int4 m = 1; m <= nc && lj > kImpossible; ++m) {
+        const real8* pr = lv.infer_obsprob.data() + static_cast<std::size_t>(m - 1) * stride;
+        real8 t = 0.0;
+        for (int4 g : kids) t += 0.25 * pr[g];
+        lj = t > 0.0 ? lj + std::log(t) : kImpossible;
+      }
+      lv.infer_pairlogl[x * ns + y] = lj;
+      top = std::max(top, lj);
+    }
+  }
+  for (int4 g = 1; g <= ngd; ++g) prior[g] = 0.0;
+  for (std::size_t x = 0; x < ns; ++x) {
+    int4 a[2], c[2], kids[4];
+    diploid_alleles(lv.infer_support[x], n, a[0], a[1]);
+    for (std::size_t y = 0; y < ns; ++y) {
+      const real8 lj = lv.infer_pairlogl[x * ns + y];
+      if (!(lj > kImpossible)) continue;
+      diploid_alleles(lv.infer_support[y], n, c[0], c[1]);
+      children(a, c, kids);
+      const real8 wt = 0.25 * std::exp(lj - top);
+      for (int4 g : kids) prior[g] += wt;
+    }
+  }
+  real8 sum = 0.0;
+  for (int4 g = 1; g <= ngd; ++g) sum += prior[g];
+  if (sum > 0.0)
+    for (int4 g = 1; g <= ngd; ++g) prior[g] /= sum;
+}
+
 // The offspring of family (p1, p2); the prior of each ploidy is made once per family.
 void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh) {
   Variables& v = variables;
@@ -728,7 +802,10 @@ void Inference::offspring_family(int4 p1, int4 p2, real8* priord, real8* priorh)
     bool& made = haploid ? made_h : made_d;
     if (!made) {
       made = true;
-      offspring_prior(p1, p2, haploid, selfed, prior);
+      if (joint_parents)
+        lone_family_prior(members, nc, prior);
+      else
+        offspring_prior(p1, p2, haploid, selfed, prior);
     }
     offspring_posterior(o, og, haploid, prior);
   }
@@ -779,6 +856,9 @@ void genotypeinference(int4 locus, int4 countflag, int4 prntflag, std::span<real
                    !c.selfing && v.haplodiploid == 0 &&
                    c.obs[2 * c.joint(1, 1)] == c.obs[2 * c.joint(2, 1)] &&
                    c.obs[2 * c.joint(1, 1) + 1] == c.obs[2 * c.joint(2, 1) + 1];
+  // Parents that show nothing of their own are told apart only through their offspring; the
+  // offspring then need the pairs of parental genotypes, not each parent's alone.
+  c.joint_parents = c.exchangeable && c.obs[2 * c.joint(1, 1)] <= 0 && c.data[c.joint(1, 1)] != 0;
   c.parent_posteriors();
   if (prntflag == 0) return;
   c.parent_transmissions();

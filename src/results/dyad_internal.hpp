@@ -42,9 +42,12 @@ void sib_dyad_index(SibDyadArchive& a);
 int4 sib_dyad_column(const Config& r, int4 i, int4 j);
 
 // A(j, k) for j = i + 1..n: the summed weights of the records in which (i, j) count in column
-// k, added in record order, divided by wsum (0 everywhere when wsum is not positive).
+// k, added in record order, divided by wsum (0 everywhere when wsum is not positive). With
+// `sides` (n, 2) and two sexes, sides(j, 1) and sides(j, 2) receive the same shares of the
+// records in which (i, j) are paternal and maternal half sibs (for a diploid species column 2
+// holds both).
 void sib_dyad_fractions(SibDyadArchive& a, const FArray<real8, 1>& weight, real8 wsum, int4 i,
-                        FArray<real8, 2>& frac);
+                        FArray<real8, 2>& frac, FArray<real8, 2>* sides = nullptr);
 
 // Likelihood factors of a pair: unrelated, full sibs, shared mother, shared father; a
 // hypothesis not scored keeps 1. `third` names the arrangement scored first (0 none, 1 shared
@@ -66,8 +69,10 @@ struct SingleLogl {
 };
 
 // The factors of the pair (i, j) (trial families with unsampled parents apart from the
-// members' known parents).
-SibFactors sib_dyad_factors(int4 i, int4 j, SingleLogl& single);
+// members' known parents). `side` is the one side the archive holds the pair's half-sib
+// relationship on (1 through the father, 2 through the mother, 0 both or neither): that
+// side's arrangement is scored when it is allowed.
+SibFactors sib_dyad_factors(int4 i, int4 j, SingleLogl& single, int4 side = 0);
 
 // The four sib dyad files of process 0, with a reused line buffer.
 struct SibDyadFiles {

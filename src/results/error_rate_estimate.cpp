@@ -1,16 +1,18 @@
 // Re-estimation of the dropout and other-error rates of every locus by maximum likelihood given
 // the best configuration, with approximate 95% bounds where the negative log likelihood has
 // risen by two units. The point estimate is the best of up to 20 short direction-set runs from
-// random points near 0 (they stop as soon as two runs agree within 0.01); each bound is then
-// found by minimising the distance of the objective from the optimum plus 2 inside the part of
-// the box below or above the estimate. Results go to ".ErrorRate", which first holds its header
-// alone and then the header with one row per locus.
+// random points near 0 (they stop as soon as two runs agree within 0.01). A single rate's bounds
+// are where the objective has risen to the optimum plus 2 below and above the estimate; with
+// two rates each rate's bound is that of its profile (the other rate at its best for every value
+// of the first). Results go to ".ErrorRate", which first holds its header alone and then the
+// header with one row per locus.
 #include <algorithm>
 #include <cmath>
 #include <string>
 #include <string_view>
 
 #include "configuration/configuration.hpp"
+#include "core/brent.hpp"
 #include "core/fixed_string.hpp"
 #include "core/modules/annealvariables.hpp"
 #include "core/modules/variables.hpp"
@@ -70,57 +72,145 @@ void point_estimate(int4 n, const PowellObjective& func, PowellPoint& best_x, re
   }
 }
 
+// The profile of rate i at t: the least objective over the other rate (anywhere in [0, hi])
+// with rate i held at t. `y` is the other rate's start and returns its best value. A start at
+// the lower limit from which the objective rises stays there after two evaluations.
+real8 profile_value(int4 i, real8 t, real8 hi, real8& y, PowellPoint& x,
+                    const PowellObjective& func) {
+  constexpr real8 step = 1e-4;
+  const int4 o = 3 - i;
+  x(i) = t;
+  auto at = [&](real8 u) {
+    x(o) = u;
+    return func(x);
+  };
+  real8 start = std::min(std::max(y, 0.0), hi);
+  if (start <= step) {
+    const real8 f0 = at(0.0);
+    if (at(step) >= f0) {
+      y = 0.0;
+      return f0;
+    }
+    start = step;
+  }
+  real8 best = start;
+  const real8 f = brent(0.0, start, hi, at, 1e-4, best);
+  y = best;
+  return f;
+}
+
+// The value of rate i between its estimate e and `limit` at which its profile has risen to
+// `level` (the objective measured from 0); the limit when the profile stays below the level
+// all the way, e when it starts above it. `y` is the other rate's estimate. Brent's zero
+// finder to 1e-6, ample for bounds printed with four decimals.
+real8 profile_bound(int4 i, real8 e, real8 limit, real8 level, real8 hi, real8 y,
+                    const PowellObjective& func) {
+  constexpr real8 xtol = 1e-6;
+  constexpr real8 eps = 2.220446049250313e-16;
+  if (limit == e) return limit;
+  PowellPoint x;
+  auto g = [&](real8 t) { return profile_value(i, t, hi, y, x, func) - level; };
+  real8 a = e, b = limit;
+  real8 fa = g(a);
+  if (fa >= 0.0) return e;
+  real8 fb = g(b);
+  if (fb <= 0.0) return limit;
+  real8 c = b, fc = fb, d = b - a, step = d;
+  for (int4 iter = 1; iter <= 100; ++iter) {
+    if ((fb > 0.0) == (fc > 0.0)) {
+      c = a;
+      fc = fa;
+      d = step = b - a;
+    }
+    if (std::fabs(fc) < std::fabs(fb)) {
+      a = b;
+      b = c;
+      c = a;
+      fa = fb;
+      fb = fc;
+      fc = fa;
+    }
+    const real8 tol1 = 2.0 * eps * std::fabs(b) + 0.5 * xtol;
+    const real8 xm = 0.5 * (c - b);
+    if (std::fabs(xm) <= tol1 || fb == 0.0) return b;
+    if (std::fabs(step) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
+      // Inverse quadratic interpolation, or the secant when only two points are distinct.
+      const real8 s = fb / fa;
+      real8 p = 0.0, q = 0.0;
+      if (a == c) {
+        p = 2.0 * xm * s;
+        q = 1.0 - s;
+      } else {
+        const real8 qa = fa / fc, r = fb / fc;
+        p = s * (2.0 * xm * qa * (qa - r) - (b - a) * (r - 1.0));
+        q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
+      }
+      if (p > 0.0) q = -q;
+      p = std::fabs(p);
+      if (2.0 * p < std::min(3.0 * xm * q - std::fabs(tol1 * q), std::fabs(step * q))) {
+        step = d;
+        d = p / q;
+      } else {
+        d = step = xm;
+      }
+    } else {
+      d = step = xm;
+    }
+    a = b;
+    fa = fb;
+    b += std::fabs(d) > tol1 ? d : (xm >= 0.0 ? tol1 : -tol1);
+    fb = g(b);
+  }
+  return b;
+}
+
 // One bound (b = 1 lower, 2 upper) of every estimated rate, from the estimates in entries.
+// One rate: the point of the box beyond the estimate where the objective is two units above
+// its optimum. Two rates: each rate's profile bound, the furthest value of that rate at which
+// the least objective over the other rate is within two units of the optimum. (Seeking that
+// level over both rates at once would stop anywhere on the two-dimensional contour, so the
+// bounds would depend on where the search began.)
 void find_bound(int4 b, int4 kind, int4 n, real8 hi, ErrorRateEntries& entries,
                 const PowellObjective& func) {
-  auto& box = variables.rangeerrorrate;
+  auto& v = variables;
+  auto& box = v.rangeerrorrate;
   if (b == 1 && entries(1) < 0.0001 && entries(5) < 0.0001) {
     for (int4 i = 1; i <= n; ++i) entries(estimate_entry(kind, i) + 1) = 0.0;
     return;
   }
-  for (int4 i = 1; i <= n; ++i) {
-    const real8 est = entries(estimate_entry(kind, i));
-    if (b == 1) {
-      box(2, i) = est;
-    } else {
-      box(1, i) = est;
+  if (n == 2) {
+    const real8 level = v.loglerrorrateconst;
+    for (int4 i = 1; i <= 2; ++i) {
+      box(1, i) = 0.0;
       box(2, i) = hi;
     }
-    if (box(1, i) < 0.0) box(1, i) = 0.0;
-  }
-  FArray<real8, 2> xi{Dim(n), Dim(n)};
-  PowellPoint run_x[2];
-  real8 run_f[2] = {0.0, 0.0};
-  for (int4 r = 1; r <= n; ++r) {
-    PowellPoint& x = run_x[r - 1];
-    for (int4 i = 1; i <= n; ++i) x(i) = 0.99 * box(1, i) + 0.01 * box(2, i);
-    diagonal_directions(xi, n, 0.01);
-    int4 iter = 0;
-    powell(r - 1, x, xi, n, n, 1e-4, iter, run_f[r - 1], func);
-  }
-  PowellPoint bound = run_x[0];
-  if (n == 2) {
-    if (run_f[1] > run_f[0] + 0.01) {
-      bound = run_x[0];
-    } else if (run_f[0] > run_f[1] + 0.01) {
-      bound = run_x[1];
-    } else {
-      for (int4 i = 1; i <= n; ++i) {
-        const real8 u = run_x[0](i);
-        const real8 w = run_x[1](i);
-        bound(i) = b == 1 ? (w < u ? w : u) : (w > u ? w : u);
-      }
-    }
-    // A bound within 2.5% of its estimate means the likelihood never rose by two units on that
-    // side: report the box limit.
-    for (int4 i = 1; i <= n; ++i) {
-      const real8 v = bound(i);
+    // The profiles are the objective itself, measured from 0.
+    v.loglerrorrateconst = 0.0;
+    for (int4 i = 1; i <= 2; ++i) {
       const real8 e = entries(estimate_entry(kind, i));
-      const real8 band = (v + e) * 0.025;
-      if (band >= 1e-8 && std::fabs(v - e) < band) bound(i) = b == 1 ? box(1, i) : hi;
+      const real8 other = entries(estimate_entry(kind, 3 - i));
+      entries(estimate_entry(kind, i) + b) =
+          profile_bound(i, e, b == 1 ? 0.0 : hi, level, hi, other, func);
     }
+    v.loglerrorrateconst = level;
+    return;
   }
-  for (int4 i = 1; i <= n; ++i) entries(estimate_entry(kind, i) + b) = bound(i);
+  const real8 est = entries(estimate_entry(kind, 1));
+  if (b == 1) {
+    box(2, 1) = est;
+  } else {
+    box(1, 1) = est;
+    box(2, 1) = hi;
+  }
+  if (box(1, 1) < 0.0) box(1, 1) = 0.0;
+  FArray<real8, 2> xi{Dim(1), Dim(1)};
+  PowellPoint x;
+  real8 f = 0.0;
+  x(1) = 0.99 * box(1, 1) + 0.01 * box(2, 1);
+  diagonal_directions(xi, 1, 0.01);
+  int4 iter = 0;
+  powell(0, x, xi, 1, 1, 1e-4, iter, f, func);
+  entries(estimate_entry(kind, 1) + b) = x(1);
 }
 
 // The upper limit of every rate: 0.5 when some cluster has more than 200 parents of one sex.

@@ -107,12 +107,17 @@ int4 sib_dyad_column(const Config& r, int4 i, int4 j) {
 }
 
 void sib_dyad_fractions(SibDyadArchive& a, const FArray<real8, 1>& weight, real8 wsum, int4 i,
-                        FArray<real8, 2>& frac) {
+                        FArray<real8, 2>& frac, FArray<real8, 2>* sides) {
   const auto& v = variables;
   const int4 n = v.smplsize;
   const int4 K = v.haplodiploid + 2;
   for (int4 k = 1; k <= K; ++k)
     for (int4 j = i + 1; j <= n; ++j) frac(j, k) = 0.0;
+  // Roles of one parent pool have no side.
+  if (v.numsex != 2) sides = nullptr;
+  if (sides != nullptr)
+    for (int4 k = 1; k <= 2; ++k)
+      for (int4 j = i + 1; j <= n; ++j) (*sides)(j, k) = 0.0;
   if (i >= n) return;
   // The chains i's own ids start: both columns, except that a haploid offspring has no father
   // and that the records of a doubly monogamous species hold the paternal column alone.
@@ -132,12 +137,19 @@ void sib_dyad_fractions(SibDyadArchive& a, const FArray<real8, 1>& weight, real8
         seen = stamp;
         const int4 k = sib_dyad_column(r, i, j);
         if (k != 0) frac(j, k) += w;
+        // Haplodiploid columns are the sides; a diploid half-sib pair of two sexes shares the
+        // father exactly when the paternal ids agree.
+        if (sides != nullptr && k >= 2)
+          (*sides)(j, K == 3 ? k - 1 : (r.fam1(i) == r.fam1(j) ? 1 : 2)) += w;
       }
     }
   }
   // Without weight nothing is listed.
   for (int4 k = 1; k <= K; ++k)
     for (int4 j = i + 1; j <= n; ++j) frac(j, k) = wsum > 0.0 ? frac(j, k) / wsum : 0.0;
+  if (sides != nullptr)
+    for (int4 k = 1; k <= 2; ++k)
+      for (int4 j = i + 1; j <= n; ++j) (*sides)(j, k) = wsum > 0.0 ? (*sides)(j, k) / wsum : 0.0;
 }
 
 }  // namespace kinrad

@@ -1,11 +1,11 @@
 // Sib dyad probabilities. Every pair of offspring gets the weighted share of the archive in
 // which it is full sibs, paternal half sibs and maternal half sibs. A pair that is likely enough
-// to matter (a share above 0.1), that shares no known parent and no sampled parent of the best
-// configuration, has its shares weighed by the pair's own likelihoods under the competing
-// relationships: unrelated, full sibs and the half-sib arrangements its known parents allow,
-// each scored as a trial family with unsampled parents (the members' known parents apart). The
-// factors are the normalised likelihoods; every single-offspring value in them is the family
-// likelihood of the offspring alone, prior term included, like the pair families it is
+// to matter (a share above 0.1), that shares no sampled parent of the best configuration (known
+// or assigned, the same candidate for both), has its shares weighed by the pair's own likelihoods
+// under the competing relationships: unrelated, full sibs and the half-sib arrangements its known
+// parents allow, each scored as a trial family with unsampled parents (the members' known parents
+// apart). The factors are the normalised likelihoods; every single-offspring value in them is the
+// family likelihood of the offspring alone, prior term included, like the pair families it is
 // compared with.
 //
 // Lines of at least 0.001 go to ".FullSibDyad" and ".HalfSibDyad" and, record for record, to
@@ -41,10 +41,18 @@ bool shares_known_parent(int4 i, int4 j) {
   return false;
 }
 
+// The sampled parent of role s that offspring x has in the best configuration: the candidate
+// assigned to it there or, when none is, its known parent (0 when the parent is unsampled).
+int4 best_parent(int4 x, int4 s) {
+  const int4 assigned = variables.btinferparent(x, s);
+  return assigned > 0 ? assigned : known(x, s);
+}
+
+// A pair whose parents of one role are the same candidate, whether each is known or assigned,
+// are half (or full) sibs through that candidate in the best configuration.
 bool shares_best_parent(int4 i, int4 j) {
-  const auto& v = variables;
   for (int4 s = 1; s <= 2; ++s)
-    if (v.btinferparent(i, s) > 0 && v.btinferparent(i, s) == v.btinferparent(j, s)) return true;
+    if (best_parent(i, s) > 0 && best_parent(i, s) == best_parent(j, s)) return true;
   return false;
 }
 
@@ -85,7 +93,7 @@ real8 SingleLogl::get(int4 x) {
   return s;
 }
 
-SibFactors sib_dyad_factors(int4 i, int4 j, SingleLogl& single) {
+SibFactors sib_dyad_factors(int4 i, int4 j, SingleLogl& single, int4 side) {
   const auto& v = variables;
   SibFactors f;
   const int4 pair[2] = {i, j};
@@ -100,6 +108,9 @@ SibFactors sib_dyad_factors(int4 i, int4 j, SingleLogl& single) {
     const bool mother = !arrangement_excluded(i, j, 2);
     const bool father = !arrangement_excluded(i, j, 1);
     f.third = mother ? 1 : (father ? 2 : 0);
+    // Half sibs that the archive holds through the father alone are scored as such: the
+    // shared mother would weigh them by a relationship the archive never gives them.
+    if (side == 1 && father) f.third = 2;
     const bool none_known =
         known(i, 1) == 0 && known(i, 2) == 0 && known(j, 1) == 0 && known(j, 2) == 0;
     const bool both = f.third != 0 && v.haplodiploid == 1 && none_known;
@@ -201,10 +212,11 @@ void sib_dyad_probabilities(const FArray<real8, 1>& weight, real8 wsum) {
   SibDyadArchive archive;
   sib_dyad_index(archive);
   FArray<real8, 2> frac{Dim(std::max(n, 1)), Dim(K)};
+  FArray<real8, 2> sides{Dim(std::max(n, 1)), Dim(2)};
   int4 progress = 0;
 
   for (int4 i = 1; i <= n; ++i) {
-    sib_dyad_fractions(archive, weight, wsum, i, frac);
+    sib_dyad_fractions(archive, weight, wsum, i, frac, &sides);
     for (int4 j = i + 1; j <= n; ++j) {
       if (v.displayq == 1) writeprogress(progress, 150);
       real8 m = frac(j, 1);
@@ -212,8 +224,11 @@ void sib_dyad_probabilities(const FArray<real8, 1>& weight, real8 wsum) {
         for (int4 k = 2; k <= K; ++k) m = std::max(m, frac(j, k));
       if (m < 0.001) continue;
       SibFactors f;
-      if (!shares_best_parent(i, j) && m > 0.1 && !shares_known_parent(i, j))
-        f = sib_dyad_factors(i, j, single);
+      if (!shares_best_parent(i, j) && m > 0.1 && !shares_known_parent(i, j)) {
+        const bool paternal = sides(j, 1) > 0.0, maternal = sides(j, 2) > 0.0;
+        const int4 side = paternal && !maternal ? 1 : (maternal && !paternal ? 2 : 0);
+        f = sib_dyad_factors(i, j, single, side);
+      }
       sib_dyad_lines(out, i, j, frac, f);
     }
   }

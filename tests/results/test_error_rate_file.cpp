@@ -4,6 +4,7 @@
 // (tests/results/generators/error_rate_rows.f90 wrote the tables).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -176,6 +177,66 @@ TEST_F(ErrorRateFile, ClosingScreenLines) {
   EXPECT_EQ(o.screen.substr(o.screen.size() - tail.size()), tail);
   EXPECT_EQ(v.blkln.sub(1, 16), "\r" + std::string(15, ' '));
   EXPECT_EQ(lines_of(testing_support::read_text(v.fname + ".ErrorRate")).size(), 11u);
+}
+
+// Error-free data (simulated without errors) read with both input rates 0.01: both estimates
+// are 0 and each upper bound is where the likelihood has fallen by e^2 along its profile. The
+// log likelihood of error-free data falls about in proportion to the number of genotypes times
+// the rate, so four times the families bring each upper bound down to about a quarter (by
+// hand: 2 / slope, the slope four times as steep), and each bound lies where its profile, found
+// by a brute-force scan, has risen by 2.
+TEST_F(ErrorRateFile, ZeroEstimateBoundShrinksWithMoreData) {
+  std::vector<std::vector<double>> upper;
+  for (const int families : {3, 12}) {
+    SCOPED_TRACE(families);
+    reset_all_modules();
+    // Families of 8 at one locus of 6 alleles; a seed whose samples give both estimates 0.
+    Cluster c = test::simulated_families({families, 8, 1, 6, 0.0, 0.0, 2u});
+    for (auto& l : c.loci) {
+      l.droprate = 0.01;
+      l.otherrate = 0.01;
+    }
+    ASSERT_TRUE(test::build_best(c, families));
+    auto& v = variables;
+    v.fulllikelihoodmethodq = 1;
+    errorrateestimate();
+    const auto rows = lines_of(testing_support::read_text(v.fname + ".ErrorRate"));
+    ASSERT_EQ(rows.size(), 2u);
+    const auto f = split(rows[1]);
+    ASSERT_EQ(f.size(), 9u);
+    EXPECT_EQ(f[2], "0.0000");
+    EXPECT_EQ(f[6], "0.0000");
+    upper.push_back({std::stod(f[4]), std::stod(f[8])});
+    // Each printed upper bound against the profile by brute force: the least objective over a
+    // grid of the other rate (steps of 1e-4 up to 0.1) is two units above its value at 0, the
+    // optimum, within what the four printed decimals allow.
+    v.loglerrorrateconst = 0.0;
+    for (int4 i = 1; i <= 2; ++i) {
+      v.rangeerrorrate(1, i) = 0.0;
+      v.rangeerrorrate(2, i) = 1.0;
+    }
+    auto profile = [](int4 r, real8 t) {
+      PowellPoint x;
+      real8 best = 1e300;
+      for (int k = 0; k <= 1000; ++k) {
+        x(r) = t;
+        x(3 - r) = 1e-4 * k;
+        best = std::min(best, loglerrorrate(x));
+      }
+      return best;
+    };
+    for (int4 r = 1; r <= 2; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_NEAR(profile(r, upper.back()[static_cast<size_t>(r - 1)]) - profile(r, 0.0), 2.0, 0.1);
+    }
+  }
+  for (int r = 0; r < 2; ++r) {
+    SCOPED_TRACE(r);
+    const double less = upper[0][static_cast<size_t>(r)], more = upper[1][static_cast<size_t>(r)];
+    EXPECT_GT(more, 0.0);
+    EXPECT_GT(less, 2.5 * more);
+    EXPECT_LT(less, 6.5 * more);
+  }
 }
 
 // A file that cannot be written stops the program with its name; nothing is left under it.

@@ -1,9 +1,11 @@
 // The per-locus estimation against an independent transcription of its steps
 // (tests/results/generators/error_rate_reference.py) on scripted objectives with the same ran2
-// stream: estimates, levels, bounds, evaluation counts and the number of starts. The kind table
-// by hand.
+// stream: estimates, levels, bounds, evaluation counts and the number of starts. The two-rate
+// profile bounds and the kind table by hand.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,16 +105,82 @@ TEST_F(ErrorRateLocus, ReferenceCasesShowTheirPoint) {
   // Both estimates below 0.0001: lower bounds 0 without a search.
   EXPECT_EQ(std::stod(ref.at("corner")[3 + 1]), 0.0);
   EXPECT_EQ(std::stod(ref.at("corner")[3 + 5]), 0.0);
-  // Two rates: a dropout bound within 2.5% of the estimate goes to the box limit (0 and 1);
-  // one rate: the bound found stays.
-  EXPECT_EQ(std::stod(ref.at("snap_two")[3 + 1]), 0.0);
-  EXPECT_EQ(std::stod(ref.at("snap_two")[3 + 2]), 1.0);
+  // A bound close to its estimate stays where it was found, for two rates as for one.
+  EXPECT_GT(std::stod(ref.at("snap_two")[3 + 1]), 0.049);
+  EXPECT_LT(std::stod(ref.at("snap_two")[3 + 2]), 0.051);
   EXPECT_GT(std::stod(ref.at("snap_one")[3 + 1]), 0.049);
   EXPECT_LT(std::stod(ref.at("snap_one")[3 + 2]), 0.051);
   // Starts that never agree: 20 of them, and the level two units above the best value (the
   // drift makes every later start worse, so the best is near the first start's 100).
   EXPECT_EQ(ref.at("drift")[0], "20");
   EXPECT_LT(std::stod(ref.at("drift")[2]), 102.1);
+}
+
+// Two rates: each bound is the rate's profile bound, the furthest value of the rate at which
+// the least objective over the other rate is within 2 of the optimum, derived by hand for
+// quadratic and linear objectives of optimum 100 (level L = the level the step set):
+//   g_two  = 100 + 2000 a^2 + 5000 b^2 + 300 a b (a = x1 - 0.05, b = x2 - 0.01): the other
+//            rate's best is b = -0.03 a, so the profile of x1 is 100 + (2000 - 4.5) a^2; the
+//            best a = -0.075 b gives x2 the profile 100 + (5000 - 11.25) b^2, which at x2 = 0
+//            is still below L: the lower bound is the box limit 0;
+//   g_snap = 100 + 1e7 a^2 + 5000 b^2: separable, 0.05 +- sqrt((L - 100) / 1e7) and
+//            0.01 + sqrt((L - 100) / 5000), lower bound 0;
+//   k (40 x1 + 60 x2) + 100 (estimates 0): the other rate's best is 0, so the upper bounds are
+//            (L - 100) / (40 k) and (L - 100) / (60 k): more information (a larger k) moves
+//            them down in proportion, as it does not for a search that stops at its start.
+TEST_F(ErrorRateLocus, TwoRateBoundsAreProfileBounds) {
+  struct Case {
+    std::string name;
+    real8 hi;
+    std::function<real8(const PowellPoint&)> g;
+    std::function<std::array<real8, 4>(real8)> bounds;  // from the rise d = L - 100
+  };
+  auto corner = [](real8 k) {
+    return [k](const PowellPoint& x) { return 100.0 + k * (40.0 * x(1) + 60.0 * x(2)); };
+  };
+  auto corner_bounds = [](real8 k) {
+    return [k](real8 d) { return std::array<real8, 4>{0.0, d / (40.0 * k), 0.0, d / (60.0 * k)}; };
+  };
+  const std::vector<Case> cases = {
+      {"two", 1.0, test::g_two,
+       [](real8 d) {
+         const real8 a = std::sqrt(d / 1995.5), b = std::sqrt(d / 4988.75);
+         return std::array<real8, 4>{0.05 - a, 0.05 + a, 0.0, 0.01 + b};
+       }},
+      {"two_half", 0.5, test::g_two,
+       [](real8 d) {
+         const real8 a = std::sqrt(d / 1995.5), b = std::sqrt(d / 4988.75);
+         return std::array<real8, 4>{0.05 - a, 0.05 + a, 0.0, 0.01 + b};
+       }},
+      {"snap", 1.0, test::g_snap,
+       [](real8 d) {
+         const real8 a = std::sqrt(d / 1e7), b = std::sqrt(d / 5000.0);
+         return std::array<real8, 4>{0.05 - a, 0.05 + a, 0.0, 0.01 + b};
+       }},
+      {"corner", 1.0, corner(1.0), corner_bounds(1.0)},
+      {"corner_informative", 1.0, corner(4.0), corner_bounds(4.0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto& v = variables;
+    v.idum3 = -1234;
+    ErrorRateEntries e{};
+    for (int4 k = 1; k <= 4; ++k) {
+      e(k) = 0.07;
+      e(k + 4) = 0.02;
+    }
+    test::BoxedObjective f{c.g, 0.0};
+    int4 progress = 0;
+    errorratelocus(1, 3, c.hi, e, std::ref(f), progress);
+    const std::array<real8, 4> want = c.bounds(v.loglerrorrateconst - 100.0);
+    EXPECT_NEAR(e(2), want[0], 2e-6);
+    EXPECT_NEAR(e(3), want[1], 2e-6);
+    EXPECT_NEAR(e(6), want[2], 2e-6);
+    EXPECT_NEAR(e(7), want[3], 2e-6);
+    // The start values stay the input rates.
+    EXPECT_EQ(e(4), 0.07);
+    EXPECT_EQ(e(8), 0.02);
+  }
 }
 
 // The kind of a locus from its input rates (thresholds 1e-8), by hand.

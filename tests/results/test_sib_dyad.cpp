@@ -705,5 +705,80 @@ TEST(SibDyadFactors, KnownParentsExcludeArrangements) {
   reset_all_modules();
 }
 
+// A father known from the input for offspring 1 and assigned by the best configuration to
+// offspring 2 is one sampled parent: the pair are paternal half sibs through him in the best
+// record (weight 1) and unrelated in the second (weight 1/3), so the line carries the share
+// 1 / (4/3) = 0.75 alone, as for two known or two assigned fathers. A factor would weigh the
+// pair by trial families that leave that father out.
+TEST(SibDyadFactors, KnownAndAssignedFatherIsOneSharedParent) {
+  TempWorkDir dir("sibdyadknownassigned");
+  Cluster base = four_offspring(true);
+  Parent f1;
+  f1.candidate = 1;
+  f1.known = true;
+  f1.genotype = {{1, 2}, {2, 3}, {1, 2}};
+  base.fathers = {f1, Parent{}};
+  base.mothers = {Parent{}, Parent{}};
+  base.families = {Family{1, 1, {1}}, Family{2, 2, {2, 3, 4}}};
+  ASSERT_TRUE(prepare_step(base));
+  auto& v = variables;
+  ASSERT_EQ(v.indivparent(1, 1), 1);
+  ASSERT_LE(v.indivparent(2, 1), 0);
+  set_archive({{0.0, {1, 1, 2, 3}, {1, 2, 3, 4}, {}, {0, 1, 0, 0}},
+               {std::log(1.0 / 3.0), {1, 2, 3, 4}, {1, 2, 3, 4}}});
+  ASSERT_EQ(v.btinferparent(2, 1), 1);
+  run_step();
+  EXPECT_EQ(file_text("t.HalfSibDyad"), "OffspringID1,OffspringID2,Probability\nO1,O2, 0.750\n");
+  EXPECT_EQ(file_text("t.FullSibDyad"), "OffspringID1,OffspringID2,Probability\n");
+  const auto hs = records_of<HsRecord>("t.HSDyadUF");
+  ASSERT_EQ(hs.size(), 1u);
+  EXPECT_EQ(hs[0].p, 1.0 / (4.0 / 3.0));
+  expect_files_agree();
+  reset_all_modules();
+}
+
+// Half sibs that the archive holds through the father alone (record 1, weight 1: offspring 1
+// and 2 share the unsampled father; record 2, weight 1/2: unrelated) are weighed by the
+// shared-father arrangement: P = 2/3 x its softmax share among unrelated, full sibs and shared
+// father, each from the brute-force oracle. Through the mother alone, or on both sides, the
+// shared mother is scored as before.
+TEST(SibDyadFactors, OneSidedHalfSibsScoreTheirOwnSide) {
+  TempWorkDir dir("sibdyadside");
+  const Cluster base = four_offspring(true);
+  ASSERT_TRUE(prepare_step(base));
+  const Parent u{};
+  const double h1 = described_with(base, {u}, {u}, {Family{1, 1, {1}}}) +
+                    described_with(base, {u}, {u}, {Family{1, 1, {2}}});
+  const double h2 = described_with(base, {u}, {u}, {Family{1, 1, {1, 2}}});
+  const double hm = described_with(base, {u, u}, {u}, {Family{1, 1, {1}}, Family{2, 1, {2}}});
+  const double hf = described_with(base, {u}, {u, u}, {Family{1, 1, {1}}, Family{1, 2, {2}}});
+  setfamilystruc(4, 2);
+  SingleLogl single;
+  single.value.allocate(Dim(4));
+  single.value.fill(1.0);
+  struct Row {
+    int4 side;
+    int4 third;
+    double factor;
+  };
+  for (const Row& r : {Row{1, 2, softmax({h1, h2, hf}, 2)}, Row{2, 1, softmax({h1, h2, hm}, 2)},
+                       Row{0, 1, softmax({h1, h2, hm}, 2)}}) {
+    SCOPED_TRACE(r.side);
+    const SibFactors f = sib_dyad_factors(1, 2, single, r.side);
+    EXPECT_EQ(f.scored, 3);
+    EXPECT_EQ(f.third, r.third);
+    EXPECT_NEAR(r.third == 2 ? f.father : f.mother, r.factor, 1e-7);
+    EXPECT_EQ(r.third == 2 ? f.mother : f.father, 1.0);
+  }
+  set_archive({{0.0, {1, 1, 2, 3}, {1, 2, 3, 4}}, {std::log(0.5), {1, 2, 3, 4}, {1, 2, 3, 4}}});
+  run_step();
+  const auto hs = lines_of(file_text("t.HalfSibDyad"));
+  ASSERT_EQ(hs.size(), 2u);
+  EXPECT_EQ(hs[1].substr(0, 6), "O1,O2,");
+  EXPECT_NEAR(std::stod(hs[1].substr(6)), 2.0 / 3.0 * softmax({h1, h2, hf}, 2), 0.0005);
+  expect_files_agree();
+  reset_all_modules();
+}
+
 }  // namespace
 }  // namespace kinrad

@@ -206,6 +206,9 @@ struct Likelihoodvar {
   std::vector<int4> infer_obs{};         // (2 x nallparent) observed alleles of each parent
   std::vector<int1> infer_data{};        // (nallparent) 1 when some offspring is typed
   std::vector<int1> infer_diploidoff{};  // (nallparent) 1 when the parent has diploid offspring
+  std::vector<int4> infer_support{};     // genotypes a parent of a lone full-sib family can have
+  std::vector<real8> infer_pairlogl{};   // (support^2) log joint weight of each parent pair
+  std::vector<real8> infer_obsprob{};    // (ng x family size) each offspring's observation
 };
 
 constinit inline Likelihoodvar likelihoodvar{};

@@ -3,7 +3,8 @@
 
 A plain transcription, written from the description of the method rather than from the C++:
 the search stream ran2, Brent's line minimiser, the box-bounded line search, the direction-set
-minimiser and the per-locus estimation steps, run on synthetic objectives whose arithmetic is
+minimiser and the per-locus estimation steps (with two rates, each rate's profile bound: Brent's
+zero finder over the rate, Brent's minimiser over the other rate), run on synthetic objectives whose arithmetic is
 the same in both languages (+, -, *, / and abs in IEEE double precision, in the same order).
 
 Writes tests/results/data/powell_reference.txt and error_rate_reference.txt. Run from the
@@ -313,6 +314,16 @@ def estimate_locus(kind, hi, entries, g, rng, drift=0.0):
                 box[i][1] = hi
             if box[i][0] < 0.0:
                 box[i][0] = 0.0
+        if n == 2:
+            for i in range(n):
+                box[i][0], box[i][1] = 0.0, hi
+            f.level = 0.0
+            for i in range(n):
+                limit = 0.0 if b == 1 else hi
+                entries[est[i] + b] = profile_bound(i, entries[est[i]], limit, level, hi,
+                                                    entries[est[1 - i]], f)
+            f.level = level
+            continue
         runs = []
         for r in range(1, n + 1):
             x = [0.99 * box[i][0] + 0.01 * box[i][1] for i in range(n)]
@@ -337,6 +348,82 @@ def estimate_locus(kind, hi, entries, g, rng, drift=0.0):
         for i in range(n):
             entries[est[i] + b] = bound[i]
     return level, f.count, starts
+
+
+def profile_value(i, t, hi, y, func):
+    """min over the other rate (in [0, hi]) of func with rate i at t; returns (value, its y)."""
+    step = 1e-4
+    x = [0.0, 0.0]
+    x[i] = t
+
+    def at(u):
+        x[1 - i] = u
+        return func(x)
+
+    start = min(max(y, 0.0), hi)
+    if start <= step:
+        f0 = at(0.0)
+        if at(step) >= f0:
+            return f0, 0.0
+        start = step
+    fx, xmin = brent(0.0, start, hi, at, 1e-4)
+    return fx, xmin
+
+
+def profile_bound(i, e, limit, level, hi, y, func):
+    """Brent's zero finder on profile - level between e and limit (to 1e-6)."""
+    xtol, eps = 1e-6, 2.220446049250313e-16
+    if limit == e:
+        return limit
+    state = {"y": y}
+
+    def g(t):
+        v, state["y"] = profile_value(i, t, hi, state["y"], func)
+        return v - level
+
+    a, b = e, limit
+    fa = g(a)
+    if fa >= 0.0:
+        return e
+    fb = g(b)
+    if fb <= 0.0:
+        return limit
+    c, fc = b, fb
+    d = step = b - a
+    for _ in range(100):
+        if (fb > 0.0) == (fc > 0.0):
+            c, fc = a, fa
+            d = step = b - a
+        if abs(fc) < abs(fb):
+            a, b, c = b, c, b
+            fa, fb, fc = fb, fc, fb
+        tol1 = 2.0 * eps * abs(b) + 0.5 * xtol
+        xm = 0.5 * (c - b)
+        if abs(xm) <= tol1 or fb == 0.0:
+            return b
+        if abs(step) >= tol1 and abs(fa) > abs(fb):
+            s = fb / fa
+            if a == c:
+                p = 2.0 * xm * s
+                q = 1.0 - s
+            else:
+                qa, r = fa / fc, fb / fc
+                p = s * (2.0 * xm * qa * (qa - r) - (b - a) * (r - 1.0))
+                q = (qa - 1.0) * (r - 1.0) * (s - 1.0)
+            if p > 0.0:
+                q = -q
+            p = abs(p)
+            if 2.0 * p < min(3.0 * xm * q - abs(tol1 * q), abs(step * q)):
+                step = d
+                d = p / q
+            else:
+                d = step = xm
+        else:
+            d = step = xm
+        a, fa = b, fb
+        b += d if abs(d) > tol1 else (tol1 if xm >= 0.0 else -tol1)
+        fb = g(b)
+    return b
 
 
 def g_two(x):
