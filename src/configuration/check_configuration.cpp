@@ -13,7 +13,7 @@ namespace kinrad {
 
 namespace check_detail {
 
-// 1. The mates of a destination parent of a move inside a cluster do not exceed the maximum.
+// The mates of a destination parent of a move inside a cluster do not exceed the maximum.
 bool max_matings_ok(int4 knownsibside, int4 movekind) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -72,7 +72,7 @@ bool max_matings_ok(int4 knownsibside, int4 movekind) {
   return true;
 }
 
-// 2. Selfing and monogamy among the moving offspring of a one-pool species.
+// Selfing and monogamy among the moving offspring of a one-pool species.
 bool monoecious_rows_ok() {
   auto& v = variables;
   auto& av = annealvariables;
@@ -111,7 +111,7 @@ bool monoecious_rows_ok() {
   return true;
 }
 
-// 3. Candidates listed in both sexes, and candidates who are offspring: no parent of its own
+// Candidates listed in both sexes, and candidates who are offspring: no parent of its own
 // parent or of its own grandparent.
 bool cross_listed_ok(Restore& restore) {
   auto& v = variables;
@@ -167,7 +167,7 @@ bool cross_listed_ok(Restore& restore) {
   return ok;
 }
 
-// 4. An offspring whose parent is an offspring does not share its other parent with it.
+// An offspring whose parent is an offspring does not share its other parent with it.
 bool parent_not_sib_ok() {
   auto& v = variables;
   auto& av = annealvariables;
@@ -233,7 +233,7 @@ bool parent_not_sib_ok() {
   return true;
 }
 
-// 5. No individual becomes its own ancestor. The parent-offspring table holds the proposal's
+// No individual becomes its own ancestor. The parent-offspring table holds the proposal's
 // entries while the ancestry is walked upward from the offspring of the table's list and from
 // every changed offspring; each offspring is walked once (marks 1 on the path, 2 done), and a
 // walk that meets an offspring on its own path has found a loop of any length.

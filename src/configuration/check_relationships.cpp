@@ -35,7 +35,7 @@ bool in_list(const FArray<int4, 1>& list, int4 m, int4 x) {
 
 }  // namespace
 
-// 6. Known sibships stay whole and apart.
+// Known sibships stay whole and apart.
 bool known_sibships_ok(int1 wholesibshipsex) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -95,7 +95,7 @@ bool known_sibships_ok(int1 wholesibshipsex) {
   return true;
 }
 
-// 7. Known parents are kept, and every touched family has one parent who has one family.
+// Known parents are kept, and every touched family has one parent who has one family.
 bool known_parents_ok(Restore& restore) {
   auto& v = variables;
   auto& av = annealvariables;
@@ -166,7 +166,7 @@ bool known_parents_ok(Restore& restore) {
   return true;
 }
 
-// 8. Offspring of an excluded sibship do not meet in one family.
+// Offspring of an excluded sibship do not meet in one family.
 bool excluded_sibships_ok() {
   auto& v = variables;
   auto& av = annealvariables;
@@ -186,7 +186,7 @@ bool excluded_sibships_ok() {
   return true;
 }
 
-// 9. Offspring whose known parents conflict with an exclusion do not meet in one family.
+// Offspring whose known parents conflict with an exclusion do not meet in one family.
 bool parent_conflicts_ok() {
   auto& v = variables;
   auto& av = annealvariables;

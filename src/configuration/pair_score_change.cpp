@@ -433,146 +433,154 @@ void calculatepairloglmonogamy(real8* out, real8 bound) {
   out[1] += nO <= mD ? cross(nO, O, mD, D) : cross(mD, D, nO, O);
 }
 
-void calculatedhpairlogl(real8* out, int4 n) {
+namespace {
+
+// The offspring pairs of an individual move in a haplodiploid sample: the entries in their
+// classes, the candidates, and the changed relation of each moving entry with every candidate
+// after it. Returns the number of entries (the parent terms walk them again).
+int4 haploid_offspring_pairs(real8* out, int4 n) {
   auto& v = variables;
   auto& av = annealvariables;
   auto& w = configuration_work.pair_score;
   const int4 ns = v.smplsize;
-  const bool family = av.movingtype == 2;
-  if (family && v.allcandidate < 1) return;
-  int4 ne = 0;
-  if (!family) {
-    // Entries: indivloc1 rows, then indivloc2 rows; list 3 rows are the moving ones.
-    const int4 n1 = av.numindiv(1);
-    ne = std::min(n, n1 + av.numindiv(2));
-    fit(w.eo, ne);
-    fit(w.ec1, ne);
-    fit(w.ec2, ne);
-    fit(w.ep1, ne);
-    fit(w.ep2, ne);
-    fit(w.gcode, ne);  // 1 for a moving entry
-    fit(w.cls, ne);
-    std::fill(w.gcode.begin(), w.gcode.begin() + ne, 0);
-    for (int4 e = 0; e < ne; ++e) {
-      const bool one = e < n1;
-      const FArray<int4, 2>& t = one ? av.indivloc1 : av.indivloc2;
-      const int4 r = one ? e + 1 : e + 1 - n1;
-      const int4 o = t(r, 4);
-      const auto u = static_cast<std::size_t>(e);
-      w.eo[u] = o;
-      w.ec1[u] = v.crindivloc(o, 1);
-      w.ec2[u] = v.crindivloc(o, 2);
-      w.ep1[u] = t(r, 1);
-      w.ep2[u] = t(r, 2);
-    }
-    for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
-      const int4 e = n1 + av.indivlocidx(k, 3) - 1;
-      if (e < ne) w.gcode[static_cast<std::size_t>(e)] = 1;
-    }
-    // Classes: moving diploid, moving haploid, other diploid, other haploid.
-    const auto cls = [&](int4 e) {
-      const auto u = static_cast<std::size_t>(e);
-      const bool dip = v.offploid(w.eo[u]) == 2;
-      return w.gcode[u] == 1 ? (dip ? 0 : 1) : (dip ? 2 : 3);
-    };
-    if (ns <= 10 * ne) {
-      int4 pos = 0;
-      for (int4 c = 0; c < 4; ++c)
-        for (int4 e = 0; e < ne; ++e)
-          if (cls(e) == c) w.cls[static_cast<std::size_t>(pos++)] = e;
-    } else {
-      // Offspring order within each class.
-      std::iota(w.cls.begin(), w.cls.begin() + ne, 0);
-      std::sort(w.cls.begin(), w.cls.begin() + ne, [&](int4 a, int4 b) {
-        static constexpr int4 k[4] = {10, 9, 2, 1};
-        const int8 ka = w.eo[static_cast<std::size_t>(a)] - static_cast<int8>(k[cls(a)]) * (ns + 1);
-        const int8 kb = w.eo[static_cast<std::size_t>(b)] - static_cast<int8>(k[cls(b)]) * (ns + 1);
-        return ka < kb;
-      });
-    }
-    // Candidates: the moving entries and every entry with a current id among the ids, current
-    // or proposed, of the moving ones (one mark table for the ids of both columns).
-    int4 maxid = 0;
-    for (int4 e = 0; e < ne; ++e) {
-      const auto u = static_cast<std::size_t>(e);
-      maxid = std::max({maxid, w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]});
-    }
-    fit(w.mark, std::max(maxid, ns));
-    for (int4 e = 0; e < ne; ++e) {
-      const auto u = static_cast<std::size_t>(e);
-      if (w.gcode[u] != 1) continue;
-      for (int4 id : {w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]})
-        w.mark[static_cast<std::size_t>(id)] = 1;
-    }
-    fit(w.run, ne);
-    int4 ncand = 0;
-    for (int4 q = 0; q < ne; ++q) {
-      const int4 e = w.cls[static_cast<std::size_t>(q)];
-      const auto u = static_cast<std::size_t>(e);
-      if (w.gcode[u] == 1 || w.mark[static_cast<std::size_t>(w.ec1[u])] != 0 ||
-          w.mark[static_cast<std::size_t>(w.ec2[u])] != 0)
-        w.run[static_cast<std::size_t>(ncand++)] = q;  // positions in class order
-    }
-    for (int4 e = 0; e < ne; ++e) {
-      const auto u = static_cast<std::size_t>(e);
-      for (int4 id : {w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]})
-        w.mark[static_cast<std::size_t>(id)] = 0;
-    }
-    // Relations of each moving entry x with every candidate y after it in class order.
-    fit(w.cnt, ns);
-    const auto relation = [&](bool dx, bool dy, int4 x1, int4 x2, int4 y1, int4 y2) {
-      if (dx && dy) return x1 == y1 ? (x2 == y2 ? 1 : 2) : (x2 == y2 ? 3 : 4);
-      if (!dx && !dy) return x2 == y2 ? 1 : 4;
-      return x2 == y2 ? 3 : 4;
-    };
-    const auto term = [&](int4 r, int4 y, int4 x) -> real8 {
-      switch (r) {
-        case 1:
-          return prbfspair(y, x);
-        case 2:
-          return prbhspair(y, x);
-        default:
-          return prbmhsibpair(y, x);
-      }
-    };
-    for (int4 a = 0; a < ncand; ++a) {
-      const int4 qa = w.run[static_cast<std::size_t>(a)];
-      const auto ux = static_cast<std::size_t>(w.cls[static_cast<std::size_t>(qa)]);
-      if (w.gcode[ux] != 1) continue;
-      const int4 x = w.eo[ux];
-      const bool dx = v.offploid(x) == 2;
-      for (int4 b = a + 1; b < ncand; ++b) {
-        const auto uy = static_cast<std::size_t>(
-            w.cls[static_cast<std::size_t>(w.run[static_cast<std::size_t>(b)])]);
-        const int4 y = w.eo[uy];
-        const bool dy = v.offploid(y) == 2;
-        const int4 r1 = relation(dx, dy, w.ec1[ux], w.ec2[ux], w.ec1[uy], w.ec2[uy]);
-        const int4 r2 = relation(dx, dy, w.ep1[ux], w.ep2[ux], w.ep1[uy], w.ep2[uy]);
-        if (r1 == r2) continue;
-        if (r1 != 4 && r2 != 4) {
-          const real8 d = term(std::min(r1, r2), y, x) - term(std::max(r1, r2), y, x);
-          out[r1 < r2 ? 0 : 1] += d;
-        } else if (r1 < r2) {
-          out[0] += term(r1, y, x);
-          --w.cnt[static_cast<std::size_t>(x)];
-          --w.cnt[static_cast<std::size_t>(y)];
-        } else {
-          out[1] += term(r2, y, x);
-          ++w.cnt[static_cast<std::size_t>(x)];
-          ++w.cnt[static_cast<std::size_t>(y)];
-        }
-      }
-    }
-    real8 singles = 0.0;
-    for (int4 e = 0; e < ne; ++e) {
-      const int4 o = w.eo[static_cast<std::size_t>(e)];
-      singles += w.cnt[static_cast<std::size_t>(o)] * v.indivlogl(o);
-      w.cnt[static_cast<std::size_t>(o)] = 0;
-    }
-    out[0] += singles;
-    if (v.allcandidate < 1) return;
+  // Entries: indivloc1 rows, then indivloc2 rows; list 3 rows are the moving ones.
+  const int4 n1 = av.numindiv(1);
+  const int4 ne = std::min(n, n1 + av.numindiv(2));
+  fit(w.eo, ne);
+  fit(w.ec1, ne);
+  fit(w.ec2, ne);
+  fit(w.ep1, ne);
+  fit(w.ep2, ne);
+  fit(w.gcode, ne);  // 1 for a moving entry
+  fit(w.cls, ne);
+  std::fill(w.gcode.begin(), w.gcode.begin() + ne, 0);
+  for (int4 e = 0; e < ne; ++e) {
+    const bool one = e < n1;
+    const FArray<int4, 2>& t = one ? av.indivloc1 : av.indivloc2;
+    const int4 r = one ? e + 1 : e + 1 - n1;
+    const int4 o = t(r, 4);
+    const auto u = static_cast<std::size_t>(e);
+    w.eo[u] = o;
+    w.ec1[u] = v.crindivloc(o, 1);
+    w.ec2[u] = v.crindivloc(o, 2);
+    w.ep1[u] = t(r, 1);
+    w.ep2[u] = t(r, 2);
   }
+  for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
+    const int4 e = n1 + av.indivlocidx(k, 3) - 1;
+    if (e < ne) w.gcode[static_cast<std::size_t>(e)] = 1;
+  }
+  // Classes: moving diploid, moving haploid, other diploid, other haploid.
+  const auto cls = [&](int4 e) {
+    const auto u = static_cast<std::size_t>(e);
+    const bool dip = v.offploid(w.eo[u]) == 2;
+    return w.gcode[u] == 1 ? (dip ? 0 : 1) : (dip ? 2 : 3);
+  };
+  if (ns <= 10 * ne) {
+    int4 pos = 0;
+    for (int4 c = 0; c < 4; ++c)
+      for (int4 e = 0; e < ne; ++e)
+        if (cls(e) == c) w.cls[static_cast<std::size_t>(pos++)] = e;
+  } else {
+    // Offspring order within each class.
+    std::iota(w.cls.begin(), w.cls.begin() + ne, 0);
+    std::sort(w.cls.begin(), w.cls.begin() + ne, [&](int4 a, int4 b) {
+      static constexpr int4 k[4] = {10, 9, 2, 1};
+      const int8 ka = w.eo[static_cast<std::size_t>(a)] - static_cast<int8>(k[cls(a)]) * (ns + 1);
+      const int8 kb = w.eo[static_cast<std::size_t>(b)] - static_cast<int8>(k[cls(b)]) * (ns + 1);
+      return ka < kb;
+    });
+  }
+  // Candidates: the moving entries and every entry with a current id among the ids, current
+  // or proposed, of the moving ones (one mark table for the ids of both columns).
+  int4 maxid = 0;
+  for (int4 e = 0; e < ne; ++e) {
+    const auto u = static_cast<std::size_t>(e);
+    maxid = std::max({maxid, w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]});
+  }
+  fit(w.mark, std::max(maxid, ns));
+  for (int4 e = 0; e < ne; ++e) {
+    const auto u = static_cast<std::size_t>(e);
+    if (w.gcode[u] != 1) continue;
+    for (int4 id : {w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]})
+      w.mark[static_cast<std::size_t>(id)] = 1;
+  }
+  fit(w.run, ne);
+  int4 ncand = 0;
+  for (int4 q = 0; q < ne; ++q) {
+    const int4 e = w.cls[static_cast<std::size_t>(q)];
+    const auto u = static_cast<std::size_t>(e);
+    if (w.gcode[u] == 1 || w.mark[static_cast<std::size_t>(w.ec1[u])] != 0 ||
+        w.mark[static_cast<std::size_t>(w.ec2[u])] != 0)
+      w.run[static_cast<std::size_t>(ncand++)] = q;  // positions in class order
+  }
+  for (int4 e = 0; e < ne; ++e) {
+    const auto u = static_cast<std::size_t>(e);
+    for (int4 id : {w.ec1[u], w.ec2[u], w.ep1[u], w.ep2[u]})
+      w.mark[static_cast<std::size_t>(id)] = 0;
+  }
+  // Relations of each moving entry x with every candidate y after it in class order.
+  fit(w.cnt, ns);
+  const auto relation = [&](bool dx, bool dy, int4 x1, int4 x2, int4 y1, int4 y2) {
+    if (dx && dy) return x1 == y1 ? (x2 == y2 ? 1 : 2) : (x2 == y2 ? 3 : 4);
+    if (!dx && !dy) return x2 == y2 ? 1 : 4;
+    return x2 == y2 ? 3 : 4;
+  };
+  const auto term = [&](int4 r, int4 y, int4 x) -> real8 {
+    switch (r) {
+      case 1:
+        return prbfspair(y, x);
+      case 2:
+        return prbhspair(y, x);
+      default:
+        return prbmhsibpair(y, x);
+    }
+  };
+  for (int4 a = 0; a < ncand; ++a) {
+    const int4 qa = w.run[static_cast<std::size_t>(a)];
+    const auto ux = static_cast<std::size_t>(w.cls[static_cast<std::size_t>(qa)]);
+    if (w.gcode[ux] != 1) continue;
+    const int4 x = w.eo[ux];
+    const bool dx = v.offploid(x) == 2;
+    for (int4 b = a + 1; b < ncand; ++b) {
+      const auto uy = static_cast<std::size_t>(
+          w.cls[static_cast<std::size_t>(w.run[static_cast<std::size_t>(b)])]);
+      const int4 y = w.eo[uy];
+      const bool dy = v.offploid(y) == 2;
+      const int4 r1 = relation(dx, dy, w.ec1[ux], w.ec2[ux], w.ec1[uy], w.ec2[uy]);
+      const int4 r2 = relation(dx, dy, w.ep1[ux], w.ep2[ux], w.ep1[uy], w.ep2[uy]);
+      if (r1 == r2) continue;
+      if (r1 != 4 && r2 != 4) {
+        const real8 d = term(std::min(r1, r2), y, x) - term(std::max(r1, r2), y, x);
+        out[r1 < r2 ? 0 : 1] += d;
+      } else if (r1 < r2) {
+        out[0] += term(r1, y, x);
+        --w.cnt[static_cast<std::size_t>(x)];
+        --w.cnt[static_cast<std::size_t>(y)];
+      } else {
+        out[1] += term(r2, y, x);
+        ++w.cnt[static_cast<std::size_t>(x)];
+        ++w.cnt[static_cast<std::size_t>(y)];
+      }
+    }
+  }
+  real8 singles = 0.0;
+  for (int4 e = 0; e < ne; ++e) {
+    const int4 o = w.eo[static_cast<std::size_t>(e)];
+    singles += w.cnt[static_cast<std::size_t>(o)] * v.indivlogl(o);
+    w.cnt[static_cast<std::size_t>(o)] = 0;
+  }
+  out[0] += singles;
+  return ne;
+}
 
+// The parent terms of a haplodiploid move, per sex; ne entries of an individual move (0 for a
+// family move) give the known parents their offspring gain or lose.
+void haploid_parent_terms(real8* out, int4 ne, bool family) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& w = configuration_work.pair_score;
+  const int4 ns = v.smplsize;
   // Parent terms, per sex: the change-list entries (diploid offspring only for sex 1), then,
   // for an individual move in a sex with known parents, the known parents that entries gain
   // or lose with the family they leave or join.
@@ -633,6 +641,16 @@ void calculatedhpairlogl(real8* out, int4 n) {
       if (w.panew[uq] > 0) out[1] += po_term(o, w.panew[uq], s, false);
     }
   }
+}
+
+}  // namespace
+
+void calculatedhpairlogl(real8* out, int4 n) {
+  const bool family = annealvariables.movingtype == 2;
+  if (family && variables.allcandidate < 1) return;
+  const int4 ne = family ? 0 : haploid_offspring_pairs(out, n);
+  if (variables.allcandidate < 1) return;
+  haploid_parent_terms(out, ne, family);
 }
 
 }  // namespace kinrad
