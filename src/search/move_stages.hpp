@@ -8,6 +8,10 @@
 //   decide_move     scoring and acceptance, then the accepted proposal applied to the current
 //                   configuration or the refused one undone (Verdict).
 // A stage that returns false sends the iteration back to a new choice (a retry).
+// Files: move_choice*.cpp and find_host_family.cpp the choice (its destination family, its
+// locus split, the destination parents inside a cluster); proposal.cpp and its companions the
+// proposal; move_verdict_*.cpp the verdict (score, screens, windows, apply); the iteration body
+// that calls the three sits in temperature_loop.cpp.
 #include <array>
 #include <vector>
 

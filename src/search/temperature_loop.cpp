@@ -34,6 +34,14 @@ void bump_joint(int4& counter, RunState& rs) {
 
 }  // namespace
 
+// The iteration body of the program: choice, proposal, verdict; a stage that refuses sends
+// the iteration back to a new choice.
+MoveOutcome move_body(RunState& rs) {
+  if (!choose_move(rs)) return MoveOutcome::refused;
+  if (!build_proposal(rs)) return MoveOutcome::refused;
+  return decide_move(rs);
+}
+
 void count_scored(RunState& rs) {
   ++rs.cp.nfail1;
   ++rs.cp.nfail2;
