@@ -158,6 +158,9 @@ struct Verdict {
 // The three stages.
 bool choose_move(RunState& rs);
 bool build_proposal(RunState& rs);
+// The proposed family and selfer counts and log prior of an admitted proposal (its parents
+// written, family = a family move).
+void proposed_counts_and_prior(RunState& rs, bool family);
 // Puts back everything an admitted proposal changed (for one that is not accepted).
 void undo_proposal(RunState& rs);
 // Scores the admitted proposal, then applies or undoes it; completed, or end_run when the
