@@ -190,6 +190,32 @@ void allocate_work_arrays();
 // likelihoods in hand): candidate terms, sibship sizes, prior and likelihood into rs.cp and
 // crloglikelihood, and its best copy; an impossible configuration is the error stop.
 void score_initial_configuration(RunState& rs);
+// The buffers of search_work at the sample's full need, taken before the first move.
+void size_search_work(RunState& rs);
+// The sex fixed as one known sibship of the whole sample and the sexes whose sibships the
+// data or monogamy fix.
+void sibship_sexes(RunState& rs);
+// 1 when the Mendelian trio screen of the pairwise search is worth running.
+int4 trio_check_wanted();
+// Single-offspring likelihoods and, with selfing, each offspring's prior chance of selfing.
+void single_offspring_terms(RunState& rs);
+// The selfing count of the configuration and the stop for selfing without inbreeding.
+void selfing_check(RunState& rs, bool fresh);
+// True when known parents fix every offspring's parents: nothing to search.
+bool configuration_fixed();
+// The restore from the checkpoints; true when the run goes on from the restored state,
+// cutshort when the restored run had already ended.
+bool restore(RunState& rs, int4& firstq, bool& cutshort);
+// What follows from the configuration in hand, after a restore as after a fresh start: the
+// unassigned candidates, cluster tables, parent-offspring lists and the schedule.
+void finish_setup(RunState& rs, int4 iround, bool fresh);
+// The run's constants, work arrays, buffers, genotype frequencies, single-offspring terms and
+// start file, before any configuration.
+void prepare_call(RunState& rs, int4 iround);
+// A fresh start: the initial configuration (an empty archive for a later round).
+void fresh_start(RunState& rs, int4 firstq);
+// The configuration in hand scored (for a fresh start also its best copy).
+void score_start(RunState& rs, bool fresh);
 void firstconfig(FStatic<int4, 1, 4>& curnumassign);
 real8 newewenprior(const FStatic<int2, 1, 2>& numsizeclass);
 void resetknownsib(int4& splitside);
