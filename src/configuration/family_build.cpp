@@ -153,6 +153,62 @@ void build_one_family(int4 nrow, int4 wantclusterid) {
   if (wantclusterid > 0) write_cluster_ids(nrow);
 }
 
+// The member rows of the seed's component: a breadth-first search from window father seedw
+// over parent -> rows, which finds the fathers and mothers joined by offspring (in one parent
+// pool, with shared numbering: the individuals joined by offspring).
+void mark_component(int4 nrow, int4 k1, int4 k2, int4 seedw, bool pool) {
+  auto& w = configuration_work.family;
+  const int4 nodes = pool ? k1 : k1 + k2;
+  const int4 shift = pool ? 0 : k1;
+  fit(w.adjloc, nodes);
+  fit(w.adjrow, 2 * nrow);
+  fit(w.seen, nodes);
+  fit(w.queue, nodes);
+  std::fill_n(w.adjloc.begin(), nodes + 1, 0);
+  std::fill_n(w.seen.begin(), nodes + 1, 0);
+  for (int4 j = 1; j <= nrow; ++j) {
+    const int4 a = w.pid1[j];
+    const int4 b = w.pid2[j] + shift;
+    ++w.adjloc[a];
+    if (b != a) ++w.adjloc[b];
+  }
+  int4 sum = 0;
+  for (int4 x = 1; x <= nodes; ++x) {
+    const int4 c = w.adjloc[x];
+    w.adjloc[x] = sum;
+    sum += c;
+  }
+  for (int4 j = 1; j <= nrow; ++j) {
+    const int4 a = w.pid1[j];
+    const int4 b = w.pid2[j] + shift;
+    w.adjrow[++w.adjloc[a]] = j;
+    if (b != a) w.adjrow[++w.adjloc[b]] = j;
+  }
+  // adjloc[x] is now the last position of node x's rows; node x starts after adjloc[x - 1].
+  int4 head = 0;
+  int4 tail = 0;
+  w.queue[++tail] = seedw;
+  w.seen[seedw] = 1;
+  while (head < tail) {
+    const int4 x = w.queue[++head];
+    for (int4 t = w.adjloc[x - 1] + 1; t <= w.adjloc[x]; ++t) {
+      const int4 j = w.adjrow[t];
+      if (w.memb[j]) continue;
+      w.memb[j] = 1;
+      const int4 a = w.pid1[j];
+      const int4 b = w.pid2[j] + shift;
+      if (!w.seen[a]) {
+        w.seen[a] = 1;
+        w.queue[++tail] = a;
+      }
+      if (!w.seen[b]) {
+        w.seen[b] = 1;
+        w.queue[++tail] = b;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsize,
@@ -233,55 +289,7 @@ void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsiz
   } else if (seed == 0 || takeall != 0) {
     std::fill_n(w.memb.begin() + 1, nrow, 1);
   } else if (seedw > 0) {
-    const int4 nodes = pool ? k1 : k1 + k2;
-    const int4 shift = pool ? 0 : k1;
-    fit(w.adjloc, nodes);
-    fit(w.adjrow, 2 * nrow);
-    fit(w.seen, nodes);
-    fit(w.queue, nodes);
-    std::fill_n(w.adjloc.begin(), nodes + 1, 0);
-    std::fill_n(w.seen.begin(), nodes + 1, 0);
-    for (int4 j = 1; j <= nrow; ++j) {
-      const int4 a = w.pid1[j];
-      const int4 b = w.pid2[j] + shift;
-      ++w.adjloc[a];
-      if (b != a) ++w.adjloc[b];
-    }
-    int4 sum = 0;
-    for (int4 x = 1; x <= nodes; ++x) {
-      const int4 c = w.adjloc[x];
-      w.adjloc[x] = sum;
-      sum += c;
-    }
-    for (int4 j = 1; j <= nrow; ++j) {
-      const int4 a = w.pid1[j];
-      const int4 b = w.pid2[j] + shift;
-      w.adjrow[++w.adjloc[a]] = j;
-      if (b != a) w.adjrow[++w.adjloc[b]] = j;
-    }
-    // adjloc[x] is now the last position of node x's rows; node x starts after adjloc[x - 1].
-    int4 head = 0;
-    int4 tail = 0;
-    w.queue[++tail] = seedw;
-    w.seen[seedw] = 1;
-    while (head < tail) {
-      const int4 x = w.queue[++head];
-      for (int4 t = w.adjloc[x - 1] + 1; t <= w.adjloc[x]; ++t) {
-        const int4 j = w.adjrow[t];
-        if (w.memb[j]) continue;
-        w.memb[j] = 1;
-        const int4 a = w.pid1[j];
-        const int4 b = w.pid2[j] + shift;
-        if (!w.seen[a]) {
-          w.seen[a] = 1;
-          w.queue[++tail] = a;
-        }
-        if (!w.seen[b]) {
-          w.seen[b] = 1;
-          w.queue[++tail] = b;
-        }
-      }
-    }
+    mark_component(nrow, k1, k2, seedw, pool);
   }
   assert(seed == 0 || dmono || takeall != 0 || seedw > 0);
 

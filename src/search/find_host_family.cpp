@@ -1,61 +1,17 @@
-// Where the moving offspring goes inside one cluster (its destination father and mother), and
-// the locus the move choice splits a full-sib family at.
+// Where the moving offspring goes inside one cluster: its destination father and mother.
 #include <algorithm>
 #include <cmath>
 
 #include "core/modules.hpp"
-#include "core/modules/run_memos.hpp"
 #include "search/move_choice.hpp"
+#include "search/move_choice_internal.hpp"
 #include "search/search_internal.hpp"
 
 namespace kinrad {
 
+using namespace move_choice_parts;
+
 namespace {
-
-inline real8 u() { return choice_draw(); }
-inline int4 pick(int4 n, real8 x) { return static_cast<int4>(static_cast<real8>(n) * x + 1.0); }
-inline int4 side_of(real8 x) { return static_cast<int4>(std::lround(x)) + 1; }
-
-// One side's picture of the searched cluster (side 1: the own cluster, side 2: another).
-struct Side {
-  int4 mode = 1;
-  int4 n[3] = {0, 0, 0};
-  int4 nfam = 0;
-  int4 parent(int4 f, int4 s) const {
-    const auto& av = annealvariables;
-    return mode == 1 ? av.familyidx1((s - 1) * nfam + f) : av.familyidx2(f, s);
-  }
-  int4 id(int4 s, int4 pos) const {
-    const auto& av = annealvariables;
-    const int4 j = (s - 1) * n[1] + pos;
-    return mode == 1 ? av.parentidx1(j) : av.parentidx2(j);
-  }
-  int4 size(int4 f) const {
-    const auto& av = annealvariables;
-    return mode == 1 ? av.numfamilymember1(f) : av.numfamilymember2(f);
-  }
-  int4 member(int4 f, int4 t) const {
-    const auto& av = annealvariables;
-    return mode == 1 ? av.familymember1(av.sibloc1(f) + t)
-                     : av.familymember2(av.familymemberloc2(f) + t);
-  }
-  // The position of id among the parents of role s, n(s) + 1 when it is not one of them.
-  int4 position(int4 s, int4 x) const {
-    for (int4 k = 1; k <= n[s]; ++k)
-      if (id(s, k) == x) return k;
-    return n[s] + 1;
-  }
-};
-
-Side side_of_mode(int4 mode) {
-  const auto& av = annealvariables;
-  Side sd;
-  sd.mode = mode;
-  sd.n[1] = mode == 1 ? av.nparent1(1) : av.nparent2(1);
-  sd.n[2] = mode == 1 ? av.nparent1(2) : av.nparent2(2);
-  sd.nfam = mode == 1 ? av.numberfsfamily1 : av.numberfsfamily2;
-  return sd;
-}
 
 // Whether the pair (a in role 1, b in role 2) is a full-sib family of the side.
 bool pair_is_family(const Side& sd, int4 a, int4 b) {
@@ -379,65 +335,6 @@ void findhostfamilyid(RunState& rs, int4 mode, FStatic<int4, 1, 3>& crrtpos) {
     return;
   }
   crrtpos(2) = -1;
-}
-
-void findlocus(RunState& rs, int4 cluster, int4 sw, int4& partner, int2& g, int4& locus) {
-  const auto& v = variables;
-  const auto& av = annealvariables;
-  (void)rs;
-  const int4 nl = v.numloci23;
-  if (run_memos.domlociprb < 0.0) {
-    const int4 nd = v.locusdom.allocated() ? v.locusdom(0) : 0;
-    run_memos.domlociprb = static_cast<real8>(nd) / static_cast<real8>(2 * (nl - nd) + nd);
-  }
-  const auto& hf = av.hostfamily;
-  int4 mate = 0;
-  if (partner == 1 && hf(1) <= v.crnumfamily(1) && hf(2) <= v.crnumfamily(2)) {
-    int4 fam = 0;
-    int4 mode = 0;
-    if (hf(3) != cluster && sw >= 1)
-      mode = 2;
-    else if (hf(3) == cluster)
-      mode = 1;
-    if (mode != 0) {
-      const Side sd = side_of_mode(mode);
-      for (int4 f = 1; f <= sd.nfam && fam == 0; ++f)
-        if (sd.id(1, sd.parent(f, 1)) == hf(1) && sd.id(2, sd.parent(f, 2)) == hf(2)) fam = f;
-      if (fam != 0) {
-        const int4 count = sd.size(fam);
-        mate = count == 1 ? sd.member(fam, 1) : sd.member(fam, pick(count, u()));
-      }
-    }
-  }
-  partner = mate;
-  const int4 mi = av.moveindiv;
-  const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
-  for (;;) {
-    const int4 l = pick(nl, u());
-    bool dominant = false;
-    if (l > n2) {
-      locus = v.locus3(l - n2);
-    } else {
-      locus = v.locus2(l);
-      dominant = v.dominantmarker(locus) == 1;
-      if (dominant && run_memos.domlociprb < 0.9999 && !(u() <= run_memos.domlociprb)) continue;
-    }
-    g = offspring_genotype(mi, locus);
-    if (g < 1) continue;
-    if (mate == 0) return;
-    const int2 g2 = offspring_genotype(mate, locus);
-    if (g2 == g) return;
-    const real8 x = u();
-    if (dominant) {
-      if (x < 0.1) return;
-      continue;
-    }
-    const auto& gid = v.genotypeid;
-    const int4 a1 = gid(1, g), a2 = gid(2, g);
-    const int4 b1 = g2 > 0 ? gid(1, g2) : -1, b2 = g2 > 0 ? gid(2, g2) : -1;
-    const bool share = a1 == b1 || a1 == b2 || a2 == b1 || a2 == b2;
-    if (x < (share ? 0.5 : 0.25)) return;
-  }
 }
 
 }  // namespace kinrad

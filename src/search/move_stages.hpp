@@ -8,6 +8,10 @@
 //   decide_move     scoring and acceptance, then the accepted proposal applied to the current
 //                   configuration or the refused one undone (Verdict).
 // A stage that returns false sends the iteration back to a new choice (a retry).
+// Files: move_choice*.cpp and find_host_family.cpp the choice (its destination family, its
+// locus split, the destination parents inside a cluster); proposal.cpp and its companions the
+// proposal; move_verdict_*.cpp the verdict (score, screens, windows, apply); the iteration body
+// that calls the three sits in temperature_loop.cpp.
 #include <array>
 #include <vector>
 
@@ -154,6 +158,9 @@ struct Verdict {
 // The three stages.
 bool choose_move(RunState& rs);
 bool build_proposal(RunState& rs);
+// The proposed family and selfer counts and log prior of an admitted proposal (its parents
+// written, family = a family move).
+void proposed_counts_and_prior(RunState& rs, bool family);
 // Puts back everything an admitted proposal changed (for one that is not accepted).
 void undo_proposal(RunState& rs);
 // Scores the admitted proposal, then applies or undoes it; completed, or end_run when the

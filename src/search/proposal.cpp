@@ -1,7 +1,7 @@
 // The second stage of a move: the chosen move written as the rows of the proposed
 // configuration, its parents proposed and checked, and for an admissible proposal everything
 // the acceptance test compares (candidate term, counts, log prior); and the undo of an admitted
-// proposal that is not accepted.
+// proposal that is not accepted (proposal_undo.cpp).
 //
 // Rows of a move (move tables of annealvariables): indivloc2 holds the destination side, list 3
 // the moving offspring with their proposed ids, list 2 the other destination-side rows;
@@ -160,7 +160,7 @@ int4 list_families(const MoveChoice& ch) {
   return nlisted;
 }
 
-// Step 1: who of the moving offspring's full-sib family travels with it, into movelist (movers
+// Who of the moving offspring's full-sib family travels with it, into movelist (movers
 // negated), when the move choice did not settle it.
 void draw_travellers(RunState& rs) {
   const auto& v = variables;
@@ -353,64 +353,6 @@ void rows_other_cluster(RunState& rs, int4 nlisted) {
   if (ch.movekind == 2) rows_destination_families();
 }
 
-// Step 7 when the move honours a known sibship: families met at present less families met as
-// proposed, over the rows of both sides.
-int4 family_count_change(int4 s) {
-  const auto& v = variables;
-  auto& av = annealvariables;
-  auto& now = av.selectedprntidxq1;
-  auto& prop = av.selectedprntidxq2;
-  int4 a = 0, b = 0;
-  const auto visit = [&](const FArray<int4, 2>& t, int4 rows) {
-    for (int4 r = 1; r <= rows; ++r) {
-      const int4 o = t(r, 4);
-      const int4 f = v.crindivloc(o, s);
-      const int4 g = t(r, s);
-      if (f > 0 && now(f) == 0) {
-        now(f) = 1;
-        av.indivloc3(++a, 1) = f;
-      }
-      if (g > 0 && prop(g) == 0) {
-        prop(g) = 1;
-        av.indivloc3(++b, 2) = g;
-      }
-    }
-  };
-  visit(av.indivloc2, av.numindiv(2));
-  visit(av.indivloc1, av.numindiv(1));
-  for (int4 k = 1; k <= a; ++k) now(av.indivloc3(k, 1)) = 0;
-  for (int4 k = 1; k <= b; ++k) prop(av.indivloc3(k, 2)) = 0;
-  return b - a;
-}
-
-// One parent pool: each touched id that disappears from the rows counts -1, each that appears
-// +1 (the rows hold every offspring of a touched id).
-int4 pool_family_change() {
-  const auto& v = variables;
-  const auto& av = annealvariables;
-  std::array<int4, 4> ids{av.movefamily(1), av.movefamily(2), av.hostfamily(1), av.hostfamily(2)};
-  int4 change = 0;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    const int4 id = ids[i];
-    if (id < 1 || std::find(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(i), id) !=
-                      ids.begin() + static_cast<std::ptrdiff_t>(i))
-      continue;
-    int4 before = 0, after = 0;
-    const auto count = [&](const FArray<int4, 2>& t, int4 rows) {
-      for (int4 r = 1; r <= rows; ++r) {
-        const int4 o = t(r, 4);
-        before += (v.crindivloc(o, 1) == id) + (v.crindivloc(o, 2) == id);
-        after += (t(r, 1) == id) + (t(r, 2) == id);
-      }
-    };
-    count(av.indivloc2, av.numindiv(2));
-    count(av.indivloc1, av.numindiv(1));
-    if (before > 0 && after == 0) --change;
-    if (before == 0 && after > 0) ++change;
-  }
-  return change;
-}
-
 void grow_scratch(RunState& rs) {
   const auto& v = variables;
   Proposal& pr = rs.proposal;
@@ -436,7 +378,7 @@ void for_cluster(int4 cluster, Visit visit) {
   for (index_t t = 1; t <= list.ubound(1); ++t) visit(static_cast<int4>(list(t)));
 }
 
-// Step 6: the proposal's parents written into inferparent, the candidate flags and counts
+// The proposal's parents written into inferparent, the candidate flags and counts
 // updated (every change listed for the undo), the candidate term and assignment counts.
 void assign_parents(RunState& rs) {
   auto& v = variables;
@@ -574,26 +516,6 @@ void adjusthapconfig() {
   for (int4 k = 1; k <= keys; ++k) map(av.indivloc3(k, 1)) = 0;
 }
 
-void release_family_marks(RunState& /*rs*/) {
-  auto& v = variables;
-  const auto& av = annealvariables;
-  for (int4 f = 1; f <= av.numberfsfamily1; ++f) v.selectedfamily(f) = 0;
-}
-
-void commit_proposal(RunState& rs) {
-  const auto& v = variables;
-  const auto& av = annealvariables;
-  Proposal& pr = rs.proposal;
-  if (!pr.pending) return;
-  pr.pending = false;
-  pr.cndchange.clear();
-  if (av.movingtype == 1) release_family_marks(rs);
-  if (!pr.eligible.allocated()) return;
-  const bool any = av.numindivparentage(1) > 0 || av.numindivparentage(2) > 0;
-  for (int4 s = 1; s <= 2; ++s)
-    if (av.numindivparentage(s) > 0 || (v.numsex == 1 && any)) pr.eligible(0, s) = -1;
-}
-
 // A move to another cluster that honours a known sibship keeps some offspring's present family
 // id on one side while others of that family stay (the honoured members of the own cluster's
 // other families keep their parent of the other sex; with a half-sib join, the moving
@@ -655,44 +577,45 @@ bool sides_share_a_parent(const Proposal& pr) {
   return shared;
 }
 
-bool build_proposal(RunState& rs) {
+namespace {
+
+// The rows of the proposal: for a family move none (its choice moves one parent side whole);
+// for an individual move who travels with the moving offspring and the rows of both sides.
+// false: a family move a one-pool species without selfing cannot make.
+bool propose_rows(RunState& rs, bool family) {
   auto& v = variables;
   auto& av = annealvariables;
   Proposal& pr = rs.proposal;
   MoveChoice& ch = rs.choice;
-  pr.pending = false;
-  // A choice that names no move (the run frame without moves) proposes nothing.
-  if (av.movingtype != 1 && av.movingtype != 2) return true;
-  grow_scratch(rs);
-  pr.restside = 0;
-  pr.leavers.fill(0);
-  pr.nchange.fill(0);
-  const bool family = av.movingtype == 2;
-
   if (family) {
     av.numindiv.fill(0);
     for (int4 l = 1; l <= 3; ++l) av.numindivlocidx(l) = 0;
     ch.hostclustersize = 0;
     pr.movelist.clear();
-    if (v.numsex == 1 && v.allowinbreeding == 0 && av.hostfamily(1) == av.hostfamily(2))
-      return false;
-  } else {
-    // Steps 1 and 2: travellers and rows.
-    if (building_step_decides(ch))
-      draw_travellers(rs);
-    else
-      take_parts(rs);
-    av.numindiv.fill(0);
-    for (int4 l = 1; l <= 3; ++l) av.numindivlocidx(l) = 0;
-    const int4 nlisted = list_families(ch);
-    if (ch.movekind == 1)
-      rows_own_cluster(rs, nlisted);
-    else
-      rows_other_cluster(rs, nlisted);
-    adjusthapconfig();
+    return !(v.numsex == 1 && v.allowinbreeding == 0 && av.hostfamily(1) == av.hostfamily(2));
   }
+  if (building_step_decides(ch))
+    draw_travellers(rs);
+  else
+    take_parts(rs);
+  av.numindiv.fill(0);
+  for (int4 l = 1; l <= 3; ++l) av.numindivlocidx(l) = 0;
+  const int4 nlisted = list_families(ch);
+  if (ch.movekind == 1)
+    rows_own_cluster(rs, nlisted);
+  else
+    rows_other_cluster(rs, nlisted);
+  adjusthapconfig();
+  return true;
+}
 
-  // Step 4: parents and validity.
+// The proposal's parents and its validity: parentageassign proposes them, checkconfiguration
+// checks the configuration, and a move to another cluster that honours a known sibship must
+// not leave its two sides sharing a parent. false: the proposal is refused. movekind is the
+// move kind as parentageassign leaves it.
+bool parents_are_valid(RunState& rs, bool family, int4& movekind) {
+  Proposal& pr = rs.proposal;
+  MoveChoice& ch = rs.choice;
   FStatic<int4, 1, 4> sizes{};
   sizes(1) = ch.hssize(1);
   sizes(2) = ch.hssize(2);
@@ -705,27 +628,25 @@ bool build_proposal(RunState& rs) {
   FStatic<int4, 1, 2> unassigned{};
   unassigned(1) = rs.numunassigned[1];
   unassigned(2) = rs.numunassigned[2];
-  int4 movekind = family ? 0 : ch.movekind;
   int4 movepos = ch.movepos(1);
   pr.familymove(3) = family ? ch.familyside : 0;
   int4 ks = ch.knownsibside;
   parentageassign(sizes, numassign, movekind, movepos, pr.familymove, pr.listlen, pr.eligible,
                   ks, unassigned, pr.parentok);
-  if (pr.parentok == 0) {
-    if (!family) release_family_marks(rs);
-    return false;
-  }
+  if (pr.parentok == 0) return false;
   checkconfiguration(pr.configok, ch.knownsibside, movekind, rs.wholesibshipsex);
-  if (pr.configok == 0) {
-    if (!family) release_family_marks(rs);
-    return false;
-  }
-  if (!family && ch.movekind != 1 && ch.knownsibside > 0 && sides_share_a_parent(pr)) {
-    release_family_marks(rs);
-    return false;
-  }
+  if (pr.configok == 0) return false;
+  return !(!family && ch.movekind != 1 && ch.knownsibside > 0 && sides_share_a_parent(pr));
+}
 
-  // Step 5.
+// The offspring of each sex that leave their present half-sib family (individual moves), the
+// current log likelihood of the touched clusters, and the candidate term and sibship-size
+// classes the proposal starts from; counts the attempt towards the moving offspring's weight.
+void current_terms(RunState& rs, bool family, int4 movekind) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  Proposal& pr = rs.proposal;
+  MoveChoice& ch = rs.choice;
   const int4 mi = av.moveindiv;
   rs.cp.moveweight(mi, 2) += 1;
   if (!family) {
@@ -759,107 +680,34 @@ bool build_proposal(RunState& rs) {
     sizes2(2) = ch.movekind == 2 ? ch.hostclustersize : 0;
     newsibdist(pr.nchange, pr.maxsize, movekind, sizes2);
   }
-
-  // Step 6.
-  assign_parents(rs);
-  pr.pending = true;
-
-  // Step 7.
-  for (int4 s = 1; s <= 2; ++s) pr.newnumfamily(s) = v.crnumfamily(s);
-  if (!family) {
-    if (v.numsex == 1) {
-      pr.newnumfamily(1) = v.crnumfamily(1) + pool_family_change();
-      pr.newnumfamily(2) = pr.newnumfamily(1);
-    } else {
-      bool allhaploid = av.numindivlocidx(3) > 0;
-      for (int4 k = 1; k <= av.numindivlocidx(3) && allhaploid; ++k)
-        allhaploid = v.offploid(av.indivloc2(av.indivlocidx(k, 3), 4)) == 1;
-      const int4 ks2 = ch.knownsibside;
-      for (int4 s = 1; s <= 2; ++s) {
-        if (ks2 > 0 && v.knownsibship(mi, 3 - s) != 0 && rs.splitside == 0) {
-          if (v.sibshipdone(s) == 0) pr.newnumfamily(s) = v.crnumfamily(s) + family_count_change(s);
-          continue;
-        }
-        if (av.hostfamily(s) == av.movefamily(s)) continue;
-        if (av.hostfamily(s) > v.crnumfamily(s) &&
-            !(s == v.haplodiploid && av.numindivlocidx(2) > 0 && allhaploid))
-          ++pr.newnumfamily(s);
-        if (pr.leavers(s) == ch.hssize(s)) --pr.newnumfamily(s);
-      }
-    }
-  }
-
-  // Step 8.
-  pr.newnumselfer = rs.cp.curnumselfer;
-  if (!family && v.numsex == 1 && v.allowinbreeding == 1)
-    for (int4 k = 1; k <= av.numindivlocidx(3); ++k) {
-      const int4 r = av.indivlocidx(k, 3);
-      const int4 o = av.indivloc2(r, 4);
-      if (av.indivloc2(r, 1) == av.indivloc2(r, 2)) ++pr.newnumselfer;
-      if (v.crindivloc(o, 1) == v.crindivloc(o, 2)) --pr.newnumselfer;
-    }
-
-  // Step 9.
-  pr.newlogprior =
-      priorvalue(1, {pr.newnumassign(1), pr.newnumassign(3)}, pr.newnumfamily(1), 0,
-                 pr.newnumselfer) +
-      priorvalue(2, {pr.newnumassign(2), pr.newnumassign(4)}, pr.newnumfamily(2), 0,
-                 pr.newnumselfer);
-  pr.newsibsizeprior = 0.0;
-  if (v.priortype == 1) {
-    pr.newsibsizeprior = rs.oldsibsizeprior;
-    if (!family) {
-      const int4 first = v.smplsizedh(2) == 0 ? 2 : 1;
-      for (int4 s = first; s <= v.numsex; ++s) {
-        const int4 m = pr.nchange(s);
-        bool any = false;
-        for (int4 k = 1; k <= m && !any; ++k) any = v.sibsize(2, k, s) != 0;
-        if (!any) continue;
-        for (int4 k = 1; k <= m; ++k) {
-          const int4 a = v.sibsize(1, k, s);
-          const int4 b = v.sibsize(2, k, s);
-          const int4 c = v.sibshipsizedist(a, s);
-          pr.newsibsizeprior += v.ewenpriorfac(s) * (b * (v.logk(a) - v.logewentheta(s)) -
-                                                     v.factorial(c) + v.factorial(c + b));
-        }
-      }
-    }
-    pr.newlogprior += pr.newsibsizeprior;
-  }
-  return true;
 }
 
-void undo_proposal(RunState& rs) {
-  auto& v = variables;
+}  // namespace
+
+bool build_proposal(RunState& rs) {
   auto& av = annealvariables;
   Proposal& pr = rs.proposal;
-  if (!pr.pending) return;
   pr.pending = false;
-  if (pr.parentswritten)
-    for (int4 s = 2; s >= 1; --s)
-      for (int4 k = av.numindivparentage(s); k >= 1; --k)
-        v.inferparent(av.indivparentage(k, s), s) = av.inferparentage(k, s, 1);
-  for (auto it = pr.cndchange.rbegin(); it != pr.cndchange.rend(); ++it) {
-    const int4 s = (*it)[0], c = (*it)[1];
-    av.unassignedcnd(std::abs(c), s) = c > 0 ? 1 : 0;
+  // A choice that names no move (the run frame without moves) proposes nothing.
+  if (av.movingtype != 1 && av.movingtype != 2) return true;
+  grow_scratch(rs);
+  pr.restside = 0;
+  pr.leavers.fill(0);
+  pr.nchange.fill(0);
+  const bool family = av.movingtype == 2;
+  if (!propose_rows(rs, family)) return false;
+  int4 movekind = family ? 0 : rs.choice.movekind;
+  // The one exit of a refused proposal: an individual move's rows marked families of the own
+  // cluster, which must be cleared before the next choice.
+  if (!parents_are_valid(rs, family, movekind)) {
+    if (!family) release_family_marks(rs);
+    return false;
   }
-  pr.cndchange.clear();
-  rs.numunassigned[0] = pr.numunassigned0[0];
-  rs.numunassigned[1] = pr.numunassigned0[1];
-  rs.numunassigned[2] = pr.numunassigned0[2];
-  if (v.priortype == 1 && av.movingtype == 1) {
-    const bool dmono = v.numsex == 2 && v.allmonogamy != 0;
-    const int4 lastsex = dmono ? 1 : v.numsex;
-    for (int4 s = 1; s <= lastsex; ++s)
-      for (int4 k = 1; k <= pr.nchange(s); ++k)
-        v.sibshipsizedist(v.sibsize(1, k, s), s) += v.sibsize(2, k, s);
-    if (dmono)
-      for (int4 k = 1; k <= pr.nchange(1); ++k) {
-        const int4 z = v.sibsize(1, k, 1);
-        v.sibshipsizedist(z, 2) = v.sibshipsizedist(z, 1);
-      }
-  }
-  if (av.movingtype == 1) release_family_marks(rs);
+  current_terms(rs, family, movekind);
+  assign_parents(rs);
+  pr.pending = true;
+  proposed_counts_and_prior(rs, family);
+  return true;
 }
 
 }  // namespace kinrad

@@ -119,8 +119,31 @@ using IterationBody = std::function<MoveOutcome(RunState&)>;
 
 // Which rule decided the fate of an iteration, for the tests of the rules.
 enum class RuleEnd { none, end_temperature, end_run };
+// The rule itself; its value is the code the rule tests record (11 the first rule, 41..45 the
+// branches of the plateau rule, and so on).
+enum class StopRule : int4 {
+  none = 0,                    // no rule fired; also the head of a temperature past its limit
+  too_cold_start = 11,         // the first temperature accepts too little: warm up, start again
+  plateau = 2,                 // many acceptances, hardly any new best
+  high_rate = 41,              // a success rate of 0.6 or more: cool by a rate-dependent step
+  one_cluster_rate = 42,       // one cluster left at a fair success rate
+  rate_above_floor = 43,       // a success rate above the known-sibship floor
+  stalled = 44,                // late, nearly no success: the run ends
+  failures_at_floor = 45,      // a vanishing success rate over a long temperature
+  small_bests = 5,             // many small new bests at a low success rate
+  no_best_high_rate = 61,      // later temperatures without new bests, by success rate
+  no_best_mid_rate = 62,
+  no_best_low_rate = 63,
+  success_limit = 71,          // the limits of the schedule
+  failure_limit = 72,
+  failure_limit2 = 73,
+  iteration_limit = 74,
+  no_success_at_end = 84,      // a temperature without success after many iterations
+  last_temperature = 85,       // the schedule's temperatures are done
+  move_ends_run = 99,          // the applied move ended the run
+};
 struct RuleEvent {
-  int4 rule = 0;  // 11 for rule 1, 41..45 for 4.1..4.5, 61..63, 71..74; 0: the head (itr > limit)
+  StopRule rule = StopRule::none;
   RuleEnd end = RuleEnd::none;
   int4 tmr = 0;
   int8 itr = 0;
@@ -167,6 +190,32 @@ void allocate_work_arrays();
 // likelihoods in hand): candidate terms, sibship sizes, prior and likelihood into rs.cp and
 // crloglikelihood, and its best copy; an impossible configuration is the error stop.
 void score_initial_configuration(RunState& rs);
+// The buffers of search_work at the sample's full need, taken before the first move.
+void size_search_work(RunState& rs);
+// The sex fixed as one known sibship of the whole sample and the sexes whose sibships the
+// data or monogamy fix.
+void sibship_sexes(RunState& rs);
+// 1 when the Mendelian trio screen of the pairwise search is worth running.
+int4 trio_check_wanted();
+// Single-offspring likelihoods and, with selfing, each offspring's prior chance of selfing.
+void single_offspring_terms(RunState& rs);
+// The selfing count of the configuration and the stop for selfing without inbreeding.
+void selfing_check(RunState& rs, bool fresh);
+// True when known parents fix every offspring's parents: nothing to search.
+bool configuration_fixed();
+// The restore from the checkpoints; true when the run goes on from the restored state,
+// cutshort when the restored run had already ended.
+bool restore(RunState& rs, int4& firstq, bool& cutshort);
+// What follows from the configuration in hand, after a restore as after a fresh start: the
+// unassigned candidates, cluster tables, parent-offspring lists and the schedule.
+void finish_setup(RunState& rs, int4 iround, bool fresh);
+// The run's constants, work arrays, buffers, genotype frequencies, single-offspring terms and
+// start file, before any configuration.
+void prepare_call(RunState& rs, int4 iround);
+// A fresh start: the initial configuration (an empty archive for a later round).
+void fresh_start(RunState& rs, int4 firstq);
+// The configuration in hand scored (for a fresh start also its best copy).
+void score_start(RunState& rs, bool fresh);
 void firstconfig(FStatic<int4, 1, 4>& curnumassign);
 real8 newewenprior(const FStatic<int2, 1, 2>& numsizeclass);
 void resetknownsib(int4& splitside);
@@ -178,7 +227,7 @@ bool read_start_file(real8* temperature);
 // The temperature loop with every stop rule; false when the guard ended the call.
 bool temperature_loop(RunState& rs, int4 iround);
 // The stopping rules after one iteration.
-RuleEnd stopping_rules(RunState& rs, int4& rule);
+RuleEnd stopping_rules(RunState& rs, StopRule& rule);
 // The random relabelling of the family ids of one sex.
 void relabel_families();
 // The two moves on the parent side tried every 100th iteration, before the move.

@@ -35,6 +35,14 @@ void bump_joint(int4& counter, RunState& rs) {
 
 }  // namespace
 
+// The iteration body of the program: choice, proposal, verdict; a stage that refuses sends
+// the iteration back to a new choice.
+MoveOutcome move_body(RunState& rs) {
+  if (!choose_move(rs)) return MoveOutcome::refused;
+  if (!build_proposal(rs)) return MoveOutcome::refused;
+  return decide_move(rs);
+}
+
 void count_scored(RunState& rs) {
   ++rs.cp.nfail1;
   ++rs.cp.nfail2;
@@ -86,7 +94,7 @@ bool flat_run_ends(const RunState& rs) {
 
 // --- Stopping rules --------------------------------------------------------------------------
 
-RuleEnd stopping_rules(RunState& rs, int4& rule) {
+RuleEnd stopping_rules(RunState& rs, StopRule& rule) {
   auto& v = variables;
   auto& cp = rs.cp;
   const real8 sr = rs.successrate;
@@ -104,7 +112,7 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
       real8 n = std::min(10.0, std::log(sr / lim) / std::log(ratio));
       if (v.fulllikelihoodmethodq == 0) n *= 1.5;
       cp.temperature /= std::pow(ratio, n);
-      rule = 11;
+      rule = StopRule::too_cold_start;
       return RuleEnd::end_temperature;
     }
   }
@@ -114,7 +122,7 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
     if (sr >= 0.15 && cp.bestrun <= 4) {
       cp.acceptrun = 0;
       cp.bestrun = 0;
-      rule = 2;
+      rule = StopRule::plateau;
       return RuleEnd::end_temperature;
     }
     rule4 = true;
@@ -123,30 +131,30 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
     if (sr >= 0.6) {
       const int4 k = static_cast<int4>(10.0 * sr - 6.0);
       cp.temperature *= real_integer_power(ratio, k);
-      rule = 41;
+      rule = StopRule::high_rate;
       return RuleEnd::end_temperature;
     }
     if (sr >= 0.35 && v.crnumfamily(3) == 1) {
-      rule = 42;
+      rule = StopRule::one_cluster_rate;
       return RuleEnd::end_temperature;
     }
     if (sr > (1.1 - rs.knownsibfrac) * (v.allmonogamy != 0 ? 0.2 : 0.4)) {
-      rule = 43;
+      rule = StopRule::rate_above_floor;
       return RuleEnd::end_temperature;
     }
     if (cp.tmr > 5 && itr > 10000 && sr <= 0.001) {
       if (cp.newbestdiff > 2.0 && rs.maxsamegain >= cp.maxbestgain) {
-        rule = 44;
+        rule = StopRule::stalled;
         return RuleEnd::end_run;
       }
       if (ritr > 9000000.0 * lnn && sr <= 0.0001) {
-        rule = 44;
+        rule = StopRule::stalled;
         return RuleEnd::end_run;
       }
     }
     if (ritr > v.smplsize * lnn + 10000.0 && sr <= 1e-8) {
       const real8 f2 = static_cast<real8>(cp.nfail2);
-      rule = 45;
+      rule = StopRule::failures_at_floor;
       if (f2 > rs.sched.nfaillmt || (cp.tmr > 99 && 4.0 * f2 > rs.sched.nfaillmt))
         return RuleEnd::end_run;
       return RuleEnd::end_temperature;
@@ -156,7 +164,7 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
   if (sr < static_cast<real8>(0.1f) && cp.newbestdiff > 9.0 && cp.maxbestgain <= 2.0) {
     cp.newbestdiff = 0.0;
     cp.maxbestgain = 0.0;
-    rule = 5;
+    rule = StopRule::small_bests;
     return RuleEnd::end_temperature;
   }
   // Later temperatures without new bests end once the success rate is measured well enough.
@@ -164,7 +172,7 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
     if (sr >= 0.6) {
       const real8 e = real_integer_power(std::exp(1.0 - sr), 6);
       if (std::lround(1000.0 * static_cast<real8>(p) * e) <= itr) {
-        rule = 61;
+        rule = StopRule::no_best_high_rate;
         return RuleEnd::end_temperature;
       }
     } else if (sr >= 0.3) {
@@ -172,45 +180,45 @@ RuleEnd stopping_rules(RunState& rs, int4& rule) {
       if (cp.nsucc >= need && static_cast<real8>(cp.nfail1) >
                                   static_cast<real8>(p) * ritr -
                                       1e-6 * static_cast<real8>(cp.nsucc) * std::exp(8.0 * sr)) {
-        rule = 62;
+        rule = StopRule::no_best_mid_rate;
         return RuleEnd::end_temperature;
       }
     } else if (sr >= 0.1) {
       if (ritr > 100000.0 * static_cast<real8>(p) * std::exp(-sr)) {
-        rule = 63;
+        rule = StopRule::no_best_low_rate;
         return RuleEnd::end_temperature;
       }
     }
   }
   // The common tail: the limits of the schedule.
   if (cp.nsucc >= rs.sched.nsucclmt) {
-    rule = 71;
+    rule = StopRule::success_limit;
     return RuleEnd::end_temperature;
   }
   const real8 m = cp.nfail1 == cp.nfail2 ? 2.0 : 1.0;
   if (static_cast<real8>(cp.nfail1) * m >= rs.sched.nfaillmt) {
-    rule = 72;
+    rule = StopRule::failure_limit;
     return RuleEnd::end_temperature;
   }
   const real8 f2 = static_cast<real8>(cp.nfail2);
   if (f2 >= rs.sched.nfaillmt2) {
-    rule = 73;
+    rule = StopRule::failure_limit2;
     if (itr > 9999 && 0.01 * std::exp(-6.0 * rs.sched.nfaillmt2 / f2) > sr) return RuleEnd::end_run;
     if (f2 >= 5.0 * rs.sched.nfaillmt2) return RuleEnd::end_run;
   }
   ++cp.itr;
   rs.invalidcount = -1;
   if (static_cast<real8>(cp.itr) > rs.sched.iterlmt) {
-    rule = 74;
+    rule = StopRule::iteration_limit;
     return RuleEnd::end_temperature;
   }
-  rule = 0;
+  rule = StopRule::none;
   return RuleEnd::none;
 }
 
 namespace {
 
-void report_rule(const RunState& rs, int4 rule, RuleEnd end) {
+void report_rule(const RunState& rs, StopRule rule, RuleEnd end) {
   if (!search_hooks.on_rule) return;
   search_hooks.on_rule(
       RuleEvent{rule, end, rs.cp.tmr, rs.cp.itr, rs.cp.temperature, annealvariables.rate});
@@ -329,7 +337,7 @@ IterationEnd iteration(RunState& rs) {
   const Attempt a = make_move(rs);
   if (a == Attempt::guard) return IterationEnd::guard;
   if (a == Attempt::end_run) {
-    report_rule(rs, 99, RuleEnd::end_run);
+    report_rule(rs, StopRule::move_ends_run, RuleEnd::end_run);
     return IterationEnd::end_run;
   }
   after_move(rs);
@@ -337,7 +345,7 @@ IterationEnd iteration(RunState& rs) {
   if (v.iarchive == 1 && rs.archiveon() == 0 && rs.successrate < 0.2 && cp.itr > 10000)
     rs.archiveon() = 1;
   if (rs.monitoron && v.threadid == 0) monitor_step(rs);
-  int4 rule = 0;
+  StopRule rule = StopRule::none;
   const RuleEnd end = stopping_rules(rs, rule);
   if (end == RuleEnd::none) return IterationEnd::next;
   report_rule(rs, rule, end);
@@ -360,7 +368,7 @@ bool temperature_loop(RunState& rs, int4 iround) {
     ++cp.itr;
     IterationEnd end = IterationEnd::end_temperature;
     if (static_cast<real8>(cp.itr) > rs.sched.iterlmt) {
-      report_rule(rs, 0, RuleEnd::end_temperature);
+      report_rule(rs, StopRule::none, RuleEnd::end_temperature);
     } else {
       do {
         end = iteration(rs);
@@ -380,12 +388,12 @@ bool temperature_loop(RunState& rs, int4 iround) {
     update_at_temperature_end(rs);
     if ((cp.nsucc == 0 || rs.successrate < 1e-6) &&
         static_cast<real8>(cp.numiterate) > 5.0 * rs.sched.iterlmt) {
-      report_rule(rs, 84, RuleEnd::end_run);
+      report_rule(rs, StopRule::no_success_at_end, RuleEnd::end_run);
       return true;
     }
     ++cp.tmr;
     cp.temperature *= rs.sched.ratiotemprature;
-    if (cp.tmr > rs.sched.ntemprature) report_rule(rs, 85, RuleEnd::end_run);
+    if (cp.tmr > rs.sched.ntemprature) report_rule(rs, StopRule::last_temperature, RuleEnd::end_run);
   }
   return true;
 }

@@ -370,8 +370,8 @@ TEST(AnnealRuns, FailedRestoreFollowsTheFreshPath) {
   std::string fresh_cr, retried_cr;
   auto record = [](std::vector<std::string>& into) {
     search_hooks.on_rule = [&into](const RuleEvent& e) {
-      into.push_back(std::to_string(e.rule) + " " + std::to_string(e.tmr) + " " +
-                     std::to_string(e.itr));
+      into.push_back(std::to_string(static_cast<int4>(e.rule)) + " " + std::to_string(e.tmr) +
+                     " " + std::to_string(e.itr));
     };
   };
   {

@@ -285,7 +285,8 @@ std::vector<Rec> frame(const Params& P, const std::vector<Ev>& evs) {
   search_hooks = SearchHooks{};
   search_hooks.rescore = [](RunState&) {};
   search_hooks.on_rule = [&](const RuleEvent& e) {
-    out.push_back({e.rule, e.end == RuleEnd::end_run ? 2 : 1, e.tmr, e.itr, e.temperature, e.rate});
+    out.push_back({static_cast<int4>(e.rule), e.end == RuleEnd::end_run ? 2 : 1, e.tmr, e.itr,
+                   e.temperature, e.rate});
   };
   search_hooks.body = [&](RunState& r) {
     const Ev& e = evs[static_cast<std::size_t>(r.cp.numiterate) % evs.size()];

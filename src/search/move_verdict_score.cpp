@@ -2,7 +2,7 @@
 // pairwise score change (the pairwise method's test, the guided method's pre-test), the
 // clusters the proposal creates rebuilt from its rows and, under the full likelihood, scored
 // one after another against a bound that falls by each cluster's value, then the counters of
-// the verdict. The accepted proposal is applied (move_apply.cpp) or the refused one undone.
+// the verdict. The accepted proposal is applied (move_verdict_apply.cpp) or the refused one undone.
 #include <algorithm>
 #include <cmath>
 

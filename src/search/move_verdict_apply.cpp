@@ -175,27 +175,34 @@ void renumber_families(int4 col1, int4 col2, int4& count) {
   count = top;
 }
 
-// The clusters of an accepted individual move written into the configuration and its tables;
-// sum gains their log likelihoods.
-void apply_clusters(RunState& rs, real8& sum) {
-  auto& v = variables;
-  auto& av = annealvariables;
-  auto& vd = rs.verdict;
-  auto& cp = rs.cp;
-  const MoveChoice& ch = rs.choice;
-  const Proposal& pr = rs.proposal;
-  const bool full = v.fulllikelihoodmethodq != 0;
-  const int4 own = ch.owncluster;
-  const int4 host = av.hostfamily(3);
+// The slots of the cluster table an accepted individual move frees and fills: the count of
+// clusters before, the slots in use, the two the touched clusters leave (slot2 0: one), the
+// slots in use once they left, and the largest cluster id.
+struct ClusterSlots {
+  int4 oldcount = 0;
+  int4 nused = 0;
+  int4 slot1 = 0;
+  int4 slot2 = 0;
+  int4 removed = 0;
+  int4 maxid = 0;
+};
 
+// The selfed-offspring count of the run moved by the accepted rows (one pool that can self).
+void apply_selfer_count(RunState& rs) {
+  const auto& v = variables;
   if (v.numsex == 1 && v.allowinbreeding == 1)
     each_side_row([&](FView<int4, 2>& win, int4 r) {
       const int4 o = win(r, 4);
-      cp.curnumselfer += (win(r, 1) == win(r, 2) ? 1 : 0) -
-                         (v.crindivloc(o, 1) == v.crindivloc(o, 2) ? 1 : 0);
+      rs.cp.curnumselfer += (win(r, 1) == win(r, 2) ? 1 : 0) -
+                            (v.crindivloc(o, 1) == v.crindivloc(o, 2) ? 1 : 0);
     });
+}
 
-  // Family ids.
+// The family ids of the rows renumbered into the run's range, and the largest sibship size in
+// use (priortype 1).
+void apply_family_ids(RunState& rs) {
+  auto& v = variables;
+  const Proposal& pr = rs.proposal;
   if (v.numsex == 1) {
     int4 count = v.crnumfamily(1);
     renumber_families(1, 2, count);
@@ -212,54 +219,70 @@ void apply_clusters(RunState& rs, real8& sum) {
       int4 top = std::min(static_cast<int4>(pr.maxsize(s + 2)),
                           static_cast<int4>(v.sibshipsizedist.ubound(1)));
       while (top > 1 && v.sibshipsizedist(top, s) == 0) --top;
-      cp.numsizeclass(s) = static_cast<int2>(top);
+      rs.cp.numsizeclass(s) = static_cast<int2>(top);
     }
     rs.oldsibsizeprior = pr.newsibsizeprior;
   }
+}
 
-  // The touched clusters leave their slots.
-  const int4 oldcount = v.crnumfamily(3);
-  int4 nused = oldcount;
-  int4 slot2 = 0;
-  const int4 slot1 = v.indivclusterindex(own);
-  replacecluster(own, slot1);
-  --nused;
+// The touched clusters leave their slots.
+ClusterSlots vacate_touched_clusters(const RunState& rs) {
+  const auto& v = variables;
+  const auto& av = annealvariables;
+  const MoveChoice& ch = rs.choice;
+  ClusterSlots sl;
+  sl.oldcount = v.crnumfamily(3);
+  sl.nused = sl.oldcount;
+  sl.slot1 = v.indivclusterindex(ch.owncluster);
+  replacecluster(ch.owncluster, sl.slot1);
+  --sl.nused;
   if (av.equalconfig == 0 && ch.hostclustersize > 0) {
-    slot2 = v.indivclusterindex(host);
-    if (slot2 == oldcount) slot2 = slot1;
-    replacecluster(host, slot2);
-    --nused;
+    sl.slot2 = v.indivclusterindex(av.hostfamily(3));
+    if (sl.slot2 == sl.oldcount) sl.slot2 = sl.slot1;
+    replacecluster(av.hostfamily(3), sl.slot2);
+    --sl.nused;
   }
+  sl.removed = sl.nused;
+  sl.maxid = sl.oldcount;
+  return sl;
+}
 
-  // An emptied own cluster gives up its id: the ids above it move down by one, the offspring's
-  // in one vector pass over the column, the per-cluster tables and the slot of each id as
-  // blocks.
-  const int4 removed = nused;
-  int4 maxid = oldcount;
-  if (vd.ownemptied != 0) {
-    lower_ids_above(&v.crindivloc(1, 3), v.smplsize, own);
-    if (own < oldcount) {
-      std::copy(&v.crfamilylogl(own + 1), &v.crfamilylogl(oldcount) + 1, &v.crfamilylogl(own));
-      std::copy(&av.clustersizet(own + 1), &av.clustersizet(oldcount) + 1,
-                &av.clustersizet(own));
-      std::copy(&av.clustersize(1, own + 1), &av.clustersize(6, oldcount) + 1,
-                &av.clustersize(1, own));
-      std::copy(&v.indivclusterindex(own + 1), &v.indivclusterindex(oldcount) + 1,
-                &v.indivclusterindex(own));
-    }
-    maxid = oldcount - 1;
-    for (int4 k = 0; k < vd.nclusters; ++k) {
-      NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
-      if (nc.id > own) --nc.id;
-    }
-    each_side_row([&](FView<int4, 2>& win, int4 r) {
-      if (win(r, 3) > own) --win(r, 3);
-    });
+// An emptied own cluster gives up its id: the ids above it move down by one, the offspring's
+// in one vector pass over the column, the per-cluster tables and the slot of each id as
+// blocks.
+void retire_emptied_own_cluster(RunState& rs, ClusterSlots& sl) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& vd = rs.verdict;
+  const int4 own = rs.choice.owncluster;
+  const int4 oldcount = sl.oldcount;
+  if (vd.ownemptied == 0) return;
+  lower_ids_above(&v.crindivloc(1, 3), v.smplsize, own);
+  if (own < oldcount) {
+    std::copy(&v.crfamilylogl(own + 1), &v.crfamilylogl(oldcount) + 1, &v.crfamilylogl(own));
+    std::copy(&av.clustersizet(own + 1), &av.clustersizet(oldcount) + 1, &av.clustersizet(own));
+    std::copy(&av.clustersize(1, own + 1), &av.clustersize(6, oldcount) + 1,
+              &av.clustersize(1, own));
+    std::copy(&v.indivclusterindex(own + 1), &v.indivclusterindex(oldcount) + 1,
+              &v.indivclusterindex(own));
   }
+  sl.maxid = oldcount - 1;
+  for (int4 k = 0; k < vd.nclusters; ++k) {
+    NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
+    if (nc.id > own) --nc.id;
+  }
+  each_side_row([&](FView<int4, 2>& win, int4 r) {
+    if (win(r, 3) > own) --win(r, 3);
+  });
+}
 
 #ifndef NDEBUG
-  // A proposal equal to the current configuration keeps the destination's measures, with the
-  // entries of the two sexes exchanged by the validity test: they must match its rows.
+// A proposal equal to the current configuration keeps the destination's measures, with the
+// entries of the two sexes exchanged by the validity test: they must match its rows.
+void check_equal_configuration(RunState& rs) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& vd = rs.verdict;
   if (av.equalconfig == 1 && vd.nclusters == 1) {
     const NewCluster& nc = vd.clusters[0];
     WindowSave keep;
@@ -271,12 +294,19 @@ void apply_clusters(RunState& rs, real8& sum) {
     assert(av.clustersize(1, nc.id) == v.nparent(1) && av.clustersize(2, nc.id) == v.nparent(2) &&
            av.clustersize(3, nc.id) == maxfam && av.clustersize(4, nc.id) == v.numberfsfamily);
   }
+}
 #endif
 
-  // Per-cluster values, then the registrations: side 2 first, then side 1.
+// Per-cluster values of the new clusters (sum gains their log likelihoods), then their
+// registrations in the cluster table: side 2 first, then side 1.
+void register_new_clusters(RunState& rs, real8& sum, ClusterSlots& sl) {
+  auto& v = variables;
+  auto& av = annealvariables;
+  auto& vd = rs.verdict;
+  const bool full = v.fulllikelihoodmethodq != 0;
   for (int4 k = 0; k < vd.nclusters; ++k) {
     const NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
-    maxid = std::max(maxid, nc.id);
+    sl.maxid = std::max(sl.maxid, nc.id);
     if (full) {
       v.crfamilylogl(nc.id) = nc.logl;
       sum += nc.logl;
@@ -285,27 +315,32 @@ void apply_clusters(RunState& rs, real8& sum) {
     av.clustersizet(nc.id) = nc.size;
     for (int4 j = 0; j < 6; ++j) av.clustersize(j + 1, nc.id) = nc.cnt[static_cast<std::size_t>(j)];
   }
-  v.crnumfamily(3) = maxid;
-  {
-    WindowSave keep;
-    const bool mono2 = v.allmonogamy != 0 && v.numsex == 2;
-    for (int4 side = 2; side >= 1; --side)
-      for (int4 k = 0; k < vd.nclusters; ++k) {
-        const NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
-        if (nc.side != side) continue;
-        v.indivlocprt = av.indivloc12(side);
-        const int4 slot = ++nused;
-        const int4* rows = &vd.rows[static_cast<std::size_t>(nc.first) + 1];
-        if (full && mono2)
-          addcluster1(slot, nc.size, nc.size, rows);
-        else if (full || av.equalconfig == 1)
-          addcluster(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
-        else
-          addcluster2(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
-      }
-  }
+  v.crnumfamily(3) = sl.maxid;
+  WindowSave keep;
+  const bool mono2 = v.allmonogamy != 0 && v.numsex == 2;
+  for (int4 side = 2; side >= 1; --side)
+    for (int4 k = 0; k < vd.nclusters; ++k) {
+      const NewCluster& nc = vd.clusters[static_cast<std::size_t>(k)];
+      if (nc.side != side) continue;
+      v.indivlocprt = av.indivloc12(side);
+      const int4 slot = ++sl.nused;
+      const int4* rows = &vd.rows[static_cast<std::size_t>(nc.first) + 1];
+      if (full && mono2)
+        addcluster1(slot, nc.size, nc.size, rows);
+      else if (full || av.equalconfig == 1)
+        addcluster(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
+      else
+        addcluster2(slot, &av.clustersize(1, nc.id), nc.size, nc.size, rows, nc.id);
+    }
+}
 
-  // The rows into the configuration.
+// The rows into the configuration, and the slot of each cluster id: only the slots the move
+// emptied or filled changed (the two it freed, which took the last slots in use, and those
+// from the first free one on); the other clusters kept their slots and, above an emptied own
+// cluster, were shifted with their ids above.
+void write_rows_and_slots(const ClusterSlots& sl) {
+  auto& v = variables;
+  auto& av = annealvariables;
   each_side_row([&](FView<int4, 2>& win, int4 r) {
     const int4 o = win(r, 4);
     v.crindivloc(o, 1) = win(r, 1);
@@ -314,51 +349,66 @@ void apply_clusters(RunState& rs, real8& sum) {
   });
   av.lastfamilyid(1) = 0;
   av.lastfamilyid(2) = 0;
-  // The slot of each cluster id: only the slots the move emptied or filled changed (the two
-  // it freed, which took the last slots in use, and those from the first free one on); the
-  // other clusters kept their slots and, above an emptied own cluster, were shifted with their
-  // ids above.
-  {
-    const auto note = [&](int4 c) {
-      const int4 first = v.indivclusteridx(c);
-      if (first >= 1) v.indivclusterindex(v.crindivloc(first, 3)) = static_cast<int2>(c);
-    };
-    note(slot1);
-    if (slot2 > 0) note(slot2);
-    for (int4 c = removed + 1; c <= v.crnumfamily(3); ++c) note(c);
+  const auto note = [&](int4 c) {
+    const int4 first = v.indivclusteridx(c);
+    if (first >= 1) v.indivclusterindex(v.crindivloc(first, 3)) = static_cast<int2>(c);
+  };
+  note(sl.slot1);
+  if (sl.slot2 > 0) note(sl.slot2);
+  for (int4 c = sl.removed + 1; c <= v.crnumfamily(3); ++c) note(c);
 #ifndef NDEBUG
-    for (int4 c = 1; c <= v.crnumfamily(3); ++c) {
-      const int4 first = v.indivclusteridx(c);
-      assert(first < 1 || v.indivclusterindex(v.crindivloc(first, 3)) == c);
-    }
-    for (int4 id = 1; id <= v.crnumfamily(3); ++id) {
-      const int4 c = v.indivclusterindex(id);
-      assert(c >= 1 && v.indivclusteridx(c) >= 1 && v.crindivloc(v.indivclusteridx(c), 3) == id);
-    }
-#endif
+  for (int4 c = 1; c <= v.crnumfamily(3); ++c) {
+    const int4 first = v.indivclusteridx(c);
+    assert(first < 1 || v.indivclusterindex(v.crindivloc(first, 3)) == c);
   }
+  for (int4 id = 1; id <= v.crnumfamily(3); ++id) {
+    const int4 c = v.indivclusterindex(id);
+    assert(c >= 1 && v.indivclusteridx(c) >= 1 && v.crindivloc(v.indivclusteridx(c), 3) == id);
+  }
+#endif
+}
+
+// One parent pool: the family ids in use must run from 1; the largest is the family count of
+// both sexes.
+void check_pool_family_ids() {
+  auto& v = variables;
+  if (v.numsex != 1) return;
+  int4 lo = 0;
+  int4 hi = 0;
+  for (int4 i = 1; i <= v.smplsize; ++i)
+    for (int4 c = 1; c <= 2; ++c) {
+      const int4 x = v.crindivloc(i, c);
+      if (lo == 0 || x < lo) lo = x;
+      hi = std::max(hi, x);
+    }
+  if (lo != 1) {
+    for (int4 k = 1; k <= 5; ++k) v.errmsg(k) = "";
+    v.errmsg(1) = "Error in pedigree configuration!";
+    stoponerror(1, "ANNEAL");
+  }
+  v.crnumfamily(1) = hi;
+  v.crnumfamily(2) = hi;
+}
+
+// The clusters of an accepted individual move written into the configuration and its tables;
+// sum gains their log likelihoods.
+void apply_clusters(RunState& rs, real8& sum) {
+  auto& v = variables;
+  const auto& av = annealvariables;
+  apply_selfer_count(rs);
+  apply_family_ids(rs);
+  ClusterSlots sl = vacate_touched_clusters(rs);
+  retire_emptied_own_cluster(rs, sl);
+#ifndef NDEBUG
+  check_equal_configuration(rs);
+#endif
+  register_new_clusters(rs, sum, sl);
+  write_rows_and_slots(sl);
   // The marks of the own cluster's families that the proposal held are released.
   if (v.selectedfamily.allocated())
     for (int4 f = 1; f <= av.numberfsfamily1 && f <= v.selectedfamily.ubound(1); ++f)
       v.selectedfamily(f) = 0;
-
-  if (v.numsex == 1) {
-    int4 lo = 0;
-    int4 hi = 0;
-    for (int4 i = 1; i <= v.smplsize; ++i)
-      for (int4 c = 1; c <= 2; ++c) {
-        const int4 x = v.crindivloc(i, c);
-        if (lo == 0 || x < lo) lo = x;
-        hi = std::max(hi, x);
-      }
-    if (lo != 1) {
-      for (int4 k = 1; k <= 5; ++k) v.errmsg(k) = "";
-      v.errmsg(1) = "Error in pedigree configuration!";
-      stoponerror(1, "ANNEAL");
-    }
-    v.crnumfamily(1) = hi;
-    v.crnumfamily(2) = hi;
-  }
+  check_pool_family_ids();
 }
 
 // The best copy of the run replaced by the current configuration.
