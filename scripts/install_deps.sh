@@ -2,13 +2,14 @@
 # Installs the Debian packages the build needs, only those that are missing.
 # Usage: scripts/install_deps.sh [test]
 # Without an argument: what Kinrad2p needs (a compiler, CMake, make). With "test": also
-# GoogleTest, Google Benchmark and Open MPI, which the test build requires (its batch runner
-# KinradBatchRun is built and tested there); the main program needs none of them.
+# GoogleTest, Google Benchmark, Open MPI and clang-format, which the tests require (the batch
+# runner KinradBatchRun is built and tested there; the formatting is checked); the main program
+# needs none of them.
 set -euo pipefail
 
 packages=(cmake g++ make)
 if [[ "${1:-}" == "test" ]]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev openmpi-bin libopenmpi-dev)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev openmpi-bin libopenmpi-dev clang-format)
 fi
 
 missing=()

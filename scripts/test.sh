@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test, in two passes:
+# Checks that every C++ file follows .clang-format, then builds and runs every test, in two
+# passes:
 #  1. a Debug build with checked subscripts and assertions under AddressSanitizer and
 #     UndefinedBehaviorSanitizer, at -O1 -g, running every test except the labels "slow" and
 #     "soak", with the random-cluster oracle loops cut to a seed budget (KINRAD_SEED_BUDGET);
@@ -12,6 +13,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install_deps.sh" test
+"$root/scripts/check_format.sh"
 jobs="$(nproc)"
 if ((jobs > 8)); then jobs=8; fi
 seed_budget="${KINRAD_SEED_BUDGET:-20}"

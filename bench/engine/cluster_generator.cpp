@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -64,7 +63,8 @@ std::string simulate_cluster(const SimSpec& s) {
   std::ofstream out("kinrad2.dat");
   out << "Bench\nbench\n"
       << offspring.size() << "\n"
-      << s.loci << "\n1234\n0\n2\n0\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n" << bench_precision() << "\n@\n";
+      << s.loci << "\n1234\n0\n2\n0\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n"
+      << bench_precision() << "\n@\n";
   for (int l = 0; l < s.loci; ++l) out << (s.dominant ? "1 " : "0 ");
   out << "\n";
   for (int l = 0; l < s.loci; ++l) out << s.droprate << " ";

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -61,7 +60,8 @@ std::string simulate_one_sex_cluster(const OneSexSpec& s) {
   out << "Bench\nbench\n"
       << offspring.size() << "\n"
       << s.loci << "\n1234\n0\n1\n"
-      << (s.selfing ? 1 : 0) << "\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n" << bench_precision() << "\n@\n";
+      << (s.selfing ? 1 : 0) << "\n0\n0 0\n0\n0\n0\n0\n1\n1\n0\n1000\n0\n1\n"
+      << bench_precision() << "\n@\n";
   for (int l = 0; l < s.loci; ++l) out << "0 ";
   out << "\n";
   for (int l = 0; l < s.loci; ++l) out << s.droprate << " ";

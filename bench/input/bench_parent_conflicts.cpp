@@ -15,8 +15,8 @@
 
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
-#include "input/parent_conflicts_internal.hpp"
 #include "core/system_memory.hpp"
+#include "input/parent_conflicts_internal.hpp"
 
 namespace {
 

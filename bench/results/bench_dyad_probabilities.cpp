@@ -96,8 +96,8 @@ int main() {
   t0 = std::chrono::steady_clock::now();
   const ParentDyadCounts c = parent_offspring_dyad_counted();
   const double s = seconds_since(t0);
-  std::printf("parent-offspring dyads (%d candidates per sex): %.2f s, peak %ld MiB\n",
-              candidates, s, peak_mib());
+  std::printf("parent-offspring dyads (%d candidates per sex): %.2f s, peak %ld MiB\n", candidates,
+              s, peak_mib());
   for (int sex = 0; sex < 2; ++sex)
     std::printf("  sex %d: %lld groups, %lld likelihood evaluations (%.2f per group)\n", sex + 1,
                 static_cast<long long>(c.groups[static_cast<std::size_t>(sex)]),

@@ -158,10 +158,10 @@ int main(int argc, char** argv) {
     const int8 u = static_cast<int8>(n) * 100;
     rs.sched = make_schedule(n, std::log(static_cast<real8>(n)), 1, 5, 1, 0, 0, u, u);
     rs.cp.withinfactor = 0.8 * std::exp(-6.0 * v.crnumfamily(3) / static_cast<real8>(n));
-    rs.locusratio = static_cast<real8>(v.numloci23) /
-                    static_cast<real8>(annealvariables.nallallele -
-                                       (v.locus1.allocated() ? v.locus1(0) : 0) -
-                                       v.numdommarkers(1));
+    rs.locusratio =
+        static_cast<real8>(v.numloci23) /
+        static_cast<real8>(annealvariables.nallallele - (v.locus1.allocated() ? v.locus1(0) : 0) -
+                           v.numdommarkers(1));
     v.idum3 = -12345;
     for (int4 k = 0; k < 20000; ++k) choose_move(rs);
     const int8 calls = 2000000;

@@ -27,9 +27,9 @@
 #include "input/input.hpp"
 #include "pairwise/pairwise.hpp"
 #include "program/prepare_analysis.hpp"
-#include "search/search.hpp"
 #include "search/move_stages.hpp"
 #include "search/move_verdict_internal.hpp"
+#include "search/search.hpp"
 #include "search/search_internal.hpp"
 #include "simulated_sample.hpp"
 
@@ -165,8 +165,7 @@ int main(int argc, char** argv) {
               iterations / cpu, cpu / iterations * 1e6);
   std::printf("scored %lld (%.1f %%), refused by the pairwise pre-test %lld (%.1f %% of scored)\n",
               static_cast<long long>(scored), 100.0 * scored / iterations,
-              static_cast<long long>(prescreened),
-              scored > 0 ? 100.0 * prescreened / scored : 0.0);
+              static_cast<long long>(prescreened), scored > 0 ? 100.0 * prescreened / scored : 0.0);
   std::printf("full rescoring of the final configuration: %.3f us (%.1f iterations' worth)\n",
               rescore * 1e6, rescore / (run / iterations));
   // An upper bound of the cost of a scored iteration: the whole run's time over the scored ones.
@@ -178,13 +177,15 @@ int main(int argc, char** argv) {
     std::printf("scoring: %.1f %% of the run (%.3f us per iteration)%s\n", 100.0 * scoring_s / run,
                 scoring_s / iterations * 1e6,
                 method == 0 ? ", the pair-score change with the acceptance test" : "");
-    std::printf("scored iterations timed: %.3f us each (%.3f of a full rescoring), of which the "
-                "scoring %.3f us (%.3f of a full rescoring)\n",
-                scored_s / scored * 1e6, scored_s / scored / rescore, scoring_s / scored * 1e6,
-                scoring_s / scored / rescore);
-    std::printf("the rebuilt clusters hold %.1f offspring per scored iteration (%.3f of the "
-                "sample)\n",
-                rows / scored, rows / scored / v.smplsize);
+    std::printf(
+        "scored iterations timed: %.3f us each (%.3f of a full rescoring), of which the "
+        "scoring %.3f us (%.3f of a full rescoring)\n",
+        scored_s / scored * 1e6, scored_s / scored / rescore, scoring_s / scored * 1e6,
+        scoring_s / scored / rescore);
+    std::printf(
+        "the rebuilt clusters hold %.1f offspring per scored iteration (%.3f of the "
+        "sample)\n",
+        rows / scored, rows / scored / v.smplsize);
   }
   // What the rescoring cost depends on: the clusters and the offspring pairs within them.
   {
@@ -196,9 +197,10 @@ int main(int argc, char** argv) {
       pairs += k * (k - 1) / 2;
       largest = std::max(largest, static_cast<int4>(k));
     }
-    std::printf("final configuration: %d clusters (largest %d), %lld offspring pairs within "
-                "clusters\n",
-                v.crnumfamily(3), largest, static_cast<long long>(pairs));
+    std::printf(
+        "final configuration: %d clusters (largest %d), %lld offspring pairs within "
+        "clusters\n",
+        v.crnumfamily(3), largest, static_cast<long long>(pairs));
   }
   std::printf("final score %.6f, best %.6f (%g)\n", v.crloglikelihood, v.btloglikelihood, sink);
   return 0;

@@ -98,16 +98,16 @@ namespace {
 // One call's view of the family: the retained parent pairs and their summed category values.
 struct Fs2Pass {
   const Fs2Call& call;
-  int4 na = 0;     // family alleles
-  int4 ng = 0;     // family genotypes
-  int4 e = 0;      // parent pairs
-  int4 hd = 0;     // haplodiploid
+  int4 na = 0;  // family alleles
+  int4 ng = 0;  // family genotypes
+  int4 e = 0;   // parent pairs
+  int4 hd = 0;  // haplodiploid
   bool multi = false;
-  int4 ncat[3] = {0, 0, 0};                  // categories of a homozygous / heterozygous class
+  int4 ncat[3] = {0, 0, 0};  // categories of a homozygous / heterozygous class
   const real8* catv[3] = {nullptr, nullptr, nullptr};  // category values, 1-based
-  int4* keep = nullptr;  // retained pairs, 0-based, increasing
-  int4 n = 0;            // retained pairs
-  bool all = false;      // every pair retained (keep unused)
+  int4* keep = nullptr;                                // retained pairs, 0-based, increasing
+  int4 n = 0;                                          // retained pairs
+  bool all = false;                                    // every pair retained (keep unused)
   real8* sum = nullptr;  // summed category values of each pair, 100 x ln
   real8 best = 0.0;      // largest sum
   int4 loc = 0;          // the family's first table column

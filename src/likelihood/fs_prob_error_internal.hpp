@@ -51,8 +51,8 @@ void fsprobcomputedom(int4 errorflag, int4 bk, int4 fam, int4 nband, int4 nnone,
 // (core/modules/likelihood_work.hpp).
 
 // A large trimmed family lists the genotypes 1..top it still uses (marked in
-// likelihood_work.fs_error.used), so the peeling can skip the rest: nothing when at least half of limit
-// genotypes (or 10) are in use; up to 9 by number in fsgtypeidx, more as a bit set in
+// likelihood_work.fs_error.used), so the peeling can skip the rest: nothing when at least half of
+// limit genotypes (or 10) are in use; up to 9 by number in fsgtypeidx, more as a bit set in
 // fsgtypejdx with the first and last in fsgtypeidx.
 void list_used_genotypes(int4 fam, int4 limit, int4 top);
 

@@ -515,8 +515,7 @@ void twoallele_size_tables() {
     v.power2.allocate(Dim(0, n));
     for (int4 k = 0; k <= n; ++k) v.power2(k) = std::pow(0.5, v.scale2(k));
   }
-  if (lv.domfsibsave.allocated() &&
-      (!v.power3.allocated() || v.power3.ubound(1) < v.maxfsibsize)) {
+  if (lv.domfsibsave.allocated() && (!v.power3.allocated() || v.power3.ubound(1) < v.maxfsibsize)) {
     v.power3.allocate(Dim(0, v.maxfsibsize));
     for (int4 k = 0; k <= v.maxfsibsize; ++k) v.power3(k) = std::pow(0.75, v.scale2(k));
   }

@@ -106,8 +106,7 @@ void recomputeallelefre(int4 locus, std::span<real8> x) {
   const bool dominant = v.dominantmarker(locus) != 0;
   const int4 numoff =
       v.btinferparent.allocated() ? static_cast<int4>(v.btinferparent.ubound(1)) : 0;
-  const int4 numknown =
-      v.indivparent.allocated() ? static_cast<int4>(v.indivparent.ubound(1)) : 0;
+  const int4 numknown = v.indivparent.allocated() ? static_cast<int4>(v.indivparent.ubound(1)) : 0;
   setgetgtype.locusgtypeptr = v.cndgtype2.allocated() ? v.cndgtype2(locus).a : FView<int2, 1>();
   for (int4 s = 1; s <= 2; ++s) {
     const int4 nc = v.numcandidate(s);

@@ -49,7 +49,8 @@ real8 cross_sum(int4 na, int4 u) {
 void ensure_firstg() {
   Simuvariables& sv = simuvariables;
   const int4 numloci = variables.numloci;
-  if (!sv.firstg.allocated() || sv.firstg.size(2) != numloci) sv.firstg.allocate(Dim(2), Dim(numloci));
+  if (!sv.firstg.allocated() || sv.firstg.size(2) != numloci)
+    sv.firstg.allocate(Dim(2), Dim(numloci));
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ bool clone_entries(int4 l, int4 n, const int4* members, int4 c, const int4* b) {
       if (a1 < 1) continue;
       int4 y = first;
       const int4 end = static_cast<int4>(s.o1.size());
-      while (y < end && !(s.o1[static_cast<std::size_t>(y)] == a1 &&
-                          s.o2[static_cast<std::size_t>(y)] == a2))
+      while (y < end &&
+             !(s.o1[static_cast<std::size_t>(y)] == a1 && s.o2[static_cast<std::size_t>(y)] == a2))
         ++y;
       if (y < end) {
         ++s.oc[static_cast<std::size_t>(y)];

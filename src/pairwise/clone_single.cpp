@@ -88,8 +88,8 @@ void setup_work(FocalWork& w) {
   const Variables& v = variables;
   Simuvariables& sv = simuvariables;
   const int4 n2 = v.locus2.allocated() ? v.locus2(0) : 0;
-  if (n2 > 0 && (!sv.dyadlogl2.allocated() || sv.dyadlogl2.size(1) != 3 || sv.dyadlogl2.size(2) != 3 ||
-                 sv.dyadlogl2.size(3) != n2))
+  if (n2 > 0 && (!sv.dyadlogl2.allocated() || sv.dyadlogl2.size(1) != 3 ||
+                 sv.dyadlogl2.size(2) != 3 || sv.dyadlogl2.size(3) != n2))
     sv.dyadlogl2.allocate(Dim(3), Dim(3), Dim(n2));
   build_dyadlogl0();
   const bool cache3 = sv.podyadlogl3.allocated() && sv.podyadloc.allocated();

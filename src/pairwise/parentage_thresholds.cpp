@@ -331,8 +331,8 @@ real8 place_known_other_parent(int4 s, int4 offploidy) {
   real8 lk = 0.0;
   if (!v.cndgtype3.allocated()) v.cndgtype3.allocate(Dim(nl), Dim(2));
   for (int4 l = 1; l <= nl; ++l)
-    v.cndgtype3(l, 3 - s) = engine_code(d.simprntgtype(1, l, 3 - s),
-                                        d.simprntgtype(2, l, 3 - s), v.obsnumallele(l));
+    v.cndgtype3(l, 3 - s) =
+        engine_code(d.simprntgtype(1, l, 3 - s), d.simprntgtype(2, l, 3 - s), v.obsnumallele(l));
   compute_podyad_logl(1, 3 - s, lk, -1e300, offploidy);
   d.locuslogl2.fill(1.0);
   d.locuslogl3tgt.fill(1.0);
@@ -353,8 +353,8 @@ void take_ratio(real8 ratio, int4 c, real8& best, real8& second, int4& ib) {
 // Scores the replicate's candidates (in an even replicate candidate 1 is the true parent)
 // against the offspring, by the pairwise and, with a known other parent, the trio statistic,
 // until neither can change the replicate's outcome.
-ReplicateScore score_candidates(const SexRun& run, bool even, bool settled, bool settled2,
-                                real8 lo, real8 lk, RatioExtremes& x) {
+ReplicateScore score_candidates(const SexRun& run, bool even, bool settled, bool settled2, real8 lo,
+                                real8 lk, RatioExtremes& x) {
   Variables& v = variables;
   Simuvariables::DeltaSimulation& d = simuvariables.delta;
   const int4 nl = v.numloci;
@@ -472,8 +472,9 @@ void simulate_sex(int4 s, int4 offploidy, const int4 nsim[2], RatioExtremes& x) 
   const int4 nl = v.numloci;
   v.cndgtype3.deallocate();
   if (reuse_fathers_thresholds(s, nsim)) return;
-  SexRun run{s, offploidy, offploidy == 2 && v.numknownprnt(3 - s) > 0, nsim[s - 1], v.ploidy(s),
-             d.deltarep, d.istruerep, d.deltarep2, d.istruerep2};
+  SexRun run{s,           offploidy,   offploidy == 2 && v.numknownprnt(3 - s) > 0,
+             nsim[s - 1], v.ploidy(s), d.deltarep,
+             d.istruerep, d.deltarep2, d.istruerep2};
   const std::int64_t work = static_cast<std::int64_t>(run.ns) * std::max(nl, 1);
   const int4 step = static_cast<int4>(100000000 / std::max<std::int64_t>(work, 1) + 1);
   int4 counter = 0;

@@ -101,8 +101,7 @@ void spread_one_sex(int4 s) {
   if (!any) return;
   for (int4 k = 1; k <= n; ++k) {
     const int4 f = loc(k, s);
-    if (f >= 1 && w.winner(f) > 0)
-      v.indivparent(k, s) = w.winner(f);
+    if (f >= 1 && w.winner(f) > 0) v.indivparent(k, s) = w.winner(f);
   }
 }
 
@@ -134,8 +133,7 @@ void spread_one_pool() {
   for (int4 t = 1; t <= 2; ++t)
     for (int4 k = 1; k <= n; ++k) {
       const int4 f = loc(k, t);
-      if (f >= 1 && w.winner(f) > 0)
-        v.indivparent(k, t) = w.winner(f);
+      if (f >= 1 && w.winner(f) > 0) v.indivparent(k, t) = w.winner(f);
     }
 }
 

@@ -25,10 +25,10 @@ namespace kinrad {
 // and record: nothing grows with n squared.
 struct SibDyadArchive {
   int4 records = 0;
-  bool pool = false;        // one parent pool
-  bool mothers = false;     // the records hold a maternal column
+  bool pool = false;     // one parent pool
+  bool mothers = false;  // the records hold a maternal column
   std::vector<const Config*> record{};
-  FArray<std::uint16_t, 3> next{};  // (2, n, records)
+  FArray<std::uint16_t, 3> next{};    // (2, n, records)
   std::vector<std::uint16_t> last{};  // scratch: the latest entry per id while linking
   std::vector<std::int64_t> seen{};   // (n + 1) stamp of the record visit that met j
   std::int64_t stamp = 0;

@@ -15,9 +15,9 @@
 #include <utility>
 
 #include "configuration/configuration.hpp"
+#include "core/modules/results_seams.hpp"
 #include "core/modules/variables.hpp"
 #include "core/real_integer_power.hpp"
-#include "core/modules/results_seams.hpp"
 #include "core/screen.hpp"
 #include "core/stop_signal.hpp"
 #include "results/results.hpp"

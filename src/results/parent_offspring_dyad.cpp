@@ -288,8 +288,7 @@ void write_lists(const ParentDyadWork& w, int4 k) {
       return;
     }
     std::string line = "OffspringID";
-    for (int4 q = 1; q <= longest; ++q)
-      line += ",Inferred" + x + itoc(q) + ",Prob" + x + itoc(q);
+    for (int4 q = 1; q <= longest; ++q) line += ",Inferred" + x + itoc(q) + ",Prob" + x + itoc(q);
     out.write("(99A)", line);
     for (int4 i = 1; i <= n; ++i) {
       if (w.count(i) <= 0) continue;

@@ -26,7 +26,7 @@ struct OutputContext {
   FArray<real8, 1> probexc{};       // n: exclusive probability
   // Selfing rate and its 95% bounds; -1 until the full-sib family step sets them.
   std::array<real8, 3> selfrate{-1.0, -1.0, -1.0};
-  std::vector<int4> cloneindex{};   // n: printed clone index (allowclone = 1)
+  std::vector<int4> cloneindex{};  // n: printed clone index (allowclone = 1)
 };
 
 // --- The canonical best configuration and archive ---------------------------------------------

@@ -81,8 +81,8 @@ int4 sib_dyad_column(const Config& r, int4 i, int4 j) {
   const bool feq = r.fam1(i) == r.fam1(j);
   if (v.numsex == 1) {
     if (feq && r.fam2(i) == r.fam2(j)) return 1;
-    const bool share = feq || r.fam1(i) == r.fam2(j) || r.fam2(i) == r.fam1(j) ||
-                       r.fam2(i) == r.fam2(j);
+    const bool share =
+        feq || r.fam1(i) == r.fam2(j) || r.fam2(i) == r.fam1(j) || r.fam2(i) == r.fam2(j);
     return share ? 2 : 0;
   }
   if (v.allmonogamy == 1) return feq ? 1 : 0;

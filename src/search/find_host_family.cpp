@@ -68,7 +68,9 @@ bool one_pool_rules(RunState& rs, const Side& sd, int4 mode) {
         self_on(hf(2));
     } else if (x < 0.2) {
       const int4 n1 = av.nparent1(1), n2 = av.nparent1(2);
-      auto from1 = [&] { return av.parentidx1(1 + static_cast<int4>(std::lround((n1 - 1) * u()))); };
+      auto from1 = [&] {
+        return av.parentidx1(1 + static_cast<int4>(std::lround((n1 - 1) * u())));
+      };
       auto from2 = [&] {
         return av.parentidx1(n1 + 1 + static_cast<int4>(std::lround((n2 - 1) * u())));
       };
@@ -269,8 +271,8 @@ void findhostfamilyid(RunState& rs, int4 mode, FStatic<int4, 1, 3>& crrtpos) {
           p[s] = b[s];
       }
       if (mode == 1) {
-        if (p[1] <= n1 && p[2] <= n2 && v.sibshipdone(1) == 0 && v.sibshipdone(2) == 0 &&
-            n1 > 3 && n2 > 3) {
+        if (p[1] <= n1 && p[2] <= n2 && v.sibshipdone(1) == 0 && v.sibshipdone(2) == 0 && n1 > 3 &&
+            n2 > 3) {
           if (static_cast<real8>(n1) / static_cast<real8>(n1 + n2) > u()) {
             p[2] = crrtpos(3);
             p[1] = pick(n1, u());

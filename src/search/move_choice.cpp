@@ -3,13 +3,14 @@
 // the search stream below is one call in a fixed order, and a draw under a condition is made
 // only when the condition holds: one seed gives one search path, and a checkpointed run goes
 // on along the same path.
+#include "search/move_choice.hpp"
+
 #include <algorithm>
 #include <cmath>
 
 #include "configuration/configuration.hpp"
 #include "core/modules.hpp"
 #include "core/real_integer_power.hpp"
-#include "search/move_choice.hpp"
 #include "search/move_choice_internal.hpp"
 #include "search/search_internal.hpp"
 
@@ -181,7 +182,8 @@ void temporary_split(RunState& rs) {
     return;
   real8 x = 2.0;
   bool sibs = false;
-  for (int4 t = 1; t <= ch.fssize && !sibs; ++t) sibs = has_known_sibship(member1(ch.movepos(1), t));
+  for (int4 t = 1; t <= ch.fssize && !sibs; ++t)
+    sibs = has_known_sibship(member1(ch.movepos(1), t));
   if (!sibs) x = u();
   const real8 base = v.numsex == 2 ? static_cast<real8>(0.05f) : static_cast<real8>(0.2f);
   if (!((base + 0.5 * av.rate) * (static_cast<real8>(1.1f) - rs.knownsibfrac) > x)) return;
@@ -218,8 +220,8 @@ void temporary_split(RunState& rs) {
       for (int4 q = 1; q <= av.numfamilymember1(f); ++q) {
         const int4 m = member1(f, q);
         if (v.knownsibship(m, s) != 0) continue;
-        const bool pass =
-            m == mi || type == 0 || passes_split_test(type, offspring_genotype(m, ch.splitlocus), g, a, h);
+        const bool pass = m == mi || type == 0 ||
+                          passes_split_test(type, offspring_genotype(m, ch.splitlocus), g, a, h);
         if (!pass) continue;
         v.knownsibship(m, s) = ch.tempsibid;
         ++ch.carrycount(s);
@@ -358,9 +360,8 @@ bool checks_after_destination(RunState& rs) {
   const int4 mi = av.moveindiv;
   const auto& ks = v.knownsibship;
   auto exists = [&](int4 s) { return av.hostfamily(s) <= v.crnumfamily(s); };
-  if (ch.movekind == 1 && v.offploid(mi) == 2 && !(ks(mi, 1) != 0 && ks(mi, 2) != 0) &&
-      exists(1) && exists(2) &&
-      real_integer_power(rs.sched.ratiotemprature, rs.cp.tmr) > u()) {
+  if (ch.movekind == 1 && v.offploid(mi) == 2 && !(ks(mi, 1) != 0 && ks(mi, 2) != 0) && exists(1) &&
+      exists(2) && real_integer_power(rs.sched.ratiotemprature, rs.cp.tmr) > u()) {
     int4 s = 0;
     if (v.monogamy(1) == 1)
       s = 1;
@@ -393,8 +394,8 @@ bool checks_after_destination(RunState& rs) {
       av.hostfamily(1) = b;
       av.hostfamily(2) = a;
       for (int4 s = 1; s <= 2; ++s)
-        ch.hostfamilyid(s) = ch.movekind == 1 ? position1(s, av.hostfamily(s))
-                                              : position2(s, av.hostfamily(s));
+        ch.hostfamilyid(s) =
+            ch.movekind == 1 ? position1(s, av.hostfamily(s)) : position2(s, av.hostfamily(s));
     }
   }
   if (v.anyknownprntq(1) != 0 || v.anyknownprntq(2) != 0) {
@@ -404,8 +405,7 @@ bool checks_after_destination(RunState& rs) {
       if (other_known_parent(rs, s, av.hostfamily(s), K)) return false;
     }
   }
-  if (v.numsex == 1 && v.allowinbreeding == 0 && av.hostfamily(1) == av.hostfamily(2))
-    return false;
+  if (v.numsex == 1 && v.allowinbreeding == 0 && av.hostfamily(1) == av.hostfamily(2)) return false;
   return true;
 }
 
@@ -447,8 +447,7 @@ bool whole_family_flag(RunState& rs) {
   if (ch.movekind == 1) {
     bool haploid = false;
     for (int4 t = 1; t <= fs && !haploid; ++t) haploid = v.offploid(member1(ch.movepos(1), t)) == 1;
-    if (haploid && v.haplodiploid == 1 && hf(2) == mf(2) && v.smplsizedh(1) > 0)
-      return 0.85 > u();
+    if (haploid && v.haplodiploid == 1 && hf(2) == mf(2) && v.smplsizedh(1) > 0) return 0.85 > u();
     if ((hf(1) == mf(1) || hf(2) == mf(2)) && exist1 && exist2) return 1.0 / fs > u();
   }
   return rule_d();
@@ -481,8 +480,8 @@ void who_moves(RunState& rs) {
     allot_alone(ch);
   } else {
     const real8 x = u();
-    const real8 lim = std::min(0.25 * (5 - 2 * v.offploid(mi) + av.rate), 0.95) /
-                      (2.0 * rs.locusratio + 1.0);
+    const real8 lim =
+        std::min(0.25 * (5 - 2 * v.offploid(mi) + av.rate), 0.95) / (2.0 * rs.locusratio + 1.0);
     if (x <= lim && ch.typed[static_cast<std::size_t>(mi)] != 0) {
       ch.moveset = 4;
       split_at_locus(rs);

@@ -14,7 +14,9 @@ struct RunState;
 inline real8 (*choice_draw_source)() = nullptr;
 
 // One draw of the search stream as the move choice makes it.
-inline real8 choice_draw() { return choice_draw_source != nullptr ? choice_draw_source() : ran2(); }
+inline real8 choice_draw() {
+  return choice_draw_source != nullptr ? choice_draw_source() : ran2();
+}
 
 // Sizes the per-run work of the choice and marks the offspring typed at some locus of two or
 // more alleles; made once per run (choose_move calls it when needed).

@@ -369,7 +369,9 @@ bool dest_other_monogamous_selfing(RunState& rs) {
     av.hostfamily(1) = v.crindivloc(m, 1);
     av.hostfamily(2) = v.crindivloc(m, 2);
   };
-  auto self_on = [&](int4 m) { av.hostfamily(1) = av.hostfamily(2) = v.crindivloc(m, side_of(u())); };
+  auto self_on = [&](int4 m) {
+    av.hostfamily(1) = av.hostfamily(2) = v.crindivloc(m, side_of(u()));
+  };
   if (nf == 1) {
     const int4 m = member2(1, 1);
     if (selfed(m)) {
@@ -415,8 +417,8 @@ bool destination_family(RunState& rs) {
     if (!ok) return false;
     return can_self() ? own_monogamous_selfing_after(rs) : true;
   }
-  if (v.allmonogamy == 1) return can_self() ? dest_other_monogamous_selfing(rs)
-                                            : dest_other_monogamous(rs);
+  if (v.allmonogamy == 1)
+    return can_self() ? dest_other_monogamous_selfing(rs) : dest_other_monogamous(rs);
   if (v.anymonogamy == 0) return dest_other_polygamous(rs);
   return dest_other_one_monogamous(rs);
 }

@@ -16,11 +16,19 @@ struct RunState;
 
 namespace move_choice_parts {
 
-inline real8 u() { return choice_draw(); }
-inline int4 pick(int4 n, real8 x) { return static_cast<int4>(static_cast<real8>(n) * x + 1.0); }
-inline int4 side_of(real8 x) { return static_cast<int4>(std::lround(x)) + 1; }
+inline real8 u() {
+  return choice_draw();
+}
+inline int4 pick(int4 n, real8 x) {
+  return static_cast<int4>(static_cast<real8>(n) * x + 1.0);
+}
+inline int4 side_of(real8 x) {
+  return static_cast<int4>(std::lround(x)) + 1;
+}
 
-inline bool can_self() { return variables.numsex == variables.allowinbreeding; }
+inline bool can_self() {
+  return variables.numsex == variables.allowinbreeding;
+}
 
 // Side-1 tables: the parent position of sex s of family f, the id of the parent at position
 // pos of sex s, the member list of family f.

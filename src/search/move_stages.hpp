@@ -53,9 +53,9 @@ struct MoveChoice {
 
   // Per-run work of the choice (sized once, reused by every proposal).
   bool ready = false;
-  int4 tempsibid = 0;           // the id of a temporary split sibship
-  std::vector<int1> typed{};    // per offspring: typed at a locus of two or more alleles
-  std::vector<int4> famlist{};  // scratch list of local families
+  int4 tempsibid = 0;            // the id of a temporary split sibship
+  std::vector<int1> typed{};     // per offspring: typed at a locus of two or more alleles
+  std::vector<int4> famlist{};   // scratch list of local families
   std::vector<int1> candmark{};  // scratch marks over candidates, all 0 between uses
   std::vector<int4> marked{};    // the candidates marked in candmark
 };
@@ -95,8 +95,8 @@ struct Proposal {
   FStatic<int2, 1, 4> maxsize{};
 
   // What the undo needs; scratch kept allocated from proposal to proposal.
-  bool pending = false;         // admitted and neither applied nor undone
-  bool parentswritten = false;  // inferparent holds the proposed parents
+  bool pending = false;                          // admitted and neither applied nor undone
+  bool parentswritten = false;                   // inferparent holds the proposed parents
   std::vector<std::array<int4, 2>> cndchange{};  // (sex, c): unassignedcnd set to 0; -c: to 1
   std::array<int4, 3> numunassigned0{};          // the run's unassigned counts before
   std::vector<int4> touched{};                   // one parent pool: candidates named by the lists
@@ -141,18 +141,18 @@ struct Verdict {
   real8 selfterm = 0.0;
   int4 pairdivisor = 1;
   real8 knownsibcount = 0.0;
-  int4 prescreen = 0;       // method 2: 0 no pre-test, 2 passed, 1 failed
-  int4 ownemptied = 0;      // 1: the moving offspring's cluster is left without offspring
-  real8 familylogl = 0.0;   // family move: the new log likelihood of its cluster
+  int4 prescreen = 0;      // method 2: 0 no pre-test, 2 passed, 1 failed
+  int4 ownemptied = 0;     // 1: the moving offspring's cluster is left without offspring
+  real8 familylogl = 0.0;  // family move: the new log likelihood of its cluster
   FStatic<int4, 1, 2> sideclusters{};
-  int4 nclusters = 0;               // clusters of the proposal, in clusters[0 ..]
+  int4 nclusters = 0;  // clusters of the proposal, in clusters[0 ..]
   std::vector<NewCluster> clusters{};
-  std::vector<int4> rows{};          // the clusters' rows (1-based), cluster after cluster
-  std::vector<int4> order{};         // one side's rows in offspring order (1-based)
-  std::vector<int4> pending{};       // rows not yet in a cluster (1-based)
-  std::vector<int4> rowof{};         // offspring -> row of the side being built
-  std::vector<real8> keys{};         // sort keys of the general sort
-  std::vector<int4> ikeys{};         // sort keys of the linear sort
+  std::vector<int4> rows{};            // the clusters' rows (1-based), cluster after cluster
+  std::vector<int4> order{};           // one side's rows in offspring order (1-based)
+  std::vector<int4> pending{};         // rows not yet in a cluster (1-based)
+  std::vector<int4> rowof{};           // offspring -> row of the side being built
+  std::vector<real8> keys{};           // sort keys of the general sort
+  std::vector<int4> ikeys{};           // sort keys of the linear sort
   FArray<int4, 2> block1{}, block2{};  // the screens' rows: current and proposed families
 };
 // The three stages.

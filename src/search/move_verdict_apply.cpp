@@ -193,8 +193,8 @@ void apply_selfer_count(RunState& rs) {
   if (v.numsex == 1 && v.allowinbreeding == 1)
     each_side_row([&](FView<int4, 2>& win, int4 r) {
       const int4 o = win(r, 4);
-      rs.cp.curnumselfer += (win(r, 1) == win(r, 2) ? 1 : 0) -
-                            (v.crindivloc(o, 1) == v.crindivloc(o, 2) ? 1 : 0);
+      rs.cp.curnumselfer +=
+          (win(r, 1) == win(r, 2) ? 1 : 0) - (v.crindivloc(o, 1) == v.crindivloc(o, 2) ? 1 : 0);
     });
 }
 

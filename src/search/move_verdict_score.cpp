@@ -28,9 +28,8 @@ void pairwise_path(RunState& rs) {
   const bool method0 = v.fulllikelihoodmethodq == 0;
   real8 pair[2] = {0.0, 0.0};
 
-  const real8 f = v.crnumfamily(1) + v.crnumfamily(2) > pr.newnumfamily(1) + pr.newnumfamily(2)
-                      ? 0.05
-                      : 0.0;
+  const real8 f =
+      v.crnumfamily(1) + v.crnumfamily(2) > pr.newnumfamily(1) + pr.newnumfamily(2) ? 0.05 : 0.0;
   real8 u = ran2();
   while (!(u > f)) u = ran2();
   real8 c = std::log(u);
@@ -96,8 +95,7 @@ void pairwise_path(RunState& rs) {
     }
     logl_change_self(vd.selfterm);
     if (std::fabs(vd.selfterm) > 1e-300) {
-      if (vd.pairdivisor == 1 && vd.selfterm > 1000.0 &&
-          vd.selfterm > 5.0 * av.numindivlocidx(3)) {
+      if (vd.pairdivisor == 1 && vd.selfterm > 1000.0 && vd.selfterm > 5.0 * av.numindivlocidx(3)) {
         vd.acceptq = 0;
         finish();
         return;
@@ -194,8 +192,7 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
     } else {
       familybuild(win(seedrow, 1), npending, 1, nmember, maxfam, wantstructure, wantid, 0, 0);
     }
-    const int4 id =
-        firstcluster ? (side == 1 ? rs.choice.owncluster : av.hostfamily(3)) : ++nextid;
+    const int4 id = firstcluster ? (side == 1 ? rs.choice.owncluster : av.hostfamily(3)) : ++nextid;
     firstcluster = false;
     const auto k = static_cast<std::size_t>(vd.nclusters++);
     grow_verdict_work(vd.clusters, k + 1);
@@ -204,8 +201,8 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
     nc.id = id;
     nc.size = nmember;
     nc.first = static_cast<int4>(used);
-    nc.cnt = {v.nparent(1), v.nparent(2), maxfam, v.numberfsfamily, v.maxnumpartner(1),
-              v.maxnumpartner(2)};
+    nc.cnt = {v.nparent(1),     v.nparent(2),       maxfam,
+              v.numberfsfamily, v.maxnumpartner(1), v.maxnumpartner(2)};
     nc.logl = 0.0;
     ++vd.sideclusters(side);
     for (int4 f = 1; f <= v.numberfsfamily; ++f) {
@@ -360,7 +357,7 @@ void family_cluster(RunState& rs) {
       if (m.size(1) < 1) continue;
       const int4 first = m(1);
       if (first != av.moveindiv && !(v.crindivloc(first, 1) == v.crindivloc(av.moveindiv, 1) &&
-                                      v.crindivloc(first, 2) == v.crindivloc(av.moveindiv, 2)))
+                                     v.crindivloc(first, 2) == v.crindivloc(av.moveindiv, 2)))
         continue;
       for (index_t t = 1; t <= m.size(1); ++t)
         for (int4 s = 1; s <= 2; ++s)
@@ -400,8 +397,8 @@ void score_proposal(RunState& rs) {
   vd.ownemptied = 0;
   const bool method0 = v.fulllikelihoodmethodq == 0;
 
-  const bool skip_pairs = v.allmonogamy != 0 && v.fulllikelihoodmethodq != 0 &&
-                          av.numindivlocidx(3) > 100;
+  const bool skip_pairs =
+      v.allmonogamy != 0 && v.fulllikelihoodmethodq != 0 && av.numindivlocidx(3) > 100;
   if (v.quicksearchq == 1 && av.equalconfig == 0 && !skip_pairs) pairwise_path(rs);
   // The screens of the full-likelihood methods for large clusters without monogamy.
   if (!method0 && v.anymonogamy == 0 && vd.acceptq == 1 && av.equalconfig == 0 &&

@@ -38,7 +38,9 @@ real8 engine_logl(real8 bound, int4 size) {
   return logl;
 }
 
-bool flagged(int4 o) { return *variables.selectedindivq(o).p; }
+bool flagged(int4 o) {
+  return *variables.selectedindivq(o).p;
+}
 void flag(int4 o, bool on) {
   auto& v = variables;
   v.selectedindivq(o).p = on ? &v.truetgt : &v.falsetgt;

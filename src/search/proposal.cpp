@@ -51,14 +51,16 @@ template <class Visit>
 void for_members1(int4 f, Visit visit) {
   const auto& av = annealvariables;
   const int4 at = av.sibloc1(f);
-  for (int4 t = 1; t <= av.numfamilymember1(f); ++t) visit(static_cast<int4>(av.familymember1(at + t)));
+  for (int4 t = 1; t <= av.numfamilymember1(f); ++t)
+    visit(static_cast<int4>(av.familymember1(at + t)));
 }
 
 template <class Visit>
 void for_members2(int4 f, Visit visit) {
   const auto& av = annealvariables;
   const int4 at = av.familymemberloc2(f);
-  for (int4 t = 1; t <= av.numfamilymember2(f); ++t) visit(static_cast<int4>(av.familymember2(at + t)));
+  for (int4 t = 1; t <= av.numfamilymember2(f); ++t)
+    visit(static_cast<int4>(av.familymember2(at + t)));
 }
 
 void add_row2(int4 o, int4 f1, int4 f2, int4 list) {
@@ -185,8 +187,7 @@ void draw_travellers(RunState& rs) {
       for (int4 k = 1; k <= 2; ++k) {
         if (r > 0 && k != r) continue;
         const int4 id = v.knownsibship(mi, k);
-        if (id == 0 || av.hostfamily(k) == av.movefamily(k) || v.knownsibship(m, k) != id)
-          continue;
+        if (id == 0 || av.hostfamily(k) == av.movefamily(k) || v.knownsibship(m, k) != id) continue;
         const int4 other = v.knownsibship(mi, 3 - k);
         moves = (other != 0 && v.knownsibship(m, 3 - k) == other) || ran2() >= 0.5;
         break;
@@ -216,9 +217,8 @@ void take_parts(RunState& rs) {
   ml.clear();
   auto& mark = annealvariables.selectedprntidxq2;
   for (int4 m : ch.moving) mark(m) = 1;
-  for_members1(ch.movepos(1), [&](int4 m) {
-    ml.push_back(mark(m) != 0 || m == av.moveindiv ? -m : m);
-  });
+  for_members1(ch.movepos(1),
+               [&](int4 m) { ml.push_back(mark(m) != 0 || m == av.moveindiv ? -m : m); });
   for (int4 m : ch.moving) mark(m) = 0;
 }
 
@@ -267,9 +267,8 @@ void rows_own_cluster(RunState& rs, int4 nlisted) {
       av.indivloc3(++noted, 1) = f;
     }
     for (int4 k = 1; k <= noted; ++k)
-      for_members1(av.indivloc3(k, 1), [&](int4 o) {
-        add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 0);
-      });
+      for_members1(av.indivloc3(k, 1),
+                   [&](int4 o) { add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 0); });
   }
   for (int4 f = 1; f <= nf; ++f)
     if (v.selectedfamily(f) == 0) {
@@ -286,8 +285,8 @@ void rows_destination_families() {
   const int4 h1 = av.hostfamily(1), h2 = av.hostfamily(2);
   for (int4 f = 1; f <= av.numberfsfamily2; ++f) {
     const int4 a = family2_id(f, 1), b = family2_id(f, 2);
-    const bool shares = v.numsex == 1 ? (a == h1 || a == h2 || b == h1 || b == h2)
-                                      : (a == h1 || b == h2);
+    const bool shares =
+        v.numsex == 1 ? (a == h1 || a == h2 || b == h1 || b == h2) : (a == h1 || b == h2);
     if (!shares) continue;
     for_members2(f, [&](int4 o) { add_row2(o, v.crindivloc(o, 1), v.crindivloc(o, 2), 2); });
   }
@@ -623,16 +622,15 @@ bool parents_are_valid(RunState& rs, bool family, int4& movekind) {
   sizes(4) = ch.hostclustersize;
   FStatic<int4, 1, 4> numassign = rs.cp.curnumassign;
   // With family moves off nothing but an individual move can propose a first candidate.
-  if (rs.sched.fammovethreshold >= 1.0 && numassign(1) == 0 && numassign(2) == 0)
-    numassign(1) = 1;
+  if (rs.sched.fammovethreshold >= 1.0 && numassign(1) == 0 && numassign(2) == 0) numassign(1) = 1;
   FStatic<int4, 1, 2> unassigned{};
   unassigned(1) = rs.numunassigned[1];
   unassigned(2) = rs.numunassigned[2];
   int4 movepos = ch.movepos(1);
   pr.familymove(3) = family ? ch.familyside : 0;
   int4 ks = ch.knownsibside;
-  parentageassign(sizes, numassign, movekind, movepos, pr.familymove, pr.listlen, pr.eligible,
-                  ks, unassigned, pr.parentok);
+  parentageassign(sizes, numassign, movekind, movepos, pr.familymove, pr.listlen, pr.eligible, ks,
+                  unassigned, pr.parentok);
   if (pr.parentok == 0) return false;
   checkconfiguration(pr.configok, ch.knownsibside, movekind, rs.wholesibshipsex);
   if (pr.configok == 0) return false;

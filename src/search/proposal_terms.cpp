@@ -121,11 +121,10 @@ void count_new_selfers(RunState& rs, bool family) {
 void proposed_prior(RunState& rs, bool family) {
   const auto& v = variables;
   Proposal& pr = rs.proposal;
-  pr.newlogprior =
-      priorvalue(1, {pr.newnumassign(1), pr.newnumassign(3)}, pr.newnumfamily(1), 0,
-                 pr.newnumselfer) +
-      priorvalue(2, {pr.newnumassign(2), pr.newnumassign(4)}, pr.newnumfamily(2), 0,
-                 pr.newnumselfer);
+  pr.newlogprior = priorvalue(1, {pr.newnumassign(1), pr.newnumassign(3)}, pr.newnumfamily(1), 0,
+                              pr.newnumselfer) +
+                   priorvalue(2, {pr.newnumassign(2), pr.newnumassign(4)}, pr.newnumfamily(2), 0,
+                              pr.newnumselfer);
   pr.newsibsizeprior = 0.0;
   if (v.priortype != 1) return;
   pr.newsibsizeprior = rs.oldsibsizeprior;

@@ -120,7 +120,6 @@ void startparavalues(RunState& rs) {
   cp.monitorword = 0;
 }
 
-
 // --- The call's set-up -----------------------------------------------------------------------
 
 namespace {

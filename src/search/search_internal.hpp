@@ -91,7 +91,7 @@ struct RunState {
   int8 lastloggediter = 0;
   real4 starttime = 0.0f;
   real8 lastsavecpu = 0.0;
-  int4 iround = 5;  // the allele-frequency round of the call (5: the last, or none)
+  int4 iround = 5;            // the allele-frequency round of the call (5: the last, or none)
   int4 invalidcount = 0;      // proposal attempts before the first completed iteration; -1: off
   int4 reduceperiod = 10000;  // acceptances between reductions of the pairwise accumulator
   int4 triocheckq = 0;
@@ -122,25 +122,25 @@ enum class RuleEnd { none, end_temperature, end_run };
 // The rule itself; its value is the code the rule tests record (11 the first rule, 41..45 the
 // branches of the plateau rule, and so on).
 enum class StopRule : int4 {
-  none = 0,                    // no rule fired; also the head of a temperature past its limit
-  too_cold_start = 11,         // the first temperature accepts too little: warm up, start again
-  plateau = 2,                 // many acceptances, hardly any new best
-  high_rate = 41,              // a success rate of 0.6 or more: cool by a rate-dependent step
-  one_cluster_rate = 42,       // one cluster left at a fair success rate
-  rate_above_floor = 43,       // a success rate above the known-sibship floor
-  stalled = 44,                // late, nearly no success: the run ends
-  failures_at_floor = 45,      // a vanishing success rate over a long temperature
-  small_bests = 5,             // many small new bests at a low success rate
-  no_best_high_rate = 61,      // later temperatures without new bests, by success rate
+  none = 0,                // no rule fired; also the head of a temperature past its limit
+  too_cold_start = 11,     // the first temperature accepts too little: warm up, start again
+  plateau = 2,             // many acceptances, hardly any new best
+  high_rate = 41,          // a success rate of 0.6 or more: cool by a rate-dependent step
+  one_cluster_rate = 42,   // one cluster left at a fair success rate
+  rate_above_floor = 43,   // a success rate above the known-sibship floor
+  stalled = 44,            // late, nearly no success: the run ends
+  failures_at_floor = 45,  // a vanishing success rate over a long temperature
+  small_bests = 5,         // many small new bests at a low success rate
+  no_best_high_rate = 61,  // later temperatures without new bests, by success rate
   no_best_mid_rate = 62,
   no_best_low_rate = 63,
-  success_limit = 71,          // the limits of the schedule
+  success_limit = 71,  // the limits of the schedule
   failure_limit = 72,
   failure_limit2 = 73,
   iteration_limit = 74,
-  no_success_at_end = 84,      // a temperature without success after many iterations
-  last_temperature = 85,       // the schedule's temperatures are done
-  move_ends_run = 99,          // the applied move ended the run
+  no_success_at_end = 84,  // a temperature without success after many iterations
+  last_temperature = 85,   // the schedule's temperatures are done
+  move_ends_run = 99,      // the applied move ended the run
 };
 struct RuleEvent {
   StopRule rule = StopRule::none;

@@ -393,7 +393,8 @@ bool temperature_loop(RunState& rs, int4 iround) {
     }
     ++cp.tmr;
     cp.temperature *= rs.sched.ratiotemprature;
-    if (cp.tmr > rs.sched.ntemprature) report_rule(rs, StopRule::last_temperature, RuleEnd::end_run);
+    if (cp.tmr > rs.sched.ntemprature)
+      report_rule(rs, StopRule::last_temperature, RuleEnd::end_run);
   }
   return true;
 }

@@ -292,7 +292,8 @@ UpdateOutcome update(real8& crcndlogl, real8 crlogprior, real8 bestprior, int4& 
     computeparentlogl(crcndlogl);
     v.inferparentprt = v.btinferparent.view();
     computeparentlogl(bestcand);
-    singleindivlikelihood(0.0, n, 0, std::span<real8>(&v.indivlogl(1), static_cast<std::size_t>(n)));
+    singleindivlikelihood(0.0, n, 0,
+                          std::span<real8>(&v.indivlogl(1), static_cast<std::size_t>(n)));
     if (v.numsex == 1) {
       if (!v.indivloglself.allocated()) v.indivloglself.allocate(Dim(n));
       singleindivlikelihood(0.5, n, 0,

@@ -19,8 +19,8 @@ void update_after_new_best(RunState& rs) {
   if (v.updateallelefre != 1) return;
   // Fewer updates at later temperatures and with fewer loci; single precision as designed.
   const real4 loci = static_cast<real4>(std::max(v.numloci23 / 2, 5));
-  const int4 interval = static_cast<int4>(
-      std::lroundf((100.0f / static_cast<real4>(cp.tmr) + 1.0f) * loci));
+  const int4 interval =
+      static_cast<int4>(std::lroundf((100.0f / static_cast<real4>(cp.tmr) + 1.0f) * loci));
   if (interval <= 0 || cp.updatecount % interval != 0) return;
   if (!(0.7 * static_cast<real8>(cp.itr) > static_cast<real8>(cp.nsucc))) return;
   int4 ipass = 1;

@@ -19,9 +19,9 @@
 namespace kinrad::test {
 namespace {
 
-using testing_support::RecountedCluster;
-using testing_support::recount_cluster;
 using testing_support::check_family_structure;
+using testing_support::recount_cluster;
+using testing_support::RecountedCluster;
 using testing_support::scratch_marks_clear;
 
 using Families = std::map<std::pair<int4, int4>, std::set<int4>>;  // parent ids -> members

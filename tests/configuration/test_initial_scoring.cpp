@@ -125,8 +125,8 @@ TEST(InitialScoring, ImpossibleClusterStopsTheFullLikelihood) {
   one_family_of_three();
   variables.likelihoodprecision = 1;
   FStatic<int2, 1, 2> hs{};
-  const int status = testing_support::expect_stop([&] { setinitconfiglogl(1, hs); }, "Anneal",
-                                                  {.report = true});
+  const int status =
+      testing_support::expect_stop([&] { setinitconfiglogl(1, hs); }, "Anneal", {.report = true});
   EXPECT_EQ(status, 1);
   // Every precision was tried before the stop.
   EXPECT_EQ(variables.likelihoodprecision, 3);

@@ -42,7 +42,7 @@ struct Shape {
   int4 numsex;
   int4 mono;  // both sexes monogamous
   double pself;
-  bool searchrows = false;  // rows of the touched families only, as the search writes them
+  bool searchrows = false;    // rows of the touched families only, as the search writes them
   bool othercluster = false;  // destination in another existing cluster when there is one
 };
 
@@ -54,8 +54,7 @@ TEST(NewSibDist, RandomProposalsMatchARecountAndUndoExactly) {
       {"two sexes, rows of the touched families", 2, 0, 0.0, true},
       {"one parent pool, rows of the touched families", 1, 0, 0.3, true},
       {"two sexes, rows of the touched families, another cluster", 2, 0, 0.0, true, true},
-      {"one parent pool, rows of the touched families, another cluster", 1, 0, 0.3, true,
-       true}};
+      {"one parent pool, rows of the touched families, another cluster", 1, 0, 0.3, true, true}};
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     std::mt19937 rng(12345);

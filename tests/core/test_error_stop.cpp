@@ -56,8 +56,8 @@ class ErrorStop : public ::testing::Test {
 TEST_F(ErrorStop, DataErrorWritesMessageEmptyLineFixedLinesAndClosingLine) {
   variables.fname = "out/proj";
   int status = 0;
-  const std::string screen =
-      stop_with([] { stopondataerror("  The number of loci should be > 0!  "); }, "StopOnDataError", status);
+  const std::string screen = stop_with(
+      [] { stopondataerror("  The number of loci should be > 0!  "); }, "StopOnDataError", status);
   const std::string expected =
       "The number of loci should be > 0!\n"
       "\n"

@@ -7,8 +7,8 @@
 
 #include "core/farray.hpp"
 #include "core/modules.hpp"
-#include "core/record_types.hpp"
 #include "core/modules/variables.hpp"
+#include "core/record_types.hpp"
 
 namespace kinrad {
 namespace {

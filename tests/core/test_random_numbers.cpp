@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/random_numbers.hpp"
 #include "core/modules/variables.hpp"
+#include "core/random_numbers.hpp"
 
 namespace kinrad {
 namespace {

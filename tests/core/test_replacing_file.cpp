@@ -18,8 +18,8 @@
 #include "core/modules.hpp"
 #include "core/modules/variables.hpp"
 #include "core/replacing_file.hpp"
-#include "support/module_reset.hpp"
 #include "support/expect_stop.hpp"
+#include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {

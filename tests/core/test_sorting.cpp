@@ -10,8 +10,8 @@
 
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
-#include "core/sorting.hpp"
 #include "core/modules/variables.hpp"
+#include "core/sorting.hpp"
 #include "support/module_reset.hpp"
 
 namespace kinrad {
@@ -19,7 +19,6 @@ namespace {
 
 class Sorting : public testing_support::ModuleReset {
  protected:
-
   // The scratch array the linear-time sorts borrow, zero-filled as the start-up leaves it.
   static void allocate_scratch(int4 size) { annealvariables.selectedprntidxq1.allocate(Dim(size)); }
   static bool scratch_all_zero() {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/modules.hpp"
-#include "core/text_utils.hpp"
 #include "core/modules/variables.hpp"
+#include "core/text_utils.hpp"
 #include "support/module_reset.hpp"
 #include "support/temp_dir.hpp"
 
@@ -17,7 +17,6 @@ namespace {
 
 class TextUtils : public testing_support::ModuleReset {
  protected:
-
   static void set_offspring(const std::vector<std::string>& ids) {
     variables.smplsize = static_cast<int4>(ids.size());
     variables.offspringid.allocate(Dim(static_cast<index_t>(ids.size())));

@@ -12,8 +12,8 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>

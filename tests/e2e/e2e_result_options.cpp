@@ -67,7 +67,10 @@ struct OptionCase {
 const std::vector<OptionCase>& option_cases() {
   static const std::vector<OptionCase> cases = {
       {"Defaults", {}, false, kNeverHere, kHeaderAlways},
-      {"NoFullSibProbabilities", {"FSP:0"}, false, plus(kNeverHere, {".BestFSFamily"}),
+      {"NoFullSibProbabilities",
+       {"FSP:0"},
+       false,
+       plus(kNeverHere, {".BestFSFamily"}),
        kHeaderAlways},
       {"NoDyads",
        {"DYD:0"},
@@ -75,7 +78,10 @@ const std::vector<OptionCase>& option_cases() {
        plus(kNeverHere,
             {".FullSibDyad", ".HalfSibDyad", ".FSDyadUF", ".HSDyadUF", ".Paternity", ".Maternity"}),
        kHeaderAlways},
-      {"NoGenotypeInference", {"AFE:0"}, false, plus(kNeverHere, {".AlleleFreq"}),
+      {"NoGenotypeInference",
+       {"AFE:0"},
+       false,
+       plus(kNeverHere, {".AlleleFreq"}),
        plus(kHeaderAlways, {".OffGenotype"})},
       {"NoErrorRates", {"ERR:0"}, false, kNeverHere, kHeaderAlways},
       {"GivenFrequencies", {}, true, plus(kNeverHere, {".AlleleFreq"}), kHeaderAlways},

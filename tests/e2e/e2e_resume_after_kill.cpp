@@ -148,8 +148,7 @@ std::vector<std::pair<int, long long>> logged_iterations(const fs::path& file) {
 }
 
 // The first monitor line of a screen: "Run=  1, Tmr=   t, Itr=   n, ...".
-bool first_monitor_line(const std::string& screen, int& tmr, long long& itr,
-                        std::size_t& at) {
+bool first_monitor_line(const std::string& screen, int& tmr, long long& itr, std::size_t& at) {
   static const std::regex line(R"(Run= *\d+, Tmr= *(\d+), Itr= *(\d+),)");
   std::smatch m;
   if (!std::regex_search(screen, m, line)) return false;
@@ -239,7 +238,11 @@ void resume_after_kill(int nth) {
   EXPECT_EQ(r[0].best, r[1].best);
 }
 
-TEST(ResumeAfterKillSlow, AfterTheFirstCheckpoint) { resume_after_kill(1); }
-TEST(ResumeAfterKillSlow, AfterTheFifthCheckpoint) { resume_after_kill(5); }
+TEST(ResumeAfterKillSlow, AfterTheFirstCheckpoint) {
+  resume_after_kill(1);
+}
+TEST(ResumeAfterKillSlow, AfterTheFifthCheckpoint) {
+  resume_after_kill(5);
+}
 
 }  // namespace

@@ -267,8 +267,12 @@ void run_case(const std::string& name) {
 class EndToEnd : public ::testing::TestWithParam<std::string> {};
 class EndToEndSlow : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(EndToEnd, Run) { run_case(GetParam()); }
-TEST_P(EndToEndSlow, Run) { run_case(GetParam()); }
+TEST_P(EndToEnd, Run) {
+  run_case(GetParam());
+}
+TEST_P(EndToEndSlow, Run) {
+  run_case(GetParam());
+}
 
 const auto case_label = [](const ::testing::TestParamInfo<std::string>& p) { return p.param; };
 INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(case_names(false)), case_label);

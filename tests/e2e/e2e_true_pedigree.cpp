@@ -44,8 +44,8 @@ std::map<std::string, std::pair<std::string, std::string>> best_parents(const fs
 }
 
 struct Outcome {
-  int misplaced = 0;    // full-sib partition distance to the truth
-  int wrongdads = 0;    // offspring whose father is not the true one
+  int misplaced = 0;  // full-sib partition distance to the truth
+  int wrongdads = 0;  // offspring whose father is not the true one
   int wrongmums = 0;
 };
 
@@ -60,8 +60,8 @@ Outcome analyse(const std::string& project, const std::string& stem,
   std::vector<std::pair<std::string, std::string>> keys;
   for (const auto& t : truth) {
     const auto it = best.find(t.offspring);
-    const auto parents = it == best.end() ? std::make_pair(std::string(), std::string())
-                                          : it->second;
+    const auto parents =
+        it == best.end() ? std::make_pair(std::string(), std::string()) : it->second;
     keys.push_back(parents);
     if (parents.first != t.father) ++o.wrongdads;
     if (parents.second != t.mother) ++o.wrongmums;

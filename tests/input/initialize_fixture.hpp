@@ -14,7 +14,6 @@ namespace kinrad::inittest {
 
 class InitializeTest : public testing_support::ModuleReset {
  protected:
-
   // n offspring "O1".. at `loci` loci, c1 candidate fathers "F1".. and c2 candidate mothers
   // "M1"..; no known parents, no exclusions, proportions sampled 0.5, output stem "myout".
   static void setup(int4 n, int4 loci, int4 numsex = 2, int4 c1 = 0, int4 c2 = 0) {

@@ -23,7 +23,6 @@ using testing_support::routinestop;
 
 class ReaderTest : public testing_support::ModuleReset {
  protected:
-
   // Runs the reader on `text` as kinrad2.dat; returns the exit status of the stop (0 when the
   // reader returned normally) and keeps the error file's text and the screen output.
   int run(const std::string& text) {

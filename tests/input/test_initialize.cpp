@@ -320,8 +320,8 @@ TEST_F(InitializeTest, LeftOverRunStateStopsThroughTheMemoryFlag) {
   setup(3, 1);
   annealvariables.indivloc1.allocate(Dim(3), Dim(4));
   variables.fname = "myout";
-  const int status = testing_support::expect_stop([] { initialize(); }, "Initialize",
-                                                  {.flag = 0, .report = true});
+  const int status =
+      testing_support::expect_stop([] { initialize(); }, "Initialize", {.flag = 0, .report = true});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
             "Program stopped due to insufficient memory!\n"

@@ -87,7 +87,6 @@ std::string dataerror(const std::string& message, const std::string& stem = "myo
 
 class ReadParameters : public testing_support::ModuleReset {
  protected:
-
   // Runs the reader on `text` as kinrad2.dat; returns the exit status of the stop (0 when
   // the reader returned normally) and leaves the error file's text in `errorfile`.
   int run(const std::string& text, std::string* screen = nullptr) {

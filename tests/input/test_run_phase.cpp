@@ -23,10 +23,10 @@ TEST(RunPhase, FailedAllocationIsAMemoryStopNamingThePhase) {
   variables.displayq = 0;
   // What a failed allocation throws (an unused allocation may be optimised away, so the
   // failure is raised directly).
-  EXPECT_EQ(testing_support::expect_stop(
-                [] { run_phase("ReadData", [] { throw std::bad_alloc(); }); }, "ReadData",
-                {.flag = 0, .report = true}),
-            1);
+  EXPECT_EQ(
+      testing_support::expect_stop([] { run_phase("ReadData", [] { throw std::bad_alloc(); }); },
+                                   "ReadData", {.flag = 0, .report = true}),
+      1);
   EXPECT_EQ(testing_support::read_text("Kinrad2.ErrorMessage"),
             "Program stopped due to insufficient memory!\n"
             "Program stopped in subroutine ReadData, dataset = myout.\n");
@@ -38,8 +38,8 @@ TEST(RunPhase, OtherOutcomesPassThrough) {
   run_phase("Initialize", [&] { ++calls; });
   EXPECT_EQ(calls, 1);
   testing_support::expect_stop(
-      [] { run_phase("DataProcess", [] { stopondataerror("a data error"); }); },
-      "StopOnDataError", {.flag = 1});
+      [] { run_phase("DataProcess", [] { stopondataerror("a data error"); }); }, "StopOnDataError",
+      {.flag = 1});
 }
 
 }  // namespace

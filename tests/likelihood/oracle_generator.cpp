@@ -283,7 +283,8 @@ Cluster random_cluster(std::uint32_t seed, const Options& o) {
   int bigfamily = o.big_family ? uniform(r, 0, static_cast<int>(c.families.size()) - 1) : -1;
   for (size_t fi = 0; fi < c.families.size(); ++fi) {
     Family& f = c.families[fi];
-    const int n = static_cast<int>(fi) == bigfamily ? uniform(r, 100, 150) : uniform(r, 1, o.max_family);
+    const int n =
+        static_cast<int>(fi) == bigfamily ? uniform(r, 100, 150) : uniform(r, 1, o.max_family);
     for (int k = 0; k < n; ++k) {
       const bool son = c.haplodiploid && chance(r, 0.3);
       std::vector<Genotype> obs(nl), truth(nl);

@@ -103,9 +103,8 @@ inline oracle::Cluster cluster_of(bool one_sex, oracle::Markers markers, std::ui
       o.max_family = 4;
     }
   }
-  return oracle::random_cluster(seed * 7919u + (one_sex ? 17u : 3u) +
-                                    static_cast<unsigned>(markers) * 104729u,
-                                o);
+  return oracle::random_cluster(
+      seed * 7919u + (one_sex ? 17u : 3u) + static_cast<unsigned>(markers) * 104729u, o);
 }
 
 // Runs seeds 1..seeds of the campaign. A cluster whose graph has no cycle still counts (the
@@ -160,13 +159,20 @@ inline void run(Campaign& cp, std::uint32_t seeds) {
 
 inline const char* marker_name(oracle::Markers m) {
   switch (m) {
-    case oracle::Markers::snp_free: return "snp_free";
-    case oracle::Markers::multi_free: return "multi_free";
-    case oracle::Markers::snp_error: return "snp_error";
-    case oracle::Markers::multi_error: return "multi_error";
-    case oracle::Markers::many_error: return "many_error";
-    case oracle::Markers::dominant_free: return "dominant_free";
-    case oracle::Markers::dominant_error: return "dominant_error";
+    case oracle::Markers::snp_free:
+      return "snp_free";
+    case oracle::Markers::multi_free:
+      return "multi_free";
+    case oracle::Markers::snp_error:
+      return "snp_error";
+    case oracle::Markers::multi_error:
+      return "multi_error";
+    case oracle::Markers::many_error:
+      return "many_error";
+    case oracle::Markers::dominant_free:
+      return "dominant_free";
+    case oracle::Markers::dominant_error:
+      return "dominant_error";
   }
   return "?";
 }
@@ -176,10 +182,11 @@ inline void print(const Campaign& cp) {
   const char* names[] = {"0", "1", "2", "3", "exact"};
   for (int p = 0; p <= kExact; ++p) {
     const Tally& t = cp.t[static_cast<size_t>(p)];
-    std::printf("campaign %-7s %-14s prec %-5s loci %4d >0.01 %3d >0.1 %3d impossible %2d "
-                "above %2d worst %.3g (%s)\n",
-                cp.one_sex ? "one-sex" : "two-sex", marker_name(cp.markers), names[p], t.loci,
-                t.below001, t.below01, t.impossible, t.above, t.worst, t.worst_at.c_str());
+    std::printf(
+        "campaign %-7s %-14s prec %-5s loci %4d >0.01 %3d >0.1 %3d impossible %2d "
+        "above %2d worst %.3g (%s)\n",
+        cp.one_sex ? "one-sex" : "two-sex", marker_name(cp.markers), names[p], t.loci, t.below001,
+        t.below01, t.impossible, t.above, t.worst, t.worst_at.c_str());
   }
 }
 

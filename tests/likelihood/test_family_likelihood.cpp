@@ -21,7 +21,6 @@
 #include "support/engine_compare.hpp"
 #include "support/expect_stop.hpp"
 #include "support/module_reset.hpp"
-#include "support/module_reset.hpp"
 #include "support/seed_budget.hpp"
 #include "support/temp_dir.hpp"
 

@@ -38,7 +38,6 @@ using testing_support::diploid_typed;
 using testing_support::engine_logl;
 using testing_support::SpeciesCase;
 
-
 // The tolerance at a locus: the single-precision ln 2 of error-free two-allele tables, and at
 // codominant loci with typing errors the single-precision exponents of every family's table.
 double locus_tolerance(const Cluster& c, int4 l, double ref) {
@@ -221,9 +220,9 @@ TEST_F(LayerAbsorb, TwoByTwoCycleIsAbsorbedInTheFirstPassOfLayerOne) {
     EXPECT_EQ(likelihoodvar.allabsorbedlayer, 1);
     EXPECT_EQ(ab.allabsorbedpass, 1);
     EXPECT_EQ(ab.changedpairiter(1), 1);
-    EXPECT_EQ(ab.changedpairid(0, 1), 1);                  // one table
-    EXPECT_LE(ab.changedpairid(1, 1), 4);                  // on the end pair's own family
-    EXPECT_EQ(ab.listdim(1), 4);                           // stopped before its start father
+    EXPECT_EQ(ab.changedpairid(0, 1), 1);                   // one table
+    EXPECT_LE(ab.changedpairid(1, 1), 4);                   // on the end pair's own family
+    EXPECT_EQ(ab.listdim(1), 4);                            // stopped before its start father
     EXPECT_EQ(ab.changedpairq(ab.changedpairid(1, 1)), 0);  // cleared after the layer
   }
 }

@@ -353,8 +353,8 @@ TEST_F(Reduction, DominantCutByPrecision) {
     double prec1;
     std::vector<int> kept;
   };
-  const Row rows[] = {{0, 0.05, {1}},         {1, 0.01, {1}},      {2, 1e-4, {1, 2}},
-                      {3, 1e-6, {1, 2}},      {3, 1e-30, {1, 2, 3}}};
+  const Row rows[] = {
+      {0, 0.05, {1}}, {1, 0.01, {1}}, {2, 1e-4, {1, 2}}, {3, 1e-6, {1, 2}}, {3, 1e-30, {1, 2, 3}}};
   for (const Row& r : rows) {
     SCOPED_TRACE("precision " + std::to_string(r.prec) + ", prec1 " + std::to_string(r.prec1));
     reset_all_modules();

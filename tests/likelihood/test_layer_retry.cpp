@@ -76,8 +76,7 @@ TEST_F(LayerRetry, FirstPassBoundReachedRetryIsExact) {
         const bool codom = variables.dominantmarker(l) == 0;
         const bool errors = variables.locuserror(l) != 0;
         const bool selfing = c.numsex == 1 && c.allowinbreeding;
-        const int families =
-            codom && (errors || selfing) ? static_cast<int>(c.families.size()) : 0;
+        const int families = codom && (errors || selfing) ? static_cast<int>(c.families.size()) : 0;
         const int ln2 = variables.obsnumallele(l) == 2 && codom && !errors
                             ? campaign::typed_offspring(c, l)
                             : 0;

@@ -103,7 +103,6 @@ TEST_F(Peel, AbsorptionAndWholeFamilyModesEqualTablesPeeled) {
   EXPECT_GT(compared, 60);
 }
 
-
 // Cyclic clusters at loci with typing errors or dominant markers, over many shapes and seeds:
 // the engine no longer stops there; it returns the enumeration's value (the oracle's sum over
 // every parent genotype) within the tolerances of those tables (Debug builds check every

@@ -82,7 +82,8 @@ TEST_P(PrecisionCampaign, NeverAboveNeverImpossible) {
   }
 }
 
-const auto kCases = ::testing::Values(CampaignCase{"two_sex_snp_free", false, Markers::snp_free},
+const auto kCases =
+    ::testing::Values(CampaignCase{"two_sex_snp_free", false, Markers::snp_free},
                       CampaignCase{"two_sex_multi_free", false, Markers::multi_free},
                       CampaignCase{"two_sex_snp_error", false, Markers::snp_error},
                       CampaignCase{"two_sex_multi_error", false, Markers::multi_error},

@@ -44,7 +44,7 @@ struct LocusFacts {
 };
 
 struct Reduction {
-  std::vector<std::vector<double>> prior;  // per individual: prior x own observation
+  std::vector<std::vector<double>> prior;   // per individual: prior x own observation
   std::vector<std::vector<double>> weight;  // the weights of the last weighing
   std::vector<double> slot;                 // the largest weight, -1 when not weighed
   std::vector<std::vector<int>> kept;       // genotype indices, heaviest first; empty: none yet
@@ -91,9 +91,8 @@ bool reduce_once(const oracle::Cluster& c, int locus, const LocusTerms& t, const
       const size_t nq = t.people[q].g.size();
       std::vector<double> wq(nq, 0.0);
       for (size_t h = 0; h < nq; ++h) {
-        const bool listed = r.kept[q].empty() ||
-                            std::find(r.kept[q].begin(), r.kept[q].end(), static_cast<int>(h)) !=
-                                r.kept[q].end();
+        const bool listed = r.kept[q].empty() || std::find(r.kept[q].begin(), r.kept[q].end(),
+                                                           static_cast<int>(h)) != r.kept[q].end();
         wq[h] = listed ? r.prior[q][h] : 0.0;
       }
       // Every mate genotype when the first and last weights are not negligible, else those
@@ -114,8 +113,7 @@ bool reduce_once(const oracle::Cluster& c, int locus, const LocusTerms& t, const
           if (!use[h]) continue;
           const size_t a = father ? g : h;
           const size_t b = father ? h : g;
-          s += std::exp(f.logtab[a * t.people[static_cast<size_t>(f.mother)].g.size() + b]) *
-               wq[h];
+          s += std::exp(f.logtab[a * t.people[static_cast<size_t>(f.mother)].g.size() + b]) * wq[h];
         }
         v[g] = s;
         top = std::max(top, s);
@@ -207,8 +205,7 @@ bool reduced_sets(const oracle::Cluster& c, int locus, const LocusFacts& x,
     // The second weighing: every prior restricted to the genotypes kept by the first.
     for (size_t i = 0; i < np; ++i)
       for (size_t g = 0; g < r.prior[i].size(); ++g)
-        if (std::find(r.kept[i].begin(), r.kept[i].end(), static_cast<int>(g)) ==
-            r.kept[i].end())
+        if (std::find(r.kept[i].begin(), r.kept[i].end(), static_cast<int>(g)) == r.kept[i].end())
           r.prior[i][g] = 0.0;
     if (!reduce_once(c, locus, t, x, r)) return false;
   }
@@ -217,7 +214,8 @@ bool reduced_sets(const oracle::Cluster& c, int locus, const LocusFacts& x,
   return true;
 }
 
-std::vector<std::vector<bool>> flags(const LocusTerms& t, const std::vector<std::vector<int>>& kept) {
+std::vector<std::vector<bool>> flags(const LocusTerms& t,
+                                     const std::vector<std::vector<int>>& kept) {
   std::vector<std::vector<bool>> keep(t.people.size());
   for (size_t i = 0; i < t.people.size(); ++i) {
     keep[i].assign(t.people[i].g.size(), false);

@@ -206,9 +206,9 @@ TEST_F(PrepareVariable, KnownParentSources) {
 TEST_F(PrepareVariable, HaplodiploidFatherFromTheFirstDaughter) {
   struct Row {
     const char* name;
-    int4 son;                // the haploid member
-    int4 assigned;           // inferparent(daughter, 1)
-    int4 input;              // indivparent(daughter, 1), -1 none
+    int4 son;       // the haploid member
+    int4 assigned;  // inferparent(daughter, 1)
+    int4 input;     // indivparent(daughter, 1), -1 none
     int4 expected;
   };
   const Row rows[] = {

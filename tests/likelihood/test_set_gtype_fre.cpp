@@ -16,7 +16,6 @@ namespace {
 
 class SetGtypeFre : public testing_support::ModuleReset {
  protected:
-
   // One diploid father (joint parent 1) with candidate alleles `alleles` at locus 1 of k
   // alleles with the given frequencies; no mother.
   void parent(const std::vector<int1>& alleles, const std::vector<double>& freq) {

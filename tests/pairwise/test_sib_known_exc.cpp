@@ -14,7 +14,6 @@ namespace {
 
 class SibKnownExc : public testing_support::ModuleReset {
  protected:
-
   // 40 offspring with the given known groups (paternal, maternal) per offspring; the rest 0.
   void groups(const std::vector<std::array<int4, 3>>& rows) {
     Variables& v = variables;

@@ -114,8 +114,8 @@ TEST(SecondAnalysis, GivesTheOutputsOfAFirstAnalysis) {
   EXPECT_EQ(second.status, alone.status);
   // The search's monitor lines show dates, times and processor minutes.
   const auto unclocked = [](const std::string& screen) {
-    std::string s = std::regex_replace(
-        screen, std::regex(R"(D=\d\d/\d\d/\d{4} T=\d\d/\d\d/\d\d)"), "D=<date>");
+    std::string s =
+        std::regex_replace(screen, std::regex(R"(D=\d\d/\d\d/\d{4} T=\d\d/\d\d/\d\d)"), "D=<date>");
     return std::regex_replace(s, std::regex(R"(TotalRunningTime\(Min\)=\S+)"), "<minutes>");
   };
   EXPECT_EQ(unclocked(second.screen), unclocked(alone.screen));

@@ -115,8 +115,8 @@ Row expected_list(const Cluster& base, const std::vector<int>& members, int a,
   };
   for (int c = 1; c <= C; ++c) {
     if (std::count(excluded.begin(), excluded.end(), c) > 0) continue;
-    L[static_cast<std::size_t>(c)] = group(base.fathers[static_cast<std::size_t>(c - 1)]) -
-                                     own_logl(c, 1);
+    L[static_cast<std::size_t>(c)] =
+        group(base.fathers[static_cast<std::size_t>(c - 1)]) - own_logl(c, 1);
   }
   L[static_cast<std::size_t>(C) + 1] = group(Parent{});
   const double top = *std::max_element(L.begin() + 1, L.end());
@@ -152,9 +152,7 @@ void write_records(const std::string& name, const std::vector<std::vector<double
   std::string bytes;
   for (const auto& r : recs) {
     const int32_t len = halfsib ? 20 : 16;
-    auto put = [&](const void* p, std::size_t n) {
-      bytes.append(static_cast<const char*>(p), n);
-    };
+    auto put = [&](const void* p, std::size_t n) { bytes.append(static_cast<const char*>(p), n); };
     put(&len, 4);
     const int32_t i = static_cast<int32_t>(r[0]), j = static_cast<int32_t>(r[1]);
     put(&i, 4);
@@ -341,8 +339,7 @@ TEST_F(ParentDyad, DyadScaleFromHandWrittenFiles) {
   // Two tiny half-sib values after the full-sib 1.0: in this order they vanish in the sum,
   // in the other order they would not.
   write_records("t.HSDyadUF",
-                {{1, 2, 1, 1.1e-16}, {1, 3, 2, 1.1e-16}, {2, 3, 1, 1.1e-16}, {3, 5, 2, 0.5}},
-                true);
+                {{1, 2, 1, 1.1e-16}, {1, 3, 2, 1.1e-16}, {2, 3, 1, 1.1e-16}, {3, 5, 2, 0.5}}, true);
   DyadRecords fs, hs;
   read_dyad_records("t.FSDyadUF", false, fs);
   read_dyad_records("t.HSDyadUF", true, hs);

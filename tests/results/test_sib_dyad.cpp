@@ -55,7 +55,8 @@ std::vector<std::vector<real8>> fractions(int4 i, const std::vector<real8>& w) {
   std::vector<std::vector<real8>> out(static_cast<std::size_t>(n) + 1,
                                       std::vector<real8>(static_cast<std::size_t>(K) + 1, 0.0));
   for (int4 j = i + 1; j <= n; ++j)
-    for (int4 k = 1; k <= K; ++k) out[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)] = frac(j, k);
+    for (int4 k = 1; k <= K; ++k)
+      out[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)] = frac(j, k);
   return out;
 }
 
@@ -109,7 +110,8 @@ TEST(SibDyadFractions, ClassificationTable) {
       {"neither haplodiploid",
        {.n = 6},
        {4},
-       {{0.0, {1, 1, 1, 2, 3, 4}, {1, 1, 2, 1, 1, 3}}, {0.0, {1, 1, 1, 2, 3, 4}, {1, 2, 1, 3, 3, 3}}},
+       {{0.0, {1, 1, 1, 2, 3, 4}, {1, 1, 2, 1, 1, 3}},
+        {0.0, {1, 1, 1, 2, 3, 4}, {1, 2, 1, 3, 3, 3}}},
        {{2, 1, a}, {2, 2, b}, {3, 2, a}, {3, 1, b}, {4, 3, a}, {5, 3, a}}},
       // Neither, diploid: paternal and maternal half sibs share column 2.
       {"neither diploid",
@@ -307,8 +309,8 @@ TEST_F(SibDyadStep, SharedParentsKeepTheShares) {
   expect_files_agree();
 
   // The same with a known mother shared instead of the assigned father.
-  set_archive({{0.0, {1, 1, 1, 1}, {1, 1, 1, 2}},
-               {std::log(1.0 / 3.0), {1, 1, 1, 1}, {1, 1, 1, 1}}});
+  set_archive(
+      {{0.0, {1, 1, 1, 1}, {1, 1, 1, 2}}, {std::log(1.0 / 3.0), {1, 1, 1, 1}, {1, 1, 1, 1}}});
   variables.numcandidate(2) = 1;
   for (int4 i = 1; i <= 4; ++i) known_parent(i, 2, 1);
   run_step();
@@ -356,8 +358,8 @@ TEST_F(SibDyadStep, LineThresholdAndFormats) {
     const char* text;  // nullptr: not listed
   };
   const std::vector<Row> rows = {
-      {0.5, " 0.500"},   {0.001, " 0.001"}, {std::nextafter(0.001, 0.0), nullptr},
-      {0.0015, " 0.002"}, {1.0, " 1.000"},   {0.9995, " 1.000"},
+      {0.5, " 0.500"},     {0.001, " 0.001"},  {std::nextafter(0.001, 0.0), nullptr},
+      {0.0015, " 0.002"},  {1.0, " 1.000"},    {0.9995, " 1.000"},
       {0.12345, " 0.123"}, {0.0625, " 0.062"}, {0.99949, " 0.999"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.p);
@@ -378,8 +380,8 @@ TEST_F(SibDyadStep, LineThresholdAndFormats) {
       EXPECT_EQ(file_text("t.FSDyadUF"), "");
     } else {
       EXPECT_EQ(file_text("t.FullSibDyad"), head + "O1,O2," + row.text + "\n");
-      EXPECT_EQ(file_text("t.HalfSibDyad"), hhead + "O1,O2,PaternalSib," + row.text +
-                                                "\nO1,O2,MaternalSib, 0.250\n");
+      EXPECT_EQ(file_text("t.HalfSibDyad"),
+                hhead + "O1,O2,PaternalSib," + row.text + "\nO1,O2,MaternalSib, 0.250\n");
       // i = 1, j = 2, P: 16 bytes between two lengths of 16.
       std::string want(24, '\0');
       want[0] = want[20] = 16;
@@ -681,8 +683,7 @@ TEST(SibDyadFactors, KnownParentsExcludeArrangements) {
   const Parent u{};
   const double h1 = described_with(base, {u}, {m1}, {Family{1, 1, {1}}}) +
                     described_with(base, {u}, {m2}, {Family{1, 1, {2}}});
-  const double hf =
-      described_with(base, {u}, {m1, m2}, {Family{1, 1, {1}}, Family{1, 2, {2}}});
+  const double hf = described_with(base, {u}, {m1, m2}, {Family{1, 1, {1}}, Family{1, 2, {2}}});
   setfamilystruc(4, 2);
   SingleLogl single;
   single.value.allocate(Dim(4));

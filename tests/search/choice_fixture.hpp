@@ -36,11 +36,8 @@ struct ChoiceSample {
 inline int2 gnum(int4 a, int4 b) {
   if (a > b) std::swap(a, b);
   if (a == b) return static_cast<int2>(a);
-  static const int2 het[5][5] = {{0, 0, 0, 0, 0},
-                                 {0, 0, 5, 6, 7},
-                                 {0, 0, 0, 8, 9},
-                                 {0, 0, 0, 0, 10},
-                                 {0, 0, 0, 0, 0}};
+  static const int2 het[5][5] = {
+      {0, 0, 0, 0, 0}, {0, 0, 5, 6, 7}, {0, 0, 0, 8, 9}, {0, 0, 0, 0, 10}, {0, 0, 0, 0, 0}};
   return het[a][b];
 }
 
@@ -114,8 +111,8 @@ struct ChoiceFixture {
     gstore.assign(static_cast<std::size_t>(n * std::max(L, 1)), 0);
     v.indivgtype2.allocate(Dim(std::max(L, 1)));
     for (int4 l = 1; l <= L; ++l)
-      v.indivgtype2(l).a = FView<int2, 1>(gstore.data() + static_cast<std::ptrdiff_t>((l - 1) * n),
-                                          {Dim(1, n)});
+      v.indivgtype2(l).a =
+          FView<int2, 1>(gstore.data() + static_cast<std::ptrdiff_t>((l - 1) * n), {Dim(1, n)});
     // Every offspring typed 1/2 at every locus of four alleles unless a test says otherwise;
     // the two-allele loci start missing.
     for (int4 l = T + 1; l <= L; ++l)

@@ -94,13 +94,12 @@ inline void check_proposal(RunState& rs, const HandMove& m, ProposalTally& tally
       const bool mover = std::find(pr.movelist.begin(), pr.movelist.end(), -o) != pr.movelist.end();
       EXPECT_TRUE(mover || changes)
           << "list-3 row of " << o << " neither moves nor changes; kind " << rs.choice.movekind
-          << " halfsibjoin " << rs.choice.halfsibjoin << " knownsibside "
-          << rs.choice.knownsibside << " moveindiv " << m.offspring << " from ("
-          << av.movefamily(1) << "," << av.movefamily(2) << ") to (" << av.hostfamily(1) << ","
-          << av.hostfamily(2) << "," << av.hostfamily(3) << ") row (" << av.indivloc2(r, 1)
-          << "," << av.indivloc2(r, 2) << ") ks (" << v.knownsibship(o, 1) << ","
-          << v.knownsibship(o, 2) << ") mover ks (" << v.knownsibship(m.offspring, 1) << ","
-          << v.knownsibship(m.offspring, 2) << ")";
+          << " halfsibjoin " << rs.choice.halfsibjoin << " knownsibside " << rs.choice.knownsibside
+          << " moveindiv " << m.offspring << " from (" << av.movefamily(1) << ","
+          << av.movefamily(2) << ") to (" << av.hostfamily(1) << "," << av.hostfamily(2) << ","
+          << av.hostfamily(3) << ") row (" << av.indivloc2(r, 1) << "," << av.indivloc2(r, 2)
+          << ") ks (" << v.knownsibship(o, 1) << "," << v.knownsibship(o, 2) << ") mover ks ("
+          << v.knownsibship(m.offspring, 1) << "," << v.knownsibship(m.offspring, 2) << ")";
     }
     EXPECT_EQ(in3[static_cast<std::size_t>(m.offspring)], 1);
   }

@@ -30,7 +30,7 @@ struct PropShape {
   int4 ncand = 4;  // per sex (one pool: the pool)
   int4 k1 = 5, k2 = 5;
   int4 priortype = 1;
-  int4 haploids = 0;  // the first `haploids` offspring are haploid (dioecious only)
+  int4 haploids = 0;      // the first `haploids` offspring are haploid (dioecious only)
   double knownsib = 0.0;  // chance that a family of a sex is a known sibship (two sexes)
 };
 
@@ -102,8 +102,7 @@ inline Recount recount(std::vector<int4> fam, const std::vector<int4>& par) {
       loc(o, s) = fam[static_cast<std::size_t>((s - 1) * n + o - 1)];
       prt(o, s) = par[static_cast<std::size_t>((s - 1) * n + o - 1)];
     }
-  for (int4 s = 1; s <= 2; ++s)
-    r.numfamily(s) = static_cast<int4>(ids[pool ? 1 : s].size());
+  for (int4 s = 1; s <= 2; ++s) r.numfamily(s) = static_cast<int4>(ids[pool ? 1 : s].size());
   for (int4 o = 1; o <= n; ++o)
     if (loc(o, 1) == loc(o, 2)) ++r.numselfer;
   const auto savedloc = v.indivlocprt;
@@ -293,8 +292,9 @@ struct StateSnapshot {
 struct HandMove {
   int4 type = 1;  // 1 individual, 2 family
   int4 offspring = 1;
-  int4 dest1 = 0, dest2 = 0, destcluster = 0;  // individual move (destcluster > crnumfamily(3): new)
-  int4 familyside = 1;                          // family move
+  int4 dest1 = 0, dest2 = 0,
+       destcluster = 0;  // individual move (destcluster > crnumfamily(3): new)
+  int4 familyside = 1;   // family move
   int4 halfsibjoin = 0;
   int4 knownsibside = 0;
   std::vector<int4> moving;  // empty: the building step draws who travels

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -29,13 +28,13 @@
 namespace kinrad::test {
 namespace {
 
+using testing_support::check_cluster_tables;
 using testing_support::read_text;
 using testing_support::RecordedPauses;
 using testing_support::run_stage;
 using testing_support::StageOutcome;
 using testing_support::TempWorkDir;
 using testing_support::write_text;
-using testing_support::check_cluster_tables;
 
 std::string small_project() {
   return read_text(std::string(KINRAD_TESTS_DIR) +
@@ -370,8 +369,8 @@ TEST(AnnealRuns, FailedRestoreFollowsTheFreshPath) {
   std::string fresh_cr, retried_cr;
   auto record = [](std::vector<std::string>& into) {
     search_hooks.on_rule = [&into](const RuleEvent& e) {
-      into.push_back(std::to_string(static_cast<int4>(e.rule)) + " " + std::to_string(e.tmr) +
-                     " " + std::to_string(e.itr));
+      into.push_back(std::to_string(static_cast<int4>(e.rule)) + " " + std::to_string(e.tmr) + " " +
+                     std::to_string(e.itr));
     };
   };
   {

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,9 +28,9 @@ using V = std::vector<int4>;
 
 struct View {
   V mem;
-  V par[3];                         // ids by position (index 0 = position 1)
+  V par[3];                              // ids by position (index 0 = position 1)
   std::vector<std::array<int4, 3>> fam;  // per family: position of parent 1, of parent 2
-  std::vector<V> fm;                // members per family
+  std::vector<V> fm;                     // members per family
   int4 n(int4 s) const { return static_cast<int4>(par[s].size()); }
   int4 nf() const { return static_cast<int4>(fam.size()); }
   int4 id(int4 s, int4 p) const { return par[s][static_cast<std::size_t>(p - 1)]; }
@@ -46,7 +46,9 @@ struct View {
     return 0;
   }
   const V& members(int4 f) const { return fm[static_cast<std::size_t>(f - 1)]; }
-  int4 fpar(int4 f, int4 s) const { return fam[static_cast<std::size_t>(f - 1)][static_cast<std::size_t>(s)]; }
+  int4 fpar(int4 f, int4 s) const {
+    return fam[static_cast<std::size_t>(f - 1)][static_cast<std::size_t>(s)];
+  }
   int4 fid(int4 f, int4 s) const { return id(s, fpar(f, s)); }
 };
 
@@ -86,8 +88,12 @@ real8 U() {
   ++draws;
   return ran2();
 }
-int4 pick(int4 n, real8 x) { return static_cast<int4>(n * x + 1.0); }
-int4 lr(real8 x) { return static_cast<int4>(std::lround(x)); }
+int4 pick(int4 n, real8 x) {
+  return static_cast<int4>(n * x + 1.0);
+}
+int4 lr(real8 x) {
+  return static_cast<int4>(std::lround(x));
+}
 
 struct Hand {
   bool ok = false;
@@ -205,11 +211,16 @@ struct Replay {
         if (v.allowinbreeding == 1 && hf[1] != hf[2]) {
           if (U() < ps) {
             int4 c = 0;
-            if (hf[1] > c1) c = std::min(hf[1], hf[2]);
-            else if (hf[2] > c1) c = hf[1];
-            else if (hf[1] == mf1) c = hf[2];
-            else if (hf[2] == mf1) c = hf[1];
-            else c = lr(U()) == 0 ? hf[1] : hf[2];
+            if (hf[1] > c1)
+              c = std::min(hf[1], hf[2]);
+            else if (hf[2] > c1)
+              c = hf[1];
+            else if (hf[1] == mf1)
+              c = hf[2];
+            else if (hf[2] == mf1)
+              c = hf[1];
+            else
+              c = lr(U()) == 0 ? hf[1] : hf[2];
             self_on(c);
             selfed = true;
           }
@@ -219,9 +230,12 @@ struct Replay {
           bool first = false;
           if (x < 0.2 && v.allowinbreeding == 1 && hf[1] != hf[2]) first = U() < ps;
           if (first) {
-            if (hf[1] == mf1 || hf[1] == mf2) self_on(hf[1]);
-            else if (hf[2] != mf1 && hf[2] != mf2) self_on(2 - lr(U()) == 1 ? hf[1] : hf[2]);
-            else self_on(hf[2]);
+            if (hf[1] == mf1 || hf[1] == mf2)
+              self_on(hf[1]);
+            else if (hf[2] != mf1 && hf[2] != mf2)
+              self_on(2 - lr(U()) == 1 ? hf[1] : hf[2]);
+            else
+              self_on(hf[2]);
           } else if (x < 0.2) {
             const int4 a1 = own.n(1), a2 = own.n(2);
             if (hf[1] > c1) {
@@ -232,8 +246,10 @@ struct Replay {
               redo(1);
             } else {
               const int4 r = lr(U()) + 1;
-              if (r == 1) hf[1] = own.id(2, 1 + lr((a2 - 1) * U()));
-              else hf[2] = own.id(1, 1 + lr((a1 - 1) * U()));
+              if (r == 1)
+                hf[1] = own.id(2, 1 + lr((a2 - 1) * U()));
+              else
+                hf[2] = own.id(1, 1 + lr((a1 - 1) * U()));
               redo(r);
             }
           } else if (x < 0.5 && hf[1] <= c1 && hf[2] <= c2 && mf1 == mf2) {
@@ -242,7 +258,8 @@ struct Replay {
           if (hf[1] <= c1 && hf[2] <= c2 && hf[1] != hf[2] && v.indivparent(mi, 1) <= 0 &&
               v.indivparent(mi, 2) <= 0 && x < 0.5) {
             bool mirror = false;
-            for (int4 f = 1; f <= w.nf(); ++f) mirror |= w.fid(f, 1) == hf[2] && w.fid(f, 2) == hf[1];
+            for (int4 f = 1; f <= w.nf(); ++f)
+              mirror |= w.fid(f, 1) == hf[2] && w.fid(f, 2) == hf[1];
             if (mirror) {
               std::swap(hf[1], hf[2]);
               redo(1);
@@ -372,7 +389,8 @@ struct Replay {
     real8 u = U();
     int4 dest = 0;
     if (v.allmonogamy == 0 && v.offploid(mi) == 2) {
-      if (selfing() && v.inferparent(mi, 1) > 0 && v.inferparent(mi, 1) == v.inferparent(mi, 2)) u *= 2.0;
+      if (selfing() && v.inferparent(mi, 1) > 0 && v.inferparent(mi, 1) == v.inferparent(mi, 2))
+        u *= 2.0;
       if ((1.0 - 0.95 / std::sqrt(static_cast<real8>(own.nf()))) * rs.cp.withinfactor > u) {
         dest = oc;
       } else {
@@ -382,7 +400,8 @@ struct Replay {
     } else {
       dest = v.fulllikelihoodmethodq == 0
                  ? std::min(C, lr(u * (1.0 + rate) * C)) + 1
-                 : std::min(C + 1, static_cast<int4>(u * (C * (3 - v.offploid(mi) + rate) + 1.0) + 1.0));
+                 : std::min(C + 1,
+                            static_cast<int4>(u * (C * (3 - v.offploid(mi) + rate) + 1.0) + 1.0));
       if (v.allmonogamy == 1 && !selfing() && dest == oc) return false;
     }
     int4 csize = 0;
@@ -405,9 +424,12 @@ struct Replay {
         if (0.95 - rs.locusratio > z && typed(mi)) {
           int4 partner = 0;
           locus_of(0, partner, g, locus);
-          if (v.dominantmarker(locus) == 1 || z < 0.25) type = 1;
-          else if (z >= 0.75) type = 3, a = al(lr(U()) + 1, g);
-          else type = 2;
+          if (v.dominantmarker(locus) == 1 || z < 0.25)
+            type = 1;
+          else if (z >= 0.75)
+            type = 3, a = al(lr(U()) + 1, g);
+          else
+            type = 2;
         }
         int2 hh = 0;
         auto sweep = [&](int4 s, int4 pos) {
@@ -418,12 +440,16 @@ struct Replay {
               bool pass = m == mi || type == 0;
               if (!pass) {
                 const int2 gm = geno(m, locus);
-                if (type == 1) pass = gm == g;
-                else if (type == 3) pass = carries(gm, a);
-                else if (gm == g) pass = true;
-                else if (gm > 0 && hh == 0 &&
-                         (carries(gm, al(1, g)) || carries(gm, al(2, g)))) pass = true, hh = gm;
-                else pass = hh != 0 && gm == hh;
+                if (type == 1)
+                  pass = gm == g;
+                else if (type == 3)
+                  pass = carries(gm, a);
+                else if (gm == g)
+                  pass = true;
+                else if (gm > 0 && hh == 0 && (carries(gm, al(1, g)) || carries(gm, al(2, g))))
+                  pass = true, hh = gm;
+                else
+                  pass = hh != 0 && gm == hh;
               }
               if (pass) {
                 Kr(m, s) = tempsibid();
@@ -464,8 +490,10 @@ struct Replay {
     if (h.kind == 3 && (c == 1 || c == h.cc[1] || c == h.cc[2])) return false;
     if (h.kind == 2) {
       int4 s = 0;
-      if (v.monogamy(2) == 1 && h.cc[1] > 0 && k1 < 0) s = 1;
-      else if (v.monogamy(1) == 1 && h.cc[2] > 0 && k2 < 0) s = 2;
+      if (v.monogamy(2) == 1 && h.cc[1] > 0 && k1 < 0)
+        s = 1;
+      else if (v.monogamy(1) == 1 && h.cc[2] > 0 && k2 < 0)
+        s = 2;
       if (s > 0)
         for (int4 i = 1; i <= n; ++i)
           if (v.crindivloc(i, 3) == dest && v.indivparent(i, s) > 0) return false;
@@ -478,8 +506,10 @@ struct Replay {
     const int4 c1 = v.crnumfamily(1), c2 = v.crnumfamily(2);
     if (h.kind == 3) {
       if (selfing()) {
-        if (rs.prbself(mi) > U()) h.hf[1] = h.hf[2] = c1 + 1;
-        else h.hf[1] = c1 + 1, h.hf[2] = c2 + 2;
+        if (rs.prbself(mi) > U())
+          h.hf[1] = h.hf[2] = c1 + 1;
+        else
+          h.hf[1] = c1 + 1, h.hf[2] = c2 + 2;
       } else {
         h.hf[1] = c1 + 1;
         h.hf[2] = c2 + 3 - v.numsex;
@@ -498,8 +528,10 @@ struct Replay {
         const real8 y = U();
         const int4 k = lr(U()) + 1;
         const int4 pk = k == 1 ? mf1 : mf2;
-        if (y < 0.5) h.hf[1] = h.hf[2] = pk;
-        else h.hf[k] = pk, h.hf[3 - k] = c1 + 1;
+        if (y < 0.5)
+          h.hf[1] = h.hf[2] = pk;
+        else
+          h.hf[k] = pk, h.hf[3 - k] = c1 + 1;
       }
     } else if (h.kind == 1 && v.anymonogamy == 0) {
       if (v.offploid(mi) == 1) return h.stopped_here = true, false;
@@ -513,7 +545,8 @@ struct Replay {
       h.hid[1] = h.hid[2] = 1;
     } else if (h.kind == 2 && v.anymonogamy == 0) {
       if (h.own + h.host > 2) {
-        real8 p = std::max(0.5 / (h.own + 1) + 0.5 / (h.host + 1), 0.05 * (1.0 + cool(rs.cp.tmr - 1)));
+        real8 p =
+            std::max(0.5 / (h.own + 1) + 0.5 / (h.host + 1), 0.05 * (1.0 + cool(rs.cp.tmr - 1)));
         if (h.kss > 0) p *= 0.5;
         real8 y = U();
         if (selfing() && mf1 != mf2) {
@@ -540,8 +573,8 @@ struct Replay {
           if ((a1 > 0) != (a2 > 0) && y < 0.9) {
             t = a1 > 0 ? 2 : 1;
           } else {
-            const real8 r = static_cast<real8>(h.hs[2] + dst.n(1)) /
-                            (dst.n(1) + dst.n(2) + h.hs[1] + h.hs[2]);
+            const real8 r =
+                static_cast<real8>(h.hs[2] + dst.n(1)) / (dst.n(1) + dst.n(2) + h.hs[1] + h.hs[2]);
             t = r <= U() ? 2 : 1;
           }
         }
@@ -584,10 +617,14 @@ struct Replay {
     if (h.kind == 1 && v.offploid(mi) == 2 && !(K(mi, 1) != 0 && K(mi, 2) != 0) && exists(1) &&
         exists(2) && cool(rs.cp.tmr) > U()) {
       int4 s = 0;
-      if (v.monogamy(1) == 1) s = 1;
-      else if (v.monogamy(2) == 1 || K(mi, 1) != 0) s = 2;
-      else if (K(mi, 2) != 0) s = 1;
-      else s = lr(U()) + 1;
+      if (v.monogamy(1) == 1)
+        s = 1;
+      else if (v.monogamy(2) == 1 || K(mi, 1) != 0)
+        s = 2;
+      else if (K(mi, 2) != 0)
+        s = 1;
+      else
+        s = lr(U()) + 1;
       h.hf[s] = (s == 1 ? c1 : c2) + 1;
       h.hid[s] = own.n(s) + 1;
     }
@@ -631,7 +668,8 @@ struct Replay {
         for (int4 s = 1; s <= 2 && a == 0; ++s) {
           if (v.numcandidate(s) <= 0) continue;
           const int4 last = v.numknownprnt(s) == 0 ? 1 : fs;
-          for (int4 t = 0; t < last; ++t) a |= v.inferparent(fsm[static_cast<std::size_t>(t)], s) > 0;
+          for (int4 t = 0; t < last; ++t)
+            a |= v.inferparent(fsm[static_cast<std::size_t>(t)], s) > 0;
         }
         const real8 d = selfing() && h.hf[1] == h.hf[2] ? 4.0 : 2.0;
         return (rate / fs + 0.1 * a + (dest == oc ? 0.2 : 0.1)) / d > U();
@@ -659,7 +697,8 @@ struct Replay {
         alone();
       } else {
         const real8 y = U();
-        const real8 lim = std::min(0.25 * (5 - 2 * v.offploid(mi) + rate), 0.95) / (2.0 * rs.locusratio + 1.0);
+        const real8 lim =
+            std::min(0.25 * (5 - 2 * v.offploid(mi) + rate), 0.95) / (2.0 * rs.locusratio + 1.0);
         if (y <= lim && typed(mi)) {
           h.moveset = 4;
           int4 partner = 1, locus = 0;
@@ -668,10 +707,14 @@ struct Replay {
           int4 type = 1, a = 0;
           if (v.dominantmarker(locus) != 1) {
             const real8 z = U();
-            if (z < 0.5) type = 1;
-            else if (z >= 0.85) type = z < 0.95 ? 4 : 5, a = al(lr(U()) + 1, g);
-            else if (g > v.maxobsnumallele) type = 3, a = al(lr(U()) + 1, g);
-            else type = 2, a = g;
+            if (z < 0.5)
+              type = 1;
+            else if (z >= 0.85)
+              type = z < 0.95 ? 4 : 5, a = al(lr(U()) + 1, g);
+            else if (g > v.maxobsnumallele)
+              type = 3, a = al(lr(U()) + 1, g);
+            else
+              type = 2, a = g;
           }
           int2 hh = 0;
           if (type >= 2 && type <= 4) {
@@ -693,9 +736,12 @@ struct Replay {
           const int4 cap = v.offploid(mi) == 1 ? pick(fs, U()) : fs;
           for (int4 m : fsm) {
             const int2 gm = geno(m, locus);
-            const bool pass = type == 1 ? gm == g : (type == 5 ? carries(gm, a) : (gm == g || gm == hh));
-            if (m == mi || (pass && static_cast<int4>(h.moving.size()) <= cap)) h.moving.push_back(m);
-            else h.staying.push_back(m);
+            const bool pass =
+                type == 1 ? gm == g : (type == 5 ? carries(gm, a) : (gm == g || gm == hh));
+            if (m == mi || (pass && static_cast<int4>(h.moving.size()) <= cap))
+              h.moving.push_back(m);
+            else
+              h.staying.push_back(m);
           }
         } else {
           h.moveset = 1;
@@ -726,7 +772,9 @@ struct Replay {
         for (int4 f = 1; f <= w->nf(); ++f)
           if (w->fid(f, 1) == h.hf[1] && w->fid(f, 2) == h.hf[2]) {
             const V& m = w->members(f);
-            mate = m.size() == 1 ? m[0] : m[static_cast<std::size_t>(pick(static_cast<int4>(m.size()), U()) - 1)];
+            mate = m.size() == 1
+                       ? m[0]
+                       : m[static_cast<std::size_t>(pick(static_cast<int4>(m.size()), U()) - 1)];
             break;
           }
     }
@@ -781,7 +829,8 @@ void run(ChoiceFixture& f, int4 proposals, std::uint64_t& hash) {
     SCOPED_TRACE("proposal " + std::to_string(k));
     std::vector<int4> ks(static_cast<std::size_t>(2 * n));
     for (int4 i = 1; i <= n; ++i)
-      for (int4 s = 1; s <= 2; ++s) ks[static_cast<std::size_t>(2 * (i - 1) + s - 1)] = v.knownsibship(i, s);
+      for (int4 s = 1; s <= 2; ++s)
+        ks[static_cast<std::size_t>(2 * (i - 1) + s - 1)] = v.knownsibship(i, s);
     const Ran2State before = Ran2State::save();
     Replay r{f.rs, ks, {}, {}, {}, {}, {}};
     draws = 0;
@@ -898,7 +947,8 @@ void selfing(ChoiceFixture& f) {
   std::mt19937 rng(13);
   random_configuration(rng, 8, 8, 0.3);
   int4 k = 0;
-  for (int4 i = 1; i <= 30; ++i) k = std::max({k, variables.crindivloc(i, 1), variables.crindivloc(i, 2)});
+  for (int4 i = 1; i <= 30; ++i)
+    k = std::max({k, variables.crindivloc(i, 1), variables.crindivloc(i, 2)});
   variables.crnumfamily(1) = variables.crnumfamily(2) = k;
   for (int4 c = 1; c <= variables.crnumfamily(3); ++c) variables.indivcluster(c).deallocate();
   setinitcluster();
@@ -943,10 +993,9 @@ TEST(ChoiceReplay, TenThousandProposalsFieldByField) {
   };
   // The hashes of the replayed sequences, frozen when the replay and the choice first agreed
   // field by field on all 10^4 proposals.
-  const std::vector<Row> rows = {
-      {"two sexes polygamous", polygamous, true, 6395588977352016156ull},
-      {"both monogamous", monogamous, false, 13076738272177758665ull},
-      {"one pool selfing", selfing, false, 18231485767155518889ull}};
+  const std::vector<Row> rows = {{"two sexes polygamous", polygamous, true, 6395588977352016156ull},
+                                 {"both monogamous", monogamous, false, 13076738272177758665ull},
+                                 {"one pool selfing", selfing, false, 18231485767155518889ull}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     ChoiceFixture f;

@@ -8,15 +8,15 @@
 #include <set>
 #include <string>
 
-#include "configuration/configuration.hpp"
 #include "choice_fixture.hpp"
+#include "configuration/configuration.hpp"
 #include "configuration/soak/soak_matrix.hpp"
+#include "core/command_line.hpp"
 #include "core/modules.hpp"
 #include "pairwise/pairwise.hpp"
+#include "program/main_program.hpp"
 #include "search/move_choice.hpp"
 #include "search/search.hpp"
-#include "program/main_program.hpp"
-#include "core/command_line.hpp"
 #include "search/search_internal.hpp"
 #include "support/prepare.hpp"
 #include "support/run_stage.hpp"
@@ -128,8 +128,12 @@ class ChoiceSoak : public ::testing::TestWithParam<DataSet> {
 };
 class ChoiceSoakSlow : public ChoiceSoak {};
 
-TEST_P(ChoiceSoak, HandOversKeepTheirPromises) { soak(GetParam(), 5000); }
-TEST_P(ChoiceSoakSlow, HandOversKeepTheirPromises) { soak(GetParam(), 100000); }
+TEST_P(ChoiceSoak, HandOversKeepTheirPromises) {
+  soak(GetParam(), 5000);
+}
+TEST_P(ChoiceSoakSlow, HandOversKeepTheirPromises) {
+  soak(GetParam(), 100000);
+}
 
 // Random configurations of every species and mating system (and a sample that is one known
 // paternal sibship), 10^4 proposals each from the real stream.
@@ -193,7 +197,9 @@ TEST(ChoiceInvariants, RandomConfigurations) {
         const std::string why = broken(f.rs);
         if (!why.empty() && ++failures <= 3)
           first += why + " kind " + std::to_string(f.rs.choice.movekind) + " split " +
-                   std::to_string(f.rs.splitside) + " " + std::to_string(annealvariables.movefamily(1)) + "," + std::to_string(annealvariables.movefamily(2)) + "\n";
+                   std::to_string(f.rs.splitside) + " " +
+                   std::to_string(annealvariables.movefamily(1)) + "," +
+                   std::to_string(annealvariables.movefamily(2)) + "\n";
       }
       EXPECT_GT(handed, 0);
       EXPECT_EQ(failures, 0) << first;

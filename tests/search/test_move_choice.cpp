@@ -77,19 +77,42 @@ TEST(MoveChoiceBranches, FamilyMoveKindAndSide) {
   // Offspring 1 (u = 0.0) is taken at once (weights 1000/1000). Its father has two offspring
   // in the cluster, its mother one.
   const std::vector<Row> rows = {
-      {"side drawn: 0.5 > 0.3 gives side 1", 0.5, false, false, {0.95, 0.3, 0.0, 0.5},
+      {"side drawn: 0.5 > 0.3 gives side 1",
+       0.5,
+       false,
+       false,
+       {0.95, 0.3, 0.0, 0.5},
        {1, 4, 2, 1, 1, 0, {1, 1, 1}, {1, 1}, {}, {}, 0, {2, 1}}},
-      {"side drawn: 0.5 > 0.7 fails, side 2", 0.5, false, false, {0.95, 0.7, 0.0, 0.5},
+      {"side drawn: 0.5 > 0.7 fails, side 2",
+       0.5,
+       false,
+       false,
+       {0.95, 0.7, 0.0, 0.5},
        {1, 4, 2, 2, 1, 0, {1, 1, 1}, {}, {}, {}, 0, {2, 1}}},
-      {"sideprob -1.0: side 2 without a draw", -1.0, false, false, {0.95, 0.0, 0.5},
+      {"sideprob -1.0: side 2 without a draw",
+       -1.0,
+       false,
+       false,
+       {0.95, 0.0, 0.5},
        {1, 3, 2, 2, 1, 0}},
-      {"sideprob 2.0: side 1 without a draw", 2.0, false, false, {0.95, 0.0, 0.5},
+      {"sideprob 2.0: side 1 without a draw",
+       2.0,
+       false,
+       false,
+       {0.95, 0.0, 0.5},
        {1, 3, 2, 1, 1, 0}},
-      {"known father on side 1: retry", 0.5, true, false, {0.95, 0.3, 0.0, 0.5},
+      {"known father on side 1: retry",
+       0.5,
+       true,
+       false,
+       {0.95, 0.3, 0.0, 0.5},
        {0, 4, 2, 1, 1, 0}},
-      {"haploid offspring: side 2", 0.5, false, true, {0.95, 0.3, 0.0, 0.5},
-       {1, 4, 2, 2, 1, 0}},
-      {"u = 0.924 just below the bar: individual move", 0.5, false, false, {0.924, 0.0, 0.5},
+      {"haploid offspring: side 2", 0.5, false, true, {0.95, 0.3, 0.0, 0.5}, {1, 4, 2, 2, 1, 0}},
+      {"u = 0.924 just below the bar: individual move",
+       0.5,
+       false,
+       false,
+       {0.924, 0.0, 0.5},
        {-1, 0, 1, 0, 1, 0}},
   };
   for (const Row& r : rows) {
@@ -293,7 +316,8 @@ TEST(DestinationSearch, HaploidOffspringKeepExistingMothers) {
     const int4 hf1 = annealvariables.hostfamily(1), hf2 = annealvariables.hostfamily(2);
     ASSERT_LE(hf2, v.crnumfamily(2));
     bool pair = false;
-    for (int4 i = 1; i <= v.smplsize; ++i) pair |= v.crindivloc(i, 1) == hf1 && v.crindivloc(i, 2) == hf2;
+    for (int4 i = 1; i <= v.smplsize; ++i)
+      pair |= v.crindivloc(i, 1) == hf1 && v.crindivloc(i, 2) == hf2;
     EXPECT_TRUE(pair) << hf1 << " " << hf2;
   }
 }

@@ -275,7 +275,6 @@ TEST_P(VerdictApply, AcceptedMovesLeaveTheProposedConfigurationAndConsistentTabl
   for (int4 k = 1; k <= 5; ++k) EXPECT_GT(kinds[k], 0) << "kind " << k;
 }
 
-
 // n offspring typed at three error-free codominant loci with alleles 1 and 2 drawn at random:
 // two heterozygous parents can have offspring of every genotype, so every configuration has a
 // likelihood.
@@ -766,8 +765,8 @@ TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
 TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
   testing_support::TempWorkDir dir{"verdict_replay"};
   {
-    std::istringstream in(testing_support::read_text(std::string(KINRAD_TESTS_DIR) +
-                                                     "/../examples/kinrad2.dat"));
+    std::istringstream in(
+        testing_support::read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat"));
     std::string out;
     int k = 0;
     for (std::string line; std::getline(in, line);) {
@@ -862,16 +861,17 @@ TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
           }
           bound -= c.logl;
         }
-        check(used == calls.size() && used > 0,
-              "iteration " + std::to_string(rs.cp.numiterate) + ": " +
-                  std::to_string(calls.size()) + " clusters scored, the replay used " +
-                  std::to_string(used));
+        check(used == calls.size() && used > 0, "iteration " + std::to_string(rs.cp.numiterate) +
+                                                    ": " + std::to_string(calls.size()) +
+                                                    " clusters scored, the replay used " +
+                                                    std::to_string(used));
         if (accept == 1 && std::fabs(bound - drawlogu) < 1e-6 && ran2() > cool) accept = 0;
       } else {
         const real8 logl = rs.verdict.familylogl;
         if (bound >= logl) accept = 0;
-        if (accept == 1 && std::fabs((newprior + newcnd + logl) - (oldprior + oldcnd + oldclust)) <
-                               1e-6 && ran2() > rate)
+        if (accept == 1 &&
+            std::fabs((newprior + newcnd + logl) - (oldprior + oldcnd + oldclust)) < 1e-6 &&
+            ran2() > rate)
           accept = 0;
       }
       check(rs.verdict.acceptq == accept, "iteration " + std::to_string(rs.cp.numiterate) +

@@ -320,7 +320,8 @@ TEST(PairwiseVerdictBest, BestCopyAndArchiveFollowTheAcceptedMoves) {
       WindowScope keep1(v.indivlocprt, v.crindivloc.view());
       WindowScope keep2(v.inferparentprt, v.inferparent.view());
       WindowScope keep3(v.loglikelihoodprt, &v.crloglikelihood);
-      EXPECT_FALSE(archiveconfigadd(2, v.crnumfamily(3))) << "the accepted configuration is archived";
+      EXPECT_FALSE(archiveconfigadd(2, v.crnumfamily(3)))
+          << "the accepted configuration is archived";
     }
     if (HasFailure()) return;
   }

@@ -452,10 +452,14 @@ TEST(SwapDadId, SmallClusterKeepsTheValueOfTheAppliedChange) {
     int4 next = 3;
     for (int4 i = 1; i <= n; ++i) {
       auto x = static_cast<std::size_t>(i - 1);
-      if (i == 13) f1[x] = 2, f2[x] = 1;
-      else if (i == 4 || i == 10 || i == 16 || i == 19 || i == 30) f1[x] = 1, f2[x] = 1;
-      else if (i == 25 || i == 26) f1[x] = 1, f2[x] = 2;
-      else f1[x] = f2[x] = next++;
+      if (i == 13)
+        f1[x] = 2, f2[x] = 1;
+      else if (i == 4 || i == 10 || i == 16 || i == 19 || i == 30)
+        f1[x] = 1, f2[x] = 1;
+      else if (i == 25 || i == 26)
+        f1[x] = 1, f2[x] = 2;
+      else
+        f1[x] = f2[x] = next++;
     }
     install(rs, f1, f2);
     const int4 c = v.crindivloc(13, 3);

@@ -90,8 +90,10 @@ bool random_move(std::mt19937& rng, HandMove& m) {
       m.dest1 = t == 1 ? pick(a) : v.crindivloc(mi, 1);
       m.dest2 = t == 2 ? pick(b) : v.crindivloc(mi, 2);
     } else {
-      if (u(rng) < 0.3) a.push_back(newid1);
-      else if (u(rng) < 0.5) b.push_back(newid2);
+      if (u(rng) < 0.3)
+        a.push_back(newid1);
+      else if (u(rng) < 0.5)
+        b.push_back(newid2);
       m.dest1 = pick(a);
       m.dest2 = pick(b);
     }
@@ -267,8 +269,8 @@ class ProposalCases : public ::testing::Test {
 };
 
 // The sample of the small cases: fam1/fam2 by hand, n = their size, candidates as asked.
-RunState small_sample(const std::vector<int4>& fam1, const std::vector<int4>& fam2,
-                      int4 numsex = 2, int4 allowinbreeding = 0) {
+RunState small_sample(const std::vector<int4>& fam1, const std::vector<int4>& fam2, int4 numsex = 2,
+                      int4 allowinbreeding = 0) {
   std::mt19937 rng(1);
   PropShape ps;
   ps.n = static_cast<int4>(fam1.size());
@@ -297,14 +299,13 @@ TEST_F(ProposalCases, HaploidAlignmentTable) {
     std::vector<int4> want3;  // fathers of list 3 afterwards, in list order
   };
   const std::vector<Case> cases = {
-      {"haploid joins a mother with haploid sons", {{1, 9, 3, 3}, {2, 7, 3, 2}, {3, 7, 3, 2}},
-       {7}},
-      {"first haploid son of the mother decides", {{1, 9, 3, 3}, {2, 6, 3, 2}, {3, 7, 3, 2}},
-       {6}},
+      {"haploid joins a mother with haploid sons", {{1, 9, 3, 3}, {2, 7, 3, 2}, {3, 7, 3, 2}}, {7}},
+      {"first haploid son of the mother decides", {{1, 9, 3, 3}, {2, 6, 3, 2}, {3, 7, 3, 2}}, {6}},
       {"diploid sons of the mother give nothing", {{1, 9, 3, 3}, {5, 7, 3, 2}}, {9}},
       {"all-diploid list 3 changes nothing", {{5, 9, 3, 3}, {2, 7, 3, 2}}, {9}},
       {"another mother's haploid sons give nothing", {{1, 9, 3, 3}, {2, 7, 4, 2}}, {9}},
-      {"two haploids, two mothers", {{1, 9, 3, 3}, {4, 8, 4, 3}, {2, 7, 3, 2}, {3, 5, 4, 2}},
+      {"two haploids, two mothers",
+       {{1, 9, 3, 3}, {4, 8, 4, 3}, {2, 7, 3, 2}, {3, 5, 4, 2}},
        {7, 5}},
   };
   small_sample({1, 1, 1, 1, 2, 2}, {1, 1, 1, 2, 2, 2});
@@ -326,7 +327,8 @@ TEST_F(ProposalCases, HaploidAlignmentTable) {
     }
     adjusthapconfig();
     std::vector<int4> got;
-    for (int4 k = 1; k <= av.numindivlocidx(3); ++k) got.push_back(av.indivloc2(av.indivlocidx(k, 3), 1));
+    for (int4 k = 1; k <= av.numindivlocidx(3); ++k)
+      got.push_back(av.indivloc2(av.indivlocidx(k, 3), 1));
     EXPECT_EQ(got, c.want3);
     for (auto x : av.selectedprntidxq1) ASSERT_EQ(x, 0);
   }
@@ -425,22 +427,54 @@ TEST_F(ProposalCases, HonouredSibshipNeverLinksTheTwoSides) {
     int4 dest1, dest2, destof, halfsibjoin, side;
     bool admitted;
   };
-  const std::vector<Case> cases = {
-      {"mother 2 keeps offspring 3", {1, 1, 2, 3}, {1, 2, 2, 3},
-       {{5, 0}, {5, 0}, {0, 0}, {0, 0}}, 3, 3, 4, 0, 1, false},
-      {"mother 2 has offspring 2 alone", {1, 1, 2, 3}, {1, 2, 4, 3},
-       {{5, 0}, {5, 0}, {0, 0}, {0, 0}}, 3, 3, 4, 0, 1, true},
-      {"the full sib stays with mother 1", {1, 1, 2}, {1, 1, 2}, {{0, 5}, {0, 0}, {0, 0}}, 2, 1,
-       3, 1, 2, false},
-      {"the full sib travels", {1, 1, 2}, {1, 1, 2}, {{6, 5}, {6, 5}, {0, 0}}, 2, 1, 3, 1, 2,
-       true}};
+  const std::vector<Case> cases = {{"mother 2 keeps offspring 3",
+                                    {1, 1, 2, 3},
+                                    {1, 2, 2, 3},
+                                    {{5, 0}, {5, 0}, {0, 0}, {0, 0}},
+                                    3,
+                                    3,
+                                    4,
+                                    0,
+                                    1,
+                                    false},
+                                   {"mother 2 has offspring 2 alone",
+                                    {1, 1, 2, 3},
+                                    {1, 2, 4, 3},
+                                    {{5, 0}, {5, 0}, {0, 0}, {0, 0}},
+                                    3,
+                                    3,
+                                    4,
+                                    0,
+                                    1,
+                                    true},
+                                   {"the full sib stays with mother 1",
+                                    {1, 1, 2},
+                                    {1, 1, 2},
+                                    {{0, 5}, {0, 0}, {0, 0}},
+                                    2,
+                                    1,
+                                    3,
+                                    1,
+                                    2,
+                                    false},
+                                   {"the full sib travels",
+                                    {1, 1, 2},
+                                    {1, 1, 2},
+                                    {{6, 5}, {6, 5}, {0, 0}},
+                                    2,
+                                    1,
+                                    3,
+                                    1,
+                                    2,
+                                    true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunState rs = small_sample(c.fam1, c.fam2);
     auto& v = variables;
     for (int4 o = 1; o <= static_cast<int4>(c.known.size()); ++o)
       for (int4 s = 1; s <= 2; ++s)
-        v.knownsibship(o, s) = c.known[static_cast<std::size_t>(o - 1)][static_cast<std::size_t>(s - 1)];
+        v.knownsibship(o, s) =
+            c.known[static_cast<std::size_t>(o - 1)][static_cast<std::size_t>(s - 1)];
     start_stream(11);
     HandMove m;
     m.offspring = 1;
@@ -485,8 +519,10 @@ TEST_F(ProposalCases, MonoeciousSelfingDraw) {
         continue;
       }
       ++rows;
-      if (av.indivloc2(r, 1) == 4 && av.indivloc2(r, 2) == 4) ++selfed;
-      else EXPECT_TRUE(av.indivloc2(r, 1) == 4 && av.indivloc2(r, 2) == 1);
+      if (av.indivloc2(r, 1) == 4 && av.indivloc2(r, 2) == 4)
+        ++selfed;
+      else
+        EXPECT_TRUE(av.indivloc2(r, 1) == 4 && av.indivloc2(r, 2) == 1);
     }
     if (ok) undo_proposal(rs);
   }
@@ -662,7 +698,8 @@ std::vector<std::array<int4, 3>> replay_draws(const HandMove& m, int4 wholesibsh
 // Replay: 10^4 proposals whose travellers the building step draws, for two sexes with known
 // sibships and for a selfing pool; the rows of the moving family in list 3 equal the replay's.
 TEST(ProposalReplay, TravellersAndSelfedRowsFollowTheStream) {
-  for (const PropShape ps : {PropShape{.knownsib = 0.5}, PropShape{.numsex = 1, .allowinbreeding = 1, .k1 = 9}}) {
+  for (const PropShape ps :
+       {PropShape{.knownsib = 0.5}, PropShape{.numsex = 1, .allowinbreeding = 1, .k1 = 9}}) {
     SCOPED_TRACE("numsex " + std::to_string(ps.numsex));
     std::mt19937 rng(99u + static_cast<unsigned>(ps.numsex));
     int replayed = 0;

@@ -56,8 +56,8 @@ ProposalTally soak(const DataSet& d, int target) {
   // The checks ran inside the stage, whose screen output holds their messages.
   if (::testing::Test::HasFailure())
     ADD_FAILURE() << "inside the run:\n" << o.screen.substr(0, 6000);
-  std::printf("%s: %d choices, %d proposals built, %d admitted\n", d.name, choices,
-              tally.proposals, tally.admitted);
+  std::printf("%s: %d choices, %d proposals built, %d admitted\n", d.name, choices, tally.proposals,
+              tally.admitted);
   for (const auto& [fault, count] : tally.invalid)
     std::printf("  admitted but invalid for the validator (%s): %d\n", fault.c_str(), count);
   return tally;

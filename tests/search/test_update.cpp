@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <ostream>
 #include <numeric>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -60,8 +60,8 @@ std::vector<std::vector<real8>> blended() {
 void script_counts(std::vector<std::pair<int4, int4>>* calls = nullptr) {
   update_seams.counts = [calls](int4 cluster, int4 locus, std::span<real8> c) {
     if (calls != nullptr) calls->push_back({cluster, locus});
-    const auto& x = chosen_counts[static_cast<std::size_t>(cluster - 1)]
-                                 [static_cast<std::size_t>(locus - 1)];
+    const auto& x =
+        chosen_counts[static_cast<std::size_t>(cluster - 1)][static_cast<std::size_t>(locus - 1)];
     ASSERT_EQ(c.size(), x.size());
     std::copy(x.begin(), x.end(), c.begin());
   };
@@ -133,8 +133,7 @@ TEST_F(UpdateUnit, BlendOfTheReestimatedSavedAndStartingFrequencies) {
   EXPECT_EQ(ipass, 1);
   EXPECT_FALSE(o.restored);
   // Clusters in ascending id; within one, the two-allele loci then the three-allele locus.
-  const std::vector<std::pair<int4, int4>> order = {{1, 1}, {1, 2}, {1, 3},
-                                                    {2, 1}, {2, 2}, {2, 3}};
+  const std::vector<std::pair<int4, int4>> order = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {2, 2}, {2, 3}};
   EXPECT_EQ(calls, order);
   const auto want = blended();
   for (int4 l = 1; l <= 3; ++l) {
@@ -220,7 +219,6 @@ TEST_F(UpdateUnit, HarmfulGuardTable) {
   }
 }
 
-
 // --- The archive rescoring -------------------------------------------------------------------
 
 // Record k: offspring i in paternal family min(i, k), one mother: one cluster, and the largest
@@ -274,11 +272,10 @@ TEST_F(UpdateArchive, RescoredInDescendingOrderUntilTheFloor) {
   // New scores (no candidates, no sibship prior: a record's score is its cluster sum). The
   // floor is -100 - 10; the walk stops after record 4 (-109.5 < -109) and record 5 is never
   // scored.
-  const std::map<int4, real8> fresh = {{1, -102.0}, {2, -105.0}, {3, -101.0}, {4, -109.5},
-                                       {5, -100.0}};
-  const UpdateOutcome o =
-      run({{1, -90.0}, {2, -91.0}, {3, -92.0}, {4, -93.0}, {5, -94.0}},
-          [&](int4 k) { return fresh.at(k); });
+  const std::map<int4, real8> fresh = {
+      {1, -102.0}, {2, -105.0}, {3, -101.0}, {4, -109.5}, {5, -100.0}};
+  const UpdateOutcome o = run({{1, -90.0}, {2, -91.0}, {3, -92.0}, {4, -93.0}, {5, -94.0}},
+                              [&](int4 k) { return fresh.at(k); });
   EXPECT_TRUE(o.archivechanged);
   EXPECT_EQ(sc.archivedcalls, 4);
   const std::vector<Listed> want = {{3, -101.0}, {1, -102.0}, {2, -105.0}, {4, -109.5}};
@@ -365,7 +362,6 @@ TEST_F(UpdateArchive, SibshipSizeTallyUnchangedUnderTheSibshipPrior) {
   for (std::size_t k = 1; k < list.size(); ++k) EXPECT_GE(list[k - 1].logl, list[k].logl);
 }
 
-
 // --- The rounds' allele-frequency checkpoint -------------------------------------------------
 
 TEST_F(UpdateUnit, RoundCheckpointMatchesGfortranAndReadsBack) {
@@ -408,7 +404,6 @@ TEST_F(UpdateUnit, RoundCheckpointMatchesGfortranAndReadsBack) {
   update(a, 0.0, 0.0, ipass, 1, 2, 0);
   EXPECT_EQ(refills, 1);
 }
-
 
 // --- The new-best interval -------------------------------------------------------------------
 
@@ -571,7 +566,6 @@ TEST_F(UpdateSelfing, NothingWithoutAMoveOrWhenTheRateIsHigh) {
   EXPECT_EQ(sc.currentcalls, 0);
 }
 
-
 // --- The wrap-up of a round ------------------------------------------------------------------
 
 TEST_F(UpdateUnit, RoundWrapUp) {
@@ -716,7 +710,6 @@ TEST_F(UpdateEngine, NoStaleTablesAfterARefusedPass) {
   }
 }
 
-
 // The genotyped candidates the best configuration does not use as parents join the counts.
 TEST_F(UpdateEngine, UnusedCandidatesJoinTheCounts) {
   testing_support::ProjectFile p = update_project();
@@ -758,12 +751,11 @@ TEST_F(UpdateEngine, UnusedCandidatesJoinTheCounts) {
   for (int4 l = 1; l <= 3; ++l)
     for (int4 a = 1; a <= v.obsnumallele(l); ++a) {
       SCOPED_TRACE(std::to_string(l) + "/" + std::to_string(a));
-      const real8 want = 0.8 * e[l - 1][a - 1] + 0.15 * saved_fre[l - 1][a - 1] +
-                         0.05 * start_fre[l - 1][a - 1];
+      const real8 want =
+          0.8 * e[l - 1][a - 1] + 0.15 * saved_fre[l - 1][a - 1] + 0.05 * start_fre[l - 1][a - 1];
       EXPECT_NEAR(v.obsallelefre(l).a(a), want, 1e-15);
     }
 }
-
 
 // Under the sibship prior the end of a temperature recounts the current configuration's sibship
 // sizes after its update and recomputes the prior term the moves compare against.

@@ -203,7 +203,6 @@ TEST(UpdateRounds, ResumeAtTheStoredRound) {
   EXPECT_EQ(stored_round(), 6);
 }
 
-
 // Stopped between rounds 2 and 3 (the frequency checkpoint already names round 3, the state
 // checkpoint is round 2's final state): the restart continues that state as round 3.
 TEST(UpdateRounds, StoppedBetweenRoundsContinuesTheStateAsTheNextRound) {

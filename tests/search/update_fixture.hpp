@@ -96,7 +96,8 @@ class UpdateTest : public ::testing::Test {
 
   static std::vector<real8> frequencies(int4 l) {
     std::vector<real8> f;
-    for (int4 a = 1; a <= variables.obsnumallele(l); ++a) f.push_back(variables.obsallelefre(l).a(a));
+    for (int4 a = 1; a <= variables.obsnumallele(l); ++a)
+      f.push_back(variables.obsallelefre(l).a(a));
     return f;
   }
   static std::vector<std::vector<real8>> all_frequencies() {

@@ -43,9 +43,9 @@ struct SpeciesCase {
 
 // Which families link two parents in the cycle test.
 struct CycleRule {
-  bool diploid_only = true;   // a family of haploid sons only links nobody
-  bool skip_selfed = false;   // a selfed family links an individual to itself and closes none
-  bool merge_roles = true;    // both roles of one monoecious individual count as one parent
+  bool diploid_only = true;  // a family of haploid sons only links nobody
+  bool skip_selfed = false;  // a selfed family links an individual to itself and closes none
+  bool merge_roles = true;   // both roles of one monoecious individual count as one parent
 };
 
 // Whether the families the rule lets link close a cycle among the parents: union-find over the

@@ -164,8 +164,8 @@ inline int4 build_individual_move(const IndividualMove& m) {
     for (int4 o = 1; o <= n; ++o) {
       if (v.crindivloc(o, 3) != m.destcluster || done[static_cast<std::size_t>(o)]) continue;
       const int4 a = v.crindivloc(o, 1), b = v.crindivloc(o, 2);
-      const bool shares = v.numsex == 1 ? (a == d1 || a == d2 || b == d1 || b == d2)
-                                        : (a == d1 || b == d2);
+      const bool shares =
+          v.numsex == 1 ? (a == d1 || a == d2 || b == d1 || b == d2) : (a == d1 || b == d2);
       for (int4 q = o; q <= n; ++q)
         if (v.crindivloc(q, 1) == a && v.crindivloc(q, 2) == b) {
           done[static_cast<std::size_t>(q)] = true;

@@ -144,31 +144,31 @@ struct Likelihoodvar {
 
   // Layers of one pass of the layer peeling, fixed when a layer is first visited (the graph
   // entering a layer does not depend on the genotypes conditioned above it). Storage only grows.
-  FArray<int4, 1> layerpeel{};      // (1:layercap) conditioning node of each layer, 0 not chosen
-  FArray<int4, 2> layerprnt{};      // (0:nallparent, 1:layercap) nodes with families entering it
-  FArray<int1, 1> layerrole{};      // (nallparent) roles a node holds: bit 1 father, bit 2 mother
-  FArray<real8, 2> sumlayeridx{};   // (maxhsprobdim, 1:layercap) mass found per conditioning slot
-  FArray<real8, 1> sumlayerlog{};   // (1:layercap) log factor of those sums; -huge unvisited
-  FArray<real8, 1> layerrange{};    // (1:layercap) largest log product of touched weight sums
-  FArray<real8, 1> layerxcut{};     // (1:layercap) log cut of the path values at the last layer
-  int4 numlayerscaler = 3;          // layers per scaling block
-  FArray<int1, 1> layerdone{};      // (nallparent) node touched in the layer in hand
-  FArray<int4, 1> layertouched{};   // (0:nallparent) those nodes, count first
+  FArray<int4, 1> layerpeel{};     // (1:layercap) conditioning node of each layer, 0 not chosen
+  FArray<int4, 2> layerprnt{};     // (0:nallparent, 1:layercap) nodes with families entering it
+  FArray<int1, 1> layerrole{};     // (nallparent) roles a node holds: bit 1 father, bit 2 mother
+  FArray<real8, 2> sumlayeridx{};  // (maxhsprobdim, 1:layercap) mass found per conditioning slot
+  FArray<real8, 1> sumlayerlog{};  // (1:layercap) log factor of those sums; -huge unvisited
+  FArray<real8, 1> layerrange{};   // (1:layercap) largest log product of touched weight sums
+  FArray<real8, 1> layerxcut{};    // (1:layercap) log cut of the path values at the last layer
+  int4 numlayerscaler = 3;         // layers per scaling block
+  FArray<int1, 1> layerdone{};     // (nallparent) node touched in the layer in hand
+  FArray<int4, 1> layertouched{};  // (0:nallparent) those nodes, count first
   // Equivalent genotypes merged per layer state (genotypes of a node whose table rows with all
   // its current families are the same): merges (node, merged, representative) of state s in
   // columns trimfirst(s) to trimlast(s), found on the state's first visit in the pass.
-  FArray<int4, 2> trimmap{};        // (3, capacity)
-  FArray<int4, 1> trimfirst{};      // (0:layercap)
-  FArray<int4, 1> trimlast{};       // (0:layercap), trimfirst - 1 when nothing merges
-  FArray<int1, 1> newlayerq{};      // (0:layercap) 1 until the state's merges are found
-  FArray<real8, 2> trimpsave{};     // (maxhsprobdim, 1:layercap) conditioning node's parentsum
-  int4 trimused = 0;                // columns of trimmap in use
-  int4 layerpasses = 0;             // passes the last layer peeling took (2 after a retry)
+  FArray<int4, 2> trimmap{};     // (3, capacity)
+  FArray<int4, 1> trimfirst{};   // (0:layercap)
+  FArray<int4, 1> trimlast{};    // (0:layercap), trimfirst - 1 when nothing merges
+  FArray<int1, 1> newlayerq{};   // (0:layercap) 1 until the state's merges are found
+  FArray<real8, 2> trimpsave{};  // (maxhsprobdim, 1:layercap) conditioning node's parentsum
+  int4 trimused = 0;             // columns of trimmap in use
+  int4 layerpasses = 0;          // passes the last layer peeling took (2 after a retry)
   int1 layercut = 0;  // 1 when the reduction or a relative cut-off of the layer stage dropped
                       // a branch of positive weight at the locus in hand
-  FArray<real8, 1> layerclsum{};   // work: a family's sum per table class of the receiving node
-  FArray<int4, 1> peelclass{};     // (maxhsprobdim) work: classes of an absorbed parent's
-                                   // compatible genotypes in the simple peeling
+  FArray<real8, 1> layerclsum{};       // work: a family's sum per table class of the receiving node
+  FArray<int4, 1> peelclass{};         // (maxhsprobdim) work: classes of an absorbed parent's
+                                       // compatible genotypes in the simple peeling
   FArray<real8, 1> peelclassweight{};  // (maxhsprobdim) work: their weights
 
   // Genotype-set reduction of the parents left to the layer peeling, columns by joint parent
@@ -188,7 +188,6 @@ struct Likelihoodvar {
   FArray<int4, 3> equiline{};   // (0:maxhsprobdim, numfsibship, 2)
   FArray<int1, 2> equilineq{};  // (numfsibship, 2)
   FArray<int4, 1> equimap{};    // work: representative of each table index
-
 
   // Posterior genotypes of one family at one locus: grow-only scratch of genotypeinference,
   // sized by the locus's genotype count and the family's parents; nothing carries meaning

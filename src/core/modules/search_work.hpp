@@ -15,10 +15,10 @@ struct SearchWork {
   std::vector<int4> newlabel{};          // relabelling: the new label of each old id (1..)
   std::vector<real8> keys{};             // sort keys of the family-size limit
   int4 istart = -1;                      // the screens' variant scored first (-1: not yet set)
-  std::vector<char> inrows{};            // a move's windows: offspring already in a row (0 between uses)
-  std::vector<int4> idmark{};            // family renumbering: ids proposed or emptied (0 between uses)
-  std::vector<int4> newids{};            // family renumbering: ids a move introduced
-  std::vector<int4> emptied{};           // family renumbering: ids a move left without offspring
+  std::vector<char> inrows{};   // a move's windows: offspring already in a row (0 between uses)
+  std::vector<int4> idmark{};   // family renumbering: ids proposed or emptied (0 between uses)
+  std::vector<int4> newids{};   // family renumbering: ids a move introduced
+  std::vector<int4> emptied{};  // family renumbering: ids a move left without offspring
   // A known-sibship move's test of its two sides: the family ids of side 1, per sex (one id
   // space, the first, in one parent pool). 0 between uses.
   std::vector<char> sidefamily1{}, sidefamily2{};

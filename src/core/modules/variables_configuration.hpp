@@ -15,8 +15,8 @@ struct VariablesConfiguration {
   // last monitor step of the search.
   FStatic<FString<8>, 1, 3> date2{};
   FStatic<FString<10>, 1, 3> time2{};
-  real8 bigdblelog = 0.0;              // ln(1e290)
-  real8 prec1 = 0.0;                   // precision thresholds of the likelihood engine
+  real8 bigdblelog = 0.0;  // ln(1e290)
+  real8 prec1 = 0.0;       // precision thresholds of the likelihood engine
   real8 prec2 = 0.0;
   real8 prec3 = 0.0;
   FStatic<FString<1>, 1, 2> sexid{};  // "*" for fathers of a dioecious species, else "#"

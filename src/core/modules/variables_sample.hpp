@@ -63,7 +63,6 @@ struct VariablesSample {
   FArray<real8, 2> obsallelefre0{};  // (allele, locus): starting frequencies before correction
   FArray<int4, 1> idxgtype{};        // per genotype number: itself, or 1 in a haplodiploid species
   int4 numloci0 = 0;                 // loci at which no allele was seen
-
 };
 
 }  // namespace kinrad

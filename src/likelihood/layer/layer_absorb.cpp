@@ -581,8 +581,8 @@ void absorbpair2_replay(int4 layer, int4 first, int4 last) {
   const Absorbvar& ab = absorbvar;
   for (int4 i = first; i <= last;) {
     const int4 len = -ab.absorbpairlist(i);
-    absorb_group(layer, ab.absorbpairlist(i + 1), ab.absorbpairlist(i + 2), ab.absorbpairlist(i + 3),
-                 &ab.absorbpairlist(i + 4), len - 3);
+    absorb_group(layer, ab.absorbpairlist(i + 1), ab.absorbpairlist(i + 2),
+                 ab.absorbpairlist(i + 3), &ab.absorbpairlist(i + 4), len - 3);
     i += len + 1;
   }
 }

@@ -139,7 +139,6 @@ bool layer_run(const LayerSpec& spec, real8& lnsum);
 // of parents sharing the same two mates are summed out of the layer's graph into pair tables
 // between the parents that stay.
 
-
 namespace kinrad {
 
 // The table of pair f at the locus in hand (defined with the layer recursion, which knows the

@@ -307,8 +307,7 @@ struct LayerRun {
         if (n < 2 || m == 0) continue;
         if (s > 0 && m == lv.layernummate(q, s - 1)) continue;
         bool pair = false;
-        for (int4 i = 1; i <= m && !pair; ++i)
-          pair = f_has_pair_table(lv.layermate(i, q, s));
+        for (int4 i = 1; i <= m && !pair; ++i) pair = f_has_pair_table(lv.layermate(i, q, s));
         if (pair) continue;
         for (int4 j = 2; j <= n; ++j) {
           const int4 g2 = lv.idxselectedp(j, q);
@@ -511,8 +510,7 @@ struct LayerRun {
     // At loci of at most two alleles a node that kept all its genotypes (listed in genotype
     // order) is conditioned heaviest first.
     int4 order[3] = {0, 0, 0};
-    const bool ordered =
-        lv.crrtmarkertype < 3 && (mono ? n == 3 : (n == count(p) && n <= 3));
+    const bool ordered = lv.crrtmarkertype < 3 && (mono ? n == 3 : (n == count(p) && n <= 3));
     if (ordered) setparentsumidx(p, n, order);
     // Conditioning genotypes whose earlier visits of this layer contributed little are passed
     // over: below prec3 times the largest contribution.
@@ -536,8 +534,7 @@ struct LayerRun {
       // Low precision at a dominant locus: once a sum is found, the third conditioning slot is
       // no longer visited. The slot is the position in the parent's kept list (in weight order
       // when all three genotypes are kept), so a parent that kept two genotypes visits both.
-      if (cut(!mono && slot == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 &&
-              found()))
+      if (cut(!mono && slot == 3 && lv.crrtmarkertype == 1 && v.likelihoodprecision < 2 && found()))
         continue;
       // The product of the conditioning genotypes' reduction weights: the genotypes come
       // heaviest first, so once one falls far below the best product of the layer the rest of

@@ -93,8 +93,8 @@ bool weigh(int4 p, int4 s, int4 err, int4 numallele, const LocusKind& kind) {
   const bool smallgraph = v.numparent(1) < 5 && !both;
   // Error-free two-allele locus, diploid: the parent's compatibility mask over its genotypes
   // (in a one-sex species for a parent weighed in one role only).
-  if (err == 0 && codominant && numallele == 2 && !haplo && !both &&
-      lv.userowsnp.allocated() && lv.userowsnp.ubound(1) >= p) {
+  if (err == 0 && codominant && numallele == 2 && !haplo && !both && lv.userowsnp.allocated() &&
+      lv.userowsnp.ubound(1) >= p) {
     const uint16_t mask = static_cast<uint16_t>(lv.userowsnp(p));
     for (int4 g = 1; g <= ng; ++g) w[g - 1] = prior[g - 1] > 1e-300 && has_bit(mask, g) ? 1 : 0;
     return true;

@@ -11,10 +11,10 @@
 #include "core/modules.hpp"
 #include "program/main_program.hpp"
 #include "search/search_internal.hpp"
+#include "search/update_fixture.hpp"
 #include "support/pauses.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
-#include "search/update_fixture.hpp"
 
 namespace kinrad::test {
 namespace {
@@ -84,7 +84,6 @@ TEST(UpdateInRun, ExampleProjectUpdatesUnderTheSelfCheck) {
       moved = moved || variables.obsallelefre(l).a(a) != variables.obsallelefre0(a, l);
   EXPECT_TRUE(moved);
 }
-
 
 }  // namespace
 }  // namespace kinrad::test
