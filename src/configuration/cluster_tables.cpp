@@ -17,6 +17,7 @@ namespace {
 
 void free_slot_lists(int4 c) {
   auto& v = variables;
+  family_group_slot_changed(c);
   v.indivcluster(c).deallocate();
   if (v.indivcluster1.allocated()) {
     v.indivcluster1(c).deallocate();
@@ -30,6 +31,8 @@ void free_slot_lists(int4 c) {
 
 void swap_slot_lists(int4 a, int4 b) {
   auto& v = variables;
+  family_group_slot_changed(a);
+  family_group_slot_changed(b);
   std::swap(v.indivcluster(a), v.indivcluster(b));
   if (v.indivcluster1.allocated()) {
     std::swap(v.indivcluster1(a), v.indivcluster1(b));
@@ -101,6 +104,7 @@ void setindivclusterindex() {
 }
 
 void setinitcluster() {
+  family_groups_changed();
   auto& v = variables;
   auto& av = annealvariables;
   const int4 nclust = v.crnumfamily(3);
@@ -136,6 +140,7 @@ void setinitcluster() {
 }
 
 void addcluster(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 vv) {
+  family_group_slot_changed(c);
   auto& v = variables;
   auto& av = annealvariables;
   auto& w = configuration_work.family;
@@ -189,6 +194,7 @@ void addcluster(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 
   for (int4 t = 1; t <= nk; ++t) {
     const int4 i = members(t);
     const int4 f = w.famof[t];
+    family_group_member_changed(i);
     av.indivclusterid(i, 3) = f;
     if (!lists) continue;
     if (f > seen) {
@@ -209,6 +215,7 @@ void addcluster(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 
 }
 
 void addcluster2(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4 vv) {
+  family_group_slot_changed(c);
   auto& v = variables;
   auto& av = annealvariables;
   const auto& win = v.indivlocprt;
@@ -243,12 +250,14 @@ void addcluster2(int4 c, const int4* cnt, int4 n, int4 m, const int4* rows, int4
 }
 
 void addcluster1(int4 c, int4 n, int4 m, const int4* rows) {
+  family_group_slot_changed(c);
   auto& v = variables;
   auto& av = annealvariables;
   fit_slot(v.indivcluster, c, {Dim(n)});
   for (int4 t = 1; t <= m; ++t) {
     const int4 i = v.indivlocprt(rows[t - 1], 4);
     v.indivcluster(c)(t) = static_cast<int2>(i);
+    family_group_member_changed(i);
     av.indivclusterid(i, 1) = 1;
     av.indivclusterid(i, 2) = 1;
     av.indivclusterid(i, 3) = 1;

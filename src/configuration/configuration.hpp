@@ -59,6 +59,8 @@ void familybuild(int4 seed, int4 nrow, int4 mode, int4& nmember, int4& maxfamsiz
 // tables of module annealvariables, side 0 into the family structure the likelihood engine
 // reads.
 void familybuild0(int4 clusterid, int4 side);
+// Takes the store of the kept groupings of cluster members at its full size for the sample.
+void size_family_groups();
 // The family structure of parent `parentid` of sex `sex` and all its mates over the window
 // rows indivorder(1..nrow) of a move table (column 4 the offspring); parentid < 1 takes every
 // row. nmember returns the rows of the parent.

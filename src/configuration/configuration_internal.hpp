@@ -56,5 +56,11 @@ void publish_family_structure(int4 wantstructure, bool with_parentjdx = true,
 // Debug builds: the scratch marks shared by the move routines are all 0 when a routine of the
 // configuration model returns.
 void check_scratch_marks_clear();
+// Drop the kept groupings of cluster members by family: every one, the one of slot c, or the
+// one that lists offspring i. Every write to a slot's member list calls the second, every write
+// to an offspring's local family index the third.
+void family_groups_changed();
+void family_group_slot_changed(int4 c);
+void family_group_member_changed(int4 i);
 
 }  // namespace kinrad

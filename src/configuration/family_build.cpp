@@ -111,6 +111,7 @@ void write_cluster_ids(int4 nm) {
   auto& id = annealvariables.indivclusterid;
   for (int4 t = 1; t <= nm; ++t) {
     const int4 i = w.off[w.rowlist[t]];
+    family_group_member_changed(i);
     id(i, 1) = w.la[t];
     id(i, 2) = w.lb[t];
     id(i, 3) = w.famof[t];

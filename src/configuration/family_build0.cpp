@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cassert>
 
 #include "configuration/configuration.hpp"
 #include "configuration/configuration_internal.hpp"
@@ -10,8 +11,44 @@ namespace kinrad {
 
 namespace {
 
+// The record of slot c in the grouped-members pool, or nullptr when none is current.
+const int4* group_record(int4 c) {
+  const auto& w = configuration_work.family;
+  const auto u = static_cast<std::size_t>(c);
+  if (u >= w.groupgen.size() || w.groupgen[u] != w.groupgeneration) return nullptr;
+  return w.grouppool.data() + w.groupoff[u];
+}
+
+// Keeps the grouping just built for slot c. The store is taken at its full size before the
+// search (size_family_groups); when the pool is full the records are dropped and it fills again.
+template <class Count, class List>
+void keep_group(int4 c, int4 n, int4 nfam, const Count& count, const List& list) {
+  auto& w = configuration_work.family;
+  if (w.grouppool.empty() || w.groupgen.size() <= static_cast<std::size_t>(c)) size_family_groups();
+  if (w.groupgen.size() <= static_cast<std::size_t>(c)) return;
+  const auto need = static_cast<std::size_t>(n + nfam + 2);
+  if (w.groupused + need > w.grouppool.size()) {
+    if (need > w.grouppool.size()) return;
+    family_groups_changed();
+  }
+  const auto u = static_cast<std::size_t>(c);
+  w.groupgen[u] = w.groupgeneration;
+  w.groupoff[u] = static_cast<int4>(w.groupused);
+  int4* r = w.grouppool.data() + w.groupused;
+  w.groupused += need;
+  r[0] = n;
+  r[1] = nfam;
+  for (int4 f = 1; f <= nfam; ++f) r[1 + f] = count(f);
+  for (int4 t = 1; t <= n; ++t) {
+    r[1 + nfam + t] = list(t);
+    w.groupslot[static_cast<std::size_t>(list(t))] = c;
+  }
+}
+
 // Members of slot c grouped by full-sib family (family f after position loc(f)), keeping the
-// order of the cluster's member list within a family.
+// order of the cluster's member list within a family. The moves ask for the same clusters again
+// and again between changes of the configuration, so a grouping once built is kept and copied
+// back (Debug builds rebuild it and check the copy).
 template <class Count, class Loc, class List>
 void group_members(int4 c, int4 nfam, Count& count, Loc& loc, List& list) {
   auto& v = variables;
@@ -19,6 +56,21 @@ void group_members(int4 c, int4 nfam, Count& count, Loc& loc, List& list) {
   const auto& id = annealvariables.indivclusterid;
   const auto& members = v.indivcluster(c);
   const auto n = static_cast<int4>(members.size());
+  const int4* kept = group_record(c);
+#ifdef NDEBUG
+  if (kept != nullptr && kept[0] == n && kept[1] == nfam) {
+    loc(0) = 0;
+    int4 sum = 0;
+    for (int4 f = 1; f <= nfam; ++f) {
+      count(f) = kept[1 + f];
+      loc(f) = static_cast<typename std::decay_t<decltype(loc(f))>>(sum);
+      sum += kept[1 + f];
+    }
+    const int4* m = kept + 2 + nfam;
+    for (int4 t = 1; t <= n; ++t) list(t) = static_cast<int2>(m[t - 1]);
+    return;
+  }
+#endif
   for (int4 f = 1; f <= nfam; ++f) count(f) = 0;
   for (int4 t = 1; t <= n; ++t) ++count(id(members(t), 3));
   fit(w.fill, nfam);
@@ -33,6 +85,15 @@ void group_members(int4 c, int4 nfam, Count& count, Loc& loc, List& list) {
     const int4 i = members(t);
     list(++w.fill[id(i, 3)]) = static_cast<int2>(i);
   }
+#ifndef NDEBUG
+  if (kept != nullptr) {
+    assert(kept[0] == n && kept[1] == nfam);
+    for (int4 f = 1; f <= nfam; ++f) assert(kept[1 + f] == count(f));
+    for (int4 t = 1; t <= n; ++t) assert(kept[1 + nfam + t] == list(t));
+    return;
+  }
+#endif
+  keep_group(c, n, nfam, count, list);
 }
 
 // A cluster with one parent of each sex: one family holding every member.
@@ -229,6 +290,41 @@ void build_engine_structure(int4 id, int4 c) {
 }
 
 }  // namespace
+
+void size_family_groups() {
+  const auto& v = variables;
+  auto& w = configuration_work.family;
+  // A sample has at most one cluster per offspring; the slot table may hold a few more. The
+  // records of every cluster of a sample fit twice into the pool.
+  const auto slots =
+      static_cast<std::size_t>(std::max<index_t>(v.indivcluster.size(), v.smplsize)) + 2;
+  const auto n = static_cast<std::size_t>(std::max(v.smplsize, 1));
+  if (w.groupgen.size() < slots) {
+    w.groupgen.assign(slots, 0);
+    w.groupoff.assign(slots, 0);
+  }
+  if (w.groupslot.size() < n + 1) w.groupslot.assign(n + 1, 0);
+  if (w.grouppool.size() < 4 * n + 2 * slots) w.grouppool.resize(4 * n + 2 * slots);
+  family_groups_changed();
+}
+
+void family_groups_changed() {
+  auto& w = configuration_work.family;
+  ++w.groupgeneration;
+  w.groupused = 0;
+}
+
+void family_group_slot_changed(int4 c) {
+  auto& w = configuration_work.family;
+  const auto u = static_cast<std::size_t>(c);
+  if (u < w.groupgen.size()) w.groupgen[u] = 0;
+}
+
+void family_group_member_changed(int4 i) {
+  const auto& w = configuration_work.family;
+  const auto u = static_cast<std::size_t>(i);
+  if (u < w.groupslot.size()) family_group_slot_changed(w.groupslot[u]);
+}
 
 void familybuild0(int4 clusterid, int4 side) {
   auto& v = variables;

@@ -92,24 +92,28 @@ void findnumfsibship(int4& numfs, FStatic<int4, 1, 2>& pairs, const FStatic<int4
   }
 
   // Full-sib families: runs of equal (cluster, parent, parent) keys, the parents of one pool
-  // unordered.
-  if (static_cast<int4>(w.order.size()) < n) w.order.resize(static_cast<std::size_t>(n));
-  for (int4 i = 0; i < n; ++i) w.order[static_cast<std::size_t>(i)] = i + 1;
-  const auto key = [&](int4 i) {
-    int4 a = col(i, 1), b = col(i, 2);
+  // unordered. Each key is packed into one integer (ids lie in [low, m)) with the offspring's
+  // ploidy as its lowest digit, so that one sort of plain integers brings each family together.
+  if (w.fskeys.size() < static_cast<std::size_t>(n)) w.fskeys.resize(static_cast<std::size_t>(n));
+  int8 low = 0;
+  for (int4 i = 1; i <= n; ++i)
+    for (int4 c = 1; c <= 3; ++c) low = std::min<int8>(low, col(i, c));
+  const auto mm = static_cast<int8>(m) - low;
+  for (int4 i = 1; i <= n; ++i) {
+    int8 a = col(i, 1) - low, b = col(i, 2) - low;
     if (v.numsex == 1 && a > b) std::swap(a, b);
-    return std::array<int4, 3>{col(i, 3), a, b};
-  };
-  std::sort(w.order.begin(), w.order.begin() + n,
-            [&](int4 x, int4 y) { return key(x) < key(y) || (key(x) == key(y) && x < y); });
+    const int8 family = ((col(i, 3) - low) * mm + a) * mm + b;
+    w.fskeys[static_cast<std::size_t>(i - 1)] = 2 * family + (haploid(i) ? 1 : 0);
+  }
+  std::sort(w.fskeys.begin(), w.fskeys.begin() + n);
   numfs = 0;
   int8 fsord = 0, hapord = 0;
   for (int4 k = 0; k < n;) {
     int4 e = k;
     int8 d = 0, h = 0;
-    const auto first = key(w.order[static_cast<std::size_t>(k)]);
-    while (e < n && key(w.order[static_cast<std::size_t>(e)]) == first) {
-      ++(haploid(w.order[static_cast<std::size_t>(e)]) ? h : d);
+    const int8 first = w.fskeys[static_cast<std::size_t>(k)] / 2;
+    while (e < n && w.fskeys[static_cast<std::size_t>(e)] / 2 == first) {
+      ++((w.fskeys[static_cast<std::size_t>(e)] & 1) != 0 ? h : d);
       ++e;
     }
     ++numfs;

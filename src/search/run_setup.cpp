@@ -311,6 +311,9 @@ void size_search_work(RunState& rs) {
   for (FArray<int4, 2>* b : {&vd.block1, &vd.block2})
     if (!b->allocated() || b->size(1) < v.smplsize) b->allocate(Dim(v.smplsize), Dim(4));
   if (w.keys.size() < n + 1) w.keys.resize(n + 1);
+  if (w.fskeys.size() < n) w.fskeys.resize(n);
+  w.order.reserve(n + 1);
+  size_family_groups();
   w.roworder.reserve(n + 1);
   w.sortkeys.reserve(n + 1);
   // A validity test logs at most a sign and a parent of each sex for every offspring, and the

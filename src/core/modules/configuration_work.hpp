@@ -44,6 +44,17 @@ struct FamilyBuildWork {
   std::vector<int4> bucket{}, order{}, mark{}, prov{}, firstpos{}, newid{}, posfam{};
   std::vector<unsigned char> memb{}, seen{};
   std::vector<int4> label_rank{};  // label -> rank of the partition signature; all 0 between uses
+  // The members of each cluster slot grouped by full-sib family, as the move tables take them,
+  // kept from one build of the slot to the next while its member list and its members' local
+  // family indices stay as they were: per slot the generation it was stored in (0: none) and
+  // its record in the pool (member count, family count, the families' sizes, the members family
+  // after family), and per offspring the slot whose record lists it. Moving the generation on
+  // drops every record at once.
+  int8 groupgeneration = 1;
+  std::size_t groupused = 0;
+  std::vector<int8> groupgen{};
+  std::vector<int4> groupslot{};
+  std::vector<int4> groupoff{}, grouppool{};
 };
 
 // Work state of the priors, the initial cluster numbering and the archive's equality tests:

@@ -11,6 +11,7 @@ namespace kinrad {
 struct SearchWork {
   std::vector<int4> order{};             // offspring in an order being built (counts, GUI lines)
   std::vector<int4> count1{}, count2{};  // tallies by family or cluster id
+  std::vector<int8> fskeys{};            // per offspring its full-sib family key and ploidy
   std::vector<int4> pool{};              // relabelling: labels not yet drawn (1..)
   std::vector<int4> newlabel{};          // relabelling: the new label of each old id (1..)
   std::vector<real8> keys{};             // sort keys of the family-size limit
