@@ -13,6 +13,7 @@
 
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "input/input.hpp"
 #include "model/model.hpp"
 #include "search/search.hpp"
@@ -41,8 +42,8 @@ double run(const std::string& project, int4 monitormethod, bool setup_only) {
   variables.monitormethod = monitormethod;
   variables.monitorinterval = monitormethod == 1 ? 10 : 10000;
   int8 accepted = 0;
-  search_hooks = SearchHooks{};
-  search_hooks.body = [&](RunState& rs) {
+  search_seams = SearchSeams{};
+  search_seams.body = [&](RunState& rs) {
     if (setup_only) return MoveOutcome::end_run;
     if (rs.cp.numiterate == 1) {
       rs.sched.iterlmt = static_cast<real8>(kIterations);
@@ -64,7 +65,7 @@ double run(const std::string& project, int4 monitormethod, bool setup_only) {
   variables.restart = 0;
   anneal(firstq, 5);
   const auto t1 = std::chrono::steady_clock::now();
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   return std::chrono::duration<double>(t1 - t0).count();
 }
 

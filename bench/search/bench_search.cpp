@@ -24,6 +24,7 @@
 #include "configuration/configuration.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "input/input.hpp"
 #include "pairwise/pairwise.hpp"
 #include "program/prepare_analysis.hpp"
@@ -98,8 +99,8 @@ int main(int argc, char** argv) {
   double scoring_s = 0.0;  // in score_proposal, scored iterations
   double scored_s = 0.0;   // whole body of the scored iterations
   double rows = 0.0;       // offspring in the rebuilt clusters, scored iterations
-  search_hooks = SearchHooks{};
-  search_hooks.body = [&](RunState& rs) {
+  search_seams = SearchSeams{};
+  search_seams.body = [&](RunState& rs) {
     if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
     last = rs.cp.numiterate;
     const auto b0 = Clock::now();
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
   // Processor time too: on a shared machine the wall time of a pinned run counts the time its
   // core spent on others.
   const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   const int8 iterations = std::max<int8>(last, 1);
 
   // One full rescoring of the final configuration, repeated for a stable figure.

@@ -17,6 +17,7 @@
 
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "input/input.hpp"
 #include "model/model.hpp"
 #include "search/search.hpp"
@@ -45,13 +46,13 @@ void prepare(const std::string& project) {
   initialize();
   dataprocess();
   initialfsprob(1, 1, variables.numloci);
-  search_hooks = SearchHooks{};
-  search_hooks.body = [](RunState&) { return MoveOutcome::end_run; };
+  search_seams = SearchSeams{};
+  search_seams.body = [](RunState&) { return MoveOutcome::end_run; };
   int4 firstq = 1;
   variables.krun = 1;
   variables.restart = 0;
   anneal(firstq, 5);
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
 }
 
 int4 candidate(const std::string& id, int4 sex) {
@@ -141,8 +142,8 @@ int main(int argc, char** argv) {
   // The engine's share of the rescoring, timed in place: the cluster log likelihoods of the
   // archived records (decoded into offtgt).
   double archivefl = 0.0;
-  update_seams = UpdateSeams{};
-  update_seams.clusterlogl = [&](real8* out, int4 nclust) {
+  search_seams = SearchSeams{};
+  search_seams.update_clusterlogl = [&](real8* out, int4 nclust) {
     if (v.indivlocprt.data() != v.offtgt.data()) {
       updatefamilylogl(out, nclust);
       return;

@@ -10,6 +10,7 @@
 #include "core/modules/pairwise_work.hpp"
 #include "core/modules/results_seams.hpp"
 #include "core/modules/run_memos.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/modules/variables.hpp"
 #include "core/modules/work_growth.hpp"
@@ -45,9 +46,13 @@ void reset_all_modules() {
   likelihood_seams = LikelihoodSeams{};
   trio_engine_calls = TrioEngineCalls{};
   results_seams = ResultsSeams{};
+  search_seams = SearchSeams{};
   // State kept outside the modules: the random streams, the command line, the day count of the
   // wall clock and the lock of the output stem. The clock's pause and processor-time hooks are
-  // not reset: they belong to the test harness, which sets them around whole analyses.
+  // not reset: they belong to the test harness, which sets them around whole analyses. Nor is
+  // the record of a stop signal (core/stop_signal): it belongs to the process, written by the
+  // handler at any moment; a reset would drop a request that arrived between two analyses, and
+  // the main program ends by the recorded signal once the stop is reported.
   random_stream_state = RandomStreamState{};
   command_line = CommandLine{};
   wall_clock_state = WallClockState{};

@@ -93,10 +93,12 @@ std::vector<int4> clone_index() {
   const int4 n = v.smplsize;
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max(top, v.cloneconfig(i));
-  std::vector<int4> table(static_cast<std::size_t>(top) + 1, 0), out(static_cast<std::size_t>(n));
+  // (0:top) the printed index of each clone group (0: not yet met).
+  FArray<int4, 1> table(Dim(0, top));
+  std::vector<int4> out(static_cast<std::size_t>(n));
   int4 k = 0;
   for (int4 i = 1; i <= n; ++i) {
-    auto& t = table[static_cast<std::size_t>(std::max(v.cloneconfig(i), 0))];
+    auto& t = table(std::max(v.cloneconfig(i), 0));
     if (t < 1) t = ++k;
     out[static_cast<std::size_t>(i - 1)] = t;
   }
@@ -159,31 +161,31 @@ void name_best_parents() {
   // Names by family id: the first offspring met with a still negative id names the family.
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max({top, std::abs(loc(i, 1)), std::abs(loc(i, 2))});
-  std::vector<int4> named(static_cast<std::size_t>(top) + 1);
-  std::vector<FString<20>> names(static_cast<std::size_t>(top) + 1);
+  FArray<int4, 1> named{Dim(top)};
+  FArray<FString<20>, 1> names{Dim(top)};
   int4 counter = 0;
   const bool pool = v.numsex == 1;
   for (int4 s = 1; s <= 2; ++s) {
     if (v.numsex >= s) {
       counter = 0;
-      std::fill(named.begin(), named.end(), 0);
+      named.fill(0);
     }
     for (int4 i = 1; i <= n; ++i) {
       const int4 id = -loc(i, s);
       if (id <= 0) continue;
-      auto& slot = named[static_cast<std::size_t>(id)];
+      auto& slot = named(id);
       if (slot == 0) {
-        names[static_cast<std::size_t>(id)] = parent_name(i, s, counter);
+        names(id) = parent_name(i, s, counter);
         slot = 1;
         if (pool && s == 1)
           // In one parent pool the id names the same parent in column 2, wherever it stands.
           for (int4 k = 1; k <= n; ++k)
             if (loc(k, 2) == -id) {
-              v.bestparentid(k, 2) = names[static_cast<std::size_t>(id)];
+              v.bestparentid(k, 2) = names(id);
               loc(k, 2) = id;
             }
       }
-      v.bestparentid(i, s) = names[static_cast<std::size_t>(id)];
+      v.bestparentid(i, s) = names(id);
       loc(i, s) = id;
     }
   }
@@ -198,22 +200,24 @@ void write_best_cluster(const FArray<real8, 1>& prob) {
   // Clusters are numbered 1..G by first offspring: rows cluster by cluster, members ascending.
   int4 top = 0;
   for (int4 i = 1; i <= n; ++i) top = std::max(top, v.btindivloc(i, 3));
-  std::vector<int4> start(static_cast<std::size_t>(top) + 2, 0);
-  for (int4 i = 1; i <= n; ++i) ++start[static_cast<std::size_t>(v.btindivloc(i, 3)) + 1];
-  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  // (0:top+1) the members of cluster c at members[start(c)..start(c + 1)); fill: the next free
+  // place of each.
+  FArray<int4, 1> start(Dim(0, top + 1));
+  for (int4 i = 1; i <= n; ++i) ++start(v.btindivloc(i, 3) + 1);
+  for (int4 c = 1; c <= top + 1; ++c) start(c) += start(c - 1);
   std::vector<int4> members(static_cast<std::size_t>(n));
-  std::vector<int4> fill(start.begin(), start.end() - 1);
+  FArray<int4, 1> fill(Dim(0, top));
+  for (int4 c = 0; c <= top; ++c) fill(c) = start(c);
   std::vector<int4> order;
   for (int4 i = 1; i <= n; ++i) {
-    const auto c = static_cast<std::size_t>(v.btindivloc(i, 3));
-    if (fill[c] == start[c]) order.push_back(static_cast<int4>(c));
-    members[static_cast<std::size_t>(fill[c]++)] = i;
+    const int4 c = v.btindivloc(i, 3);
+    if (fill(c) == start(c)) order.push_back(c);
+    members[static_cast<std::size_t>(fill(c)++)] = i;
   }
   int4 k = 0;
   for (int4 c : order) {
     ++k;
-    for (int4 t = start[static_cast<std::size_t>(c)]; t < start[static_cast<std::size_t>(c) + 1];
-         ++t) {
+    for (int4 t = start(c); t < start(c + 1); ++t) {
       const int4 m = members[static_cast<std::size_t>(t)];
       out.write("(I12, F12.4, 3A21)", k, prob(k), right20(v.offspringid(m).view()),
                 v.bestparentid(m, 1), v.bestparentid(m, 2));

@@ -36,23 +36,25 @@ const FArray<u16, 1>& compared_column(const Config& r) {
 // Work tables of one call.
 struct ClusterLists {
   std::vector<int4> order;    // cluster numbers in order of first offspring
-  std::vector<int4> start;    // members of cluster c at members[start[c]..start[c + 1])
+  FArray<int4, 1> start;      // (0:top+1) members of cluster c at members[start(c)..start(c + 1))
   std::vector<int4> members;  // offspring, ascending within each cluster
 };
 
 void list_clusters(ClusterLists& l, int4 top) {
   const auto& v = variables;
   const int4 n = v.smplsize;
-  l.start.assign(static_cast<std::size_t>(top) + 2, 0);
-  for (int4 i = 1; i <= n; ++i) ++l.start[static_cast<std::size_t>(v.btindivloc(i, 3)) + 1];
-  for (std::size_t c = 1; c < l.start.size(); ++c) l.start[c] += l.start[c - 1];
+  l.start.allocate(Dim(0, top + 1));
+  for (int4 i = 1; i <= n; ++i) ++l.start(v.btindivloc(i, 3) + 1);
+  for (int4 c = 1; c <= top + 1; ++c) l.start(c) += l.start(c - 1);
   l.members.assign(static_cast<std::size_t>(n), 0);
-  std::vector<int4> fill(l.start.begin(), l.start.end() - 1);
+  // The next free place of each cluster's members.
+  FArray<int4, 1> fill(Dim(0, top));
+  for (int4 c = 0; c <= top; ++c) fill(c) = l.start(c);
   l.order.clear();
   for (int4 i = 1; i <= n; ++i) {
-    const auto c = static_cast<std::size_t>(v.btindivloc(i, 3));
-    if (fill[c] == l.start[c]) l.order.push_back(static_cast<int4>(c));
-    l.members[static_cast<std::size_t>(fill[c]++)] = i;
+    const int4 c = v.btindivloc(i, 3);
+    if (fill(c) == l.start(c)) l.order.push_back(c);
+    l.members[static_cast<std::size_t>(fill(c)++)] = i;
   }
 }
 
@@ -135,9 +137,8 @@ void findfamilyprob(FArray<real8, 1>& prob) {
     if (!col.allocated()) continue;
     for (int4 i = 1; i <= n; ++i) ++count[col(i)];
     for (int4 c : l.order) {
-      const auto s = static_cast<std::size_t>(c);
-      const int4 m = l.start[s + 1] - l.start[s];
-      if (holds(*r, col, count, &l.members[static_cast<std::size_t>(l.start[s])], m, a, b, pairs))
+      const int4 m = l.start(c + 1) - l.start(c);
+      if (holds(*r, col, count, &l.members[static_cast<std::size_t>(l.start(c))], m, a, b, pairs))
         prob(c) += w;
     }
     for (int4 i = 1; i <= n; ++i) count[col(i)] = 0;

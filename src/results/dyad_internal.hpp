@@ -30,7 +30,7 @@ struct SibDyadArchive {
   std::vector<const Config*> record{};
   FArray<std::uint16_t, 3> next{};    // (2, n, records)
   std::vector<std::uint16_t> last{};  // scratch: the latest entry per id while linking
-  std::vector<std::int64_t> seen{};   // (n + 1) stamp of the record visit that met j
+  FArray<std::int64_t, 1> seen{};     // (n) stamp of the record visit that met j
   std::int64_t stamp = 0;
 };
 
@@ -98,7 +98,7 @@ struct DyadRecords {
   std::vector<int4> second{};
   std::vector<int4> type{};
   std::vector<real8> prob{};
-  std::vector<int4> start{};  // (n + 2): records of first offspring x at start[x]..start[x+1)
+  FArray<int4, 1> start{};  // (0:n+1) records of first offspring x at start(x)..start(x+1)-1
 };
 void read_dyad_records(const std::string& path, bool halfsib, DyadRecords& d);
 

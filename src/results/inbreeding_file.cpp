@@ -9,8 +9,8 @@
 // selfing makes heterozygosity cluster within individuals. Loci where every typed offspring is
 // homozygous, or every one heterozygous, carry no such information and are left out.
 #include <cmath>
-#include <vector>
 
+#include "core/farray.hpp"
 #include "core/keep_value.hpp"
 #include "core/modules.hpp"
 #include "core/packed_genotypes.hpp"
@@ -23,15 +23,14 @@ namespace kinrad {
 
 namespace {
 
-// Genotype numbers of every offspring at locus l (0 missing).
-void locus_genotypes(int4 l, std::vector<int2>& g) {
+// Genotype numbers of every offspring at locus l into g(1:n) (0 missing).
+void locus_genotypes(int4 l, FArray<int2, 1>& g) {
   auto& v = variables;
   const int4 n = v.smplsize;
   KeepValue keep(setgetgtype.locusgtypeptr);
   setgetgtype.locusgtypeptr = v.indivgtype2(l).a;
   const int4 na = v.obsnumallele(l);
-  g.resize(static_cast<std::size_t>(n) + 1);
-  for (int4 i = 1; i <= n; ++i) getgtype(g[static_cast<std::size_t>(i)], i, na);
+  for (int4 i = 1; i <= n; ++i) getgtype(g(i), i, na);
 }
 
 // The two FL_PLS lines: the family-based selfing rate and its bounds, or -1 while unset.
@@ -56,54 +55,52 @@ void identity(real8& s) {
   const int4 nl = v.numloci;
   s = -1.0;
   if (nl < 1) return;
-  std::vector<int4> h(static_cast<std::size_t>(n) + 1, 0);
-  std::vector<int4> hl(static_cast<std::size_t>(nl) + 1, 0),
-      nlt(static_cast<std::size_t>(nl) + 1, 0);
-  std::vector<int4> skip(static_cast<std::size_t>(nl) + 1, 0);
-  std::vector<int2> g;
+  // Per offspring: its heterozygous informative loci, and its genotypes at the locus in hand;
+  // per locus: heterozygous and typed offspring, and 1 when the locus is left out.
+  FArray<int4, 1> h{Dim(n)};
+  FArray<int2, 1> g{Dim(n)};
+  FArray<int4, 1> hl{Dim(nl)}, nlt{Dim(nl)}, skip{Dim(nl)};
   const int4 het = v.maxobsnumallele;
   int4 skipped = 0;
   for (int4 l = 1; l <= nl; ++l) {
-    const auto ll = static_cast<std::size_t>(l);
     if (v.dominantmarker(l) == 1 || v.obsnumallele(l) <= 1) {
-      skip[ll] = 1;
+      skip(l) = 1;
       ++skipped;
       continue;
     }
     locus_genotypes(l, g);
     for (int4 i = 1; i <= n; ++i) {
-      const int2 x = g[static_cast<std::size_t>(i)];
-      if (x > 0) ++nlt[ll];
-      if (x > het) ++hl[ll];
+      const int2 x = g(i);
+      if (x > 0) ++nlt(l);
+      if (x > het) ++hl(l);
     }
-    if (hl[ll] == 0 || hl[ll] == nlt[ll]) {
-      skip[ll] = 1;
+    if (hl(l) == 0 || hl(l) == nlt(l)) {
+      skip(l) = 1;
       ++skipped;
-      hl[ll] = nlt[ll] = 0;
+      hl(l) = nlt(l) = 0;
       continue;
     }
     for (int4 i = 1; i <= n; ++i)
-      if (g[static_cast<std::size_t>(i)] > het) ++h[static_cast<std::size_t>(i)];
+      if (g(i) > het) ++h(i);
   }
   if (skipped >= nl - 1) return;
   int8 hsum = 0, t = 0;
   for (int4 l = 1; l <= nl; ++l) {
-    hsum += hl[static_cast<std::size_t>(l)];
-    t += nlt[static_cast<std::size_t>(l)];
+    hsum += hl(l);
+    t += nlt(l);
   }
   real8 u = 1e-300, vv = 1e-300, a = 0.0, b = 0.0;
   for (int4 l = 1; l <= nl; ++l) {
-    const auto ll = static_cast<std::size_t>(l);
-    if (skip[ll] != 0) continue;
+    if (skip(l) != 0) continue;
     locus_genotypes(l, g);
     for (int4 i = 1; i <= n; ++i) {
-      if (g[static_cast<std::size_t>(i)] <= het) continue;
-      const int4 hi = h[static_cast<std::size_t>(i)];
+      if (g(i) <= het) continue;
+      const int4 hi = h(i);
       u += hi - 1;
-      vv += static_cast<real8>(hsum - hi - hl[ll] + 1);
+      vv += static_cast<real8>(hsum - hi - hl(l) + 1);
     }
     // 64-bit products: (T - N_l + 1) N reaches 10^12 at a thousand loci.
-    a += static_cast<real8>((t - nlt[ll] + 1) * static_cast<int8>(n) - t);
+    a += static_cast<real8>((t - nlt(l) + 1) * static_cast<int8>(n) - t);
     b += static_cast<real8>(t - n);
   }
   // No pair of typed genotypes across offspring to compare with (T = N): no estimate.

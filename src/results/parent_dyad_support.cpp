@@ -18,7 +18,7 @@ void read_dyad_records(const std::string& path, bool halfsib, DyadRecords& d) {
   d.second.clear();
   d.type.clear();
   d.prob.clear();
-  d.start.assign(static_cast<std::size_t>(n) + 2, 0);
+  d.start.allocate(Dim(0, n + 1));
   std::vector<int4> first;
   UnformattedReader in;
   if (in.open(path)) {
@@ -37,8 +37,8 @@ void read_dyad_records(const std::string& path, bool halfsib, DyadRecords& d) {
     }
   }
   // Records of first offspring x at start[x]..start[x + 1).
-  for (const int4 x : first) ++d.start[static_cast<std::size_t>(x) + 1];
-  for (std::size_t x = 1; x < d.start.size(); ++x) d.start[x] += d.start[x - 1];
+  for (const int4 x : first) ++d.start(x + 1);
+  for (int4 x = 1; x <= n + 1; ++x) d.start(x) += d.start(x - 1);
 }
 
 DyadScale dyad_scale(const DyadRecords& fs, const DyadRecords* hs, const std::vector<int4>& members,
@@ -48,8 +48,8 @@ DyadScale dyad_scale(const DyadRecords& fs, const DyadRecords* hs, const std::ve
   DyadScale s;
   auto add = [&](const DyadRecords& d, bool typed) {
     for (const int4 x : members) {
-      const auto from = static_cast<std::size_t>(d.start[static_cast<std::size_t>(x)]);
-      const auto to = static_cast<std::size_t>(d.start[static_cast<std::size_t>(x) + 1]);
+      const auto from = static_cast<std::size_t>(d.start(x));
+      const auto to = static_cast<std::size_t>(d.start(x + 1));
       for (std::size_t r = from; r < to; ++r) {
         const int4 j = d.second[r];
         if (j < 1 || j > n || flags(j) == 0) continue;

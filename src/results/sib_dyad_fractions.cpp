@@ -69,7 +69,7 @@ void sib_dyad_index(SibDyadArchive& a) {
   a.mothers = a.pool || !(v.numsex == 2 && v.allmonogamy == 1);
   a.next.allocate(Dim(2), Dim(std::max(n, 1)), Dim(std::max(a.records, 1)));
   a.last.assign(65536, 0);
-  a.seen.assign(static_cast<std::size_t>(n) + 1, 0);
+  a.seen.allocate(Dim(n));
   a.stamp = 0;
   if (n < 1) return;
   for (int4 c = 1; c <= a.records; ++c) link_record(a, c);
@@ -132,7 +132,7 @@ void sib_dyad_fractions(SibDyadArchive& a, const FArray<real8, 1>& weight, real8
       for (std::uint16_t e = a.next(col, i, c); e != 0;
            e = a.next(entry_column(e), entry_offspring(e), c)) {
         const int4 j = entry_offspring(e);
-        auto& seen = a.seen[static_cast<std::size_t>(j)];
+        auto& seen = a.seen(j);
         if (j == i || seen == stamp) continue;
         seen = stamp;
         const int4 k = sib_dyad_column(r, i, j);

@@ -286,11 +286,10 @@ void findhostfamilyid(RunState& rs, int4 mode, FStatic<int4, 1, 3>& crrtpos) {
     } else {
       p[2] = pick(n2, u());
       auto& list = ch.famlist;
-      list.clear();
+      int4 m = 0;
       for (int4 f = 1; f <= sd.nfam; ++f)
-        if (sd.parent(f, 2) == p[2]) list.push_back(f);
-      const auto m = static_cast<int4>(list.size());
-      p[1] = sd.parent(list[static_cast<std::size_t>(pick(m, u()) - 1)], 1);
+        if (sd.parent(f, 2) == p[2]) list(++m) = f;
+      p[1] = sd.parent(list(pick(m, u())), 1);
       if (mode == 1 && p[2] == crrtpos(3)) continue;
       if (n1 > 1) {
         bool found = false;

@@ -195,7 +195,7 @@ void temporary_split(RunState& rs) {
   int2 g = 0;
   int4 a = 0;
   const real8 y = u();
-  if (0.95 - rs.locusratio > y && ch.typed[static_cast<std::size_t>(mi)] != 0) {
+  if (0.95 - rs.locusratio > y && ch.typed(mi) != 0) {
     int4 partner = 0;
     int4 locus = 0;
     findlocus(rs, ch.owncluster, 0, partner, g, locus);
@@ -482,7 +482,7 @@ void who_moves(RunState& rs) {
     const real8 x = u();
     const real8 lim =
         std::min(0.25 * (5 - 2 * v.offploid(mi) + av.rate), 0.95) / (2.0 * rs.locusratio + 1.0);
-    if (x <= lim && ch.typed[static_cast<std::size_t>(mi)] != 0) {
+    if (x <= lim && ch.typed(mi) != 0) {
       ch.moveset = 4;
       split_at_locus(rs);
     } else {
@@ -502,13 +502,12 @@ void prepare_choice(RunState& rs) {
   const auto& v = variables;
   auto& ch = rs.choice;
   const int4 n = v.smplsize;
-  ch.typed.assign(static_cast<std::size_t>(n) + 1, 0);
+  ch.typed.allocate(Dim(n));
   auto mark_typed = [&](const FArray<int4, 1>& list) {
     if (!list.allocated()) return;
     for (int4 k = 1; k <= list(0); ++k)
       for (int4 i = 1; i <= n; ++i)
-        if (ch.typed[static_cast<std::size_t>(i)] == 0 && offspring_genotype(i, list(k)) >= 1)
-          ch.typed[static_cast<std::size_t>(i)] = 1;
+        if (ch.typed(i) == 0 && offspring_genotype(i, list(k)) >= 1) ch.typed(i) = 1;
   };
   mark_typed(v.locus2);
   mark_typed(v.locus3);
@@ -523,10 +522,10 @@ void prepare_choice(RunState& rs) {
   }
   ch.moving.reserve(static_cast<std::size_t>(n));
   ch.staying.reserve(static_cast<std::size_t>(n));
-  ch.famlist.reserve(static_cast<std::size_t>(n));
-  const int4 nc = std::max(v.numcandidate(1), v.numcandidate(2));
-  ch.candmark.assign(static_cast<std::size_t>(std::max(nc, 0)) + 1, 0);
-  ch.marked.reserve(static_cast<std::size_t>(std::max(nc, 0)) + 1);
+  ch.famlist.allocate(Dim(n));
+  const int4 nc = std::max({v.numcandidate(1), v.numcandidate(2), 0});
+  ch.candmark.allocate(Dim(nc));
+  ch.marked.allocate(Dim(nc));
   ch.ready = true;
 }
 

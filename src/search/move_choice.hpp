@@ -3,19 +3,17 @@
 // search stream the choice makes, the destination-family search and the locus picker.
 #include "core/farray.hpp"
 #include "core/kinds.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/random_numbers.hpp"
 
 namespace kinrad {
 
 struct RunState;
 
-// Test seam: a replacement of the search stream for the choice's draws (scripted deviates, or
-// the stream itself wrapped to count calls). Off (nullptr) in the program.
-inline real8 (*choice_draw_source)() = nullptr;
-
-// One draw of the search stream as the move choice makes it.
+// One draw of the search stream as the move choice makes it (search_seams.choice_draw in its
+// place when a test sets one).
 inline real8 choice_draw() {
-  return choice_draw_source != nullptr ? choice_draw_source() : ran2();
+  return search_seams.choice_draw != nullptr ? search_seams.choice_draw() : ran2();
 }
 
 // Sizes the per-run work of the choice and marks the offspring typed at some locus of two or

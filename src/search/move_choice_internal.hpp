@@ -76,16 +76,15 @@ inline bool known_mothers_fill(MoveChoice& ch, int4 nfam, Members member, Size s
     for (int4 t = 1; t <= size(f); ++t) {
       const int4 k = v.indivparent(member(f, t), 2);
       if (k <= 0) continue;
-      if (ch.candmark[static_cast<std::size_t>(k)] == 0) {
-        ch.candmark[static_cast<std::size_t>(k)] = 1;
-        ch.marked.push_back(k);
-        if (++count >= limit) full = true;
+      if (ch.candmark(k) == 0) {
+        ch.candmark(k) = 1;
+        ch.marked(++count) = k;
+        if (count >= limit) full = true;
       }
       break;
     }
   }
-  for (int4 k : ch.marked) ch.candmark[static_cast<std::size_t>(k)] = 0;
-  ch.marked.clear();
+  for (int4 t = 1; t <= count; ++t) ch.candmark(ch.marked(t)) = 0;
   return full;
 }
 

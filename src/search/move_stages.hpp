@@ -53,11 +53,11 @@ struct MoveChoice {
 
   // Per-run work of the choice (sized once, reused by every proposal).
   bool ready = false;
-  int4 tempsibid = 0;            // the id of a temporary split sibship
-  std::vector<int1> typed{};     // per offspring: typed at a locus of two or more alleles
-  std::vector<int4> famlist{};   // scratch list of local families
-  std::vector<int1> candmark{};  // scratch marks over candidates, all 0 between uses
-  std::vector<int4> marked{};    // the candidates marked in candmark
+  int4 tempsibid = 0;          // the id of a temporary split sibship
+  FArray<int1, 1> typed{};     // (n) per offspring: typed at a locus of two or more alleles
+  FArray<int4, 1> famlist{};   // (n) scratch list of local families
+  FArray<int1, 1> candmark{};  // (nc) scratch marks over candidates, all 0 between uses
+  FArray<int4, 1> marked{};    // (nc) the candidates marked in candmark, in marking order
 };
 
 // The proposed configuration as the acceptance test compares it with the current one (whose

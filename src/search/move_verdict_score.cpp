@@ -8,6 +8,7 @@
 
 #include "configuration/configuration.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/random_numbers.hpp"
 #include "core/sorting.hpp"
 #include "likelihood/likelihood.hpp"
@@ -212,8 +213,8 @@ bool build_side_clusters(RunState& rs, int4 side, int4& nextid, bool score) {
     }
     if (score) {
       real8 logl = 0.0;
-      if (search_hooks.cluster_logl) [[unlikely]]
-        search_hooks.cluster_logl(logl, vd.thresholdlogl, side, nmember);
+      if (search_seams.cluster_logl) [[unlikely]]
+        search_seams.cluster_logl(logl, vd.thresholdlogl, side, nmember);
       else
         familylikelihood(logl, vd.thresholdlogl, side - 1, 0, nmember);
       nc.logl = logl;

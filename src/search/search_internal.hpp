@@ -1,7 +1,7 @@
 #pragma once
 // The run state of one annealing call and the pieces of the call that the search's own files
 // share: the schedule, the set-up routines, the counter events that the stopping rules read,
-// the temperature loop, the monitor and the progress log, and the test seams.
+// the temperature loop, the monitor and the progress log.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -150,21 +150,6 @@ struct RuleEvent {
   real8 temperature = 0.0;
   real8 rate = 0.0;
 };
-
-// Test seams, all off in the program: a replacement of the iteration body, a checkpoint
-// request at one iteration of the run, a recorder of every rule that ends something.
-struct SearchHooks {
-  IterationBody body{};
-  int8 checkpoint_at = -1;
-  std::function<void(const RuleEvent&)> on_rule{};
-  // Replaces the rescoring at the end of a temperature (tests of the rules without a sample).
-  std::function<void(RunState&)> rescore{};
-  // Replaces the full likelihood of each cluster a proposal creates (tests of the falling
-  // bound): given the bound, the side and the cluster's number of offspring, sets its log
-  // likelihood.
-  std::function<void(real8& logl, real8 bound, int4 side, int4 size)> cluster_logl{};
-};
-inline SearchHooks search_hooks{};
 
 // --- Counter events of a move: what the stopping rules read -----------------------------------
 

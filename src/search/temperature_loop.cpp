@@ -10,6 +10,7 @@
 #include "configuration/configuration.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/random_numbers.hpp"
 #include "core/real_integer_power.hpp"
 #include "core/stop_signal.hpp"
@@ -219,8 +220,8 @@ RuleEnd stopping_rules(RunState& rs, StopRule& rule) {
 namespace {
 
 void report_rule(const RunState& rs, StopRule rule, RuleEnd end) {
-  if (!search_hooks.on_rule) return;
-  search_hooks.on_rule(
+  if (!search_seams.on_rule) return;
+  search_seams.on_rule(
       RuleEvent{rule, end, rs.cp.tmr, rs.cp.itr, rs.cp.temperature, annealvariables.rate});
 }
 
@@ -287,7 +288,7 @@ enum class Attempt { done, end_run, guard };
 // The move with its retries; the guard ends the call after a million refused attempts before
 // the first completed iteration.
 Attempt make_move(RunState& rs) {
-  const IterationBody& body = search_hooks.body;
+  const IterationBody& body = search_seams.body;
   for (;;) {
     if (rs.invalidcount != -1) ++rs.invalidcount;
     const MoveOutcome o = body ? body(rs) : move_body(rs);
@@ -326,7 +327,7 @@ IterationEnd iteration(RunState& rs) {
   if (v.threadid == 0) {
     const bool due = (cp.numiterate > 0 && cp.numiterate % 1000000000 == 0) ||
                      rs.monitorcpu > rs.lastsavecpu + 300.0 ||
-                     search_hooks.checkpoint_at == cp.numiterate;
+                     search_seams.checkpoint_at == cp.numiterate;
     if (due) {
       if (rs.monitorcpu > rs.lastsavecpu) rs.lastsavecpu = rs.monitorcpu;
       savemidresult(cp);
@@ -379,8 +380,8 @@ bool temperature_loop(RunState& rs, int4 iround) {
 
     // End of the temperature.
     rs.invalidcount = -1;
-    if (search_hooks.rescore) {
-      search_hooks.rescore(rs);
+    if (search_seams.rescore) {
+      search_seams.rescore(rs);
     } else {
       WindowSave keep;
       reduceerracct(cp.oldcndlogl, cp.oldlogprior);

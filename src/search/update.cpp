@@ -15,6 +15,7 @@
 #include "core/error_stop.hpp"
 #include "core/format_write.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/replacing_file.hpp"
 #include "core/sorting.hpp"
 #include "core/variables_routines.hpp"
@@ -60,8 +61,8 @@ void for_each_updated_locus(F&& f) {
 }
 
 void cluster_scores(real8* logl, int4 nclust) {
-  if (update_seams.clusterlogl)
-    update_seams.clusterlogl(logl, nclust);
+  if (search_seams.update_clusterlogl)
+    search_seams.update_clusterlogl(logl, nclust);
   else
     updatefamilylogl(logl, nclust);
 }
@@ -100,7 +101,7 @@ void count_alleles(FArray<real8, 2>& count) {
     int4 last = first;
     while (last < n && av.indivloc1(last + 1, 3) == id) ++last;
     const int4 m = last - first + 1;
-    if (!update_seams.counts) {
+    if (!search_seams.update_counts) {
       v.indivlocprt = av.indivloc1.view();
       v.indivorder = window(v.number1tgt, first, m);
       int4 nmember = 0, maxfamsize = 0;
@@ -115,8 +116,8 @@ void count_alleles(FArray<real8, 2>& count) {
       const int4 k = v.obsnumallele(l);
       const std::span<real8> cs(&c(1), static_cast<std::size_t>(k));
       std::fill(cs.begin(), cs.end(), 0.0);
-      if (update_seams.counts) {
-        update_seams.counts(id, l, cs);
+      if (search_seams.update_counts) {
+        search_seams.update_counts(id, l, cs);
       } else {
         if (displaying()) writeprogress(counter, 100000);
         genotypeinference(l, 1, 0, cs, k, 0);
@@ -220,8 +221,8 @@ void rescore_archive() {
 void refill_dyad_tables(bool refill) {
   screen_line("Updating Pairwise-likelihood...");
   if (!refill) return;
-  if (update_seams.pairprob)
-    update_seams.pairprob();
+  if (search_seams.update_pairprob)
+    search_seams.update_pairprob();
   else
     calculatepairprob(2);
 }

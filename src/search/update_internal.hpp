@@ -3,9 +3,6 @@
 // re-estimation from the best configuration, the refresh of the tables under the frequencies
 // and the inbreeding coefficient in force, the guard against a harmful update, and the
 // rescoring of the current and best configurations and of the archive.
-#include <functional>
-#include <span>
-
 #include "core/kinds.hpp"
 
 namespace kinrad {
@@ -33,17 +30,5 @@ UpdateOutcome update(real8& crcndlogl, real8 crlogprior, real8 bestprior, int4& 
 void update_at_temperature_end(RunState& rs);
 // The wrap-up of a run with allele-frequency rounds.
 void update_at_round_end(RunState& rs, int4 iround);
-
-// Test seams, off in the program.
-struct UpdateSeams {
-  // Replaces the genotype inference of one cluster (its id in the best configuration) at one
-  // locus: fills the expected allele counts.
-  std::function<void(int4 cluster, int4 locus, std::span<real8> counts)> counts{};
-  // Replaces the engine's cluster scores of the configuration seen through the windows.
-  std::function<void(real8* logl, int4 nclust)> clusterlogl{};
-  // Replaces the refill of the dyad tables.
-  std::function<void()> pairprob{};
-};
-inline UpdateSeams update_seams{};
 
 }  // namespace kinrad

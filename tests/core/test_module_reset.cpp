@@ -1,14 +1,18 @@
 // reset_all_modules reaches every mutable namespace-scope object of the program: each row
 // below names one, puts it in a state a run could leave (a value other than its default, an
 // allocated array, a set seam), resets, and checks that the object is back at its default.
-// The rows list the objects of src/ found by a search for namespace-scope variables; a new one
-// joins the table. Not yet reached, as they live in the search's private headers: the search's
-// hooks (search_hooks, update_seams) and its draw source (choice_draw_source). The batch
-// runner's own `variables` belongs to the other program and is not reset.
+// The rows list the objects of src/ found by a search for namespace-scope variables and static
+// locals (the data symbols of the library); a new one joins the table. Deliberately kept, each
+// with its reason at its test below: the clock's pause and processor-time hooks, and the record
+// of a stop signal (with the handler's count of signals received). Not state of an analysis
+// either: the formatted I/O's per-thread cache of parsed formats and its reused statement
+// buffer, which hold nothing but what the format texts give. The batch runner's own `variables`
+// belongs to the other program and is not reset.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,10 +27,12 @@
 #include "core/modules/pairwise_work.hpp"
 #include "core/modules/results_seams.hpp"
 #include "core/modules/run_memos.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/modules/work_growth.hpp"
 #include "core/random_numbers.hpp"
 #include "core/stem_lock.hpp"
+#include "core/stop_signal.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kinrad {
@@ -41,6 +47,10 @@ struct Row {
 
 void fake_locus(int4, int4, int4, real8& logl) {
   logl = 0.0;
+}
+
+real8 fake_draw() {
+  return 0.5;
 }
 
 std::vector<Row> rows() {
@@ -130,6 +140,25 @@ std::vector<Row> rows() {
          const ResultsSeams& r = results_seams;
          return !r.output && !r.inference_prepare && r.fsfamily_corrections && !r.findclone;
        }},
+      {"search_seams",
+       [] {
+         SearchSeams& s = search_seams;
+         s.choice_draw = &fake_draw;
+         s.body = [](RunState&) { return MoveOutcome{}; };
+         s.checkpoint_at = 25;
+         s.on_rule = [](const RuleEvent&) {};
+         s.rescore = [](RunState&) {};
+         s.cluster_logl = [](real8&, real8, int4, int4) {};
+         s.update_counts = [](int4, int4, std::span<real8>) {};
+         s.update_clusterlogl = [](real8*, int4) {};
+         s.update_pairprob = [] {};
+       },
+       [] {
+         const SearchSeams& s = search_seams;
+         return s.choice_draw == nullptr && !s.body && s.checkpoint_at == -1 && !s.on_rule &&
+                !s.rescore && !s.cluster_logl && !s.update_counts && !s.update_clusterlogl &&
+                !s.update_pairprob;
+       }},
       {"random_stream_state",
        [] {
          random_stream_state.ix = 99;
@@ -178,6 +207,20 @@ TEST(ModuleReset, KeepsTheClockHooksOfTheHarness) {
   EXPECT_NE(clock_hooks.pause, nullptr);
   EXPECT_NE(clock_hooks.processor, nullptr);
   clock_hooks = kept;
+}
+
+// The record of a stop signal belongs to the process, not to an analysis: the handler writes it
+// at any moment, so a reset between two analyses would drop a request that arrived in between,
+// and the main program ends by the recorded signal once the stop is reported. A reset keeps it.
+TEST(ModuleReset, KeepsTheRecordOfAStopSignal) {
+  const StopSignal kept{stop_signal.signo, stop_signal.routine};
+  stop_signal.signo = 15;
+  stop_signal.routine = "Anneal";
+  reset_all_modules();
+  EXPECT_EQ(stop_signal.signo, 15);
+  EXPECT_EQ(stop_signal.routine, "Anneal");
+  stop_signal.signo = kept.signo;
+  stop_signal.routine = kept.routine;
 }
 
 }  // namespace

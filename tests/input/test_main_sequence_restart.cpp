@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/modules/variables.hpp"
 #include "program/main_program.hpp"
 #include "project_file.hpp"
@@ -38,8 +40,11 @@ std::string roundsproject() {
   return text;
 }
 
-int runprogram() {
+// One whole analysis; `body`, when given, replaces the iteration body (set after the reset of the
+// modules, which clears the search seams).
+int runprogram(IterationBody body = {}) {
   reset_all_modules();
+  search_seams.body = std::move(body);
   set_command_line({"VER:0"});
   testing::internal::CaptureStdout();
   int status = 0;
@@ -64,15 +69,14 @@ TEST(MainSequenceRestart, RoundOneKeepsTheFrequenciesTheTablesWereBuiltFrom) {
 
   write_text("myout.MidResult4", "0.2 0.3 0.5\n0.4 0.6\n1\n");
   std::vector<double> first;
-  search_hooks.body = [&first](RunState& rs) {
+  const int status = runprogram([&first](RunState& rs) {
     if (first.empty())
       first = {variables.obsallelefre(1).a(1), variables.obsallelefre(1).a(2),
                variables.obsallelefre(1).a(3), variables.obsallelefre(2).a(1),
                variables.obsallelefre(2).a(2)};
     return move_body(rs);
-  };
-  const int status = runprogram();
-  search_hooks = SearchHooks{};
+  });
+  search_seams = SearchSeams{};
   ASSERT_EQ(status, 0);
   ASSERT_EQ(first.size(), 5u) << "no move was made";
   // Locus 1 moved halfway to uniform: 0.5 p + 1/6.

@@ -12,6 +12,7 @@
 #include "configuration/configuration_fixture.hpp"
 #include "core/modules.hpp"
 #include "core/modules/run_memos.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/packed_genotypes.hpp"
 #include "search/move_choice.hpp"
 #include "search/search_internal.hpp"
@@ -128,7 +129,7 @@ struct ChoiceFixture {
     av.lastfamilyid(1) = av.lastfamilyid(2) = 0;
     av.rate = 1.0;
     run_memos.domlociprb = -1.0;
-    choice_draw_source = nullptr;
+    search_seams.choice_draw = nullptr;
     rs = RunState{};
     rs.cp.moveweight.allocate(Dim(n), Dim(2));
     rs.cp.moveweight.fill(1000);
@@ -199,7 +200,7 @@ struct Script {
     next = 0;
     calls = 0;
     rest = r;
-    choice_draw_source = &Script::draw;
+    search_seams.choice_draw = &Script::draw;
   }
   static std::size_t used() { return next; }
 };
@@ -213,12 +214,12 @@ struct Counted {
   }
   static void on() {
     calls = 0;
-    choice_draw_source = &Counted::draw;
+    search_seams.choice_draw = &Counted::draw;
   }
 };
 
 struct SourceOff {
-  ~SourceOff() { choice_draw_source = nullptr; }
+  ~SourceOff() { search_seams.choice_draw = nullptr; }
 };
 
 }  // namespace kinrad::test

@@ -16,6 +16,7 @@
 
 #include "configuration/configuration.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/random_numbers.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
@@ -125,9 +126,9 @@ inline void truth_configuration(const SimTruth& t, std::vector<int4>& f1, std::v
 // Runs the search's set-up on the project prepared in the working directory and hands the run
 // state to `test` at the first iteration; the call then ends.
 inline testing_support::StageOutcome with_run(const std::function<void(RunState&)>& test) {
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   bool done = false;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (!done) {
       done = true;
       test(rs);
@@ -139,7 +140,7 @@ inline testing_support::StageOutcome with_run(const std::function<void(RunState&
     variables.krun = 1;
     anneal(firstq, 5);
   });
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   return o;
 }
 

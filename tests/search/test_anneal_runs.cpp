@@ -16,10 +16,12 @@
 #include "core/clock.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "program/main_program.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
 #include "support/cluster_consistency.hpp"
+#include "support/module_reset.hpp"
 #include "support/pauses.hpp"
 #include "support/prepare.hpp"
 #include "support/run_stage.hpp"
@@ -41,16 +43,16 @@ std::string small_project() {
                    "/e2e/cases/small_project_runs_to_the_end/input/kinrad2.dat");
 }
 
-// One whole analysis in the working directory.
-StageOutcome analyse(const std::vector<std::string>& args, bool reset = true) {
-  if (reset) reset_all_modules();
+// One whole analysis in the working directory, under the search seams set before the call.
+StageOutcome analyse(const std::vector<std::string>& args) {
+  testing_support::reset_all_modules_but_search_seams();
   set_command_line(args);
   return run_stage([] { run_sequence(); });
 }
 
 struct HooksOff {
-  HooksOff() { search_hooks = SearchHooks{}; }
-  ~HooksOff() { search_hooks = SearchHooks{}; }
+  HooksOff() { search_seams = SearchSeams{}; }
+  ~HooksOff() { search_seams = SearchSeams{}; }
 };
 
 bool exists(const std::string& f) {
@@ -77,13 +79,13 @@ TEST(AnnealRuns, GuardReturnsAfterAMillionRefusals) {
   write_text("kinrad2.dat", small_project());
   int8 attempts = 0;
   bool ruled = false;
-  search_hooks.body = [&](RunState&) {
+  reset_all_modules();
+  search_seams.body = [&](RunState&) {
     ++attempts;
     return MoveOutcome::refused;
   };
-  search_hooks.on_rule = [&](const RuleEvent&) { ruled = true; };
+  search_seams.on_rule = [&](const RuleEvent&) { ruled = true; };
   real8 initial = 0.0;
-  reset_all_modules();
   set_command_line({"VER:0"});
   const StageOutcome o = run_stage([&] {
     readdata();
@@ -119,7 +121,8 @@ TEST(AnnealRuns, GuardClearsTheTemporarySibshipMarks) {
   write_text("kinrad2.dat", small_project());
   int8 attempts = 0;
   int4 marked = -1;  // the mark as the refused proposal left it
-  search_hooks.body = [&](RunState& rs) {
+  reset_all_modules();
+  search_seams.body = [&](RunState& rs) {
     auto& v = variables;
     if (++attempts == 1) {
       v.setknownsibindiv(0, 1) = 1;
@@ -130,7 +133,6 @@ TEST(AnnealRuns, GuardClearsTheTemporarySibshipMarks) {
     }
     return MoveOutcome::refused;
   };
-  reset_all_modules();
   set_command_line({"VER:0"});
   const StageOutcome o = run_stage([&] {
     readdata();
@@ -161,7 +163,7 @@ TEST(AnnealRuns, FixedConfigurationIsArchivedWithoutSearching) {
   v.anyknownsibshipq(1) = v.anyknownsibshipq(2) = 1;
   v.allcandidate = 1;
   bool searched = false;
-  search_hooks.body = [&](RunState&) {
+  search_seams.body = [&](RunState&) {
     searched = true;
     return MoveOutcome::completed;
   };
@@ -219,8 +221,8 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
   // the random stream have moved), then a kill at iteration 40000, after the progress log's
   // record at 32768.
   Snapshot saved;
-  search_hooks.checkpoint_at = 25000;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.checkpoint_at = 25000;
+  search_seams.body = [&](RunState& rs) {
     count_scored(rs);
     if (rs.cp.numiterate == 25001) {
       // The stream as the checkpoint saw it: no draw happens between the checkpoint and here
@@ -236,13 +238,13 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
   ASSERT_TRUE(exists("myout.MidResult2"));
 
   // Second analysis on the same data: it restores and resumes at the saved iteration.
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   Snapshot resumed;
   bool first_call = true;
   std::string tables;
   real8 fresh_prior = 0, fresh_cnd = 0, kept_prior = 0, kept_cnd = 0;
   FStatic<int4, 1, 4> fresh_assign{}, kept_assign{};
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (first_call) {
       resumed = snap(rs);
       first_call = false;
@@ -307,9 +309,9 @@ TEST(AnnealRuns, RestoreResumesAtTheCheckpoint) {
 
   // A third analysis with RCS:1 restores and goes straight to the results: no iteration, and
   // the archive as the restore left it.
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   bool iterated = false;
-  search_hooks.body = [&](RunState&) {
+  search_seams.body = [&](RunState&) {
     iterated = true;
     return MoveOutcome::completed;
   };
@@ -334,9 +336,9 @@ TEST(AnnealRuns, RestoreWithRoundsKeepsTheBestAlone) {
   HooksOff hooks;
   write_text("kinrad2.dat", small_project());
   // A run without moves: its archive holds the initial best alone.
-  search_hooks.body = [](RunState&) { return MoveOutcome::end_run; };
+  search_seams.body = [](RunState&) { return MoveOutcome::end_run; };
   ASSERT_FALSE(analyse({"VER:0"}).stopped);
-  search_hooks.body = nullptr;
+  search_seams.body = nullptr;
   const std::string archive = read_text("myout.MidResult3");
   ASSERT_FALSE(archive.empty());
   for (int4 rounds : {0, 2}) {
@@ -346,7 +348,7 @@ TEST(AnnealRuns, RestoreWithRoundsKeepsTheBestAlone) {
     variables.updateallelefre = rounds;
     variables.restart = 1;
     int4 records_at_start = -1;
-    search_hooks.body = [&](RunState&) {
+    search_seams.body = [&](RunState&) {
       records_at_start = archive_records();
       return MoveOutcome::end_run;
     };
@@ -368,7 +370,7 @@ TEST(AnnealRuns, FailedRestoreFollowsTheFreshPath) {
   std::vector<std::string> fresh_events, retried_events;
   std::string fresh_cr, retried_cr;
   auto record = [](std::vector<std::string>& into) {
-    search_hooks.on_rule = [&into](const RuleEvent& e) {
+    search_seams.on_rule = [&into](const RuleEvent& e) {
       into.push_back(std::to_string(static_cast<int4>(e.rule)) + " " + std::to_string(e.tmr) + " " +
                      std::to_string(e.itr));
     };
@@ -383,7 +385,7 @@ TEST(AnnealRuns, FailedRestoreFollowsTheFreshPath) {
   {
     TempWorkDir dir("anneal_failed_restore");
     write_text("kinrad2.dat", small_project());
-    search_hooks.on_rule = nullptr;
+    search_seams.on_rule = nullptr;
     ASSERT_FALSE(analyse({"VER:0"}).stopped);
     // A state checkpoint of another sample: the restore fails and the run starts afresh.
     write_text("myout.MidResult2", "7\n");
@@ -401,7 +403,7 @@ TEST(AnnealRuns, DeletedDataCopyStopsTheRun) {
   TempWorkDir dir("anneal_sys");
   HooksOff hooks;
   write_text("kinrad2.dat", small_project());
-  search_hooks.body = [](RunState& rs) {
+  search_seams.body = [](RunState& rs) {
     count_scored(rs);
     if (rs.cp.numiterate == 500) std::filesystem::remove("myout.data");
     return MoveOutcome::completed;
@@ -419,7 +421,7 @@ TEST(AnnealRuns, NonFiniteScoreStopsWithTheScoreError) {
   TempWorkDir dir("anneal_nan");
   HooksOff hooks;
   write_text("kinrad2.dat", small_project());
-  search_hooks.body = [](RunState& rs) {
+  search_seams.body = [](RunState& rs) {
     count_scored(rs);
     if (rs.cp.numiterate == 37) variables.crloglikelihood = std::nan("");
     return MoveOutcome::completed;
@@ -450,7 +452,7 @@ TEST(AnnealRuns, MonitorAndCheckpointByProcessorTime) {
   readings = 0;
   clock_hooks.processor = [] { return 0.5 * static_cast<real8>(++readings); };
   int8 first_checkpoint_seen = -1;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     count_scored(rs);
     if (first_checkpoint_seen < 0 && exists("myout.MidResult2"))
       first_checkpoint_seen = rs.cp.numiterate;

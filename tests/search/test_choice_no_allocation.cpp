@@ -12,6 +12,7 @@
 
 #include "choice_fixture.hpp"
 #include "core/command_line.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/modules/work_growth.hpp"
 #include "input/input.hpp"
 #include "pairwise/pairwise.hpp"
@@ -173,8 +174,8 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
     int8 last = -1;
     long mark = 0;
     int8 growmark = 0;
-    search_hooks = SearchHooks{};
-    search_hooks.body = [&](RunState& rs) {
+    search_seams = SearchSeams{};
+    search_seams.body = [&](RunState& rs) {
       const int8 it = rs.cp.numiterate;
       if (it != last) {
         if (last >= 0) {
@@ -196,12 +197,12 @@ TEST(SearchNoAllocation, WarmIterationsOfARealRunAllocateOnlyToGrowForALargerFam
       if (variables.bestlogl != best) excused[static_cast<std::size_t>(it)] = 1;
       return o;
     };
-    search_hooks.on_rule = [&](const RuleEvent& e) {
+    search_seams.on_rule = [&](const RuleEvent& e) {
       if (e.end != RuleEnd::none) excused[static_cast<std::size_t>(last)] = 1;
     };
     const testing_support::StageOutcome o =
         testing_support::run_one_search({"VER:0", "RND:4711", "ARC:0"});
-    search_hooks = SearchHooks{};
+    search_seams = SearchSeams{};
     ASSERT_FALSE(o.stopped) << o.errorfile;
     ASSERT_EQ(last, r.to);
     int8 checked = 0;

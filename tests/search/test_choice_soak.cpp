@@ -13,6 +13,7 @@
 #include "configuration/soak/soak_matrix.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "pairwise/pairwise.hpp"
 #include "program/main_program.hpp"
 #include "search/move_choice.hpp"
@@ -88,8 +89,8 @@ void soak(const DataSet& d, int8 handovers) {
   Tally tally;
   int4 failures = 0;
   std::string first;
-  search_hooks = SearchHooks{};
-  search_hooks.body = [&](RunState& rs) {
+  search_seams = SearchSeams{};
+  search_seams.body = [&](RunState& rs) {
     if (tally.handovers >= handovers) return MoveOutcome::end_run;
     if (!choose_move(rs)) {
       ++tally.retries;
@@ -115,7 +116,7 @@ void soak(const DataSet& d, int8 handovers) {
       ++v.krun;
     }
   });
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   ASSERT_FALSE(o.stopped) << o.errorfile;
   EXPECT_EQ(tally.handovers, handovers);
   EXPECT_EQ(failures, 0) << first;
@@ -220,7 +221,7 @@ TEST(ChoiceWholeRunSlow, MatrixSamplesRunToTheEnd) {
     TempWorkDir dir("choice_whole_run");
     Truth truth;
     testing_support::write_text("kinrad2.dat", simulate(*d, truth).text());
-    search_hooks = SearchHooks{};
+    search_seams = SearchSeams{};
     reset_all_modules();
     set_command_line({"VER:0", "CKM:2"});
     const auto o = testing_support::run_stage([] { run_sequence(); });

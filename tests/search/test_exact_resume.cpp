@@ -24,9 +24,11 @@
 #include "configuration/configuration.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "search/move_stages.hpp"
 #include "search/search.hpp"
 #include "search/search_internal.hpp"
+#include "support/module_reset.hpp"
 #include "support/pauses.hpp"
 #include "support/result_writer_state.hpp"
 #include "support/run_stage.hpp"
@@ -53,8 +55,8 @@ std::string pairwise_project() {
 }
 
 struct HooksOff {
-  HooksOff() { search_hooks = SearchHooks{}; }
-  ~HooksOff() { search_hooks = SearchHooks{}; }
+  HooksOff() { search_seams = SearchSeams{}; }
+  ~HooksOff() { search_seams = SearchSeams{}; }
 };
 
 // Every regular file of the working directory copied into `to` (created empty first).
@@ -343,9 +345,10 @@ EndState end_state() {
   return e;
 }
 
-// One analysis up to the choice of the best run, the state read after each annealing call.
+// One analysis up to the choice of the best run, the state read after each annealing call, under
+// the search seams set before the call.
 StageOutcome search_until_selectrun(const std::vector<std::string>& args, EndState& end) {
-  reset_all_modules();
+  testing_support::reset_all_modules_but_search_seams();
   end = EndState{};
   return run_stage([&] {
     run_until_selectrun(args, [&] {
@@ -395,8 +398,8 @@ void run_pair(ResumePair& p, bool to_end, int8 k = kCheckpoint) {
     TempWorkDir dir("exact_resume_a");
     write_text("kinrad2.dat", pairwise_project());
     bool copied = false;
-    search_hooks.checkpoint_at = k;
-    search_hooks.body = [&](RunState& rs) {
+    search_seams.checkpoint_at = k;
+    search_seams.body = [&](RunState& rs) {
       if (!copied && rs.cp.numiterate == k + 1) {
         copied = true;
         p.atcheckpoint = capture(rs);
@@ -422,9 +425,9 @@ void run_pair(ResumePair& p, bool to_end, int8 k = kCheckpoint) {
   {
     TempWorkDir dir("exact_resume_b");
     copy_files_here(aside);
-    search_hooks = SearchHooks{};
+    search_seams = SearchSeams{};
     bool first = true;
-    search_hooks.body = [&](RunState& rs) {
+    search_seams.body = [&](RunState& rs) {
       if (first) {
         first = false;
         p.restoredfirst = rs.cp.numiterate == k + 1;
@@ -640,7 +643,7 @@ TEST(ExactResumeSlow, RunCutShortRestoresTheFinishedRun) {
     SCOPED_TRACE(row.name);
     TempWorkDir dir("exact_resume_rcs");
     write_text("kinrad2.dat", row.project);
-    search_hooks = SearchHooks{};
+    search_seams = SearchSeams{};
     EndState ran, restored;
     StageOutcome o = search_until_selectrun({"VER:0"}, ran);
     ASSERT_FALSE(o.stopped) << o.errorfile;
@@ -648,7 +651,7 @@ TEST(ExactResumeSlow, RunCutShortRestoresTheFinishedRun) {
     const EndState chosen = end_state();
     if (row.runs == 1) expect_same_archive(chosen.archive, ran.archive);
     bool iterated = false;
-    search_hooks.body = [&](RunState&) {
+    search_seams.body = [&](RunState&) {
       iterated = true;
       return MoveOutcome::end_run;
     };

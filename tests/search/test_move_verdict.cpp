@@ -20,6 +20,7 @@
 #include "configuration/configuration_fixture.hpp"
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
+#include "core/modules/search_seams.hpp"
 #include "core/modules/search_work.hpp"
 #include "core/random_numbers.hpp"
 #include "input/input.hpp"
@@ -688,8 +689,8 @@ TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
   };
   std::vector<Call> calls;
   const Case* now = nullptr;
-  search_hooks = SearchHooks{};
-  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+  search_seams = SearchSeams{};
+  search_seams.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
     const std::size_t k = calls.size();
     logl = bound + (k < now->margins.size() ? now->margins[k] : 1.0);
     calls.push_back({bound, side, size, logl});
@@ -744,7 +745,7 @@ TEST(VerdictFullLikelihood, AClusterAtOrBelowItsFallingBoundStopsTheProposal) {
       EXPECT_EQ(std::make_pair(calls[k].side, calls[k].size), shape[k]) << "call " << k;
     EXPECT_EQ(testing_support::check_cluster_tables(), "");
   }
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
 }
 
 // The full-likelihood verdicts of a real run replayed (slow: a whole preparation of the
@@ -794,13 +795,13 @@ TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
   const auto check = [&](bool ok, const std::string& what) {
     if (!ok && problems.size() < 20) problems.push_back(what);
   };
-  search_hooks = SearchHooks{};
-  search_hooks.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
+  search_seams = SearchSeams{};
+  search_seams.cluster_logl = [&](real8& logl, real8 bound, int4 side, int4 size) {
     familylikelihood(logl, bound, side - 1, 0, size);
     calls.push_back({bound, logl});
   };
   const int8 limit = 2000;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     auto& v = variables;
     auto& av = annealvariables;
     if (rs.cp.numiterate > limit) return MoveOutcome::end_run;
@@ -895,7 +896,7 @@ TEST(VerdictReplaySlow, FullLikelihoodVerdictsOfARealRunReplayFromTheStream) {
   };
   const testing_support::StageOutcome o =
       testing_support::run_one_search({"VER:0", "RND:97531", "ARC:0"});
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   ASSERT_FALSE(o.stopped) << o.errorfile;
   for (const std::string& p : problems) ADD_FAILURE() << p;
   // Both kinds of move replayed in numbers, some accepted, some refused.

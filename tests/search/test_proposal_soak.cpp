@@ -11,6 +11,7 @@
 
 #include "configuration/soak/soak_matrix.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "search/proposal_check.hpp"
 #include "search/search.hpp"
 #include "support/prepare.hpp"
@@ -25,8 +26,8 @@ using testing_support::StageOutcome;
 using testing_support::TempWorkDir;
 
 struct HooksOff {
-  HooksOff() { search_hooks = SearchHooks{}; }
-  ~HooksOff() { search_hooks = SearchHooks{}; }
+  HooksOff() { search_seams = SearchSeams{}; }
+  ~HooksOff() { search_seams = SearchSeams{}; }
 };
 
 // Drives `target` admitted proposals of the real choice through the check; returns the tally.
@@ -37,7 +38,7 @@ ProposalTally soak(const DataSet& d, int target) {
   if (!testing_support::prepare(p)) return tally;
   HooksOff hooks;
   int choices = 0;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (!choose_move(rs)) return MoveOutcome::refused;
     ++choices;
     const int4 type = annealvariables.movingtype;

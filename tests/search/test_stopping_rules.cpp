@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "search/search_internal.hpp"
 
 namespace kinrad::test {
@@ -282,13 +283,13 @@ std::vector<Rec> frame(const Params& P, const std::vector<Ev>& evs) {
   }
   rs.cp.numiterate = P.numiterate0;
   std::vector<Rec> out;
-  search_hooks = SearchHooks{};
-  search_hooks.rescore = [](RunState&) {};
-  search_hooks.on_rule = [&](const RuleEvent& e) {
+  search_seams = SearchSeams{};
+  search_seams.rescore = [](RunState&) {};
+  search_seams.on_rule = [&](const RuleEvent& e) {
     out.push_back({static_cast<int4>(e.rule), e.end == RuleEnd::end_run ? 2 : 1, e.tmr, e.itr,
                    e.temperature, e.rate});
   };
-  search_hooks.body = [&](RunState& r) {
+  search_seams.body = [&](RunState& r) {
     const Ev& e = evs[static_cast<std::size_t>(r.cp.numiterate) % evs.size()];
     count_scored(r);
     if (!e.accept) return MoveOutcome::completed;
@@ -299,7 +300,7 @@ std::vector<Rec> frame(const Params& P, const std::vector<Ev>& evs) {
     return MoveOutcome::completed;
   };
   temperature_loop(rs, 5);
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   return out;
 }
 

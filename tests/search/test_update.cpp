@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 #include "update_fixture.hpp"
@@ -58,7 +59,7 @@ std::vector<std::vector<real8>> blended() {
 }
 
 void script_counts(std::vector<std::pair<int4, int4>>* calls = nullptr) {
-  update_seams.counts = [calls](int4 cluster, int4 locus, std::span<real8> c) {
+  search_seams.update_counts = [calls](int4 cluster, int4 locus, std::span<real8> c) {
     if (calls != nullptr) calls->push_back({cluster, locus});
     const auto& x =
         chosen_counts[static_cast<std::size_t>(cluster - 1)][static_cast<std::size_t>(locus - 1)];
@@ -77,7 +78,7 @@ struct ScriptedScores {
   int4 currentcalls = 0, bestcalls = 0, archivedcalls = 0;
 
   void install() {
-    update_seams.clusterlogl = [this](real8* logl, int4 nclust) {
+    search_seams.update_clusterlogl = [this](real8* logl, int4 nclust) {
       for (int4 c = 0; c < nclust; ++c) logl[c] = 0.0;
       real8 s = 0.0;
       switch (scored_now()) {
@@ -371,7 +372,7 @@ TEST_F(UpdateUnit, RoundCheckpointMatchesGfortranAndReadsBack) {
   ScriptedScores sc{{-1.0}, {-1.0}, [](int4) { return 0.0; }};
   sc.install();
   int4 refills = 0;
-  update_seams.pairprob = [&refills] { ++refills; };
+  search_seams.update_pairprob = [&refills] { ++refills; };
   testing_support::append_record(keyed_record(2, -90.0));
   v.crloglikelihood = -50.0;
   v.btloglikelihood = -40.0;
@@ -504,8 +505,8 @@ TEST_F(UpdateSelfing, RefusedFirstPassThenAcceptedUnderTheOldValue) {
   std::vector<real8> seen;
   ScriptedScores sc{{-500.0}, {-300.0, -260.0}, {}};
   sc.install();
-  const auto scripted = update_seams.clusterlogl;
-  update_seams.clusterlogl = [&](real8* logl, int4 nclust) {
+  const auto scripted = search_seams.update_clusterlogl;
+  search_seams.update_clusterlogl = [&](real8* logl, int4 nclust) {
     if (scored_now() == Scored::current) seen.push_back(variables.inbreeding);
     scripted(logl, nclust);
   };
@@ -571,7 +572,7 @@ TEST_F(UpdateSelfing, NothingWithoutAMoveOrWhenTheRateIsHigh) {
 TEST_F(UpdateUnit, RoundWrapUp) {
   auto& v = variables;
   v.updateallelefre = 2;
-  update_seams.pairprob = [] {};
+  search_seams.update_pairprob = [] {};
   RunState rs;
   // One family of each sex in round 1: the starting frequencies come back, no checkpoint.
   set_config(std::vector<int4>(12, 1), std::vector<int4>(12, 1), true);
@@ -582,7 +583,7 @@ TEST_F(UpdateUnit, RoundWrapUp) {
   EXPECT_FALSE(std::filesystem::exists("myout.MidResult4"));
   // Later rounds re-estimate even then (one cluster: the counts of cluster 1).
   set_frequencies(saved_fre, start_fre);
-  update_seams.counts = [](int4 cluster, int4 locus, std::span<real8> c) {
+  search_seams.update_counts = [](int4 cluster, int4 locus, std::span<real8> c) {
     EXPECT_EQ(cluster, 1);
     const auto& x = chosen_counts[0][static_cast<std::size_t>(locus - 1)];
     std::copy(x.begin(), x.end(), c.begin());
@@ -652,7 +653,7 @@ TEST_F(UpdateEngine, NoStaleTablesAfterARefusedPass) {
   ASSERT_GT(v.crloglikelihood, -1e6) << v.crloglikelihood;
   // Pass 1 of 2: the best scored far below its stored score; then the real engine.
   bool harmful = true;
-  update_seams.clusterlogl = [&harmful](real8* logl, int4 nclust) {
+  search_seams.update_clusterlogl = [&harmful](real8* logl, int4 nclust) {
     updatefamilylogl(logl, nclust);
     if (harmful && scored_now() == Scored::best) logl[0] -= 1e6;
   };
@@ -663,7 +664,7 @@ TEST_F(UpdateEngine, NoStaleTablesAfterARefusedPass) {
   ipass = 2;
   update(cand, prior, prior, ipass, 2, 1, 0);
   ASSERT_EQ(ipass, 2);
-  update_seams = UpdateSeams{};
+  search_seams = SearchSeams{};
 
   // Recomputed here under the values in force.
   const FArray<real8, 2> gtype = v.locus2gtypefre.copy();

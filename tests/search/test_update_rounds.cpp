@@ -13,10 +13,12 @@
 #include "core/command_line.hpp"
 #include "core/error_stop.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "model/model.hpp"
 #include "program/main_program.hpp"
 #include "search/search_internal.hpp"
 #include "support/archive_builder.hpp"
+#include "support/module_reset.hpp"
 #include "support/pauses.hpp"
 #include "support/run_stage.hpp"
 #include "support/temp_dir.hpp"
@@ -33,14 +35,8 @@ using testing_support::TempWorkDir;
 using testing_support::write_text;
 
 struct HooksOff {
-  HooksOff() {
-    search_hooks = SearchHooks{};
-    update_seams = UpdateSeams{};
-  }
-  ~HooksOff() {
-    search_hooks = SearchHooks{};
-    update_seams = UpdateSeams{};
-  }
+  HooksOff() { search_seams = SearchSeams{}; }
+  ~HooksOff() { search_seams = SearchSeams{}; }
 };
 
 testing_support::ProjectFile rounds_project() {
@@ -56,8 +52,9 @@ testing_support::ProjectFile rounds_project() {
   return p;
 }
 
+// One whole analysis in the working directory, under the search seams set before the call.
 StageOutcome analyse() {
-  reset_all_modules();
+  testing_support::reset_all_modules_but_search_seams();
   set_command_line({"VER:0"});
   return run_stage([] { run_sequence(); });
 }
@@ -104,7 +101,7 @@ TEST(UpdateRounds, FiveRoundsWithShortSchedulesAndACheckpointEach) {
   HooksOff hooks;
   write_text("kinrad2.dat", rounds_project().text());
   RoundsBody body;
-  search_hooks.body = std::ref(body);
+  search_seams.body = std::ref(body);
   const StageOutcome o = analyse();
   ASSERT_FALSE(o.stopped) << o.errorfile;
   ASSERT_EQ(body.calls.size(), 5u);
@@ -132,7 +129,7 @@ TEST(UpdateRounds, EndByTheOnePercentTest) {
   write_text("kinrad2.dat", rounds_project().text());
   RoundsBody body;
   body.spread = false;
-  search_hooks.body = std::ref(body);
+  search_seams.body = std::ref(body);
   const StageOutcome o = analyse();
   ASSERT_FALSE(o.stopped) << o.errorfile;
   // Round 2 starts from the same initial configuration: its score moved by less than 1 %.
@@ -150,8 +147,8 @@ TEST(UpdateRounds, ResumeAtTheStoredRound) {
   RoundsBody body;
   int4 call = 0;
   real8 round3fre = 0.0;
-  search_hooks.checkpoint_at = 1;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.checkpoint_at = 1;
+  search_seams.body = [&](RunState& rs) {
     ++call;
     if (call == 3) {
       // Round 3: the checkpoint of its first iteration is on disk; one more best is archived
@@ -178,13 +175,13 @@ TEST(UpdateRounds, ResumeAtTheStoredRound) {
   ASSERT_EQ(stored_round(), 3);
 
   // The second analysis: rounds 3 to 5.
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   RoundsBody again;
   int4 archived_at_restore = -1;
   bool headisbest = false;
   real8 fre_at_restore = 0.0;
   bool firstcall = true;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (firstcall) {
       firstcall = false;
       archived_at_restore = testing_support::archive_length();
@@ -211,18 +208,18 @@ TEST(UpdateRounds, StoppedBetweenRoundsContinuesTheStateAsTheNextRound) {
   HooksOff hooks;
   write_text("kinrad2.dat", rounds_project().text());
   RoundsBody body;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (body.calls.size() == 2) stop_silently();
     return body(rs);
   };
   ASSERT_TRUE(analyse().stopped);
   ASSERT_EQ(stored_round(), 3);
 
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   RoundsBody again;
   int4 restorestatus = -1;
   real8 restoredbest = 0.0;
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (again.calls.empty()) {
       restorestatus = rs.restorestatus;
       restoredbest = variables.btloglikelihood;

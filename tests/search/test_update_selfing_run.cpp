@@ -9,6 +9,7 @@
 
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "program/main_program.hpp"
 #include "search/search_internal.hpp"
 #include "support/pauses.hpp"
@@ -36,8 +37,7 @@ std::size_t occurrences(const std::string& s, const std::string& what) {
 TEST(UpdateInRun, SelfingSampleRefreshesInbreedingUnderTheSelfCheck) {
   RecordedPauses pauses;
   TempWorkDir dir("update_in_run_selfing");
-  search_hooks = SearchHooks{};
-  update_seams = UpdateSeams{};
+  reset_all_modules();
   testing_support::ProjectFile p = update_project("1", "1");
   p.update = "1";
   p.droprates = "0.02@";
@@ -47,7 +47,7 @@ TEST(UpdateInRun, SelfingSampleRefreshesInbreedingUnderTheSelfCheck) {
   int4 temperatureends = 0;
   real8 inbreeding_at_end = -1.0, inbreeding_after = -1.0, inbreeding_refreshed = -1.0;
   bool pending = false;
-  search_hooks.on_rule = [&](const RuleEvent& e) {
+  search_seams.on_rule = [&](const RuleEvent& e) {
     if (e.end != RuleEnd::end_temperature) return;
     ++temperatureends;
     // The refresh that follows: halfway from the value in force to s / (2 - s), s the selfing
@@ -61,7 +61,7 @@ TEST(UpdateInRun, SelfingSampleRefreshesInbreedingUnderTheSelfCheck) {
     inbreeding_refreshed = 0.5 * (s / (2.0 - s) + v.inbreeding);
     pending = true;
   };
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (pending) {
       pending = false;
       inbreeding_after = variables.inbreeding;
@@ -73,10 +73,9 @@ TEST(UpdateInRun, SelfingSampleRefreshesInbreedingUnderTheSelfCheck) {
     }
     return calls >= 2600 ? MoveOutcome::end_run : MoveOutcome::completed;
   };
-  reset_all_modules();
   set_command_line({"VER:0", "CKM:2"});
   const StageOutcome o = run_stage([] { run_sequence(); });
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   ASSERT_FALSE(o.stopped) << o.errorfile << o.screen.substr(0, 4000);
   EXPECT_EQ(variables.updateallelefre, 1);
   EXPECT_GE(temperatureends, 1);

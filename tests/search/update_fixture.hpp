@@ -13,6 +13,7 @@
 #include "configuration/configuration.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "input/input.hpp"
 #include "likelihood/likelihood.hpp"
 #include "model/model.hpp"
@@ -44,21 +45,15 @@ class UpdateTest : public ::testing::Test {
  protected:
   testing_support::TempWorkDir dir{"update"};
 
-  void SetUp() override {
-    search_hooks = SearchHooks{};
-    update_seams = UpdateSeams{};
-  }
-  void TearDown() override {
-    search_hooks = SearchHooks{};
-    update_seams = UpdateSeams{};
-  }
+  void SetUp() override { search_seams = SearchSeams{}; }
+  void TearDown() override { search_seams = SearchSeams{}; }
 
   // Reads and prepares the project and runs one annealing call that ends at its first move.
   bool start(const testing_support::ProjectFile& project) {
     reset_all_modules();
     testing_support::write_text("kinrad2.dat", project.text());
     set_command_line({"VER:0"});
-    search_hooks.body = [](RunState&) { return MoveOutcome::end_run; };
+    search_seams.body = [](RunState&) { return MoveOutcome::end_run; };
     const auto o = testing_support::run_stage([] {
       readdata();
       initialize();
@@ -68,7 +63,7 @@ class UpdateTest : public ::testing::Test {
       variables.krun = 1;
       anneal(firstq, 5);
     });
-    search_hooks = SearchHooks{};
+    search_seams = SearchSeams{};
     if (o.stopped) ADD_FAILURE() << o.errorfile;
     variables.displayq = 0;
     return !o.stopped;

@@ -1,6 +1,7 @@
 #pragma once
 // The program's sequence from its command line to one annealing call (the first run of the last
-// round, no screen), for tests that watch a real search through its hooks.
+// round, no screen), for tests that watch a real search through its hooks: the search seams set
+// before the call stay for it.
 #include <string>
 #include <vector>
 
@@ -11,12 +12,13 @@
 #include "pairwise/pairwise.hpp"
 #include "program/prepare_analysis.hpp"
 #include "search/search.hpp"
+#include "support/module_reset.hpp"
 #include "support/run_stage.hpp"
 
 namespace kinrad::testing_support {
 
 inline StageOutcome run_one_search(const std::vector<std::string>& args) {
-  reset_all_modules();
+  reset_all_modules_but_search_seams();
   set_command_line(args);
   return run_stage([] {
     getcommands();

@@ -25,6 +25,7 @@
 #include "configuration/soak/soak_matrix.hpp"
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "program/main_program.hpp"
 #include "search/move_stages.hpp"
 #include "search/search_internal.hpp"
@@ -104,8 +105,8 @@ Outcome analyse(const std::string& project) {
   SideTally& t = out.tally;
   int8 last = -1;
   std::vector<int> before;
-  search_hooks = SearchHooks{};
-  search_hooks.body = [&](RunState& rs) {
+  reset_all_modules();
+  search_seams.body = [&](RunState& rs) {
     if (rs.cp.numiterate != last) {
       // The first attempt of an iteration: the parent-side moves of this iteration are made.
       const bool samecall = rs.cp.numiterate > last && !before.empty();
@@ -132,10 +133,9 @@ Outcome analyse(const std::string& project) {
     }
     return o;
   };
-  reset_all_modules();
   set_command_line({"VER:0", "CKM:2"});
   out.stage = run_stage([] { run_sequence(); });
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   out.converseq = variables.converseq;
   out.anymonogamy = variables.anymonogamy;
   out.haploids = variables.smplsizedh(1);

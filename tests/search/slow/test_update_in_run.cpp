@@ -9,6 +9,7 @@
 
 #include "core/command_line.hpp"
 #include "core/modules.hpp"
+#include "core/modules/search_seams.hpp"
 #include "program/main_program.hpp"
 #include "search/search_internal.hpp"
 #include "search/update_fixture.hpp"
@@ -35,13 +36,12 @@ std::size_t occurrences(const std::string& s, const std::string& what) {
 TEST(UpdateInRun, ExampleProjectUpdatesUnderTheSelfCheck) {
   RecordedPauses pauses;
   TempWorkDir dir("update_in_run");
-  search_hooks = SearchHooks{};
-  update_seams = UpdateSeams{};
+  reset_all_modules();
   write_text("kinrad2.dat", read_text(std::string(KINRAD_TESTS_DIR) + "/../examples/kinrad2.dat"));
   int8 calls = 0;
   int4 temperatureends = 0, checkpointsseen = 0;
   bool pending = false;
-  search_hooks.on_rule = [&](const RuleEvent& e) {
+  search_seams.on_rule = [&](const RuleEvent& e) {
     if (e.end != RuleEnd::end_temperature) return;
     ++temperatureends;
     // The end of the temperature follows: its update writes the state checkpoint.
@@ -49,7 +49,7 @@ TEST(UpdateInRun, ExampleProjectUpdatesUnderTheSelfCheck) {
     std::filesystem::remove("kinrad2_example.MidResult2");
     pending = true;
   };
-  search_hooks.body = [&](RunState& rs) {
+  search_seams.body = [&](RunState& rs) {
     if (pending) {
       pending = false;
       if (std::filesystem::exists("kinrad2_example.MidResult2")) ++checkpointsseen;
@@ -61,11 +61,10 @@ TEST(UpdateInRun, ExampleProjectUpdatesUnderTheSelfCheck) {
     }
     return calls >= 2600 ? MoveOutcome::end_run : MoveOutcome::completed;
   };
-  reset_all_modules();
   set_command_line({"VER:0", "CKM:2", "ARC:1"});
   const StageOutcome o = run_stage([] { run_sequence(); });
   const std::string& screen = o.screen;
-  search_hooks = SearchHooks{};
+  search_seams = SearchSeams{};
   ASSERT_FALSE(o.stopped) << o.errorfile << screen.substr(0, 4000);
   EXPECT_EQ(variables.updateallelefre, 1);
   // 2600 iterations, a new best (gain 3) at every even one. Temperature 1 ends by the first rule
