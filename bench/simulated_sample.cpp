@@ -1,8 +1,11 @@
 #include "simulated_sample.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
@@ -208,6 +211,21 @@ std::string simulated_project(const SampleParameters& p, const std::string& stem
   for (const auto& c : females) s += c + "\n";
   s += "0 0\n0 0\n0\n0\n0\n0\n0\n0\n";
   return s;
+}
+
+ScratchProject::ScratchProject(const std::string& name, const SampleParameters& p)
+    : dir_(std::filesystem::temp_directory_path() /
+           ("kinrad_bench_" + name + "_" + std::to_string(::getpid()))) {
+  std::filesystem::create_directories(dir_);
+  std::filesystem::current_path(dir_);
+  std::ofstream out("kinrad2.dat", std::ios::binary);
+  out << simulated_project(p, "bench");
+}
+
+ScratchProject::~ScratchProject() {
+  std::error_code ec;
+  std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
+  std::filesystem::remove_all(dir_, ec);
 }
 
 }  // namespace kinrad::bench

@@ -6,6 +6,7 @@
 // 2d/(1 + d)), other errors (an allele replaced by a uniformly drawn one with probability e)
 // and missing loci. Candidates are some true parents plus unrelated individuals: candidate k
 // (k odd) is parent k of the pool when the pool holds that many, else unrelated.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -44,5 +45,19 @@ std::string sample_keys();
 // it was drawn from.
 std::string simulated_project(const SampleParameters& p, const std::string& stem,
                               TruePedigree* truth = nullptr);
+
+// A scratch folder under the system's temporary directory, named after the benchmark and the
+// process, made the current directory with the simulated project of p written as kinrad2.dat
+// (output stem "bench"); leaving the scope returns to the temporary directory and removes it.
+class ScratchProject {
+ public:
+  ScratchProject(const std::string& name, const SampleParameters& p);
+  ~ScratchProject();
+  ScratchProject(const ScratchProject&) = delete;
+  ScratchProject& operator=(const ScratchProject&) = delete;
+
+ private:
+  std::filesystem::path dir_;
+};
 
 }  // namespace kinrad::bench

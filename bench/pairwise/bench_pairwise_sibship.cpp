@@ -2,13 +2,10 @@
 // best-candidate lists: bench_pairwise_sibship [offspring] [loci] [alleles] [candidates per
 // sex]. The phase is compared with the plain focal loop it is built on: the tables of each
 // row's first offspring, and one full-sib look-up sum per pair without early stops.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -57,14 +54,7 @@ int main(int argc, char** argv) {
   p.candidates = argc > 4 ? std::atoi(argv[4]) : 200;
   p.method = 1;
 
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kinrad_bench_sibship_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  {
-    std::ofstream out("kinrad2.dat", std::ios::binary);
-    out << bench::simulated_project(p, "bench");
-  }
+  const bench::ScratchProject scratch("sibship", p);
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
   // The set-up builds the best-candidate lists once; they are timed again below.
   prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
@@ -95,7 +85,5 @@ int main(int argc, char** argv) {
               base, phase / base);
   std::printf("best-candidate lists %.3f s\n", lists);
   std::printf("checksums %g %g %g\n", checksum, sum, weight);
-  std::filesystem::current_path(dir.parent_path());
-  std::filesystem::remove_all(dir);
   return 0;
 }

@@ -4,13 +4,9 @@
 // candidates sampled with probability 0.5, no known relationships. Reports the wall time of the
 // per-analysis set-up (which builds the dyad tables, haploid sons' entries through trial families)
 // and of pairrelation after it.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -41,14 +37,7 @@ int main(int argc, char** argv) {
   p.method = argc > 5 ? std::atoi(argv[5]) : 1;
   p.haplodiploid = argc > 6 ? std::atoi(argv[6]) : 0;
   p.alleles = 2;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kinrad_bench_pairwise_step_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  {
-    std::ofstream out("kinrad2.dat", std::ios::binary);
-    out << bench::simulated_project(p, "bench");
-  }
+  const bench::ScratchProject scratch("pairwise_step", p);
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
   prepare_analysis({.quiet = true, .check_data = false, .tables = false, .named_phases = false});
   const auto s0 = Clock::now();
@@ -63,8 +52,5 @@ int main(int argc, char** argv) {
       "%.2f), error rate %g, method %d\n  set-up (dyad tables) %.3f s, pairwise step %.3f s\n",
       p.offspring, variables.smplsizedh(1), p.loci, p.candidates, variables.propprntsampled(1),
       p.error, p.method, setup, t);
-  for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove(e.path());
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  std::filesystem::remove(dir);
   return 0;
 }

@@ -3,13 +3,9 @@
 // probability 0.5 (so twice as many candidates are simulated per replicate), SNP loci. Reports
 // the wall time of determinedeltavalue(2) without known parents, and with known mothers, when
 // the fathers' trio statistic is gathered through the family likelihood engine.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -62,14 +58,7 @@ int main(int argc, char** argv) {
   p.error = argc > 3 ? std::atof(argv[3]) : 0.0;
   p.alleles = 2;
   p.method = 1;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kinrad_bench_thresholds_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  {
-    std::ofstream out("kinrad2.dat", std::ios::binary);
-    out << bench::simulated_project(p, "bench");
-  }
+  const bench::ScratchProject scratch("thresholds", p);
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
   prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
   variables.propprntsampled(1) = variables.propprntsampled(2) = 0.5;
@@ -82,8 +71,5 @@ int main(int argc, char** argv) {
     trio = run(true);
     std::printf("  trio / plain: %.2f\n", trio / plain);
   }
-  for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove(e.path());
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  std::filesystem::remove(dir);
   return 0;
 }

@@ -2,13 +2,9 @@
 // likelihood driver): bench_trial_families [offspring] [loci] [families]. Each family is
 // scored once with the frame emptied in place, as the step does, and once with the whole
 // frame made anew before it (which also clears every offspring's parent row), as before.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -37,14 +33,7 @@ int main(int argc, char** argv) {
   p.loci = argc > 2 ? std::atoi(argv[2]) : 200;
   const int families = argc > 3 ? std::atoi(argv[3]) : 20000;
   p.method = 1;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kinrad_bench_trial_families_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  {
-    std::ofstream out("kinrad2.dat", std::ios::binary);
-    out << bench::simulated_project(p, "bench");
-  }
+  const bench::ScratchProject scratch("trial_families", p);
   std::cout.setstate(std::ios::failbit);  // the program's own screen lines
   prepare_analysis({.quiet = true, .check_data = false, .named_phases = false});
   computegtypefre(0, 0);
@@ -67,8 +56,5 @@ int main(int argc, char** argv) {
                 1e6 * t / families);
   }
   std::printf("(checksum %.6g)\n", sink);
-  for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove(e.path());
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  std::filesystem::remove(dir);
   return 0;
 }

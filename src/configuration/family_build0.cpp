@@ -295,7 +295,8 @@ void size_family_groups() {
   const auto& v = variables;
   auto& w = configuration_work.family;
   // A sample has at most one cluster per offspring; the slot table may hold a few more. The
-  // records of every cluster of a sample fit twice into the pool.
+  // records of every cluster of a sample (members, families and two counts each) fit into the
+  // pool at once.
   const auto slots =
       static_cast<std::size_t>(std::max<index_t>(v.indivcluster.size(), v.smplsize)) + 2;
   const auto n = static_cast<std::size_t>(std::max(v.smplsize, 1));

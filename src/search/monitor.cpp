@@ -69,9 +69,12 @@ void findnumfsibship(int4& numfs, FStatic<int4, 1, 2>& pairs, const FStatic<int4
     std::fill(w.count1.begin(), w.count1.begin() + static_cast<std::ptrdiff_t>(m), 0);
     std::fill(w.count2.begin(), w.count2.begin() + static_cast<std::ptrdiff_t>(m), 0);
   };
-  int8 maxid = 1;
+  int8 maxid = 1, low = 0;
   for (int4 i = 1; i <= n; ++i)
-    for (int4 c = 1; c <= 3; ++c) maxid = std::max<int8>(maxid, col(i, c));
+    for (int4 c = 1; c <= 3; ++c) {
+      maxid = std::max<int8>(maxid, col(i, c));
+      low = std::min<int8>(low, col(i, c));
+    }
   const std::size_t m = static_cast<std::size_t>(maxid) + 1;
 
   if (v.allmonogamy != 0) {
@@ -95,9 +98,6 @@ void findnumfsibship(int4& numfs, FStatic<int4, 1, 2>& pairs, const FStatic<int4
   // unordered. Each key is packed into one integer (ids lie in [low, m)) with the offspring's
   // ploidy as its lowest digit, so that one sort of plain integers brings each family together.
   if (w.fskeys.size() < static_cast<std::size_t>(n)) w.fskeys.resize(static_cast<std::size_t>(n));
-  int8 low = 0;
-  for (int4 i = 1; i <= n; ++i)
-    for (int4 c = 1; c <= 3; ++c) low = std::min<int8>(low, col(i, c));
   const auto mm = static_cast<int8>(m) - low;
   for (int4 i = 1; i <= n; ++i) {
     int8 a = col(i, 1) - low, b = col(i, 2) - low;
